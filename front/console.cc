@@ -1,0 +1,238 @@
+// The screens every run shares: rule lines and titles, the status box, the syntax and
+// help screens, the closing frame, and the status routine that ends every run.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "front/console.h"
+
+namespace {
+
+const char kRuleLine[] = "======================================================================\n";
+const char kBlankRow[] = "|                                                                    |\n";
+const char kSyntaxTitle[] = "| Status: [%.3d] - (Syntax %-11s                                |\n";
+const char kRouterTitle[] = "| Status: [%.3d] - (UPnP Router Error)                                |\n";
+
+/// A framed row: a bar, `text` padded to 68 columns, a bar.
+void print_row(const char* text) { std::printf("|%-68s|\n", text); }
+
+void print_rows(const char* const* rows, int count) {
+  for (int i = 0; i < count; ++i) print_row(rows[i]);
+}
+
+const char* const kSyntaxCommands[13] = {
+    " Usage:  portwrangler <command> [-q] [values]",
+    "   -add <protocol> <internal port> <external port> [description]",
+    "   -add <protocol> -ip <address> <internal port> <external port>",
+    "        [description]",
+    "   -remove <protocol> <external port>",
+    "   -list",
+    "   -list -stats",
+    "   -list -id <entry id>",
+    "   -list [-p <protocol>] [-ip <address>] [-iport <port>]",
+    "         [-eport <port>] [-s <status>]",
+    "   -stats",
+    "   -help   or   /?",
+    " -q right after -add or -remove skips the look at the table first.",
+};
+
+const char kSyntaxValues[] =
+    " protocol TCP|UDP  port 1-65535  entry id 1-999  Enabled|Disabled";
+
+const char* const kSyntaxNotes[3] = {
+    " Search criteria: one or more, each at most once, in this order.",
+    " Example:  portwrangler -add TCP 80 8080 \"Web server\"",
+    " Example:  portwrangler -list -p tcp -s enabled",
+};
+
+struct HelpBlock {
+  const char* title;
+  int count;
+  const char* rows[14];
+};
+
+const HelpBlock kHelpBlocks[13] = {
+    {"  -add",
+     3,
+     {" -add <protocol> <internal port> <external port> [description]",
+      " Forwards the router's external port to the internal port of this",
+      " host. The description is optional; quote it when it has blanks."}},
+    {"  -add -ip",
+     3,
+     {" -add <protocol> -ip <address> <internal port> <external port> [..]",
+      " Forwards the external port to the internal port of the given",
+      " internal client (an IPv4 address) instead of this host."}},
+    {"  -remove",
+     3,
+     {" -remove <protocol> <external port>",
+      " Removes the entry with this protocol and external port. The entry",
+      " is looked up first, so that its ID and details can be shown."}},
+    {"  -list", 1, {" Lists every forwarding entry of the router with its ID."}},
+    {"  -list -stats",
+     3,
+     {" Lists every entry, then the router information, network",
+      " information and statistics of -stats.",
+      " A router without entries ends the listing with status 054."}},
+    {"  -list -id",
+     2,
+     {" -list -id <entry id>      (1 to 999, the ID that -list shows)",
+      " Shows the one entry with that ID."}},
+    {"  -list -p",
+     3,
+     {" -list -p <protocol>",
+      " Lists the entries of one protocol: TCP or UDP, in any letter case.",
+      " Combines with the criteria below, each at most once, in order."}},
+    {"  -list -ip",
+     3,
+     {" -list -ip <address>",
+      " Lists the entries forwarded to this internal client. An entry",
+      " without an internal client matches 0.0.0.0."}},
+    {"  -list -iport",
+     3,
+     {" -list -iport <port>",
+      " Lists the entries whose internal port is this port (1 to 65535).",
+      " Leading zeros are allowed: 0080 is port 80."}},
+    {"  -list -eport",
+     3,
+     {" -list -eport <port>",
+      " Lists the entries whose external port is this port (1 to 65535).",
+      " Leading zeros are allowed: 0080 is port 80."}},
+    {"  -list -s",
+     2,
+     {" -list -s <status>",
+      " Lists the entries that are Enabled or Disabled (any letter case)."}},
+    {"  -stats",
+     2,
+     {" Shows the router's identity, its internal and external IP",
+      " addresses, and the entry counts by protocol and status."}},
+    {"  Notes",
+     14,
+     {" -q    right after -add or -remove: the table is not read first.",
+      "       An add then leaves a clash to the router to refuse, and a",
+      "       removal shows only the external port.",
+      " Search criteria -p, -ip, -iport, -eport and -s: one to five,",
+      "       each at most once, in this order.",
+      " Command words, protocols and status words ignore letter case;",
+      "       the protocol and the description are sent as typed.",
+      " The router is found by an SSDP search on the local network; when",
+      "       none answers, the run gives up after about 10 seconds.",
+      " Every run ends with exit status 1, a successful one included.",
+      " Examples:  portwrangler -add UDP 5000 5000 \"Game server\"",
+      "            portwrangler -add -q TCP -ip 192.168.1.20 22 2222",
+      "            portwrangler -list -p tcp -eport 2222 -s enabled",
+      "            portwrangler -remove TCP 2222"}},
+};
+
+void print_syntax_block() {
+  std::printf("%s", kBlankRow);
+  print_rule_line();
+  print_rows(kSyntaxCommands, 13);
+  print_rule_line();
+  print_row(kSyntaxValues);
+  print_rule_line();
+  print_rows(kSyntaxNotes, 3);
+}
+
+void print_extended_description() {
+  print_row(" Extended Description:");
+  print_rule_line();
+  for (const HelpBlock& block : kHelpBlocks) {
+    print_row(block.title);
+    print_rule_line();
+    print_rows(block.rows, block.count);
+    print_rule_line();
+  }
+}
+
+void print_status_box(int status, const char* message) {
+  print_rule_line();
+  if (status == 0) {
+    std::printf(kSyntaxTitle, status, "Error)");
+  } else if (status == 963) {
+    std::printf(kSyntaxTitle, status, "Help)");
+  } else {
+    std::printf(kRouterTitle, status);
+  }
+  print_rule_line();
+  std::printf("| %-66s |\n", message != nullptr ? message : "");
+  print_rule_line();
+}
+
+[[noreturn]] void closing_sequence(RunRecords* records, GatewayHandle** gateway) {
+  // Nothing of the run outlives the process, but release it in order all the same.
+  gateway_free(gateway);
+  if (records != nullptr) {
+    records->request.reset();
+    records->entry.reset();
+  }
+  set_text_attribute(kColourBannerFirst);
+  print_rule_line();
+  std::printf("%s%s", kBlankRow, kBlankRow);
+  print_rule_line();
+  set_text_attribute(kColourDefault);
+  std::fflush(stdout);
+  std::exit(1);
+}
+
+}  // namespace
+
+void truncate_description(std::string* text) {
+  if (text->size() > 50) *text = text->substr(0, 47) + "...";
+}
+
+void truncate_info(char* text) {
+  if (std::strlen(text) >= 44) std::memcpy(text + 40, "...", 4);
+}
+
+void print_rule_line() { std::printf("%s", kRuleLine); }
+
+void print_boxed_title(const char* title_line) {
+  print_rule_line();
+  std::printf("%s", title_line);
+  print_rule_line();
+}
+
+void print_highlight_bar() {
+  set_text_attribute(kColourHighlight);
+  std::printf("\t\t\t\t\t\t\t\t      \n\t\t\t\t\t\t\t\t      \n");
+  set_text_attribute(kColourReport);
+}
+
+ConsoleSizePlan size_console_plan(int current_columns, int current_rows, int largest_columns,
+                                  int largest_rows, int columns, int rows) {
+  ConsoleSizePlan plan;
+  plan.window_right = (columns < largest_columns ? columns : largest_columns) - 1;
+  plan.window_bottom = (rows < largest_rows ? rows : largest_rows) - 1;
+  plan.buffer_columns = 71;
+  plan.buffer_rows = 500;
+  long current = static_cast<long>(current_columns) * current_rows;
+  long wanted = static_cast<long>(columns) * rows;
+  plan.order = current > wanted ? 1 : (current < wanted ? -1 : 0);
+  return plan;
+}
+
+void status_exit(int status, RunRecords* records, GatewayHandle** gateway, const char* message) {
+  if (status == kStatusFailure || status == kStatusSuccess) closing_sequence(records, gateway);
+  print_status_box(status, message);
+  switch (status) {
+    case 0:
+      print_syntax_block();
+      print_rule_line();
+      std::printf("%s", kBlankRow);
+      print_rule_line();
+      break;
+    case 963:
+      print_syntax_block();
+      print_rule_line();
+      print_extended_description();
+      break;
+    case 50:
+    case 51:
+    case 52:
+    case 53:
+      return;  // the flow goes on with its report
+    default:
+      break;
+  }
+  closing_sequence(records, gateway);
+}

@@ -1,0 +1,73 @@
+// Console screens and the status routine: the only code that prints. Every box is
+// 70 columns wide; colours are Windows console attribute bytes (low nibble foreground,
+// high nibble background; bits 1 blue, 2 green, 4 red, 8 bright) that the platform
+// console file maps onto its terminal.
+#ifndef PORTWRANGLER_FRONT_CONSOLE_H_
+#define PORTWRANGLER_FRONT_CONSOLE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "front/records.h"
+#include "gateway/handle.h"
+
+constexpr uint16_t kColourBannerFirst = 0x1A;  // also the closing frame
+constexpr uint16_t kColourBannerSecond = 0x5B;
+constexpr uint16_t kColourReport = 0x4F;
+constexpr uint16_t kColourHighlight = 0xED;
+constexpr uint16_t kColourDefault = 0x07;
+
+constexpr int kStatusSuccess = 37906;
+constexpr int kStatusFailure = 24576;
+
+/// A console output handle of the platform (a HANDLE on Windows, an fd elsewhere).
+using ConsoleHandle = long long;
+
+/// The standard output handle.
+ConsoleHandle console_output();
+
+/// Sets the colour of everything written to standard output from now on.
+void set_text_attribute(uint16_t attribute);
+
+/// Sizes the window to at most `columns` by `rows` over a 71 x 500 buffer.
+void size_console(ConsoleHandle console, int16_t columns, int16_t rows);
+
+/// Blanks the whole screen and puts the cursor home.
+void clear_screen(ConsoleHandle console);
+
+/// How size_console changes a console: the window rectangle, the buffer size and the
+/// order of the two changes (+1 window first, -1 buffer first, 0 nothing to change).
+struct ConsoleSizePlan {
+  int window_right;
+  int window_bottom;
+  int buffer_columns;
+  int buffer_rows;
+  int order;
+};
+
+/// The plan for a buffer of current_* cells on a display allowing largest_* at most.
+ConsoleSizePlan size_console_plan(int current_columns, int current_rows, int largest_columns,
+                                  int largest_rows, int columns, int rows);
+
+/// Shortens a description longer than 50 characters to its first 47 and "...".
+void truncate_description(std::string* text);
+
+/// Shortens a NUL-terminated text of 44 characters or more to its first 40 and "...".
+void truncate_info(char* text);
+
+/// The rule line: 70 equals signs.
+void print_rule_line();
+
+/// A title between two rule lines.
+void print_boxed_title(const char* title_line);
+
+/// The two-line highlight bar, after which the report colour is back.
+void print_highlight_bar();
+
+/// Ends the run with `status`, or returns for 50 to 53 (the caller still reports):
+/// prints the status box (not for the silent 24576 and 37906), the syntax and help
+/// screens for 0 and 963, releases the handle and the records, prints the closing
+/// frame and exits with status 1, success included.
+void status_exit(int status, RunRecords* records, GatewayHandle** gateway, const char* message);
+
+#endif  // PORTWRANGLER_FRONT_CONSOLE_H_

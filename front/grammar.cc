@@ -1,0 +1,192 @@
+// Command-line grammar: the quick-option step and parse_command.
+#include "front/grammar.h"
+
+#include <cstring>
+
+#include "net/socket.h"
+
+namespace {
+
+int lower(int c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+
+int is_protocol(const char* text) {
+  return equal_ignoring_case(text, "TCP") || equal_ignoring_case(text, "UDP");
+}
+
+/// 1 with `*port` set when `text` is all digits (leading zeros allowed) and lies in 1..65535.
+int read_port(const char* text, uint16_t* port) {
+  if (!is_all_digits(text)) return 0;
+  unsigned long value = 0;
+  for (const char* c = text; *c; ++c) {
+    value = value * 10 + static_cast<unsigned long>(*c - '0');
+    if (value > 65535) return 0;  // stop before a long digit run can overflow
+  }
+  if (value < 1) return 0;
+  *port = static_cast<uint16_t>(value);
+  return 1;
+}
+
+/// 1 with `*id` set when `text` is all digits and lies in 1..999.
+int read_entry_id(const char* text, int32_t* id) {
+  if (!is_all_digits(text)) return 0;
+  long value = 0;
+  for (const char* c = text; *c; ++c) {
+    value = value * 10 + (*c - '0');
+    if (value > 999) return 0;
+  }
+  if (value < 1) return 0;
+  *id = static_cast<int32_t>(value);
+  return 1;
+}
+
+/// 1 when `text` is an address the platform accepts that also fits `ip_address`.
+int read_address(const char* text, RequestRecord* request) {
+  if (std::strlen(text) >= sizeof(request->ip_address)) return 0;
+  if (!socket_address_valid(text)) return 0;
+  std::strcpy(request->ip_address, text);
+  return 1;
+}
+
+void store_protocol(const char* text, RequestRecord* request) {
+  std::strcpy(request->protocol, text);  // is_protocol guarantees three characters
+}
+
+int read_description(const char* text, RequestRecord* request) {
+  if (std::strlen(text) > kDescriptionMax) return 0;
+  request->description = text;
+  return 1;
+}
+
+/// The criterion of "-list": option word, value reader and the value it adds to the code.
+struct Criterion {
+  const char* option;
+  int value;
+  int (*read)(const char* text, RequestRecord* request);
+};
+
+int read_criterion_protocol(const char* text, RequestRecord* request) {
+  if (!is_protocol(text)) return 0;
+  store_protocol(text, request);
+  return 1;
+}
+int read_criterion_internal_port(const char* text, RequestRecord* request) {
+  return read_port(text, &request->internal_port);
+}
+int read_criterion_external_port(const char* text, RequestRecord* request) {
+  return read_port(text, &request->external_port);
+}
+int read_criterion_status(const char* text, RequestRecord* request) {
+  if (equal_ignoring_case(text, "Enabled")) {
+    request->enabled = 1;
+  } else if (equal_ignoring_case(text, "Disabled")) {
+    request->enabled = 0;
+  } else {
+    return 0;
+  }
+  return 1;
+}
+
+// In the order the criteria must stand on the command line.
+const Criterion kCriteria[] = {
+    {"-p", kCriterionProtocol, read_criterion_protocol},
+    {"-ip", kCriterionAddress, read_address},
+    {"-iport", kCriterionInternalPort, read_criterion_internal_port},
+    {"-eport", kCriterionExternalPort, read_criterion_external_port},
+    {"-s", kCriterionStatus, read_criterion_status},
+};
+
+/// Sum of the criterion values of `pairs` option/value pairs from `args`, or 0 when
+/// any option is unknown, repeated, out of order or has an invalid value.
+int parse_criteria(char** args, int pairs, RequestRecord* request) {
+  int code = 0;
+  size_t next = 0;  // criteria before this one are used up or skipped
+  for (int i = 0; i < pairs; ++i) {
+    const char* option = args[2 * i];
+    const char* value = args[2 * i + 1];
+    while (next < sizeof(kCriteria) / sizeof(kCriteria[0]) &&
+           !equal_ignoring_case(option, kCriteria[next].option)) {
+      ++next;
+    }
+    if (next == sizeof(kCriteria) / sizeof(kCriteria[0])) return 0;
+    if (!kCriteria[next].read(value, request)) return 0;
+    code += kCriteria[next].value;
+    ++next;
+  }
+  return code;
+}
+
+int parse_add(int n, char** argv, RequestRecord* request) {
+  if (is_protocol(argv[2]) && equal_ignoring_case(argv[3], "-ip")) {
+    if (n < 6) return kSyntaxError;
+    if (!read_address(argv[4], request)) return kSyntaxError;
+    if (!read_port(argv[5], &request->internal_port)) return kSyntaxError;
+    if (!read_port(argv[6], &request->external_port)) return kSyntaxError;
+    store_protocol(argv[2], request);
+    if (n == 6 || argv[7][0] == '\0') return kAddClient;
+    if (n > 7 || !read_description(argv[7], request)) return kSyntaxError;
+    return kAddClientWithDescription;
+  }
+  if (!is_protocol(argv[2])) return kSyntaxError;
+  if (!read_port(argv[3], &request->internal_port)) return kSyntaxError;
+  if (!read_port(argv[4], &request->external_port)) return kSyntaxError;
+  store_protocol(argv[2], request);
+  if (n == 4 || argv[5][0] == '\0') return kAdd;
+  if (n > 5 || !read_description(argv[5], request)) return kSyntaxError;
+  return kAddWithDescription;
+}
+
+int parse_list(int n, char** argv, RequestRecord* request) {
+  if (n == 1) return kList;
+  if (n == 2) return equal_ignoring_case(argv[2], "-stats") ? kListStats : kSyntaxError;
+  if (n == 3 && equal_ignoring_case(argv[2], "-id")) {
+    return read_entry_id(argv[3], &request->entry_id) ? kListById : kSyntaxError;
+  }
+  if (n == 3 || n == 5 || n == 7 || n == 9 || n == 11) {
+    return parse_criteria(argv + 2, (n - 1) / 2, request);
+  }
+  return kSyntaxError;
+}
+
+}  // namespace
+
+int equal_ignoring_case(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    if (lower(static_cast<unsigned char>(*a)) != lower(static_cast<unsigned char>(*b))) return 0;
+  }
+  return *a == *b;
+}
+
+int is_all_digits(const char* text) {
+  for (; *text; ++text) {
+    if (*text < '0' || *text > '9') return 0;
+  }
+  return 1;
+}
+
+int take_quick_option(int argc, char** argv) {
+  if (argc < 5 || !equal_ignoring_case(argv[2], "-q")) return 0;
+  for (int i = 2; i + 1 < argc; ++i) argv[i] = argv[i + 1];
+  argv[argc - 1] = nullptr;
+  return 1;
+}
+
+int parse_command(int count, char** argv, RequestRecord* request) {
+  const int n = count;
+  if (n <= 0) return kSyntaxError;
+  const char* keyword = argv[1];
+  if (equal_ignoring_case(keyword, "-add")) {
+    return n >= 4 ? parse_add(n, argv, request) : kSyntaxError;
+  }
+  if (equal_ignoring_case(keyword, "-remove")) {
+    if (n != 3 || !is_protocol(argv[2])) return kSyntaxError;
+    if (!read_port(argv[3], &request->external_port)) return kSyntaxError;
+    store_protocol(argv[2], request);
+    return kRemove;
+  }
+  if (equal_ignoring_case(keyword, "-stats")) return n == 1 ? kStats : kSyntaxError;
+  if (equal_ignoring_case(keyword, "-help") || std::strcmp(keyword, "/?") == 0) {
+    return n == 1 ? kHelp : kSyntaxError;
+  }
+  if (equal_ignoring_case(keyword, "-list")) return parse_list(n, argv, request);
+  return kSyntaxError;
+}

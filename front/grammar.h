@@ -1,0 +1,51 @@
+// The command grammar: turns the argument vector into a CommandCode and fills the
+// request record. It has no state and prints nothing; every problem is the code 0.
+#ifndef PORTWRANGLER_FRONT_GRAMMAR_H_
+#define PORTWRANGLER_FRONT_GRAMMAR_H_
+
+#include "front/records.h"
+
+/// Command codes the driver dispatches on. Filtered listings are the sums of the
+/// criterion values (kCriterion*); every code of kFilteredListingMin or more is one.
+enum CommandCode : int {
+  kSyntaxError = 0,
+  kAddWithDescription = 3,
+  kAdd = 4,
+  kAddClientWithDescription = 5,
+  kAddClient = 6,
+  kRemove = 7,
+  kList = 9,
+  kListStats = 16,
+  kStats = 84,
+  kFilteredListingMin = 355,
+  kListById = 440,
+  kHelp = 963,
+};
+
+enum CriterionValue : int {
+  kCriterionProtocol = 528,
+  kCriterionAddress = 624,
+  kCriterionInternalPort = 728,
+  kCriterionExternalPort = 840,
+  kCriterionStatus = 960,
+};
+
+/// Longest description accepted on the command line; it must still fit the
+/// AddPortMapping envelope (under 100000 bytes) after XML escaping.
+constexpr size_t kDescriptionMax = 8192;
+
+/// 1 when `a` and `b` are equal ignoring ASCII letter case, else 0.
+int equal_ignoring_case(const char* a, const char* b);
+
+/// 1 when every character of `text` is a decimal digit (also for ""), else 0.
+int is_all_digits(const char* text);
+
+/// 1 when it found "-q" right after the command keyword (with at least four arguments
+/// after the program name) and removed it from `argv`, shifting the rest forward; else 0.
+int take_quick_option(int argc, char** argv);
+
+/// The CommandCode of the `count` arguments after the program name (`argv[0]`);
+/// writes the values of the command into `request`. 0 for anything not in the grammar.
+int parse_command(int count, char** argv, RequestRecord* request);
+
+#endif  // PORTWRANGLER_FRONT_GRAMMAR_H_

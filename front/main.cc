@@ -1,0 +1,78 @@
+// Entry point and run driver: prepares the console, parses the command, finds the
+// router and both addresses, and hands over to a flow. Every run ends in status_exit.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "front/change.h"
+#include "front/console.h"
+#include "front/grammar.h"
+#include "front/listing.h"
+#include "gateway/external_address.h"
+#include "net/discovery.h"
+#include "net/local_address.h"
+
+namespace {
+
+void print_banner() {
+  set_text_attribute(kColourBannerFirst);
+  print_rule_line();
+  std::printf("| $$$$$$$$$$$$$$$$$$$$$                       $$$$$$$$$$$$$$$$$$$$$$ |\n");
+  print_rule_line();
+  set_text_attribute(kColourBannerSecond);
+  print_rule_line();
+  for (int i = 0; i < 4; ++i) {
+    std::printf("|                                                                    |\n");
+  }
+  print_rule_line();
+  set_text_attribute(kColourReport);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGINT, SIG_IGN);
+  size_console(console_output(), 71, 50);
+  clear_screen(console_output());
+
+  RunRecords records{std::make_unique<RequestRecord>(), std::make_unique<EntryRecord>()};
+  RequestRecord* request = records.request.get();
+  print_banner();
+
+  int count = argc - 1;
+  if (take_quick_option(argc, argv)) {
+    request->quick = 1;
+    --count;
+  }
+  const int code = parse_command(count, argv, request);
+  if (code == kSyntaxError || code == kHelp) {
+    status_exit(code, &records, nullptr, "Portwrangler - Syntax Information");
+  }
+
+  GatewayHandle* gateway = nullptr;
+  if (discover_gateway(&gateway) != 0) {
+    status_exit(48, &records, nullptr,
+                "SSDP Discovery Service Failure -> Unable To Locate UPnP Router.");
+  }
+  if (gateway_local_address(gateway, &request->local_address) != 0) {
+    status_exit(55, &records, &gateway,
+                "Internal IP Address Failure -> Invalid Response From UPnP Router.");
+  }
+  if (gateway_external_address(gateway, request->external_address,
+                               sizeof(request->external_address)) != 0) {
+    status_exit(49, &records, &gateway,
+                "External IP Address Failure -> Invalid Response From UPnP Router.");
+  }
+
+  switch (code) {
+    case kAddWithDescription:
+    case kAdd:
+    case kAddClientWithDescription:
+    case kAddClient:
+      add_flow(&records, &gateway);
+    case kRemove:
+      remove_flow(&records, &gateway);
+    default:
+      listing_flow(code, &records, &gateway);
+  }
+}

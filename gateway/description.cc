@@ -1,0 +1,121 @@
+// The description parse has its own matching rules: a serviceType text selects the
+// service, and the next controlURL to start after it supplies the control URL.
+#include "gateway/description.h"
+
+#include <expat.h>
+
+#include <climits>
+#include <cstring>
+
+#include "gateway/xml_capture.h"
+#include "net/guard.h"
+#include "net/http.h"
+
+namespace {
+
+struct DescriptionParse {
+  std::string control_text;
+  bool have_control = false;
+  std::string base_text;
+  bool have_base = false;
+  std::string wanted_urn;
+  bool in_base = false;
+  bool in_service_type = false;
+  bool service_matched = false;
+  bool in_control = false;
+  std::string pending;  // character data of the element open now
+};
+
+void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char**) {
+  DescriptionParse* parse = static_cast<DescriptionParse*>(data);
+  if (std::strcmp(name, "baseURL") == 0) {
+    parse->in_base = true;
+  } else if (std::strcmp(name, "serviceType") == 0) {
+    parse->in_service_type = true;
+  } else if (std::strcmp(name, "controlURL") == 0) {
+    parse->in_control = true;
+  } else {
+    return;
+  }
+  parse->pending.clear();
+}
+
+void XMLCALL on_end(void* data, const XML_Char*) {
+  DescriptionParse* parse = static_cast<DescriptionParse*>(data);
+  std::string text = xml_trim(parse->pending);
+  if (parse->in_base) {
+    parse->base_text = text;
+    parse->have_base = !text.empty();
+  } else if (parse->in_service_type) {
+    // A leading part of the wanted URN counts as a match, an empty text does not.
+    if (!text.empty() && parse->wanted_urn.compare(0, text.size(), text) == 0) {
+      parse->service_matched = true;
+    }
+  } else if (parse->service_matched && parse->in_control) {
+    parse->control_text = text;
+    parse->have_control = !text.empty();
+  }
+  parse->in_base = false;
+  parse->in_service_type = false;
+  if (parse->service_matched) {
+    if (parse->in_control) {
+      parse->service_matched = false;
+      parse->in_control = false;
+    }
+  } else {
+    parse->in_control = false;
+  }
+  parse->pending.clear();
+}
+
+void XMLCALL on_text(void* data, const XML_Char* text, int length) {
+  DescriptionParse* parse = static_cast<DescriptionParse*>(data);
+  if (parse->in_base || parse->in_service_type || (parse->service_matched && parse->in_control)) {
+    parse->pending.append(text, static_cast<size_t>(length));
+  }
+}
+
+}  // namespace
+
+std::string join_control_url(const std::string& base, const std::string& path) {
+  size_t base_end = base.size();
+  while (base_end > 0 && base[base_end - 1] == '/') --base_end;
+  size_t path_begin = 0;
+  while (path_begin < path.size() && path[path_begin] == '/') ++path_begin;
+  return base.substr(0, base_end) + "/" + path.substr(path_begin);
+}
+
+int gateway_parse_description(GatewayHandle* gateway, const std::string& location,
+                              const std::string& description) {
+  return guard_allocation([&] {
+    std::string host;
+    int port = 80;
+    int code = url_split(location.c_str(), &host, nullptr, &port);
+    if (code != 0) return code;
+    std::string default_base = host + ":" + std::to_string(port);
+
+    if (description.size() > static_cast<size_t>(INT_MAX)) {
+      return static_cast<int>(kGatewayDescriptionUnparsable);
+    }
+    DescriptionParse parse;
+    parse.wanted_urn = gateway_service_urn(gateway->service_type);
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    if (parser == nullptr) return static_cast<int>(kGatewayNoMemory);
+    XML_SetUserData(parser, &parse);
+    XML_SetElementHandler(parser, on_start, on_end);
+    XML_SetCharacterDataHandler(parser, on_text);
+    XML_Status status = XML_Parse(parser, description.data(),
+                                  static_cast<int>(description.size()), XML_TRUE);
+    XML_ParserFree(parser);
+    if (status != XML_STATUS_OK) return static_cast<int>(kGatewayDescriptionUnparsable);
+    if (!parse.have_control) return static_cast<int>(kGatewayNoControlUrl);
+
+    const std::string& base = parse.have_base ? parse.base_text : default_base;
+    std::string url = parse.control_text.compare(0, 7, "http://") == 0
+                          ? parse.control_text
+                          : join_control_url(base, parse.control_text);
+    if (url.size() + 1 > kControlUrlMax + 1) return static_cast<int>(kGatewayTooLong);
+    gateway->control_url = url;
+    return 0;
+  });
+}

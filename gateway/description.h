@@ -1,0 +1,22 @@
+// The device description: the control URL of the WAN connection service.
+#ifndef PORTWRANGLER_GATEWAY_DESCRIPTION_H_
+#define PORTWRANGLER_GATEWAY_DESCRIPTION_H_
+
+#include <string>
+
+#include "gateway/handle.h"
+
+constexpr size_t kControlUrlMax = 511;
+
+/// 0 with `gateway->control_url` set from the controlURL of the service whose
+/// serviceType matches `gateway->service_type` (the last such service wins), joined to
+/// the baseURL or to host:port of `location` unless it is absolute. -893 for a location
+/// that does not split, -699 for a malformed document, -698 when no controlURL was
+/// found for the service, -695 for a control URL longer than 511 characters.
+int gateway_parse_description(GatewayHandle* gateway, const std::string& location,
+                              const std::string& description);
+
+/// `base` and the relative `path` joined with exactly one '/' between them.
+std::string join_control_url(const std::string& base, const std::string& path);
+
+#endif  // PORTWRANGLER_GATEWAY_DESCRIPTION_H_

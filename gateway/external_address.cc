@@ -1,0 +1,25 @@
+#include "gateway/external_address.h"
+
+#include "gateway/soap.h"
+#include "gateway/xml_capture.h"
+#include "net/guard.h"
+
+int gateway_external_address(const GatewayHandle* gateway, char* destination, size_t capacity) {
+  if (destination == nullptr || capacity < 1) return kGatewayBadArgument;
+  return guard_allocation([&] {
+    std::string envelope, body;
+    int code = soap_envelope(gateway->service_type, "GetExternalIPAddress", "", &envelope);
+    if (code != 0) return code;
+    int status = 0;
+    code = soap_call(gateway, "GetExternalIPAddress", envelope, &body, &status, nullptr);
+    if (code != 0) return code;
+    XmlWatch watch{"NewExternalIPAddress"};
+    code = xml_capture(body, &watch, 1);
+    if (code == -2) return static_cast<int>(kGatewayNoMemory);
+    if (code != 0) return static_cast<int>(kGatewayEntryUnparsable);
+    std::string address = xml_trim(watch.last_delivered);
+    if (address.empty()) return static_cast<int>(kGatewayNoAddress);
+    copy_to_field(destination, capacity, address);
+    return 0;
+  });
+}

@@ -1,0 +1,40 @@
+// One Expat pass that captures the texts of a fixed list of element names. Names are
+// compared whole and case-sensitively, as written (no namespace processing). All the
+// character data of one element occurrence is kept together, so entity references and
+// line breaks do not split it; a later element of the same name replaces the earlier.
+#ifndef PORTWRANGLER_GATEWAY_XML_CAPTURE_H_
+#define PORTWRANGLER_GATEWAY_XML_CAPTURE_H_
+
+#include <cstddef>
+#include <string>
+
+/// One watched element name and what the parse found of it.
+struct XmlWatch {
+  XmlWatch(const char* watched) : name(watched) {}  // NOLINT: tables list bare names
+  const char* name;
+  int occurrences = 0;        // elements of this name that ended
+  std::string last;           // text of the last of them (possibly empty)
+  bool delivered = false;     // some occurrence carried character data
+  std::string last_delivered; // text of the last occurrence that carried any
+  // Parse state.
+  bool inside = false;
+  std::string pending;
+};
+
+/// 0 when `document` is well-formed XML, with the watches filled; -1 when it is not,
+/// -2 when no parser could be had.
+/// Character data goes to the first watch (in list order) whose element is open.
+int xml_capture(const std::string& document, XmlWatch* watches, size_t count);
+
+/// `text` without the white space around it.
+std::string xml_trim(const std::string& text);
+
+/// The value of the usual text-to-integer conversion of `text` (white space skipped,
+/// an optional sign, the digits up to the first other character; 0 when none),
+/// saturated rather than overflowing.
+long xml_number(const std::string& text);
+
+/// `text` with & < > " ' written as entity references, for element content.
+std::string xml_escape(const std::string& text);
+
+#endif  // PORTWRANGLER_GATEWAY_XML_CAPTURE_H_

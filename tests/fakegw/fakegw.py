@@ -1,0 +1,242 @@
+#!/usr/bin/python3
+"""A scriptable UPnP IGD for tests: an SSDP responder and an HTTP server that serves a
+chosen device description and answers the WAN connection service's SOAP actions from an
+in-memory port-mapping table. It misbehaves on demand (see DEFAULTS) and writes every
+request it receives as one JSON line to the log file.
+
+Run inside a network namespace of the test's own: it joins the SSDP multicast group.
+Usage: fakegw.py CONFIG.json   (prints "ready" once it listens; ends on SIGTERM or
+after the config's "lifetime" seconds)."""
+
+import json
+import re
+import select
+import signal
+import socket
+import struct
+import sys
+import time
+from xml.sax.saxutils import escape
+
+DEFAULTS = {
+    "address": "127.0.0.1",          # where it listens and what LOCATION names
+    "http_port": 0,                   # 0: any free port
+    "answer": ["WANIPConnection:1"],  # search targets answered (short service types)
+    "ssdp_reply": None,               # a raw reply text instead of the usual one
+    "description": None,              # a raw description; "$BASE" -> http://address:port
+    "description_status": 200,
+    "service": "WANIPConnection:1",   # the service the default description offers
+    "control_url": "/ctl/IPConn",     # its controlURL text
+    "identity": {},                   # friendlyName, manufacturer, ... of the description
+    "external_ip": "203.0.113.9",
+    "status": {},                     # action -> HTTP status to answer with (no change)
+    "faults": {},                     # action -> UPnP errorCode to refuse with (HTTP 500)
+    "entries": [],                    # the table: dicts of the GetGenericPortMappingEntry fields
+    "raw_entries": {},                # index -> raw XML inside the entry response
+    "log": None,
+    "lifetime": 60,
+}
+
+IDENTITY_DEFAULTS = {
+    "friendlyName": "Fake Gateway",
+    "manufacturer": "Portwrangler Tests",
+    "manufacturerURL": "http://example.invalid/",
+    "modelDescription": "Scriptable IGD",
+    "modelName": "FakeGW",
+    "modelNumber": "1",
+    "modelURL": "http://example.invalid/fakegw",
+    "serialNumber": "0001",
+    "UPC": "000000000001",
+    "presentationURL": "http://example.invalid/admin",
+}
+
+ENTRY_FIELDS = ["NewRemoteHost", "NewExternalPort", "NewProtocol", "NewInternalPort",
+                "NewInternalClient", "NewEnabled", "NewPortMappingDescription",
+                "NewLeaseDuration"]
+
+
+def default_description(config, base):
+    identity = dict(IDENTITY_DEFAULTS)
+    identity.update(config["identity"])
+    texts = "".join("<%s>%s</%s>" % (k, escape(v), k) for k, v in identity.items() if v is not None)
+    return ("<?xml version=\"1.0\"?>\r\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
+            "<specVersion><major>1</major><minor>0</minor></specVersion>"
+            "<device><deviceType>urn:schemas-upnp-org:device:InternetGatewayDevice:1</deviceType>"
+            + texts +
+            "<serviceList><service><serviceType>urn:schemas-upnp-org:service:Layer3Forwarding:1"
+            "</serviceType><controlURL>/ctl/L3F</controlURL></service></serviceList>"
+            "<deviceList><device><deviceType>urn:schemas-upnp-org:device:WANDevice:1</deviceType>"
+            "<deviceList><device><deviceType>urn:schemas-upnp-org:device:WANConnectionDevice:1"
+            "</deviceType><serviceList><service><serviceType>urn:schemas-upnp-org:service:"
+            + config["service"] + "</serviceType><serviceId>urn:upnp-org:serviceId:WANConn1"
+            "</serviceId><controlURL>" + config["control_url"] + "</controlURL>"
+            "<eventSubURL>/evt/IPConn</eventSubURL><SCPDURL>/scpd.xml</SCPDURL></service>"
+            "</serviceList></device></deviceList></device></deviceList>"
+            "</device></root>\r\n")
+
+
+def envelope(action, service, inner):
+    return ("<?xml version=\"1.0\"?>\r\n<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/"
+            "envelope/\" s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>"
+            "<u:%sResponse xmlns:u=\"urn:schemas-upnp-org:service:%s\">%s</u:%sResponse>"
+            "</s:Body></s:Envelope>\r\n" % (action, service, inner, action))
+
+
+def fault(code):
+    return ("<?xml version=\"1.0\"?>\r\n<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/"
+            "envelope/\" s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body>"
+            "<s:Fault><faultcode>s:Client</faultcode><faultstring>UPnPError</faultstring><detail>"
+            "<UPnPError xmlns=\"urn:schemas-upnp-org:control-1-0\"><errorCode>%d</errorCode>"
+            "<errorDescription>refused</errorDescription></UPnPError></detail></s:Fault>"
+            "</s:Body></s:Envelope>\r\n" % code)
+
+
+def argument(body, name):
+    match = re.search(r"<%s>(.*?)</%s>" % (name, name), body, re.S)
+    if not match:
+        return None
+    text = match.group(1)
+    return (text.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"")
+            .replace("&apos;", "'").replace("&amp;", "&"))
+
+
+class Gateway:
+    def __init__(self, config):
+        self.config = config
+        self.entries = [dict(e) for e in config["entries"]]
+        self.log = open(config["log"], "a") if config["log"] else None
+
+    def record(self, what):
+        if self.log:
+            self.log.write(json.dumps(what) + "\n")
+            self.log.flush()
+
+    def ssdp(self, data, sender, udp, base):
+        text = data.decode("latin-1")
+        match = re.search(r"\r\nST: ?urn:schemas-upnp-org:service:(\S+)\r\n", text)
+        target = match.group(1) if match else ""
+        self.record({"kind": "ssdp", "target": target, "datagram": text})
+        if target not in self.config["answer"]:
+            return
+        reply = self.config["ssdp_reply"]
+        if reply is None:
+            st = "urn:schemas-upnp-org:service:" + target
+            reply = ("HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\nST: %s\r\n"
+                     "USN: uuid:fakegw::%s\r\nEXT:\r\nSERVER: Linux UPnP/1.0 FakeGW/1.0\r\n"
+                     "LOCATION: %s/rootDesc.xml\r\n\r\n" % (st, st, base))
+        udp.sendto(reply.replace("$BASE", base).encode("latin-1"), sender)
+
+    def action(self, name, body):
+        service = self.config["service"]
+        if name in self.config["faults"]:
+            return 500, fault(int(self.config["faults"][name]))
+        if name in self.config["status"]:
+            return int(self.config["status"][name]), ""
+        if name == "GetExternalIPAddress":
+            return 200, envelope(name, service, "<NewExternalIPAddress>%s</NewExternalIPAddress>"
+                                 % self.config["external_ip"])
+        if name == "GetGenericPortMappingEntry":
+            index = int(argument(body, "NewPortMappingIndex") or "-1")
+            raw = self.config["raw_entries"].get(str(index))
+            if raw is not None:
+                return 200, envelope(name, service, raw)
+            if index < 0 or index >= len(self.entries):
+                return 500, fault(713)
+            entry = self.entries[index]
+            inner = "".join("<%s>%s</%s>" % (f, escape(str(entry[f])), f)
+                            for f in ENTRY_FIELDS if f in entry)
+            return 200, envelope(name, service, inner)
+        if name == "AddPortMapping":
+            entry = {f: argument(body, f) for f in ENTRY_FIELDS}
+            for old in self.entries:
+                if (old.get("NewExternalPort") == entry["NewExternalPort"] and
+                        str(old.get("NewProtocol")).upper() == str(entry["NewProtocol"]).upper()):
+                    return 500, fault(718)
+            self.entries.append(entry)
+            return 200, envelope(name, service, "")
+        if name == "DeletePortMapping":
+            port, protocol = argument(body, "NewExternalPort"), argument(body, "NewProtocol")
+            for i, old in enumerate(self.entries):
+                if (str(old.get("NewExternalPort")) == port and
+                        str(old.get("NewProtocol")).upper() == str(protocol).upper()):
+                    del self.entries[i]
+                    return 200, envelope(name, service, "")
+            return 500, fault(714)
+        return 500, fault(401)
+
+    def http(self, conn, base):
+        conn.settimeout(5)
+        data = b""
+        try:
+            while b"\r\n\r\n" not in data:
+                chunk = conn.recv(4096)
+                if not chunk:
+                    return
+                data += chunk
+            head, _, body = data.partition(b"\r\n\r\n")
+            head_text = head.decode("latin-1")
+            length = re.search(r"(?i)\r\ncontent-length: *(\d+)", head_text)
+            want = int(length.group(1)) if length else 0
+            while len(body) < want:
+                chunk = conn.recv(4096)
+                if not chunk:
+                    break
+                body += chunk
+        except socket.timeout:
+            return
+        body_text = body.decode("utf-8", "replace")
+        request_line = head_text.split("\r\n", 1)[0]
+        soapaction = re.search(r"(?i)\r\nsoapaction: *\"?[^#\"]*#([A-Za-z]+)", head_text)
+        self.record({"kind": "http", "request": request_line, "head": head_text,
+                     "action": soapaction.group(1) if soapaction else None, "body": body_text})
+        if request_line.startswith("GET "):
+            status = int(self.config["description_status"])
+            text = self.config["description"]
+            text = default_description(self.config, base) if text is None else text
+            payload = text.replace("$BASE", base)
+        elif soapaction:
+            status, payload = self.action(soapaction.group(1), body_text)
+        else:
+            status, payload = 404, ""
+        reason = {200: "OK", 404: "Not Found", 500: "Internal Server Error"}.get(status, "Status")
+        raw = payload.encode("utf-8")
+        conn.sendall(("HTTP/1.1 %d %s\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n"
+                      "Connection: close\r\nContent-Length: %d\r\n\r\n" % (status, reason, len(raw))
+                      ).encode("latin-1") + raw)
+
+
+def main():
+    config = dict(DEFAULTS)
+    with open(sys.argv[1]) as f:
+        config.update(json.load(f))
+    gateway = Gateway(config)
+
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind((config["address"], int(config["http_port"])))
+    listener.listen(16)
+    base = "http://%s:%d" % (config["address"], listener.getsockname()[1])
+
+    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    udp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    udp.bind(("239.255.255.250", 1900))
+    membership = struct.pack("4s4s", socket.inet_aton("239.255.255.250"),
+                             socket.inet_aton(config["address"]))
+    udp.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, membership)
+
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    print("ready %s" % base, flush=True)
+    deadline = time.monotonic() + float(config["lifetime"])
+    while time.monotonic() < deadline:
+        readable, _, _ = select.select([listener, udp], [], [], 0.5)
+        if udp in readable:
+            data, sender = udp.recvfrom(2048)
+            gateway.ssdp(data, sender, udp, base)
+        if listener in readable:
+            conn, _ = listener.accept()
+            with conn:
+                gateway.http(conn, base)
+
+
+if __name__ == "__main__":
+    main()

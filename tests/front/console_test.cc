@@ -1,0 +1,77 @@
+#include "front/console.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "front/terminal.h"
+
+namespace {
+
+TEST(Console, DescriptionShortensPastFifty) {
+  std::string fifty(50, 'a');
+  std::string kept = fifty;
+  truncate_description(&kept);
+  EXPECT_EQ(kept, fifty);
+
+  std::string longer = std::string(47, 'b') + "cdef";  // 51 characters
+  truncate_description(&longer);
+  EXPECT_EQ(longer, std::string(47, 'b') + "...");
+
+  std::string empty;
+  truncate_description(&empty);
+  EXPECT_EQ(empty, "");
+}
+
+TEST(Console, InfoShortensFromFortyFour) {
+  char field[50];
+  std::string text(43, 'x');
+  std::strcpy(field, text.c_str());
+  truncate_info(field);
+  EXPECT_EQ(std::string(field), text);
+
+  text = std::string(40, 'y') + "zzzz";  // 44 characters
+  std::strcpy(field, text.c_str());
+  truncate_info(field);
+  EXPECT_EQ(std::string(field), std::string(40, 'y') + "...");
+
+  text = std::string(49, 'w');
+  std::strcpy(field, text.c_str());
+  truncate_info(field);
+  EXPECT_EQ(std::strlen(field), 43u);
+}
+
+TEST(Console, ColoursMapOntoAnsi) {
+  // Console bits: 1 blue, 2 green, 4 red, 8 bright; ANSI indexes: 1 red, 2 green, 4 blue.
+  EXPECT_EQ(terminal_colour_sequence(0x1A), "\x1b[0;92;44m");   // bright green on blue
+  EXPECT_EQ(terminal_colour_sequence(0x5B), "\x1b[0;96;45m");   // bright cyan on magenta
+  EXPECT_EQ(terminal_colour_sequence(0x4F), "\x1b[0;97;41m");   // bright white on red
+  EXPECT_EQ(terminal_colour_sequence(0xED), "\x1b[0;95;103m");  // bright magenta on bright yellow
+  EXPECT_EQ(terminal_colour_sequence(0x07), "\x1b[0m");         // back to the terminal's own
+  EXPECT_EQ(terminal_colour_sequence(0x70), "\x1b[0;30;47m");   // black on grey
+}
+
+TEST(Console, SizePlanOrdersTheTwoChanges) {
+  // A large buffer shrinks: window first, then buffer.
+  ConsoleSizePlan shrink = size_console_plan(120, 9000, 200, 80, 71, 50);
+  EXPECT_EQ(shrink.order, 1);
+  EXPECT_EQ(shrink.window_right, 70);
+  EXPECT_EQ(shrink.window_bottom, 49);
+  EXPECT_EQ(shrink.buffer_columns, 71);
+  EXPECT_EQ(shrink.buffer_rows, 500);
+
+  ConsoleSizePlan grow = size_console_plan(40, 20, 200, 80, 71, 50);
+  EXPECT_EQ(grow.order, -1);
+
+  ConsoleSizePlan same = size_console_plan(71, 50, 200, 80, 71, 50);
+  EXPECT_EQ(same.order, 0);
+
+  // A narrow display gets the widest window it allows; the buffer stays 71 x 500.
+  ConsoleSizePlan narrow = size_console_plan(60, 30, 60, 40, 71, 50);
+  EXPECT_EQ(narrow.window_right, 59);
+  EXPECT_EQ(narrow.window_bottom, 39);
+  EXPECT_EQ(narrow.buffer_columns, 71);
+  EXPECT_EQ(narrow.buffer_rows, 500);
+}
+
+}  // namespace

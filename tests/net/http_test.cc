@@ -1,0 +1,218 @@
+#include "net/http.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/loopback_server.h"
+
+namespace {
+
+struct SplitCase {
+  const char* url;
+  int result;
+  const char* host;
+  int port;
+  const char* path;
+};
+
+TEST(Http, UrlSplit) {
+  const SplitCase cases[] = {
+      {"http://192.168.0.1:5000/desc.xml", 0, "192.168.0.1", 5000, "desc.xml"},
+      {"192.168.0.1/x", 0, "192.168.0.1", 80, "x"},
+      {"http://192.168.0.1", kHttpBadUrl, "", 0, ""},
+      {"http://h:49152/x", 0, "h", 49152, "x"},  // router ports from 49152 up
+      {"http://h:65535/x", 0, "h", 65535, "x"},
+      {"http://h:65536/x", kHttpBadUrl, "", 0, ""},
+      {"http://h:0/x", kHttpBadUrl, "", 0, ""},
+      {"http://h:123456/x", kHttpBadUrl, "", 0, ""},
+      {"http://h:8a/x", kHttpBadUrl, "", 0, ""},
+      {"http://h:-1/x", kHttpBadUrl, "", 0, ""},
+      {"http://h:/x", 0, "h", 80, "x"},
+      {"h/a:b", 0, "h", 80, "a:b"},
+      {"10.0.0.1:2869/upnp/control/WANIPConn1", 0, "10.0.0.1", 2869, "upnp/control/WANIPConn1"},
+      {"   h:81/p q", 0, "h", 81, "p"},
+      {"", kHttpBadUrl, "", 0, ""},
+      {"   ", kHttpBadUrl, "", 0, ""},
+  };
+  for (const SplitCase& c : cases) {
+    std::string host = "unset", path = "unset";
+    int port = -7;
+    EXPECT_EQ(url_split(c.url, &host, &path, &port), c.result) << c.url;
+    if (c.result == 0) {
+      EXPECT_EQ(host, c.host) << c.url;
+      EXPECT_EQ(port, c.port) << c.url;
+      EXPECT_EQ(path, c.path) << c.url;
+    }
+  }
+  // The token is cut after 511 characters before it is split.
+  std::string long_url = "http://h/" + std::string(600, 'p');
+  std::string path;
+  int port = 0;
+  ASSERT_EQ(url_split(long_url.c_str(), nullptr, &path, &port), 0);
+  EXPECT_EQ(path.size(), 511u - 2);
+}
+
+TEST(Http, UpperCopy) {
+  char out[16];
+  upper_copy("aZ-09\xe9x", out);
+  EXPECT_STREQ(out, "AZ-09\xe9X");
+}
+
+TEST(Http, RequestTexts) {
+  HttpGetRequest* get = nullptr;
+  ASSERT_EQ(http_get_new("10.0.0.1", "d.xml", 80, &get), 0);
+  std::string text;
+  ASSERT_EQ(http_get_text(get, &text), 0);
+  EXPECT_EQ(text, "GET /d.xml HTTP/1.1\r\nHOST: 10.0.0.1:80\r\n\r\n");
+  EXPECT_EQ(http_get_free(get), 0);
+  EXPECT_EQ(http_get_free(nullptr), kHttpBadArgument);
+  EXPECT_EQ(http_get_new(nullptr, "x", 80, &get), kHttpBadArgument);
+  EXPECT_EQ(http_get_new("h", "x", -1, &get), kHttpBadArgument);
+  EXPECT_EQ(http_get_new("h", "x", 65536, &get), kHttpBadArgument);
+
+  HttpPostRequest* post = nullptr;
+  ASSERT_EQ(http_post_new("h", "ctl", 49152, "BODY", &post), 0);
+  ASSERT_EQ(http_post_text(post, &text), 0);
+  EXPECT_EQ(text, "POST /ctl HTTP/1.1\r\nHOST: h:49152\r\n\r\nBODY");
+  // Headers go out in the reverse of the order they were added.
+  http_post_add_header(post, "Content-Length", "    4");
+  http_post_add_header(post, "CONTENT-TYPE", "text/xml");
+  http_post_add_header(post, "SOAPACTION", "\"a#b\"");
+  EXPECT_EQ(post->header_count, 3);
+  ASSERT_EQ(http_post_text(post, &text), 0);
+  EXPECT_EQ(text,
+            "POST /ctl HTTP/1.1\r\nHOST: h:49152\r\nSOAPACTION: \"a#b\"\r\n"
+            "CONTENT-TYPE: text/xml\r\nContent-Length:     4\r\n\r\nBODY");
+  EXPECT_EQ(http_post_free(post), 0);
+  EXPECT_EQ(http_post_new("h", "p", 80, nullptr, &post), kHttpBadArgument);
+
+  std::string host;
+  EXPECT_EQ(http_host_value("h", 65536, &host), kHttpBadPort);
+}
+
+TEST(Http, StatusAndContentLength) {
+  int status = 0;
+  EXPECT_EQ(http_status("HTTP/1.1 200 OK\r\n\r\n", &status), 0);
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(http_status("HTTP/1.0 404 Not Found\r\n\r\n", &status), 0);
+  EXPECT_EQ(status, 404);
+  EXPECT_EQ(http_status("HTTP/2 200\r\n\r\n", &status), kHttpBadStatusLine);
+  EXPECT_EQ(http_status("ICY 200 OK\r\n\r\n", &status), kHttpBadStatusLine);
+
+  EXPECT_EQ(http_content_length("HTTP/1.1 200 OK\r\ncontent-length: 12\r\n\r\n"), 12u);
+  EXPECT_EQ(http_content_length("HTTP/1.1 200 OK\r\nCoNtEnT-LeNgTh:7\r\n\r\n"), 7u);
+  EXPECT_EQ(http_content_length("HTTP/1.1 200 OK\r\n\r\n"), 65536u);
+  EXPECT_EQ(http_content_length("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n"), 65536u);
+  EXPECT_EQ(http_content_length("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n"),
+            65536u);
+  EXPECT_EQ(http_content_length("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n"), 65536u);
+  EXPECT_EQ(http_content_length("HTTP/1.1 200 OK\r\nContent-Length: x\r\n\r\n"), 65536u);
+  EXPECT_EQ(http_content_length("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"), 0u);
+  EXPECT_EQ(http_content_length("HTTP/1.1 200 OK\r\nContent-Length:"), 65536u);
+}
+
+/// One GET against a server that answers `reply`.
+struct GetResult {
+  int code;
+  int status;
+  std::string body;
+  std::string request;
+  int port;
+};
+
+GetResult get_once(ScriptedReply reply) {
+  LoopbackServer server({reply});
+  HttpGetRequest* request = nullptr;
+  http_get_new("127.0.0.1", "desc.xml", server.port(), &request);
+  GetResult result{0, 0, "unset", "", server.port()};
+  result.code = http_get(request, &result.body, &result.status);
+  http_get_free(request);
+  std::vector<std::string> seen = server.requests();
+  if (!seen.empty()) result.request = seen[0];
+  return result;
+}
+
+TEST(Http, GetExchanges) {
+  GetResult ok = get_once({http_ok("<root/>") + "trailing bytes past the length"});
+  EXPECT_EQ(ok.code, 0);
+  EXPECT_EQ(ok.status, 200);
+  EXPECT_EQ(ok.body, "<root/>");
+  EXPECT_EQ(ok.request,
+            "GET /desc.xml HTTP/1.1\r\nHOST: 127.0.0.1:" + std::to_string(ok.port) + "\r\n\r\n");
+
+  GetResult missing = get_once({"HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nnope"});
+  EXPECT_EQ(missing.code, kHttpNotOk);
+  EXPECT_EQ(missing.status, 404);
+  EXPECT_EQ(missing.body, "unset");
+
+  GetResult garbage = get_once({"SSH-2.0-OpenSSH\r\n\r\n"});
+  EXPECT_EQ(garbage.code, kHttpBadStatusLine);
+
+  GetResult nothing = get_once({""});
+  EXPECT_EQ(nothing.code, kHttpNoHead);
+
+  // No Content-Length: the body runs to the peer's close.
+  GetResult to_close = get_once({"HTTP/1.0 200 OK\r\n\r\nall of it"});
+  EXPECT_EQ(to_close.code, 0);
+  EXPECT_EQ(to_close.body, "all of it");
+
+  // A head cut short by the close is still parsed.
+  GetResult cut = get_once({"HTTP/1.1 200 OK\r\nContent-Length: 5"});
+  EXPECT_EQ(cut.code, 0);
+  EXPECT_EQ(cut.body, "");
+
+  // A longer announced length than what comes: what came, up to the close.
+  GetResult short_body = get_once({"HTTP/1.1 200 OK\r\nContent-Length: 50000\r\n\r\nabc"});
+  EXPECT_EQ(short_body.code, 0);
+  EXPECT_EQ(short_body.body, "abc");
+}
+
+TEST(Http, HeadLimit) {
+  // A head of 4095 bytes with its blank line fits; one of 4096 does not.
+  std::string start = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX: ";
+  std::string end = "\r\n\r\n";
+  std::string fits = start + std::string(4095 - start.size() - end.size(), 'a') + end;
+  ASSERT_EQ(fits.size(), 4095u);
+  GetResult ok = get_once({fits + "hi"});
+  EXPECT_EQ(ok.code, 0);
+  EXPECT_EQ(ok.body, "hi");
+
+  std::string too_long = start + std::string(4096 - start.size() - end.size(), 'a') + end;
+  GetResult over = get_once({too_long + "hi"});
+  EXPECT_EQ(over.code, kHttpHeadTooLong);
+  EXPECT_EQ(over.status, 0);
+}
+
+TEST(Http, BodyCapAndRefusedConnection) {
+  GetResult capped =
+      get_once({"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(70000, 'b')});
+  EXPECT_EQ(capped.code, 0);
+  EXPECT_EQ(capped.body.size(), 65536u);
+
+  HttpGetRequest* request = nullptr;
+  http_get_new("127.0.0.1", "x", closed_loopback_port(), &request);
+  std::string body;
+  int status = 0;
+  int before = open_descriptor_count();
+  EXPECT_EQ(http_get(request, &body, &status), -999);
+  EXPECT_EQ(open_descriptor_count(), before);
+  http_get_free(request);
+}
+
+TEST(Http, PostKeepsAnErrorBodyOnlyWhenAsked) {
+  const std::string fault = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 5\r\n\r\nfault";
+  LoopbackServer server({{fault}, {fault}});
+  for (bool keep : {false, true}) {
+    HttpPostRequest* request = nullptr;
+    http_post_new("127.0.0.1", "ctl", server.port(), "envelope", &request);
+    request->keep_error_body = keep;
+    std::string body;
+    int status = 0;
+    EXPECT_EQ(http_post(request, &body, &status), kHttpNotOk);
+    EXPECT_EQ(status, 500);
+    EXPECT_EQ(body, keep ? "fault" : "");
+    http_post_free(request);
+  }
+  EXPECT_EQ(server.requests().at(0).substr(0, 19), "POST /ctl HTTP/1.1\r");
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+#include "net/socket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "tests/support/loopback_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST(Socket, VersionRule) {
+  EXPECT_EQ(net_version_accepted(2, 2), 1);
+  EXPECT_EQ(net_version_accepted(3, 0), 1);
+  EXPECT_EQ(net_version_accepted(2, 1), 0);
+  EXPECT_EQ(net_version_accepted(1, 1), 0);
+  EXPECT_EQ(net_startup(), 0);
+}
+
+TEST(Socket, ConnectToClosedPortFailsInTimeAndLeavesNothingOpen) {
+  int before = open_descriptor_count();
+  SocketHandle* handle = nullptr;
+  Clock::time_point start = Clock::now();
+  EXPECT_EQ(tcp_connect(&handle, "127.0.0.1", closed_loopback_port(), 1), kSocketConnectFailed);
+  EXPECT_LT(seconds_since(start), 1.5);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(open_descriptor_count(), before);
+}
+
+TEST(Socket, UnresolvableHostFailsBeforeAnyTraffic) {
+  SocketHandle* handle = nullptr;
+  int before = open_descriptor_count();
+  EXPECT_EQ(tcp_connect(&handle, "no such host.invalid", 80, 1), kSocketNoResolve);
+  EXPECT_EQ(open_descriptor_count(), before);
+  ASSERT_EQ(udp_open(&handle), 0);
+  size_t sent = 99;
+  EXPECT_EQ(udp_send_to(handle, "", 1900, "x", 1, &sent), kSocketNoResolve);
+  socket_close(handle);
+}
+
+TEST(Socket, ReceiveStopsAtCloseSilenceOrCapacity) {
+  LoopbackServer server({{"hello", 0, false}, {"partial", 1500, false}, {"abcdefgh", 0, false}});
+  SocketHandle* handle = nullptr;
+  char buffer[64];
+  size_t got = 0;
+
+  // The peer closes after part of the data: what came so far, no error.
+  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), 0);
+  EXPECT_EQ(tcp_receive(handle, buffer, sizeof(buffer), &got, 2), 0);
+  EXPECT_EQ(std::string(buffer, got), "hello");
+  socket_close(handle);
+
+  // The peer stays silent: one full wait, then what came.
+  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), 0);
+  Clock::time_point start = Clock::now();
+  EXPECT_EQ(tcp_receive(handle, buffer, sizeof(buffer), &got, 1), 0);
+  EXPECT_EQ(std::string(buffer, got), "partial");
+  EXPECT_GE(seconds_since(start), 0.9);
+  EXPECT_LT(seconds_since(start), 2.5);
+  socket_close(handle);
+
+  // Capacity reached: stops there; capacity 0 returns at once without a wait.
+  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), 0);
+  EXPECT_EQ(tcp_receive(handle, buffer, 0, &got, 5), 0);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(tcp_receive(handle, buffer, 3, &got, 2), 0);
+  EXPECT_EQ(std::string(buffer, got), "abc");
+  socket_close(handle);
+}
+
+TEST(Socket, SendToAGonePeerFailsWithoutEndingTheProcess) {
+  LoopbackServer server({{"", 0, false}});
+  SocketHandle* handle = nullptr;
+  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), 0);
+  size_t sent = 0;
+  EXPECT_EQ(tcp_send_all(handle, "", 0, &sent), 0);
+  EXPECT_EQ(sent, 0u);
+  char buffer[8];
+  size_t got = 0;
+  tcp_receive(handle, buffer, sizeof(buffer), &got, 2);  // wait for the close
+  std::string big(1 << 20, 'x');
+  int code = 0;
+  for (int i = 0; i < 4 && code == 0; ++i) code = tcp_send_all(handle, big.data(), big.size(), &sent);
+  EXPECT_EQ(code, kSocketSendFailed);  // and no SIGPIPE ended the test
+  socket_close(handle);
+}
+
+TEST(Socket, UdpRoundTripAndSilentWait) {
+  SocketHandle* receiver = nullptr;
+  SocketHandle* sender = nullptr;
+  ASSERT_EQ(udp_open(&receiver), 0);
+  ASSERT_EQ(udp_open(&sender), 0);
+  char buffer[16];
+  size_t got = 1;
+  Clock::time_point start = Clock::now();
+  // Nothing arrives: 0 bytes and no error after the wait.
+  EXPECT_EQ(udp_receive(receiver, buffer, sizeof(buffer), &got, 1), 0);
+  EXPECT_EQ(got, 0u);
+  EXPECT_GE(seconds_since(start), 0.9);
+  size_t sent = 0;
+  EXPECT_EQ(udp_send_to(sender, "127.0.0.1", 9, "", 0, &sent), 0);
+  EXPECT_EQ(sent, 0u);
+  socket_close(receiver);
+  socket_close(sender);
+}
+
+TEST(Socket, LocalAddressOfAConnection) {
+  LoopbackServer server({{"", 0, false}});
+  SocketHandle* handle = nullptr;
+  ASSERT_EQ(tcp_connect(&handle, "localhost", server.port(), 1), 0);
+  std::string address;
+  EXPECT_EQ(socket_local_address(handle, &address), 0);
+  EXPECT_EQ(address, "127.0.0.1");
+  socket_close(handle);
+}
+
+TEST(Socket, AddressTexts) {
+  EXPECT_EQ(socket_address_valid("192.168.1.20"), 1);
+  EXPECT_EQ(socket_address_valid("0.0.0.0"), 1);
+  EXPECT_EQ(socket_address_valid("10.1"), 1);
+  EXPECT_EQ(socket_address_valid("255.255.255.255"), 0);
+  EXPECT_EQ(socket_address_valid("256.1.1.1"), 0);
+  EXPECT_EQ(socket_address_valid("router"), 0);
+  EXPECT_EQ(socket_address_valid(""), 0);
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+#include "tests/support/loopback_server.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+int bind_loopback(int* port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  socklen_t length = sizeof(address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  *port = ntohs(address.sin_port);
+  return fd;
+}
+
+/// Reads one request: the head, then as many body bytes as it announces. Gives up
+/// after two quiet seconds so that a broken client cannot hang a test.
+std::string read_request(int fd) {
+  std::string data;
+  char buffer[4096];
+  for (;;) {
+    size_t head_end = data.find("\r\n\r\n");
+    if (head_end != std::string::npos) {
+      size_t at = data.find("Content-Length:");
+      size_t want = at != std::string::npos && at < head_end
+                        ? std::strtoul(data.c_str() + at + 15, nullptr, 10)
+                        : 0;
+      if (data.size() >= head_end + 4 + want) return data;
+    }
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 2000) <= 0) return data;
+    ssize_t got = recv(fd, buffer, sizeof(buffer), 0);
+    if (got <= 0) return data;
+    data.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+}  // namespace
+
+LoopbackServer::LoopbackServer(std::vector<ScriptedReply> replies)
+    : replies_(std::move(replies)) {
+  listener_ = bind_loopback(&port_);
+  listen(listener_, 8);
+  thread_ = std::thread([this] { serve(); });
+}
+
+LoopbackServer::~LoopbackServer() {
+  thread_.join();
+  close(listener_);
+}
+
+void LoopbackServer::serve() {
+  for (const ScriptedReply& reply : replies_) {
+    pollfd p{listener_, POLLIN, 0};
+    if (poll(&p, 1, 5000) <= 0) return;  // the client never came: stop, do not hang
+    int fd = accept(listener_, nullptr, nullptr);
+    if (fd < 0) return;
+    std::string request = reply.read_request ? read_request(fd) : std::string();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(request);
+    }
+    if (!reply.bytes.empty()) send(fd, reply.bytes.data(), reply.bytes.size(), MSG_NOSIGNAL);
+    if (reply.hold_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.hold_ms));
+    close(fd);
+  }
+}
+
+std::vector<std::string> LoopbackServer::requests() {
+  // The server thread may still be taking the last request in: give it a moment.
+  for (int i = 0; i < 300; ++i) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (requests_.size() >= replies_.size()) return requests_;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+int closed_loopback_port() {
+  int port = 0;
+  int fd = bind_loopback(&port);
+  close(fd);
+  return port;
+}
+
+int open_descriptor_count() {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
+  return count;
+}
+
+std::string http_ok(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\nContent-Type: text/xml\r\n\r\n" + body;
+}

@@ -1,0 +1,45 @@
+// A TCP server on 127.0.0.1 for tests: each accepted connection reads one HTTP request
+// (head and Content-Length body, or whatever arrives before the peer stops) and is
+// answered with the next scripted reply.
+#ifndef PORTWRANGLER_TESTS_SUPPORT_LOOPBACK_SERVER_H_
+#define PORTWRANGLER_TESTS_SUPPORT_LOOPBACK_SERVER_H_
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ScriptedReply {
+  std::string bytes;     // sent as they are
+  int hold_ms = 0;       // keep the connection open this long after sending
+  bool read_request = true;
+};
+
+class LoopbackServer {
+ public:
+  explicit LoopbackServer(std::vector<ScriptedReply> replies);
+  ~LoopbackServer();
+  int port() const { return port_; }
+  /// The requests received, one per connection: waits up to 3 s for all of them.
+  std::vector<std::string> requests();
+
+ private:
+  void serve();
+  int listener_ = -1;
+  int port_ = 0;
+  std::vector<ScriptedReply> replies_;
+  std::vector<std::string> requests_;
+  std::mutex mutex_;
+  std::thread thread_;
+};
+
+/// A port on 127.0.0.1 where nothing listens (bound, then closed).
+int closed_loopback_port();
+
+/// Number of open file descriptors of this process.
+int open_descriptor_count();
+
+/// An HTTP 200 response carrying `body` with its Content-Length.
+std::string http_ok(const std::string& body);
+
+#endif  // PORTWRANGLER_TESTS_SUPPORT_LOOPBACK_SERVER_H_
