@@ -29,6 +29,12 @@ bool clashes(const RequestRecord& request, const EntryRecord& entry) {
          entry.internal_port == request.internal_port;
 }
 
+/// The outcome title between rule lines, under the highlight bar when it tells a failure.
+void print_outcome(bool failed, const char* title_line) {
+  if (failed) print_highlight_bar();
+  print_boxed_title(title_line);
+}
+
 [[noreturn]] void end_run(bool failed, RunRecords* records, GatewayHandle** gateway) {
   status_exit(failed ? kStatusFailure : kStatusSuccess, records, gateway, failed ? nullptr : "");
   std::abort();  // neither end returns
@@ -60,23 +66,17 @@ void add_flow(RunRecords* records, GatewayHandle** gateway) {
     status_exit(51, records, gateway, "Add Entry Failure -> Invalid Response From UPnP Router.");
   }
   truncate_description(&request->description);  // the router has it whole already
-  if (failed) {
-    print_highlight_bar();
-    print_rule_line();
-    std::printf("| [Entry Not Added]   -   UPnP Router - Port Forwarding              |\n");
-  } else {
-    print_rule_line();
-    std::printf("| [Entry Added]   -   UPnP Router - Port Forwarding                  |\n");
-  }
-  print_rule_line();
+  print_outcome(failed, failed
+                            ? "| [Entry Not Added]   -   UPnP Router - Port Forwarding              |\n"
+                            : "| [Entry Added]   -   UPnP Router - Port Forwarding                  |\n");
   print_entry_block(request->description, request->protocol, client, request->internal_port,
                     request->external_port);
   if (request->found == 1) {
-    print_highlight_bar();
-    print_rule_line();
-    std::printf("| [Duplicate Entry]  -> [ID]: %.3d                                    |\n",
-                entry->entry_count);
-    print_rule_line();
+    char title[80];
+    std::snprintf(title, sizeof(title),
+                  "| [Duplicate Entry]  -> [ID]: %.3d                                    |\n",
+                  entry->entry_count);
+    print_outcome(true, title);
     print_entry_block(entry->description, entry->protocol, entry->ip_address,
                       entry->internal_port, entry->external_port);
   }
@@ -106,30 +106,19 @@ void remove_flow(RunRecords* records, GatewayHandle** gateway) {
                                   : "Remove Entry Failure -> Invalid Response From UPnP Router.");
   }
   if (entry->found == 1) {
-    if (failed) {
-      print_highlight_bar();
-      print_rule_line();
-      std::printf("| [Entry (%.3d) Not Removed]   -   UPnP Router - Port Forwarding      |\n",
+    char title[80];
+    std::snprintf(title, sizeof(title),
+                  failed ? "| [Entry (%.3d) Not Removed]   -   UPnP Router - Port Forwarding      |\n"
+                         : "| [Entry (%.3d) Removed]   -   UPnP Router - Port Forwarding          |\n",
                   entry->entry_count);
-    } else {
-      print_rule_line();
-      std::printf("| [Entry (%.3d) Removed]   -   UPnP Router - Port Forwarding          |\n",
-                  entry->entry_count);
-    }
-    print_rule_line();
+    print_outcome(failed, title);
     print_entry_block(entry->description, entry->protocol,
                       entry->ip_address[0] != '\0' ? entry->ip_address : "0.0.0.0",
                       entry->internal_port, entry->external_port);
   } else {
-    if (failed) {
-      print_highlight_bar();
-      print_rule_line();
-      std::printf("| [Entry Not Removed]   -   UPnP Router - Port Forwarding            |\n");
-    } else {
-      print_rule_line();
-      std::printf("| [Entry Removed]   -   UPnP Router - Port Forwarding                |\n");
-    }
-    print_rule_line();
+    print_outcome(failed, failed
+                              ? "| [Entry Not Removed]   -   UPnP Router - Port Forwarding            |\n"
+                              : "| [Entry Removed]   -   UPnP Router - Port Forwarding                |\n");
     std::printf("| External Port |  %5d                                             |\n",
                 request->external_port);
     print_rule_line();

@@ -158,6 +158,9 @@ void print_information(const GatewayHandle* gateway, RequestRecord* request,
 }  // namespace
 
 int read_entry(const GatewayHandle* gateway, int index, EntryRecord* entry) {
+  // An answer without a client or description must not show the previous entry's.
+  entry->ip_address[0] = '\0';
+  entry->description.clear();
   MappingEntryFields fields{&entry->external_port, &entry->internal_port,
                             entry->protocol,       sizeof(entry->protocol),
                             entry->ip_address,     sizeof(entry->ip_address),
@@ -185,8 +188,6 @@ void listing_flow(int code, RunRecords* records, GatewayHandle** gateway) {
       }
     }
     count_entry(*entry, &stats);
-    entry->ip_address[0] = '\0';
-    entry->description.clear();
     if (request->entry_id != -1) break;  // the ID form makes exactly one read
   }
 

@@ -13,7 +13,8 @@ constexpr int kWalkMax = 65536;
 /// Runs the listing command `code` (9, 16, 84, 440 or a search sum) and ends the run.
 [[noreturn]] void listing_flow(int code, RunRecords* records, GatewayHandle** gateway);
 
-/// Reads the entry at `index` into the entry record's fields; 0 when one was read.
+/// Reads the entry at `index` into the entry record's fields, its client and description
+/// emptied first; 0 when one was read.
 int read_entry(const GatewayHandle* gateway, int index, EntryRecord* entry);
 
 #endif  // PORTWRANGLER_FRONT_LISTING_H_

@@ -115,3 +115,91 @@ class FakeGateway:
 
     def __exit__(self, *_):
         self.close()
+
+
+# Report pieces, transcribed from the formats the program prints.
+
+LIST_HEAD = (RULE + "| --------------  UPnP Router - Port Forwarding List  -------------- |\n" +
+             RULE + "| Protocol |   Private IP   | [Internal - External] Port |   Status  |\n" + RULE)
+MISS_HEAD = (RULE + "| --------------- UPnP Router - Port Forwarding List --------------- |\n" +
+             RULE + "| Protocol |   Private IP   | [Internal - External] Port |   Status  |\n" + RULE)
+NO_RESULT = "|   ---             ---                 ---                   ---    |\n" + RULE
+
+
+def mapping(description, protocol, client, internal, external, enabled=1):
+    """A table entry as the fake gateway serves it; client None leaves the element out."""
+    entry = {"NewRemoteHost": "", "NewExternalPort": external, "NewProtocol": protocol,
+             "NewInternalPort": internal, "NewEnabled": enabled,
+             "NewPortMappingDescription": description, "NewLeaseDuration": 0}
+    if client is not None:
+        entry["NewInternalClient"] = client
+    return entry
+
+
+def shorten(text, limit, keep):
+    return text if len(text) <= limit else text[:keep] + "..."
+
+
+def entry_lines(shown_id, entry):
+    description = shorten(entry["NewPortMappingDescription"], 50, 47) or "N/A"
+    client = entry.get("NewInternalClient") or "0.0.0.0"
+    status = "Enabled" if int(entry["NewEnabled"]) else "Disabled"
+    return ("|   [%.3d]: %-55s %3s\n" % (shown_id, description, "|") +
+            "|   %s %20s %10d - %-9d %15s %2s\n" % (entry["NewProtocol"], client,
+                                                    entry["NewInternalPort"],
+                                                    entry["NewExternalPort"], status, "|") + RULE)
+
+
+def search_box(rows, found):
+    text = (BAR + RULE + "| ------------------  UPnP Router - Search Query  ------------------ |\n" +
+            RULE + "| List By ->       | Input ->                                        |\n" + RULE)
+    for label, value in rows:
+        text += "| %-16s | %-47s |\n" % (label, value) + RULE
+    return text + RULE + "| Found (%.3d) Matching Results.                                      |\n" % found + RULE
+
+
+IDENTITY = {"friendlyName": "Fake Gateway", "manufacturer": "Portwrangler Tests",
+            "manufacturerURL": "http://example.invalid/", "modelDescription": "Scriptable IGD",
+            "modelName": "FakeGW", "modelNumber": "1",
+            "modelURL": "http://example.invalid/fakegw", "serialNumber": "0001",
+            "UPC": "000000000001", "presentationURL": "http://example.invalid/admin"}
+
+
+def information(identity, internal, external, counts=None):
+    """The information and network boxes, and the statistics when `counts` is
+    (tcp, udp, tcp_enabled, udp_enabled)."""
+    def cell(name):
+        return shorten(identity.get(name) or "", 43, 40) or "N/A"
+    rows = [("Manufacturer:", "manufacturer"), ("Model Name:", "modelName"),
+            ("Model Description:", "modelDescription"), ("Model Number:", "modelNumber"),
+            ("Manufacturer URL:", "manufacturerURL"), ("Model URL:", "modelURL"),
+            ("Presentation URL:", "presentationURL"), ("Friendly Name:", "friendlyName"),
+            ("Serial Number:", "serialNumber"), ("UPC:", "UPC")]
+    text = RULE + "| -------------------  UPnP Router - Information ------------------- |\n" + RULE
+    for label, name in rows:
+        text += "| %-21s %-44s |\n" % (label, cell(name))
+    text += (RULE + "| ---------------  UPnP Router - Network Information --------------- |\n" + RULE +
+             "| Internal IP: %15s %39s\n" % (internal, "|") +
+             "| External IP: %15s %39s\n" % (external, "|") + RULE)
+    if counts is None:
+        return text
+    tcp, udp, tcp_on, udp_on = counts
+    total, on = tcp + udp, tcp_on + udp_on
+    return text + (
+        "| ------------ UPnP Router - Port Forwarding Statistics ------------ |\n" + RULE +
+        "|  TCP  |  UDP  | TCP [Enabled/Disabled]  |  UDP [Enabled/Disabled]  |\n" + RULE +
+        "|  %.3d  |  %.3d  |          %.3d/%.3d        |           %.3d/%.3d        |\n"
+        % (tcp, udp, tcp_on, tcp - tcp_on, udp_on, udp - udp_on) + RULE +
+        "|  Entry Count  |         Enabled         |         Disabled         |\n" + RULE +
+        "|     %.3d       |           %.3d           |            %.3d           |\n"
+        % (total, on, total - on) + RULE)
+
+
+def entry_block(description, protocol, client, internal, external):
+    return ("| Description |  %-50s  %1s\n" % (description or "N/A", "|") + RULE +
+            "| Protocol |   Private IP %5s Internal  Port |  External  Port     |\n" % "|" + RULE +
+            "|   %s %20s %12d   %16d  %8s\n" % (protocol, client, internal, external, "|") + RULE)
+
+
+def outcome(title, failed):
+    return (BAR if failed else "") + RULE + title + RULE

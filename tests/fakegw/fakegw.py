@@ -149,7 +149,7 @@ class Gateway:
         if name == "AddPortMapping":
             entry = {f: argument(body, f) for f in ENTRY_FIELDS}
             for old in self.entries:
-                if (old.get("NewExternalPort") == entry["NewExternalPort"] and
+                if (str(old.get("NewExternalPort")) == entry["NewExternalPort"] and
                         str(old.get("NewProtocol")).upper() == str(entry["NewProtocol"]).upper()):
                     return 500, fault(718)
             self.entries.append(entry)

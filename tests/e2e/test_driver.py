@@ -1,0 +1,125 @@
+"""The run driver up to the dispatch: discovery, both addresses and their failures."""
+
+import socket
+import unittest
+
+from harness import (BANNER, CLOSING, IDENTITY, LIST_HEAD, FakeGateway, Namespace, entry_lines,
+                     information, mapping, run, status_box)
+
+DISCOVERY = status_box(48, "SSDP Discovery Service Failure -> Unable To Locate UPnP Router.")
+INTERNAL = status_box(55, "Internal IP Address Failure -> Invalid Response From UPnP Router.")
+EXTERNAL = status_box(49, "External IP Address Failure -> Invalid Response From UPnP Router.")
+ENTRY = mapping("web", "TCP", "127.0.0.1", 80, 8080, 1)
+
+
+def closed_port():
+    probe = socket.socket()
+    probe.bind(("127.0.0.1", 0))
+    port = probe.getsockname()[1]
+    probe.close()
+    return port
+
+
+class Driver(unittest.TestCase):
+    def test_no_gateway_gives_48_after_both_searches(self):
+        with Namespace() as ns:
+            result = run(["-list"], ns.name)
+        self.assertEqual(result.out, BANNER + DISCOVERY + CLOSING)
+        self.assertEqual(result.code, 1)
+        self.assertGreater(result.seconds, 9.5)
+        self.assertLess(result.seconds, 12)
+
+    def test_first_reply_wins_and_is_taken_at_once(self):
+        with Namespace() as ns, FakeGateway(ns, entries=[ENTRY]) as gw:
+            result = run(["-list"], ns.name)
+            searches = gw.requests("ssdp")
+            http = gw.requests("http")
+        self.assertEqual(result.out, BANNER + LIST_HEAD + entry_lines(1, ENTRY) + CLOSING)
+        self.assertLess(result.seconds, 2)
+        self.assertEqual([s["datagram"] for s in searches],
+                         ["M-SEARCH * HTTP/1.1\r\nMX: 2\r\nHOST: 239.255.255.250:1900\r\n"
+                          "MAN: \"ssdp:discover\"\r\n"
+                          "ST: urn:schemas-upnp-org:service:WANIPConnection:1\r\n\r\n"])
+        self.assertEqual(http[0]["request"], "GET /rootDesc.xml HTTP/1.1")
+        self.assertIn("\r\nSOAPACTION: \"urn:schemas-upnp-org:service:WANIPConnection:1#"
+                      "GetExternalIPAddress\"", http[1]["head"])
+
+    def test_ppp_service_after_the_ip_search_times_out(self):
+        with Namespace() as ns, FakeGateway(ns, answer=["WANPPPConnection:1"],
+                                            service="WANPPPConnection:1", entries=[ENTRY]) as gw:
+            result = run(["-list"], ns.name)
+            targets = [s["target"] for s in gw.requests("ssdp")]
+            heads = [r["head"] for r in gw.requests("http")]
+        self.assertEqual(result.out, BANNER + LIST_HEAD + entry_lines(1, ENTRY) + CLOSING)
+        self.assertGreater(result.seconds, 4.5)
+        self.assertLess(result.seconds, 7)
+        self.assertEqual(targets, ["WANIPConnection:1", "WANPPPConnection:1"])
+        self.assertIn("service:WANPPPConnection:1#GetGenericPortMappingEntry", heads[-1])
+
+    def test_gateway_on_a_high_port(self):
+        with Namespace() as ns, FakeGateway(ns, http_port=49200, entries=[ENTRY]) as gw:
+            result = run(["-list"], ns.name)
+            self.assertEqual(gw.base, "http://127.0.0.1:49200")
+        self.assertEqual(result.out, BANNER + LIST_HEAD + entry_lines(1, ENTRY) + CLOSING)
+
+    def test_discovery_failures_give_48(self):
+        cases = [
+            ("reply without 200 OK", {"ssdp_reply": "HTTP/1.1 404 Not Found\r\n"
+                                                    "LOCATION: $BASE/rootDesc.xml\r\n\r\n"}),
+            ("reply without LOCATION", {"ssdp_reply": "HTTP/1.1 200 OK\r\nST: x\r\n\r\n"}),
+            ("description refused", {"description_status": 404}),
+            ("description not XML", {"description": "<root><device>"}),
+            ("no WAN connection service", {"service": "WANIPConnection:2"}),
+        ]
+        for name, config in cases:
+            with self.subTest(name), Namespace() as ns, FakeGateway(ns, **config) as gw:
+                result = run(["-stats"], ns.name)
+                self.assertEqual(result.out, BANNER + DISCOVERY + CLOSING)
+                # The first reply decides: a bad one is not followed by the PPP search.
+                self.assertEqual(len(gw.requests("ssdp")), 1)
+                self.assertLess(result.seconds, 2)
+
+    def test_control_port_refusing_gives_55(self):
+        description = ("<root><device><serviceList><service><serviceType>urn:schemas-upnp-org:"
+                       "service:WANIPConnection:1</serviceType><controlURL>http://127.0.0.1:%d/ctl"
+                       "</controlURL></service></serviceList></device></root>" % closed_port())
+        with Namespace() as ns, FakeGateway(ns, description=description):
+            result = run(["-list"], ns.name)
+        self.assertEqual(result.out, BANNER + INTERNAL + CLOSING)
+        self.assertLess(result.seconds, 3)
+
+    def test_external_address_failure_gives_49_for_every_command(self):
+        for args in (["-list"], ["-stats"], ["-list", "-stats"], ["-add", "TCP", "80", "8080"],
+                     ["-remove", "TCP", "8080"], ["-list", "-id", "1"]):
+            for config in ({"status": {"GetExternalIPAddress": 500}},
+                           {"external_ip": ""}):
+                with self.subTest(args=args, config=config), Namespace() as ns, \
+                        FakeGateway(ns, entries=[ENTRY], **config) as gw:
+                    result = run(args, ns.name)
+                    self.assertEqual(result.out, BANNER + EXTERNAL + CLOSING)
+                    self.assertEqual(gw.actions(), ["GetExternalIPAddress"])
+
+    def test_base_url_and_split_texts_in_the_description(self):
+        description = ("<?xml version=\"1.0\"?><root><URLBase>http://wrong/</URLBase>"
+                       "<baseURL>\n $BASE/\n</baseURL><device>"
+                       "<friendlyName>AT&amp;T Box</friendlyName>"
+                       "<serviceList><service><serviceType>\nurn:schemas-upnp-org:service:"
+                       "WANIPConnection:1\n</serviceType><controlURL>/ctl/IP&amp;Conn"
+                       "</controlURL></service></serviceList></device></root>")
+        with Namespace() as ns, FakeGateway(ns, description=description, entries=[ENTRY]) as gw:
+            result = run(["-stats"], ns.name)
+            posts = [r["request"] for r in gw.requests("http")[1:]]
+        identity = {"friendlyName": "AT&T Box"}
+        self.assertEqual(result.out, BANNER + information(identity, "127.0.0.1", "203.0.113.9",
+                                                          (1, 0, 1, 0)) + CLOSING)
+        self.assertEqual(set(posts), {"POST /ctl/IP&Conn HTTP/1.1"})
+
+    def test_identity_of_the_default_gateway(self):
+        with Namespace() as ns, FakeGateway(ns, entries=[ENTRY]):
+            result = run(["-stats"], ns.name)
+        self.assertEqual(result.out, BANNER + information(IDENTITY, "127.0.0.1", "203.0.113.9",
+                                                          (1, 0, 1, 0)) + CLOSING)
+
+
+if __name__ == "__main__":
+    unittest.main()

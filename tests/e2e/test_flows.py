@@ -1,0 +1,197 @@
+"""Every command's whole transcript against the fake gateway, piped, byte for byte."""
+
+import unittest
+
+from harness import (BANNER, BAR, CLOSING, IDENTITY, LIST_HEAD, MISS_HEAD, NO_RESULT, RULE,
+                     FakeGateway, Namespace, entry_block, entry_lines, information, mapping,
+                     outcome, run, search_box, status_box)
+
+LOCAL = "127.0.0.1"      # this host's address toward the gateway inside the namespace
+EXTERNAL = "203.0.113.9"  # the fake gateway's external address
+
+WEB = mapping("web", "TCP", "192.168.1.20", 80, 8080, 1)
+GAME = mapping("", "UDP", "192.168.1.21", 5000, 5000, 0)
+LONG = mapping("L" * 51, "tcp", None, 22, 2222, 1)
+THREE = [WEB, GAME, LONG]
+
+
+class Flows(unittest.TestCase):
+    def transcript(self, args, body, timeout=30, **config):
+        """Runs `args` against a fresh fake gateway; returns it for further checks."""
+        with Namespace() as ns, FakeGateway(ns, **config) as gw:
+            result = run(args, ns.name, timeout=timeout)
+            self.assertEqual(result.out, BANNER + body + CLOSING, args)
+            self.assertEqual(result.code, 1)
+            self.assertLess(result.seconds, 5, "a gateway that answers at once is not waited for")
+            return gw.requests("http")
+
+    def test_listings(self):
+        cases = [
+            (["-list"], LIST_HEAD + entry_lines(1, WEB) + entry_lines(2, GAME) +
+             entry_lines(3, LONG)),
+            (["-list", "-id", "2"], LIST_HEAD + entry_lines(2, GAME) +
+             search_box([("ID #", "002")], 1)),
+            (["-list", "-q", "-id", "002"], LIST_HEAD + entry_lines(2, GAME) +
+             search_box([("ID #", "002")], 1)),
+            (["-list", "-id", "9"], MISS_HEAD + NO_RESULT + search_box([("ID #", "009")], 0)),
+            (["-list", "-p", "tcp"], LIST_HEAD + entry_lines(1, WEB) + entry_lines(3, LONG) +
+             search_box([("Protocol", "tcp")], 2)),
+            (["-list", "-s", "DISABLED"], LIST_HEAD + entry_lines(2, GAME) +
+             search_box([("Status", "Disabled")], 1)),
+            (["-list", "-ip", "0.0.0.0"], LIST_HEAD + entry_lines(3, LONG) +
+             search_box([("IP Address", "0.0.0.0")], 1)),
+            (["-list", "-iport", "0080", "-s", "Enabled"], LIST_HEAD + entry_lines(1, WEB) +
+             search_box([("Internal Port", "80"), ("Status", "Enabled")], 1)),
+            (["-list", "-p", "UDP", "-eport", "9999"], LIST_HEAD + NO_RESULT +
+             search_box([("Protocol", "UDP"), ("External Port", "9999")], 0)),
+            (["-list", "-p", "Tcp", "-ip", "192.168.1.20", "-iport", "80", "-eport", "8080",
+              "-s", "enabled"], LIST_HEAD + entry_lines(1, WEB) +
+             search_box([("Protocol", "Tcp"), ("IP Address", "192.168.1.20"),
+                         ("Internal Port", "80"), ("External Port", "8080"),
+                         ("Status", "Enabled")], 1)),
+            (["-list", "-stats"], LIST_HEAD + entry_lines(1, WEB) + entry_lines(2, GAME) +
+             entry_lines(3, LONG) + BAR + information(IDENTITY, LOCAL, EXTERNAL, (2, 1, 2, 0))),
+            (["-stats"], information(IDENTITY, LOCAL, EXTERNAL, (2, 1, 2, 0))),
+        ]
+        for args, body in cases:
+            with self.subTest(args=args):
+                self.transcript(args, body, entries=THREE)
+
+    def test_entry_id_reads_one_index(self):
+        requests = self.transcript(["-list", "-id", "2"], LIST_HEAD + entry_lines(2, GAME) +
+                                   search_box([("ID #", "002")], 1), entries=THREE)
+        reads = [r["body"] for r in requests if r["action"] == "GetGenericPortMappingEntry"]
+        self.assertEqual(len(reads), 1)
+        self.assertIn("<NewPortMappingIndex>1</NewPortMappingIndex>", reads[0])
+
+    def test_statistics_counts(self):
+        five = [mapping("a", "TCP", "10.0.0.1", 1, 1, 1), mapping("b", "TCP", "10.0.0.1", 2, 2, 1),
+                mapping("c", "TCP", "10.0.0.1", 3, 3, 0), mapping("d", "UDP", "10.0.0.1", 4, 4, 1),
+                mapping("e", "GRE", "10.0.0.1", 5, 5, 0)]  # neither TCP nor UDP: counted as UDP
+        self.transcript(["-stats"], information(IDENTITY, LOCAL, EXTERNAL, (3, 2, 2, 1)),
+                        entries=five)
+        body = "".join(entry_lines(i + 1, e) for i, e in enumerate(five))
+        self.transcript(["-list", "-stats"], LIST_HEAD + body + BAR +
+                        information(IDENTITY, LOCAL, EXTERNAL, (3, 2, 2, 1)), entries=five)
+
+    def test_long_texts_are_shortened_for_display(self):
+        fifty = mapping("F" * 50, "TCP", "10.0.0.1", 1, 1, 1)
+        fifty_one = mapping("G" * 47 + "HIJK", "TCP", "10.0.0.1", 2, 2, 1)
+        self.transcript(["-list"], LIST_HEAD +
+                        "|   [001]: %-55s %3s\n" % ("F" * 50, "|") +
+                        "|   TCP             10.0.0.1          1 - 1                 Enabled  |\n" + RULE +
+                        "|   [002]: %-55s %3s\n" % ("G" * 47 + "...", "|") +
+                        "|   TCP             10.0.0.1          2 - 2                 Enabled  |\n" + RULE,
+                        entries=[fifty, fifty_one])
+        identity = dict(IDENTITY, friendlyName="N" * 43, manufacturer="M" * 40 + "XYZW",
+                        UPC=None, modelNumber="  padded on both sides  ")
+        expected = dict(identity, modelNumber="padded on both sides")
+        self.transcript(["-stats"], information(expected, LOCAL, EXTERNAL, (1, 0, 1, 0)),
+                        entries=[fifty], identity=identity)
+
+    def test_empty_table(self):
+        for args in (["-list"], ["-stats"], ["-list", "-stats"], ["-list", "-p", "TCP"]):
+            with self.subTest(args=args):
+                self.transcript(args, status_box(54, "Enumerate Failure -> Invalid Response From "
+                                                     "UPnP Router."), entries=[])
+        self.transcript(["-list", "-id", "1"], MISS_HEAD + NO_RESULT +
+                        search_box([("ID #", "001")], 0), entries=[])
+
+    def test_add(self):
+        clash_title = "| [Duplicate Entry]  -> [ID]: %.3d                                    |\n"
+        added = "| [Entry Added]   -   UPnP Router - Port Forwarding                  |\n"
+        not_added = "| [Entry Not Added]   -   UPnP Router - Port Forwarding              |\n"
+        duplicate = status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.")
+        invalid = status_box(51, "Add Entry Failure -> Invalid Response From UPnP Router.")
+        lower = mapping("old one", "tcp", "192.168.1.30", 81, 8080, 1)
+        cases = [
+            # (name, args, table, faults, body, actions sent)
+            ("accepted on an empty table", ["-add", "TCP", "80", "8080", "web"], [], {},
+             outcome(added, False) + entry_block("web", "TCP", LOCAL, 80, 8080),
+             ["GetExternalIPAddress", "GetGenericPortMappingEntry", "AddPortMapping"]),
+            ("no description", ["-add", "udp", "-ip", "10.0.0.7", "53", "5353"], THREE, {},
+             outcome(added, False) + entry_block("", "udp", "10.0.0.7", 53, 5353),
+             ["GetExternalIPAddress"] + ["GetGenericPortMappingEntry"] * 4 + ["AddPortMapping"]),
+            ("same internal port, no -ip: no clash", ["-add", "TCP", "80", "9090"], THREE, {},
+             outcome(added, False) + entry_block("", "TCP", LOCAL, 80, 9090),
+             ["GetExternalIPAddress"] + ["GetGenericPortMappingEntry"] * 4 + ["AddPortMapping"]),
+            ("clash by external port and protocol", ["-add", "TCP", "80", "8080", "L" * 60],
+             [GAME, lower], {},
+             duplicate + outcome(not_added, True) + entry_block("L" * 47 + "...", "TCP", LOCAL, 80,
+                                                                8080) +
+             outcome(clash_title % 2, True) + entry_block("old one", "tcp", "192.168.1.30", 81, 8080),
+             ["GetExternalIPAddress"] + ["GetGenericPortMappingEntry"] * 2),
+            ("clash by client, protocol and internal port",
+             ["-add", "TCP", "-ip", "192.168.1.20", "80", "9090", "again"], THREE, {},
+             duplicate + outcome(not_added, True) +
+             entry_block("again", "TCP", "192.168.1.20", 80, 9090) +
+             outcome(clash_title % 1, True) + entry_block("web", "TCP", "192.168.1.20", 80, 8080),
+             ["GetExternalIPAddress", "GetGenericPortMappingEntry"]),
+            ("a client left over from the entry before does not clash",
+             ["-add", "TCP", "-ip", "10.0.0.5", "22", "3000"],
+             [mapping("a", "TCP", "10.0.0.5", 80, 1000), mapping("b", "TCP", None, 22, 2000)], {},
+             outcome(added, False) + entry_block("", "TCP", "10.0.0.5", 22, 3000),
+             ["GetExternalIPAddress"] + ["GetGenericPortMappingEntry"] * 3 + ["AddPortMapping"]),
+            ("refused by the gateway", ["-add", "TCP", "80", "8081"], [], {"AddPortMapping": 501},
+             invalid + outcome(not_added, True) + entry_block("", "TCP", LOCAL, 80, 8081),
+             ["GetExternalIPAddress", "GetGenericPortMappingEntry", "AddPortMapping"]),
+            ("quick: no walk, the gateway refuses the clash", ["-add", "-q", "TCP", "80", "8080"],
+             THREE, {}, invalid + outcome(not_added, True) + entry_block("", "TCP", LOCAL, 80, 8080),
+             ["GetExternalIPAddress", "AddPortMapping"]),
+            ("quick: accepted", ["-add", "-Q", "UDP", "1", "65535", "x"], THREE, {},
+             outcome(added, False) + entry_block("x", "UDP", LOCAL, 1, 65535),
+             ["GetExternalIPAddress", "AddPortMapping"]),
+        ]
+        for name, args, table, faults, body, actions in cases:
+            with self.subTest(name):
+                requests = self.transcript(args, body, entries=table, faults=faults)
+                self.assertEqual([r["action"] for r in requests if r["action"]], actions)
+
+    def test_add_sends_the_description_whole_and_escaped(self):
+        text = "AT&T <router> \"quoted\" " + "d" * 60
+        requests = self.transcript(["-add", "TCP", "80", "8080", text],
+                                   outcome("| [Entry Added]   -   UPnP Router - Port Forwarding"
+                                           "                  |\n", False) +
+                                   entry_block(text[:47] + "...", "TCP", LOCAL, 80, 8080),
+                                   entries=[])
+        add = [r["body"] for r in requests if r["action"] == "AddPortMapping"][0]
+        self.assertIn("<NewPortMappingDescription>AT&amp;T &lt;router&gt; &quot;quoted&quot; " +
+                      "d" * 60 + "</NewPortMappingDescription>", add)
+        self.assertIn("<NewInternalClient>127.0.0.1</NewInternalClient>", add)
+
+    def test_remove(self):
+        removed_id = "| [Entry (%.3d) Removed]   -   UPnP Router - Port Forwarding          |\n"
+        kept_id = "| [Entry (%.3d) Not Removed]   -   UPnP Router - Port Forwarding      |\n"
+        removed = "| [Entry Removed]   -   UPnP Router - Port Forwarding                |\n"
+        kept = "| [Entry Not Removed]   -   UPnP Router - Port Forwarding            |\n"
+        denied = "Remove Entry Failure -> Access Denied Response From UPnP Router."
+        invalid = "Remove Entry Failure -> Invalid Response From UPnP Router."
+
+        def port_box(port):
+            return "| External Port |  %5d                                             |\n" % port + RULE
+
+        cases = [
+            ("found", ["-remove", "udp", "5000"], {},
+             outcome(removed_id % 2, False) + entry_block("N/A", "UDP", "192.168.1.21", 5000, 5000)),
+            ("found, no client, long description", ["-remove", "TCP", "2222"], {},
+             outcome(removed_id % 3, False) + entry_block("L" * 47 + "...", "tcp", "0.0.0.0", 22,
+                                                          2222)),
+            ("not found", ["-remove", "TCP", "1234"], {},
+             status_box(53, invalid) + outcome(kept, True) + port_box(1234)),
+            ("refused after found", ["-remove", "TCP", "8080"], {"DeletePortMapping": 606},
+             status_box(53, denied) + outcome(kept_id % 1, True) +
+             entry_block("web", "TCP", "192.168.1.20", 80, 8080)),
+            ("quick, refused", ["-remove", "-q", "TCP", "8080"], {"DeletePortMapping": 606},
+             status_box(52, invalid) + outcome(kept, True) + port_box(8080)),
+            ("quick, removed", ["-remove", "-q", "TCP", "8080"], {},
+             outcome(removed, False) + port_box(8080)),
+        ]
+        for name, args, faults, body in cases:
+            with self.subTest(name):
+                requests = self.transcript(args, body, entries=THREE, faults=faults)
+                self.assertEqual([r["action"] for r in requests if r["action"]][-1],
+                                 "DeletePortMapping")
+
+
+if __name__ == "__main__":
+    unittest.main()
