@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake g++ make libexpat1-dev libgtest-dev iproute2 strace python3)
+packages=(cmake g++ make libexpat1-dev libgtest-dev iproute2 strace python3
+          procps miniupnpd-nftables nftables miniupnpc)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -23,7 +24,7 @@ if ! ip netns add "$probe" 2>/dev/null; then
 fi
 ip netns del "$probe"
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
 cmake --build build -j "$(nproc)"
 cd build
 ctest --output-on-failure -j 2 --timeout 300
