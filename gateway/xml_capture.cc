@@ -2,7 +2,6 @@
 
 #include <expat.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -76,9 +75,7 @@ std::string xml_trim(const std::string& text) {
 }
 
 long xml_number(const std::string& text) {
-  errno = 0;
-  long value = std::strtol(text.c_str(), nullptr, 10);  // saturates at LONG_MIN / LONG_MAX
-  return value;
+  return std::strtol(text.c_str(), nullptr, 10);  // saturates at LONG_MIN / LONG_MAX
 }
 
 std::string xml_escape(const std::string& text) {
