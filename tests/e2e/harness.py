@@ -203,3 +203,8 @@ def entry_block(description, protocol, client, internal, external):
 
 def outcome(title, failed):
     return (BAR if failed else "") + RULE + title + RULE
+
+
+def port_box(port):
+    """The removal outcome's line for the external port, when no entry is shown."""
+    return "| External Port |  %5d                                             |\n" % port + RULE

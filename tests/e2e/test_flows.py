@@ -4,7 +4,7 @@ import unittest
 
 from harness import (BANNER, BAR, CLOSING, IDENTITY, LIST_HEAD, MISS_HEAD, NO_RESULT, RULE,
                      FakeGateway, Namespace, entry_block, entry_lines, information, mapping,
-                     outcome, run, search_box, status_box)
+                     outcome, port_box, run, search_box, status_box)
 
 LOCAL = "127.0.0.1"      # this host's address toward the gateway inside the namespace
 EXTERNAL = "203.0.113.9"  # the fake gateway's external address
@@ -166,9 +166,6 @@ class Flows(unittest.TestCase):
         kept = "| [Entry Not Removed]   -   UPnP Router - Port Forwarding            |\n"
         denied = "Remove Entry Failure -> Access Denied Response From UPnP Router."
         invalid = "Remove Entry Failure -> Invalid Response From UPnP Router."
-
-        def port_box(port):
-            return "| External Port |  %5d                                             |\n" % port + RULE
 
         cases = [
             ("found", ["-remove", "udp", "5000"], {},

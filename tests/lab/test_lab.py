@@ -11,7 +11,7 @@ import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from harness import (BANNER, BAR, CLOSING, LIST_HEAD, MISS_HEAD, NO_RESULT, PROGRAM,  # noqa: E402
-                     entry_block, entry_lines, information, mapping, outcome, search_box,
+                     entry_block, entry_lines, information, mapping, outcome, port_box, search_box,
                      status_box)
 
 LAB = os.path.join(os.path.dirname(__file__), "lab.sh")
@@ -144,15 +144,11 @@ class Lab(unittest.TestCase):
                     entry_block("N/A", "UDP", "192.168.77.9", 53, 5353))
         self.assertNotIn("192.168.77.9:53", self.ruleset())
         self.expect(["-remove", "-q", "TCP", "2222"],
-                    outcome(REMOVED, False) +
-                    "| External Port |   2222                                             |\n" +
-                    "=" * 70 + "\n")
+                    outcome(REMOVED, False) + port_box(2222))
         self.assertNotIn("192.168.77.9:22", self.ruleset())
         # This daemon answers the removal of an entry it does not have with success.
         self.expect(["-remove", "TCP", "4444"],
-                    outcome(REMOVED, False) +
-                    "| External Port |   4444                                             |\n" +
-                    "=" * 70 + "\n")
+                    outcome(REMOVED, False) + port_box(4444))
         self.assertEqual(sorted(e["NewExternalPort"] for e in self.upnpc_table()), [5000, 8080])
 
     def test_quick_add_of_a_clash_is_refused_by_the_daemon(self):
