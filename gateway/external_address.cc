@@ -13,8 +13,15 @@ int gateway_external_address(const GatewayHandle* gateway, char* destination, si
     int status = 0;
     code = soap_call(gateway, "GetExternalIPAddress", envelope, &body, &status, nullptr);
     if (code != 0) return code;
+    return gateway_parse_external_address(body, destination, capacity);
+  });
+}
+
+int gateway_parse_external_address(const std::string& body, char* destination, size_t capacity) {
+  if (destination == nullptr || capacity < 1) return kGatewayBadArgument;
+  return guard_allocation([&] {
     XmlWatch watch{"NewExternalIPAddress"};
-    code = xml_capture(body, &watch, 1);
+    int code = xml_capture(body, &watch, 1);
     if (code == -2) return static_cast<int>(kGatewayNoMemory);
     if (code != 0) return static_cast<int>(kGatewayEntryUnparsable);
     std::string address = xml_trim(watch.last_delivered);

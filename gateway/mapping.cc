@@ -78,11 +78,17 @@ int gateway_mapping_entry(const GatewayHandle* gateway, uint16_t index,
                               "</NewPortMappingIndex>\r\n",
                           &body, nullptr);
     if (code != 0) return code;
+    return gateway_parse_mapping_entry(body, fields);
+  });
+}
+
+int gateway_parse_mapping_entry(const std::string& body, const MappingEntryFields& fields) {
+  return guard_allocation([&] {
     // In the order their character data is tested.
     XmlWatch watches[] = {{"NewExternalPort"}, {"NewInternalPort"},
                           {"NewProtocol"},     {"NewInternalClient"},
                           {"NewPortMappingDescription"}, {"NewEnabled"}};
-    code = xml_capture(body, watches, 6);
+    int code = xml_capture(body, watches, 6);
     if (code == -2) return static_cast<int>(kGatewayNoMemory);
     if (code != 0) return static_cast<int>(kGatewayEntryUnparsable);
     *fields.external_port = static_cast<uint16_t>(xml_number(xml_trim(watches[0].last)));

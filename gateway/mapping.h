@@ -47,4 +47,8 @@ struct MappingEntryFields {
 int gateway_mapping_entry(const GatewayHandle* gateway, uint16_t index,
                           const MappingEntryFields& fields);
 
+/// The answer's part of gateway_mapping_entry: 0 with the entry read from the body of a
+/// GetGenericPortMappingEntry response into `fields`; -696, -499.
+int gateway_parse_mapping_entry(const std::string& body, const MappingEntryFields& fields);
+
 #endif  // PORTWRANGLER_GATEWAY_MAPPING_H_
