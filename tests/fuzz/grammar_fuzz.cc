@@ -1,0 +1,59 @@
+// Random argument vectors (NUL-separated in the input) through the quick-option step
+// and parse_command: the code is one the driver knows and every field stays in bounds.
+#include <vector>
+
+#include "front/grammar.h"
+#include "tests/fuzz/fuzz_check.h"
+
+namespace {
+
+bool known_code(int code) {
+  switch (code) {
+    case kSyntaxError: case kAddWithDescription: case kAdd: case kAddClientWithDescription:
+    case kAddClient: case kRemove: case kList: case kListStats: case kStats: case kListById:
+    case kHelp:
+      return true;
+    default:
+      // A filtered listing: a sum of distinct criteria.
+      return code >= kFilteredListingMin &&
+             code <= kCriterionProtocol + kCriterionAddress + kCriterionInternalPort +
+                         kCriterionExternalPort + kCriterionStatus;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string input = fuzz_text(data, size);
+  std::vector<std::string> words{"portwrangler"};
+  size_t start = 0;
+  while (start <= input.size() && words.size() < 12) {
+    size_t end = input.find('\0', start);
+    if (end == std::string::npos) end = input.size();
+    words.push_back(input.substr(start, end - start));
+    start = end + 1;
+  }
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  int argc = static_cast<int>(words.size());
+
+  RequestRecord request;
+  int count = argc - 1;
+  if (take_quick_option(argc, argv.data())) --count;
+  const int code = parse_command(count, argv.data(), &request);
+
+  FUZZ_CHECK(known_code(code));
+  FUZZ_CHECK(field_terminated(request.ip_address, sizeof(request.ip_address)));
+  FUZZ_CHECK(field_terminated(request.protocol, sizeof(request.protocol)));
+  FUZZ_CHECK(request.description.size() <= kDescriptionMax);
+  FUZZ_CHECK(request.entry_id == -1 || (request.entry_id >= 1 && request.entry_id <= 999));
+  FUZZ_CHECK(request.enabled >= -1 && request.enabled <= 1);
+  if (code >= kAddWithDescription && code <= kRemove) {
+    FUZZ_CHECK(request.external_port != 0);
+    FUZZ_CHECK(equal_ignoring_case(request.protocol, "TCP") ||
+               equal_ignoring_case(request.protocol, "UDP"));
+  }
+  if (code >= kAddWithDescription && code <= kAddClient) FUZZ_CHECK(request.internal_port != 0);
+  return 0;
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Runs every fuzz target for SECONDS each (default 5), two at a time, starting from the
+# seed corpus in corpus/<target>/. New inputs go to a scratch corpus in the build tree,
+# so the committed seeds stay small. A crash, a broken invariant, a leak or an input
+# slower than 5 s fails the run and leaves the input as BUILD/tests/fuzz/<target>.crash-*.
+#
+#   tests/fuzz/run.sh BUILD [SECONDS]    BUILD configured with -DPORTWRANGLER_FUZZ=ON
+set -euo pipefail
+build=${1:?usage: run.sh BUILD [SECONDS]}
+seconds=${2:-5}
+here=$(cd "$(dirname "$0")" && pwd)
+out="$build/tests/fuzz"
+targets=(grammar url_split ssdp_location http_head description external_address
+         mapping_entry device_info)
+
+one() {
+  local target=$1 scratch="$out/scratch/$1"
+  mkdir -p "$scratch"
+  if "$out/${target}_fuzz" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
+       -max_len=70000 -print_final_stats=1 -artifact_prefix="$out/$target." \
+       "$scratch" "$here/corpus/$target" >"$out/$target.log" 2>&1; then
+    echo "fuzz $target: $(grep -o 'stat::number_of_executed_units: [0-9]*' "$out/$target.log" \
+      | grep -o '[0-9]*$') runs, no finding"
+  else
+    echo "fuzz $target: FAILED (see $out/$target.log)"; tail -40 "$out/$target.log"; return 1
+  fi
+}
+
+failed=0
+for ((i = 0; i < ${#targets[@]}; i += 2)); do
+  one "${targets[i]}" & first=$!
+  second=""
+  if ((i + 1 < ${#targets[@]})); then one "${targets[i + 1]}" & second=$!; fi
+  wait "$first" || failed=1
+  if [ -n "$second" ]; then wait "$second" || failed=1; fi
+done
+exit $failed
