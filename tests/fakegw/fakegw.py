@@ -15,6 +15,7 @@ import signal
 import socket
 import struct
 import sys
+import threading
 import time
 from xml.sax.saxutils import escape
 
@@ -33,8 +34,22 @@ DEFAULTS = {
     "faults": {},                     # action -> UPnP errorCode to refuse with (HTTP 500)
     "entries": [],                    # the table: dicts of the GetGenericPortMappingEntry fields
     "raw_entries": {},                # index -> raw XML inside the entry response
+    "raw": {},                        # "GET" or an action -> how to send its answer (RAW_KEYS)
+    "die_after": {},                  # "GET" or an action -> exit after answering it N times
     "log": None,
     "lifetime": 60,
+}
+
+# How a "raw" answer goes out. "head" is the whole head, blank line included; $LENGTH in
+# it stands for the body's length. Without "head" the head is a 200 with the true
+# Content-Length, or with "Transfer-Encoding: chunked" when "chunked" is set.
+RAW_KEYS = {
+    "head": None,      # the head text as sent
+    "body": None,      # the body text; None: the usual answer to the request
+    "chunked": False,  # send the body in chunks of 64 bytes, chunk-size lines and all
+    "drip": 0,         # the body's last N bytes go out one at a time ...
+    "gap": 0,          # ... this many seconds apart
+    "hold": 0,         # seconds to keep the connection open after the last byte
 }
 
 IDENTITY_DEFAULTS = {
@@ -105,6 +120,8 @@ class Gateway:
         self.config = config
         self.entries = [dict(e) for e in config["entries"]]
         self.log = open(config["log"], "a") if config["log"] else None
+        self.answered = {}
+        self.dying = False
 
     def record(self, what):
         if self.log:
@@ -198,11 +215,46 @@ class Gateway:
             status, payload = self.action(soapaction.group(1), body_text)
         else:
             status, payload = 404, ""
+        key = "GET" if request_line.startswith("GET ") else (soapaction.group(1) if soapaction else "")
+        self.answered[key] = self.answered.get(key, 0) + 1
+        if self.answered[key] >= int(self.config["die_after"].get(key, 0) or 1 << 30):
+            self.dying = True
+        if key in self.config["raw"]:
+            # On a thread of its own, so that a slow or held answer does not stop the
+            # next request from being served.
+            how = dict(RAW_KEYS, **self.config["raw"][key])
+            sender = threading.Thread(target=self.send_raw, args=(conn, how, payload, base),
+                                      daemon=True)
+            sender.start()
+            return True
         reason = {200: "OK", 404: "Not Found", 500: "Internal Server Error"}.get(status, "Status")
         raw = payload.encode("utf-8")
         conn.sendall(("HTTP/1.1 %d %s\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n"
                       "Connection: close\r\nContent-Length: %d\r\n\r\n" % (status, reason, len(raw))
                       ).encode("latin-1") + raw)
+
+    def send_raw(self, conn, how, payload, base):
+        body = (payload if how["body"] is None else how["body"].replace("$BASE", base))
+        body = body.encode("utf-8")
+        if how["chunked"]:
+            chunks = [body[i:i + 64] for i in range(0, len(body), 64)]
+            body = b"".join(b"%x\r\n%s\r\n" % (len(c), c) for c in chunks) + b"0\r\n\r\n"
+        head = how["head"]
+        if head is None:
+            head = ("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" if how["chunked"]
+                    else "HTTP/1.1 200 OK\r\nContent-Length: $LENGTH\r\n\r\n")
+        head = head.replace("$LENGTH", str(len(body))).encode("latin-1")
+        drip = min(int(how["drip"]), len(body))
+        try:
+            conn.sendall(head + body[:len(body) - drip])
+            for i in range(len(body) - drip, len(body)):
+                time.sleep(float(how["gap"]))
+                conn.sendall(body[i:i + 1])
+            time.sleep(float(how["hold"]))
+        except OSError:
+            pass  # the client gave up first: that is what some cases test
+        finally:
+            conn.close()
 
 
 def main():
@@ -234,8 +286,10 @@ def main():
             gateway.ssdp(data, sender, udp, base)
         if listener in readable:
             conn, _ = listener.accept()
-            with conn:
-                gateway.http(conn, base)
+            if not gateway.http(conn, base):
+                conn.close()
+            if gateway.dying:
+                return  # the listener closes with the process: later connects are refused
 
 
 if __name__ == "__main__":

@@ -1,0 +1,135 @@
+"""The fault matrix: a gateway that misbehaves in one way per case. Every case must end
+in its status with its whole transcript, within a measured time bound. The cases run
+side by side, each in a namespace of its own, and are judged one by one afterwards."""
+
+import concurrent.futures
+import unittest
+
+from harness import (BANNER, CLOSING, IDENTITY, LIST_HEAD, FakeGateway, Namespace, entry_lines,
+                     information, mapping, run, status_box)
+
+LOCAL, EXTERNAL = "127.0.0.1", "203.0.113.9"
+BASE = "http://127.0.0.1:5000"  # every case's gateway listens here, inside its namespace
+WEB = mapping("web", "TCP", "192.168.1.20", 80, 8080, 1)
+GAME = mapping("", "UDP", "192.168.1.21", 5000, 5000, 0)
+LONG = mapping("L" * 51, "tcp", None, 22, 2222, 1)
+THREE = [WEB, GAME, LONG]
+
+DISCOVERY = status_box(48, "SSDP Discovery Service Failure -> Unable To Locate UPnP Router.")
+INTERNAL = status_box(55, "Internal IP Address Failure -> Invalid Response From UPnP Router.")
+EXTERNAL_FAILURE = status_box(49, "External IP Address Failure -> Invalid Response From UPnP "
+                                  "Router.")
+ENUMERATE = status_box(54, "Enumerate Failure -> Invalid Response From UPnP Router.")
+LISTED = LIST_HEAD + entry_lines(1, WEB) + entry_lines(2, GAME) + entry_lines(3, LONG)
+
+
+def reply(*lines):
+    return "".join(line + "\r\n" for line in lines) + "\r\n"
+
+
+def head_of(size, tail="\r\n\r\n"):
+    """A 200 head of exactly `size` bytes, its blank line included, with no length."""
+    start = "HTTP/1.1 200 OK\r\nX-Padding: "
+    return start + "p" * (size - len(start) - len(tail)) + tail
+
+
+def only_description(control_url):
+    return ("<root><device><serviceList><service><serviceType>urn:schemas-upnp-org:service:"
+            "WANIPConnection:1</serviceType><controlURL>%s</controlURL></service></serviceList>"
+            "</device></root>" % control_url)
+
+
+# (name, command, gateway config or None for no gateway at all, body of the transcript,
+#  lower and upper bound in seconds, how many searches it must have sent or None)
+CASES = [
+    ("no SSDP reply at all", ["-list"], None, DISCOVERY, 9.5, 12, None),
+    ("reply without 200 OK", ["-stats"],
+     {"ssdp_reply": reply("HTTP/1.1 404 Not Found", "LOCATION: $BASE/rootDesc.xml")},
+     DISCOVERY, 0, 2, 1),
+    ("reply without LOCATION", ["-stats"], {"ssdp_reply": reply("HTTP/1.1 200 OK", "ST: x")},
+     DISCOVERY, 0, 2, 1),
+    ("LOCATION of 512 characters", ["-list"],
+     {"ssdp_reply": reply("HTTP/1.1 200 OK", "LOCATION: " + BASE + "/" + "a" * 490)},
+     DISCOVERY, 0, 2, 1),
+    ("LOCATION of 511 characters", ["-list"],
+     {"ssdp_reply": reply("HTTP/1.1 200 OK", "LOCATION: " + BASE + "/" + "a" * 489)},
+     LISTED, 0, 2, 1),
+    ("datagram of 1500 bytes, LOCATION in its first 1024", ["-list"],
+     {"ssdp_reply": reply("HTTP/1.1 200 OK", "LOCATION: $BASE/rootDesc.xml",
+                          "X-Padding: " + "p" * 1426)},
+     LISTED, 0, 2, 1),
+    ("datagram of 1500 bytes, LOCATION after byte 1024", ["-list"],
+     {"ssdp_reply": reply("HTTP/1.1 200 OK", "X-Padding: " + "p" * 1426,
+                          "LOCATION: $BASE/rootDesc.xml")},
+     DISCOVERY, 0, 2, 1),
+    ("description 404", ["-stats"], {"description_status": 404}, DISCOVERY, 0, 2, 1),
+    ("description malformed", ["-stats"], {"description": "<root><device>"}, DISCOVERY, 0, 2, 1),
+    ("description without the wanted service", ["-stats"], {"service": "WANIPConnection:2"},
+     DISCOVERY, 0, 2, 1),
+    ("description sent chunked", ["-list"], {"raw": {"GET": {"chunked": True}}},
+     DISCOVERY, 0, 2, 1),
+    ("description head of exactly 4096 bytes", ["-list"], {"raw": {"GET": {"head": head_of(4096)}}},
+     DISCOVERY, 0, 2, 1),
+    ("description head of 4095 bytes, body up to the close", ["-list"],
+     {"raw": {"GET": {"head": head_of(4095)}}}, LISTED, 0, 2, 1),
+    ("control port refusing connections", ["-list"],
+     {"description": only_description("http://127.0.0.1:5001/ctl")}, INTERNAL, 0, 3, 1),
+    ("GetExternalIPAddress 500", ["-list"], {"status": {"GetExternalIPAddress": 500}},
+     EXTERNAL_FAILURE, 0, 2, 1),
+    ("GetExternalIPAddress without an address", ["-list"], {"external_ip": ""},
+     EXTERNAL_FAILURE, 0, 2, 1),
+    ("Content-Length negative, peer closes", ["-list"],
+     {"raw": {"GetExternalIPAddress": {"head": "HTTP/1.1 200 OK\r\nContent-Length: -20\r\n\r\n"}}},
+     LISTED, 0, 2, 1),
+    ("Content-Length huge, peer closes", ["-list"],
+     {"raw": {"GetExternalIPAddress": {"head": "HTTP/1.1 200 OK\r\nCONTENT-length: "
+                                               "99999999999999999999999\r\n\r\n"}}},
+     LISTED, 0, 2, 1),
+    ("Content-Length absent, peer closes", ["-list"],
+     {"raw": {"GetExternalIPAddress": {"head": "HTTP/1.0 200 OK\r\n\r\n"}}}, LISTED, 0, 2, 1),
+    ("Content-Length past the body, peer stays: one 10-second wait", ["-list"],
+     {"raw": {"GetExternalIPAddress": {"head": "HTTP/1.1 200 OK\r\nContent-Length: 999\r\n\r\n",
+                                       "hold": 25}}},
+     LISTED, 9.5, 12, 1),
+    ("peer drips the last bytes 3 s apart: read ends at the length, not the close", ["-list"],
+     {"raw": {"GetExternalIPAddress": {"drip": 4, "gap": 3, "hold": 25}}}, LISTED, 11.5, 14.5, 1),
+    ("entry answer chunked", ["-list"], {"raw": {"GetGenericPortMappingEntry": {"chunked": True}}},
+     ENUMERATE, 0, 2, 1),
+    ("gateway dies after two entry reads of a listing", ["-list"],
+     {"die_after": {"GetGenericPortMappingEntry": 2}},
+     LIST_HEAD + entry_lines(1, WEB) + entry_lines(2, GAME), 0, 3, 1),
+    ("gateway dies after two entry reads of the statistics", ["-stats"],
+     {"die_after": {"GetGenericPortMappingEntry": 2}},
+     information(IDENTITY, LOCAL, EXTERNAL, (1, 1, 1, 0)), 0, 3, 1),
+]
+
+
+def run_case(case):
+    """Runs one case; returns (run, number of searches the gateway saw or None)."""
+    name, args, config, _, _, _, _ = case
+    with Namespace() as ns:
+        if config is None:
+            return run(args, ns.name), None
+        with FakeGateway(ns, http_port=5000, entries=THREE, **config) as gw:
+            result = run(args, ns.name)
+            return result, len(gw.requests("ssdp"))
+
+
+class Faults(unittest.TestCase):
+    def test_matrix(self):
+        with concurrent.futures.ThreadPoolExecutor(max_workers=8) as pool:
+            outcomes = list(pool.map(run_case, CASES))
+        for case, (result, searches) in zip(CASES, outcomes):
+            name, args, _, body, low, high, want_searches = case
+            with self.subTest(name):
+                self.assertEqual(result.out, BANNER + body + CLOSING)
+                self.assertEqual((result.code, result.err), (1, ""))
+                self.assertGreaterEqual(result.seconds, low)
+                self.assertLess(result.seconds, high)
+                if want_searches is not None:
+                    # The first reply decides: a bad one is not followed by the PPP search.
+                    self.assertEqual(searches, want_searches)
+
+
+if __name__ == "__main__":
+    unittest.main()
