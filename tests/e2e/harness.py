@@ -10,6 +10,7 @@ import time
 
 PROGRAM = os.environ.get("PORTWRANGLER", os.path.join(os.path.dirname(__file__), "..", "..",
                                                       "build", "portwrangler"))
+GOLDEN = os.path.join(os.path.dirname(__file__), "golden")
 FAKEGW = os.path.join(os.path.dirname(__file__), "..", "fakegw", "fakegw.py")
 PYTHON = "/usr/bin/python3"
 
@@ -26,6 +27,12 @@ def status_box(status, message):
     return RULE + title + RULE + "| %-66s |\n" % message + RULE
 
 
+def golden(name):
+    """A screen body kept in golden/, as the program prints it."""
+    with open(os.path.join(GOLDEN, name), encoding="latin-1") as f:
+        return f.read()
+
+
 class Run:
     def __init__(self, completed, seconds):
         self.out = completed.stdout.decode("latin-1")
@@ -39,9 +46,12 @@ def run(args, namespace=None, timeout=30, prefix=()):
     command = list(prefix) + [PROGRAM] + list(args)
     if namespace is not None:
         command = ["ip", "netns", "exec", namespace] + command
+    env = None
+    if prefix and "ASAN_OPTIONS" in os.environ:  # LeakSanitizer cannot work under ptrace
+        env = dict(os.environ, ASAN_OPTIONS=os.environ["ASAN_OPTIONS"] + ":detect_leaks=0")
     start = time.monotonic()
     completed = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               stdin=subprocess.DEVNULL, timeout=timeout)
+                               stdin=subprocess.DEVNULL, timeout=timeout, env=env)
     return Run(completed, time.monotonic() - start)
 
 

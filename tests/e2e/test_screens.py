@@ -4,14 +4,7 @@ import os
 import pty
 import unittest
 
-from harness import BANNER, CLOSING, PROGRAM, run
-
-GOLDEN = os.path.join(os.path.dirname(__file__), "golden")
-
-
-def golden(name):
-    with open(os.path.join(GOLDEN, name), encoding="latin-1") as f:
-        return f.read()
+from harness import BANNER, CLOSING, PROGRAM, golden, run
 
 
 class Screens(unittest.TestCase):

@@ -1,0 +1,88 @@
+"""Every flow and every way a run ends, under valgrind memcheck: no memory error and no
+block left allocated at exit, of any kind (the runs that end inside a flow included).
+Each run's transcript must equal that of the same run without valgrind."""
+
+import concurrent.futures
+import os
+import tempfile
+import unittest
+
+from harness import FakeGateway, Namespace, mapping, run
+
+WEB = mapping("web", "TCP", "192.168.1.20", 80, 8080, 1)
+GAME = mapping("", "UDP", "192.168.1.21", 5000, 5000, 0)
+LONG = mapping("L" * 70, "tcp", None, 22, 2222, 1)
+THREE = [WEB, GAME, LONG]
+MEMCHECK_FAILED = 97
+
+# (command, gateway config or None for no gateway)
+CASES = [
+    (["-help"], {}),
+    (["-list", "-bogus"], {}),
+    (["-list"], None),                                              # 48
+    (["-list"], {"description": "<root><device>"}),                 # 48 after the fetch
+    (["-list"], {"raw": {"GET": {"chunked": True}}}),               # 48
+    (["-list"], {"description": "<root><device><serviceList><service><serviceType>"
+                                "urn:schemas-upnp-org:service:WANIPConnection:1</serviceType>"
+                                "<controlURL>http://127.0.0.1:5001/c</controlURL></service>"
+                                "</serviceList></device></root>"}),  # 55
+    (["-list"], {"status": {"GetExternalIPAddress": 500}}),         # 49
+    (["-list"], {}),
+    (["-list"], {"entries": []}),                                    # 54
+    (["-list", "-p", "TCP", "-s", "enabled", "-iport", "80"], {}),
+    (["-list", "-id", "2"], {}),
+    (["-list", "-id", "9"], {}),
+    (["-stats"], {}),
+    (["-list", "-stats"], {"die_after": {"GetGenericPortMappingEntry": 2}}),
+    (["-add", "TCP", "80", "9090", "a & b " * 20], {}),
+    (["-add", "UDP", "-ip", "10.0.0.9", "53", "5353", "dns"], {}),
+    (["-add", "TCP", "80", "8080"], {}),                             # 50
+    (["-add", "TCP", "81", "8081"], {"faults": {"AddPortMapping": 501}}),  # 51
+    (["-add", "-q", "TCP", "80", "8080"], {}),                       # 51, the router's 718
+    (["-remove", "TCP", "2222"], {}),
+    (["-remove", "TCP", "1234"], {}),                                # 53
+    (["-remove", "-q", "TCP", "8080"], {"faults": {"DeletePortMapping": 606}}),  # 52
+    (["-remove", "-q", "UDP", "5000"], {}),
+]
+
+
+def memcheck(log):
+    return ["valgrind", "--quiet", "--leak-check=full", "--show-leak-kinds=all",
+            "--errors-for-leak-kinds=all", "--error-exitcode=%d" % MEMCHECK_FAILED,
+            "--log-file=" + log]
+
+
+def run_case(case):
+    """The plain run and the memcheck run of one case, each against a fresh gateway;
+    returns both and what valgrind wrote."""
+    args, config = case
+    results = []
+    with tempfile.TemporaryDirectory() as scratch:
+        log = os.path.join(scratch, "memcheck.log")
+        for prefix in ([], memcheck(log)):
+            with Namespace() as ns:
+                if config is None:
+                    results.append(run(args, ns.name, prefix=prefix))
+                    continue
+                settings = dict({"http_port": 5000, "entries": THREE}, **config)
+                with FakeGateway(ns, **settings):
+                    results.append(run(args, ns.name, prefix=prefix))
+        with open(log) as f:
+            report = f.read()
+    return results[0], results[1], report
+
+
+class Memcheck(unittest.TestCase):
+    def test_every_flow_is_clean(self):
+        with concurrent.futures.ThreadPoolExecutor(max_workers=6) as pool:
+            outcomes = list(pool.map(run_case, CASES))
+        for (args, _), (plain, checked, report) in zip(CASES, outcomes):
+            with self.subTest(args=args):
+                self.assertEqual(report, "")
+                self.assertEqual(checked.code, 1, "valgrind found something")
+                self.assertEqual(checked.out, plain.out)
+                self.assertEqual(plain.code, 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
