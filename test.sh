@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake g++ make libexpat1-dev libgtest-dev iproute2 strace python3
-          procps miniupnpd-nftables nftables miniupnpc)
+          procps miniupnpd-nftables nftables miniupnpc valgrind clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -24,7 +24,20 @@ if ! ip netns add "$probe" 2>/dev/null; then
 fi
 ip netns del "$probe"
 
+# Three builds: the program as shipped; the same with AddressSanitizer and
+# UndefinedBehaviorSanitizer; the libFuzzer targets (clang).
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
 cmake --build build -j "$(nproc)"
-cd build
-ctest --output-on-failure -j 2 --timeout 300
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+  -DPORTWRANGLER_SANITIZE=ON >/dev/null
+cmake --build build-sanitize -j "$(nproc)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DBUILD_TESTING=OFF -DPORTWRANGLER_FUZZ=ON >/dev/null
+cmake --build build-fuzz -j "$(nproc)"
+
+echo "== the whole suite"
+(cd build && ctest --output-on-failure -j 2 --timeout 300)
+echo "== the whole suite again, sanitized"
+(cd build-sanitize && ctest --output-on-failure -j 2 --timeout 300)
+echo "== every fuzz target for ${FUZZ_SECONDS:-5} s"
+tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
