@@ -50,6 +50,7 @@ RAW_KEYS = {
     "drip": 0,         # the body's last N bytes go out one at a time ...
     "gap": 0,          # ... this many seconds apart
     "hold": 0,         # seconds to keep the connection open after the last byte
+    "reset": None,     # send only this many bytes of the body, then reset the connection
 }
 
 IDENTITY_DEFAULTS = {
@@ -245,6 +246,12 @@ class Gateway:
                     else "HTTP/1.1 200 OK\r\nContent-Length: $LENGTH\r\n\r\n")
         head = head.replace("$LENGTH", str(len(body))).encode("latin-1")
         drip = min(int(how["drip"]), len(body))
+        if how["reset"] is not None:
+            conn.sendall(head + body[:int(how["reset"])])
+            time.sleep(0.2)  # let the bytes arrive before the reset overtakes them
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            conn.close()
+            return
         try:
             conn.sendall(head + body[:len(body) - drip])
             for i in range(len(body) - drip, len(body)):
