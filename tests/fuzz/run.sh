@@ -3,6 +3,8 @@
 # seed corpus in corpus/<target>/. New inputs go to a scratch corpus in the build tree,
 # so the committed seeds stay small. A crash, a broken invariant, a leak or an input
 # slower than 5 s fails the run and leaves the input as BUILD/tests/fuzz/<target>.crash-*.
+# The lab-* seeds are answers of miniupnpd 2.3.1 captured in the lab (tests/lab/lab.sh):
+# its SSDP reply, description, heads, GetExternalIPAddress, an entry and a 713 fault.
 #
 #   tests/fuzz/run.sh BUILD [SECONDS]    BUILD configured with -DPORTWRANGLER_FUZZ=ON
 set -euo pipefail
@@ -14,10 +16,13 @@ targets=(grammar url_split ssdp_location http_head description external_address
          mapping_entry device_info)
 
 one() {
-  local target=$1 scratch="$out/scratch/$1"
+  local target=$1 scratch="$out/scratch/$1" dict=()
   mkdir -p "$scratch"
+  case $target in
+    description|external_address|mapping_entry|device_info) dict=(-dict="$here/xml.dict") ;;
+  esac
   if "$out/${target}_fuzz" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
-       -max_len=70000 -print_final_stats=1 -artifact_prefix="$out/$target." \
+       -max_len=70000 -print_final_stats=1 -artifact_prefix="$out/$target." "${dict[@]}" \
        "$scratch" "$here/corpus/$target" >"$out/$target.log" 2>&1; then
     echo "fuzz $target: $(grep -o 'stat::number_of_executed_units: [0-9]*' "$out/$target.log" \
       | grep -o '[0-9]*$') runs, no finding"
