@@ -5,8 +5,8 @@ side by side, each in a namespace of its own, and are judged one by one afterwar
 import concurrent.futures
 import unittest
 
-from harness import (BANNER, CLOSING, IDENTITY, LIST_HEAD, FakeGateway, Namespace, entry_lines,
-                     information, mapping, run, status_box)
+from harness import (BANNER, CLOSING, IDENTITY, LIST_HEAD, FakeGateway, Namespace, entry_block,
+                     entry_lines, information, mapping, outcome, port_box, run, status_box)
 
 LOCAL, EXTERNAL = "127.0.0.1", "203.0.113.9"
 BASE = "http://127.0.0.1:5000"  # every case's gateway listens here, inside its namespace
@@ -20,6 +20,12 @@ INTERNAL = status_box(55, "Internal IP Address Failure -> Invalid Response From 
 EXTERNAL_FAILURE = status_box(49, "External IP Address Failure -> Invalid Response From UPnP "
                                   "Router.")
 ENUMERATE = status_box(54, "Enumerate Failure -> Invalid Response From UPnP Router.")
+NOT_ADDED = (status_box(51, "Add Entry Failure -> Invalid Response From UPnP Router.") +
+             outcome("| [Entry Not Added]   -   UPnP Router - Port Forwarding              |\n",
+                     True))
+NOT_REMOVED = (status_box(53, "Remove Entry Failure -> Invalid Response From UPnP Router.") +
+               outcome("| [Entry Not Removed]   -   UPnP Router - Port Forwarding            |\n",
+                       True))
 LISTED = LIST_HEAD + entry_lines(1, WEB) + entry_lines(2, GAME) + entry_lines(3, LONG)
 
 
@@ -110,6 +116,11 @@ CASES = [
     ("gateway dies after two entry reads of the statistics", ["-stats"],
      {"die_after": {"GetGenericPortMappingEntry": 2}},
      information(IDENTITY, LOCAL, EXTERNAL, (1, 1, 1, 0)), 0, 3, 1),
+    ("gateway dies during the clash walk of an add", ["-add", "TCP", "80", "9090"],
+     {"die_after": {"GetGenericPortMappingEntry": 1}},
+     NOT_ADDED + entry_block("", "TCP", LOCAL, 80, 9090), 0, 3, 1),
+    ("gateway dies during the walk of a removal", ["-remove", "TCP", "2222"],
+     {"die_after": {"GetGenericPortMappingEntry": 1}}, NOT_REMOVED + port_box(2222), 0, 3, 1),
 ]
 
 
