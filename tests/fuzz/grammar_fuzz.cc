@@ -7,6 +7,22 @@
 
 namespace {
 
+const int kCriteria[] = {kCriterionProtocol, kCriterionAddress, kCriterionInternalPort,
+                         kCriterionExternalPort, kCriterionStatus};
+
+/// The criteria whose values sum to `code` (a bit each, in list order), or -1 when
+/// `code` is no such sum.
+int criteria_of(int code) {
+  for (int set = 1; set < 32; ++set) {
+    int sum = 0;
+    for (int i = 0; i < 5; ++i) {
+      if (set & (1 << i)) sum += kCriteria[i];
+    }
+    if (sum == code) return set;
+  }
+  return -1;
+}
+
 bool known_code(int code) {
   switch (code) {
     case kSyntaxError: case kAddWithDescription: case kAdd: case kAddClientWithDescription:
@@ -14,10 +30,7 @@ bool known_code(int code) {
     case kHelp:
       return true;
     default:
-      // A filtered listing: a sum of distinct criteria.
-      return code >= kFilteredListingMin &&
-             code <= kCriterionProtocol + kCriterionAddress + kCriterionInternalPort +
-                         kCriterionExternalPort + kCriterionStatus;
+      return criteria_of(code) > 0;
   }
 }
 
@@ -55,5 +68,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                equal_ignoring_case(request.protocol, "UDP"));
   }
   if (code >= kAddWithDescription && code <= kAddClient) FUZZ_CHECK(request.internal_port != 0);
+  if (code == kListById) FUZZ_CHECK(request.entry_id >= 1);
+  const int criteria = criteria_of(code);
+  if (criteria > 0) {
+    // Every criterion given has its value, and none that was not given is set.
+    FUZZ_CHECK(((criteria & 1) != 0) == (request.protocol[0] != '\0'));
+    FUZZ_CHECK(((criteria & 2) != 0) == (request.ip_address[0] != '\0'));
+    FUZZ_CHECK(((criteria & 4) != 0) == (request.internal_port != 0));
+    FUZZ_CHECK(((criteria & 8) != 0) == (request.external_port != 0));
+    FUZZ_CHECK(((criteria & 16) != 0) == (request.enabled != -1));
+  }
   return 0;
 }

@@ -20,6 +20,7 @@ one() {
   mkdir -p "$scratch"
   case $target in
     description|external_address|mapping_entry|device_info) dict=(-dict="$here/xml.dict") ;;
+    grammar) dict=(-dict="$here/grammar.dict") ;;
   esac
   if "$out/${target}_fuzz" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
        -max_len=70000 -print_final_stats=1 -artifact_prefix="$out/$target." "${dict[@]}" \
