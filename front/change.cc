@@ -12,12 +12,13 @@ namespace {
 
 void print_entry_block(const std::string& description, const char* protocol, const char* client,
                        int internal_port, int external_port) {
-  std::printf("| Description |  %-50s  %1s\n", description.empty() ? "N/A" : description.c_str(),
-              "|");
+  std::printf("| Description |  %-50s  %1s\n",
+              description.empty() ? "N/A" : printable(description).c_str(), "|");
   print_rule_line();
   std::printf("| Protocol |   Private IP %5s Internal  Port |  External  Port     |\n", "|");
   print_rule_line();
-  std::printf("|   %s %20s %12d   %16d  %8s\n", protocol, client, internal_port, external_port, "|");
+  std::printf("|   %s %20s %12d   %16d  %8s\n", printable(protocol).c_str(),
+              printable(client).c_str(), internal_port, external_port, "|");
   print_rule_line();
 }
 

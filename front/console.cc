@@ -184,6 +184,14 @@ void truncate_info(char* text) {
   if (std::strlen(text) >= 44) std::memcpy(text + 40, "...", 4);
 }
 
+std::string printable(const std::string& text) {
+  std::string shown = text;
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  }
+  return shown;
+}
+
 void print_rule_line() { std::printf("%s", kRuleLine); }
 
 void print_boxed_title(const char* title_line) {

@@ -55,6 +55,11 @@ void truncate_description(std::string* text);
 /// Shortens a NUL-terminated text of 44 characters or more to its first 40 and "...".
 void truncate_info(char* text);
 
+/// `text` with each control character (C0 and DEL) turned into a blank. Texts from the
+/// router go into one-line cells: a line break, carriage return or tab there would
+/// break the box, and the terminal would act on them.
+std::string printable(const std::string& text);
+
 /// The rule line: 70 equals signs.
 void print_rule_line();
 

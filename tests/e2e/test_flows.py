@@ -89,6 +89,18 @@ class Flows(unittest.TestCase):
         self.transcript(["-stats"], information(expected, LOCAL, EXTERNAL, (1, 0, 1, 0)),
                         entries=[fifty], identity=identity)
 
+    def test_line_breaks_from_the_router_print_as_blanks(self):
+        raw = ("<NewRemoteHost></NewRemoteHost><NewExternalPort>8080</NewExternalPort>"
+               "<NewProtocol>TCP</NewProtocol><NewInternalPort>80</NewInternalPort>"
+               "<NewInternalClient>10.0.0.5</NewInternalClient><NewEnabled>1</NewEnabled>"
+               "<NewPortMappingDescription>up&#13;down\nleft\tright</NewPortMappingDescription>")
+        shown = mapping("up down left right", "TCP", "10.0.0.5", 80, 8080, 1)
+        identity = dict(IDENTITY, friendlyName="Fake\nGateway", modelName="a\rb")
+        self.transcript(["-list", "-stats"], LIST_HEAD + entry_lines(1, shown) + BAR +
+                        information(dict(identity, friendlyName="Fake Gateway", modelName="a b"),
+                                    LOCAL, EXTERNAL, (1, 0, 1, 0)),
+                        entries=[], raw_entries={"0": raw}, identity=identity)
+
     def test_empty_table(self):
         for args in (["-list"], ["-stats"], ["-list", "-stats"], ["-list", "-p", "TCP"]):
             with self.subTest(args=args):

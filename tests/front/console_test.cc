@@ -41,6 +41,13 @@ TEST(Console, InfoShortensFromFortyFour) {
   EXPECT_EQ(std::strlen(field), 43u);
 }
 
+TEST(Console, ControlCharactersPrintAsBlanks) {
+  EXPECT_EQ(printable("a\rb\nc\td\x1b[2J\x7f"), "a b c d [2J ");
+  // Everything else is kept byte for byte, UTF-8 included.
+  const std::string kept = "AT&T <web> \xc3\xa9 ~ !";
+  EXPECT_EQ(printable(kept), kept);
+}
+
 TEST(Console, ColoursMapOntoAnsi) {
   // Console bits: 1 blue, 2 green, 4 red, 8 bright; ANSI indexes: 1 red, 2 green, 4 blue.
   EXPECT_EQ(terminal_colour_sequence(0x1A), "\x1b[0;92;44m");   // bright green on blue
