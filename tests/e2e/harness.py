@@ -81,6 +81,18 @@ class Namespace:
         subprocess.run(["ip", "netns", "del", self.name])
 
 
+def run_isolated(args, config, prefix=()):
+    """Runs `args` in a fresh namespace, against a fake gateway on port 5000 with `config`
+    (over the table THREE), or with no gateway at all when `config` is None. Returns the
+    run and how many searches the gateway saw (None without one)."""
+    with Namespace() as ns:
+        if config is None:
+            return run(args, ns.name, prefix=prefix), None
+        with FakeGateway(ns, **dict({"http_port": 5000, "entries": THREE}, **config)) as gw:
+            result = run(args, ns.name, prefix=prefix)
+            return result, len(gw.requests("ssdp"))
+
+
 class FakeGateway:
     """The fake gateway in a namespace, configured with `config` (see fakegw.py)."""
 
@@ -167,6 +179,16 @@ def search_box(rows, found):
         text += "| %-16s | %-47s |\n" % (label, value) + RULE
     return text + RULE + "| Found (%.3d) Matching Results.                                      |\n" % found + RULE
 
+
+LOCAL = "127.0.0.1"      # this host's address toward the gateway inside a namespace
+EXTERNAL = "203.0.113.9"  # the fake gateway's external address
+
+# The table most cases start from: a plain entry, a disabled one without description,
+# and one with a long description and no client.
+WEB = mapping("web", "TCP", "192.168.1.20", 80, 8080, 1)
+GAME = mapping("", "UDP", "192.168.1.21", 5000, 5000, 0)
+LONG = mapping("L" * 51, "tcp", None, 22, 2222, 1)
+THREE = [WEB, GAME, LONG]
 
 IDENTITY = {"friendlyName": "Fake Gateway", "manufacturer": "Portwrangler Tests",
             "manufacturerURL": "http://example.invalid/", "modelDescription": "Scriptable IGD",

@@ -5,15 +5,11 @@ side by side, each in a namespace of its own, and are judged one by one afterwar
 import concurrent.futures
 import unittest
 
-from harness import (BANNER, CLOSING, IDENTITY, LIST_HEAD, FakeGateway, Namespace, entry_block,
-                     entry_lines, information, mapping, outcome, port_box, run, status_box)
+from harness import (BANNER, CLOSING, EXTERNAL, GAME, IDENTITY, LIST_HEAD, LOCAL, LONG, WEB,
+                     entry_block, entry_lines, information, outcome, port_box, run_isolated,
+                     status_box)
 
-LOCAL, EXTERNAL = "127.0.0.1", "203.0.113.9"
 BASE = "http://127.0.0.1:5000"  # every case's gateway listens here, inside its namespace
-WEB = mapping("web", "TCP", "192.168.1.20", 80, 8080, 1)
-GAME = mapping("", "UDP", "192.168.1.21", 5000, 5000, 0)
-LONG = mapping("L" * 51, "tcp", None, 22, 2222, 1)
-THREE = [WEB, GAME, LONG]
 
 DISCOVERY = status_box(48, "SSDP Discovery Service Failure -> Unable To Locate UPnP Router.")
 INTERNAL = status_box(55, "Internal IP Address Failure -> Invalid Response From UPnP Router.")
@@ -125,14 +121,8 @@ CASES = [
 
 
 def run_case(case):
-    """Runs one case; returns (run, number of searches the gateway saw or None)."""
-    name, args, config, _, _, _, _ = case
-    with Namespace() as ns:
-        if config is None:
-            return run(args, ns.name), None
-        with FakeGateway(ns, http_port=5000, entries=THREE, **config) as gw:
-            result = run(args, ns.name)
-            return result, len(gw.requests("ssdp"))
+    _, args, config, _, _, _, _ = case
+    return run_isolated(args, config)
 
 
 class Faults(unittest.TestCase):

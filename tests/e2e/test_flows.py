@@ -2,17 +2,10 @@
 
 import unittest
 
-from harness import (BANNER, BAR, CLOSING, IDENTITY, LIST_HEAD, MISS_HEAD, NO_RESULT, RULE,
-                     FakeGateway, Namespace, entry_block, entry_lines, information, mapping,
-                     outcome, port_box, run, search_box, status_box)
-
-LOCAL = "127.0.0.1"      # this host's address toward the gateway inside the namespace
-EXTERNAL = "203.0.113.9"  # the fake gateway's external address
-
-WEB = mapping("web", "TCP", "192.168.1.20", 80, 8080, 1)
-GAME = mapping("", "UDP", "192.168.1.21", 5000, 5000, 0)
-LONG = mapping("L" * 51, "tcp", None, 22, 2222, 1)
-THREE = [WEB, GAME, LONG]
+from harness import (BANNER, BAR, CLOSING, EXTERNAL, GAME, IDENTITY, LIST_HEAD, LOCAL, LONG,
+                     MISS_HEAD, NO_RESULT, RULE, THREE, WEB, FakeGateway, Namespace, entry_block,
+                     entry_lines, information, mapping, outcome, port_box, run, search_box,
+                     status_box)
 
 
 class Flows(unittest.TestCase):

@@ -9,12 +9,7 @@ import re
 import tempfile
 import unittest
 
-from harness import FakeGateway, Namespace, mapping, run
-
-WEB = mapping("web", "TCP", "192.168.1.20", 80, 8080, 1)
-GAME = mapping("", "UDP", "192.168.1.21", 5000, 5000, 0)
-LONG = mapping("L" * 70, "tcp", None, 22, 2222, 1)
-THREE = [WEB, GAME, LONG]
+from harness import run_isolated
 MEMCHECK_FAILED = 97
 
 # (command, gateway config or None for no gateway)
@@ -67,20 +62,13 @@ def run_case(case):
     """The plain run and the memcheck run of one case, each against a fresh gateway;
     returns both and what valgrind wrote."""
     args, config = case
-    results = []
     with tempfile.TemporaryDirectory() as scratch:
         log = os.path.join(scratch, "memcheck.log")
-        for prefix in ([], memcheck(log)):
-            with Namespace() as ns:
-                if config is None:
-                    results.append(run(args, ns.name, prefix=prefix))
-                    continue
-                settings = dict({"http_port": 5000, "entries": THREE}, **config)
-                with FakeGateway(ns, **settings):
-                    results.append(run(args, ns.name, prefix=prefix))
+        plain, _ = run_isolated(args, config)
+        checked, _ = run_isolated(args, config, prefix=memcheck(log))
         with open(log) as f:
             report = f.read()
-    return results[0], results[1], report
+    return plain, checked, report
 
 
 class Memcheck(unittest.TestCase):

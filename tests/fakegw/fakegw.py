@@ -218,8 +218,8 @@ class Gateway:
             status, payload = 404, ""
         key = "GET" if request_line.startswith("GET ") else (soapaction.group(1) if soapaction else "")
         self.answered[key] = self.answered.get(key, 0) + 1
-        if self.answered[key] >= int(self.config["die_after"].get(key, 0) or 1 << 30):
-            self.dying = True
+        limit = self.config["die_after"].get(key)
+        self.dying = self.dying or (limit is not None and self.answered[key] >= int(limit))
         if key in self.config["raw"]:
             # On a thread of its own, so that a slow or held answer does not stop the
             # next request from being served.
@@ -246,13 +246,12 @@ class Gateway:
                     else "HTTP/1.1 200 OK\r\nContent-Length: $LENGTH\r\n\r\n")
         head = head.replace("$LENGTH", str(len(body))).encode("latin-1")
         drip = min(int(how["drip"]), len(body))
-        if how["reset"] is not None:
-            conn.sendall(head + body[:int(how["reset"])])
-            time.sleep(0.2)  # let the bytes arrive before the reset overtakes them
-            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            conn.close()
-            return
         try:
+            if how["reset"] is not None:
+                conn.sendall(head + body[:int(how["reset"])])
+                time.sleep(0.2)  # let the bytes arrive before the reset overtakes them
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                return
             conn.sendall(head + body[:len(body) - drip])
             for i in range(len(body) - drip, len(body)):
                 time.sleep(float(how["gap"]))
