@@ -94,7 +94,8 @@ int gateway_parse_description(GatewayHandle* gateway, const std::string& locatio
     if (code != 0) return code;
     std::string default_base = host + ":" + std::to_string(port);
 
-    if (description.size() > static_cast<size_t>(INT_MAX)) {
+    const std::string mended = xml_mend_ampersands(description);
+    if (mended.size() > static_cast<size_t>(INT_MAX)) {
       return static_cast<int>(kGatewayDescriptionUnparsable);
     }
     DescriptionParse parse;
@@ -104,8 +105,8 @@ int gateway_parse_description(GatewayHandle* gateway, const std::string& locatio
     XML_SetUserData(parser, &parse);
     XML_SetElementHandler(parser, on_start, on_end);
     XML_SetCharacterDataHandler(parser, on_text);
-    XML_Status status = XML_Parse(parser, description.data(),
-                                  static_cast<int>(description.size()), XML_TRUE);
+    XML_Status status =
+        XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), XML_TRUE);
     XML_ParserFree(parser);
     if (status != XML_STATUS_OK) return static_cast<int>(kGatewayDescriptionUnparsable);
     if (!parse.have_control) return static_cast<int>(kGatewayNoControlUrl);

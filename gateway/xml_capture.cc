@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -51,10 +52,79 @@ void XMLCALL on_text(void* data, const XML_Char* text, int length) {
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+bool starts_with(const std::string& text, size_t at, const char* prefix) {
+  return text.compare(at, std::strlen(prefix), prefix) == 0;
+}
+
+bool is_name_char(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return std::isalnum(u) || u >= 0x80 || c == '_' || c == ':' || c == '.' || c == '-';
+}
+
+/// Whether the '&' at `at` begins a reference. A document with a document type
+/// declaration may declare entities of its own, so there any "&name;" is one.
+bool begins_reference(const std::string& text, size_t at, bool declares_entities) {
+  static const char* const kNamed[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
+  for (const char* named : kNamed) {
+    if (starts_with(text, at, named)) return true;
+  }
+  size_t i = at + 1;
+  if (declares_entities) {
+    while (i < text.size() && is_name_char(text[i])) ++i;
+    if (i > at + 1 && i < text.size() && text[i] == ';') return true;
+    i = at + 1;
+  }
+  if (i >= text.size() || text[i] != '#') return false;
+  bool hex = i + 1 < text.size() && text[i + 1] == 'x';
+  i += hex ? 2 : 1;
+  size_t digits = i;
+  while (i < text.size() && (hex ? std::isxdigit(static_cast<unsigned char>(text[i]))
+                                 : std::isdigit(static_cast<unsigned char>(text[i])))) {
+    ++i;
+  }
+  return i > digits && i < text.size() && text[i] == ';';
+}
+
+/// Where the markup that opens at `at` ends when its content is not parsed for
+/// references (comment, CDATA section, processing instruction); `at` for other markup.
+size_t end_of_unparsed(const std::string& text, size_t at) {
+  static const struct { const char* open; const char* close; } kKinds[] = {
+      {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+  for (const auto& kind : kKinds) {
+    if (!starts_with(text, at, kind.open)) continue;
+    size_t close = text.find(kind.close, at + std::strlen(kind.open));
+    return close == std::string::npos ? text.size() : close + std::strlen(kind.close);
+  }
+  return at;
+}
+
 }  // namespace
 
+std::string xml_mend_ampersands(const std::string& document) {
+  const bool declares_entities = document.find("<!DOCTYPE") != std::string::npos;
+  std::string out;
+  out.reserve(document.size());
+  size_t i = 0;
+  while (i < document.size()) {
+    char c = document[i];
+    if (c == '<') {
+      size_t end = end_of_unparsed(document, i);
+      if (end > i) {
+        out.append(document, i, end - i);
+        i = end;
+        continue;
+      }
+    }
+    out += c;
+    if (c == '&' && !begins_reference(document, i, declares_entities)) out += "amp;";
+    ++i;
+  }
+  return out;
+}
+
 int xml_capture(const std::string& document, XmlWatch* watches, size_t count) {
-  if (document.size() > static_cast<size_t>(INT_MAX)) return -1;
+  const std::string mended = xml_mend_ampersands(document);
+  if (mended.size() > static_cast<size_t>(INT_MAX)) return -1;
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (parser == nullptr) return -2;
   CaptureParse parse{watches, count};
@@ -62,7 +132,7 @@ int xml_capture(const std::string& document, XmlWatch* watches, size_t count) {
   XML_SetElementHandler(parser, on_start, on_end);
   XML_SetCharacterDataHandler(parser, on_text);
   XML_Status status =
-      XML_Parse(parser, document.data(), static_cast<int>(document.size()), XML_TRUE);
+      XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), XML_TRUE);
   XML_ParserFree(parser);
   return status == XML_STATUS_OK ? 0 : -1;
 }

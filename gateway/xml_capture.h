@@ -21,10 +21,18 @@ struct XmlWatch {
   std::string pending;
 };
 
-/// 0 when `document` is well-formed XML, with the watches filled; -1 when it is not,
+/// 0 when `document` is well-formed XML once its bare ampersands are mended, with the
+/// watches filled; -1 when it is not,
 /// -2 when no parser could be had.
 /// Character data goes to the first watch (in list order) whose element is open.
 int xml_capture(const std::string& document, XmlWatch* watches, size_t count);
+
+/// `document` with every '&' that does not begin one of the predefined entity references
+/// or a character reference written as "&amp;" (any "&name;" counts as a reference in a
+/// document with a DOCTYPE, which may declare it). Routers send such a bare '&' in texts
+/// a client stored; everything else, and the inside of comments, CDATA sections and
+/// processing instructions, is left as it is, so a well-formed document is unchanged.
+std::string xml_mend_ampersands(const std::string& document);
 
 /// `text` without the white space around it.
 std::string xml_trim(const std::string& text);

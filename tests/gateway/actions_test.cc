@@ -51,6 +51,8 @@ TEST(ExternalAddress, Answers) {
       {"<m:NewExternalIPAddress xmlns:m=\"x\">1.2.3.4</m:NewExternalIPAddress>", kGatewayNoAddress,
        ""},
       {"<NewExternalIPAddress>1.2.3.4", kGatewayEntryUnparsable, ""},
+      {"<Note>A&B</Note><NewExternalIPAddress>198.51.100.&</NewExternalIPAddress>", 0,
+       "198.51.100.&"},
   };
   for (const AddressCase& c : cases) {
     LoopbackServer server({{response("GetExternalIPAddress", c.inner)}});
@@ -164,6 +166,15 @@ TEST(MappingEntry, MissingSplitAndOddValues) {
   EXPECT_EQ(entry.external_port, 1);  // low 16 bits
 
   EXPECT_EQ(read_entry_from("<NewProtocol>TCP", &entry), kGatewayEntryUnparsable);
+
+  // Routers hand back a stored '&' unescaped: the answer is read, not refused.
+  ASSERT_EQ(read_entry_from("<NewExternalPort>2000</NewExternalPort>"
+                            "<NewPortMappingDescription>a&b &amp; &c;&</NewPortMappingDescription>"
+                            "<NewInternalClient>10.0.0.2</NewInternalClient>",
+                            &entry), 0);
+  EXPECT_EQ(entry.description, "a&b & &c;&");
+  EXPECT_EQ(entry.external_port, 2000);
+  EXPECT_STREQ(entry.client, "10.0.0.2");
 }
 
 TEST(Mapping, AddSendsEscapedArguments) {
@@ -242,12 +253,12 @@ TEST(DeviceInfo, IdentityTexts) {
       "<manufacturerURL>http://m/</manufacturerURL><modelDescription>\n  Home gateway\n"
       "</modelDescription><modelName>M</modelName><modelNumber>1</modelNumber>"
       "<modelURL>http://u/</modelURL><serialNumber>S" + std::string(60, '0') + "</serialNumber>"
-      "<upc>lower-case upc</upc><presentationURL>http://p/</presentationURL>"
+      "<upc>lower-case upc</upc><presentationURL>http://p/?a=1&b=2</presentationURL>"
       "<deviceList><device><friendlyName>B</friendlyName><UPC></UPC></device></deviceList>"
       "</device></root>";
   InfoFields info;
   ASSERT_EQ(gateway_device_info(&gateway, info.fields()), 0);
-  EXPECT_STREQ(info.texts[0], "http://p/");
+  EXPECT_STREQ(info.texts[0], "http://p/?a=1&b=2");
   EXPECT_STREQ(info.texts[1], "B");  // the embedded device's, last in document order
   EXPECT_STREQ(info.texts[2], "http://m/");
   EXPECT_STREQ(info.texts[3], "AT&T Labs");

@@ -1,0 +1,67 @@
+#include "gateway/xml_capture.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct MendCase {
+  const char* text;
+  const char* mended;
+};
+
+TEST(XmlMend, BareAmpersandsBecomeReferences) {
+  const MendCase cases[] = {
+      // References Expat takes as they are.
+      {"&amp;&lt;&gt;&quot;&apos;", "&amp;&lt;&gt;&quot;&apos;"},
+      {"&#48;&#0065;&#x41;&#xaF;", "&#48;&#0065;&#x41;&#xaF;"},
+      // Everything else that starts with '&'.
+      {"&start", "&amp;start"},
+      {"end&", "end&amp;"},
+      {"a&b", "a&amp;b"},
+      {"&&amp;", "&amp;&amp;"},
+      {"&;", "&amp;;"},
+      {"&#;", "&amp;#;"},
+      {"&#x;", "&amp;#x;"},
+      {"&#X41;", "&amp;#X41;"},
+      {"&#12a;", "&amp;#12a;"},
+      {"&#xfg;", "&amp;#xfg;"},
+      {"&#12", "&amp;#12"},
+      {"&amp", "&amp;amp"},
+      {"&AMP;", "&amp;AMP;"},
+      {"&unknown;", "&amp;unknown;"},
+      {"&nbsp;", "&amp;nbsp;"},
+      {"<a x=\"1&2\">&</a>", "<a x=\"1&amp;2\">&amp;</a>"},
+      // Where '&' is not a reference at all, nothing changes.
+      {"<![CDATA[a&b]]>&", "<![CDATA[a&b]]>&amp;"},
+      {"<!-- a&b -->&", "<!-- a&b -->&amp;"},
+      {"<?pi a&b?>&", "<?pi a&b?>&amp;"},
+      {"<![CDATA[never closed & ", "<![CDATA[never closed & "},
+      {"<!-- <![CDATA[ -->&", "<!-- <![CDATA[ -->&amp;"},
+      {"", ""},
+      // A document type declaration may declare entities: a named reference is kept.
+      {"<!DOCTYPE r [<!ENTITY e \"x\">]><r>&e; &e.f-1:g; & &#; &1</r>",
+       "<!DOCTYPE r [<!ENTITY e \"x\">]><r>&e; &e.f-1:g; &amp; &amp;#; &amp;1</r>"},
+  };
+  for (const MendCase& c : cases) {
+    EXPECT_EQ(xml_mend_ampersands(c.text), c.mended) << c.text;
+    EXPECT_EQ(xml_mend_ampersands(c.mended), c.mended) << "mended twice: " << c.text;
+  }
+}
+
+TEST(XmlMend, CaptureReadsBareAmpersandsAsText) {
+  XmlWatch watches[] = {{"a"}, {"b"}, {"c"}};
+  ASSERT_EQ(xml_capture("<r><a>Tom & Jerry</a><b>x&amp;y &#x26; &nope; &</b>"
+                        "<c><![CDATA[1&2]]> &lt;3</c></r>",
+                        watches, 3),
+            0);
+  EXPECT_EQ(watches[0].last, "Tom & Jerry");
+  EXPECT_EQ(watches[1].last, "x&y & &nope; &");
+  EXPECT_EQ(watches[2].last, "1&2 <3");
+  // Mending does not make other faults well-formed.
+  XmlWatch watch{"a"};
+  EXPECT_EQ(xml_capture("<r><a>&#0;</a></r>", &watch, 1), -1);
+  EXPECT_EQ(xml_capture("<r><a>a & b</r>", &watch, 1), -1);
+  EXPECT_EQ(xml_capture("<r><a>a < b</a></r>", &watch, 1), -1);
+}
+
+}  // namespace
