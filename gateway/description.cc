@@ -47,10 +47,7 @@ void XMLCALL on_end(void* data, const XML_Char*) {
     parse->base_text = text;
     parse->have_base = !text.empty();
   } else if (parse->in_service_type) {
-    // A leading part of the wanted URN counts as a match, an empty text does not.
-    if (!text.empty() && parse->wanted_urn.compare(0, text.size(), text) == 0) {
-      parse->service_matched = true;
-    }
+    if (service_type_matches(text, parse->wanted_urn)) parse->service_matched = true;
   } else if (parse->service_matched && parse->in_control) {
     parse->control_text = text;
     parse->have_control = !text.empty();
@@ -75,7 +72,31 @@ void XMLCALL on_text(void* data, const XML_Char* text, int length) {
   }
 }
 
+/// The version number that ends `urn` after its last ':', or -1 when it does not end in
+/// one; numbers too long to matter count as the greatest.
+long urn_version(const std::string& urn, size_t* colon) {
+  *colon = urn.rfind(':');
+  if (*colon == std::string::npos || *colon + 1 == urn.size()) return -1;
+  long version = 0;
+  for (size_t i = *colon + 1; i < urn.size(); ++i) {
+    if (urn[i] < '0' || urn[i] > '9') return -1;
+    version = version > 99999999 ? version : version * 10 + (urn[i] - '0');
+  }
+  return version;
+}
+
 }  // namespace
+
+bool service_type_matches(const std::string& text, const std::string& wanted_urn) {
+  if (text.empty()) return false;
+  if (wanted_urn.compare(0, text.size(), text) == 0) return true;
+  // A later version of the same service also offers every action of the one wanted.
+  size_t wanted_colon = 0, text_colon = 0;
+  long wanted = urn_version(wanted_urn, &wanted_colon);
+  long version = urn_version(text, &text_colon);
+  return wanted >= 0 && version >= wanted && text_colon == wanted_colon &&
+         text.compare(0, text_colon, wanted_urn, 0, wanted_colon) == 0;
+}
 
 std::string join_control_url(const std::string& base, const std::string& path) {
   size_t base_end = base.size();

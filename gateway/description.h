@@ -16,6 +16,10 @@ constexpr size_t kControlUrlMax = 511;
 int gateway_parse_description(GatewayHandle* gateway, const std::string& location,
                               const std::string& description);
 
+/// Whether a serviceType `text` names the wanted service: a leading part of `wanted_urn`,
+/// or the same URN with an equal or greater version number.
+bool service_type_matches(const std::string& text, const std::string& wanted_urn);
+
 /// `base` and the relative `path` joined with exactly one '/' between them.
 std::string join_control_url(const std::string& base, const std::string& path);
 

@@ -38,6 +38,17 @@ class Driver(unittest.TestCase):
         self.assertEqual(targets, ["WANIPConnection:1", "WANPPPConnection:1"])
         self.assertIn("service:WANPPPConnection:1#GetGenericPortMappingEntry", heads[-1])
 
+    def test_version_2_service_is_used_under_the_name_it_was_searched_by(self):
+        with Namespace() as ns, FakeGateway(ns, service="WANIPConnection:2",
+                                            entries=[ENTRY]) as gw:
+            result = run(["-list"], ns.name)
+            heads = [r["head"] for r in gw.requests("http")[1:]]
+        self.assertEqual(result.out, BANNER + LIST_HEAD + entry_lines(1, ENTRY) + CLOSING)
+        self.assertEqual(len(heads), 3)  # the address and two entry reads
+        for head in heads:
+            self.assertIn("\r\nSOAPACTION: \"urn:schemas-upnp-org:service:WANIPConnection:1#",
+                          head)
+
     def test_gateway_on_a_high_port(self):
         with Namespace() as ns, FakeGateway(ns, http_port=49200, entries=[ENTRY]) as gw:
             result = run(["-list"], ns.name)

@@ -42,9 +42,11 @@ TEST(Description, ControlUrl) {
       {"base name is case-sensitive", "http://h:49152/d.xml",
        document("<BaseURL>http://x/</BaseURL><URLBase>http://y/</URLBase>" + service(kWanIp, "/c")),
        0, "h:49152/c"},
-      {"a later version does not match", "http://h/d.xml",
-       document(service("urn:schemas-upnp-org:service:WANIPConnection:2", "/v2")),
-       kGatewayNoControlUrl, ""},
+      {"a later version matches", "http://h/d.xml",
+       document(service("urn:schemas-upnp-org:service:WANIPConnection:2", "/v2")), 0, "h:80/v2"},
+      {"bare ampersands are text", "http://h/d.xml",
+       document("<friendlyName>AT&T</friendlyName>" + service(kWanIp, "/ctl?a=1&b=2")), 0,
+       "h:80/ctl?a=1&b=2"},
       {"a leading part of the URN matches", "http://h/d.xml",
        document(service("urn:schemas-upnp-org:service:WANIP", "/short")), 0, "h:80/short"},
       {"the last matching service wins", "http://h/d.xml",
@@ -81,6 +83,44 @@ TEST(Description, ControlUrl) {
     EXPECT_EQ(gateway.control_url, c.control_url) << c.name;
     EXPECT_TRUE(gateway.device_description.empty()) << c.name;
   }
+}
+
+TEST(Description, ServiceTypeMatch) {
+  const std::string ip = kWanIp;
+  const std::string ppp = "urn:schemas-upnp-org:service:WANPPPConnection:1";
+  const std::string urn = "urn:schemas-upnp-org:service:";
+  const struct {
+    std::string text;
+    bool ip, ppp;
+  } cases[] = {
+      {ip, true, false},
+      {ppp, false, true},
+      {urn + "WANIPConnection:2", true, false},
+      {urn + "WANPPPConnection:3", false, true},
+      {urn + "WANIPConnection:10", true, false},
+      {urn + "WANIPConnection:99999999999999999999", true, false},
+      {urn + "WANIPConnection:0", false, false},
+      {urn + "WANIPConnection:", true, false},  // a leading part
+      {urn + "WANIP", true, false},
+      {urn + "WAN", true, true},
+      {"", false, false},
+      {"WANIPConnection", false, false},
+      {"WANIPConnection:2", false, false},
+      {urn + "WANIPConnectionX:2", false, false},
+      {urn + "WANIPConnection:2x", false, false},
+      {urn + "WANIPConnection:+2", false, false},
+      {urn + "WANIPConnection:2:1", false, false},
+      {urn + "wanipconnection:2", false, false},
+      {"URN:schemas-upnp-org:service:WANIPConnection:2", false, false},
+      {urn + "WANIPv6FirewallControl:1", false, false},
+      {"urn:schemas-upnp-org:device:WANIPConnection:2", false, false},
+      {ip + " ", false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(service_type_matches(c.text, ip), c.ip) << c.text;
+    EXPECT_EQ(service_type_matches(c.text, ppp), c.ppp) << c.text;
+  }
+  EXPECT_FALSE(service_type_matches(urn + "WANIPConnection:1", urn + "WANIPConnection:2"));
 }
 
 TEST(Description, ControlUrlLengthLimit) {

@@ -3,7 +3,9 @@
 # by a veth pair (the LAN), and a WAN host behind a second veth pair. The gateway runs
 # miniupnpd (nftables backend). Nothing has a route out of the lab.
 #
-#   lab.sh up NAME [HTTP_PORT]   build the lab NAME and start the daemon
+#   lab.sh up NAME [HTTP_PORT] [IGD_VERSION]
+#                                build the lab NAME and start the daemon, describing
+#                                itself as IGD version 1 (default) or 2
 #   lab.sh down NAME             tear it all down (also after a failure; never fails)
 #   lab.sh client NAME CMD...    run CMD on the client host
 #   lab.sh gateway NAME CMD...   run CMD on the gateway host
@@ -42,7 +44,7 @@ down() {
 }
 
 up() {
-  local port=${1:-2869}
+  local port=${1:-2869} igd=${2:-1}
   down
   mkdir -p "$state"
   trap 'down' ERR
@@ -96,7 +98,7 @@ enable_upnp=yes
 enable_natpmp=no
 secure_mode=no
 system_uptime=yes
-force_igd_desc_v1=yes
+$([ "$igd" = 1 ] && echo force_igd_desc_v1=yes)
 friendly_name=Lab Gateway
 model_number=2.3-lab
 serial=LAB-0001

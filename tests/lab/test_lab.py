@@ -25,10 +25,11 @@ REMOVED = "| [Entry Removed]   -   UPnP Router - Port Forwarding                
 
 class Lab(unittest.TestCase):
     port = 2869
+    igd = 1
 
     def setUp(self):
         self.name = "pwl%d" % os.getpid()
-        subprocess.run([LAB, "up", self.name, str(self.port)], check=True)
+        subprocess.run([LAB, "up", self.name, str(self.port), str(self.igd)], check=True)
         self.addCleanup(subprocess.run, [LAB, "down", self.name])
 
     def run_pw(self, *args, timeout=30):
@@ -43,8 +44,14 @@ class Lab(unittest.TestCase):
         out, _ = self.run_pw(*args)
         self.assertEqual(out, BANNER + body + CLOSING, args)
 
-    def upnpc(self, *args):
-        return subprocess.run([LAB, "client", self.name, "upnpc"] + list(args),
+    def location(self):
+        return "http://192.168.77.1:%d/rootDesc.xml" % self.port
+
+    def upnpc(self, *args, discover=False):
+        """upnpc's output; it is pointed at the description unless `discover` asks for its
+        own search, which waits 2 s for replies."""
+        where = [] if discover else ["-u", self.location()]
+        return subprocess.run([LAB, "client", self.name, "upnpc"] + where + list(args),
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                               timeout=30).stdout
 
@@ -58,16 +65,19 @@ class Lab(unittest.TestCase):
         return subprocess.run([LAB, "gateway", self.name, "nft", "list", "ruleset"],
                               stdout=subprocess.PIPE, text=True, check=True).stdout
 
+    def description(self):
+        """The daemon's device description."""
+        return subprocess.run([LAB, "client", self.name, "/usr/bin/python3", "-c",
+                               "import sys, urllib.request; sys.stdout.write(urllib.request."
+                               "urlopen(sys.argv[1], timeout=5).read().decode())",
+                               self.location()],
+                              stdout=subprocess.PIPE, text=True, check=True).stdout
+
     def identity(self):
         """The identity texts as the daemon's description gives them: the last element of
         each name in document order."""
-        location = re.search(r"desc: (\S+)", self.upnpc("-s")).group(1)
-        xml = subprocess.run([LAB, "client", self.name, "/usr/bin/python3", "-c",
-                              "import sys, urllib.request; sys.stdout.write(urllib.request."
-                              "urlopen(sys.argv[1], timeout=5).read().decode())", location],
-                             stdout=subprocess.PIPE, text=True, check=True).stdout
         texts = {}
-        for element in ElementTree.fromstring(xml).iter():
+        for element in ElementTree.fromstring(self.description()).iter():
             name = element.tag.split("}")[-1]
             if element.text and element.text.strip():
                 texts[name] = element.text.strip()
@@ -173,6 +183,24 @@ class Lab(unittest.TestCase):
         entry = mapping(text, "TCP", CLIENT, 80, 8080, 1)
         self.expect(["-list"], LIST_HEAD + entry_lines(1, entry))
 
+    def test_bare_ampersand_from_the_daemon_keeps_the_table_whole(self):
+        # upnpc sends the description unescaped and the daemon answers with it as stored,
+        # a bare '&' inside its XML. This daemon lists the newest entry first.
+        self.upnpc("-e", "first", "-a", "192.168.77.5", "25", "2525", "UDP")
+        self.upnpc("-e", "a&b", "-a", "192.168.77.6", "26", "2626", "TCP")
+        self.upnpc("-e", "last", "-a", "192.168.77.7", "27", "2727", "TCP")
+        table = self.upnpc_table()
+        self.assertEqual([e["NewPortMappingDescription"] for e in table], ["last", "a&b", "first"])
+        self.expect(["-list"],
+                    LIST_HEAD + "".join(entry_lines(i + 1, e) for i, e in enumerate(table)))
+        self.expect(["-stats"], information(self.identity(), CLIENT, EXTERNAL, (2, 1, 2, 1)))
+        self.expect(["-add", "udp", "-ip", "192.168.77.8", "28", "2525"],
+                    status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.") +
+                    outcome(NOT_ADDED, True) + entry_block("", "udp", "192.168.77.8", 28, 2525) +
+                    outcome("| [Duplicate Entry]  -> [ID]: 003                                 "
+                            "   |\n", True) +
+                    entry_block("first", "UDP", "192.168.77.5", 25, 2525))
+
     def test_no_gateway_gives_48(self):
         subprocess.run([LAB, "gateway", self.name, "pkill", "-x", "miniupnpd"])
         time.sleep(0.3)
@@ -191,10 +219,26 @@ class HighPortLab(Lab):
         self.expect(["-add", "TCP", "80", "8080", "high"],
                     outcome(ADDED, False) + entry_block("high", "TCP", CLIENT, 80, 8080))
         self.expect(["-list"], LIST_HEAD + entry_lines(1, mapping("high", "TCP", CLIENT, 80, 8080)))
-        self.assertIn("desc: http://192.168.77.1:49200/", self.upnpc("-s"))
+        self.assertIn("desc: %s\n" % self.location(), self.upnpc("-s", discover=True))
 
     test_quick_add_of_a_clash_is_refused_by_the_daemon = None
     test_entry_added_by_upnpc_is_listed = None
+    test_description_with_markup_round_trips = None
+    test_bare_ampersand_from_the_daemon_keeps_the_table_whole = None
+    test_no_gateway_gives_48 = None
+
+
+class IgdVersion2Lab(Lab):
+    """The daemon in its default configuration: it describes a WANIPConnection:2 service
+    and still answers the version-1 search and actions."""
+    igd = 2
+
+    def test_description_names_version_2(self):
+        xml = self.description()
+        self.assertIn("urn:schemas-upnp-org:service:WANIPConnection:2", xml)
+        self.assertNotIn("urn:schemas-upnp-org:service:WANIPConnection:1", xml)
+
+    test_quick_add_of_a_clash_is_refused_by_the_daemon = None
     test_description_with_markup_round_trips = None
     test_no_gateway_gives_48 = None
 
