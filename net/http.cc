@@ -12,18 +12,38 @@
 
 namespace {
 
-/// 0 with the head (at most 4095 bytes, up to and including its blank line) read one
-/// byte per receive, leaving the body in the socket; -899 nothing came, -898 too long.
+/// Where the blank line that ends a head ends within `text`, looking from `from` on;
+/// 0 when it is not there.
+size_t end_of_head(const char* text, size_t from, size_t length) {
+  for (size_t i = from; i + 4 <= length; ++i) {
+    if (std::memcmp(text + i, "\r\n\r\n", 4) == 0) return i + 4;
+  }
+  return 0;
+}
+
+/// 0 with the head (at most 4095 bytes, up to and including its blank line), leaving
+/// the body in the socket; -899 nothing came, -898 too long. What has arrived is looked
+/// at first and then exactly the head's bytes of it are taken, so the body stays put
+/// without a receive call per byte.
 int http_read_head(SocketHandle* socket, std::string* head) {
   char buffer[kHttpHeadMax + 1];
   size_t length = 0;
-  while (length < sizeof(buffer)) {
-    size_t got = 0;
-    int code = tcp_receive(socket, buffer + length, 1, &got, kHttpReadSeconds);
+  bool ended = false;
+  while (!ended && length < sizeof(buffer)) {
+    size_t seen = 0;
+    int code = tcp_peek(socket, buffer + length, sizeof(buffer) - length, &seen,
+                        kHttpReadSeconds);
     if (code != kSocketOk) return code;
-    if (got == 0) break;  // silent or closed: parse what came
-    ++length;
-    if (length >= 4 && std::memcmp(buffer + length - 4, "\r\n\r\n", 4) == 0) break;
+    if (seen == 0) break;  // silent or closed: parse what came
+    // The blank line may have begun in bytes taken before.
+    size_t end = end_of_head(buffer, length >= 3 ? length - 3 : 0, length + seen);
+    ended = end != 0;
+    size_t take = ended ? end - length : seen;
+    size_t got = 0;
+    code = tcp_receive(socket, buffer + length, take, &got, kHttpReadSeconds);
+    if (code != kSocketOk) return code;
+    length += got;
+    if (got < take) break;  // what was seen went away: the connection broke
   }
   if (length == 0) return kHttpNoHead;
   if (length > kHttpHeadMax) return kHttpHeadTooLong;

@@ -69,6 +69,12 @@ int tcp_send_all(SocketHandle* handle, const char* data, size_t length, size_t* 
 int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
                 int seconds);
 
+/// 0 with up to `capacity` bytes that have arrived, left in the socket for the next
+/// receive: 0 bytes when none arrive within `seconds` or the peer has closed; -995 on a
+/// receive error.
+int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
+             int seconds);
+
 /// 0 with the dotted-decimal local IPv4 address of the socket in `*address`; -987.
 int socket_local_address(SocketHandle* handle, std::string* address);
 

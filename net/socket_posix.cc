@@ -192,6 +192,20 @@ int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* rec
   return kSocketOk;
 }
 
+int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
+             int seconds) {
+  *received = 0;
+  for (;;) {
+    if (wait_readable(handle, seconds) != kSocketOk) return kSocketOk;
+    ssize_t got = recv(fd_of(handle), buffer, capacity, MSG_PEEK);
+    if (got >= 0) {
+      *received = static_cast<size_t>(got);
+      return kSocketOk;
+    }
+    if (errno != EINTR && errno != EAGAIN) return kSocketReceiveFailed;
+  }
+}
+
 int socket_local_address(SocketHandle* handle, std::string* address) {
   sockaddr_in local;
   socklen_t length = sizeof(local);

@@ -1,6 +1,9 @@
 """The run driver up to the dispatch: discovery and both addresses. Their failures
 are in the fault matrix (test_faults)."""
 
+import os
+import re
+import tempfile
 import unittest
 
 from harness import (BANNER, CLOSING, IDENTITY, LIST_HEAD, FakeGateway, Namespace, entry_lines,
@@ -48,6 +51,31 @@ class Driver(unittest.TestCase):
         for head in heads:
             self.assertIn("\r\nSOAPACTION: \"urn:schemas-upnp-org:service:WANIPConnection:1#",
                           head)
+
+    def test_each_entry_costs_one_exchange_of_a_few_system_calls(self):
+        def calls(count):
+            """System calls of a listing of `count` entries, by name, and the transcript."""
+            entries = [mapping("e%d" % i, "TCP", "127.0.0.1", 1000 + i, 2000 + i, 1)
+                       for i in range(count)]
+            with tempfile.TemporaryDirectory() as scratch, Namespace() as ns, \
+                    FakeGateway(ns, entries=entries):
+                summary = os.path.join(scratch, "calls")
+                result = run(["-list"], ns.name, prefix=["strace", "-f", "-c", "-o", summary])
+                with open(summary) as f:
+                    rows = re.findall(r"^ *[\d.]+ +[\d.]+ +\d+ +(\d+) +(?:\d+ +)?(\w+)$",
+                                      f.read(), re.M)
+            self.assertEqual(result.out, BANNER + LIST_HEAD +
+                             "".join(entry_lines(i + 1, e) for i, e in enumerate(entries)) +
+                             CLOSING)
+            return {name: int(n) for n, name in rows if name != "total"}
+
+        one, more = calls(1), calls(21)
+        self.assertEqual(more["connect"] - one["connect"], 20)
+        self.assertEqual(more["sendto"] - one["sendto"], 20)
+        per_entry = (sum(more.values()) - sum(one.values())) / 20
+        # socket, 2 fcntl, connect, its wait, getsockopt, send, wait and peek at the
+        # head, wait and take it, wait and take the body, close, Expat's salt: 15.
+        self.assertLessEqual(per_entry, 18, (one, more))
 
     def test_gateway_on_a_high_port(self):
         with Namespace() as ns, FakeGateway(ns, http_port=49200, entries=[ENTRY]) as gw:

@@ -166,6 +166,24 @@ TEST(Http, GetExchanges) {
   EXPECT_EQ(short_body.body, "abc");
 }
 
+TEST(Http, HeadArrivingInPieces) {
+  // The blank line split over two arrivals, the body sent with the head's last piece and
+  // in a piece of its own: the head ends where it ends and the body is read whole.
+  const std::vector<std::string> splits[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r", "\nabc", "def"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n", "\r", "\n", "abcdef"},
+      {"HTTP/1.1 200 OK\r", "\nContent-Length: 6\r\n\r\nabcdef"},
+      {"H", "TTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nab", "cdef"},
+  };
+  for (const std::vector<std::string>& pieces : splits) {
+    GetResult result =
+        get_once({pieces[0], 0, true, std::vector<std::string>(pieces.begin() + 1, pieces.end())});
+    EXPECT_EQ(result.code, 0) << pieces[0];
+    EXPECT_EQ(result.status, 200) << pieces[0];
+    EXPECT_EQ(result.body, "abcdef") << pieces[0];
+  }
+}
+
 TEST(Http, HeadLimit) {
   // A head of 4095 bytes with its blank line fits; one of 4096 does not.
   std::string start = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX: ";

@@ -73,6 +73,35 @@ TEST(Socket, ReceiveStopsAtCloseSilenceOrCapacity) {
   socket_close(handle);
 }
 
+TEST(Socket, PeekLeavesTheBytesForTheNextReceive) {
+  LoopbackServer server({{"peeked", 1500, false}, {"", 0, false}});
+  SocketHandle* handle = nullptr;
+  char buffer[64];
+  size_t got = 0;
+
+  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), 0);
+  EXPECT_EQ(tcp_peek(handle, buffer, 4, &got, 2), 0);
+  EXPECT_EQ(std::string(buffer, got), "peek");
+  EXPECT_EQ(tcp_peek(handle, buffer, sizeof(buffer), &got, 2), 0);
+  EXPECT_EQ(std::string(buffer, got), "peeked");
+  EXPECT_EQ(tcp_receive(handle, buffer, 6, &got, 2), 0);
+  EXPECT_EQ(std::string(buffer, got), "peeked");
+  // Nothing more arrives: one full wait, then nothing.
+  Clock::time_point start = Clock::now();
+  EXPECT_EQ(tcp_peek(handle, buffer, sizeof(buffer), &got, 1), 0);
+  EXPECT_EQ(got, 0u);
+  EXPECT_GE(seconds_since(start), 0.9);
+  socket_close(handle);
+
+  // The peer closed without a byte: nothing, at once.
+  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), 0);
+  start = Clock::now();
+  EXPECT_EQ(tcp_peek(handle, buffer, sizeof(buffer), &got, 2), 0);
+  EXPECT_EQ(got, 0u);
+  EXPECT_LT(seconds_since(start), 1.0);
+  socket_close(handle);
+}
+
 TEST(Socket, SendToAGonePeerFailsWithoutEndingTheProcess) {
   LoopbackServer server({{"", 0, false}});
   SocketHandle* handle = nullptr;

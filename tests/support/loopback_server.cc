@@ -75,6 +75,10 @@ void LoopbackServer::serve() {
       requests_.push_back(request);
     }
     if (!reply.bytes.empty()) send(fd, reply.bytes.data(), reply.bytes.size(), MSG_NOSIGNAL);
+    for (const std::string& piece : reply.later) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      send(fd, piece.data(), piece.size(), MSG_NOSIGNAL);
+    }
     if (reply.hold_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.hold_ms));
     close(fd);
   }

@@ -13,6 +13,7 @@ struct ScriptedReply {
   std::string bytes;     // sent as they are
   int hold_ms = 0;       // keep the connection open this long after sending
   bool read_request = true;
+  std::vector<std::string> later = {};  // then sent one by one, 50 ms apart
 };
 
 class LoopbackServer {
