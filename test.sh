@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake g++ make libexpat1-dev libgtest-dev iproute2 strace python3
-          procps miniupnpd-nftables nftables miniupnpc valgrind clang libclang-rt-14-dev)
+          procps miniupnpd-nftables nftables miniupnpc valgrind clang libclang-rt-14-dev
+          libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
