@@ -1,5 +1,5 @@
 // The device-description parse on any document: a control URL comes out only for a
-// well-formed one, never longer than the HTTP client takes, and it splits.
+// well-formed one (bare ampersands mended), never longer than the HTTP client takes.
 #include "gateway/description.h"
 #include "net/http.h"
 #include "tests/fuzz/fuzz_check.h"
