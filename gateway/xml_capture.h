@@ -22,8 +22,7 @@ struct XmlWatch {
 };
 
 /// 0 when `document` is well-formed XML once its bare ampersands are mended, with the
-/// watches filled; -1 when it is not,
-/// -2 when no parser could be had.
+/// watches filled; -1 when it is not, -2 when no parser could be had.
 /// Character data goes to the first watch (in list order) whose element is open.
 int xml_capture(const std::string& document, XmlWatch* watches, size_t count);
 
