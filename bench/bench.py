@@ -99,6 +99,13 @@ def machine():
                                                                time.gmtime())))
 
 
+def require_listed(tool, row, results, count):
+    """A timing counts only for a run that listed the whole table."""
+    listed = {len(row.findall(output)) for _, _, output in results}
+    if listed != {count}:
+        raise RuntimeError("%s listed %s entries, not %d" % (tool, listed, count))
+
+
 def lab(*args, **kwargs):
     return subprocess.run([LAB] + list(args), check=True, **kwargs)
 
@@ -119,12 +126,9 @@ def real_daemon(sizes, runs_of, report, targets):
             tools = [[PROGRAM, "-list"], ["upnpc", "-l"], ["upnpc", "-u", LOCATION, "-l"]]
             answer = inner(name + "-client", {"measure": tools, "runs": runs,
                                               "probe": LOCATION, "probes": 7})
-            pw, discovering, pointed = ([r[0] for r in runs_] for runs_ in answer["measure"])
-            for tool, results in zip(("portwrangler", "upnpc"), answer["measure"][:2]):
-                listed = {len(PW_ROW.findall(r[2])) if tool == "portwrangler"
-                          else len(UPNPC_ROW.findall(r[2])) for r in results}
-                if listed != {count}:
-                    raise RuntimeError("%s listed %s entries, not %d" % (tool, listed, count))
+            pw, discovering, pointed = ([r[0] for r in tool] for tool in answer["measure"])
+            require_listed("portwrangler", PW_ROW, answer["measure"][0], count)
+            require_listed("upnpc", UPNPC_ROW, answer["measure"][1], count)
             bare = statistics.median(answer["probe"])
             rows.append((count, runs, summary(pw), summary(discovering), summary(pointed),
                          statistics.median(discovering) / statistics.median(pw),
@@ -167,9 +171,7 @@ def fake_gateway(sizes, runs, report, targets):
                 total = [line for line in f if line.rstrip().endswith(" total")][0]
             calls = int(total.split()[3])  # % time, seconds, usecs/call, calls
         plain = answer["measure"][0]
-        listed = {len(PW_ROW.findall(r[2])) for r in plain}
-        if listed != {count}:
-            raise RuntimeError("portwrangler listed %s entries, not %d" % (listed, count))
+        require_listed("portwrangler", PW_ROW, plain, count)
         rows.append({"count": count, "wall": [r[0] for r in plain], "cpu": [r[1] for r in plain],
                      "calls": calls, "bare": statistics.median(answer["probe"])})
         print("fake gateway: %d entries done" % count, file=sys.stderr)
