@@ -47,8 +47,10 @@ void add_flow(RunRecords* records, GatewayHandle** gateway) {
   RequestRecord* request = records->request.get();
   EntryRecord* entry = records->entry.get();
   if (request->quick != 1) {
+    WalkSeen seen;
     for (int reads = 0; reads < kWalkMax; ++reads) {
       if (read_entry(*gateway, entry->entry_count, entry) != 0) break;
+      if (walk_repeats(&seen, *entry)) break;
       ++entry->entry_count;
       if (clashes(*request, *entry)) {
         request->found = 1;
@@ -88,8 +90,10 @@ void remove_flow(RunRecords* records, GatewayHandle** gateway) {
   RequestRecord* request = records->request.get();
   EntryRecord* entry = records->entry.get();
   if (request->quick != 1) {
+    WalkSeen seen;
     for (int reads = 0; reads < kWalkMax; ++reads) {
       if (read_entry(*gateway, entry->entry_count, entry) != 0) break;
+      if (walk_repeats(&seen, *entry)) break;
       ++entry->entry_count;
       if (entry->external_port == request->external_port &&
           equal_ignoring_case(entry->protocol, request->protocol)) {

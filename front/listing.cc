@@ -169,27 +169,39 @@ int read_entry(const GatewayHandle* gateway, int index, EntryRecord* entry) {
   return gateway_mapping_entry(gateway, static_cast<uint16_t>(index), fields);
 }
 
+int walk_repeats(WalkSeen* seen, const EntryRecord& entry) {
+  std::string protocol = entry.protocol;
+  for (char& c : protocol) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return seen->emplace(entry.external_port, protocol).second ? 0 : 1;
+}
+
 void listing_flow(int code, RunRecords* records, GatewayHandle** gateway) {
   RequestRecord* request = records->request.get();
   EntryRecord* entry = records->entry.get();
   const bool filter = code >= kFilteredListingMin || request->entry_id != -1;
   Statistics stats;
-
-  for (int reads = 0; reads < kWalkMax; ++reads) {
-    int index = entry->entry_count;
-    if (request->entry_id != -1) index = --request->entry_id;
-    if (read_entry(*gateway, index, entry) != 0) break;
-    ++entry->entry_count;
-    if (entry->ip_address[0] == '\0') std::strcpy(entry->ip_address, "0.0.0.0");
-    if (entry->entry_count == 1 && code != kStats) print_column_header(kListTitle);
-    if (code != kStats) {
-      if (!filter || passes_filter(*request, *entry)) {
-        if (filter) ++entry->match_count;
-        print_entry(request->entry_id == -1 ? entry->entry_count : request->entry_id + 1, entry);
+  {
+    // Scoped: the run ends by exit(), and nothing of the walk may outlive it unfreed.
+    WalkSeen seen;
+    for (int reads = 0; reads < kWalkMax; ++reads) {
+      int index = entry->entry_count;
+      if (request->entry_id != -1) index = --request->entry_id;
+      if (read_entry(*gateway, index, entry) != 0) break;
+      if (walk_repeats(&seen, *entry)) break;
+      ++entry->entry_count;
+      if (entry->ip_address[0] == '\0') std::strcpy(entry->ip_address, "0.0.0.0");
+      if (entry->entry_count == 1 && code != kStats) print_column_header(kListTitle);
+      if (code != kStats) {
+        if (!filter || passes_filter(*request, *entry)) {
+          if (filter) ++entry->match_count;
+          print_entry(request->entry_id == -1 ? entry->entry_count : request->entry_id + 1, entry);
+        }
       }
+      count_entry(*entry, &stats);
+      if (request->entry_id != -1) break;  // the ID form makes exactly one read
     }
-    count_entry(*entry, &stats);
-    if (request->entry_id != -1) break;  // the ID form makes exactly one read
   }
 
   if (entry->entry_count == 0 && request->entry_id == -1) {

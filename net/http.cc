@@ -93,6 +93,8 @@ int http_exchange(const std::string& host, int port, const std::string& text,
   return code;
 }
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 bool valid_request_port(int port) { return port >= 0 && port <= 65535; }
 
 }  // namespace
@@ -225,8 +227,21 @@ int http_post_text(const HttpPostRequest* request, std::string* text) {
 }
 
 int http_status(const std::string& head, int* status) {
+  // "HTTP/1." and the minor version's digits, blanks, then a status code of exactly
+  // three digits: a longer number is no status, and converting it could wrap into 200.
+  const char* at = head.c_str();
+  if (std::strncmp(at, "HTTP/1.", 7) != 0) return kHttpBadStatusLine;
+  at += 7;
+  if (!is_digit(*at)) return kHttpBadStatusLine;
+  while (is_digit(*at)) ++at;
+  if (*at != ' ' && *at != '\t') return kHttpBadStatusLine;
+  while (*at == ' ' || *at == '\t') ++at;
   int code = 0;
-  if (std::sscanf(head.c_str(), "HTTP/1.%*d %d", &code) != 1) return kHttpBadStatusLine;
+  for (int i = 0; i < 3; ++i, ++at) {
+    if (!is_digit(*at)) return kHttpBadStatusLine;
+    code = code * 10 + (*at - '0');
+  }
+  if (is_digit(*at)) return kHttpBadStatusLine;
   *status = code;
   return 0;
 }

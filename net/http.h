@@ -81,7 +81,8 @@ std::string http_header_lines(const HttpPostRequest& request);
 /// 0 with the request text of a GET / POST; -498, -897.
 int http_get_text(const HttpGetRequest* request, std::string* text);
 int http_post_text(const HttpPostRequest* request, std::string* text);
-/// 0 with the status code of a head beginning "HTTP/1.<minor> <code>"; -895.
+/// 0 with the status code of a head beginning "HTTP/1.<minor> <code>", the code
+/// exactly three digits; -895.
 int http_status(const std::string& head, int* status);
 /// The body length the head announces: its Content-Length (any letter case), or 65536
 /// when it is absent, unreadable, negative or above 65536.

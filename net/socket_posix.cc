@@ -99,14 +99,20 @@ int tcp_connect(SocketHandle** out, const char* host, int port, int seconds) {
   sockaddr_in address;
   code = resolve_endpoint(&address, host, port);
   if (code == kSocketOk) {
-    // The result is learnt from the wait: a non-blocking connect is still in progress.
-    (void)connect(fd_of(handle), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int error = 0;
-    socklen_t length = sizeof(error);
-    // A refused connect also makes the socket writable here; its pending error tells.
-    if (wait_writable(handle, seconds) != kSocketOk ||
-        getsockopt(fd_of(handle), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+    // A non-blocking connect is normally still in progress and its result is learnt
+    // from the wait. One refused at once (no route, a local reject) is over already:
+    // its socket then shows writable with no pending error, as if it had connected.
+    int started = connect(fd_of(handle), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    if (started != 0 && errno != EINPROGRESS && errno != EINTR) {
       code = kSocketConnectFailed;
+    } else {
+      int error = 0;
+      socklen_t length = sizeof(error);
+      // A connect refused later also makes the socket writable; its pending error tells.
+      if (wait_writable(handle, seconds) != kSocketOk ||
+          getsockopt(fd_of(handle), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        code = kSocketConnectFailed;
+      }
     }
   }
   if (code != kSocketOk) {
@@ -217,7 +223,11 @@ int socket_local_address(SocketHandle* handle, std::string* address) {
   if (inet_ntop(AF_INET, &local.sin_addr, text, sizeof(text)) == nullptr) {
     return kSocketNoLocalAddress;
   }
-  *address = text;
+  try {
+    *address = text;
+  } catch (const std::bad_alloc&) {
+    return kSocketNoMemory;
+  }
   return kSocketOk;
 }
 

@@ -118,6 +118,26 @@ CASES = [
      NOT_ADDED + entry_block("", "TCP", LOCAL, 80, 9090), 0, 3, 1),
     ("gateway dies during the walk of a removal", ["-remove", "TCP", "2222"],
      {"die_after": {"GetGenericPortMappingEntry": 1}}, NOT_REMOVED + port_box(2222), 0, 3, 1),
+    ("control URL on a host this one has no route to: refused at once", ["-list"],
+     {"description": only_description("http://10.99.99.99:5000/ctl")}, INTERNAL, 0, 3, 1),
+    ("status code that overflows on a 718 refusal", ["-add", "-q", "TCP", "80", "9090"],
+     {"faults": {"AddPortMapping": 718},
+      "raw": {"AddPortMapping": {"head": "HTTP/1.1 4294967496 OK\r\nContent-Length: $LENGTH"
+                                         "\r\n\r\n"}}},
+     NOT_ADDED + entry_block("", "TCP", LOCAL, 80, 9090), 0, 2, 1),
+    # Routers that do not honour the index: the walk ends at the first entry met again.
+    ("router repeating its first entry: -list", ["-list"], {"index_mode": "repeat"},
+     LIST_HEAD + entry_lines(1, WEB), 0, 3, 1),
+    ("router cycling through its table: -list", ["-list"], {"index_mode": "cycle"},
+     LISTED, 0, 3, 1),
+    ("router cycling through its table: -stats", ["-stats"], {"index_mode": "cycle"},
+     information(IDENTITY, LOCAL, EXTERNAL, (2, 1, 2, 0)), 0, 3, 1),
+    ("router cycling through its table: the clash walk of an add",
+     ["-add", "TCP", "80", "9090"], {"index_mode": "cycle"},
+     outcome("| [Entry Added]   -   UPnP Router - Port Forwarding                  |\n", False) +
+     entry_block("", "TCP", LOCAL, 80, 9090), 0, 3, 1),
+    ("router repeating its first entry: the walk of a removal", ["-remove", "TCP", "9999"],
+     {"index_mode": "repeat"}, NOT_REMOVED + port_box(9999), 0, 3, 1),
 ]
 
 

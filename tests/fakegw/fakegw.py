@@ -34,6 +34,8 @@ DEFAULTS = {
     "faults": {},                     # action -> UPnP errorCode to refuse with (HTTP 500)
     "entries": [],                    # the table: dicts of the GetGenericPortMappingEntry fields
     "raw_entries": {},                # index -> raw XML inside the entry response
+    "index_mode": "honour",           # "repeat": every index answers the first entry;
+                                      # "cycle": index i answers entry i modulo the table
     "raw": {},                        # "GET" or an action -> how to send its answer (RAW_KEYS)
     "die_after": {},                  # "GET" or an action -> exit after answering it N times
     "log": None,
@@ -155,6 +157,10 @@ class Gateway:
                                  % self.config["external_ip"])
         if name == "GetGenericPortMappingEntry":
             index = int(argument(body, "NewPortMappingIndex") or "-1")
+            if self.entries and index >= 0 and self.config["index_mode"] == "repeat":
+                index = 0
+            elif self.entries and index >= 0 and self.config["index_mode"] == "cycle":
+                index %= len(self.entries)
             raw = self.config["raw_entries"].get(str(index))
             if raw is not None:
                 return 200, envelope(name, service, raw)

@@ -12,6 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int code = http_status(head, &status);
   if (code == 0) {
     FUZZ_CHECK(head.compare(0, 7, "HTTP/1.") == 0);
+    FUZZ_CHECK(status >= 0 && status <= 999);  // three digits, never a wrapped number
   } else {
     FUZZ_CHECK(code == kHttpBadStatusLine);
     FUZZ_CHECK(status == -12345);

@@ -97,6 +97,21 @@ TEST(Http, StatusAndContentLength) {
   EXPECT_EQ(status, 404);
   EXPECT_EQ(http_status("HTTP/2 200\r\n\r\n", &status), kHttpBadStatusLine);
   EXPECT_EQ(http_status("ICY 200 OK\r\n\r\n", &status), kHttpBadStatusLine);
+  // A code that is not three digits is no status at all: converted, 4294967496 would
+  // wrap into 200 and a refusal would read as success.
+  for (const char* line : {"HTTP/1.1 4294967496 OK\r\n", "HTTP/1.1 2000 OK\r\n",
+                           "HTTP/1.1 20 OK\r\n", "HTTP/1.1 +200 OK\r\n", "HTTP/1.1 -200\r\n",
+                           "HTTP/1. 200 OK\r\n",
+                           "HTTP/1.1200 OK\r\n", "HTTP/1.1\r\n200 OK\r\n"}) {
+    status = -1;
+    EXPECT_EQ(http_status(line, &status), kHttpBadStatusLine) << line;
+    EXPECT_EQ(status, -1) << line;
+  }
+  EXPECT_EQ(http_status("HTTP/1.1 718\r\n", &status), 0);
+  EXPECT_EQ(status, 718);
+  // The minor version is skipped, not converted: its length cannot wrap anything.
+  EXPECT_EQ(http_status("HTTP/1.99999999999999999999 404 Not Found\r\n", &status), 0);
+  EXPECT_EQ(status, 404);
 
   EXPECT_EQ(http_content_length("HTTP/1.1 200 OK\r\ncontent-length: 12\r\n\r\n"), 12u);
   EXPECT_EQ(http_content_length("HTTP/1.1 200 OK\r\nCoNtEnT-LeNgTh:7\r\n\r\n"), 7u);
