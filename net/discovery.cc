@@ -45,9 +45,9 @@ int ssdp_query(const std::string& target, std::string* reply) {
   SocketHandle* socket = nullptr;
   int code = udp_open(&socket);
   if (code != kSocketOk) return code;
+  SocketOwner owned(socket);
   code = ssdp_send_search(socket, target);
   if (code == kSocketOk) code = ssdp_receive_reply(socket, reply);
-  socket_close(socket);
   return code;
 }
 

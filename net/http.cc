@@ -88,9 +88,9 @@ int http_exchange(const std::string& host, int port, const std::string& text,
   SocketHandle* socket = nullptr;
   int code = tcp_connect(&socket, host.c_str(), port, kHttpConnectSeconds);
   if (code != kSocketOk) return code;
-  code = exchange_on(socket, text, keep_error_body, body, status);
-  socket_close(socket);
-  return code;
+  // Owned, so that an allocation failing inside the exchange still closes it.
+  SocketOwner owned(socket);
+  return exchange_on(socket, text, keep_error_body, body, status);
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }

@@ -13,8 +13,7 @@ int gateway_local_address(const GatewayHandle* gateway, std::string* address) {
     SocketHandle* socket = nullptr;
     code = tcp_connect(&socket, host.c_str(), port, kLocalAddressConnectSeconds);
     if (code != kSocketOk) return code;
-    code = socket_local_address(socket, address);
-    socket_close(socket);
-    return code;
+    SocketOwner owned(socket);
+    return socket_local_address(socket, address);
   });
 }

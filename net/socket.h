@@ -7,6 +7,7 @@
 #define PORTWRANGLER_NET_SOCKET_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 enum SocketResult : int {
@@ -46,6 +47,12 @@ int tcp_connect(SocketHandle** out, const char* host, int port, int seconds);
 /// Closes the socket, gives back its start-up reference and frees the handle. Always 0.
 int socket_close(SocketHandle* handle);
 
+/// Closes the handle it owns on every path out of a scope, an exception's included.
+struct SocketCloser {
+  void operator()(SocketHandle* handle) const { socket_close(handle); }
+};
+using SocketOwner = std::unique_ptr<SocketHandle, SocketCloser>;
+
 /// 0 when `seconds` pass with the socket readable; -996 otherwise.
 int wait_readable(SocketHandle* handle, int seconds);
 
@@ -75,7 +82,7 @@ int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* rec
 int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
              int seconds);
 
-/// 0 with the dotted-decimal local IPv4 address of the socket in `*address`; -987.
+/// 0 with the dotted-decimal local IPv4 address of the socket in `*address`; -987, -499.
 int socket_local_address(SocketHandle* handle, std::string* address);
 
 /// 1 when the platform's IPv4 text conversion accepts `text` (255.255.255.255 is
