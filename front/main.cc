@@ -32,6 +32,11 @@ void print_banner() {
 
 int main(int argc, char** argv) {
   std::signal(SIGINT, SIG_IGN);
+#ifdef SIGPIPE
+  // A reader that goes away early (piped into head) must not end the run by a signal:
+  // the writes then fail quietly and the run still ends with exit status 1.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   size_console(console_output(), 71, 50);
   clear_screen(console_output());
 

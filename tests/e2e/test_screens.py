@@ -2,6 +2,7 @@
 
 import os
 import pty
+import subprocess
 import unittest
 
 from harness import BANNER, CLOSING, PROGRAM, golden, run
@@ -73,6 +74,19 @@ class Screens(unittest.TestCase):
         self.assertEqual(text[at + 7:],
                          "\x1b[0;92;44m" + BANNER[:213] + "\x1b[0;96;45m" + BANNER[213:] +
                          "\x1b[0;97;41m" + plain + "\x1b[0;92;44m" + CLOSING + "\x1b[0m")
+
+    def test_reader_gone_before_the_first_write(self):
+        # The pipe's reading end is closed before the run: every write fails with a
+        # broken pipe, and the run must still end with its status 1, not by the signal.
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        try:
+            completed = subprocess.run([PROGRAM, "-help"], stdout=write_end,
+                                       stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                                       timeout=10)
+        finally:
+            os.close(write_end)
+        self.assertEqual((completed.returncode, completed.stderr), (1, b""))
 
     def test_no_network_activity(self):
         for args in (["-help"], ["-add", "TCP", "80"]):
