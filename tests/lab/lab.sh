@@ -6,6 +6,8 @@
 #   lab.sh up NAME [HTTP_PORT] [IGD_VERSION]
 #                                build the lab NAME and start the daemon, describing
 #                                itself as IGD version 1 (default) or 2
+#   lab.sh stop NAME             stop the lab's daemon (by the pid the lab keeps), and
+#                                wait until it is gone
 #   lab.sh down NAME             tear it all down (also after a failure; never fails)
 #   lab.sh client NAME CMD...    run CMD on the client host
 #   lab.sh gateway NAME CMD...   run CMD on the gateway host
@@ -106,7 +108,9 @@ uuid=3d3cec3a-8cf0-11e0-98ee-001a6bd2d07b
 allow 1-65535 192.168.77.0/24 1-65535
 deny 0-65535 0.0.0.0/0 0-65535
 CONF
-  in_ns "$gateway" miniupnpd -d -f "$state/miniupnpd.conf" -P "$state/daemon.pid" \
+  # A plain command, not the in_ns function, so that $! is the daemon itself: `ip netns
+  # exec` execs it, where a function would run in a subshell of its own.
+  ip netns exec "$gateway" miniupnpd -d -f "$state/miniupnpd.conf" -P "$state/daemon.pid" \
     >"$state/miniupnpd.log" 2>&1 &
   echo $! > "$state/miniupnpd.pid"
   # Ready once its HTTP port listens (bounded: 10 s).
@@ -123,8 +127,23 @@ CONF
   return 1
 }
 
+# Only the daemon this lab started: namespaces do not separate process IDs, so a match
+# by name would reach every miniupnpd on the machine.
+stop() {
+  local pid
+  pid=$(cat "$state/miniupnpd.pid")
+  kill "$pid" 2>/dev/null || true
+  for _ in $(seq 1 50); do  # bounded: 5 s
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  echo "lab.sh: the daemon $pid did not stop" >&2
+  return 1
+}
+
 case "$command" in
   up) up "$@" ;;
+  stop) stop ;;
   down) down ;;
   client) in_ns "$client" "$@" ;;
   gateway) in_ns "$gateway" "$@" ;;

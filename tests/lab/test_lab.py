@@ -202,8 +202,7 @@ class Lab(unittest.TestCase):
                     entry_block("first", "UDP", "192.168.77.5", 25, 2525))
 
     def test_no_gateway_gives_48(self):
-        subprocess.run([LAB, "gateway", self.name, "pkill", "-x", "miniupnpd"])
-        time.sleep(0.3)
+        subprocess.run([LAB, "stop", self.name], check=True)
         out, seconds = self.run_pw("-list")
         self.assertEqual(out, BANNER + status_box(48, "SSDP Discovery Service Failure -> Unable To "
                                                       "Locate UPnP Router.") + CLOSING)
