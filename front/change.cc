@@ -12,13 +12,13 @@ namespace {
 
 void print_entry_block(const std::string& description, const char* protocol, const char* client,
                        int internal_port, int external_port) {
-  std::printf("| Description |  %-50s  %1s\n",
-              description.empty() ? "N/A" : printable(description).c_str(), "|");
+  std::printf("| Description |  %s  %1s\n",
+              cell(description.empty() ? "N/A" : description, 50).c_str(), "|");
   print_rule_line();
   std::printf("| Protocol |   Private IP %5s Internal  Port |  External  Port     |\n", "|");
   print_rule_line();
-  std::printf("|   %s %20s %12d   %16d  %8s\n", printable(protocol).c_str(),
-              printable(client).c_str(), internal_port, external_port, "|");
+  std::printf("|   %s %s %12d   %16d  %8s\n", printable(protocol).c_str(),
+              cell_right(client, 20).c_str(), internal_port, external_port, "|");
   print_rule_line();
 }
 
@@ -80,6 +80,9 @@ void add_flow(RunRecords* records, GatewayHandle** gateway) {
                   "| [Duplicate Entry]  -> [ID]: %.3d                                    |\n",
                   entry->entry_count);
     print_outcome(true, title);
+    // Shortened like every shown description: a router's text of any length must not
+    // flood the terminal.
+    truncate_description(&entry->description);
     print_entry_block(entry->description, entry->protocol, entry->ip_address,
                       entry->internal_port, entry->external_port);
   }

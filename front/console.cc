@@ -6,6 +6,8 @@
 
 #include "front/console.h"
 
+#include "base/text.h"
+
 namespace {
 
 const char kRuleLine[] = "======================================================================\n";
@@ -176,20 +178,26 @@ void print_status_box(int status, const char* message) {
 
 }  // namespace
 
-void truncate_description(std::string* text) {
-  if (text->size() > 50) *text = text->substr(0, 47) + "...";
-}
+void truncate_description(std::string* text) { text_shorten(text, 50, 47); }
 
 void truncate_info(char* text) {
-  if (std::strlen(text) >= 44) std::memcpy(text + 40, "...", 4);
+  std::string shortened = text;
+  text_shorten(&shortened, 43, 40);
+  // Never longer than the text it replaces: what is cut takes at least four columns,
+  // so at least the three bytes of "..." (the field is not grown).
+  if (shortened.size() <= std::strlen(text)) {
+    std::memcpy(text, shortened.c_str(), shortened.size() + 1);
+  }
 }
 
-std::string printable(const std::string& text) {
-  std::string shown = text;
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-  }
-  return shown;
+std::string printable(const std::string& text) { return text_printable(text); }
+
+std::string cell(const std::string& text, size_t columns) {
+  return text_pad_right(printable(text), columns);
+}
+
+std::string cell_right(const std::string& text, size_t columns) {
+  return text_pad_left(printable(text), columns);
 }
 
 void print_rule_line() { std::printf("%s", kRuleLine); }

@@ -49,16 +49,25 @@ struct ConsoleSizePlan {
 ConsoleSizePlan size_console_plan(int current_columns, int current_rows, int largest_columns,
                                   int largest_rows, int columns, int rows);
 
-/// Shortens a description longer than 50 characters to its first 47 and "...".
+/// Shortens a description wider than 50 columns to its first 47 and "..." (a column
+/// is a character; an East Asian wide one takes two), never cutting a character.
 void truncate_description(std::string* text);
 
-/// Shortens a NUL-terminated text of 44 characters or more to its first 40 and "...".
+/// Shortens a NUL-terminated text of 44 columns or more to its first 40 and "...".
 void truncate_info(char* text);
 
-/// `text` with each control character (C0 and DEL) turned into a blank. Texts from the
-/// router go into one-line cells: a line break, carriage return or tab there would
-/// break the box, and the terminal would act on them.
+/// `text` as the terminal may show it: every control character (C0, DEL, C1) and every
+/// bidirectional control a blank, bytes that are not UTF-8 as their Latin-1 characters.
+/// Texts from outside go into one-line cells: a line break, carriage return or escape
+/// there would break the box, and the terminal would act on them.
 std::string printable(const std::string& text);
+
+/// `text` made printable and padded with blanks to `columns` display columns, as %-Ns
+/// pads ASCII: the frame after it stands where it does for ASCII. A wider text is not cut.
+std::string cell(const std::string& text, size_t columns);
+
+/// The same, aligned right, as %Ns.
+std::string cell_right(const std::string& text, size_t columns);
 
 /// The rule line: 70 equals signs.
 void print_rule_line();

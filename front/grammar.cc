@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "base/text.h"
 #include "net/socket.h"
 
 namespace {
@@ -39,9 +40,15 @@ int read_entry_id(const char* text, int32_t* id) {
   return 1;
 }
 
-/// 1 when `text` is an address the platform accepts that also fits `ip_address`.
+/// 1 when `text` is an address the platform accepts that also fits `ip_address`. The
+/// platform's conversion lets any text follow the address after a blank; a control
+/// character or a byte beyond ASCII there would be sent to the router and echoed on the
+/// screen, and belongs to no address, so it is refused.
 int read_address(const char* text, RequestRecord* request) {
   if (std::strlen(text) >= sizeof(request->ip_address)) return 0;
+  for (const char* c = text; *c; ++c) {
+    if (static_cast<unsigned char>(*c) < 0x20 || static_cast<unsigned char>(*c) > 0x7E) return 0;
+  }
   if (!socket_address_valid(text)) return 0;
   std::strcpy(request->ip_address, text);
   return 1;
@@ -51,9 +58,14 @@ void store_protocol(const char* text, RequestRecord* request) {
   std::strcpy(request->protocol, text);  // is_protocol guarantees three characters
 }
 
+/// Keeps the description as the router will get it: UTF-8 (a text that is not is taken
+/// as Latin-1, the single-byte text of the platform), control characters as blanks. The
+/// bound holds for what is sent.
 int read_description(const char* text, RequestRecord* request) {
   if (std::strlen(text) > kDescriptionMax) return 0;
-  request->description = text;
+  std::string sent = text_for_sending(text);
+  if (sent.size() > kDescriptionMax) return 0;
+  request->description.swap(sent);
   return 1;
 }
 

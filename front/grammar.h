@@ -30,8 +30,8 @@ enum CriterionValue : int {
   kCriterionStatus = 960,
 };
 
-/// Longest description accepted on the command line; it must still fit the
-/// AddPortMapping envelope (under 100000 bytes) after XML escaping.
+/// Longest description accepted on the command line, in bytes of UTF-8 as it is sent;
+/// it must still fit the AddPortMapping envelope (under 100000 bytes) after escaping.
 constexpr size_t kDescriptionMax = 8192;
 
 /// 1 when `a` and `b` are equal ignoring ASCII letter case, else 0.

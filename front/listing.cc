@@ -51,12 +51,11 @@ void print_column_header(const char* title) {
 
 void print_entry(int shown_id, EntryRecord* entry) {
   truncate_description(&entry->description);
-  std::printf("|   [%.3d]: %-55s %3s\n", shown_id,
-              entry->description.empty() ? "N/A" : printable(entry->description).c_str(), "|");
-  std::printf("|   %s %20s %10d - %-9d %15s %2s\n", printable(entry->protocol).c_str(),
-              printable(entry->ip_address).c_str(),
-              entry->internal_port, entry->external_port, entry->enabled ? "Enabled" : "Disabled",
-              "|");
+  std::printf("|   [%.3d]: %s %3s\n", shown_id,
+              cell(entry->description.empty() ? "N/A" : entry->description, 55).c_str(), "|");
+  std::printf("|   %s %s %10d - %-9d %15s %2s\n", printable(entry->protocol).c_str(),
+              cell_right(entry->ip_address, 20).c_str(), entry->internal_port,
+              entry->external_port, entry->enabled ? "Enabled" : "Disabled", "|");
   print_rule_line();
 }
 
@@ -82,11 +81,11 @@ void print_search_box(const RequestRecord& request, const EntryRecord& entry) {
     print_rule_line();
   }
   if (given(request.protocol)) {
-    std::printf("| Protocol         | %-47s |\n", request.protocol);
+    std::printf("| Protocol         | %s |\n", cell(request.protocol, 47).c_str());
     print_rule_line();
   }
   if (given(request.ip_address)) {
-    std::printf("| IP Address       | %-47s |\n", request.ip_address);
+    std::printf("| IP Address       | %s |\n", cell(request.ip_address, 47).c_str());
     print_rule_line();
   }
   if (request.internal_port != 0) {
@@ -107,7 +106,8 @@ void print_search_box(const RequestRecord& request, const EntryRecord& entry) {
   print_rule_line();
 }
 
-std::string shown(const char* text) { return text[0] != '\0' ? printable(text) : "N/A"; }
+/// An information cell: the text, or N/A when the router gave none.
+std::string shown(const char* text) { return cell(text[0] != '\0' ? text : "N/A", 44); }
 
 void print_information(const GatewayHandle* gateway, RequestRecord* request,
                        const EntryRecord& entry, const Statistics& stats) {
@@ -124,20 +124,20 @@ void print_information(const GatewayHandle* gateway, RequestRecord* request,
   for (char* text : texts) truncate_info(text);
 
   print_boxed_title("| -------------------  UPnP Router - Information ------------------- |\n");
-  std::printf("| Manufacturer:         %-44s |\n", shown(request->manufacturer).c_str());
-  std::printf("| Model Name:           %-44s |\n", shown(request->model_name).c_str());
-  std::printf("| Model Description:    %-44s |\n", shown(request->model_description).c_str());
-  std::printf("| Model Number:         %-44s |\n", shown(request->model_number).c_str());
-  std::printf("| Manufacturer URL:     %-44s |\n", shown(request->manufacturer_url).c_str());
-  std::printf("| Model URL:            %-44s |\n", shown(request->model_url).c_str());
-  std::printf("| Presentation URL:     %-44s |\n", shown(request->presentation_url).c_str());
-  std::printf("| Friendly Name:        %-44s |\n", shown(request->friendly_name).c_str());
-  std::printf("| Serial Number:        %-44s |\n", shown(request->serial_number).c_str());
-  std::printf("| UPC:                  %-44s |\n", shown(request->upc).c_str());
+  std::printf("| Manufacturer:         %s |\n", shown(request->manufacturer).c_str());
+  std::printf("| Model Name:           %s |\n", shown(request->model_name).c_str());
+  std::printf("| Model Description:    %s |\n", shown(request->model_description).c_str());
+  std::printf("| Model Number:         %s |\n", shown(request->model_number).c_str());
+  std::printf("| Manufacturer URL:     %s |\n", shown(request->manufacturer_url).c_str());
+  std::printf("| Model URL:            %s |\n", shown(request->model_url).c_str());
+  std::printf("| Presentation URL:     %s |\n", shown(request->presentation_url).c_str());
+  std::printf("| Friendly Name:        %s |\n", shown(request->friendly_name).c_str());
+  std::printf("| Serial Number:        %s |\n", shown(request->serial_number).c_str());
+  std::printf("| UPC:                  %s |\n", shown(request->upc).c_str());
 
   print_boxed_title("| ---------------  UPnP Router - Network Information --------------- |\n");
   std::printf("| Internal IP: %15s %39s\n", request->local_address.c_str(), "|");
-  std::printf("| External IP: %15s %39s\n", printable(request->external_address).c_str(), "|");
+  std::printf("| External IP: %s %39s\n", cell_right(request->external_address, 15).c_str(), "|");
   print_rule_line();
 
   if (entry.entry_count < 1) return;

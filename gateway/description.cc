@@ -115,7 +115,7 @@ int gateway_parse_description(GatewayHandle* gateway, const std::string& locatio
     if (code != 0) return code;
     std::string default_base = host + ":" + std::to_string(port);
 
-    const std::string mended = xml_mend_ampersands(description);
+    const std::string mended = xml_mend(description);
     if (mended.size() > static_cast<size_t>(INT_MAX)) {
       return static_cast<int>(kGatewayDescriptionUnparsable);
     }

@@ -33,8 +33,8 @@ std::string gateway_service_urn(const std::string& service_type);
 /// Releases `*handle` (an absent handle is fine) and sets it to null. Always 0.
 int gateway_free(GatewayHandle** handle);
 
-/// Copies `text` into a fixed field of `capacity` bytes: cut to capacity - 1
-/// characters, the rest of the field NUL-filled.
+/// Copies `text` into a fixed field of `capacity` bytes: cut to at most capacity - 1
+/// bytes where a character ends, the rest of the field NUL-filled.
 void copy_to_field(char* field, size_t capacity, const std::string& text);
 
 #endif  // PORTWRANGLER_GATEWAY_HANDLE_H_

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/text.h"
+
 namespace {
 
 struct CaptureParse {
@@ -122,8 +124,40 @@ std::string xml_mend_ampersands(const std::string& document) {
   return out;
 }
 
+bool xml_is_utf8_document(const std::string& document) {
+  // UTF-16, with its byte order mark or without (a '<' beside a NUL byte).
+  if (document.size() >= 2) {
+    const unsigned char first = static_cast<unsigned char>(document[0]);
+    const unsigned char second = static_cast<unsigned char>(document[1]);
+    if ((first == 0xFE && second == 0xFF) || (first == 0xFF && second == 0xFE)) return false;
+    if (first == 0 || second == 0) return false;
+  }
+  const size_t start = starts_with(document, 0, "\xEF\xBB\xBF") ? 3 : 0;
+  if (!starts_with(document, start, "<?xml")) return true;
+  const size_t end = document.find("?>", start);
+  const std::string declaration =
+      document.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  size_t at = declaration.find("encoding");
+  if (at == std::string::npos) return true;
+  at += 8;
+  while (at < declaration.size() && (is_space(declaration[at]) || declaration[at] == '=')) ++at;
+  if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\'')) {
+    return false;  // not a declaration Expat takes; leave it to refuse
+  }
+  const size_t close = declaration.find(declaration[at], at + 1);
+  if (close == std::string::npos) return false;
+  std::string name = declaration.substr(at + 1, close - at - 1);
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name == "UTF-8";
+}
+
+std::string xml_mend(const std::string& document) {
+  if (!xml_is_utf8_document(document)) return document;
+  return xml_mend_ampersands(text_mend_xml_chars(document));
+}
+
 int xml_capture(const std::string& document, XmlWatch* watches, size_t count) {
-  const std::string mended = xml_mend_ampersands(document);
+  const std::string mended = xml_mend(document);
   if (mended.size() > static_cast<size_t>(INT_MAX)) return -1;
   XML_Parser parser = XML_ParserCreate(nullptr);
   if (parser == nullptr) return -2;
@@ -151,7 +185,7 @@ long xml_number(const std::string& text) {
 std::string xml_escape(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
+  for (char c : text_for_sending(text)) {
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;

@@ -21,8 +21,8 @@ struct XmlWatch {
   std::string pending;
 };
 
-/// 0 when `document` is well-formed XML once its bare ampersands are mended, with the
-/// watches filled; -1 when it is not, -2 when no parser could be had.
+/// 0 when `document` is well-formed XML once mended (xml_mend), with the watches
+/// filled; -1 when it is not, -2 when no parser could be had.
 /// Character data goes to the first watch (in list order) whose element is open.
 int xml_capture(const std::string& document, XmlWatch* watches, size_t count);
 
@@ -33,6 +33,19 @@ int xml_capture(const std::string& document, XmlWatch* watches, size_t count);
 /// processing instructions, is left as it is, so a well-formed document is unchanged.
 std::string xml_mend_ampersands(const std::string& document);
 
+/// 1 when `document` is UTF-8 as far as its parser is concerned: no byte order mark or
+/// the UTF-8 one, and no encoding declared or UTF-8 declared. UTF-16 and documents that
+/// declare another encoding are not.
+bool xml_is_utf8_document(const std::string& document);
+
+/// What every answer from a router goes through before it is parsed. A UTF-8 document
+/// has its stray bytes read as Latin-1, its control characters made blanks (both as
+/// text_mend_xml_chars) and its bare ampersands mended: routers hand back what a client
+/// stored, byte for byte, and one such entry must not make the answer unreadable. A
+/// document in another encoding is handed over as it is. A document its parser accepts
+/// comes back unchanged.
+std::string xml_mend(const std::string& document);
+
 /// `text` without the white space around it.
 std::string xml_trim(const std::string& text);
 
@@ -41,7 +54,8 @@ std::string xml_trim(const std::string& text);
 /// saturated rather than overflowing.
 long xml_number(const std::string& text);
 
-/// `text` with & < > " ' written as entity references, for element content.
+/// `text` fit to send (text_for_sending) with & < > " ' written as entity references,
+/// for element content: well-formed XML and UTF-8, whatever the bytes given.
 std::string xml_escape(const std::string& text);
 
 #endif  // PORTWRANGLER_GATEWAY_XML_CAPTURE_H_

@@ -1,11 +1,24 @@
 """Every command's whole transcript against the fake gateway, piped, byte for byte."""
 
+import unicodedata
 import unittest
 
 from harness import (BANNER, BAR, CLOSING, EXTERNAL, GAME, IDENTITY, LIST_HEAD, LOCAL, LONG,
                      MISS_HEAD, NO_RESULT, RULE, THREE, WEB, FakeGateway, Namespace, entry_block,
                      entry_lines, information, mapping, outcome, port_box, run, search_box,
                      status_box)
+
+
+def columns(text):
+    """Display columns of `text`: East Asian wide characters take two, marks none."""
+    return sum(0 if unicodedata.combining(c) else
+               2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in text)
+
+
+def wpad(text, width, right=False):
+    """`text` padded with blanks to `width` display columns, like %-Ns (or %Ns) for ASCII."""
+    blanks = " " * max(0, width - columns(text))
+    return blanks + text if right else text + blanks
 
 
 class Flows(unittest.TestCase):
@@ -93,6 +106,66 @@ class Flows(unittest.TestCase):
                         information(dict(identity, friendlyName="Fake Gateway", modelName="a b"),
                                     LOCAL, EXTERNAL, (1, 0, 1, 0)),
                         entries=[], raw_entries={"0": raw}, identity=identity)
+
+    def test_texts_from_outside_keep_their_frames(self):
+        # UTF-8 from the router, a Latin-1 byte as another client stored it (sent raw),
+        # controls that would move the cursor or reorder the line, East Asian wide text,
+        # and descriptions typed in Latin-1 or with a control character.
+        cafe = mapping("caf\u00e9 au lait", "TCP", "192.168.1.20", 80, 8080)
+        wide = mapping("\u65e5\u672c\u8a9e" * 10, "UDP", "192.168.1.21", 53, 5353)
+        stray = mapping("caf\udce9 peer\x01 \u202eevil\u0085", "TCP", "10.0.0.9", 25, 2525)
+        identity = dict(IDENTITY, friendlyName="Routeur \u00c9lectrique \u00f1",
+                        manufacturer="\u534e\u4e3a\u6280\u672f", modelName="\u00e9" * 30,
+                        modelDescription="m" * 37 + "\u65e5\u672c\u65e5\u672c")
+        shown = dict(identity, modelName="\u00e9" * 24,  # cut to its 49-byte field
+                     modelDescription="m" * 37 + "\u65e5...")  # 45 columns: 39 and "..."
+
+        def row(shown_id, description, protocol, client, internal, external):
+            return ("|   [%.3d]: %s %3s\n" % (shown_id, wpad(description, 55), "|") +
+                    "|   %s %s %10d - %-9d %15s %2s\n" % (protocol, wpad(client, 20, True),
+                                                        internal, external, "Enabled", "|") + RULE)
+
+        listing = (LIST_HEAD + row(1, "caf\u00e9 au lait", "TCP", "192.168.1.20", 80, 8080) +
+                   row(2, "\u65e5\u672c\u8a9e" * 7 + "\u65e5\u672c...", "UDP", "192.168.1.21",
+                       53, 5353) +
+                   row(3, "caf\u00e9 peer   evil ", "TCP", "10.0.0.9", 25, 2525))
+        info = information(shown, LOCAL, EXTERNAL, (2, 1, 2, 1))
+        for name, wanted in (("manufacturer", 4), ("modelName", 24), ("modelDescription", 37)):
+            info = info.replace("%-44s |" % shown[name], wpad(shown[name], 44) + " |")
+            self.assertIn(wpad(shown[name], 44), info, name)
+        result = self.run_utf8(["-list", "-stats"], entries=[cafe, wide, stray], identity=identity)
+        self.assertEqual(result, BANNER + listing + BAR + info + CLOSING)
+        self.assert_frames(result)
+
+        block = entry_block("caf\u00e9 ctl char", "UDP", LOCAL, 80, 7004)
+        for typed in (b"caf\xe9 ctl\x01char", "caf\u00e9 ctl\nchar".encode()):
+            with Namespace() as ns, FakeGateway(ns, entries=[]) as gw:
+                result = run(["-add", "UDP", "80", "7004", typed], ns.name)
+                add = [r for r in gw.requests("http") if r["action"] == "AddPortMapping"]
+            text = result.out.encode("latin-1").decode("utf-8")
+            self.assertEqual(text, BANNER + outcome("| [Entry Added]   -   UPnP Router - Port "
+                                                    "Forwarding                  |\n", False) +
+                             block + CLOSING)
+            self.assertIn("<NewPortMappingDescription>caf\u00e9 ctl char"
+                          "</NewPortMappingDescription>", add[0]["body"])
+
+        # The clashing entry's description is shortened like every other.
+        flood = mapping("\u00e9" * 30000, "TCP", "10.0.0.2", 80, 8080)
+        result = self.run_utf8(["-add", "TCP", "81", "8080"], entries=[flood])
+        self.assertIn(entry_block("\u00e9" * 47 + "...", "TCP", "10.0.0.2", 80, 8080) + CLOSING,
+                      result)
+        self.assert_frames(result)
+
+    def run_utf8(self, args, **config):
+        with Namespace() as ns, FakeGateway(ns, **config):
+            result = run(args, ns.name)
+        self.assertEqual(result.code, 1)
+        return result.out.encode("latin-1").decode("utf-8")
+
+    def assert_frames(self, text):
+        for line in text.splitlines():
+            if not line.startswith("\t"):  # the highlight bar is tabs and blanks
+                self.assertEqual(columns(line), 70, line)
 
     def test_empty_table(self):
         for args in (["-list"], ["-stats"], ["-list", "-stats"], ["-list", "-p", "TCP"]):

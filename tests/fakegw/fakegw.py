@@ -235,14 +235,14 @@ class Gateway:
             sender.start()
             return True
         reason = {200: "OK", 404: "Not Found", 500: "Internal Server Error"}.get(status, "Status")
-        raw = payload.encode("utf-8")
+        raw = payload.encode("utf-8", "surrogateescape")  # "\udcXX": the raw byte XX
         conn.sendall(("HTTP/1.1 %d %s\r\nContent-Type: text/xml; charset=\"utf-8\"\r\n"
                       "Connection: close\r\nContent-Length: %d\r\n\r\n" % (status, reason, len(raw))
                       ).encode("latin-1") + raw)
 
     def send_raw(self, conn, how, payload, base):
         body = (payload if how["body"] is None else how["body"].replace("$BASE", base))
-        body = body.encode("utf-8")
+        body = body.encode("utf-8", "surrogateescape")
         if how["chunked"]:
             chunks = [body[i:i + 64] for i in range(0, len(body), 64)]
             body = b"".join(b"%x\r\n%s\r\n" % (len(c), c) for c in chunks) + b"0\r\n\r\n"

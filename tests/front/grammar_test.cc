@@ -223,6 +223,19 @@ TEST(Grammar, BoundsAddressAndDescriptionTexts) {
   EXPECT_EQ(whole.code, 3);
   EXPECT_EQ(whole.request.description.size(), kDescriptionMax);
   EXPECT_EQ(parse({"-add", "TCP", "80", "8080", longest + "d"}).code, 0);
+
+  // The description is kept as it is sent: UTF-8, a Latin-1 text converted, controls
+  // as blanks. Its bound holds for what is sent.
+  EXPECT_EQ(parse({"-add", "TCP", "80", "8080", "caf\xe9 ctl\x01\n"}).request.description,
+            "caf\xc3\xa9 ctl  ");
+  EXPECT_EQ(parse({"-add", "TCP", "80", "8080", std::string(kDescriptionMax / 2, '\xe9')}).code, 3);
+  EXPECT_EQ(parse({"-add", "TCP", "80", "8080", std::string(kDescriptionMax / 2 + 1, '\xe9')}).code,
+            0);
+  // An address is printable ASCII: what the platform lets follow it must be too.
+  EXPECT_EQ(parse({"-list", "-ip", "10.0.0.1 x"}).code, 624);
+  for (const char* address : {"10.0.0.1 \x01", "10.0.0.1\t", "10.0.0.1 \xe9", "10.0.0.1 \x7f"}) {
+    EXPECT_EQ(parse({"-list", "-ip", address}).code, 0) << address;
+  }
 }
 
 TEST(Grammar, QuickOptionShiftsTheRest) {

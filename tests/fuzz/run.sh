@@ -4,7 +4,9 @@
 # so the committed seeds stay small. A crash, a broken invariant, a leak or an input
 # slower than 5 s fails the run and leaves the input as BUILD/tests/fuzz/<target>.crash-*.
 # The lab-* seeds are answers of miniupnpd 2.3.1 captured in the lab (tests/lab/lab.sh):
-# its SSDP reply, description, heads, GetExternalIPAddress, an entry and a 713 fault.
+# its SSDP reply, description, heads, GetExternalIPAddress, entries (one with the bytes
+# it hands back from past its description buffer, one Latin-1, one with a control
+# character) and a 713 fault.
 #
 #   tests/fuzz/run.sh BUILD [SECONDS]    BUILD configured with -DPORTWRANGLER_FUZZ=ON
 set -euo pipefail

@@ -177,6 +177,34 @@ TEST(MappingEntry, MissingSplitAndOddValues) {
   EXPECT_STREQ(entry.client, "10.0.0.2");
 }
 
+TEST(MappingEntry, BytesXmlCannotCarryDoNotEndTheWalk) {
+  Entry entry;
+  // miniupnpd 2.3.1 keeps 64 bytes of a description and hands back what follows its
+  // buffer; other clients store Latin-1 and control characters as they come.
+  ASSERT_EQ(read_entry_from("<NewExternalPort>17000</NewExternalPort>"
+                            "<NewPortMappingDescription>" + std::string(64, 'D') +
+                                "P\xb5\x1d-\x99U</NewPortMappingDescription>"
+                                "<NewInternalClient>192.168.77.2</NewInternalClient>",
+                            &entry), 0);
+  EXPECT_EQ(entry.description, std::string(64, 'D') + "P\xc2\xb5 -\xc2\x99U");
+  EXPECT_EQ(entry.external_port, 17000);
+  ASSERT_EQ(read_entry_from("<NewPortMappingDescription>caf\xe9 peer\x01</NewPortMappingDescription>"
+                            "<NewProtocol>\xe9\xe9\xe9</NewProtocol>", &entry), 0);
+  EXPECT_EQ(entry.description, "caf\xc3\xa9 peer ");
+  EXPECT_STREQ(entry.protocol, "\xc3\xa9\xc3\xa9");  // cut where a character ends
+}
+
+TEST(Mapping, AddSendsOnlyWhatXmlCarries) {
+  LoopbackServer server({{response("AddPortMapping", "")}});
+  GatewayHandle gateway = gateway_at(server);
+  ASSERT_EQ(gateway_add_mapping(&gateway, "10.0.0.1", 7004, 80, "UDP", "caf\xe9 ctl\x01" "char"),
+            0);
+  std::string body = posted_body(server);
+  EXPECT_NE(body.find("<NewPortMappingDescription>caf\xc3\xa9 ctl char</NewPortMappingDescription>"),
+            std::string::npos)
+      << body;
+}
+
 TEST(Mapping, AddSendsEscapedArguments) {
   LoopbackServer server({{response("AddPortMapping", "")}});
   GatewayHandle gateway = gateway_at(server);
@@ -268,6 +296,14 @@ TEST(DeviceInfo, IdentityTexts) {
   EXPECT_STREQ(info.texts[7], "1");
   EXPECT_STREQ(info.texts[8], "http://u/");
   EXPECT_EQ(std::string(info.texts[9]), "S" + std::string(48, '0'));
+
+  // Cut to the field where a character ends: 24 e-acutes (48 bytes), not 24 and a half.
+  std::string accented;
+  for (int i = 0; i < 30; ++i) accented += "\xc3\xa9";
+  gateway.device_description = "<root><manufacturer>" + accented + "</manufacturer></root>";
+  InfoFields cut;
+  ASSERT_EQ(gateway_device_info(&gateway, cut.fields()), 0);
+  EXPECT_EQ(std::string(cut.texts[3]), accented.substr(0, 48));
 
   gateway.device_description = "<root><friendlyName>x</friendlyName>";
   InfoFields untouched;

@@ -64,4 +64,31 @@ TEST(XmlMend, CaptureReadsBareAmpersandsAsText) {
   EXPECT_EQ(xml_capture("<r><a>a < b</a></r>", &watch, 1), -1);
 }
 
+TEST(XmlMend, OnlyUtf8DocumentsAreMended) {
+  const std::string utf16("\xff\xfe<\0r\0>\0a\0&\0\xe9\0<\0/\0r\0>\0", 22);
+  const std::string utf16_unmarked("\0<\0r\0>\0&\0<\0/\0r\0>", 14);
+  const std::string latin1 = "<?xml version=\"1.0\" encoding='ISO-8859-1'?><r>a&b \xe9\x01</r>";
+  for (const std::string& document : {utf16, utf16_unmarked, latin1}) {
+    EXPECT_FALSE(xml_is_utf8_document(document));
+    EXPECT_EQ(xml_mend(document), document);
+  }
+  const MendCase cases[] = {
+      {"<r>a&b \xe9\x01</r>", "<r>a&amp;b \xc3\xa9 </r>"},
+      {"\xef\xbb\xbf<r>\xe9</r>", "\xef\xbb\xbf<r>\xc3\xa9</r>"},
+      {"<?xml version=\"1.0\" encoding = \"utf-8\"?><r>&\xe9</r>",
+       "<?xml version=\"1.0\" encoding = \"utf-8\"?><r>&amp;\xc3\xa9</r>"},
+      {"<?xml version=\"1.0\"?>\r\n<r>\x1f</r>\r\n", "<?xml version=\"1.0\"?>\r\n<r> </r>\r\n"},
+  };
+  for (const MendCase& c : cases) {
+    EXPECT_TRUE(xml_is_utf8_document(c.text)) << c.text;
+    EXPECT_EQ(xml_mend(c.text), c.mended) << c.text;
+  }
+  // Expat reads the ISO-8859-1 document itself; its control character still refuses it.
+  XmlWatch watch{"r"};
+  EXPECT_EQ(xml_capture("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>caf\xe9</r>", &watch, 1),
+            0);
+  EXPECT_EQ(watch.last, "caf\xc3\xa9");
+  EXPECT_EQ(xml_capture(latin1, &watch, 1), -1);
+}
+
 }  // namespace
