@@ -4,18 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake g++ make libexpat1-dev libgtest-dev iproute2 strace python3
-          procps miniupnpd-nftables nftables miniupnpc valgrind clang libclang-rt-14-dev
-          libbenchmark-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+tools/need-packages.sh cmake g++ make libexpat1-dev libgtest-dev iproute2 strace python3 \
+  procps miniupnpd-nftables nftables miniupnpc valgrind clang libclang-rt-14-dev \
+  libbenchmark-dev g++-mingw-w64-x86-64-posix dpkg-dev googletest wine wine64 tmux
 
 # The whole-run tests build network namespaces of their own: say so plainly if we cannot.
 probe="pw-probe-$$"
@@ -26,7 +17,8 @@ fi
 ip netns del "$probe"
 
 # Three builds: the program as shipped; the same with AddressSanitizer and
-# UndefinedBehaviorSanitizer; the libFuzzer targets (clang).
+# UndefinedBehaviorSanitizer; the libFuzzer targets (clang). A fourth, for Windows, at
+# the end.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
 cmake --build build -j "$(nproc)"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
@@ -42,3 +34,8 @@ echo "== the whole suite again, sanitized"
 (cd build-sanitize && ctest --output-on-failure -j 2 --timeout 300)
 echo "== every fuzz target for ${FUZZ_SECONDS:-5} s"
 tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
+# The Windows program, cross-built: its unit tests and whole runs under Wine, the whole
+# runs beside the Linux program's.
+echo "== the Windows build, under Wine"
+./build-windows.sh build-windows -DPORTWRANGLER_COMPARE_WITH="$PWD/build/portwrangler"
+(cd build-windows && ctest --output-on-failure -j 2 --timeout 300)

@@ -28,6 +28,9 @@ std::string terminal_colour_sequence(uint16_t attribute) {
 
 ConsoleHandle console_output() { return STDOUT_FILENO; }
 
+// The terminal shows the bytes it gets, and the arguments are the bytes typed.
+void console_start(int*, char***) {}
+
 void set_text_attribute(uint16_t attribute) {
   if (!is_terminal(console_output())) return;
   std::fputs(terminal_colour_sequence(attribute).c_str(), stdout);

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   // the writes then fail quietly and the run still ends with exit status 1.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
+  console_start(&argc, &argv);
   size_console(console_output(), 71, 50);
   clear_screen(console_output());
 

@@ -41,9 +41,9 @@ class Run:
         self.seconds = seconds
 
 
-def run(args, namespace=None, timeout=30, prefix=()):
-    """Runs the program with its output piped, as a script would."""
-    command = list(prefix) + [PROGRAM] + list(args)
+def run(args, namespace=None, timeout=30, prefix=(), program=None):
+    """Runs the program (or `program`) with its output piped, as a script would."""
+    command = list(prefix) + [program or PROGRAM] + list(args)
     if namespace is not None:
         command = ["ip", "netns", "exec", namespace] + command
     env = None

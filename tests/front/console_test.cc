@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "front/terminal.h"
-
 namespace {
 
 TEST(Console, DescriptionShortensPastFifty) {
@@ -46,16 +44,6 @@ TEST(Console, ControlCharactersPrintAsBlanks) {
   // Everything else is kept byte for byte, UTF-8 included.
   const std::string kept = "AT&T <web> \xc3\xa9 ~ !";
   EXPECT_EQ(printable(kept), kept);
-}
-
-TEST(Console, ColoursMapOntoAnsi) {
-  // Console bits: 1 blue, 2 green, 4 red, 8 bright; ANSI indexes: 1 red, 2 green, 4 blue.
-  EXPECT_EQ(terminal_colour_sequence(0x1A), "\x1b[0;92;44m");   // bright green on blue
-  EXPECT_EQ(terminal_colour_sequence(0x5B), "\x1b[0;96;45m");   // bright cyan on magenta
-  EXPECT_EQ(terminal_colour_sequence(0x4F), "\x1b[0;97;41m");   // bright white on red
-  EXPECT_EQ(terminal_colour_sequence(0xED), "\x1b[0;95;103m");  // bright magenta on bright yellow
-  EXPECT_EQ(terminal_colour_sequence(0x07), "\x1b[0m");         // back to the terminal's own
-  EXPECT_EQ(terminal_colour_sequence(0x70), "\x1b[0;30;47m");   // black on grey
 }
 
 TEST(Console, SizePlanOrdersTheTwoChanges) {

@@ -1,11 +1,17 @@
 #include "tests/support/loopback_server.h"
 
+// The server runs beside the socket layer under test, on each system's own sockets.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <windows.h>
+#else
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -13,10 +19,32 @@
 
 namespace {
 
+#ifdef _WIN32
+using socklen_t = int;
+constexpr int MSG_NOSIGNAL = 0;  // no SIGPIPE to keep away
+void close(int fd) { closesocket(static_cast<SOCKET>(fd)); }
+bool readable_within(int fd, int milliseconds) {
+  WSAPOLLFD p{static_cast<SOCKET>(fd), POLLIN, 0};
+  return WSAPoll(&p, 1, milliseconds) > 0;
+}
+/// Winsock wants a start-up before the first call; the server takes its own.
+struct WinsockStarted {
+  WinsockStarted() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+  }
+} winsock_started;
+#else
+bool readable_within(int fd, int milliseconds) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, milliseconds) > 0;
+}
+#endif
+
 int bind_loopback(int* port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  int fd = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
   int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof(one));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -41,8 +69,7 @@ std::string read_request(int fd) {
                         : 0;
       if (data.size() >= head_end + 4 + want) return data;
     }
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 2000) <= 0) return data;
+    if (!readable_within(fd, 2000)) return data;
     ssize_t got = recv(fd, buffer, sizeof(buffer), 0);
     if (got <= 0) return data;
     data.append(buffer, static_cast<size_t>(got));
@@ -65,9 +92,8 @@ LoopbackServer::~LoopbackServer() {
 
 void LoopbackServer::serve() {
   for (const ScriptedReply& reply : replies_) {
-    pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, 5000) <= 0) return;  // the client never came: stop, do not hang
-    int fd = accept(listener_, nullptr, nullptr);
+    if (!readable_within(listener_, 5000)) return;  // the client never came: do not hang
+    int fd = static_cast<int>(accept(listener_, nullptr, nullptr));
     if (fd < 0) return;
     std::string request = reply.read_request ? read_request(fd) : std::string();
     {
@@ -105,12 +131,18 @@ int closed_loopback_port() {
 }
 
 int open_descriptor_count() {
+#ifdef _WIN32
+  DWORD count = 0;
+  if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return -1;
+  return static_cast<int>(count);
+#else
   int count = 0;
   DIR* dir = opendir("/proc/self/fd");
   if (dir == nullptr) return -1;
   while (readdir(dir) != nullptr) ++count;
   closedir(dir);
   return count;
+#endif
 }
 
 std::string http_ok(const std::string& body) {

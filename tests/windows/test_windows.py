@@ -1,0 +1,213 @@
+"""The Windows program under Wine, beside the Linux one. For the same answers it must
+print the same bytes (line ends aside: a Windows program writes CR LF to a redirected
+output, and they are made LF before comparing) and send the same requests, against the
+fake gateway and against miniupnpd in the lab. On a terminal it colours its screens
+through the Windows console calls.
+
+Wine makes the sockets of its programs in its server process, one server per prefix:
+every run here therefore uses a prefix of its own namespace's, a hard-linked copy of the
+base prefix, so that its server and sockets live in the namespace the test made."""
+
+import concurrent.futures
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+from harness import (BANNER, CLOSING, PROGRAM, THREE, FakeGateway, Namespace,  # noqa: E402
+                     entry_block, mapping, outcome, run, status_box)
+
+EXE = os.environ.get("PORTWRANGLER_EXE", "")
+BASE = os.environ.get("PORTWRANGLER_WINE_PREFIX", "")
+WINE_RUN = os.path.join(HERE, "wine-run")
+LAB = os.path.join(HERE, "..", "lab", "lab.sh")
+ADDED = "| [Entry Added]   -   UPnP Router - Port Forwarding                  |\n"
+REMOVED_ID = "| [Entry (%.3d) Removed]   -   UPnP Router - Port Forwarding          |\n"
+
+
+def setUpModule():
+    # Made once, outside every namespace; only its copies ever run a program.
+    subprocess.run([WINE_RUN, BASE], check=True, timeout=180)
+
+
+class Prefix:
+    """A Wine prefix of one namespace's own: a hard-linked copy of the base prefix, with
+    a server of its own. Leave the namespace (which ends its server) before this."""
+
+    def __enter__(self):
+        self.dir = tempfile.mkdtemp(prefix="pw-wine-", dir=os.path.dirname(BASE))
+        self.path = os.path.join(self.dir, "prefix")
+        subprocess.run(["cp", "-al", BASE, self.path], check=True)
+        status = os.stat(self.path)
+        self.server = "server-%x-%x" % (status.st_dev, status.st_ino)
+        return self.path
+
+    def __exit__(self, *_):
+        for leftover in glob.glob("/tmp/wine-*/" + self.server):
+            shutil.rmtree(leftover, ignore_errors=True)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def windows_command(prefix):
+    return [WINE_RUN, prefix, EXE]
+
+
+def lf(result):
+    """The run with its CR LF line ends made LF."""
+    result.out = result.out.replace("\r\n", "\n")
+    return result
+
+
+def isolated(args, config, on_windows):
+    """`args` by one of the two programs against a fresh fake gateway with `config` (over
+    the table THREE) in a namespace of its own, or with no gateway when `config` is None.
+    Returns the run, and what the gateway received: the HTTP requests and the searches."""
+    with Prefix() as prefix, Namespace() as ns:
+        def go():
+            if on_windows:
+                return lf(run([prefix, EXE] + list(args), ns.name, timeout=40, program=WINE_RUN))
+            return run(args, ns.name, timeout=40)
+        if config is None:
+            return go(), [], []
+        with FakeGateway(ns, **dict({"http_port": 5000, "entries": THREE}, **config)) as gw:
+            result = go()
+            http = [(r["request"], r["head"], r["body"]) for r in gw.requests("http")]
+            return result, http, [s["datagram"] for s in gw.requests("ssdp")]
+
+
+NON_ASCII = [mapping("caf\u00e9 \u2615", "TCP", "192.168.1.20", 80, 8080),
+             mapping("\u65e5\u672c\u8a9e" * 20, "UDP", None, 53, 5353),
+             mapping("caf\udce9 peer\x01", "TCP", "10.0.0.9", 25, 2525)]
+
+# (command, gateway configuration or None for no gateway at all)
+CASES = [
+    (["-help"], None),
+    (["-list", "-eport", "80", "-p", "TCP"], None),  # syntax error
+    (["-add", "TCP", "80", "9090", "web server"], {}),
+    (["-add", "udp", "-ip", "10.0.0.7", "53", "5353"], {}),
+    (["-add", "TCP", "81", "8080"], {}),  # clash: 050
+    (["-add", "-q", "TCP", "80", "8081"], {"faults": {"AddPortMapping": 718}}),  # 051
+    (["-list"], {}),
+    (["-list", "-p", "tcp", "-s", "enabled"], {}),
+    (["-list", "-id", "2"], {}),
+    (["-list", "-id", "9"], {}),
+    (["-stats"], {}),
+    (["-list", "-stats"], {"entries": NON_ASCII, "identity": {"friendlyName": "R\u00e9seau \u7f51"}}),
+    (["-remove", "TCP", "8080"], {}),
+    (["-remove", "-q", "UDP", "9999"], {}),  # refused: 052
+    (["-add", "UDP", "80", "7004", "caf\u00e9 \u2615 \u65e5\u672c"], {"entries": []}),
+    (["-list"], {"entries": []}),  # 054
+    (["-list"], {"status": {"GetExternalIPAddress": 500}}),  # 049
+]
+
+
+@unittest.skipUnless(EXE and BASE, "no Windows build given (PORTWRANGLER_EXE)")
+class Windows(unittest.TestCase):
+    def test_same_transcripts_and_requests_as_linux(self):
+        with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+            linux = list(pool.map(lambda c: isolated(c[0], c[1], False), CASES))
+            windows = list(pool.map(lambda c: isolated(c[0], c[1], True), CASES))
+        for (args, _), mine, theirs in zip(CASES, windows, linux):
+            with self.subTest(args=args):
+                self.assertEqual((mine[0].code, mine[0].err), (1, ""))
+                self.assertEqual(mine[0].out, theirs[0].out)
+                self.assertEqual(mine[1], theirs[1], "the same requests, byte for byte")
+                self.assertEqual(mine[2], theirs[2], "the same searches")
+        # The description typed in UTF-8 went out as that UTF-8.
+        typed = [i for i, (args, _) in enumerate(CASES) if "7004" in args][0]
+        add = [body for _, head, body in windows[typed][1] if "#AddPortMapping" in head]
+        self.assertIn("<NewPortMappingDescription>caf\u00e9 \u2615 \u65e5\u672c<", add[0])
+
+    def test_no_gateway_gives_48_after_both_searches(self):
+        result, _, _ = isolated(["-list"], None, True)
+        self.assertEqual(result.out, BANNER + status_box(
+            48, "SSDP Discovery Service Failure -> Unable To Locate UPnP Router.") + CLOSING)
+        self.assertGreater(result.seconds, 9.5)
+        self.assertLess(result.seconds, 13)
+
+    def test_console_colours_on_a_terminal(self):
+        # Under Wine in a pseudo-terminal the console attributes become colour sequences:
+        # the banner's two boxes, the report colour and the closing frame.
+        with Prefix() as prefix, Namespace() as ns, tempfile.TemporaryDirectory() as scratch:
+            socket = os.path.join(scratch, "tmux")
+            done = os.path.join(scratch, "done")
+            command = " ".join(windows_command(prefix)) + " -help; touch " + done + "; sleep 60"
+            tmux = ["ip", "netns", "exec", ns.name, "tmux", "-S", socket]
+            subprocess.run(tmux + ["new-session", "-d", "-x", "80", "-y", "60", command],
+                           check=True)
+            try:
+                for _ in range(200):  # bounded: 20 s
+                    if os.path.exists(done):
+                        break
+                    time.sleep(0.1)
+                self.assertTrue(os.path.exists(done), "the program did not finish")
+                coloured = subprocess.run(tmux + ["capture-pane", "-p", "-e", "-S", "-600"],
+                                          stdout=subprocess.PIPE, text=True, check=True).stdout
+                plain = subprocess.run(tmux + ["capture-pane", "-p", "-S", "-600"],
+                                       stdout=subprocess.PIPE, text=True, check=True).stdout
+            finally:
+                subprocess.run(tmux + ["kill-server"], stderr=subprocess.DEVNULL)
+        piped = lf(isolated(["-help"], None, True)[0]).out
+        # The screen holds the piped text, line for line (a terminal keeps no trailing
+        # blanks, and the two lines of the highlight bar are blanks only).
+        shown = [line.rstrip() for line in plain.splitlines()]
+        start = shown.index("=" * 70)
+        self.assertEqual(shown[start:start + len(piped.splitlines())],
+                         [line.rstrip() for line in piped.splitlines()])
+        # Bright green on blue, bright cyan on magenta, bright white on red, and the
+        # closing frame green on blue again after the report.
+        for sequence in ("\x1b[92m\x1b[44m" + "=" * 70, "\x1b[96m\x1b[45m" + "=" * 70,
+                         "\x1b[97m\x1b[41m" + "=" * 70):
+            self.assertIn(sequence, coloured)
+        report = coloured.index("\x1b[97m\x1b[41m")
+        self.assertIn("\x1b[92m\x1b[44m" + "=" * 70, coloured[report:])
+
+
+@unittest.skipUnless(EXE and BASE, "no Windows build given (PORTWRANGLER_EXE)")
+class WindowsLab(unittest.TestCase):
+    """The Windows program against miniupnpd, checked against the Linux one on the same
+    table."""
+
+    def setUp(self):
+        self.name = "pww%d" % os.getpid()
+        subprocess.run([LAB, "up", self.name], check=True)
+        self.addCleanup(subprocess.run, [LAB, "down", self.name])
+        # The lab's teardown ends the prefix's server with the namespace: it comes after.
+        prefix = Prefix()
+        self.prefix = prefix.__enter__()
+        self.addCleanup(prefix.__exit__, None, None, None)
+
+    def pw(self, args, on_windows):
+        program = windows_command(self.prefix) if on_windows else [PROGRAM]
+        done = subprocess.run([LAB, "client", self.name] + program + list(args),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=40)
+        self.assertEqual((done.returncode, done.stderr), (1, b""))
+        return done.stdout.decode("utf-8").replace("\r\n", "\n")
+
+    def test_commands_against_the_daemon(self):
+        client = "192.168.77.2"
+        self.assertEqual(self.pw(["-add", "TCP", "80", "8080", "caf\u00e9 web"], True),
+                         BANNER + outcome(ADDED, False) +
+                         entry_block("caf\u00e9 web", "TCP", client, 80, 8080) + CLOSING)
+        self.pw(["-add", "UDP", "-ip", "192.168.77.9", "53", "5353"], False)
+        for args in (["-list"], ["-list", "-p", "tcp"], ["-list", "-ip", "192.168.77.9"],
+                     ["-list", "-id", "2"], ["-stats"], ["-list", "-stats"],
+                     ["-add", "tcp", "81", "8080"]):
+            with self.subTest(args=args):
+                self.assertEqual(self.pw(args, True), self.pw(args, False))
+        listed = self.pw(["-list"], False)
+        found = 1 if listed.index("caf\u00e9 web") < listed.index("5353") else 2
+        self.assertEqual(self.pw(["-remove", "TCP", "8080"], True),
+                         BANNER + outcome(REMOVED_ID % found, False) +
+                         entry_block("caf\u00e9 web", "TCP", client, 80, 8080) + CLOSING)
+        self.assertNotIn("8080", self.pw(["-list"], False))
+
+
+if __name__ == "__main__":
+    unittest.main()
