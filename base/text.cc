@@ -1,6 +1,7 @@
 #include "base/text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -246,4 +247,20 @@ size_t text_fit_bytes(const std::string& text, size_t bytes) {
     if (fit == at && at + length <= bytes) fit = at + length;
   });
   return fit;
+}
+
+void text_copy_to_field(char* field, size_t capacity, const std::string& text) {
+  if (capacity == 0) return;
+  // Cut where a character ends: half a UTF-8 sequence would print as a stray byte.
+  const size_t length = text_fit_bytes(text, capacity - 1);
+  std::memset(field, 0, capacity);
+  std::memcpy(field, text.data(), length);
+}
+
+int text_equal_ignoring_case(const char* a, const char* b) {
+  auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
+  for (; *a && *b; ++a, ++b) {
+    if (lower(static_cast<unsigned char>(*a)) != lower(static_cast<unsigned char>(*b))) return 0;
+  }
+  return *a == *b;
 }

@@ -46,4 +46,11 @@ std::string text_pad_left(const std::string& text, size_t columns);
 /// not end inside a UTF-8 sequence.
 size_t text_fit_bytes(const std::string& text, size_t bytes);
 
+/// Copies `text` into a fixed field of `capacity` bytes: cut to at most capacity - 1
+/// bytes where a character ends, the rest of the field NUL-filled.
+void text_copy_to_field(char* field, size_t capacity, const std::string& text);
+
+/// 1 when `a` and `b` are equal ignoring ASCII letter case, else 0.
+int text_equal_ignoring_case(const char* a, const char* b);
+
 #endif  // PORTWRANGLER_BASE_TEXT_H_

@@ -148,9 +148,9 @@ void print_extended_description() {
 
 void print_status_box(int status, const char* message) {
   print_rule_line();
-  if (status == 0) {
+  if (status == kStatusSyntaxError) {
     std::printf(kSyntaxTitle, status, "Error)");
-  } else if (status == 963) {
+  } else if (status == kStatusHelp) {
     std::printf(kSyntaxTitle, status, "Help)");
   } else {
     std::printf(kRouterTitle, status);
@@ -190,14 +190,12 @@ void truncate_info(char* text) {
   }
 }
 
-std::string printable(const std::string& text) { return text_printable(text); }
-
 std::string cell(const std::string& text, size_t columns) {
-  return text_pad_right(printable(text), columns);
+  return text_pad_right(text_printable(text), columns);
 }
 
 std::string cell_right(const std::string& text, size_t columns) {
-  return text_pad_left(printable(text), columns);
+  return text_pad_left(text_printable(text), columns);
 }
 
 void print_rule_line() { std::printf("%s", kRuleLine); }
@@ -228,27 +226,24 @@ ConsoleSizePlan size_console_plan(int current_columns, int current_rows, int lar
 }
 
 void status_exit(int status, RunRecords* records, GatewayHandle** gateway, const char* message) {
-  if (status == kStatusFailure || status == kStatusSuccess) closing_sequence(records, gateway);
-  print_status_box(status, message);
-  switch (status) {
-    case 0:
-      print_syntax_block();
-      print_rule_line();
-      std::printf("%s", kBlankRow);
-      print_rule_line();
-      break;
-    case 963:
-      print_syntax_block();
-      print_rule_line();
-      print_extended_description();
-      break;
-    case 50:
-    case 51:
-    case 52:
-    case 53:
-      return;  // the flow goes on with its report
-    default:
-      break;
+  if (status >= kStatusDuplicate && status <= kStatusRemoveRefused) {
+    print_status_box(status, message);
+    return;  // the flow goes on with its report
+  }
+  status_end(status, records, gateway, message);
+}
+
+void status_end(int status, RunRecords* records, GatewayHandle** gateway, const char* message) {
+  if (status != kStatusFailure && status != kStatusSuccess) print_status_box(status, message);
+  if (status == kStatusSyntaxError) {
+    print_syntax_block();
+    print_rule_line();
+    std::printf("%s", kBlankRow);
+    print_rule_line();
+  } else if (status == kStatusHelp) {
+    print_syntax_block();
+    print_rule_line();
+    print_extended_description();
   }
   closing_sequence(records, gateway);
 }

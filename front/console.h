@@ -9,6 +9,7 @@
 #include <string>
 
 #include "front/records.h"
+#include "front/status.h"
 #include "gateway/handle.h"
 
 constexpr uint16_t kColourBannerFirst = 0x1A;  // also the closing frame
@@ -16,9 +17,6 @@ constexpr uint16_t kColourBannerSecond = 0x5B;
 constexpr uint16_t kColourReport = 0x4F;
 constexpr uint16_t kColourHighlight = 0xED;
 constexpr uint16_t kColourDefault = 0x07;
-
-constexpr int kStatusSuccess = 37906;
-constexpr int kStatusFailure = 24576;
 
 /// A console output handle of the platform (a HANDLE on Windows, an fd elsewhere).
 using ConsoleHandle = long long;
@@ -61,14 +59,10 @@ void truncate_description(std::string* text);
 /// Shortens a NUL-terminated text of 44 columns or more to its first 40 and "...".
 void truncate_info(char* text);
 
-/// `text` as the terminal may show it: every control character (C0, DEL, C1) and every
-/// bidirectional control a blank, bytes that are not UTF-8 as their Latin-1 characters.
-/// Texts from outside go into one-line cells: a line break, carriage return or escape
-/// there would break the box, and the terminal would act on them.
-std::string printable(const std::string& text);
-
-/// `text` made printable and padded with blanks to `columns` display columns, as %-Ns
-/// pads ASCII: the frame after it stands where it does for ASCII. A wider text is not cut.
+/// `text` made printable (text_printable: texts from outside go into one-line cells, where
+/// a control character would break the box or move the cursor) and padded with blanks
+/// to `columns` display columns, as %-Ns pads ASCII: the frame after it stands where it
+/// does for ASCII. A wider text is not cut.
 std::string cell(const std::string& text, size_t columns);
 
 /// The same, aligned right, as %Ns.
@@ -88,5 +82,9 @@ void print_highlight_bar();
 /// screens for 0 and 963, releases the handle and the records, prints the closing
 /// frame and exits with status 1, success included.
 void status_exit(int status, RunRecords* records, GatewayHandle** gateway, const char* message);
+
+/// status_exit for a status that ends the run (any but 50 to 53): it never returns.
+[[noreturn]] void status_end(int status, RunRecords* records, GatewayHandle** gateway,
+                             const char* message);
 
 #endif  // PORTWRANGLER_FRONT_CONSOLE_H_

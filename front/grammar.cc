@@ -8,10 +8,8 @@
 
 namespace {
 
-int lower(int c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
-
 int is_protocol(const char* text) {
-  return equal_ignoring_case(text, "TCP") || equal_ignoring_case(text, "UDP");
+  return text_equal_ignoring_case(text, "TCP") || text_equal_ignoring_case(text, "UDP");
 }
 
 /// 1 with `*port` set when `text` is all digits (leading zeros allowed) and lies in 1..65535.
@@ -88,9 +86,9 @@ int read_criterion_external_port(const char* text, RequestRecord* request) {
   return read_port(text, &request->external_port);
 }
 int read_criterion_status(const char* text, RequestRecord* request) {
-  if (equal_ignoring_case(text, "Enabled")) {
+  if (text_equal_ignoring_case(text, "Enabled")) {
     request->enabled = 1;
-  } else if (equal_ignoring_case(text, "Disabled")) {
+  } else if (text_equal_ignoring_case(text, "Disabled")) {
     request->enabled = 0;
   } else {
     return 0;
@@ -116,7 +114,7 @@ int parse_criteria(char** args, int pairs, RequestRecord* request) {
     const char* option = args[2 * i];
     const char* value = args[2 * i + 1];
     while (next < sizeof(kCriteria) / sizeof(kCriteria[0]) &&
-           !equal_ignoring_case(option, kCriteria[next].option)) {
+           !text_equal_ignoring_case(option, kCriteria[next].option)) {
       ++next;
     }
     if (next == sizeof(kCriteria) / sizeof(kCriteria[0])) return 0;
@@ -128,7 +126,7 @@ int parse_criteria(char** args, int pairs, RequestRecord* request) {
 }
 
 int parse_add(int n, char** argv, RequestRecord* request) {
-  if (is_protocol(argv[2]) && equal_ignoring_case(argv[3], "-ip")) {
+  if (is_protocol(argv[2]) && text_equal_ignoring_case(argv[3], "-ip")) {
     if (n < 6) return kSyntaxError;
     if (!read_address(argv[4], request)) return kSyntaxError;
     if (!read_port(argv[5], &request->internal_port)) return kSyntaxError;
@@ -149,8 +147,8 @@ int parse_add(int n, char** argv, RequestRecord* request) {
 
 int parse_list(int n, char** argv, RequestRecord* request) {
   if (n == 1) return kList;
-  if (n == 2) return equal_ignoring_case(argv[2], "-stats") ? kListStats : kSyntaxError;
-  if (n == 3 && equal_ignoring_case(argv[2], "-id")) {
+  if (n == 2) return text_equal_ignoring_case(argv[2], "-stats") ? kListStats : kSyntaxError;
+  if (n == 3 && text_equal_ignoring_case(argv[2], "-id")) {
     return read_entry_id(argv[3], &request->entry_id) ? kListById : kSyntaxError;
   }
   if (n == 3 || n == 5 || n == 7 || n == 9 || n == 11) {
@@ -161,13 +159,6 @@ int parse_list(int n, char** argv, RequestRecord* request) {
 
 }  // namespace
 
-int equal_ignoring_case(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    if (lower(static_cast<unsigned char>(*a)) != lower(static_cast<unsigned char>(*b))) return 0;
-  }
-  return *a == *b;
-}
-
 int is_all_digits(const char* text) {
   for (; *text; ++text) {
     if (*text < '0' || *text > '9') return 0;
@@ -176,7 +167,7 @@ int is_all_digits(const char* text) {
 }
 
 int take_quick_option(int argc, char** argv) {
-  if (argc < 5 || !equal_ignoring_case(argv[2], "-q")) return 0;
+  if (argc < 5 || !text_equal_ignoring_case(argv[2], "-q")) return 0;
   for (int i = 2; i + 1 < argc; ++i) argv[i] = argv[i + 1];
   argv[argc - 1] = nullptr;
   return 1;
@@ -186,19 +177,19 @@ int parse_command(int count, char** argv, RequestRecord* request) {
   const int n = count;
   if (n <= 0) return kSyntaxError;
   const char* keyword = argv[1];
-  if (equal_ignoring_case(keyword, "-add")) {
+  if (text_equal_ignoring_case(keyword, "-add")) {
     return n >= 4 ? parse_add(n, argv, request) : kSyntaxError;
   }
-  if (equal_ignoring_case(keyword, "-remove")) {
+  if (text_equal_ignoring_case(keyword, "-remove")) {
     if (n != 3 || !is_protocol(argv[2])) return kSyntaxError;
     if (!read_port(argv[3], &request->external_port)) return kSyntaxError;
     store_protocol(argv[2], request);
     return kRemove;
   }
-  if (equal_ignoring_case(keyword, "-stats")) return n == 1 ? kStats : kSyntaxError;
-  if (equal_ignoring_case(keyword, "-help") || std::strcmp(keyword, "/?") == 0) {
+  if (text_equal_ignoring_case(keyword, "-stats")) return n == 1 ? kStats : kSyntaxError;
+  if (text_equal_ignoring_case(keyword, "-help") || std::strcmp(keyword, "/?") == 0) {
     return n == 1 ? kHelp : kSyntaxError;
   }
-  if (equal_ignoring_case(keyword, "-list")) return parse_list(n, argv, request);
+  if (text_equal_ignoring_case(keyword, "-list")) return parse_list(n, argv, request);
   return kSyntaxError;
 }

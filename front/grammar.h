@@ -34,9 +34,6 @@ enum CriterionValue : int {
 /// it must still fit the AddPortMapping envelope (under 100000 bytes) after escaping.
 constexpr size_t kDescriptionMax = 8192;
 
-/// 1 when `a` and `b` are equal ignoring ASCII letter case, else 0.
-int equal_ignoring_case(const char* a, const char* b);
-
 /// 1 when every character of `text` is a decimal digit (also for ""), else 0.
 int is_all_digits(const char* text);
 

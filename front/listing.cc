@@ -2,12 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <cstdlib>
 
+#include "base/text.h"
 #include "front/console.h"
 #include "front/grammar.h"
+#include "front/status.h"
+#include "front/walk.h"
 #include "gateway/device_info.h"
-#include "gateway/mapping.h"
 
 namespace {
 
@@ -16,32 +17,8 @@ const char kListTitleMiss[] = "| --------------- UPnP Router - Port Forwarding L
 const char kColumns[] = "| Protocol |   Private IP %3s [Internal - External] Port |   Status  |\n";
 const char kNoResult[] = "|   ---             ---                 ---                   ---    |\n";
 
-struct Statistics {
-  int tcp = 0;
-  int udp = 0;
-  int tcp_enabled = 0;
-  int udp_enabled = 0;
-  int enabled = 0;
-};
-
+/// A protocol or address counts as given when it is longer than one character.
 bool given(const char* text) { return std::strlen(text) > 1; }
-
-bool filter_field_set(const RequestRecord& request) {
-  return request.entry_id != -1 || given(request.protocol) || given(request.ip_address) ||
-         request.internal_port != 0 || request.external_port != 0 || request.enabled != -1;
-}
-
-/// The filter's tests in their order; the first that fails rejects the entry.
-bool passes_filter(const RequestRecord& request, const EntryRecord& entry) {
-  if (given(request.protocol) && !equal_ignoring_case(request.protocol, entry.protocol)) return false;
-  if (given(request.ip_address) && !equal_ignoring_case(request.ip_address, entry.ip_address)) {
-    return false;
-  }
-  if (request.internal_port != 0 && request.internal_port != entry.internal_port) return false;
-  if (request.external_port != 0 && request.external_port != entry.external_port) return false;
-  if (request.enabled != -1 && request.enabled != entry.enabled) return false;
-  return true;
-}
 
 void print_column_header(const char* title) {
   print_boxed_title(title);
@@ -53,22 +30,10 @@ void print_entry(int shown_id, EntryRecord* entry) {
   truncate_description(&entry->description);
   std::printf("|   [%.3d]: %s %3s\n", shown_id,
               cell(entry->description.empty() ? "N/A" : entry->description, 55).c_str(), "|");
-  std::printf("|   %s %s %10d - %-9d %15s %2s\n", printable(entry->protocol).c_str(),
+  std::printf("|   %s %s %10d - %-9d %15s %2s\n", text_printable(entry->protocol).c_str(),
               cell_right(entry->ip_address, 20).c_str(), entry->internal_port,
               entry->external_port, entry->enabled ? "Enabled" : "Disabled", "|");
   print_rule_line();
-}
-
-void count_entry(const EntryRecord& entry, Statistics* stats) {
-  bool on = entry.enabled != 0;
-  if (equal_ignoring_case(entry.protocol, "TCP")) {
-    ++stats->tcp;
-    if (on) ++stats->tcp_enabled;
-  } else {
-    ++stats->udp;  // anything that is not TCP counts here
-    if (on) ++stats->udp_enabled;
-  }
-  if (on) ++stats->enabled;
 }
 
 void print_search_box(const RequestRecord& request, const EntryRecord& entry) {
@@ -76,28 +41,8 @@ void print_search_box(const RequestRecord& request, const EntryRecord& entry) {
   print_boxed_title("| ------------------  UPnP Router - Search Query  ------------------ |\n");
   std::printf("| List By ->       | Input ->                                        |\n");
   print_rule_line();
-  if (request.entry_id != -1) {
-    std::printf("| ID #             | %-47.3d |\n", request.entry_id + 1);
-    print_rule_line();
-  }
-  if (given(request.protocol)) {
-    std::printf("| Protocol         | %s |\n", cell(request.protocol, 47).c_str());
-    print_rule_line();
-  }
-  if (given(request.ip_address)) {
-    std::printf("| IP Address       | %s |\n", cell(request.ip_address, 47).c_str());
-    print_rule_line();
-  }
-  if (request.internal_port != 0) {
-    std::printf("| Internal Port    | %-47d |\n", request.internal_port);
-    print_rule_line();
-  }
-  if (request.external_port != 0) {
-    std::printf("| External Port    | %-47d |\n", request.external_port);
-    print_rule_line();
-  }
-  if (request.enabled != -1) {
-    std::printf("| Status           | %-47s |\n", request.enabled == 1 ? "Enabled" : "Disabled");
+  for (const SearchRow& row : listing_search_rows(request)) {
+    std::printf("| %-16s | %s |\n", row.label, cell(row.value, 47).c_str());
     print_rule_line();
   }
   print_rule_line();
@@ -110,7 +55,7 @@ void print_search_box(const RequestRecord& request, const EntryRecord& entry) {
 std::string shown(const char* text) { return cell(text[0] != '\0' ? text : "N/A", 44); }
 
 void print_information(const GatewayHandle* gateway, RequestRecord* request,
-                       const EntryRecord& entry, const Statistics& stats) {
+                       const EntryRecord& entry, const ListingStatistics& stats) {
   DeviceInfoFields fields{request->presentation_url,  request->friendly_name,
                           request->manufacturer_url,  request->manufacturer,
                           request->model_description, request->model_name,
@@ -158,65 +103,89 @@ void print_information(const GatewayHandle* gateway, RequestRecord* request,
 
 }  // namespace
 
-int read_entry(const GatewayHandle* gateway, int index, EntryRecord* entry) {
-  // An answer without a client or description must not show the previous entry's.
-  entry->ip_address[0] = '\0';
-  entry->description.clear();
-  MappingEntryFields fields{&entry->external_port, &entry->internal_port,
-                            entry->protocol,       sizeof(entry->protocol),
-                            entry->ip_address,     sizeof(entry->ip_address),
-                            &entry->description,   &entry->enabled};
-  return gateway_mapping_entry(gateway, static_cast<uint16_t>(index), fields);
+int listing_filter_set(const RequestRecord& request) {
+  return request.entry_id != -1 || given(request.protocol) || given(request.ip_address) ||
+         request.internal_port != 0 || request.external_port != 0 || request.enabled != -1;
 }
 
-int walk_repeats(WalkSeen* seen, const EntryRecord& entry) {
-  std::string protocol = entry.protocol;
-  for (char& c : protocol) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+int listing_passes_filter(const RequestRecord& request, const EntryRecord& entry) {
+  const char* client = entry.ip_address[0] != '\0' ? entry.ip_address : "0.0.0.0";
+  if (given(request.protocol) && !text_equal_ignoring_case(request.protocol, entry.protocol)) {
+    return 0;
   }
-  return seen->emplace(entry.external_port, protocol).second ? 0 : 1;
+  if (given(request.ip_address) && !text_equal_ignoring_case(request.ip_address, client)) return 0;
+  if (request.internal_port != 0 && request.internal_port != entry.internal_port) return 0;
+  if (request.external_port != 0 && request.external_port != entry.external_port) return 0;
+  if (request.enabled != -1 && request.enabled != entry.enabled) return 0;
+  return 1;
+}
+
+void listing_count(const EntryRecord& entry, ListingStatistics* stats) {
+  const bool on = entry.enabled != 0;
+  if (text_equal_ignoring_case(entry.protocol, "TCP")) {
+    ++stats->tcp;
+    if (on) ++stats->tcp_enabled;
+  } else {
+    ++stats->udp;
+    if (on) ++stats->udp_enabled;
+  }
+  if (on) ++stats->enabled;
+}
+
+std::vector<SearchRow> listing_search_rows(const RequestRecord& request) {
+  std::vector<SearchRow> rows;
+  if (request.entry_id != -1) {
+    char id[16];
+    std::snprintf(id, sizeof(id), "%.3d", request.entry_id + 1);
+    rows.push_back({"ID #", id});
+  }
+  if (given(request.protocol)) rows.push_back({"Protocol", request.protocol});
+  if (given(request.ip_address)) rows.push_back({"IP Address", request.ip_address});
+  if (request.internal_port != 0) {
+    rows.push_back({"Internal Port", std::to_string(request.internal_port)});
+  }
+  if (request.external_port != 0) {
+    rows.push_back({"External Port", std::to_string(request.external_port)});
+  }
+  if (request.enabled != -1) rows.push_back({"Status", request.enabled == 1 ? "Enabled" : "Disabled"});
+  return rows;
 }
 
 void listing_flow(int code, RunRecords* records, GatewayHandle** gateway) {
   RequestRecord* request = records->request.get();
   EntryRecord* entry = records->entry.get();
   const bool filter = code >= kFilteredListingMin || request->entry_id != -1;
-  Statistics stats;
+  const bool by_id = request->entry_id != -1;
+  if (by_id) --request->entry_id;  // the 0-based index from here on
+  ListingStatistics stats;
   {
     // Scoped: the run ends by exit(), and nothing of the walk may outlive it unfreed.
-    WalkSeen seen;
-    for (int reads = 0; reads < kWalkMax; ++reads) {
-      int index = entry->entry_count;
-      if (request->entry_id != -1) index = --request->entry_id;
-      if (read_entry(*gateway, index, entry) != 0) break;
-      if (walk_repeats(&seen, *entry)) break;
-      ++entry->entry_count;
+    TableWalk walk = by_id ? walk_from(request->entry_id, 1) : walk_from(0, kWalkMax);
+    while (walk_next(&walk, *gateway, entry)) {
       if (entry->ip_address[0] == '\0') std::strcpy(entry->ip_address, "0.0.0.0");
-      if (entry->entry_count == 1 && code != kStats) print_column_header(kListTitle);
       if (code != kStats) {
-        if (!filter || passes_filter(*request, *entry)) {
+        if (entry->entry_count == 1) print_column_header(kListTitle);
+        if (!filter || listing_passes_filter(*request, *entry)) {
           if (filter) ++entry->match_count;
-          print_entry(request->entry_id == -1 ? entry->entry_count : request->entry_id + 1, entry);
+          print_entry(by_id ? request->entry_id + 1 : entry->entry_count, entry);
         }
       }
-      count_entry(*entry, &stats);
-      if (request->entry_id != -1) break;  // the ID form makes exactly one read
+      listing_count(*entry, &stats);
     }
   }
 
-  if (entry->entry_count == 0 && request->entry_id == -1) {
-    status_exit(54, records, gateway, "Enumerate Failure -> Invalid Response From UPnP Router.");
+  if (entry->entry_count == 0 && !by_id) {
+    status_end(kStatusEnumerateFailed, records, gateway, kMessageEnumerateFailed);
   }
   if (filter && entry->match_count == 0) {
-    if (request->entry_id != -1 && entry->entry_count == 0) print_column_header(kListTitleMiss);
+    if (by_id && entry->entry_count == 0) print_column_header(kListTitleMiss);
     std::printf("%s", kNoResult);
     print_rule_line();
   }
-  if (filter_field_set(*request)) print_search_box(*request, *entry);
+  if (listing_filter_set(*request)) print_search_box(*request, *entry);
   if (code == kListStats || code == kStats) {
     if (code == kListStats && entry->entry_count >= 1) print_highlight_bar();
     print_information(*gateway, request, *entry, stats);
   }
-  status_exit(kStatusSuccess, records, gateway, "");
-  std::abort();  // status_exit does not return for the success end
+  status_end(kStatusSuccess, records, gateway, "");
 }

@@ -1,34 +1,47 @@
 // The listing flow: the plain list, the search, the entry-ID lookup, and the router
-// information and statistics report. It walks the router's table entry by entry and
-// always ends the run (success, or status 54 when no entry could be read).
+// information and statistics report. It walks the router's table and always ends the
+// run (success, or status 54 when no entry could be read). Its rules are plain
+// functions of the records, below the flow itself.
 #ifndef PORTWRANGLER_FRONT_LISTING_H_
 #define PORTWRANGLER_FRONT_LISTING_H_
 
-#include <cstdint>
-#include <set>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "front/records.h"
 #include "gateway/handle.h"
 
-/// The walk reads at most this many entries: every 16-bit index once, never wrapping.
-constexpr int kWalkMax = 65536;
-
 /// Runs the listing command `code` (9, 16, 84, 440 or a search sum) and ends the run.
 [[noreturn]] void listing_flow(int code, RunRecords* records, GatewayHandle** gateway);
 
-/// The entries one walk has read, by external port and protocol (upper-cased). A table
-/// never holds the same pair twice, so meeting one again means the router does not
-/// honour the index (it repeats an entry, or cycles through its table).
-using WalkSeen = std::set<std::pair<uint16_t, std::string>>;
+/// 1 when the request sets a filter field (an ID, a protocol or address of more than one
+/// character, a port, a status): the search box is shown then; else 0.
+int listing_filter_set(const RequestRecord& request);
 
-/// 1 when `entry` was read before in this walk, which ends the walk as the table's end
-/// would; else 0, with the entry noted.
-int walk_repeats(WalkSeen* seen, const EntryRecord& entry);
+/// 1 when the entry passes every filter the request sets, else 0. Protocol and address
+/// are compared ignoring letter case; an entry without a client is listed as 0.0.0.0.
+int listing_passes_filter(const RequestRecord& request, const EntryRecord& entry);
 
-/// Reads the entry at `index` into the entry record's fields, its client and description
-/// emptied first; 0 when one was read.
-int read_entry(const GatewayHandle* gateway, int index, EntryRecord* entry);
+/// The counts of the statistics box.
+struct ListingStatistics {
+  int tcp = 0;
+  int udp = 0;
+  int tcp_enabled = 0;
+  int udp_enabled = 0;
+  int enabled = 0;
+};
+
+/// Counts `entry` in: a protocol other than TCP (in any letter case) counts as UDP.
+void listing_count(const EntryRecord& entry, ListingStatistics* stats);
+
+/// One row of the search box: its label and the value as shown.
+struct SearchRow {
+  const char* label;
+  std::string value;
+};
+
+/// The rows of the search box for the request's filter fields, in their order (the ID
+/// with three digits, the status as Enabled or Disabled); none without a filter.
+std::vector<SearchRow> listing_search_rows(const RequestRecord& request);
 
 #endif  // PORTWRANGLER_FRONT_LISTING_H_

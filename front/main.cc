@@ -8,6 +8,7 @@
 #include "front/console.h"
 #include "front/grammar.h"
 #include "front/listing.h"
+#include "front/status.h"
 #include "gateway/external_address.h"
 #include "net/discovery.h"
 #include "net/local_address.h"
@@ -52,22 +53,20 @@ int main(int argc, char** argv) {
   }
   const int code = parse_command(count, argv, request);
   if (code == kSyntaxError || code == kHelp) {
-    status_exit(code, &records, nullptr, "Portwrangler - Syntax Information");
+    status_end(code == kHelp ? kStatusHelp : kStatusSyntaxError, &records, nullptr,
+               kMessageSyntax);
   }
 
   GatewayHandle* gateway = nullptr;
   if (discover_gateway(&gateway) != 0) {
-    status_exit(48, &records, nullptr,
-                "SSDP Discovery Service Failure -> Unable To Locate UPnP Router.");
+    status_end(kStatusNoRouter, &records, nullptr, kMessageNoRouter);
   }
   if (gateway_local_address(gateway, &request->local_address) != 0) {
-    status_exit(55, &records, &gateway,
-                "Internal IP Address Failure -> Invalid Response From UPnP Router.");
+    status_end(kStatusNoLocalAddress, &records, &gateway, kMessageNoLocalAddress);
   }
   if (gateway_external_address(gateway, request->external_address,
                                sizeof(request->external_address)) != 0) {
-    status_exit(49, &records, &gateway,
-                "External IP Address Failure -> Invalid Response From UPnP Router.");
+    status_end(kStatusNoExternalAddress, &records, &gateway, kMessageNoExternalAddress);
   }
 
   switch (code) {

@@ -7,8 +7,8 @@
 #include <climits>
 #include <cstring>
 
+#include "base/guard.h"
 #include "gateway/xml_capture.h"
-#include "net/guard.h"
 #include "net/http.h"
 
 namespace {
@@ -117,26 +117,26 @@ int gateway_parse_description(GatewayHandle* gateway, const std::string& locatio
 
     const std::string mended = xml_mend(description);
     if (mended.size() > static_cast<size_t>(INT_MAX)) {
-      return static_cast<int>(kGatewayDescriptionUnparsable);
+      return kGatewayDescriptionUnparsable;
     }
     DescriptionParse parse;
     parse.wanted_urn = gateway_service_urn(gateway->service_type);
     XML_Parser parser = XML_ParserCreate(nullptr);
-    if (parser == nullptr) return static_cast<int>(kGatewayNoMemory);
+    if (parser == nullptr) return kNoMemory;
     XML_SetUserData(parser, &parse);
     XML_SetElementHandler(parser, on_start, on_end);
     XML_SetCharacterDataHandler(parser, on_text);
     XML_Status status =
         XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), XML_TRUE);
     XML_ParserFree(parser);
-    if (status != XML_STATUS_OK) return static_cast<int>(kGatewayDescriptionUnparsable);
-    if (!parse.have_control) return static_cast<int>(kGatewayNoControlUrl);
+    if (status != XML_STATUS_OK) return kGatewayDescriptionUnparsable;
+    if (!parse.have_control) return kGatewayNoControlUrl;
 
     const std::string& base = parse.have_base ? parse.base_text : default_base;
     std::string url = parse.control_text.compare(0, 7, "http://") == 0
                           ? parse.control_text
                           : join_control_url(base, parse.control_text);
-    if (url.size() + 1 > kControlUrlMax + 1) return static_cast<int>(kGatewayTooLong);
+    if (url.size() + 1 > kControlUrlMax + 1) return kGatewayTooLong;
     gateway->control_url = url;
     return 0;
   });

@@ -1,7 +1,8 @@
 #include "gateway/device_info.h"
 
+#include "base/guard.h"
+#include "base/text.h"
 #include "gateway/xml_capture.h"
-#include "net/guard.h"
 
 int gateway_device_info(const GatewayHandle* gateway, const DeviceInfoFields& fields) {
   return guard_allocation([&] {
@@ -15,12 +16,11 @@ int gateway_device_info(const GatewayHandle* gateway, const DeviceInfoFields& fi
                                   fields.upc,               fields.model_number,
                                   fields.model_url,         fields.serial_number};
     int code = xml_capture(gateway->device_description, watches, 10);
-    if (code == -2) return static_cast<int>(kGatewayNoMemory);
-    if (code != 0) return static_cast<int>(kGatewayEntryUnparsable);
+    if (code != 0) return code;
     for (int i = 0; i < 10; ++i) {
       if (watches[i].delivered) {
         // Shown in a one-line cell: a text on its own line must not break the box.
-        copy_to_field(destinations[i], kDeviceInfoFieldSize, xml_trim(watches[i].last_delivered));
+        text_copy_to_field(destinations[i], kDeviceInfoFieldSize, xml_trim(watches[i].last_delivered));
       }
     }
     return 0;

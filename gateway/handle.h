@@ -7,17 +7,7 @@
 #include <cstddef>
 #include <string>
 
-enum GatewayResult : int {
-  kGatewayOk = 0,
-  kGatewayNoMemory = -499,
-  kGatewayBadArgument = -498,
-  kGatewayMappingRefused = -694,  // the router's UPnP error 718 (add) or 714 (delete)
-  kGatewayTooLong = -695,
-  kGatewayEntryUnparsable = -696,
-  kGatewayNoAddress = -697,
-  kGatewayNoControlUrl = -698,
-  kGatewayDescriptionUnparsable = -699,
-};
+#include "base/result_codes.h"
 
 /// The discovered router. Empty texts are absent; after a successful discovery all
 /// three are present and stay unchanged for the rest of the run.
@@ -32,9 +22,5 @@ std::string gateway_service_urn(const std::string& service_type);
 
 /// Releases `*handle` (an absent handle is fine) and sets it to null. Always 0.
 int gateway_free(GatewayHandle** handle);
-
-/// Copies `text` into a fixed field of `capacity` bytes: cut to at most capacity - 1
-/// bytes where a character ends, the rest of the field NUL-filled.
-void copy_to_field(char* field, size_t capacity, const std::string& text);
 
 #endif  // PORTWRANGLER_GATEWAY_HANDLE_H_

@@ -1,8 +1,9 @@
 #include "gateway/mapping.h"
 
+#include "base/guard.h"
+#include "base/text.h"
 #include "gateway/soap.h"
 #include "gateway/xml_capture.h"
-#include "net/guard.h"
 #include "net/local_address.h"
 
 namespace {
@@ -50,7 +51,7 @@ int gateway_add_mapping(const GatewayHandle* gateway, const char* client,
                           mapping_add_arguments(client, external_port, internal_port, protocol,
                                                 description),
                           nullptr, &fault);
-    if (code != 0 && fault == kUpnpConflictInMappingEntry) return static_cast<int>(kGatewayMappingRefused);
+    if (code != 0 && fault == kUpnpConflictInMappingEntry) return kGatewayMappingRefused;
     return code;
   });
 }
@@ -64,7 +65,7 @@ int gateway_delete_mapping(const GatewayHandle* gateway, uint16_t external_port,
         "<NewProtocol>" + xml_escape(protocol) + "</NewProtocol>\r\n";
     int fault = 0;
     int code = run_action(gateway, "DeletePortMapping", arguments, nullptr, &fault);
-    if (code != 0 && fault == kUpnpNoSuchEntryInArray) return static_cast<int>(kGatewayMappingRefused);
+    if (code != 0 && fault == kUpnpNoSuchEntryInArray) return kGatewayMappingRefused;
     return code;
   });
 }
@@ -89,15 +90,14 @@ int gateway_parse_mapping_entry(const std::string& body, const MappingEntryField
                           {"NewProtocol"},     {"NewInternalClient"},
                           {"NewPortMappingDescription"}, {"NewEnabled"}};
     int code = xml_capture(body, watches, 6);
-    if (code == -2) return static_cast<int>(kGatewayNoMemory);
-    if (code != 0) return static_cast<int>(kGatewayEntryUnparsable);
+    if (code != 0) return code;
     *fields.external_port = static_cast<uint16_t>(xml_number(xml_trim(watches[0].last)));
     *fields.internal_port = static_cast<uint16_t>(xml_number(xml_trim(watches[1].last)));
     if (watches[2].occurrences > 0) {
-      copy_to_field(fields.protocol, fields.protocol_size, xml_trim(watches[2].last));
+      text_copy_to_field(fields.protocol, fields.protocol_size, xml_trim(watches[2].last));
     }
     if (watches[3].occurrences > 0) {
-      copy_to_field(fields.client, fields.client_size, xml_trim(watches[3].last));
+      text_copy_to_field(fields.client, fields.client_size, xml_trim(watches[3].last));
     }
     if (watches[4].occurrences > 0) *fields.description = watches[4].last;
     *fields.enabled = static_cast<int32_t>(xml_number(xml_trim(watches[5].last)));

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "base/guard.h"
 #include "gateway/xml_capture.h"
-#include "net/guard.h"
 #include "net/http.h"
 
 int soap_envelope(const std::string& service_type, const char* action,

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/result_codes.h"
 #include "base/text.h"
 
 namespace {
@@ -158,9 +159,9 @@ std::string xml_mend(const std::string& document) {
 
 int xml_capture(const std::string& document, XmlWatch* watches, size_t count) {
   const std::string mended = xml_mend(document);
-  if (mended.size() > static_cast<size_t>(INT_MAX)) return -1;
+  if (mended.size() > static_cast<size_t>(INT_MAX)) return kGatewayUnparsable;
   XML_Parser parser = XML_ParserCreate(nullptr);
-  if (parser == nullptr) return -2;
+  if (parser == nullptr) return kNoMemory;
   CaptureParse parse{watches, count};
   XML_SetUserData(parser, &parse);
   XML_SetElementHandler(parser, on_start, on_end);
@@ -168,7 +169,7 @@ int xml_capture(const std::string& document, XmlWatch* watches, size_t count) {
   XML_Status status =
       XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), XML_TRUE);
   XML_ParserFree(parser);
-  return status == XML_STATUS_OK ? 0 : -1;
+  return status == XML_STATUS_OK ? kOk : kGatewayUnparsable;
 }
 
 std::string xml_trim(const std::string& text) {

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "base/result_codes.h"
+
 /// One watched element name and what the parse found of it.
 struct XmlWatch {
   XmlWatch(const char* watched) : name(watched) {}  // NOLINT: tables list bare names
@@ -22,7 +24,7 @@ struct XmlWatch {
 };
 
 /// 0 when `document` is well-formed XML once mended (xml_mend), with the watches
-/// filled; -1 when it is not, -2 when no parser could be had.
+/// filled; -696 when it is not, -499 when no parser could be had.
 /// Character data goes to the first watch (in list order) whose element is open.
 int xml_capture(const std::string& document, XmlWatch* watches, size_t count);
 

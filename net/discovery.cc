@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "base/guard.h"
 #include "gateway/description.h"
-#include "net/guard.h"
 #include "net/http.h"
 #include "net/socket.h"
 
@@ -33,7 +33,7 @@ int ssdp_receive_reply(SocketHandle* socket, std::string* reply) {
   char buffer[kSsdpReplyMax + 1];
   size_t got = 0;
   int code = udp_receive(socket, buffer, kSsdpReplyMax, &got, kSsdpReplySeconds);
-  if (code != kSocketOk) return code;
+  if (code != kOk) return code;
   if (got == 0) return kSsdpNoReply;
   return guard_allocation([&] {
     reply->assign(buffer, got);
@@ -44,10 +44,10 @@ int ssdp_receive_reply(SocketHandle* socket, std::string* reply) {
 int ssdp_query(const std::string& target, std::string* reply) {
   SocketHandle* socket = nullptr;
   int code = udp_open(&socket);
-  if (code != kSocketOk) return code;
+  if (code != kOk) return code;
   SocketOwner owned(socket);
   code = ssdp_send_search(socket, target);
-  if (code == kSocketOk) code = ssdp_receive_reply(socket, reply);
+  if (code == kOk) code = ssdp_receive_reply(socket, reply);
   return code;
 }
 
@@ -71,7 +71,7 @@ int ssdp_location(const std::string& reply, std::string* location) {
     std::string text(reply.c_str());
     std::string upper(text.size(), '\0');
     upper_copy(text.c_str(), &upper[0]);
-    if (text.find("200 OK") == std::string::npos) return static_cast<int>(kSsdpNot200);
+    if (text.find("200 OK") == std::string::npos) return kSsdpNot200;
     size_t line = upper.find("\r\n");
     while (line != std::string::npos) {
       size_t start = line + 2;
@@ -83,14 +83,14 @@ int ssdp_location(const std::string& reply, std::string* location) {
         size_t stop = at;
         while (stop < end && !is_blank(text[stop])) ++stop;
         // An empty value must not borrow the next line's text.
-        if (stop == at) return static_cast<int>(kSsdpNoLocation);
-        if (stop - at + 1 > kUrlTokenMax + 1) return static_cast<int>(kGatewayTooLong);
+        if (stop == at) return kSsdpNoLocation;
+        if (stop - at + 1 > kUrlTokenMax + 1) return kGatewayTooLong;
         location->assign(text, at, stop - at);
         return 0;
       }
       line = end;
     }
-    return static_cast<int>(kSsdpNoLocation);
+    return kSsdpNoLocation;
   });
 }
 
@@ -112,7 +112,7 @@ int fetch_description(const std::string& location, std::string* description) {
 
 int discover_gateway(GatewayHandle** out) {
   GatewayHandle* gateway = new (std::nothrow) GatewayHandle;
-  if (gateway == nullptr) return kGatewayNoMemory;
+  if (gateway == nullptr) return kNoMemory;
   int code = guard_allocation([&] {
     std::string reply, location, description;
     int step = ssdp_search(gateway, &reply);

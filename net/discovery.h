@@ -6,15 +6,11 @@
 
 #include <string>
 
+#include "base/result_codes.h"
+
 #include "gateway/handle.h"
 
 struct SocketHandle;
-
-enum DiscoveryResult : int {
-  kSsdpNoReply = -799,
-  kSsdpNot200 = -797,
-  kSsdpNoLocation = -795,
-};
 
 constexpr char kSsdpGroup[] = "239.255.255.250";
 constexpr int kSsdpPort = 1900;

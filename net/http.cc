@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "net/guard.h"
+#include "base/guard.h"
 #include "net/socket.h"
 
 namespace {
@@ -33,7 +33,7 @@ int http_read_head(SocketHandle* socket, std::string* head) {
     size_t seen = 0;
     int code = tcp_peek(socket, buffer + length, sizeof(buffer) - length, &seen,
                         kHttpReadSeconds);
-    if (code != kSocketOk) return code;
+    if (code != kOk) return code;
     if (seen == 0) break;  // silent or closed: parse what came
     // The blank line may have begun in bytes taken before.
     size_t end = end_of_head(buffer, length >= 3 ? length - 3 : 0, length + seen);
@@ -41,7 +41,7 @@ int http_read_head(SocketHandle* socket, std::string* head) {
     size_t take = ended ? end - length : seen;
     size_t got = 0;
     code = tcp_receive(socket, buffer + length, take, &got, kHttpReadSeconds);
-    if (code != kSocketOk) return code;
+    if (code != kOk) return code;
     length += got;
     if (got < take) break;  // what was seen went away: the connection broke
   }
@@ -56,7 +56,7 @@ int http_read_body(SocketHandle* socket, size_t length, std::string* body) {
   std::unique_ptr<char[]> buffer(new char[length + 1]);
   size_t got = 0;
   int code = tcp_receive(socket, buffer.get(), length, &got, kHttpReadSeconds);
-  if (code != kSocketOk) return code;
+  if (code != kOk) return code;
   body->assign(buffer.get(), got);
   return 0;
 }
@@ -66,7 +66,7 @@ int exchange_on(SocketHandle* socket, const std::string& text, bool keep_error_b
                 std::string* body, int* status) {
   size_t sent = 0;
   int code = tcp_send_all(socket, text.data(), text.size(), &sent);
-  if (code != kSocketOk) return code;
+  if (code != kOk) return code;
   std::string head;
   code = http_read_head(socket, &head);
   if (code != 0) return code;
@@ -87,7 +87,7 @@ int http_exchange(const std::string& host, int port, const std::string& text,
                   bool keep_error_body, std::string* body, int* status) {
   SocketHandle* socket = nullptr;
   int code = tcp_connect(&socket, host.c_str(), port, kHttpConnectSeconds);
-  if (code != kSocketOk) return code;
+  if (code != kOk) return code;
   // Owned, so that an allocation failing inside the exchange still closes it.
   SocketOwner owned(socket);
   return exchange_on(socket, text, keep_error_body, body, status);
@@ -139,7 +139,7 @@ int upper_copy(const char* source, char* destination) {
 
 int http_get_new(const char* host, const char* path, int port, HttpGetRequest** out) {
   if (host == nullptr || path == nullptr || out == nullptr || !valid_request_port(port)) {
-    return kHttpBadArgument;
+    return kBadArgument;
   }
   return guard_allocation([&] {
     *out = new HttpGetRequest{path, host, port};
@@ -148,7 +148,7 @@ int http_get_new(const char* host, const char* path, int port, HttpGetRequest** 
 }
 
 int http_get_free(HttpGetRequest* request) {
-  if (request == nullptr) return kHttpBadArgument;
+  if (request == nullptr) return kBadArgument;
   delete request;
   return 0;
 }
@@ -157,7 +157,7 @@ int http_post_new(const char* host, const char* path, int port, const char* body
                   HttpPostRequest** out) {
   if (host == nullptr || path == nullptr || body == nullptr || out == nullptr ||
       !valid_request_port(port)) {
-    return kHttpBadArgument;
+    return kBadArgument;
   }
   return guard_allocation([&] {
     std::unique_ptr<HttpPostRequest> request(new HttpPostRequest);
@@ -175,13 +175,12 @@ int http_post_add_header(HttpPostRequest* request, const char* name, const char*
     std::unique_ptr<HttpHeader> header(new HttpHeader{name, value, nullptr});
     header->next = std::move(request->headers);
     request->headers = std::move(header);
-    ++request->header_count;
     return 0;
   });
 }
 
 int http_post_free(HttpPostRequest* request) {
-  if (request == nullptr) return kHttpBadArgument;
+  if (request == nullptr) return kBadArgument;
   // Unlink the headers one by one: a long list must not recurse in the destructors.
   std::unique_ptr<HttpHeader> header = std::move(request->headers);
   while (header) header = std::move(header->next);
@@ -204,7 +203,7 @@ std::string http_header_lines(const HttpPostRequest& request) {
 }
 
 int http_get_text(const HttpGetRequest* request, std::string* text) {
-  if (request == nullptr || text == nullptr) return kHttpBadArgument;
+  if (request == nullptr || text == nullptr) return kBadArgument;
   return guard_allocation([&] {
     std::string host;
     int code = http_host_value(request->host, request->port, &host);
@@ -215,7 +214,7 @@ int http_get_text(const HttpGetRequest* request, std::string* text) {
 }
 
 int http_post_text(const HttpPostRequest* request, std::string* text) {
-  if (request == nullptr || text == nullptr) return kHttpBadArgument;
+  if (request == nullptr || text == nullptr) return kBadArgument;
   return guard_allocation([&] {
     std::string host;
     int code = http_host_value(request->host, request->port, &host);
@@ -263,7 +262,7 @@ size_t http_content_length(const std::string& head) {
 }
 
 int http_get(const HttpGetRequest* request, std::string* body, int* status) {
-  if (request == nullptr || body == nullptr || status == nullptr) return kHttpBadArgument;
+  if (request == nullptr || body == nullptr || status == nullptr) return kBadArgument;
   return guard_allocation([&] {
     std::string text;
     int code = http_get_text(request, &text);
@@ -273,7 +272,7 @@ int http_get(const HttpGetRequest* request, std::string* body, int* status) {
 }
 
 int http_post(const HttpPostRequest* request, std::string* body, int* status) {
-  if (request == nullptr || body == nullptr || status == nullptr) return kHttpBadArgument;
+  if (request == nullptr || body == nullptr || status == nullptr) return kBadArgument;
   return guard_allocation([&] {
     std::string text;
     int code = http_post_text(request, &text);

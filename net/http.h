@@ -7,15 +7,7 @@
 #include <memory>
 #include <string>
 
-enum HttpResult : int {
-  kHttpBadUrl = -893,
-  kHttpNotOk = -894,
-  kHttpBadStatusLine = -895,
-  kHttpBadPort = -897,
-  kHttpHeadTooLong = -898,
-  kHttpNoHead = -899,
-  kHttpBadArgument = -498,
-};
+#include "base/result_codes.h"
 
 constexpr size_t kHttpHeadMax = 4095;     // the head, blank line included
 constexpr size_t kHttpBodyMax = 65536;
@@ -40,7 +32,6 @@ struct HttpPostRequest {
   std::string host;
   int port = 80;
   std::string body;
-  int header_count = 0;
   std::unique_ptr<HttpHeader> headers;  // the last added first: they go out in that order
   bool keep_error_body = false;         // read the body of a refusal too (SOAP faults)
 };

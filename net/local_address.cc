@@ -1,6 +1,6 @@
 #include "net/local_address.h"
 
-#include "net/guard.h"
+#include "base/guard.h"
 #include "net/http.h"
 #include "net/socket.h"
 
@@ -12,7 +12,7 @@ int gateway_local_address(const GatewayHandle* gateway, std::string* address) {
     if (code != 0) return code;
     SocketHandle* socket = nullptr;
     code = tcp_connect(&socket, host.c_str(), port, kLocalAddressConnectSeconds);
-    if (code != kSocketOk) return code;
+    if (code != kOk) return code;
     SocketOwner owned(socket);
     return socket_local_address(socket, address);
   });

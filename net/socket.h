@@ -10,29 +10,19 @@
 #include <memory>
 #include <string>
 
-enum SocketResult : int {
-  kSocketOk = 0,
-  kSocketNoMemory = -499,
-  kSocketStartupFailed = -994,
-  kSocketVersionTooOld = -993,
-  kSocketNoResolve = -992,
-  kSocketCreateFailed = -991,
-  kSocketNonBlockFailed = -990,
-  kSocketConnectFailed = -999,
-  kSocketNotWritable = -998,
-  kSocketSendFailed = -997,
-  kSocketNotReadable = -996,
-  kSocketReceiveFailed = -995,
-  kSocketNoLocalAddress = -987,
-};
+#include "base/result_codes.h"
 
 /// One open socket together with the platform start-up reference it took.
 struct SocketHandle {
   long long descriptor;  // wide enough for a Winsock SOCKET as well as a POSIX fd
 };
 
-/// 1 when a reported socket-library version major.minor is 2.2 or later, else 0.
-int net_version_accepted(int major, int minor);
+/// kOk when the version word a socket library reports (major in its low byte, minor in
+/// its high byte, as Winsock's wVersion) stands for 2.2 or later; -993.
+inline int net_version_result(unsigned version_word) {
+  const unsigned major = version_word & 0xFFu, minor = (version_word >> 8) & 0xFFu;
+  return 10 * major + minor >= 22 ? kOk : kSocketVersionTooOld;
+}
 
 /// 0 when the platform's socket library is ready (version 2.2 or later); -994, -993.
 int net_startup();

@@ -17,8 +17,7 @@
 
 namespace {
 
-constexpr int kPlatformMajor = 2;
-constexpr int kPlatformMinor = 2;
+constexpr unsigned kPlatformVersion = 0x0202;  // what POSIX sockets stand for: 2.2
 
 int fd_of(const SocketHandle* handle) { return static_cast<int>(handle->descriptor); }
 
@@ -36,15 +35,15 @@ int resolve_endpoint(sockaddr_in* address, const char* host, int port) {
   address->sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
   freeaddrinfo(found);
   address->sin_port = htons(static_cast<uint16_t>(port));
-  return kSocketOk;
+  return kOk;
 }
 
 /// The one worker behind udp_open and the first half of tcp_connect.
 int open_socket(SocketHandle** out, int type) {
   SocketHandle* handle = new (std::nothrow) SocketHandle{-1};
-  if (handle == nullptr) return kSocketNoMemory;
+  if (handle == nullptr) return kNoMemory;
   int code = net_startup();
-  if (code != kSocketOk) {
+  if (code != kOk) {
     delete handle;
     return code;
   }
@@ -61,7 +60,7 @@ int open_socket(SocketHandle** out, int type) {
   }
   handle->descriptor = fd;
   *out = handle;
-  return kSocketOk;
+  return kOk;
 }
 
 /// 0 when `fd` shows up in the chosen set within `seconds`; an interrupted select
@@ -84,21 +83,17 @@ int wait_for(int fd, bool for_write, int seconds) {
 
 }  // namespace
 
-int net_version_accepted(int major, int minor) { return 10 * major + minor >= 22 ? 1 : 0; }
-
-int net_startup() {
-  return net_version_accepted(kPlatformMajor, kPlatformMinor) ? kSocketOk : kSocketVersionTooOld;
-}
+int net_startup() { return net_version_result(kPlatformVersion); }
 
 int udp_open(SocketHandle** out) { return open_socket(out, SOCK_DGRAM); }
 
 int tcp_connect(SocketHandle** out, const char* host, int port, int seconds) {
   SocketHandle* handle = nullptr;
   int code = open_socket(&handle, SOCK_STREAM);
-  if (code != kSocketOk) return code;
+  if (code != kOk) return code;
   sockaddr_in address;
   code = resolve_endpoint(&address, host, port);
-  if (code == kSocketOk) {
+  if (code == kOk) {
     // A non-blocking connect is normally still in progress and its result is learnt
     // from the wait. One refused at once (no route, a local reject) is over already:
     // its socket then shows writable with no pending error, as if it had connected.
@@ -109,39 +104,39 @@ int tcp_connect(SocketHandle** out, const char* host, int port, int seconds) {
       int error = 0;
       socklen_t length = sizeof(error);
       // A connect refused later also makes the socket writable; its pending error tells.
-      if (wait_writable(handle, seconds) != kSocketOk ||
+      if (wait_writable(handle, seconds) != kOk ||
           getsockopt(fd_of(handle), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
         code = kSocketConnectFailed;
       }
     }
   }
-  if (code != kSocketOk) {
+  if (code != kOk) {
     socket_close(handle);
     return code;
   }
   *out = handle;
-  return kSocketOk;
+  return kOk;
 }
 
 int socket_close(SocketHandle* handle) {
-  if (handle == nullptr) return kSocketOk;
+  if (handle == nullptr) return kOk;
   if (handle->descriptor >= 0) close(fd_of(handle));
   delete handle;
-  return kSocketOk;
+  return kOk;
 }
 
 int wait_readable(SocketHandle* handle, int seconds) {
-  return wait_for(fd_of(handle), false, seconds) == 0 ? kSocketOk : kSocketNotReadable;
+  return wait_for(fd_of(handle), false, seconds) == 0 ? kOk : kSocketNotReadable;
 }
 
 int wait_writable(SocketHandle* handle, int seconds) {
-  return wait_for(fd_of(handle), true, seconds) == 0 ? kSocketOk : kSocketNotWritable;
+  return wait_for(fd_of(handle), true, seconds) == 0 ? kOk : kSocketNotWritable;
 }
 
 int udp_send_to(SocketHandle* handle, const char* host, int port, const char* data,
                 size_t length, size_t* sent) {
   sockaddr_in address;
-  if (resolve_endpoint(&address, host, port) != kSocketOk) return kSocketNoResolve;
+  if (resolve_endpoint(&address, host, port) != kOk) return kSocketNoResolve;
   *sent = 0;
   ssize_t last = 1;
   while (last > 0 && *sent < length) {
@@ -149,20 +144,20 @@ int udp_send_to(SocketHandle* handle, const char* host, int port, const char* da
                   reinterpret_cast<sockaddr*>(&address), sizeof(address));
     if (last > 0) *sent += static_cast<size_t>(last);
   }
-  return last > 0 ? kSocketOk : kSocketSendFailed;
+  return last > 0 ? kOk : kSocketSendFailed;
 }
 
 int udp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
                 int seconds) {
   *received = 0;
-  if (wait_readable(handle, seconds) != kSocketOk) return kSocketOk;
+  if (wait_readable(handle, seconds) != kOk) return kOk;
   sockaddr_in sender;
   socklen_t sender_length = sizeof(sender);
   ssize_t got = recvfrom(fd_of(handle), buffer, capacity, 0,
                          reinterpret_cast<sockaddr*>(&sender), &sender_length);
   if (got < 0) return kSocketReceiveFailed;
   *received = static_cast<size_t>(got);
-  return kSocketOk;
+  return kOk;
 }
 
 int tcp_send_all(SocketHandle* handle, const char* data, size_t length, size_t* sent) {
@@ -171,13 +166,13 @@ int tcp_send_all(SocketHandle* handle, const char* data, size_t length, size_t* 
   while (last > 0 && *sent < length) {
     // MSG_NOSIGNAL: a peer that has gone must give -997, not end the process by SIGPIPE.
     last = send(fd_of(handle), data + *sent, length - *sent, MSG_NOSIGNAL);
-    if (last < 0 && errno == EAGAIN && wait_writable(handle, 10) == kSocketOk) {
+    if (last < 0 && errno == EAGAIN && wait_writable(handle, 10) == kOk) {
       last = 1;  // the send buffer was full: go on once it drains
       continue;
     }
     if (last > 0) *sent += static_cast<size_t>(last);
   }
-  return last > 0 ? kSocketOk : kSocketSendFailed;
+  return last > 0 ? kOk : kSocketSendFailed;
 }
 
 int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
@@ -185,7 +180,7 @@ int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* rec
   *received = 0;
   size_t total = 0;
   while (total < capacity) {
-    if (wait_readable(handle, seconds) != kSocketOk) break;
+    if (wait_readable(handle, seconds) != kOk) break;
     ssize_t got = recv(fd_of(handle), buffer + total, capacity - total, 0);
     if (got == 0) break;
     if (got < 0) {
@@ -195,18 +190,18 @@ int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* rec
     total += static_cast<size_t>(got);
   }
   *received = total;
-  return kSocketOk;
+  return kOk;
 }
 
 int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
              int seconds) {
   *received = 0;
   for (;;) {
-    if (wait_readable(handle, seconds) != kSocketOk) return kSocketOk;
+    if (wait_readable(handle, seconds) != kOk) return kOk;
     ssize_t got = recv(fd_of(handle), buffer, capacity, MSG_PEEK);
     if (got >= 0) {
       *received = static_cast<size_t>(got);
-      return kSocketOk;
+      return kOk;
     }
     if (errno != EINTR && errno != EAGAIN) return kSocketReceiveFailed;
   }
@@ -226,9 +221,9 @@ int socket_local_address(SocketHandle* handle, std::string* address) {
   try {
     *address = text;
   } catch (const std::bad_alloc&) {
-    return kSocketNoMemory;
+    return kNoMemory;
   }
-  return kSocketOk;
+  return kOk;
 }
 
 int socket_address_valid(const char* text) { return inet_addr(text) != INADDR_NONE ? 1 : 0; }

@@ -26,15 +26,15 @@ int resolve_endpoint(sockaddr_in* address, const char* host, int port) {
   }
   std::memcpy(&address->sin_addr, found->h_addr_list[0], sizeof(address->sin_addr));
   address->sin_port = htons(static_cast<u_short>(port));
-  return kSocketOk;
+  return kOk;
 }
 
 /// The one worker behind udp_open and the first half of tcp_connect.
 int open_socket(SocketHandle** out, int type) {
   SocketHandle* handle = new (std::nothrow) SocketHandle{static_cast<long long>(INVALID_SOCKET)};
-  if (handle == nullptr) return kSocketNoMemory;
+  if (handle == nullptr) return kNoMemory;
   int code = net_startup();
-  if (code != kSocketOk) {
+  if (code != kOk) {
     delete handle;
     return code;
   }
@@ -53,7 +53,7 @@ int open_socket(SocketHandle** out, int type) {
   }
   handle->descriptor = static_cast<long long>(s);
   *out = handle;
-  return kSocketOk;
+  return kOk;
 }
 
 /// 0 when the socket shows up in the chosen set within `seconds`. A refused connect
@@ -77,19 +77,15 @@ int wait_for(SOCKET s, bool for_write, int seconds) {
 
 }  // namespace
 
-int net_version_accepted(int major, int minor) { return 10 * major + minor >= 22 ? 1 : 0; }
-
 int net_startup() {
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
     WSACleanup();
     return kSocketStartupFailed;
   }
-  if (!net_version_accepted(LOBYTE(data.wVersion), HIBYTE(data.wVersion))) {
-    WSACleanup();
-    return kSocketVersionTooOld;
-  }
-  return kSocketOk;
+  const int code = net_version_result(data.wVersion);
+  if (code != kOk) WSACleanup();
+  return code;
 }
 
 int udp_open(SocketHandle** out) { return open_socket(out, SOCK_DGRAM); }
@@ -97,50 +93,50 @@ int udp_open(SocketHandle** out) { return open_socket(out, SOCK_DGRAM); }
 int tcp_connect(SocketHandle** out, const char* host, int port, int seconds) {
   SocketHandle* handle = nullptr;
   int code = open_socket(&handle, SOCK_STREAM);
-  if (code != kSocketOk) return code;
+  if (code != kOk) return code;
   sockaddr_in address;
   code = resolve_endpoint(&address, host, port);
-  if (code == kSocketOk) {
+  if (code == kOk) {
     // A non-blocking connect is normally still in progress (WSAEWOULDBLOCK) and its
     // result is learnt from the wait; one refused on the spot is over already.
     int started = connect(socket_of(handle), reinterpret_cast<sockaddr*>(&address),
                           sizeof(address));
     if (started == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
       code = kSocketConnectFailed;
-    } else if (wait_writable(handle, seconds) != kSocketOk) {
+    } else if (wait_writable(handle, seconds) != kOk) {
       code = kSocketConnectFailed;
     }
   }
-  if (code != kSocketOk) {
+  if (code != kOk) {
     socket_close(handle);
     return code;
   }
   *out = handle;
-  return kSocketOk;
+  return kOk;
 }
 
 int socket_close(SocketHandle* handle) {
-  if (handle == nullptr) return kSocketOk;
+  if (handle == nullptr) return kOk;
   if (socket_of(handle) != INVALID_SOCKET) {
     closesocket(socket_of(handle));
     WSACleanup();  // the start-up reference this handle took
   }
   delete handle;
-  return kSocketOk;
+  return kOk;
 }
 
 int wait_readable(SocketHandle* handle, int seconds) {
-  return wait_for(socket_of(handle), false, seconds) == 0 ? kSocketOk : kSocketNotReadable;
+  return wait_for(socket_of(handle), false, seconds) == 0 ? kOk : kSocketNotReadable;
 }
 
 int wait_writable(SocketHandle* handle, int seconds) {
-  return wait_for(socket_of(handle), true, seconds) == 0 ? kSocketOk : kSocketNotWritable;
+  return wait_for(socket_of(handle), true, seconds) == 0 ? kOk : kSocketNotWritable;
 }
 
 int udp_send_to(SocketHandle* handle, const char* host, int port, const char* data,
                 size_t length, size_t* sent) {
   sockaddr_in address;
-  if (resolve_endpoint(&address, host, port) != kSocketOk) return kSocketNoResolve;
+  if (resolve_endpoint(&address, host, port) != kOk) return kSocketNoResolve;
   *sent = 0;
   int last = 1;
   while (last > 0 && *sent < length) {
@@ -148,13 +144,13 @@ int udp_send_to(SocketHandle* handle, const char* host, int port, const char* da
                   reinterpret_cast<sockaddr*>(&address), sizeof(address));
     if (last > 0) *sent += static_cast<size_t>(last);
   }
-  return last > 0 ? kSocketOk : kSocketSendFailed;
+  return last > 0 ? kOk : kSocketSendFailed;
 }
 
 int udp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
                 int seconds) {
   *received = 0;
-  if (wait_readable(handle, seconds) != kSocketOk) return kSocketOk;
+  if (wait_readable(handle, seconds) != kOk) return kOk;
   sockaddr_in sender;
   int sender_length = sizeof(sender);
   int got = recvfrom(socket_of(handle), buffer, static_cast<int>(capacity), 0,
@@ -163,7 +159,7 @@ int udp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* rec
   if (got == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) got = static_cast<int>(capacity);
   if (got < 0) return kSocketReceiveFailed;
   *received = static_cast<size_t>(got);
-  return kSocketOk;
+  return kOk;
 }
 
 int tcp_send_all(SocketHandle* handle, const char* data, size_t length, size_t* sent) {
@@ -172,13 +168,13 @@ int tcp_send_all(SocketHandle* handle, const char* data, size_t length, size_t* 
   while (last > 0 && *sent < length) {
     last = send(socket_of(handle), data + *sent, static_cast<int>(length - *sent), 0);
     if (last == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK &&
-        wait_writable(handle, 10) == kSocketOk) {
+        wait_writable(handle, 10) == kOk) {
       last = 1;  // the send buffer was full: go on once it drains
       continue;
     }
     if (last > 0) *sent += static_cast<size_t>(last);
   }
-  return last > 0 ? kSocketOk : kSocketSendFailed;
+  return last > 0 ? kOk : kSocketSendFailed;
 }
 
 int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
@@ -186,7 +182,7 @@ int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* rec
   *received = 0;
   size_t total = 0;
   while (total < capacity) {
-    if (wait_readable(handle, seconds) != kSocketOk) break;
+    if (wait_readable(handle, seconds) != kOk) break;
     int got = recv(socket_of(handle), buffer + total, static_cast<int>(capacity - total), 0);
     if (got == 0) break;
     if (got == SOCKET_ERROR) {
@@ -197,18 +193,18 @@ int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* rec
     total += static_cast<size_t>(got);
   }
   *received = total;
-  return kSocketOk;
+  return kOk;
 }
 
 int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
              int seconds) {
   *received = 0;
   for (;;) {
-    if (wait_readable(handle, seconds) != kSocketOk) return kSocketOk;
+    if (wait_readable(handle, seconds) != kOk) return kOk;
     int got = recv(socket_of(handle), buffer, static_cast<int>(capacity), MSG_PEEK);
     if (got >= 0) {
       *received = static_cast<size_t>(got);
-      return kSocketOk;
+      return kOk;
     }
     int error = WSAGetLastError();
     if (error != WSAEINTR && error != WSAEWOULDBLOCK) return kSocketReceiveFailed;
@@ -227,14 +223,14 @@ int socket_local_address(SocketHandle* handle, std::string* address) {
   try {
     *address = text;
   } catch (const std::bad_alloc&) {
-    return kSocketNoMemory;
+    return kNoMemory;
   }
-  return kSocketOk;
+  return kOk;
 }
 
 int socket_address_valid(const char* text) {
   // inet_addr itself needs no start-up, but Winsock asks for one before any call.
-  if (net_startup() != kSocketOk) return 0;
+  if (net_startup() != kOk) return 0;
   int valid = inet_addr(text) != INADDR_NONE ? 1 : 0;
   WSACleanup();
   return valid;

@@ -193,20 +193,6 @@ TEST(Grammar, StoresValuesAsTyped) {
   EXPECT_EQ(remove.request.external_port, 443);
 }
 
-TEST(Grammar, FreshRequestSetsNoFilter) {
-  RequestRecord request;
-  EXPECT_EQ(request.internal_port, 0);
-  EXPECT_EQ(request.external_port, 0);
-  EXPECT_EQ(request.entry_id, -1);
-  EXPECT_EQ(request.enabled, -1);
-  EXPECT_EQ(request.quick, 0);
-  EXPECT_EQ(request.found, 0);
-  EXPECT_STREQ(request.protocol, "");
-  EXPECT_STREQ(request.ip_address, "");
-  EXPECT_TRUE(request.description.empty());
-  EXPECT_TRUE(request.local_address.empty());
-}
-
 TEST(Grammar, BoundsAddressAndDescriptionTexts) {
   // The platform accepts trailing text after a blank; the field holds 31 characters.
   std::string long_address = "10.0.0.1 " + std::string(22, 'x');  // 31 characters
@@ -261,8 +247,6 @@ TEST(Grammar, DigitTest) {
   EXPECT_EQ(is_all_digits("12a"), 0);
   EXPECT_EQ(is_all_digits(" 1"), 0);
   EXPECT_EQ(is_all_digits("-1"), 0);
-  EXPECT_EQ(equal_ignoring_case("TcP", "tCp"), 1);
-  EXPECT_EQ(equal_ignoring_case("TCP", "TCPX"), 0);
 }
 
 }  // namespace

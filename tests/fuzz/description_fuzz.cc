@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(!gateway.control_url.empty() && gateway.control_url.size() <= kControlUrlMax);
     } else {
       FUZZ_CHECK(code == kGatewayDescriptionUnparsable || code == kGatewayNoControlUrl ||
-                 code == kGatewayTooLong || code == kGatewayNoMemory);
+                 code == kGatewayTooLong || code == kNoMemory);
       FUZZ_CHECK(gateway.control_url.empty());
     }
   }

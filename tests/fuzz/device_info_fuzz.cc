@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const DeviceInfoFields fields{texts[0], texts[1], texts[2], texts[3], texts[4],
                                 texts[5], texts[6], texts[7], texts[8], texts[9]};
   const int code = gateway_device_info(&gateway, fields);
-  FUZZ_CHECK(code == 0 || code == kGatewayEntryUnparsable || code == kGatewayNoMemory);
+  FUZZ_CHECK(code == 0 || code == kGatewayUnparsable || code == kNoMemory);
   for (const char* text : texts) {
     FUZZ_CHECK(field_terminated(text, kDeviceInfoFieldSize));
     if (code != 0) FUZZ_CHECK(text[0] == '\0');

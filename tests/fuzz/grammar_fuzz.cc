@@ -2,6 +2,7 @@
 // and parse_command: the code is one the driver knows and every field stays in bounds.
 #include <vector>
 
+#include "base/text.h"
 #include "front/grammar.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -64,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(request.enabled >= -1 && request.enabled <= 1);
   if (code >= kAddWithDescription && code <= kRemove) {
     FUZZ_CHECK(request.external_port != 0);
-    FUZZ_CHECK(equal_ignoring_case(request.protocol, "TCP") ||
-               equal_ignoring_case(request.protocol, "UDP"));
+    FUZZ_CHECK(text_equal_ignoring_case(request.protocol, "TCP") ||
+               text_equal_ignoring_case(request.protocol, "UDP"));
   }
   if (code >= kAddWithDescription && code <= kAddClient) FUZZ_CHECK(request.internal_port != 0);
   if (code == kListById) FUZZ_CHECK(request.entry_id >= 1);

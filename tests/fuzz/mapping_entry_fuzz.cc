@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                   entry.ip_address,     sizeof(entry.ip_address),
                                   &entry.description,   &entry.enabled};
   const int code = gateway_parse_mapping_entry(body, fields);
-  FUZZ_CHECK(code == 0 || code == kGatewayEntryUnparsable || code == kGatewayNoMemory);
+  FUZZ_CHECK(code == 0 || code == kGatewayUnparsable || code == kNoMemory);
   FUZZ_CHECK(field_terminated(entry.protocol, sizeof(entry.protocol)));
   FUZZ_CHECK(field_terminated(entry.ip_address, sizeof(entry.ip_address)));
   if (code != 0) {

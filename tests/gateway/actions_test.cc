@@ -50,7 +50,7 @@ TEST(ExternalAddress, Answers) {
       {"<Other>1.2.3.4</Other>", kGatewayNoAddress, ""},
       {"<m:NewExternalIPAddress xmlns:m=\"x\">1.2.3.4</m:NewExternalIPAddress>", kGatewayNoAddress,
        ""},
-      {"<NewExternalIPAddress>1.2.3.4", kGatewayEntryUnparsable, ""},
+      {"<NewExternalIPAddress>1.2.3.4", kGatewayUnparsable, ""},
       {"<Note>A&B</Note><NewExternalIPAddress>198.51.100.&</NewExternalIPAddress>", 0,
        "198.51.100.&"},
   };
@@ -165,7 +165,7 @@ TEST(MappingEntry, MissingSplitAndOddValues) {
   EXPECT_EQ(entry.enabled, 0);
   EXPECT_EQ(entry.external_port, 1);  // low 16 bits
 
-  EXPECT_EQ(read_entry_from("<NewProtocol>TCP", &entry), kGatewayEntryUnparsable);
+  EXPECT_EQ(read_entry_from("<NewProtocol>TCP", &entry), kGatewayUnparsable);
 
   // Routers hand back a stored '&' unescaped: the answer is read, not refused.
   ASSERT_EQ(read_entry_from("<NewExternalPort>2000</NewExternalPort>"
@@ -307,7 +307,7 @@ TEST(DeviceInfo, IdentityTexts) {
 
   gateway.device_description = "<root><friendlyName>x</friendlyName>";
   InfoFields untouched;
-  EXPECT_EQ(gateway_device_info(&gateway, untouched.fields()), kGatewayEntryUnparsable);
+  EXPECT_EQ(gateway_device_info(&gateway, untouched.fields()), kGatewayUnparsable);
   EXPECT_STREQ(untouched.texts[1], "");
 }
 

@@ -59,9 +59,9 @@ TEST(XmlMend, CaptureReadsBareAmpersandsAsText) {
   EXPECT_EQ(watches[2].last, "1&2 <3");
   // Mending does not make other faults well-formed.
   XmlWatch watch{"a"};
-  EXPECT_EQ(xml_capture("<r><a>&#0;</a></r>", &watch, 1), -1);
-  EXPECT_EQ(xml_capture("<r><a>a & b</r>", &watch, 1), -1);
-  EXPECT_EQ(xml_capture("<r><a>a < b</a></r>", &watch, 1), -1);
+  EXPECT_EQ(xml_capture("<r><a>&#0;</a></r>", &watch, 1), kGatewayUnparsable);
+  EXPECT_EQ(xml_capture("<r><a>a & b</r>", &watch, 1), kGatewayUnparsable);
+  EXPECT_EQ(xml_capture("<r><a>a < b</a></r>", &watch, 1), kGatewayUnparsable);
 }
 
 TEST(XmlMend, OnlyUtf8DocumentsAreMended) {
@@ -88,7 +88,7 @@ TEST(XmlMend, OnlyUtf8DocumentsAreMended) {
   EXPECT_EQ(xml_capture("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>caf\xe9</r>", &watch, 1),
             0);
   EXPECT_EQ(watch.last, "caf\xc3\xa9");
-  EXPECT_EQ(xml_capture(latin1, &watch, 1), -1);
+  EXPECT_EQ(xml_capture(latin1, &watch, 1), kGatewayUnparsable);
 }
 
 }  // namespace

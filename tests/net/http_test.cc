@@ -64,10 +64,10 @@ TEST(Http, RequestTexts) {
   ASSERT_EQ(http_get_text(get, &text), 0);
   EXPECT_EQ(text, "GET /d.xml HTTP/1.1\r\nHOST: 10.0.0.1:80\r\n\r\n");
   EXPECT_EQ(http_get_free(get), 0);
-  EXPECT_EQ(http_get_free(nullptr), kHttpBadArgument);
-  EXPECT_EQ(http_get_new(nullptr, "x", 80, &get), kHttpBadArgument);
-  EXPECT_EQ(http_get_new("h", "x", -1, &get), kHttpBadArgument);
-  EXPECT_EQ(http_get_new("h", "x", 65536, &get), kHttpBadArgument);
+  EXPECT_EQ(http_get_free(nullptr), kBadArgument);
+  EXPECT_EQ(http_get_new(nullptr, "x", 80, &get), kBadArgument);
+  EXPECT_EQ(http_get_new("h", "x", -1, &get), kBadArgument);
+  EXPECT_EQ(http_get_new("h", "x", 65536, &get), kBadArgument);
 
   HttpPostRequest* post = nullptr;
   ASSERT_EQ(http_post_new("h", "ctl", 49152, "BODY", &post), 0);
@@ -77,13 +77,12 @@ TEST(Http, RequestTexts) {
   http_post_add_header(post, "Content-Length", "    4");
   http_post_add_header(post, "CONTENT-TYPE", "text/xml");
   http_post_add_header(post, "SOAPACTION", "\"a#b\"");
-  EXPECT_EQ(post->header_count, 3);
   ASSERT_EQ(http_post_text(post, &text), 0);
   EXPECT_EQ(text,
             "POST /ctl HTTP/1.1\r\nHOST: h:49152\r\nSOAPACTION: \"a#b\"\r\n"
             "CONTENT-TYPE: text/xml\r\nContent-Length:     4\r\n\r\nBODY");
   EXPECT_EQ(http_post_free(post), 0);
-  EXPECT_EQ(http_post_new("h", "p", 80, nullptr, &post), kHttpBadArgument);
+  EXPECT_EQ(http_post_new("h", "p", 80, nullptr, &post), kBadArgument);
 
   std::string host;
   EXPECT_EQ(http_host_value("h", 65536, &host), kHttpBadPort);
@@ -179,24 +178,6 @@ TEST(Http, GetExchanges) {
   GetResult short_body = get_once({"HTTP/1.1 200 OK\r\nContent-Length: 50000\r\n\r\nabc"});
   EXPECT_EQ(short_body.code, 0);
   EXPECT_EQ(short_body.body, "abc");
-}
-
-TEST(Http, HeadArrivingInPieces) {
-  // The blank line split over two arrivals, the body sent with the head's last piece and
-  // in a piece of its own: the head ends where it ends and the body is read whole.
-  const std::vector<std::string> splits[] = {
-      {"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r", "\nabc", "def"},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n", "\r", "\n", "abcdef"},
-      {"HTTP/1.1 200 OK\r", "\nContent-Length: 6\r\n\r\nabcdef"},
-      {"H", "TTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nab", "cdef"},
-  };
-  for (const std::vector<std::string>& pieces : splits) {
-    GetResult result =
-        get_once({pieces[0], 0, true, std::vector<std::string>(pieces.begin() + 1, pieces.end())});
-    EXPECT_EQ(result.code, 0) << pieces[0];
-    EXPECT_EQ(result.status, 200) << pieces[0];
-    EXPECT_EQ(result.body, "abcdef") << pieces[0];
-  }
 }
 
 TEST(Http, HeadLimit) {

@@ -41,8 +41,8 @@ bool readable_within(int fd, int milliseconds) {
 }
 #endif
 
-int bind_loopback(int* port) {
-  int fd = static_cast<int>(socket(AF_INET, SOCK_STREAM, 0));
+int bind_loopback(int* port, int type = SOCK_STREAM) {
+  int fd = static_cast<int>(socket(AF_INET, type, 0));
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof(one));
   sockaddr_in address{};
@@ -101,10 +101,6 @@ void LoopbackServer::serve() {
       requests_.push_back(request);
     }
     if (!reply.bytes.empty()) send(fd, reply.bytes.data(), reply.bytes.size(), MSG_NOSIGNAL);
-    for (const std::string& piece : reply.later) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      send(fd, piece.data(), piece.size(), MSG_NOSIGNAL);
-    }
     if (reply.hold_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.hold_ms));
     close(fd);
   }
@@ -121,6 +117,26 @@ std::vector<std::string> LoopbackServer::requests() {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;
+}
+
+LoopbackUdpEcho::LoopbackUdpEcho(int count) {
+  socket_ = bind_loopback(&port_, SOCK_DGRAM);
+  thread_ = std::thread([this, count] {
+    char buffer[2048];
+    for (int i = 0; i < count && readable_within(socket_, 5000); ++i) {
+      sockaddr_in sender{};
+      socklen_t length = sizeof(sender);
+      int got = static_cast<int>(recvfrom(socket_, buffer, sizeof(buffer), 0,
+                                          reinterpret_cast<sockaddr*>(&sender), &length));
+      if (got < 0) return;
+      sendto(socket_, buffer, got, 0, reinterpret_cast<sockaddr*>(&sender), length);
+    }
+  });
+}
+
+LoopbackUdpEcho::~LoopbackUdpEcho() {
+  thread_.join();
+  close(socket_);
 }
 
 int closed_loopback_port() {

@@ -13,7 +13,6 @@ struct ScriptedReply {
   std::string bytes;     // sent as they are
   int hold_ms = 0;       // keep the connection open this long after sending
   bool read_request = true;
-  std::vector<std::string> later = {};  // then sent one by one, 50 ms apart
 };
 
 class LoopbackServer {
@@ -31,6 +30,20 @@ class LoopbackServer {
   std::vector<ScriptedReply> replies_;
   std::vector<std::string> requests_;
   std::mutex mutex_;
+  std::thread thread_;
+};
+
+/// A UDP socket on 127.0.0.1 that sends each of the first `count` datagrams it gets back
+/// to their sender (and gives up after 5 quiet seconds).
+class LoopbackUdpEcho {
+ public:
+  explicit LoopbackUdpEcho(int count);
+  ~LoopbackUdpEcho();
+  int port() const { return port_; }
+
+ private:
+  int socket_ = -1;
+  int port_ = 0;
   std::thread thread_;
 };
 

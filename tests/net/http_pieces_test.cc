@@ -1,0 +1,35 @@
+// The response head read from a peer that sends it in pieces, each only once the client
+// has taken the one before: the head must end exactly at its blank line, wherever the
+// pieces fall, so that the body is read whole. Linked with the scripted socket layer.
+#include <gtest/gtest.h>
+
+#include "net/http.h"
+#include "tests/support/scripted_socket.h"
+
+namespace {
+
+TEST(Http, HeadArrivingInPieces) {
+  const std::vector<std::string> splits[] = {
+      // The blank line split over two pieces, the body with the head's last piece.
+      {"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r", "\nabc", "def"},
+      // The blank line in pieces of a byte, the body in a piece of its own.
+      {"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n", "\r", "\n", "abcdef"},
+      {"HTTP/1.1 200 OK\r", "\nContent-Length: 6\r\n\r\nabcdef"},
+      {"H", "TTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nab", "cdef"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 6\r", "\n", "\r\nabcdef"},
+  };
+  for (const std::vector<std::string>& pieces : splits) {
+    scripted_peer(pieces);
+    HttpGetRequest request{"d.xml", "10.0.0.1", 80};
+    std::string body;
+    int status = 0;
+    EXPECT_EQ(http_get(&request, &body, &status), 0) << pieces[0];
+    EXPECT_EQ(status, 200) << pieces[0];
+    EXPECT_EQ(body, "abcdef") << pieces[0];
+    // Every piece after the first was sent because the client waited for it.
+    EXPECT_EQ(scripted_waits(), static_cast<int>(pieces.size()) - 1) << pieces[0];
+    EXPECT_EQ(scripted_request(), "GET /d.xml HTTP/1.1\r\nHOST: 10.0.0.1:80\r\n\r\n");
+  }
+}
+
+}  // namespace

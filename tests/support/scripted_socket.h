@@ -1,0 +1,21 @@
+// A socket layer whose peer is a script, for tests of the HTTP client's reading: it
+// stands in for the platform file at link time. The peer sends its pieces one at a time,
+// the next only once the client has taken every byte of the one before and waits for
+// more, so a test decides where the client's reads fall. After the last piece the peer
+// closes.
+#ifndef PORTWRANGLER_TESTS_SUPPORT_SCRIPTED_SOCKET_H_
+#define PORTWRANGLER_TESTS_SUPPORT_SCRIPTED_SOCKET_H_
+
+#include <string>
+#include <vector>
+
+/// What the peer of the next connection sends.
+void scripted_peer(const std::vector<std::string>& pieces);
+
+/// How often the client has waited with nothing left to take since scripted_peer.
+int scripted_waits();
+
+/// What the client sent since scripted_peer.
+std::string scripted_request();
+
+#endif  // PORTWRANGLER_TESTS_SUPPORT_SCRIPTED_SOCKET_H_
