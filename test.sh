@@ -6,7 +6,7 @@ cd "$(dirname "$0")"
 
 tools/need-packages.sh cmake g++ make libexpat1-dev libgtest-dev iproute2 strace python3 \
   procps miniupnpd-nftables nftables miniupnpc valgrind clang libclang-rt-14-dev \
-  libbenchmark-dev g++-mingw-w64-x86-64-posix dpkg-dev googletest wine wine64 tmux
+  libbenchmark-dev g++-mingw-w64-x86-64-posix dpkg-dev googletest wine wine64 tmux man-db
 
 # The whole-run tests build network namespaces of their own: say so plainly if we cannot.
 probe="pw-probe-$$"
@@ -17,8 +17,8 @@ fi
 ip netns del "$probe"
 
 # Three builds: the program as shipped; the same with AddressSanitizer and
-# UndefinedBehaviorSanitizer; the libFuzzer targets (clang). A fourth, for Windows, at
-# the end.
+# UndefinedBehaviorSanitizer; the libFuzzer targets (clang). A fourth, for Windows, and
+# the Debian package at the end.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
 cmake --build build -j "$(nproc)"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
@@ -39,3 +39,5 @@ tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
 echo "== the Windows build, under Wine"
 ./build-windows.sh build-windows -DPORTWRANGLER_COMPARE_WITH="$PWD/build/portwrangler"
 (cd build-windows && ctest --output-on-failure -j 2 --timeout 300)
+echo "== the Debian package, installed and removed"
+tests/package/test_package.sh build
