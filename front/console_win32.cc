@@ -1,5 +1,6 @@
 // The console operations with the Windows console calls. None of their results is
-// tested: a redirected output (no console) simply gets the plain text.
+// tested: a console that refuses a size or a colour shows the same text, and a
+// redirected output (no console at all) simply gets the plain text.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -73,8 +74,8 @@ void set_text_attribute(uint16_t attribute) {
 
 void size_console(ConsoleHandle console, int16_t columns, int16_t rows) {
   HANDLE handle = handle_of(console);
-  CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!GetConsoleScreenBufferInfo(handle, &info)) return;  // not a console
+  CONSOLE_SCREEN_BUFFER_INFO info{};  // stays zero where there is no console to ask
+  GetConsoleScreenBufferInfo(handle, &info);
   COORD largest = GetLargestConsoleWindowSize(handle);
   ConsoleSizePlan plan = size_console_plan(info.dwSize.X, info.dwSize.Y, largest.X, largest.Y,
                                            columns, rows);
@@ -94,8 +95,8 @@ void size_console(ConsoleHandle console, int16_t columns, int16_t rows) {
 
 void clear_screen(ConsoleHandle console) {
   HANDLE handle = handle_of(console);
-  CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!GetConsoleScreenBufferInfo(handle, &info)) return;
+  CONSOLE_SCREEN_BUFFER_INFO info{};  // no console: no cells, and every call fails
+  GetConsoleScreenBufferInfo(handle, &info);
   const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
   const COORD home{0, 0};
   DWORD written = 0;
