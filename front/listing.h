@@ -40,8 +40,10 @@ struct SearchRow {
   std::string value;
 };
 
-/// The rows of the search box for the request's filter fields, in their order (the ID
-/// with three digits, the status as Enabled or Disabled); none without a filter.
+/// The rows of the search box for the request's filter fields, in their order; none
+/// without a filter. The ID row shows `entry_id` + 1 with three digits: by the time the
+/// box is shown, the flow holds the 0-based index there. The status shows as Enabled or
+/// Disabled.
 std::vector<SearchRow> listing_search_rows(const RequestRecord& request);
 
 #endif  // PORTWRANGLER_FRONT_LISTING_H_
