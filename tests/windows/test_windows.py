@@ -5,8 +5,8 @@ fake gateway and against miniupnpd in the lab. On a terminal it colours its scre
 through the Windows console calls.
 
 Wine makes the sockets of its programs in its server process, one server per prefix:
-every run here therefore uses a prefix of its own namespace's, a hard-linked copy of the
-base prefix, so that its server and sockets live in the namespace the test made."""
+every run here therefore uses a prefix of its own namespace's, a copy of the base prefix,
+so that its server and sockets live in the namespace the test made."""
 
 import concurrent.futures
 import glob
@@ -37,13 +37,19 @@ def setUpModule():
 
 
 class Prefix:
-    """A Wine prefix of one namespace's own: a hard-linked copy of the base prefix, with
-    a server of its own. Leave the namespace (which ends its server) before this."""
+    """A Wine prefix of one namespace's own: a copy of the base prefix, with a server of
+    its own. Leave the namespace (which ends its server) before this."""
 
     def __enter__(self):
         self.dir = tempfile.mkdtemp(prefix="pw-wine-", dir=os.path.dirname(BASE))
         self.path = os.path.join(self.dir, "prefix")
+        # The program files are hard-linked (nothing writes them), but a server rewrites
+        # a registry file with more than one link in place, under the other prefixes'
+        # servers reading it: those get files of their own.
         subprocess.run(["cp", "-al", BASE, self.path], check=True)
+        for name in glob.glob(os.path.join(self.path, "*.reg")):
+            os.unlink(name)
+            shutil.copy2(os.path.join(BASE, os.path.basename(name)), name)
         status = os.stat(self.path)
         self.server = "server-%x-%x" % (status.st_dev, status.st_ino)
         return self.path
