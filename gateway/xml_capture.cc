@@ -101,9 +101,26 @@ size_t end_of_unparsed(const std::string& text, size_t at) {
   return at;
 }
 
+/// Whether the '<' at `at` can open a tag: a name or '/' follows, and a '>' comes
+/// before the next '<'. Neither a tag nor an attribute value holds a '<', so every tag
+/// of a well-formed document passes; a stray '<' in a text almost never does. Only the
+/// stretch up to the next '<' is read, so a whole document costs one pass.
+bool opens_tag(const std::string& text, size_t at) {
+  const size_t next = at + 1;
+  if (next >= text.size()) return false;
+  const unsigned char c = static_cast<unsigned char>(text[next]);
+  const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  if (!(letter || c >= 0x80 || c == '/' || c == '_' || c == ':')) return false;
+  const size_t other = text.find('<', next);
+  const size_t end = other == std::string::npos ? text.size() : other;
+  return std::memchr(text.data() + next, '>', end - next) != nullptr;
+}
+
 }  // namespace
 
-std::string xml_mend_ampersands(const std::string& document) {
+std::string xml_mend_markup(const std::string& document) {
+  // A document type declaration may declare entities, and its markup declarations
+  // hold '<' in quoted values: there only ampersands are mended, and more leniently.
   const bool declares_entities = document.find("<!DOCTYPE") != std::string::npos;
   std::string out;
   out.reserve(document.size());
@@ -115,6 +132,11 @@ std::string xml_mend_ampersands(const std::string& document) {
       if (end > i) {
         out.append(document, i, end - i);
         i = end;
+        continue;
+      }
+      if (!declares_entities && !opens_tag(document, i)) {
+        out += "&lt;";
+        ++i;
         continue;
       }
     }
@@ -154,7 +176,7 @@ bool xml_is_utf8_document(const std::string& document) {
 
 std::string xml_mend(const std::string& document) {
   if (!xml_is_utf8_document(document)) return document;
-  return xml_mend_ampersands(text_mend_xml_chars(document));
+  return xml_mend_markup(text_mend_xml_chars(document));
 }
 
 int xml_capture(const std::string& document, XmlWatch* watches, size_t count) {

@@ -30,10 +30,13 @@ int xml_capture(const std::string& document, XmlWatch* watches, size_t count);
 
 /// `document` with every '&' that does not begin one of the predefined entity references
 /// or a character reference written as "&amp;" (any "&name;" counts as a reference in a
-/// document with a DOCTYPE, which may declare it). Routers send such a bare '&' in texts
-/// a client stored; everything else, and the inside of comments, CDATA sections and
-/// processing instructions, is left as it is, so a well-formed document is unchanged.
-std::string xml_mend_ampersands(const std::string& document);
+/// document with a DOCTYPE, which may declare it), and, in a document without one, every
+/// '<' that cannot open a tag (no name or '/' after it, or no '>' before the next '<')
+/// written as "&lt;". Routers send such bytes in texts a client stored, or from past
+/// the end of their own buffers; everything else, and the inside of comments, CDATA
+/// sections and processing instructions, is left as it is, so a well-formed document
+/// is unchanged.
+std::string xml_mend_markup(const std::string& document);
 
 /// 1 when `document` is UTF-8 as far as its parser is concerned: no byte order mark or
 /// the UTF-8 one, and no encoding declared or UTF-8 declared. UTF-16 and documents that
@@ -42,10 +45,10 @@ bool xml_is_utf8_document(const std::string& document);
 
 /// What every answer from a router goes through before it is parsed. A UTF-8 document
 /// has its stray bytes read as Latin-1, its control characters made blanks (both as
-/// text_mend_xml_chars) and its bare ampersands mended: routers hand back what a client
-/// stored, byte for byte, and one such entry must not make the answer unreadable. A
-/// document in another encoding is handed over as it is. A document its parser accepts
-/// comes back unchanged.
+/// text_mend_xml_chars) and its stray '&' and '<' mended (xml_mend_markup): routers
+/// hand back what a client stored, byte for byte, and one such entry must not make the
+/// answer unreadable. A document in another encoding is handed over as it is. A
+/// document its parser accepts comes back unchanged.
 std::string xml_mend(const std::string& document);
 
 /// `text` without the white space around it.

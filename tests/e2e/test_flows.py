@@ -107,6 +107,26 @@ class Flows(unittest.TestCase):
                                     LOCAL, EXTERNAL, (1, 0, 1, 0)),
                         entries=[], raw_entries={"0": raw}, identity=identity)
 
+    def test_markup_bytes_from_past_a_buffer_keep_the_walk_going(self):
+        # A daemon that keeps 64 bytes of a description hands back what follows them in
+        # its memory, sent raw: here a '<' that opens no tag, then one that looks like a
+        # tag's start. The entries after them are still read.
+        def raw(tail, external):
+            return ("<NewRemoteHost></NewRemoteHost><NewExternalPort>%d</NewExternalPort>"
+                    "<NewProtocol>TCP</NewProtocol><NewInternalPort>7000</NewInternalPort>"
+                    "<NewInternalClient>10.0.0.5</NewInternalClient><NewEnabled>1</NewEnabled>"
+                    "<NewPortMappingDescription>%s%s</NewPortMappingDescription>"
+                    % (external, "D" * 64, tail))
+
+        shown = [mapping("D" * 70, "TCP", "10.0.0.5", 7000, port) for port in (17000, 17001)]
+        self.transcript(["-list", "-stats"],
+                        LIST_HEAD + entry_lines(1, shown[0]) + entry_lines(2, shown[1]) +
+                        entry_lines(3, GAME) + BAR +
+                        information(IDENTITY, LOCAL, EXTERNAL, (2, 1, 2, 0)),
+                        entries=[WEB, WEB, GAME],
+                        raw_entries={"0": raw("\udcf0<\udc8b U", 17000),
+                                     "1": raw("\udcf0\udc9d<PU", 17001)})
+
     def test_texts_from_outside_keep_their_frames(self):
         # UTF-8 from the router, a Latin-1 byte as another client stored it (sent raw),
         # controls that would move the cursor or reorder the line, East Asian wide text,

@@ -43,12 +43,38 @@ TEST(XmlMend, BareAmpersandsBecomeReferences) {
        "<!DOCTYPE r [<!ENTITY e \"x\">]><r>&e; &e.f-1:g; &amp; &amp;#; &amp;1</r>"},
   };
   for (const MendCase& c : cases) {
-    EXPECT_EQ(xml_mend_ampersands(c.text), c.mended) << c.text;
-    EXPECT_EQ(xml_mend_ampersands(c.mended), c.mended) << "mended twice: " << c.text;
+    EXPECT_EQ(xml_mend_markup(c.text), c.mended) << c.text;
+    EXPECT_EQ(xml_mend_markup(c.mended), c.mended) << "mended twice: " << c.text;
   }
 }
 
-TEST(XmlMend, CaptureReadsBareAmpersandsAsText) {
+TEST(XmlMend, LessThanSignsThatOpenNoTagBecomeReferences) {
+  const MendCase cases[] = {
+      // Tags, with '>' inside an attribute value and names of every kind of start.
+      {"<r a=\"x>y\"><_b/><:c></:c><\xc3\xa9/></r>", "<r a=\"x>y\"><_b/><:c></:c><\xc3\xa9/></r>"},
+      {"<?xml version=\"1.0\"?><!-- < --><r><![CDATA[<<]]></r>",
+       "<?xml version=\"1.0\"?><!-- < --><r><![CDATA[<<]]></r>"},
+      // No name after it, no '>' before the next '<', or no '>' at all.
+      {"<r>a < b</r>", "<r>a &lt; b</r>"},
+      {"<r>DD\xf0<\x8bU</r>", "<r>DD\xf0&lt;\x8bU</r>"},
+      {"<r>DD<PU</r>", "<r>DD&lt;PU</r>"},
+      {"<r><<>></r>", "<r>&lt;&lt;>></r>"},
+      {"<r>1<2<3</r>", "<r>1&lt;2&lt;3</r>"},
+      {"<r>x<!y</r>", "<r>x&lt;!y</r>"},
+      {"<r>end<", "<r>end&lt;"},
+      {"<r>end<a", "<r>end&lt;a"},
+      {"<r>&<</r>", "<r>&amp;&lt;</r>"},
+      // With a document type declaration only ampersands are mended.
+      {"<!DOCTYPE r [<!ENTITY e \"<b>\">]><r>a < b</r>",
+       "<!DOCTYPE r [<!ENTITY e \"<b>\">]><r>a < b</r>"},
+  };
+  for (const MendCase& c : cases) {
+    EXPECT_EQ(xml_mend_markup(c.text), c.mended) << c.text;
+    EXPECT_EQ(xml_mend_markup(c.mended), c.mended) << "mended twice: " << c.text;
+  }
+}
+
+TEST(XmlMend, CaptureReadsStrayMarkupAsText) {
   XmlWatch watches[] = {{"a"}, {"b"}, {"c"}};
   ASSERT_EQ(xml_capture("<r><a>Tom & Jerry</a><b>x&amp;y &#x26; &nope; &</b>"
                         "<c><![CDATA[1&2]]> &lt;3</c></r>",
@@ -57,11 +83,15 @@ TEST(XmlMend, CaptureReadsBareAmpersandsAsText) {
   EXPECT_EQ(watches[0].last, "Tom & Jerry");
   EXPECT_EQ(watches[1].last, "x&y & &nope; &");
   EXPECT_EQ(watches[2].last, "1&2 <3");
+  XmlWatch stray{"a"};
+  ASSERT_EQ(xml_capture("<r><a>D\xf0<\x8bU a < b <PU</a></r>", &stray, 1), 0);
+  EXPECT_EQ(stray.last, "D\xc3\xb0<\xc2\x8bU a < b <PU");
   // Mending does not make other faults well-formed.
   XmlWatch watch{"a"};
   EXPECT_EQ(xml_capture("<r><a>&#0;</a></r>", &watch, 1), kGatewayUnparsable);
   EXPECT_EQ(xml_capture("<r><a>a & b</r>", &watch, 1), kGatewayUnparsable);
-  EXPECT_EQ(xml_capture("<r><a>a < b</a></r>", &watch, 1), kGatewayUnparsable);
+  EXPECT_EQ(xml_capture("<r><a>a <b>b</a></r>", &watch, 1), kGatewayUnparsable);
+  EXPECT_EQ(xml_capture("<r><a>a ]]> b</a></r>", &watch, 1), kGatewayUnparsable);
 }
 
 TEST(XmlMend, OnlyUtf8DocumentsAreMended) {

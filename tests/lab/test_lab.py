@@ -56,9 +56,10 @@ class Lab(unittest.TestCase):
                               encoding="latin-1", timeout=30).stdout  # it prints bytes raw
 
     def upnpc_table(self):
-        """The table as upnpc lists it, in index order, as entries of the fake gateway's form."""
+        """The table as upnpc lists it, in index order, as entries of the fake gateway's form.
+        A description may hold a line break (bytes from past the daemon's buffer)."""
         rows = re.findall(r"^ *\d+ (TCP|UDP) +(\d+)->([\d.]+):(\d+) +'(.*?)' '", self.upnpc("-l"),
-                          re.M)
+                          re.M | re.S)
         return [mapping(d, p, c, int(i), int(e), 1) for p, e, c, i, d in rows]
 
     def ruleset(self):
