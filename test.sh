@@ -6,7 +6,7 @@ cd "$(dirname "$0")"
 
 tools/need-packages.sh cmake g++ make libexpat1-dev libgtest-dev iproute2 strace python3 \
   procps miniupnpd-nftables nftables miniupnpc valgrind clang libclang-rt-14-dev \
-  libbenchmark-dev g++-mingw-w64-x86-64-posix dpkg-dev googletest wine wine64 tmux man-db
+  libbenchmark-dev g++-mingw-w64-x86-64-posix dpkg-dev googletest wine wine64 tmux man-db clang-format
 
 # The whole-run tests build network namespaces of their own: say so plainly if we cannot.
 probe="pw-probe-$$"
@@ -15,6 +15,9 @@ if ! ip netns add "$probe" 2>/dev/null; then
   exit 1
 fi
 ip netns del "$probe"
+
+# Every C++ file as the project's .clang-format writes it.
+tools/check-format.sh
 
 # Three builds: the program as shipped; the same with AddressSanitizer and
 # UndefinedBehaviorSanitizer; the libFuzzer targets (clang). A fourth, for Windows, and

@@ -25,11 +25,11 @@ constexpr int kSocketNonBlockFailed = -990;
 constexpr int kSocketNoLocalAddress = -987;
 
 // URLs and the HTTP client.
-constexpr int kHttpNoHead = -899;         // nothing came back
+constexpr int kHttpNoHead = -899;  // nothing came back
 constexpr int kHttpHeadTooLong = -898;
 constexpr int kHttpBadPort = -897;
 constexpr int kHttpBadStatusLine = -895;
-constexpr int kHttpNotOk = -894;          // a status other than 200
+constexpr int kHttpNotOk = -894;  // a status other than 200
 constexpr int kHttpBadUrl = -893;
 
 // The SSDP search.
@@ -40,9 +40,9 @@ constexpr int kSsdpNoLocation = -795;
 // What the gateway hands back.
 constexpr int kGatewayDescriptionUnparsable = -699;
 constexpr int kGatewayNoControlUrl = -698;
-constexpr int kGatewayNoAddress = -697;   // an external-address answer without one
-constexpr int kGatewayUnparsable = -696;  // an answer that is not XML, even mended
-constexpr int kGatewayTooLong = -695;     // a location or control URL past 511 characters
+constexpr int kGatewayNoAddress = -697;       // an external-address answer without one
+constexpr int kGatewayUnparsable = -696;      // an answer that is not XML, even mended
+constexpr int kGatewayTooLong = -695;         // a location or control URL past 511 characters
 constexpr int kGatewayMappingRefused = -694;  // UPnP error 718 (add) or 714 (delete)
 
 #endif  // PORTWRANGLER_BASE_RESULT_CODES_H_

@@ -32,10 +32,9 @@ std::string capture(const char* name) {
 
 void entry_parse(benchmark::State& state, const std::string& body) {
   EntryRecord entry;
-  const MappingEntryFields fields{&entry.external_port, &entry.internal_port,
-                                  entry.protocol,       sizeof(entry.protocol),
-                                  entry.ip_address,     sizeof(entry.ip_address),
-                                  &entry.description,   &entry.enabled};
+  const MappingEntryFields fields{
+      &entry.external_port, &entry.internal_port,     entry.protocol,     sizeof(entry.protocol),
+      entry.ip_address,     sizeof(entry.ip_address), &entry.description, &entry.enabled};
   for (auto _ : state) {
     require(gateway_parse_mapping_entry(body, fields) == 0, "entry not parsed");
     benchmark::DoNotOptimize(entry.external_port);

@@ -63,8 +63,9 @@ std::string remove_outcome_title(bool found, bool failed, int id) {
   }
   char title[80];
   std::snprintf(title, sizeof(title),
-                failed ? "| [Entry (%.3d) Not Removed]   -   UPnP Router - Port Forwarding      |\n"
-                       : "| [Entry (%.3d) Removed]   -   UPnP Router - Port Forwarding          |\n",
+                failed
+                    ? "| [Entry (%.3d) Not Removed]   -   UPnP Router - Port Forwarding      |\n"
+                    : "| [Entry (%.3d) Removed]   -   UPnP Router - Port Forwarding          |\n",
                 id);
   return title;
 }
@@ -82,12 +83,12 @@ void add_flow(RunRecords* records, GatewayHandle** gateway) {
     }
   }
   if (request->found == 1) status_exit(kStatusDuplicate, records, gateway, kMessageDuplicate);
-  const char* client = request->ip_address[0] != '\0' ? request->ip_address
-                                                       : request->local_address.c_str();
+  const char* client =
+      request->ip_address[0] != '\0' ? request->ip_address : request->local_address.c_str();
   bool failed = request->found == 1;
-  if (!failed && gateway_add_mapping(*gateway, client, request->external_port,
-                                     request->internal_port, request->protocol,
-                                     request->description) != 0) {
+  if (!failed &&
+      gateway_add_mapping(*gateway, client, request->external_port, request->internal_port,
+                          request->protocol, request->description) != 0) {
     failed = true;
     status_exit(kStatusAddRefused, records, gateway, kMessageAddRefused);
   }
@@ -104,8 +105,8 @@ void add_flow(RunRecords* records, GatewayHandle** gateway) {
     // Shortened like every shown description: a router's text of any length must not
     // flood the terminal.
     truncate_description(&entry->description);
-    print_entry_block(entry->description, entry->protocol, entry->ip_address,
-                      entry->internal_port, entry->external_port);
+    print_entry_block(entry->description, entry->protocol, entry->ip_address, entry->internal_port,
+                      entry->external_port);
   }
   end_run(failed, records, gateway);
 }

@@ -1,10 +1,10 @@
 // The screens every run shares: rule lines and titles, the status box, the syntax and
 // help screens, the closing frame, and the status routine that ends every run.
+#include "front/console.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "front/console.h"
 
 #include "base/text.h"
 
@@ -13,10 +13,13 @@ namespace {
 const char kRuleLine[] = "======================================================================\n";
 const char kBlankRow[] = "|                                                                    |\n";
 const char kSyntaxTitle[] = "| Status: [%.3d] - (Syntax %-11s                                |\n";
-const char kRouterTitle[] = "| Status: [%.3d] - (UPnP Router Error)                                |\n";
+const char kRouterTitle[] =
+    "| Status: [%.3d] - (UPnP Router Error)                                |\n";
 
 /// A framed row: a bar, `text` padded to 68 columns, a bar.
-void print_row(const char* text) { std::printf("|%-68s|\n", text); }
+void print_row(const char* text) {
+  std::printf("|%-68s|\n", text);
+}
 
 void print_rows(const char* const* rows, int count) {
   for (int i = 0; i < count; ++i) print_row(rows[i]);
@@ -38,8 +41,7 @@ const char* const kSyntaxCommands[13] = {
     " -q right after -add or -remove skips the look at the table first.",
 };
 
-const char kSyntaxValues[] =
-    " protocol TCP|UDP  port 1-65535  entry id 1-999  Enabled|Disabled";
+const char kSyntaxValues[] = " protocol TCP|UDP  port 1-65535  entry id 1-999  Enabled|Disabled";
 
 const char* const kSyntaxNotes[3] = {
     " Search criteria: one or more, each at most once, in this order.",
@@ -81,28 +83,23 @@ const HelpBlock kHelpBlocks[13] = {
       " Shows the one entry with that ID."}},
     {"  -list -p",
      3,
-     {" -list -p <protocol>",
-      " Lists the entries of one protocol: TCP or UDP, in any letter case.",
+     {" -list -p <protocol>", " Lists the entries of one protocol: TCP or UDP, in any letter case.",
       " Combines with the criteria below, each at most once, in order."}},
     {"  -list -ip",
      3,
-     {" -list -ip <address>",
-      " Lists the entries forwarded to this internal client. An entry",
+     {" -list -ip <address>", " Lists the entries forwarded to this internal client. An entry",
       " without an internal client matches 0.0.0.0."}},
     {"  -list -iport",
      3,
-     {" -list -iport <port>",
-      " Lists the entries whose internal port is this port (1 to 65535).",
+     {" -list -iport <port>", " Lists the entries whose internal port is this port (1 to 65535).",
       " Leading zeros are allowed: 0080 is port 80."}},
     {"  -list -eport",
      3,
-     {" -list -eport <port>",
-      " Lists the entries whose external port is this port (1 to 65535).",
+     {" -list -eport <port>", " Lists the entries whose external port is this port (1 to 65535).",
       " Leading zeros are allowed: 0080 is port 80."}},
     {"  -list -s",
      2,
-     {" -list -s <status>",
-      " Lists the entries that are Enabled or Disabled (any letter case)."}},
+     {" -list -s <status>", " Lists the entries that are Enabled or Disabled (any letter case)."}},
     {"  -stats",
      2,
      {" Shows the router's identity, its internal and external IP",
@@ -178,7 +175,9 @@ void print_status_box(int status, const char* message) {
 
 }  // namespace
 
-void truncate_description(std::string* text) { text_shorten(text, 50, 47); }
+void truncate_description(std::string* text) {
+  text_shorten(text, 50, 47);
+}
 
 void truncate_info(char* text) {
   std::string shortened = text;
@@ -198,7 +197,9 @@ std::string cell_right(const std::string& text, size_t columns) {
   return text_pad_left(text_printable(text), columns);
 }
 
-void print_rule_line() { std::printf("%s", kRuleLine); }
+void print_rule_line() {
+  std::printf("%s", kRuleLine);
+}
 
 void print_boxed_title(const char* title_line) {
   print_rule_line();

@@ -10,10 +10,14 @@
 
 namespace {
 
-bool is_terminal(ConsoleHandle console) { return isatty(static_cast<int>(console)) == 1; }
+bool is_terminal(ConsoleHandle console) {
+  return isatty(static_cast<int>(console)) == 1;
+}
 
 /// ANSI colour index (red 1, green 2, blue 4) of a console colour nibble (blue 1, red 4).
-int ansi_index(int nibble) { return (nibble & 1 ? 4 : 0) | (nibble & 2 ? 2 : 0) | (nibble & 4 ? 1 : 0); }
+int ansi_index(int nibble) {
+  return (nibble & 1 ? 4 : 0) | (nibble & 2 ? 2 : 0) | (nibble & 4 ? 1 : 0);
+}
 
 }  // namespace
 
@@ -26,7 +30,9 @@ std::string terminal_colour_sequence(uint16_t attribute) {
   return "\x1b[0;" + std::to_string(fg) + ";" + std::to_string(bg) + "m";
 }
 
-ConsoleHandle console_output() { return STDOUT_FILENO; }
+ConsoleHandle console_output() {
+  return STDOUT_FILENO;
+}
 
 // The terminal shows the bytes it gets, and the arguments are the bytes typed.
 void console_start(int*, char***) {}

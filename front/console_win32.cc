@@ -1,8 +1,8 @@
 // The console operations with the Windows console calls. None of their results is
 // tested: a console that refuses a size or a colour shows the same text, and a
 // redirected output (no console at all) simply gets the plain text.
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,8 +77,8 @@ void size_console(ConsoleHandle console, int16_t columns, int16_t rows) {
   CONSOLE_SCREEN_BUFFER_INFO info{};  // stays zero where there is no console to ask
   GetConsoleScreenBufferInfo(handle, &info);
   COORD largest = GetLargestConsoleWindowSize(handle);
-  ConsoleSizePlan plan = size_console_plan(info.dwSize.X, info.dwSize.Y, largest.X, largest.Y,
-                                           columns, rows);
+  ConsoleSizePlan plan =
+      size_console_plan(info.dwSize.X, info.dwSize.Y, largest.X, largest.Y, columns, rows);
   SMALL_RECT window{0, 0, static_cast<SHORT>(plan.window_right),
                     static_cast<SHORT>(plan.window_bottom)};
   COORD buffer{static_cast<SHORT>(plan.buffer_columns), static_cast<SHORT>(plan.buffer_rows)};

@@ -12,13 +12,17 @@
 
 namespace {
 
-const char kListTitle[] = "| --------------  UPnP Router - Port Forwarding List  -------------- |\n";
-const char kListTitleMiss[] = "| --------------- UPnP Router - Port Forwarding List --------------- |\n";
+const char kListTitle[] =
+    "| --------------  UPnP Router - Port Forwarding List  -------------- |\n";
+const char kListTitleMiss[] =
+    "| --------------- UPnP Router - Port Forwarding List --------------- |\n";
 const char kColumns[] = "| Protocol |   Private IP %3s [Internal - External] Port |   Status  |\n";
 const char kNoResult[] = "|   ---             ---                 ---                   ---    |\n";
 
 /// A protocol or address counts as given when it is longer than one character.
-bool given(const char* text) { return std::strlen(text) > 1; }
+bool given(const char* text) {
+  return std::strlen(text) > 1;
+}
 
 void print_column_header(const char* title) {
   print_boxed_title(title);
@@ -31,8 +35,8 @@ void print_entry(int shown_id, EntryRecord* entry) {
   std::printf("|   [%.3d]: %s %3s\n", shown_id,
               cell(entry->description.empty() ? "N/A" : entry->description, 55).c_str(), "|");
   std::printf("|   %s %s %10d - %-9d %15s %2s\n", text_printable(entry->protocol).c_str(),
-              cell_right(entry->ip_address, 20).c_str(), entry->internal_port,
-              entry->external_port, entry->enabled ? "Enabled" : "Disabled", "|");
+              cell_right(entry->ip_address, 20).c_str(), entry->internal_port, entry->external_port,
+              entry->enabled ? "Enabled" : "Disabled", "|");
   print_rule_line();
 }
 
@@ -52,19 +56,32 @@ void print_search_box(const RequestRecord& request, const EntryRecord& entry) {
 }
 
 /// An information cell: the text, or N/A when the router gave none.
-std::string shown(const char* text) { return cell(text[0] != '\0' ? text : "N/A", 44); }
+std::string shown(const char* text) {
+  return cell(text[0] != '\0' ? text : "N/A", 44);
+}
 
 void print_information(const GatewayHandle* gateway, RequestRecord* request,
                        const EntryRecord& entry, const ListingStatistics& stats) {
-  DeviceInfoFields fields{request->presentation_url,  request->friendly_name,
-                          request->manufacturer_url,  request->manufacturer,
-                          request->model_description, request->model_name,
-                          request->upc,               request->model_number,
-                          request->model_url,         request->serial_number};
+  DeviceInfoFields fields{request->presentation_url,
+                          request->friendly_name,
+                          request->manufacturer_url,
+                          request->manufacturer,
+                          request->model_description,
+                          request->model_name,
+                          request->upc,
+                          request->model_number,
+                          request->model_url,
+                          request->serial_number};
   (void)gateway_device_info(gateway, fields);  // unread fields print as N/A
-  char* const texts[] = {fields.presentation_url,  fields.friendly_name, fields.manufacturer_url,
-                         fields.manufacturer,      fields.model_description, fields.model_name,
-                         fields.upc,               fields.model_number,  fields.model_url,
+  char* const texts[] = {fields.presentation_url,
+                         fields.friendly_name,
+                         fields.manufacturer_url,
+                         fields.manufacturer,
+                         fields.model_description,
+                         fields.model_name,
+                         fields.upc,
+                         fields.model_number,
+                         fields.model_url,
                          fields.serial_number};
   for (char* text : texts) truncate_info(text);
 
@@ -147,7 +164,8 @@ std::vector<SearchRow> listing_search_rows(const RequestRecord& request) {
   if (request.external_port != 0) {
     rows.push_back({"External Port", std::to_string(request.external_port)});
   }
-  if (request.enabled != -1) rows.push_back({"Status", request.enabled == 1 ? "Enabled" : "Disabled"});
+  if (request.enabled != -1)
+    rows.push_back({"Status", request.enabled == 1 ? "Enabled" : "Disabled"});
   return rows;
 }
 

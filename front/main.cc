@@ -53,8 +53,7 @@ int main(int argc, char** argv) {
   }
   const int code = parse_command(count, argv, request);
   if (code == kSyntaxError || code == kHelp) {
-    status_end(code == kHelp ? kStatusHelp : kStatusSyntaxError, &records, nullptr,
-               kMessageSyntax);
+    status_end(code == kHelp ? kStatusHelp : kStatusSyntaxError, &records, nullptr, kMessageSyntax);
   }
 
   GatewayHandle* gateway = nullptr;

@@ -21,8 +21,8 @@ struct Record {
   std::string local_address;   // this host's address toward the router; empty = unknown
   char ip_address[32] = {};    // as typed / the entry's NewInternalClient
   char external_address[32] = {};
-  char protocol[5] = {};       // as typed / the entry's NewProtocol
-  std::string description;     // kept whole; reports shorten it for display
+  char protocol[5] = {};    // as typed / the entry's NewProtocol
+  std::string description;  // kept whole; reports shorten it for display
   char manufacturer_url[50] = {};
   char model_name[50] = {};
   char model_url[50] = {};

@@ -5,16 +5,16 @@
 
 constexpr int kStatusSyntaxError = 0;
 constexpr int kStatusHelp = 963;
-constexpr int kStatusNoRouter = 48;             // discovery failed
+constexpr int kStatusNoRouter = 48;  // discovery failed
 constexpr int kStatusNoExternalAddress = 49;
-constexpr int kStatusDuplicate = 50;            // the add's clash check found an entry
+constexpr int kStatusDuplicate = 50;  // the add's clash check found an entry
 constexpr int kStatusAddRefused = 51;
-constexpr int kStatusRemoveRefusedQuick = 52;   // after -q, so with no search first
+constexpr int kStatusRemoveRefusedQuick = 52;  // after -q, so with no search first
 constexpr int kStatusRemoveRefused = 53;
-constexpr int kStatusEnumerateFailed = 54;      // not one entry could be read
+constexpr int kStatusEnumerateFailed = 54;  // not one entry could be read
 constexpr int kStatusNoLocalAddress = 55;
-constexpr int kStatusFailure = 24576;           // silent: after a not-added / not-removed box
-constexpr int kStatusSuccess = 37906;           // silent
+constexpr int kStatusFailure = 24576;  // silent: after a not-added / not-removed box
+constexpr int kStatusSuccess = 37906;  // silent
 
 constexpr char kMessageSyntax[] = "Portwrangler - Syntax Information";
 constexpr char kMessageNoRouter[] =

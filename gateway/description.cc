@@ -126,8 +126,7 @@ int gateway_parse_description(GatewayHandle* gateway, const std::string& locatio
     XML_SetUserData(parser, &parse);
     XML_SetElementHandler(parser, on_start, on_end);
     XML_SetCharacterDataHandler(parser, on_text);
-    XML_Status status =
-        XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), XML_TRUE);
+    XML_Status status = XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), XML_TRUE);
     XML_ParserFree(parser);
     if (status != XML_STATUS_OK) return kGatewayDescriptionUnparsable;
     if (!parse.have_control) return kGatewayNoControlUrl;

@@ -26,18 +26,27 @@ std::string mapping_add_arguments(const char* client, uint16_t external_port,
                                   uint16_t internal_port, const char* protocol,
                                   const std::string& description) {
   return "<NewRemoteHost></NewRemoteHost>\r\n"
-         "<NewExternalPort>" + std::to_string(external_port) + "</NewExternalPort>\r\n"
-         "<NewProtocol>" + xml_escape(protocol) + "</NewProtocol>\r\n"
-         "<NewInternalPort>" + std::to_string(internal_port) + "</NewInternalPort>\r\n"
-         "<NewInternalClient>" + xml_escape(client) + "</NewInternalClient>\r\n"
+         "<NewExternalPort>" +
+         std::to_string(external_port) +
+         "</NewExternalPort>\r\n"
+         "<NewProtocol>" +
+         xml_escape(protocol) +
+         "</NewProtocol>\r\n"
+         "<NewInternalPort>" +
+         std::to_string(internal_port) +
+         "</NewInternalPort>\r\n"
+         "<NewInternalClient>" +
+         xml_escape(client) +
+         "</NewInternalClient>\r\n"
          "<NewEnabled>1</NewEnabled>\r\n"
-         "<NewPortMappingDescription>" + xml_escape(description) +
+         "<NewPortMappingDescription>" +
+         xml_escape(description) +
          "</NewPortMappingDescription>\r\n"
          "<NewLeaseDuration>0</NewLeaseDuration>\r\n";
 }
 
-int gateway_add_mapping(const GatewayHandle* gateway, const char* client,
-                        uint16_t external_port, uint16_t internal_port, const char* protocol,
+int gateway_add_mapping(const GatewayHandle* gateway, const char* client, uint16_t external_port,
+                        uint16_t internal_port, const char* protocol,
                         const std::string& description) {
   return guard_allocation([&] {
     std::string own_address;
@@ -47,10 +56,10 @@ int gateway_add_mapping(const GatewayHandle* gateway, const char* client,
       client = own_address.c_str();
     }
     int fault = 0;
-    int code = run_action(gateway, "AddPortMapping",
-                          mapping_add_arguments(client, external_port, internal_port, protocol,
-                                                description),
-                          nullptr, &fault);
+    int code = run_action(
+        gateway, "AddPortMapping",
+        mapping_add_arguments(client, external_port, internal_port, protocol, description), nullptr,
+        &fault);
     if (code != 0 && fault == kUpnpConflictInMappingEntry) return kGatewayMappingRefused;
     return code;
   });
@@ -61,8 +70,11 @@ int gateway_delete_mapping(const GatewayHandle* gateway, uint16_t external_port,
   return guard_allocation([&] {
     const std::string arguments =
         "<NewRemoteHost></NewRemoteHost>\r\n"
-        "<NewExternalPort>" + std::to_string(external_port) + "</NewExternalPort>\r\n"
-        "<NewProtocol>" + xml_escape(protocol) + "</NewProtocol>\r\n";
+        "<NewExternalPort>" +
+        std::to_string(external_port) +
+        "</NewExternalPort>\r\n"
+        "<NewProtocol>" +
+        xml_escape(protocol) + "</NewProtocol>\r\n";
     int fault = 0;
     int code = run_action(gateway, "DeletePortMapping", arguments, nullptr, &fault);
     if (code != 0 && fault == kUpnpNoSuchEntryInArray) return kGatewayMappingRefused;
@@ -74,10 +86,10 @@ int gateway_mapping_entry(const GatewayHandle* gateway, uint16_t index,
                           const MappingEntryFields& fields) {
   return guard_allocation([&] {
     std::string body;
-    int code = run_action(gateway, "GetGenericPortMappingEntry",
-                          "<NewPortMappingIndex>" + std::to_string(index) +
-                              "</NewPortMappingIndex>\r\n",
-                          &body, nullptr);
+    int code =
+        run_action(gateway, "GetGenericPortMappingEntry",
+                   "<NewPortMappingIndex>" + std::to_string(index) + "</NewPortMappingIndex>\r\n",
+                   &body, nullptr);
     if (code != 0) return code;
     return gateway_parse_mapping_entry(body, fields);
   });
@@ -86,9 +98,8 @@ int gateway_mapping_entry(const GatewayHandle* gateway, uint16_t index,
 int gateway_parse_mapping_entry(const std::string& body, const MappingEntryFields& fields) {
   return guard_allocation([&] {
     // In the order their character data is tested.
-    XmlWatch watches[] = {{"NewExternalPort"}, {"NewInternalPort"},
-                          {"NewProtocol"},     {"NewInternalClient"},
-                          {"NewPortMappingDescription"}, {"NewEnabled"}};
+    XmlWatch watches[] = {{"NewExternalPort"},   {"NewInternalPort"},           {"NewProtocol"},
+                          {"NewInternalClient"}, {"NewPortMappingDescription"}, {"NewEnabled"}};
     int code = xml_capture(body, watches, 6);
     if (code != 0) return code;
     *fields.external_port = static_cast<uint16_t>(xml_number(xml_trim(watches[0].last)));

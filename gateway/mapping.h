@@ -20,8 +20,8 @@ std::string mapping_add_arguments(const char* client, uint16_t external_port,
 /// 0 when the router accepted the entry (any 200 answer); -694 when it refused it as
 /// a conflict (UPnP error 718), else the call's code. Without `client` this host's
 /// address toward the router is used.
-int gateway_add_mapping(const GatewayHandle* gateway, const char* client,
-                        uint16_t external_port, uint16_t internal_port, const char* protocol,
+int gateway_add_mapping(const GatewayHandle* gateway, const char* client, uint16_t external_port,
+                        uint16_t internal_port, const char* protocol,
                         const std::string& description);
 
 /// 0 when the router removed the entry; -694 when it has no such entry (UPnP error

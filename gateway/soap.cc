@@ -6,8 +6,8 @@
 #include "gateway/xml_capture.h"
 #include "net/http.h"
 
-int soap_envelope(const std::string& service_type, const char* action,
-                  const std::string& arguments, std::string* envelope) {
+int soap_envelope(const std::string& service_type, const char* action, const std::string& arguments,
+                  std::string* envelope) {
   return guard_allocation([&] {
     const std::string name = action;
     *envelope =
@@ -15,8 +15,10 @@ int soap_envelope(const std::string& service_type, const char* action,
         "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
         "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">\r\n"
         "<s:Body>\r\n"
-        "<u:" + name + " xmlns:u=\"" + gateway_service_urn(service_type) + "\">\r\n" +
-        arguments + "</u:" + name + ">\r\n"
+        "<u:" +
+        name + " xmlns:u=\"" + gateway_service_urn(service_type) + "\">\r\n" + arguments +
+        "</u:" + name +
+        ">\r\n"
         "</s:Body>\r\n"
         "</s:Envelope>\r\n";
     return 0;

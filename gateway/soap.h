@@ -8,8 +8,8 @@
 
 /// 0 with the SOAP 1.1 envelope of `action` for the service type around `arguments`
 /// (argument XML, already escaped, each line ending in CR LF); -499.
-int soap_envelope(const std::string& service_type, const char* action,
-                  const std::string& arguments, std::string* envelope);
+int soap_envelope(const std::string& service_type, const char* action, const std::string& arguments,
+                  std::string* envelope);
 
 /// 0 with the response body of `envelope` posted to the control URL; otherwise the
 /// failing code (-894 for a status other than 200), with `*status` holding the status

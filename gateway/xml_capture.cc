@@ -53,7 +53,9 @@ void XMLCALL on_text(void* data, const XML_Char* text, int length) {
   }
 }
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 bool starts_with(const std::string& text, size_t at, const char* prefix) {
   return text.compare(at, std::strlen(prefix), prefix) == 0;
@@ -91,8 +93,10 @@ bool begins_reference(const std::string& text, size_t at, bool declares_entities
 /// Where the markup that opens at `at` ends when its content is not parsed for
 /// references (comment, CDATA section, processing instruction); `at` for other markup.
 size_t end_of_unparsed(const std::string& text, size_t at) {
-  static const struct { const char* open; const char* close; } kKinds[] = {
-      {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+  static const struct {
+    const char* open;
+    const char* close;
+  } kKinds[] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
   for (const auto& kind : kKinds) {
     if (!starts_with(text, at, kind.open)) continue;
     size_t close = text.find(kind.close, at + std::strlen(kind.open));
@@ -188,8 +192,7 @@ int xml_capture(const std::string& document, XmlWatch* watches, size_t count) {
   XML_SetUserData(parser, &parse);
   XML_SetElementHandler(parser, on_start, on_end);
   XML_SetCharacterDataHandler(parser, on_text);
-  XML_Status status =
-      XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), XML_TRUE);
+  XML_Status status = XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), XML_TRUE);
   XML_ParserFree(parser);
   return status == XML_STATUS_OK ? kOk : kGatewayUnparsable;
 }
@@ -210,12 +213,23 @@ std::string xml_escape(const std::string& text) {
   out.reserve(text.size());
   for (char c : text_for_sending(text)) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;

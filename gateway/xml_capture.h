@@ -14,10 +14,10 @@
 struct XmlWatch {
   XmlWatch(const char* watched) : name(watched) {}  // NOLINT: tables list bare names
   const char* name;
-  int occurrences = 0;        // elements of this name that ended
-  std::string last;           // text of the last of them (possibly empty)
-  bool delivered = false;     // some occurrence carried character data
-  std::string last_delivered; // text of the last occurrence that carried any
+  int occurrences = 0;         // elements of this name that ended
+  std::string last;            // text of the last of them (possibly empty)
+  bool delivered = false;      // some occurrence carried character data
+  std::string last_delivered;  // text of the last occurrence that carried any
   // Parse state.
   bool inside = false;
   std::string pending;

@@ -12,13 +12,16 @@ namespace {
 
 const char* const kServiceTypes[] = {"WANIPConnection:1", "WANPPPConnection:1"};
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 }  // namespace
 
 std::string ssdp_search_text(const std::string& target) {
   return "M-SEARCH * HTTP/1.1\r\nMX: 2\r\nHOST: 239.255.255.250:1900\r\n"
-         "MAN: \"ssdp:discover\"\r\nST: " + target + "\r\n\r\n";
+         "MAN: \"ssdp:discover\"\r\nST: " +
+         target + "\r\n\r\n";
 }
 
 int ssdp_send_search(SocketHandle* socket, const std::string& target) {

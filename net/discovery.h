@@ -7,7 +7,6 @@
 #include <string>
 
 #include "base/result_codes.h"
-
 #include "gateway/handle.h"
 
 struct SocketHandle;

@@ -31,8 +31,7 @@ int http_read_head(SocketHandle* socket, std::string* head) {
   bool ended = false;
   while (!ended && length < sizeof(buffer)) {
     size_t seen = 0;
-    int code = tcp_peek(socket, buffer + length, sizeof(buffer) - length, &seen,
-                        kHttpReadSeconds);
+    int code = tcp_peek(socket, buffer + length, sizeof(buffer) - length, &seen, kHttpReadSeconds);
     if (code != kOk) return code;
     if (seen == 0) break;  // silent or closed: parse what came
     // The blank line may have begun in bytes taken before.
@@ -83,8 +82,8 @@ int exchange_on(SocketHandle* socket, const std::string& text, bool keep_error_b
 }
 
 /// Connect, send, read, close: one request over its own connection.
-int http_exchange(const std::string& host, int port, const std::string& text,
-                  bool keep_error_body, std::string* body, int* status) {
+int http_exchange(const std::string& host, int port, const std::string& text, bool keep_error_body,
+                  std::string* body, int* status) {
   SocketHandle* socket = nullptr;
   int code = tcp_connect(&socket, host.c_str(), port, kHttpConnectSeconds);
   if (code != kOk) return code;
@@ -93,9 +92,13 @@ int http_exchange(const std::string& host, int port, const std::string& text,
   return exchange_on(socket, text, keep_error_body, body, status);
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
-bool valid_request_port(int port) { return port >= 0 && port <= 65535; }
+bool valid_request_port(int port) {
+  return port >= 0 && port <= 65535;
+}
 
 }  // namespace
 

@@ -9,7 +9,7 @@
 
 #include "base/result_codes.h"
 
-constexpr size_t kHttpHeadMax = 4095;     // the head, blank line included
+constexpr size_t kHttpHeadMax = 4095;  // the head, blank line included
 constexpr size_t kHttpBodyMax = 65536;
 constexpr size_t kUrlTokenMax = 511;
 constexpr int kHttpConnectSeconds = 1;

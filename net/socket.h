@@ -50,27 +50,24 @@ int wait_readable(SocketHandle* handle, int seconds);
 int wait_writable(SocketHandle* handle, int seconds);
 
 /// 0 when all `length` bytes went to host:port; -992, -997. `*sent` counts what went.
-int udp_send_to(SocketHandle* handle, const char* host, int port, const char* data,
-                size_t length, size_t* sent);
+int udp_send_to(SocketHandle* handle, const char* host, int port, const char* data, size_t length,
+                size_t* sent);
 
 /// 0 with the first datagram (at most `capacity` bytes) or 0 bytes when none arrived
 /// within `seconds`; -995 on a receive error (0 bytes reported).
-int udp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
-                int seconds);
+int udp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received, int seconds);
 
 /// 0 when all `length` bytes were accepted; -997 otherwise. `*sent` counts what went.
 int tcp_send_all(SocketHandle* handle, const char* data, size_t length, size_t* sent);
 
 /// 0 with up to `capacity` bytes: stops at capacity, at the peer's close, or after one
 /// silent wait of `seconds`; -995 on a receive error (0 bytes reported).
-int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
-                int seconds);
+int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received, int seconds);
 
 /// 0 with up to `capacity` bytes that have arrived, left in the socket for the next
 /// receive: 0 bytes when none arrive within `seconds` or the peer has closed; -995 on a
 /// receive error.
-int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
-             int seconds);
+int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received, int seconds);
 
 /// 0 with the dotted-decimal local IPv4 address of the socket in `*address`; -987, -499.
 int socket_local_address(SocketHandle* handle, std::string* address);

@@ -19,7 +19,9 @@ namespace {
 
 constexpr unsigned kPlatformVersion = 0x0202;  // what POSIX sockets stand for: 2.2
 
-int fd_of(const SocketHandle* handle) { return static_cast<int>(handle->descriptor); }
+int fd_of(const SocketHandle* handle) {
+  return static_cast<int>(handle->descriptor);
+}
 
 /// 0 with `*address` zeroed and filled with the first IPv4 address of `host`; -992.
 int resolve_endpoint(sockaddr_in* address, const char* host, int port) {
@@ -83,9 +85,13 @@ int wait_for(int fd, bool for_write, int seconds) {
 
 }  // namespace
 
-int net_startup() { return net_version_result(kPlatformVersion); }
+int net_startup() {
+  return net_version_result(kPlatformVersion);
+}
 
-int udp_open(SocketHandle** out) { return open_socket(out, SOCK_DGRAM); }
+int udp_open(SocketHandle** out) {
+  return open_socket(out, SOCK_DGRAM);
+}
 
 int tcp_connect(SocketHandle** out, const char* host, int port, int seconds) {
   SocketHandle* handle = nullptr;
@@ -133,8 +139,8 @@ int wait_writable(SocketHandle* handle, int seconds) {
   return wait_for(fd_of(handle), true, seconds) == 0 ? kOk : kSocketNotWritable;
 }
 
-int udp_send_to(SocketHandle* handle, const char* host, int port, const char* data,
-                size_t length, size_t* sent) {
+int udp_send_to(SocketHandle* handle, const char* host, int port, const char* data, size_t length,
+                size_t* sent) {
   sockaddr_in address;
   if (resolve_endpoint(&address, host, port) != kOk) return kSocketNoResolve;
   *sent = 0;
@@ -153,8 +159,8 @@ int udp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* rec
   if (wait_readable(handle, seconds) != kOk) return kOk;
   sockaddr_in sender;
   socklen_t sender_length = sizeof(sender);
-  ssize_t got = recvfrom(fd_of(handle), buffer, capacity, 0,
-                         reinterpret_cast<sockaddr*>(&sender), &sender_length);
+  ssize_t got = recvfrom(fd_of(handle), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender),
+                         &sender_length);
   if (got < 0) return kSocketReceiveFailed;
   *received = static_cast<size_t>(got);
   return kOk;
@@ -193,8 +199,7 @@ int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* rec
   return kOk;
 }
 
-int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
-             int seconds) {
+int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received, int seconds) {
   *received = 0;
   for (;;) {
     if (wait_readable(handle, seconds) != kOk) return kOk;
@@ -226,4 +231,6 @@ int socket_local_address(SocketHandle* handle, std::string* address) {
   return kOk;
 }
 
-int socket_address_valid(const char* text) { return inet_addr(text) != INADDR_NONE ? 1 : 0; }
+int socket_address_valid(const char* text) {
+  return inet_addr(text) != INADDR_NONE ? 1 : 0;
+}

@@ -11,7 +11,9 @@
 
 namespace {
 
-SOCKET socket_of(const SocketHandle* handle) { return static_cast<SOCKET>(handle->descriptor); }
+SOCKET socket_of(const SocketHandle* handle) {
+  return static_cast<SOCKET>(handle->descriptor);
+}
 
 /// 0 with `*address` zeroed and filled with the first IPv4 address of `host`; -992.
 int resolve_endpoint(sockaddr_in* address, const char* host, int port) {
@@ -88,7 +90,9 @@ int net_startup() {
   return code;
 }
 
-int udp_open(SocketHandle** out) { return open_socket(out, SOCK_DGRAM); }
+int udp_open(SocketHandle** out) {
+  return open_socket(out, SOCK_DGRAM);
+}
 
 int tcp_connect(SocketHandle** out, const char* host, int port, int seconds) {
   SocketHandle* handle = nullptr;
@@ -99,8 +103,8 @@ int tcp_connect(SocketHandle** out, const char* host, int port, int seconds) {
   if (code == kOk) {
     // A non-blocking connect is normally still in progress (WSAEWOULDBLOCK) and its
     // result is learnt from the wait; one refused on the spot is over already.
-    int started = connect(socket_of(handle), reinterpret_cast<sockaddr*>(&address),
-                          sizeof(address));
+    int started =
+        connect(socket_of(handle), reinterpret_cast<sockaddr*>(&address), sizeof(address));
     if (started == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
       code = kSocketConnectFailed;
     } else if (wait_writable(handle, seconds) != kOk) {
@@ -133,8 +137,8 @@ int wait_writable(SocketHandle* handle, int seconds) {
   return wait_for(socket_of(handle), true, seconds) == 0 ? kOk : kSocketNotWritable;
 }
 
-int udp_send_to(SocketHandle* handle, const char* host, int port, const char* data,
-                size_t length, size_t* sent) {
+int udp_send_to(SocketHandle* handle, const char* host, int port, const char* data, size_t length,
+                size_t* sent) {
   sockaddr_in address;
   if (resolve_endpoint(&address, host, port) != kOk) return kSocketNoResolve;
   *sent = 0;
@@ -196,8 +200,7 @@ int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* rec
   return kOk;
 }
 
-int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
-             int seconds) {
+int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received, int seconds) {
   *received = 0;
   for (;;) {
     if (wait_readable(handle, seconds) != kOk) return kOk;

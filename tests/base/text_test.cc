@@ -21,7 +21,9 @@ TEST(Text, BytesFromOutside) {
       // A Latin-1 e-acute, as a non-UTF-8 terminal types it or an old router stores it.
       {"caf\xe9", "caf\xc3\xa9", "caf\xc3\xa9", "caf\xc3\xa9"},
       // C0 controls: tab stays in what is sent; line breaks stay in a document.
-      {"ctl\x01" "char", "ctl char", "ctl char", "ctl char"},
+      {"ctl\x01"
+       "char",
+       "ctl char", "ctl char", "ctl char"},
       {"a\tb\nc\rd\x1b[2J\x7f", "a\tb c d [2J\x7f", "a\tb\nc\rd [2J\x7f", "a b c d [2J "},
       // What XML cannot carry at all.
       {"\xef\xbf\xbe\xef\xbf\xbf", "\xef\xbf\xbd\xef\xbf\xbd", "\xef\xbf\xbd\xef\xbf\xbd",
@@ -34,10 +36,20 @@ TEST(Text, BytesFromOutside) {
       {"x\xe2\x82", "x\xc3\xa2\xc2\x82", "x\xc3\xa2\xc2\x82", "x\xc3\xa2 "},
       // C1 controls, encoded or as stray bytes, and the characters that reorder a line,
       // are shown as blanks but sent and parsed as they are.
-      {"\xc2\x85\xc2\x9b" "1m", "\xc2\x85\xc2\x9b" "1m", "\xc2\x85\xc2\x9b" "1m", "  1m"},
-      {"evil\xe2\x80\xae" "txt.exe\xe2\x81\xa6\xe2\x81\xa9\xe2\x80\xa8",
-       "evil\xe2\x80\xae" "txt.exe\xe2\x81\xa6\xe2\x81\xa9\xe2\x80\xa8",
-       "evil\xe2\x80\xae" "txt.exe\xe2\x81\xa6\xe2\x81\xa9\xe2\x80\xa8", "evil txt.exe   "},
+      {"\xc2\x85\xc2\x9b"
+       "1m",
+       "\xc2\x85\xc2\x9b"
+       "1m",
+       "\xc2\x85\xc2\x9b"
+       "1m",
+       "  1m"},
+      {"evil\xe2\x80\xae"
+       "txt.exe\xe2\x81\xa6\xe2\x81\xa9\xe2\x80\xa8",
+       "evil\xe2\x80\xae"
+       "txt.exe\xe2\x81\xa6\xe2\x81\xa9\xe2\x80\xa8",
+       "evil\xe2\x80\xae"
+       "txt.exe\xe2\x81\xa6\xe2\x81\xa9\xe2\x80\xa8",
+       "evil txt.exe   "},
       {"\x9b", "\xc2\x9b", "\xc2\x9b", " "},
   };
   for (const TextCase& c : cases) {
@@ -45,8 +57,8 @@ TEST(Text, BytesFromOutside) {
     EXPECT_EQ(text_mend_xml_chars(c.given), c.mended) << c.given;
     EXPECT_EQ(text_printable(c.given), c.printable) << c.given;
     // Each reading gives UTF-8 that the same reading leaves as it is.
-    for (const std::string& out : {text_for_sending(c.given), text_mend_xml_chars(c.given),
-                                   text_printable(c.given)}) {
+    for (const std::string& out :
+         {text_for_sending(c.given), text_mend_xml_chars(c.given), text_printable(c.given)}) {
       EXPECT_TRUE(text_is_utf8(out)) << c.given;
     }
     EXPECT_EQ(text_for_sending(c.sent), c.sent) << c.given;

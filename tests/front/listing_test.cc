@@ -7,8 +7,8 @@
 
 namespace {
 
-EntryRecord entry_of(const char* protocol, const char* client, uint16_t internal,
-                     uint16_t external, int enabled) {
+EntryRecord entry_of(const char* protocol, const char* client, uint16_t internal, uint16_t external,
+                     int enabled) {
   EntryRecord entry;
   std::strcpy(entry.protocol, protocol);
   std::strcpy(entry.ip_address, client);
@@ -37,8 +37,8 @@ TEST(Listing, Filter) {
   const FilterCase cases[] = {
       {"protocol in other letters", [](RequestRecord* r) { std::strcpy(r->protocol, "tcp"); }, 1},
       {"other protocol", [](RequestRecord* r) { std::strcpy(r->protocol, "UDP"); }, 0},
-      {"one-character protocol sets nothing", [](RequestRecord* r) { std::strcpy(r->protocol, "U"); },
-       1, 0},
+      {"one-character protocol sets nothing",
+       [](RequestRecord* r) { std::strcpy(r->protocol, "U"); }, 1, 0},
       {"client", [](RequestRecord* r) { std::strcpy(r->ip_address, "192.168.1.20"); }, 1},
       {"other client", [](RequestRecord* r) { std::strcpy(r->ip_address, "192.168.1.2"); }, 0},
       {"internal port", [](RequestRecord* r) { r->internal_port = 80; }, 1},
@@ -99,8 +99,8 @@ TEST(Listing, SearchRowsInTheirOrder) {
   request.external_port = 8080;
   request.enabled = 0;
   std::vector<SearchRow> rows = listing_search_rows(request);
-  const char* labels[] = {"ID #", "Protocol", "IP Address", "Internal Port", "External Port",
-                          "Status"};
+  const char* labels[] = {"ID #",          "Protocol",      "IP Address",
+                          "Internal Port", "External Port", "Status"};
   const char* values[] = {"007", "tcp", "10.0.0.5", "80", "8080", "Disabled"};
   ASSERT_EQ(rows.size(), 6u);
   for (size_t i = 0; i < rows.size(); ++i) {

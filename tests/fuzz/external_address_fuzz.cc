@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(field[sizeof(field) - 1] == '\0');
     FUZZ_CHECK(field[0] != '\0');
   } else {
-    FUZZ_CHECK(code == kGatewayUnparsable || code == kGatewayNoAddress ||
-               code == kNoMemory);
+    FUZZ_CHECK(code == kGatewayUnparsable || code == kGatewayNoAddress || code == kNoMemory);
     for (char c : field) FUZZ_CHECK(c == 'x');
   }
   return 0;

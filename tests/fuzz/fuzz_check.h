@@ -10,13 +10,12 @@
 #include <cstring>
 #include <string>
 
-#define FUZZ_CHECK(condition)                                                 \
-  do {                                                                        \
-    if (!(condition)) {                                                       \
-      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, \
-                   #condition);                                               \
-      std::abort();                                                           \
-    }                                                                         \
+#define FUZZ_CHECK(condition)                                                                \
+  do {                                                                                       \
+    if (!(condition)) {                                                                      \
+      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                          \
+    }                                                                                        \
   } while (0)
 
 /// 1 when a fixed field of `size` bytes holds a terminated text, else 0.

@@ -26,8 +26,16 @@ int criteria_of(int code) {
 
 bool known_code(int code) {
   switch (code) {
-    case kSyntaxError: case kAddWithDescription: case kAdd: case kAddClientWithDescription:
-    case kAddClient: case kRemove: case kList: case kListStats: case kStats: case kListById:
+    case kSyntaxError:
+    case kAddWithDescription:
+    case kAdd:
+    case kAddClientWithDescription:
+    case kAddClient:
+    case kRemove:
+    case kList:
+    case kListStats:
+    case kStats:
+    case kListById:
     case kHelp:
       return true;
     default:

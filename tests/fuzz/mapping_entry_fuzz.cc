@@ -25,10 +25,9 @@ bool expat_accepts(const std::string& document) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string body = fuzz_text(data, size);
   EntryRecord entry;
-  const MappingEntryFields fields{&entry.external_port, &entry.internal_port,
-                                  entry.protocol,       sizeof(entry.protocol),
-                                  entry.ip_address,     sizeof(entry.ip_address),
-                                  &entry.description,   &entry.enabled};
+  const MappingEntryFields fields{
+      &entry.external_port, &entry.internal_port,     entry.protocol,     sizeof(entry.protocol),
+      entry.ip_address,     sizeof(entry.ip_address), &entry.description, &entry.enabled};
   const int code = gateway_parse_mapping_entry(body, fields);
   FUZZ_CHECK(code == 0 || code == kGatewayUnparsable || code == kNoMemory);
   FUZZ_CHECK(field_terminated(entry.protocol, sizeof(entry.protocol)));

@@ -20,9 +20,11 @@ GatewayHandle gateway_at(const LoopbackServer& server) {
 
 std::string response(const std::string& action, const std::string& inner) {
   return http_ok(
-      "<?xml version=\"1.0\"?>\r\n<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\">"
-      "<s:Body><u:" + action + "Response xmlns:u=\"urn:schemas-upnp-org:service:WANIPConnection:1\">" +
-      inner + "</u:" + action + "Response></s:Body></s:Envelope>");
+      "<?xml version=\"1.0\"?>\r\n<s:Envelope "
+      "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+      "<s:Body><u:" +
+      action + "Response xmlns:u=\"urn:schemas-upnp-org:service:WANIPConnection:1\">" + inner +
+      "</u:" + action + "Response></s:Body></s:Envelope>");
 }
 
 /// The body of the one request the server saw.
@@ -75,9 +77,10 @@ TEST(ExternalAddress, RefusalLeavesTheDestinationAlone) {
   char destination[32] = "before";
   EXPECT_EQ(gateway_external_address(&gateway, destination, sizeof(destination)), -894);
   EXPECT_STREQ(destination, "before");
-  EXPECT_NE(server.requests().at(0).find("<u:GetExternalIPAddress xmlns:u=\"urn:schemas-upnp-org:"
-                                      "service:WANIPConnection:1\">\r\n</u:GetExternalIPAddress>"),
-            std::string::npos);
+  EXPECT_NE(
+      server.requests().at(0).find("<u:GetExternalIPAddress xmlns:u=\"urn:schemas-upnp-org:"
+                                   "service:WANIPConnection:1\">\r\n</u:GetExternalIPAddress>"),
+      std::string::npos);
 }
 
 struct Entry {
@@ -92,9 +95,9 @@ struct Entry {
 int read_entry_from(const std::string& inner, Entry* entry, std::string* request = nullptr) {
   LoopbackServer server({{response("GetGenericPortMappingEntry", inner)}});
   GatewayHandle gateway = gateway_at(server);
-  MappingEntryFields fields{&entry->external_port, &entry->internal_port, entry->protocol,
-                            sizeof(entry->protocol), entry->client, sizeof(entry->client),
-                            &entry->description, &entry->enabled};
+  MappingEntryFields fields{&entry->external_port,   &entry->internal_port, entry->protocol,
+                            sizeof(entry->protocol), entry->client,         sizeof(entry->client),
+                            &entry->description,     &entry->enabled};
   int code = gateway_mapping_entry(&gateway, 40000, fields);
   if (request != nullptr) *request = posted_body(server);
   return code;
@@ -103,21 +106,23 @@ int read_entry_from(const std::string& inner, Entry* entry, std::string* request
 TEST(MappingEntry, FieldsOfAnAnswer) {
   Entry entry;
   std::string request;
-  ASSERT_EQ(read_entry_from("<NewRemoteHost></NewRemoteHost><NewExternalPort>8080</NewExternalPort>"
-                            "<NewProtocol>TCP</NewProtocol><NewInternalPort>80</NewInternalPort>"
-                            "<NewInternalClient>192.168.1.20</NewInternalClient>"
-                            "<NewEnabled>1</NewEnabled>"
-                            "<NewPortMappingDescription>AT&amp;T &lt;box&gt;</NewPortMappingDescription>"
-                            "<NewLeaseDuration>0</NewLeaseDuration>",
-                            &entry, &request),
-            0);
+  ASSERT_EQ(
+      read_entry_from("<NewRemoteHost></NewRemoteHost><NewExternalPort>8080</NewExternalPort>"
+                      "<NewProtocol>TCP</NewProtocol><NewInternalPort>80</NewInternalPort>"
+                      "<NewInternalClient>192.168.1.20</NewInternalClient>"
+                      "<NewEnabled>1</NewEnabled>"
+                      "<NewPortMappingDescription>AT&amp;T &lt;box&gt;</NewPortMappingDescription>"
+                      "<NewLeaseDuration>0</NewLeaseDuration>",
+                      &entry, &request),
+      0);
   EXPECT_EQ(entry.external_port, 8080);
   EXPECT_EQ(entry.internal_port, 80);
   EXPECT_STREQ(entry.protocol, "TCP");
   EXPECT_STREQ(entry.client, "192.168.1.20");
   EXPECT_EQ(entry.description, "AT&T <box>");
   EXPECT_EQ(entry.enabled, 1);
-  EXPECT_NE(request.find("<NewPortMappingIndex>40000</NewPortMappingIndex>\r\n"), std::string::npos);
+  EXPECT_NE(request.find("<NewPortMappingIndex>40000</NewPortMappingIndex>\r\n"),
+            std::string::npos);
 }
 
 TEST(MappingEntry, MissingSplitAndOddValues) {
@@ -132,7 +137,9 @@ TEST(MappingEntry, MissingSplitAndOddValues) {
 
   // An empty element is present: it empties its text.
   ASSERT_EQ(read_entry_from("<NewPortMappingDescription></NewPortMappingDescription>"
-                            "<NewInternalClient/>", &entry), 0);
+                            "<NewInternalClient/>",
+                            &entry),
+            0);
   EXPECT_EQ(entry.description, "");
   EXPECT_STREQ(entry.client, "");
 
@@ -144,7 +151,8 @@ TEST(MappingEntry, MissingSplitAndOddValues) {
                             "<NewInternalClient>\n10.0.0.9\n</NewInternalClient>"
                             "<NewEnabled> 1 </NewEnabled>"
                             "<NewPortMappingDescription> two  blanks </NewPortMappingDescription>",
-                            &entry), 0);
+                            &entry),
+            0);
   EXPECT_EQ(entry.external_port, 40000);
   EXPECT_EQ(entry.internal_port, 22);
   EXPECT_STREQ(entry.protocol, "tcp");
@@ -154,11 +162,16 @@ TEST(MappingEntry, MissingSplitAndOddValues) {
 
   // Long texts: the client is cut to its field, the description lands whole.
   std::string sixty(60, 'd');
-  ASSERT_EQ(read_entry_from("<NewInternalClient>" + std::string(40, '9') + "</NewInternalClient>"
-                            "<NewProtocol>TCPX2</NewProtocol>"
-                            "<NewPortMappingDescription>" + sixty + "</NewPortMappingDescription>"
-                            "<NewEnabled>true</NewEnabled><NewExternalPort>65537</NewExternalPort>",
-                            &entry), 0);
+  ASSERT_EQ(
+      read_entry_from("<NewInternalClient>" + std::string(40, '9') +
+                          "</NewInternalClient>"
+                          "<NewProtocol>TCPX2</NewProtocol>"
+                          "<NewPortMappingDescription>" +
+                          sixty +
+                          "</NewPortMappingDescription>"
+                          "<NewEnabled>true</NewEnabled><NewExternalPort>65537</NewExternalPort>",
+                      &entry),
+      0);
   EXPECT_STREQ(entry.client, std::string(31, '9').c_str());
   EXPECT_STREQ(entry.protocol, "TCPX");
   EXPECT_EQ(entry.description, sixty);
@@ -171,7 +184,8 @@ TEST(MappingEntry, MissingSplitAndOddValues) {
   ASSERT_EQ(read_entry_from("<NewExternalPort>2000</NewExternalPort>"
                             "<NewPortMappingDescription>a&b &amp; &c;&</NewPortMappingDescription>"
                             "<NewInternalClient>10.0.0.2</NewInternalClient>",
-                            &entry), 0);
+                            &entry),
+            0);
   EXPECT_EQ(entry.description, "a&b & &c;&");
   EXPECT_EQ(entry.external_port, 2000);
   EXPECT_STREQ(entry.client, "10.0.0.2");
@@ -182,14 +196,19 @@ TEST(MappingEntry, BytesXmlCannotCarryDoNotEndTheWalk) {
   // miniupnpd 2.3.1 keeps 64 bytes of a description and hands back what follows its
   // buffer; other clients store Latin-1 and control characters as they come.
   ASSERT_EQ(read_entry_from("<NewExternalPort>17000</NewExternalPort>"
-                            "<NewPortMappingDescription>" + std::string(64, 'D') +
+                            "<NewPortMappingDescription>" +
+                                std::string(64, 'D') +
                                 "P\xb5\x1d-\x99U</NewPortMappingDescription>"
                                 "<NewInternalClient>192.168.77.2</NewInternalClient>",
-                            &entry), 0);
+                            &entry),
+            0);
   EXPECT_EQ(entry.description, std::string(64, 'D') + "P\xc2\xb5 -\xc2\x99U");
   EXPECT_EQ(entry.external_port, 17000);
-  ASSERT_EQ(read_entry_from("<NewPortMappingDescription>caf\xe9 peer\x01</NewPortMappingDescription>"
-                            "<NewProtocol>\xe9\xe9\xe9</NewProtocol>", &entry), 0);
+  ASSERT_EQ(
+      read_entry_from("<NewPortMappingDescription>caf\xe9 peer\x01</NewPortMappingDescription>"
+                      "<NewProtocol>\xe9\xe9\xe9</NewProtocol>",
+                      &entry),
+      0);
   EXPECT_EQ(entry.description, "caf\xc3\xa9 peer ");
   EXPECT_STREQ(entry.protocol, "\xc3\xa9\xc3\xa9");  // cut where a character ends
 }
@@ -197,18 +216,22 @@ TEST(MappingEntry, BytesXmlCannotCarryDoNotEndTheWalk) {
 TEST(Mapping, AddSendsOnlyWhatXmlCarries) {
   LoopbackServer server({{response("AddPortMapping", "")}});
   GatewayHandle gateway = gateway_at(server);
-  ASSERT_EQ(gateway_add_mapping(&gateway, "10.0.0.1", 7004, 80, "UDP", "caf\xe9 ctl\x01" "char"),
+  ASSERT_EQ(gateway_add_mapping(&gateway, "10.0.0.1", 7004, 80, "UDP",
+                                "caf\xe9 ctl\x01"
+                                "char"),
             0);
   std::string body = posted_body(server);
-  EXPECT_NE(body.find("<NewPortMappingDescription>caf\xc3\xa9 ctl char</NewPortMappingDescription>"),
-            std::string::npos)
+  EXPECT_NE(
+      body.find("<NewPortMappingDescription>caf\xc3\xa9 ctl char</NewPortMappingDescription>"),
+      std::string::npos)
       << body;
 }
 
 TEST(Mapping, AddSendsEscapedArguments) {
   LoopbackServer server({{response("AddPortMapping", "")}});
   GatewayHandle gateway = gateway_at(server);
-  ASSERT_EQ(gateway_add_mapping(&gateway, "192.168.1.20", 40000, 80, "tcp", "A&B <x> \"q\" 'a'"), 0);
+  ASSERT_EQ(gateway_add_mapping(&gateway, "192.168.1.20", 40000, 80, "tcp", "A&B <x> \"q\" 'a'"),
+            0);
   std::string body = posted_body(server);
   EXPECT_NE(body.find("<NewRemoteHost></NewRemoteHost>\r\n"
                       "<NewExternalPort>40000</NewExternalPort>\r\n"
@@ -223,7 +246,7 @@ TEST(Mapping, AddSendsEscapedArguments) {
             std::string::npos)
       << body;
   EXPECT_NE(server.requests().at(0).find("SOAPACTION: \"urn:schemas-upnp-org:service:"
-                                      "WANIPConnection:1#AddPortMapping\""),
+                                         "WANIPConnection:1#AddPortMapping\""),
             std::string::npos);
 }
 
@@ -241,17 +264,23 @@ TEST(Mapping, AddWithoutClientUsesTheLocalAddress) {
 }
 
 std::string fault_reply(int code) {
-  std::string fault = "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>"
-                      "<s:Fault><detail><UPnPError xmlns=\"urn:schemas-upnp-org:control-1-0\">"
-                      "<errorCode>" + std::to_string(code) + "</errorCode></UPnPError></detail>"
-                      "</s:Fault></s:Body></s:Envelope>";
+  std::string fault =
+      "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>"
+      "<s:Fault><detail><UPnPError xmlns=\"urn:schemas-upnp-org:control-1-0\">"
+      "<errorCode>" +
+      std::to_string(code) +
+      "</errorCode></UPnPError></detail>"
+      "</s:Fault></s:Body></s:Envelope>";
   return "HTTP/1.1 500 Internal Server Error\r\nContent-Length: " + std::to_string(fault.size()) +
          "\r\n\r\n" + fault;
 }
 
 TEST(Mapping, RefusalsAreRecognisedFromTheFault) {
-  LoopbackServer server({{fault_reply(718)}, {fault_reply(501)}, {fault_reply(714)},
-                         {fault_reply(606)}, {response("DeletePortMapping", "")}});
+  LoopbackServer server({{fault_reply(718)},
+                         {fault_reply(501)},
+                         {fault_reply(714)},
+                         {fault_reply(606)},
+                         {response("DeletePortMapping", "")}});
   GatewayHandle gateway = gateway_at(server);
   EXPECT_EQ(gateway_add_mapping(&gateway, "10.0.0.2", 80, 80, "TCP", ""), kGatewayMappingRefused);
   EXPECT_EQ(gateway_add_mapping(&gateway, "10.0.0.2", 80, 80, "TCP", ""), -894);
@@ -280,7 +309,9 @@ TEST(DeviceInfo, IdentityTexts) {
       "<root><device><friendlyName>A</friendlyName><manufacturer>AT&amp;T Labs</manufacturer>"
       "<manufacturerURL>http://m/</manufacturerURL><modelDescription>\n  Home gateway\n"
       "</modelDescription><modelName>M</modelName><modelNumber>1</modelNumber>"
-      "<modelURL>http://u/</modelURL><serialNumber>S" + std::string(60, '0') + "</serialNumber>"
+      "<modelURL>http://u/</modelURL><serialNumber>S" +
+      std::string(60, '0') +
+      "</serialNumber>"
       "<upc>lower-case upc</upc><presentationURL>http://p/?a=1&b=2</presentationURL>"
       "<deviceList><device><friendlyName>B</friendlyName><UPC></UPC></device></deviceList>"
       "</device></root>";

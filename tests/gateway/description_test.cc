@@ -57,8 +57,7 @@ TEST(Description, ControlUrl) {
                 service("urn:schemas-upnp-org:service:WANCommonInterfaceConfig:1", "/cic")),
        0, "h:80/wan"},
       {"a match without controlURL takes the next one", "http://h/d.xml",
-       document("<service><serviceType>" + std::string(kWanIp) +
-                "</serviceType></service>" +
+       document("<service><serviceType>" + std::string(kWanIp) + "</serviceType></service>" +
                 service("urn:schemas-upnp-org:service:Other:1", "/next")),
        0, "h:80/next"},
       {"text split by an entity reference stays whole", "http://h/d.xml",
@@ -67,8 +66,8 @@ TEST(Description, ControlUrl) {
        document("<service><serviceType>\n  " + std::string(kWanIp) +
                 "\n</serviceType><controlURL>\n  /ctl\n</controlURL></service>"),
        0, "h:80/ctl"},
-      {"an empty serviceType matches nothing", "http://h/d.xml",
-       document(service("", "/empty")), kGatewayNoControlUrl, ""},
+      {"an empty serviceType matches nothing", "http://h/d.xml", document(service("", "/empty")),
+       kGatewayNoControlUrl, ""},
       {"no control URL for the service", "http://h/d.xml", document("<device/>"),
        kGatewayNoControlUrl, ""},
       {"syntax error after the control URL", "http://h/d.xml",

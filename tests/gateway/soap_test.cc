@@ -9,15 +9,16 @@ namespace {
 TEST(Soap, EnvelopeLines) {
   std::string envelope;
   ASSERT_EQ(soap_envelope("WANIPConnection:1", "GetExternalIPAddress", "", &envelope), 0);
-  EXPECT_EQ(envelope,
-            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-            "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-            "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">\r\n"
-            "<s:Body>\r\n"
-            "<u:GetExternalIPAddress xmlns:u=\"urn:schemas-upnp-org:service:WANIPConnection:1\">\r\n"
-            "</u:GetExternalIPAddress>\r\n"
-            "</s:Body>\r\n"
-            "</s:Envelope>\r\n");
+  EXPECT_EQ(
+      envelope,
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+      "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+      "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">\r\n"
+      "<s:Body>\r\n"
+      "<u:GetExternalIPAddress xmlns:u=\"urn:schemas-upnp-org:service:WANIPConnection:1\">\r\n"
+      "</u:GetExternalIPAddress>\r\n"
+      "</s:Body>\r\n"
+      "</s:Envelope>\r\n");
   ASSERT_EQ(soap_envelope("WANPPPConnection:1", "X", "<A>1</A>\r\n", &envelope), 0);
   EXPECT_NE(envelope.find("<u:X xmlns:u=\"urn:schemas-upnp-org:service:WANPPPConnection:1\">\r\n"
                           "<A>1</A>\r\n</u:X>\r\n"),
@@ -37,11 +38,14 @@ TEST(Soap, RequestOnTheWire) {
   EXPECT_EQ(body, "<r/>");
   EXPECT_EQ(server.requests().at(0),
             "POST /upnp/control HTTP/1.1\r\n"
-            "HOST: 127.0.0.1:" + std::to_string(server.port()) + "\r\n"
-            "SOAPACTION: \"urn:schemas-upnp-org:service:WANIPConnection:1#AddPortMapping\"\r\n"
-            "CONTENT-TYPE: text/xml ; charset=\"utf-8\"\r\n"
-            "Content-Length:    99\r\n"
-            "\r\n" + envelope);
+            "HOST: 127.0.0.1:" +
+                std::to_string(server.port()) +
+                "\r\n"
+                "SOAPACTION: \"urn:schemas-upnp-org:service:WANIPConnection:1#AddPortMapping\"\r\n"
+                "CONTENT-TYPE: text/xml ; charset=\"utf-8\"\r\n"
+                "Content-Length:    99\r\n"
+                "\r\n" +
+                envelope);
 }
 
 TEST(Soap, RefusalsAndUnusableUrls) {
@@ -51,8 +55,9 @@ TEST(Soap, RefusalsAndUnusableUrls) {
       "<detail><UPnPError xmlns=\"urn:schemas-upnp-org:control-1-0\"><errorCode>718</errorCode>"
       "<errorDescription>ConflictInMappingEntry</errorDescription></UPnPError></detail>"
       "</s:Fault></s:Body></s:Envelope>";
-  const std::string reply = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: " +
-                            std::to_string(fault.size()) + "\r\n\r\n" + fault;
+  const std::string reply =
+      "HTTP/1.1 500 Internal Server Error\r\nContent-Length: " + std::to_string(fault.size()) +
+      "\r\n\r\n" + fault;
   LoopbackServer server({{reply}, {reply}});
   GatewayHandle gateway;
   gateway.service_type = "WANIPConnection:1";

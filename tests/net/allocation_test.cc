@@ -22,14 +22,20 @@ void* acquire(size_t size) {
   throw std::bad_alloc();
 }
 
-void release(void* block) { std::free(block); }
+void release(void* block) {
+  std::free(block);
+}
 
 }  // namespace
 
 // Every form the code uses, the ones that do not throw included, so that all memory is
 // taken and given back by the same pair.
-void* operator new(size_t size) { return acquire(size); }
-void* operator new[](size_t size) { return acquire(size); }
+void* operator new(size_t size) {
+  return acquire(size);
+}
+void* operator new[](size_t size) {
+  return acquire(size);
+}
 void* operator new(size_t size, const std::nothrow_t&) noexcept {
   try {
     return acquire(size);
@@ -40,12 +46,24 @@ void* operator new(size_t size, const std::nothrow_t&) noexcept {
 void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
   return operator new(size, tag);
 }
-void operator delete(void* block) noexcept { release(block); }
-void operator delete[](void* block) noexcept { release(block); }
-void operator delete(void* block, size_t) noexcept { release(block); }
-void operator delete[](void* block, size_t) noexcept { release(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { release(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { release(block); }
+void operator delete(void* block) noexcept {
+  release(block);
+}
+void operator delete[](void* block) noexcept {
+  release(block);
+}
+void operator delete(void* block, size_t) noexcept {
+  release(block);
+}
+void operator delete[](void* block, size_t) noexcept {
+  release(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  release(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  release(block);
+}
 
 namespace {
 

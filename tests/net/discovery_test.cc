@@ -67,9 +67,8 @@ TEST(Discovery, FetchDescription) {
   EXPECT_EQ(text, "<root>desc</root>");
   EXPECT_EQ(fetch_description(base + "/rootDesc.xml", &text), -894);
   EXPECT_EQ(fetch_description("http://127.0.0.1", &text), -893);
-  EXPECT_EQ(server.requests().at(0),
-            "GET /rootDesc.xml HTTP/1.1\r\nHOST: 127.0.0.1:" + std::to_string(server.port()) +
-                "\r\n\r\n");
+  EXPECT_EQ(server.requests().at(0), "GET /rootDesc.xml HTTP/1.1\r\nHOST: 127.0.0.1:" +
+                                         std::to_string(server.port()) + "\r\n\r\n");
 }
 
 TEST(LocalAddress, FromTheControlUrl) {

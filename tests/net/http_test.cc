@@ -100,8 +100,7 @@ TEST(Http, StatusAndContentLength) {
   // wrap into 200 and a refusal would read as success.
   for (const char* line : {"HTTP/1.1 4294967496 OK\r\n", "HTTP/1.1 2000 OK\r\n",
                            "HTTP/1.1 20 OK\r\n", "HTTP/1.1 +200 OK\r\n", "HTTP/1.1 -200\r\n",
-                           "HTTP/1. 200 OK\r\n",
-                           "HTTP/1.1200 OK\r\n", "HTTP/1.1\r\n200 OK\r\n"}) {
+                           "HTTP/1. 200 OK\r\n", "HTTP/1.1200 OK\r\n", "HTTP/1.1\r\n200 OK\r\n"}) {
     status = -1;
     EXPECT_EQ(http_status(line, &status), kHttpBadStatusLine) << line;
     EXPECT_EQ(status, -1) << line;

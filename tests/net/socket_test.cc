@@ -16,8 +16,8 @@ double seconds_since(Clock::time_point start) {
 
 TEST(Socket, VersionRule) {
   // The word as the library reports it: major in the low byte, minor in the high one.
-  EXPECT_EQ(net_version_result(0x0202), kOk);                  // 2.2
-  EXPECT_EQ(net_version_result(0x0003), kOk);                  // 3.0
+  EXPECT_EQ(net_version_result(0x0202), kOk);                   // 2.2
+  EXPECT_EQ(net_version_result(0x0003), kOk);                   // 3.0
   EXPECT_EQ(net_version_result(0x0102), kSocketVersionTooOld);  // 2.1
   EXPECT_EQ(net_version_result(0x0101), kSocketVersionTooOld);  // 1.1
   EXPECT_EQ(net_version_result(0x0201), kSocketVersionTooOld);  // 1.2, not 2.1 read backwards
@@ -120,7 +120,8 @@ TEST(Socket, SendToAGonePeerFailsWithoutEndingTheProcess) {
   tcp_receive(handle, buffer, sizeof(buffer), &got, 2);  // wait for the close
   std::string big(1 << 20, 'x');
   int code = 0;
-  for (int i = 0; i < 4 && code == 0; ++i) code = tcp_send_all(handle, big.data(), big.size(), &sent);
+  for (int i = 0; i < 4 && code == 0; ++i)
+    code = tcp_send_all(handle, big.data(), big.size(), &sent);
   EXPECT_EQ(code, kSocketSendFailed);  // and no SIGPIPE ended the test
   socket_close(handle);
 }

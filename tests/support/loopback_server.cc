@@ -2,8 +2,8 @@
 
 // The server runs beside the socket layer under test, on each system's own sockets.
 #ifdef _WIN32
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 #else
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -22,7 +22,9 @@ namespace {
 #ifdef _WIN32
 using socklen_t = int;
 constexpr int MSG_NOSIGNAL = 0;  // no SIGPIPE to keep away
-void close(int fd) { closesocket(static_cast<SOCKET>(fd)); }
+void close(int fd) {
+  closesocket(static_cast<SOCKET>(fd));
+}
 bool readable_within(int fd, int milliseconds) {
   WSAPOLLFD p{static_cast<SOCKET>(fd), POLLIN, 0};
   return WSAPoll(&p, 1, milliseconds) > 0;
@@ -78,8 +80,7 @@ std::string read_request(int fd) {
 
 }  // namespace
 
-LoopbackServer::LoopbackServer(std::vector<ScriptedReply> replies)
-    : replies_(std::move(replies)) {
+LoopbackServer::LoopbackServer(std::vector<ScriptedReply> replies) : replies_(std::move(replies)) {
   listener_ = bind_loopback(&port_);
   listen(listener_, 8);
   thread_ = std::thread([this] { serve(); });

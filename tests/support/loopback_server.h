@@ -10,8 +10,8 @@
 #include <vector>
 
 struct ScriptedReply {
-  std::string bytes;     // sent as they are
-  int hold_ms = 0;       // keep the connection open this long after sending
+  std::string bytes;  // sent as they are
+  int hold_ms = 0;    // keep the connection open this long after sending
   bool read_request = true;
 };
 

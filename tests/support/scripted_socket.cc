@@ -38,9 +38,13 @@ void scripted_peer(const std::vector<std::string>& pieces) {
   }
 }
 
-int scripted_waits() { return peer.waits; }
+int scripted_waits() {
+  return peer.waits;
+}
 
-std::string scripted_request() { return peer.request; }
+std::string scripted_request() {
+  return peer.request;
+}
 
 int tcp_connect(SocketHandle** out, const char*, int, int) {
   *out = new SocketHandle{3};
