@@ -12,13 +12,13 @@ namespace {
 
 void print_entry_block(const std::string& description, const char* protocol, const char* client,
                        int internal_port, int external_port) {
-  std::printf("| Description |  %s  %1s\n",
-              cell(description.empty() ? "N/A" : description, 50).c_str(), "|");
+  console_printf("| Description |  %s  %1s\n",
+                 cell(description.empty() ? "N/A" : description, 50).c_str(), "|");
   print_rule_line();
-  std::printf("| Protocol |   Private IP %5s Internal  Port |  External  Port     |\n", "|");
+  console_printf("| Protocol |   Private IP %5s Internal  Port |  External  Port     |\n", "|");
   print_rule_line();
-  std::printf("|   %s %s %12d   %16d  %8s\n", text_printable(protocol).c_str(),
-              cell_right(client, 20).c_str(), internal_port, external_port, "|");
+  console_printf("|   %s %s %12d   %16d  %8s\n", text_printable(protocol).c_str(),
+                 cell_right(client, 20).c_str(), internal_port, external_port, "|");
   print_rule_line();
 }
 
@@ -137,8 +137,8 @@ void remove_flow(RunRecords* records, GatewayHandle** gateway) {
                       entry->ip_address[0] != '\0' ? entry->ip_address : "0.0.0.0",
                       entry->internal_port, entry->external_port);
   } else {
-    std::printf("| External Port |  %5d                                             |\n",
-                request->external_port);
+    console_printf("| External Port |  %5d                                             |\n",
+                   request->external_port);
     print_rule_line();
   }
   end_run(failed, records, gateway);

@@ -2,6 +2,7 @@
 // help screens, the closing frame, and the status routine that ends every run.
 #include "front/console.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +19,7 @@ const char kRouterTitle[] =
 
 /// A framed row: a bar, `text` padded to 68 columns, a bar.
 void print_row(const char* text) {
-  std::printf("|%-68s|\n", text);
+  console_printf("|%-68s|\n", text);
 }
 
 void print_rows(const char* const* rows, int count) {
@@ -123,7 +124,7 @@ const HelpBlock kHelpBlocks[13] = {
 };
 
 void print_syntax_block() {
-  std::printf("%s", kBlankRow);
+  console_printf("%s", kBlankRow);
   print_rule_line();
   print_rows(kSyntaxCommands, 13);
   print_rule_line();
@@ -146,14 +147,14 @@ void print_extended_description() {
 void print_status_box(int status, const char* message) {
   print_rule_line();
   if (status == kStatusSyntaxError) {
-    std::printf(kSyntaxTitle, status, "Error)");
+    console_printf(kSyntaxTitle, status, "Error)");
   } else if (status == kStatusHelp) {
-    std::printf(kSyntaxTitle, status, "Help)");
+    console_printf(kSyntaxTitle, status, "Help)");
   } else {
-    std::printf(kRouterTitle, status);
+    console_printf(kRouterTitle, status);
   }
   print_rule_line();
-  std::printf("| %-66s |\n", message != nullptr ? message : "");
+  console_printf("| %-66s |\n", message != nullptr ? message : "");
   print_rule_line();
 }
 
@@ -166,7 +167,7 @@ void print_status_box(int status, const char* message) {
   }
   set_text_attribute(kColourBannerFirst);
   print_rule_line();
-  std::printf("%s%s", kBlankRow, kBlankRow);
+  console_printf("%s%s", kBlankRow, kBlankRow);
   print_rule_line();
   set_text_attribute(kColourDefault);
   std::fflush(stdout);
@@ -197,19 +198,38 @@ std::string cell_right(const std::string& text, size_t columns) {
   return text_pad_left(text_printable(text), columns);
 }
 
+void console_printf(const char* format, ...) {
+  char small[256];
+  va_list args;
+  va_start(args, format);
+  const int length = std::vsnprintf(small, sizeof(small), format, args);
+  va_end(args);
+  if (length < 0) return;
+  if (static_cast<size_t>(length) < sizeof(small)) {
+    console_write(std::string(small, static_cast<size_t>(length)));
+    return;
+  }
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  va_start(args, format);
+  std::vsnprintf(&text[0], text.size(), format, args);
+  va_end(args);
+  text.resize(static_cast<size_t>(length));
+  console_write(text);
+}
+
 void print_rule_line() {
-  std::printf("%s", kRuleLine);
+  console_printf("%s", kRuleLine);
 }
 
 void print_boxed_title(const char* title_line) {
   print_rule_line();
-  std::printf("%s", title_line);
+  console_printf("%s", title_line);
   print_rule_line();
 }
 
 void print_highlight_bar() {
   set_text_attribute(kColourHighlight);
-  std::printf("\t\t\t\t\t\t\t\t      \n\t\t\t\t\t\t\t\t      \n");
+  console_printf("\t\t\t\t\t\t\t\t      \n\t\t\t\t\t\t\t\t      \n");
   set_text_attribute(kColourReport);
 }
 
@@ -239,7 +259,7 @@ void status_end(int status, RunRecords* records, GatewayHandle** gateway, const 
   if (status == kStatusSyntaxError) {
     print_syntax_block();
     print_rule_line();
-    std::printf("%s", kBlankRow);
+    console_printf("%s", kBlankRow);
     print_rule_line();
   } else if (status == kStatusHelp) {
     print_syntax_block();

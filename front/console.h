@@ -68,6 +68,17 @@ std::string cell(const std::string& text, size_t columns);
 /// The same, aligned right, as %Ns.
 std::string cell_right(const std::string& text, size_t columns);
 
+/// Writes `text` (UTF-8) to standard output: the one place report text leaves the
+/// program, so the platform decides how a console gets it.
+void console_write(const std::string& text);
+
+/// console_write of a printf-style format.
+void console_printf(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 /// The rule line: 70 equals signs.
 void print_rule_line();
 

@@ -30,6 +30,10 @@ std::string terminal_colour_sequence(uint16_t attribute) {
   return "\x1b[0;" + std::to_string(fg) + ";" + std::to_string(bg) + "m";
 }
 
+void console_write(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
 ConsoleHandle console_output() {
   return STDOUT_FILENO;
 }
@@ -39,7 +43,7 @@ void console_start(int*, char***) {}
 
 void set_text_attribute(uint16_t attribute) {
   if (!is_terminal(console_output())) return;
-  std::fputs(terminal_colour_sequence(attribute).c_str(), stdout);
+  console_write(terminal_colour_sequence(attribute).c_str());
 }
 
 void size_console(ConsoleHandle console, int16_t columns, int16_t rows) {
@@ -51,10 +55,10 @@ void size_console(ConsoleHandle console, int16_t columns, int16_t rows) {
       size_console_plan(current.ws_col, current.ws_row, columns, rows, columns, rows);
   if (plan.order == 0) return;
   // A terminal has no separate scroll-back buffer to size: only the window changes.
-  std::printf("\x1b[8;%d;%dt", plan.window_bottom + 1, plan.window_right + 1);
+  console_printf("\x1b[8;%d;%dt", plan.window_bottom + 1, plan.window_right + 1);
 }
 
 void clear_screen(ConsoleHandle console) {
   if (!is_terminal(console)) return;
-  std::fputs("\x1b[2J\x1b[H", stdout);
+  console_write("\x1b[2J\x1b[H");
 }

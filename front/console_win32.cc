@@ -36,6 +36,10 @@ std::string utf8_of(const wchar_t* text) {
 
 }  // namespace
 
+void console_write(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
 ConsoleHandle console_output() {
   return static_cast<ConsoleHandle>(reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE)));
 }

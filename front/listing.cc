@@ -26,32 +26,32 @@ bool given(const char* text) {
 
 void print_column_header(const char* title) {
   print_boxed_title(title);
-  std::printf(kColumns, "|");
+  console_printf(kColumns, "|");
   print_rule_line();
 }
 
 void print_entry(int shown_id, EntryRecord* entry) {
   truncate_description(&entry->description);
-  std::printf("|   [%.3d]: %s %3s\n", shown_id,
-              cell(entry->description.empty() ? "N/A" : entry->description, 55).c_str(), "|");
-  std::printf("|   %s %s %10d - %-9d %15s %2s\n", text_printable(entry->protocol).c_str(),
-              cell_right(entry->ip_address, 20).c_str(), entry->internal_port, entry->external_port,
-              entry->enabled ? "Enabled" : "Disabled", "|");
+  console_printf("|   [%.3d]: %s %3s\n", shown_id,
+                 cell(entry->description.empty() ? "N/A" : entry->description, 55).c_str(), "|");
+  console_printf("|   %s %s %10d - %-9d %15s %2s\n", text_printable(entry->protocol).c_str(),
+                 cell_right(entry->ip_address, 20).c_str(), entry->internal_port,
+                 entry->external_port, entry->enabled ? "Enabled" : "Disabled", "|");
   print_rule_line();
 }
 
 void print_search_box(const RequestRecord& request, const EntryRecord& entry) {
   print_highlight_bar();
   print_boxed_title("| ------------------  UPnP Router - Search Query  ------------------ |\n");
-  std::printf("| List By ->       | Input ->                                        |\n");
+  console_printf("| List By ->       | Input ->                                        |\n");
   print_rule_line();
   for (const SearchRow& row : listing_search_rows(request)) {
-    std::printf("| %-16s | %s |\n", row.label, cell(row.value, 47).c_str());
+    console_printf("| %-16s | %s |\n", row.label, cell(row.value, 47).c_str());
     print_rule_line();
   }
   print_rule_line();
-  std::printf("| Found (%.3d) Matching Results.                                      |\n",
-              entry.match_count);
+  console_printf("| Found (%.3d) Matching Results.                                      |\n",
+                 entry.match_count);
   print_rule_line();
 }
 
@@ -86,35 +86,36 @@ void print_information(const GatewayHandle* gateway, RequestRecord* request,
   for (char* text : texts) truncate_info(text);
 
   print_boxed_title("| -------------------  UPnP Router - Information ------------------- |\n");
-  std::printf("| Manufacturer:         %s |\n", shown(request->manufacturer).c_str());
-  std::printf("| Model Name:           %s |\n", shown(request->model_name).c_str());
-  std::printf("| Model Description:    %s |\n", shown(request->model_description).c_str());
-  std::printf("| Model Number:         %s |\n", shown(request->model_number).c_str());
-  std::printf("| Manufacturer URL:     %s |\n", shown(request->manufacturer_url).c_str());
-  std::printf("| Model URL:            %s |\n", shown(request->model_url).c_str());
-  std::printf("| Presentation URL:     %s |\n", shown(request->presentation_url).c_str());
-  std::printf("| Friendly Name:        %s |\n", shown(request->friendly_name).c_str());
-  std::printf("| Serial Number:        %s |\n", shown(request->serial_number).c_str());
-  std::printf("| UPC:                  %s |\n", shown(request->upc).c_str());
+  console_printf("| Manufacturer:         %s |\n", shown(request->manufacturer).c_str());
+  console_printf("| Model Name:           %s |\n", shown(request->model_name).c_str());
+  console_printf("| Model Description:    %s |\n", shown(request->model_description).c_str());
+  console_printf("| Model Number:         %s |\n", shown(request->model_number).c_str());
+  console_printf("| Manufacturer URL:     %s |\n", shown(request->manufacturer_url).c_str());
+  console_printf("| Model URL:            %s |\n", shown(request->model_url).c_str());
+  console_printf("| Presentation URL:     %s |\n", shown(request->presentation_url).c_str());
+  console_printf("| Friendly Name:        %s |\n", shown(request->friendly_name).c_str());
+  console_printf("| Serial Number:        %s |\n", shown(request->serial_number).c_str());
+  console_printf("| UPC:                  %s |\n", shown(request->upc).c_str());
 
   print_boxed_title("| ---------------  UPnP Router - Network Information --------------- |\n");
-  std::printf("| Internal IP: %15s %39s\n", request->local_address.c_str(), "|");
-  std::printf("| External IP: %s %39s\n", cell_right(request->external_address, 15).c_str(), "|");
+  console_printf("| Internal IP: %15s %39s\n", request->local_address.c_str(), "|");
+  console_printf("| External IP: %s %39s\n", cell_right(request->external_address, 15).c_str(),
+                 "|");
   print_rule_line();
 
   if (entry.entry_count < 1) return;
-  std::printf("| ------------ UPnP Router - Port Forwarding Statistics ------------ |\n");
+  console_printf("| ------------ UPnP Router - Port Forwarding Statistics ------------ |\n");
   print_rule_line();
-  std::printf("|  TCP  |  UDP  | TCP [Enabled/Disabled]  |  UDP [Enabled/Disabled]  |\n");
+  console_printf("|  TCP  |  UDP  | TCP [Enabled/Disabled]  |  UDP [Enabled/Disabled]  |\n");
   print_rule_line();
-  std::printf("|  %.3d  |  %.3d  |          %.3d/%.3d        |           %.3d/%.3d        |\n",
-              stats.tcp, stats.udp, stats.tcp_enabled, stats.tcp - stats.tcp_enabled,
-              stats.udp_enabled, stats.udp - stats.udp_enabled);
+  console_printf("|  %.3d  |  %.3d  |          %.3d/%.3d        |           %.3d/%.3d        |\n",
+                 stats.tcp, stats.udp, stats.tcp_enabled, stats.tcp - stats.tcp_enabled,
+                 stats.udp_enabled, stats.udp - stats.udp_enabled);
   print_rule_line();
-  std::printf("|  Entry Count  |         Enabled         |         Disabled         |\n");
+  console_printf("|  Entry Count  |         Enabled         |         Disabled         |\n");
   print_rule_line();
-  std::printf("|     %.3d       |           %.3d           |            %.3d           |\n",
-              entry.entry_count, stats.enabled, entry.entry_count - stats.enabled);
+  console_printf("|     %.3d       |           %.3d           |            %.3d           |\n",
+                 entry.entry_count, stats.enabled, entry.entry_count - stats.enabled);
   print_rule_line();
 }
 
@@ -197,7 +198,7 @@ void listing_flow(int code, RunRecords* records, GatewayHandle** gateway) {
   }
   if (filter && entry->match_count == 0) {
     if (by_id && entry->entry_count == 0) print_column_header(kListTitleMiss);
-    std::printf("%s", kNoResult);
+    console_printf("%s", kNoResult);
     print_rule_line();
   }
   if (listing_filter_set(*request)) print_search_box(*request, *entry);

@@ -18,12 +18,12 @@ namespace {
 void print_banner() {
   set_text_attribute(kColourBannerFirst);
   print_rule_line();
-  std::printf("| $$$$$$$$$$$$$$$$$$$$$                       $$$$$$$$$$$$$$$$$$$$$$ |\n");
+  console_printf("| $$$$$$$$$$$$$$$$$$$$$                       $$$$$$$$$$$$$$$$$$$$$$ |\n");
   print_rule_line();
   set_text_attribute(kColourBannerSecond);
   print_rule_line();
   for (int i = 0; i < 4; ++i) {
-    std::printf("|                                                                    |\n");
+    console_printf("|                                                                    |\n");
   }
   print_rule_line();
   set_text_attribute(kColourReport);
