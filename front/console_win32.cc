@@ -1,8 +1,11 @@
 // The console operations with the Windows console calls. None of their results is
 // tested: a console that refuses a size or a colour shows the same text, and a
 // redirected output (no console at all) simply gets the plain text.
-#include <shellapi.h>
+// shellapi.h needs the types of windows.h.
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 
 #include <cstdio>
 #include <cstdlib>

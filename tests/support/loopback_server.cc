@@ -2,8 +2,11 @@
 
 // The server runs beside the socket layer under test, on each system's own sockets.
 #ifdef _WIN32
-#include <windows.h>
+// winsock2.h must come before windows.h.
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
+// clang-format on
 #else
 #include <arpa/inet.h>
 #include <dirent.h>
