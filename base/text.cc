@@ -175,10 +175,10 @@ std::string pad(const std::string& text, size_t columns, bool right) {
 
 }  // namespace
 
-int text_is_utf8(const std::string& text) {
+bool text_is_utf8(const std::string& text) {
   bool valid = true;
   each_character(text, [&](uint32_t, size_t, size_t, bool stray) { valid = valid && !stray; });
-  return valid ? 1 : 0;
+  return valid;
 }
 
 std::string text_for_sending(const std::string& text) {
@@ -248,18 +248,17 @@ size_t text_fit_bytes(const std::string& text, size_t bytes) {
   return fit;
 }
 
-void text_copy_to_field(char* field, size_t capacity, const std::string& text) {
-  if (capacity == 0) return;
-  // Cut where a character ends: half a UTF-8 sequence would print as a stray byte.
-  const size_t length = text_fit_bytes(text, capacity - 1);
-  std::memset(field, 0, capacity);
-  std::memcpy(field, text.data(), length);
+std::string text_cut(const std::string& text, size_t bytes) {
+  return text.substr(0, text_fit_bytes(text, bytes));
 }
 
-int text_equal_ignoring_case(const char* a, const char* b) {
+bool text_equal_ignoring_case(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
   auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
-  for (; *a && *b; ++a, ++b) {
-    if (lower(static_cast<unsigned char>(*a)) != lower(static_cast<unsigned char>(*b))) return 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
   }
-  return *a == *b;
+  return true;
 }

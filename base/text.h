@@ -11,8 +11,8 @@
 #include <cstddef>
 #include <string>
 
-/// 1 when every byte of `text` belongs to a well-formed UTF-8 sequence, else 0.
-int text_is_utf8(const std::string& text);
+/// Whether every byte of `text` belongs to a well-formed UTF-8 sequence.
+bool text_is_utf8(const std::string& text);
 
 /// `text` made fit to send inside XML: a text that is not UTF-8 as a whole is taken as
 /// Latin-1; C0 control characters other than tab become blanks, and the two characters
@@ -46,11 +46,11 @@ std::string text_pad_left(const std::string& text, size_t columns);
 /// not end inside a UTF-8 sequence.
 size_t text_fit_bytes(const std::string& text, size_t bytes);
 
-/// Copies `text` into a fixed field of `capacity` bytes: cut to at most capacity - 1
-/// bytes where a character ends, the rest of the field NUL-filled.
-void text_copy_to_field(char* field, size_t capacity, const std::string& text);
+/// `text` cut to at most `bytes` bytes where a character ends: half a UTF-8 sequence
+/// would print as a stray byte.
+std::string text_cut(const std::string& text, size_t bytes);
 
-/// 1 when `a` and `b` are equal ignoring ASCII letter case, else 0.
-int text_equal_ignoring_case(const char* a, const char* b);
+/// Whether `a` and `b` are equal ignoring ASCII letter case.
+bool text_equal_ignoring_case(const std::string& a, const std::string& b);
 
 #endif  // PORTWRANGLER_BASE_TEXT_H_

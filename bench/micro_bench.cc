@@ -7,7 +7,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "front/records.h"
 #include "gateway/description.h"
 #include "gateway/mapping.h"
 #include "gateway/soap.h"
@@ -31,12 +30,9 @@ std::string capture(const char* name) {
 }
 
 void entry_parse(benchmark::State& state, const std::string& body) {
-  EntryRecord entry;
-  const MappingEntryFields fields{
-      &entry.external_port, &entry.internal_port,     entry.protocol,     sizeof(entry.protocol),
-      entry.ip_address,     sizeof(entry.ip_address), &entry.description, &entry.enabled};
+  MappingEntry entry;
   for (auto _ : state) {
-    require(gateway_parse_mapping_entry(body, fields) == 0, "entry not parsed");
+    require(gateway_parse_mapping_entry(body, &entry) == Error::kOk, "entry not parsed");
     benchmark::DoNotOptimize(entry.external_port);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body.size()));
@@ -60,7 +56,7 @@ void BM_HeadParse(benchmark::State& state) {
   const std::string head = response.substr(0, response.find("\r\n\r\n") + 4);
   for (auto _ : state) {
     int status = 0;
-    require(http_status(head, &status) == 0, "no status");
+    require(http_status(head, &status) == Error::kOk, "no status");
     benchmark::DoNotOptimize(status);
     benchmark::DoNotOptimize(http_content_length(head));
   }
@@ -68,10 +64,9 @@ void BM_HeadParse(benchmark::State& state) {
 BENCHMARK(BM_HeadParse);
 
 void BM_EntryEnvelope(benchmark::State& state) {
-  std::string envelope;
   for (auto _ : state) {
-    soap_envelope("WANIPConnection:1", "GetGenericPortMappingEntry",
-                  "<NewPortMappingIndex>42</NewPortMappingIndex>\r\n", &envelope);
+    const std::string envelope = soap_envelope("WANIPConnection:1", "GetGenericPortMappingEntry",
+                                               "<NewPortMappingIndex>42</NewPortMappingIndex>\r\n");
     benchmark::DoNotOptimize(envelope.data());
   }
 }
@@ -84,7 +79,7 @@ void BM_DescriptionParse(benchmark::State& state) {
     GatewayHandle gateway;
     gateway.service_type = "WANIPConnection:1";
     require(gateway_parse_description(&gateway, "http://192.168.77.1:2869/rootDesc.xml",
-                                      description) == 0,
+                                      description) == Error::kOk,
             "no control URL");
     benchmark::DoNotOptimize(gateway.control_url.data());
   }

@@ -2,16 +2,15 @@
 
 #include <cstdio>
 
+#include "base/limits.h"
 #include "base/text.h"
 #include "front/console.h"
-#include "front/status.h"
 #include "front/walk.h"
-#include "gateway/mapping.h"
 
 namespace {
 
-void print_entry_block(const std::string& description, const char* protocol, const char* client,
-                       int internal_port, int external_port) {
+void print_entry_block(const std::string& description, const std::string& protocol,
+                       const std::string& client, int internal_port, int external_port) {
   console_printf("| Description |  %s  %1s\n",
                  cell(description.empty() ? "N/A" : description, 50).c_str(), "|");
   print_rule_line();
@@ -28,16 +27,16 @@ void print_outcome(bool failed, const std::string& title_line) {
   print_boxed_title(title_line.c_str());
 }
 
-[[noreturn]] void end_run(bool failed, RunRecords* records, GatewayHandle** gateway) {
-  status_end(failed ? kStatusFailure : kStatusSuccess, records, gateway, failed ? nullptr : "");
+Outcome end_of(bool failed) {
+  return failed ? Outcome{Status::kFailure, nullptr} : Outcome{Status::kSuccess, ""};
 }
 
 }  // namespace
 
-int add_clashes(const RequestRecord& request, const EntryRecord& entry) {
-  if (!text_equal_ignoring_case(entry.protocol, request.protocol)) return 0;
-  if (entry.external_port == request.external_port) return 1;
-  return text_equal_ignoring_case(entry.ip_address, request.ip_address) &&
+bool add_clashes(const RequestRecord& request, const MappingEntry& entry) {
+  if (!text_equal_ignoring_case(entry.protocol, request.protocol)) return false;
+  if (entry.external_port == request.external_port) return true;
+  return text_equal_ignoring_case(entry.client, request.ip_address) &&
          entry.internal_port == request.internal_port;
 }
 
@@ -46,13 +45,13 @@ const char* add_outcome_title(bool failed) {
                 : "| [Entry Added]   -   UPnP Router - Port Forwarding                  |\n";
 }
 
-int remove_matches(const RequestRecord& request, const EntryRecord& entry) {
+bool remove_matches(const RequestRecord& request, const MappingEntry& entry) {
   return entry.external_port == request.external_port &&
          text_equal_ignoring_case(entry.protocol, request.protocol);
 }
 
-RemoveRefusal remove_refusal(bool quick, bool found) {
-  return {quick ? kStatusRemoveRefusedQuick : kStatusRemoveRefused,
+Outcome remove_refusal(bool quick, bool found) {
+  return {quick ? Status::kRemoveRefusedQuick : Status::kRemoveRefused,
           found ? kMessageRemoveDenied : kMessageRemoveRefused};
 }
 
@@ -70,76 +69,75 @@ std::string remove_outcome_title(bool found, bool failed, int id) {
   return title;
 }
 
-void add_flow(RunRecords* records, GatewayHandle** gateway) {
-  RequestRecord* request = records->request.get();
-  EntryRecord* entry = records->entry.get();
-  if (request->quick != 1) {
-    TableWalk walk = walk_from(0, kWalkMax);
-    while (walk_next(&walk, *gateway, entry)) {
-      if (add_clashes(*request, *entry)) {
-        request->found = 1;
-        break;
-      }
+Outcome add_flow(const RequestRecord& request, const GatewayHandle& gateway) {
+  TableWalk walk = walk_from(0, kWalkMax);
+  MappingEntry clash;
+  bool found = false;
+  if (!request.quick) {
+    while (!found && walk_next(&walk, gateway, &clash) == WalkStep::kEntry) {
+      found = add_clashes(request, clash);
     }
   }
-  if (request->found == 1) status_exit(kStatusDuplicate, records, gateway, kMessageDuplicate);
-  const char* client =
-      request->ip_address[0] != '\0' ? request->ip_address : request->local_address.c_str();
-  bool failed = request->found == 1;
-  if (!failed &&
-      gateway_add_mapping(*gateway, client, request->external_port, request->internal_port,
-                          request->protocol, request->description) != 0) {
-    failed = true;
-    status_exit(kStatusAddRefused, records, gateway, kMessageAddRefused);
+  const std::string& client =
+      !request.ip_address.empty() ? request.ip_address : request.local_address;
+  bool failed = found;
+  if (found) {
+    print_status_box(Status::kDuplicate, kMessageDuplicate);
+  } else {
+    MappingRequest mapping{client, request.external_port, request.internal_port, request.protocol,
+                           request.description};
+    if (gateway_add_mapping(gateway, mapping) != Error::kOk) {
+      failed = true;
+      print_status_box(Status::kAddRefused, kMessageAddRefused);
+    }
   }
-  truncate_description(&request->description);  // the router has it whole already
+  std::string description = request.description;
+  truncate_description(&description);  // the router has it whole already
   print_outcome(failed, add_outcome_title(failed));
-  print_entry_block(request->description, request->protocol, client, request->internal_port,
-                    request->external_port);
-  if (request->found == 1) {
+  print_entry_block(description, request.protocol, client, request.internal_port,
+                    request.external_port);
+  if (found) {
     char title[80];
     std::snprintf(title, sizeof(title),
                   "| [Duplicate Entry]  -> [ID]: %.3d                                    |\n",
-                  entry->entry_count);
+                  walk.count);
     print_outcome(true, title);
     // Shortened like every shown description: a router's text of any length must not
     // flood the terminal.
-    truncate_description(&entry->description);
-    print_entry_block(entry->description, entry->protocol, entry->ip_address, entry->internal_port,
-                      entry->external_port);
+    std::string shown = clash.description;
+    truncate_description(&shown);
+    print_entry_block(shown, clash.protocol, clash.client, clash.internal_port,
+                      clash.external_port);
   }
-  end_run(failed, records, gateway);
+  return end_of(failed);
 }
 
-void remove_flow(RunRecords* records, GatewayHandle** gateway) {
-  RequestRecord* request = records->request.get();
-  EntryRecord* entry = records->entry.get();
-  if (request->quick != 1) {
-    TableWalk walk = walk_from(0, kWalkMax);
-    while (walk_next(&walk, *gateway, entry)) {
-      if (remove_matches(*request, *entry)) {
-        entry->found = 1;
-        truncate_description(&entry->description);
-        break;
-      }
+Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway) {
+  TableWalk walk = walk_from(0, kWalkMax);
+  MappingEntry target;
+  bool found = false;
+  if (!request.quick) {
+    while (!found && walk_next(&walk, gateway, &target) == WalkStep::kEntry) {
+      found = remove_matches(request, target);
     }
   }
-  const bool found = entry->found == 1;
   const bool failed =
-      gateway_delete_mapping(*gateway, request->external_port, request->protocol) != 0;
+      gateway_delete_mapping(gateway, request.external_port, request.protocol) != Error::kOk;
   if (failed) {
-    RemoveRefusal refusal = remove_refusal(request->quick == 1, found);
-    status_exit(refusal.status, records, gateway, refusal.message);
+    const Outcome refusal = remove_refusal(request.quick, found);
+    print_status_box(refusal.status, refusal.message);
   }
-  print_outcome(failed, remove_outcome_title(found, failed, entry->entry_count));
+  print_outcome(failed, remove_outcome_title(found, failed, walk.count));
   if (found) {
-    print_entry_block(entry->description, entry->protocol,
-                      entry->ip_address[0] != '\0' ? entry->ip_address : "0.0.0.0",
-                      entry->internal_port, entry->external_port);
+    std::string description = target.description;
+    truncate_description(&description);
+    print_entry_block(description, target.protocol,
+                      !target.client.empty() ? target.client : "0.0.0.0", target.internal_port,
+                      target.external_port);
   } else {
     console_printf("| External Port |  %5d                                             |\n",
-                   request->external_port);
+                   request.external_port);
     print_rule_line();
   }
-  end_run(failed, records, gateway);
+  return end_of(failed);
 }

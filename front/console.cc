@@ -5,8 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
+#include "base/format.h"
 #include "base/text.h"
 
 namespace {
@@ -144,27 +144,7 @@ void print_extended_description() {
   }
 }
 
-void print_status_box(int status, const char* message) {
-  print_rule_line();
-  if (status == kStatusSyntaxError) {
-    console_printf(kSyntaxTitle, status, "Error)");
-  } else if (status == kStatusHelp) {
-    console_printf(kSyntaxTitle, status, "Help)");
-  } else {
-    console_printf(kRouterTitle, status);
-  }
-  print_rule_line();
-  console_printf("| %-66s |\n", message != nullptr ? message : "");
-  print_rule_line();
-}
-
-[[noreturn]] void closing_sequence(RunRecords* records, GatewayHandle** gateway) {
-  // Nothing of the run outlives the process, but release it in order all the same.
-  gateway_free(gateway);
-  if (records != nullptr) {
-    records->request.reset();
-    records->entry.reset();
-  }
+[[noreturn]] void closing_sequence() {
   set_text_attribute(kColourBannerFirst);
   print_rule_line();
   console_printf("%s%s", kBlankRow, kBlankRow);
@@ -176,18 +156,27 @@ void print_status_box(int status, const char* message) {
 
 }  // namespace
 
+void print_status_box(Status status, const char* message) {
+  const int number = static_cast<int>(status);
+  print_rule_line();
+  if (status == Status::kSyntaxError) {
+    console_printf(kSyntaxTitle, number, "Error)");
+  } else if (status == Status::kHelp) {
+    console_printf(kSyntaxTitle, number, "Help)");
+  } else {
+    console_printf(kRouterTitle, number);
+  }
+  print_rule_line();
+  console_printf("| %-66s |\n", message != nullptr ? message : "");
+  print_rule_line();
+}
+
 void truncate_description(std::string* text) {
   text_shorten(text, 50, 47);
 }
 
-void truncate_info(char* text) {
-  std::string shortened = text;
-  text_shorten(&shortened, 43, 40);
-  // Never longer than the text it replaces: what is cut takes at least four columns,
-  // so at least the three bytes of "..." (the field is not grown).
-  if (shortened.size() <= std::strlen(text)) {
-    std::memcpy(text, shortened.c_str(), shortened.size() + 1);
-  }
+void truncate_info(std::string* text) {
+  text_shorten(text, 43, 40);
 }
 
 std::string cell(const std::string& text, size_t columns) {
@@ -199,21 +188,10 @@ std::string cell_right(const std::string& text, size_t columns) {
 }
 
 void console_printf(const char* format, ...) {
-  char small[256];
   va_list args;
   va_start(args, format);
-  const int length = std::vsnprintf(small, sizeof(small), format, args);
+  const std::string text = format_text(format, args);
   va_end(args);
-  if (length < 0) return;
-  if (static_cast<size_t>(length) < sizeof(small)) {
-    console_write(std::string(small, static_cast<size_t>(length)));
-    return;
-  }
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  va_start(args, format);
-  std::vsnprintf(&text[0], text.size(), format, args);
-  va_end(args);
-  text.resize(static_cast<size_t>(length));
   console_write(text);
 }
 
@@ -246,25 +224,20 @@ ConsoleSizePlan size_console_plan(int current_columns, int current_rows, int lar
   return plan;
 }
 
-void status_exit(int status, RunRecords* records, GatewayHandle** gateway, const char* message) {
-  if (status >= kStatusDuplicate && status <= kStatusRemoveRefused) {
-    print_status_box(status, message);
-    return;  // the flow goes on with its report
+void status_exit(const Outcome& outcome) {
+  const Status status = outcome.status;
+  if (status != Status::kFailure && status != Status::kSuccess) {
+    print_status_box(status, outcome.message);
   }
-  status_end(status, records, gateway, message);
-}
-
-void status_end(int status, RunRecords* records, GatewayHandle** gateway, const char* message) {
-  if (status != kStatusFailure && status != kStatusSuccess) print_status_box(status, message);
-  if (status == kStatusSyntaxError) {
+  if (status == Status::kSyntaxError) {
     print_syntax_block();
     print_rule_line();
     console_printf("%s", kBlankRow);
     print_rule_line();
-  } else if (status == kStatusHelp) {
+  } else if (status == Status::kHelp) {
     print_syntax_block();
     print_rule_line();
     print_extended_description();
   }
-  closing_sequence(records, gateway);
+  closing_sequence();
 }

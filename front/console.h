@@ -8,9 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "front/records.h"
+#include "base/format.h"
 #include "front/status.h"
-#include "gateway/handle.h"
 
 constexpr uint16_t kColourBannerFirst = 0x1A;  // also the closing frame
 constexpr uint16_t kColourBannerSecond = 0x5B;
@@ -56,8 +55,8 @@ ConsoleSizePlan size_console_plan(int current_columns, int current_rows, int lar
 /// is a character; an East Asian wide one takes two), never cutting a character.
 void truncate_description(std::string* text);
 
-/// Shortens a NUL-terminated text of 44 columns or more to its first 40 and "...".
-void truncate_info(char* text);
+/// Shortens a text of 44 columns or more to its first 40 and "...".
+void truncate_info(std::string* text);
 
 /// `text` made printable (text_printable: texts from outside go into one-line cells, where
 /// a control character would break the box or move the cursor) and padded with blanks
@@ -73,11 +72,7 @@ std::string cell_right(const std::string& text, size_t columns);
 void console_write(const std::string& text);
 
 /// console_write of a printf-style format.
-void console_printf(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+void console_printf(const char* format, ...) PW_PRINTF_FORMAT(1, 2);
 
 /// The rule line: 70 equals signs.
 void print_rule_line();
@@ -88,14 +83,13 @@ void print_boxed_title(const char* title_line);
 /// The two-line highlight bar, after which the report colour is back.
 void print_highlight_bar();
 
-/// Ends the run with `status`, or returns for 50 to 53 (the caller still reports):
-/// prints the status box (not for the silent 24576 and 37906), the syntax and help
-/// screens for 0 and 963, releases the handle and the records, prints the closing
-/// frame and exits with status 1, success included.
-void status_exit(int status, RunRecords* records, GatewayHandle** gateway, const char* message);
+/// The status box of `status` with `message`: the status line (Syntax Error, Syntax Help,
+/// or UPnP Router Error with the number in three digits) and the message row.
+void print_status_box(Status status, const char* message);
 
-/// status_exit for a status that ends the run (any but 50 to 53): it never returns.
-[[noreturn]] void status_end(int status, RunRecords* records, GatewayHandle** gateway,
-                             const char* message);
+/// Ends the run as `outcome` says: the status box (not for the silent Failure and
+/// Success), the syntax and help screens for SyntaxError and Help, the closing frame,
+/// and exit status 1, success included. The only place the process ends.
+[[noreturn]] void status_exit(const Outcome& outcome);
 
 #endif  // PORTWRANGLER_FRONT_CONSOLE_H_

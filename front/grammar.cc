@@ -3,97 +3,101 @@
 
 #include <cstring>
 
+#include "base/limits.h"
 #include "base/text.h"
 #include "net/socket.h"
 
 namespace {
 
-int is_protocol(const char* text) {
+bool is_protocol(const char* text) {
   return text_equal_ignoring_case(text, "TCP") || text_equal_ignoring_case(text, "UDP");
 }
 
-/// 1 with `*port` set when `text` is all digits (leading zeros allowed) and lies in 1..65535.
-int read_port(const char* text, uint16_t* port) {
-  if (!is_all_digits(text)) return 0;
+/// True with `*port` set when `text` is all digits (leading zeros allowed) and lies in
+/// 1..65535.
+bool read_port(const char* text, uint16_t* port) {
+  if (!is_all_digits(text)) return false;
   unsigned long value = 0;
   for (const char* c = text; *c; ++c) {
     value = value * 10 + static_cast<unsigned long>(*c - '0');
-    if (value > 65535) return 0;  // stop before a long digit run can overflow
+    if (value > 65535) return false;  // stop before a long digit run can overflow
   }
-  if (value < 1) return 0;
+  if (value < 1) return false;
   *port = static_cast<uint16_t>(value);
-  return 1;
+  return true;
 }
 
-/// 1 with `*id` set when `text` is all digits and lies in 1..999.
-int read_entry_id(const char* text, int32_t* id) {
-  if (!is_all_digits(text)) return 0;
+/// True with `*id` set when `text` is all digits and lies in 1..999.
+bool read_entry_id(const char* text, int32_t* id) {
+  if (!is_all_digits(text)) return false;
   long value = 0;
   for (const char* c = text; *c; ++c) {
     value = value * 10 + (*c - '0');
-    if (value > 999) return 0;
+    if (value > kEntryIdMax) return false;
   }
-  if (value < 1) return 0;
+  if (value < 1) return false;
   *id = static_cast<int32_t>(value);
-  return 1;
+  return true;
 }
 
-/// 1 when `text` is an address the platform accepts that also fits `ip_address`. The
+/// True when `text` is an address the platform accepts that also fits `ip_address`. The
 /// platform's conversion lets any text follow the address after a blank; a control
 /// character or a byte beyond ASCII there would be sent to the router and echoed on the
 /// screen, and belongs to no address, so it is refused.
-int read_address(const char* text, RequestRecord* request) {
-  if (std::strlen(text) >= sizeof(request->ip_address)) return 0;
+bool read_address(const char* text, RequestRecord* request) {
+  if (std::strlen(text) > kAddressTextMax) return false;
   for (const char* c = text; *c; ++c) {
-    if (static_cast<unsigned char>(*c) < 0x20 || static_cast<unsigned char>(*c) > 0x7E) return 0;
+    if (static_cast<unsigned char>(*c) < 0x20 || static_cast<unsigned char>(*c) > 0x7E) {
+      return false;
+    }
   }
-  if (!socket_address_valid(text)) return 0;
-  std::strcpy(request->ip_address, text);
-  return 1;
+  if (!socket_address_valid(text)) return false;
+  request->ip_address = text;
+  return true;
 }
 
 void store_protocol(const char* text, RequestRecord* request) {
-  std::strcpy(request->protocol, text);  // is_protocol guarantees three characters
+  request->protocol = text;
 }
 
 /// Keeps the description as the router will get it: UTF-8 (a text that is not is taken
 /// as Latin-1, the single-byte text of the platform), control characters as blanks. The
 /// bound holds for what is sent.
-int read_description(const char* text, RequestRecord* request) {
-  if (std::strlen(text) > kDescriptionMax) return 0;
+bool read_description(const char* text, RequestRecord* request) {
+  if (std::strlen(text) > kDescriptionMax) return false;
   std::string sent = text_for_sending(text);
-  if (sent.size() > kDescriptionMax) return 0;
+  if (sent.size() > kDescriptionMax) return false;
   request->description.swap(sent);
-  return 1;
+  return true;
 }
 
 /// The criterion of "-list": option word, value reader and the value it adds to the code.
 struct Criterion {
   const char* option;
   int value;
-  int (*read)(const char* text, RequestRecord* request);
+  bool (*read)(const char* text, RequestRecord* request);
 };
 
-int read_criterion_protocol(const char* text, RequestRecord* request) {
-  if (!is_protocol(text)) return 0;
+bool read_criterion_protocol(const char* text, RequestRecord* request) {
+  if (!is_protocol(text)) return false;
   store_protocol(text, request);
-  return 1;
+  return true;
 }
-int read_criterion_internal_port(const char* text, RequestRecord* request) {
+bool read_criterion_internal_port(const char* text, RequestRecord* request) {
   return read_port(text, &request->internal_port);
 }
-int read_criterion_external_port(const char* text, RequestRecord* request) {
+bool read_criterion_external_port(const char* text, RequestRecord* request) {
   return read_port(text, &request->external_port);
 }
-int read_criterion_status(const char* text, RequestRecord* request) {
+bool read_criterion_status(const char* text, RequestRecord* request) {
   if (text_equal_ignoring_case(text, "Enabled")) {
     request->enabled = 1;
   } else if (text_equal_ignoring_case(text, "Disabled")) {
     request->enabled = 0;
   } else {
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
 // In the order the criteria must stand on the command line.
@@ -159,18 +163,18 @@ int parse_list(int n, char** argv, RequestRecord* request) {
 
 }  // namespace
 
-int is_all_digits(const char* text) {
+bool is_all_digits(const char* text) {
   for (; *text; ++text) {
-    if (*text < '0' || *text > '9') return 0;
+    if (*text < '0' || *text > '9') return false;
   }
-  return 1;
+  return true;
 }
 
-int take_quick_option(int argc, char** argv) {
-  if (argc < 5 || !text_equal_ignoring_case(argv[2], "-q")) return 0;
+bool take_quick_option(int argc, char** argv) {
+  if (argc < 5 || !text_equal_ignoring_case(argv[2], "-q")) return false;
   for (int i = 2; i + 1 < argc; ++i) argv[i] = argv[i + 1];
   argv[argc - 1] = nullptr;
-  return 1;
+  return true;
 }
 
 int parse_command(int count, char** argv, RequestRecord* request) {

@@ -30,16 +30,12 @@ enum CriterionValue : int {
   kCriterionStatus = 960,
 };
 
-/// Longest description accepted on the command line, in bytes of UTF-8 as it is sent;
-/// it must still fit the AddPortMapping envelope (under 100000 bytes) after escaping.
-constexpr size_t kDescriptionMax = 8192;
+/// Whether every character of `text` is a decimal digit (also for "").
+bool is_all_digits(const char* text);
 
-/// 1 when every character of `text` is a decimal digit (also for ""), else 0.
-int is_all_digits(const char* text);
-
-/// 1 when it found "-q" right after the command keyword (with at least four arguments
-/// after the program name) and removed it from `argv`, shifting the rest forward; else 0.
-int take_quick_option(int argc, char** argv);
+/// Whether it found "-q" right after the command keyword (with at least four arguments
+/// after the program name) and removed it from `argv`, shifting the rest forward.
+bool take_quick_option(int argc, char** argv);
 
 /// The CommandCode of the `count` arguments after the program name (`argv[0]`);
 /// writes the values of the command into `request`. 0 for anything not in the grammar.

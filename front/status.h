@@ -1,20 +1,29 @@
-// The statuses a run reports, with their messages: every one the driver and the flows
-// pass to status_exit. A status box shows the number with three digits (048).
+// The statuses a run ends with, with their messages: every one the driver and the flows
+// report. A status box shows the number with three digits (048).
 #ifndef PORTWRANGLER_FRONT_STATUS_H_
 #define PORTWRANGLER_FRONT_STATUS_H_
 
-constexpr int kStatusSyntaxError = 0;
-constexpr int kStatusHelp = 963;
-constexpr int kStatusNoRouter = 48;  // discovery failed
-constexpr int kStatusNoExternalAddress = 49;
-constexpr int kStatusDuplicate = 50;  // the add's clash check found an entry
-constexpr int kStatusAddRefused = 51;
-constexpr int kStatusRemoveRefusedQuick = 52;  // after -q, so with no search first
-constexpr int kStatusRemoveRefused = 53;
-constexpr int kStatusEnumerateFailed = 54;  // not one entry could be read
-constexpr int kStatusNoLocalAddress = 55;
-constexpr int kStatusFailure = 24576;  // silent: after a not-added / not-removed box
-constexpr int kStatusSuccess = 37906;  // silent
+enum class Status : int {
+  kSyntaxError = 0,
+  kHelp = 963,
+  kNoRouter = 48,  // discovery failed
+  kNoExternalAddress = 49,
+  kDuplicate = 50,  // the add's clash check found an entry
+  kAddRefused = 51,
+  kRemoveRefusedQuick = 52,  // after -q, so with no search first
+  kRemoveRefused = 53,
+  kEnumerateFailed = 54,  // the table could not be read
+  kNoLocalAddress = 55,
+  kFailure = 24576,  // silent: after a not-added / not-removed box
+  kSuccess = 37906,  // silent
+};
+
+/// How a run ends: its status and the message of its status box (none for the two
+/// silent ones). Each flow returns one; the driver hands it to status_exit.
+struct Outcome {
+  Status status;
+  const char* message;
+};
 
 constexpr char kMessageSyntax[] = "Portwrangler - Syntax Information";
 constexpr char kMessageNoRouter[] =

@@ -1,6 +1,17 @@
 #include "front/walk.h"
 
-#include "gateway/mapping.h"
+#include "base/limits.h"
+
+namespace {
+
+std::string upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+}  // namespace
 
 TableWalk walk_from(int first, int limit) {
   TableWalk walk;
@@ -9,27 +20,20 @@ TableWalk walk_from(int first, int limit) {
   return walk;
 }
 
-int walk_next(TableWalk* walk, const GatewayHandle* gateway, EntryRecord* entry) {
-  if (walk->reads_left <= 0) return 0;
+WalkStep walk_next(TableWalk* walk, const GatewayHandle& gateway, MappingEntry* entry) {
+  if (walk->reads_left <= 0) return WalkStep::kEnd;
   --walk->reads_left;
-  entry->ip_address[0] = '\0';
-  entry->description.clear();
-  MappingEntryFields fields{&entry->external_port, &entry->internal_port,
-                            entry->protocol,       sizeof(entry->protocol),
-                            entry->ip_address,     sizeof(entry->ip_address),
-                            &entry->description,   &entry->enabled};
-  if (gateway_mapping_entry(gateway, static_cast<uint16_t>(walk->next_index++), fields) != 0) {
+  MappingEntry read;
+  if (gateway_mapping_entry(gateway, static_cast<uint16_t>(walk->next_index++), &read) !=
+      Error::kOk) {
     walk->reads_left = 0;
-    return 0;
+    return WalkStep::kEnd;
   }
-  std::string protocol = entry->protocol;
-  for (char& c : protocol) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  if (!walk->seen.emplace(entry->external_port, protocol).second) {
+  if (!walk->seen.emplace(read.external_port, upper(read.protocol)).second) {
     walk->reads_left = 0;
-    return 0;
+    return WalkStep::kEnd;
   }
-  ++entry->entry_count;
-  return 1;
+  ++walk->count;
+  *entry = std::move(read);
+  return WalkStep::kEntry;
 }

@@ -10,29 +10,31 @@
 #include <string>
 #include <utility>
 
-#include "front/records.h"
 #include "gateway/handle.h"
+#include "gateway/mapping.h"
 
-/// The most reads of one walk: every 16-bit index once, never wrapping.
-constexpr int kWalkMax = 65536;
-
-/// Where a walk stands. Destroy it before the run ends: it owns memory.
+/// Where a walk stands.
 struct TableWalk {
-  int next_index = 0;
-  int reads_left = kWalkMax;
+  int next_index = 0;  // the 0-based index of the next read
+  int reads_left = 0;
+  int count = 0;  // entries read so far: the ID of the last one in a walk from 0
   // The entries read so far, by external port and upper-cased protocol. A table never
   // holds the same pair twice, so meeting one again means the router does not honour
   // the index (it repeats an entry, or cycles through its table).
   std::set<std::pair<uint16_t, std::string>> seen;
 };
 
+/// What one step of a walk found.
+enum class WalkStep {
+  kEntry,  // an entry, counted
+  kEnd,    // the walk is over: a read failed (the table's end looks the same), the entry
+           // was read before in this walk, or the reads are used up
+};
+
 /// A walk that reads from the 0-based index `first` on, at most `limit` entries.
 TableWalk walk_from(int first, int limit);
 
-/// 1 with the next entry in `entry` (its client and description read afresh, so an
-/// answer without them shows none of the entry before) and `entry_count` counting it;
-/// 0 when the walk is over: a read failed (the table's end looks the same), the entry
-/// was read before in this walk, or the reads are used up.
-int walk_next(TableWalk* walk, const GatewayHandle* gateway, EntryRecord* entry);
+/// The next entry of the walk in `entry`.
+WalkStep walk_next(TableWalk* walk, const GatewayHandle& gateway, MappingEntry* entry);
 
 #endif  // PORTWRANGLER_FRONT_WALK_H_

@@ -2,13 +2,11 @@
 // service, and the next controlURL to start after it supplies the control URL.
 #include "gateway/description.h"
 
-#include <expat.h>
-
-#include <climits>
 #include <cstring>
 
 #include "base/guard.h"
-#include "gateway/xml_capture.h"
+#include "base/limits.h"
+#include "gateway/xml.h"
 #include "net/http.h"
 
 namespace {
@@ -26,8 +24,8 @@ struct DescriptionParse {
   std::string pending;  // character data of the element open now
 };
 
-void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char**) {
-  DescriptionParse* parse = static_cast<DescriptionParse*>(data);
+void on_start(void* state, const char* name) {
+  DescriptionParse* parse = static_cast<DescriptionParse*>(state);
   if (std::strcmp(name, "baseURL") == 0) {
     parse->in_base = true;
   } else if (std::strcmp(name, "serviceType") == 0) {
@@ -40,8 +38,8 @@ void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char**) {
   parse->pending.clear();
 }
 
-void XMLCALL on_end(void* data, const XML_Char*) {
-  DescriptionParse* parse = static_cast<DescriptionParse*>(data);
+void on_end(void* state, const char*) {
+  DescriptionParse* parse = static_cast<DescriptionParse*>(state);
   std::string text = xml_trim(parse->pending);
   if (parse->in_base) {
     parse->base_text = text;
@@ -65,10 +63,10 @@ void XMLCALL on_end(void* data, const XML_Char*) {
   parse->pending.clear();
 }
 
-void XMLCALL on_text(void* data, const XML_Char* text, int length) {
-  DescriptionParse* parse = static_cast<DescriptionParse*>(data);
+void on_text(void* state, const char* text, size_t length) {
+  DescriptionParse* parse = static_cast<DescriptionParse*>(state);
   if (parse->in_base || parse->in_service_type || (parse->service_matched && parse->in_control)) {
-    parse->pending.append(text, static_cast<size_t>(length));
+    parse->pending.append(text, length);
   }
 }
 
@@ -106,37 +104,29 @@ std::string join_control_url(const std::string& base, const std::string& path) {
   return base.substr(0, base_end) + "/" + path.substr(path_begin);
 }
 
-int gateway_parse_description(GatewayHandle* gateway, const std::string& location,
-                              const std::string& description) {
+Error gateway_parse_description(GatewayHandle* gateway, const std::string& location,
+                                const std::string& description) {
   return guard_allocation([&] {
     std::string host;
     int port = 80;
-    int code = url_split(location.c_str(), &host, nullptr, &port);
-    if (code != 0) return code;
-    std::string default_base = host + ":" + std::to_string(port);
+    Error error = url_split(location, &host, nullptr, &port);
+    if (error != Error::kOk) return error;
+    const std::string default_base = host + ":" + std::to_string(port);
 
-    const std::string mended = xml_mend(description);
-    if (mended.size() > static_cast<size_t>(INT_MAX)) {
-      return kGatewayDescriptionUnparsable;
-    }
+    static const XmlHandlers kHandlers = {on_start, on_end, on_text};
     DescriptionParse parse;
     parse.wanted_urn = gateway_service_urn(gateway->service_type);
-    XML_Parser parser = XML_ParserCreate(nullptr);
-    if (parser == nullptr) return kNoMemory;
-    XML_SetUserData(parser, &parse);
-    XML_SetElementHandler(parser, on_start, on_end);
-    XML_SetCharacterDataHandler(parser, on_text);
-    XML_Status status = XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), XML_TRUE);
-    XML_ParserFree(parser);
-    if (status != XML_STATUS_OK) return kGatewayDescriptionUnparsable;
-    if (!parse.have_control) return kGatewayNoControlUrl;
+    error = xml_parse(description, kHandlers, &parse);
+    if (error == Error::kGatewayUnparsable) return Error::kGatewayDescriptionUnparsable;
+    if (error != Error::kOk) return error;
+    if (!parse.have_control) return Error::kGatewayNoControlUrl;
 
     const std::string& base = parse.have_base ? parse.base_text : default_base;
     std::string url = parse.control_text.compare(0, 7, "http://") == 0
                           ? parse.control_text
                           : join_control_url(base, parse.control_text);
-    if (url.size() + 1 > kControlUrlMax + 1) return kGatewayTooLong;
+    if (url.size() > kUrlMax) return Error::kGatewayTooLong;
     gateway->control_url = url;
-    return 0;
+    return Error::kOk;
   });
 }

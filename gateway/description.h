@@ -4,17 +4,17 @@
 
 #include <string>
 
+#include "base/error.h"
 #include "gateway/handle.h"
 
-constexpr size_t kControlUrlMax = 511;
-
-/// 0 with `gateway->control_url` set from the controlURL of the service whose
+/// kOk with `gateway->control_url` set from the controlURL of the service whose
 /// serviceType matches `gateway->service_type` (the last such service wins), joined to
-/// the baseURL or to host:port of `location` unless it is absolute. -893 for a location
-/// that does not split, -699 for a malformed document, -698 when no controlURL was
-/// found for the service, -695 for a control URL longer than 511 characters.
-int gateway_parse_description(GatewayHandle* gateway, const std::string& location,
-                              const std::string& description);
+/// the baseURL or to host:port of `location` unless it is absolute. kHttpBadUrl for a
+/// location that does not split, kGatewayDescriptionUnparsable for a malformed document,
+/// kGatewayNoControlUrl when no controlURL was found for the service, kGatewayTooLong for
+/// a control URL longer than 511 characters.
+Error gateway_parse_description(GatewayHandle* gateway, const std::string& location,
+                                const std::string& description);
 
 /// Whether a serviceType `text` names the wanted service: a leading part of `wanted_urn`,
 /// or the same URN with an equal or greater version number.

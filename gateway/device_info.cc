@@ -1,10 +1,12 @@
 #include "gateway/device_info.h"
 
 #include "base/guard.h"
+#include "base/limits.h"
 #include "base/text.h"
+#include "gateway/xml.h"
 #include "gateway/xml_capture.h"
 
-int gateway_device_info(const GatewayHandle* gateway, const DeviceInfoFields& fields) {
+Error gateway_device_info(const GatewayHandle& gateway, DeviceInfo* info) {
   return guard_allocation([&] {
     XmlWatch watches[] = {{"presentationURL"},
                           {"friendlyName"},
@@ -16,25 +18,25 @@ int gateway_device_info(const GatewayHandle* gateway, const DeviceInfoFields& fi
                           {"modelNumber"},
                           {"modelURL"},
                           {"serialNumber"}};
-    char* const destinations[] = {fields.presentation_url,
-                                  fields.friendly_name,
-                                  fields.manufacturer_url,
-                                  fields.manufacturer,
-                                  fields.model_description,
-                                  fields.model_name,
-                                  fields.upc,
-                                  fields.model_number,
-                                  fields.model_url,
-                                  fields.serial_number};
-    int code = xml_capture(gateway->device_description, watches, 10);
-    if (code != 0) return code;
+    Error error = xml_capture(gateway.device_description, watches, 10);
+    if (error != Error::kOk) return error;
+    DeviceInfo read;
+    std::string* const texts[] = {&read.presentation_url,
+                                  &read.friendly_name,
+                                  &read.manufacturer_url,
+                                  &read.manufacturer,
+                                  &read.model_description,
+                                  &read.model_name,
+                                  &read.upc,
+                                  &read.model_number,
+                                  &read.model_url,
+                                  &read.serial_number};
     for (int i = 0; i < 10; ++i) {
       if (watches[i].delivered) {
-        // Shown in a one-line cell: a text on its own line must not break the box.
-        text_copy_to_field(destinations[i], kDeviceInfoFieldSize,
-                           xml_trim(watches[i].last_delivered));
+        *texts[i] = text_cut(xml_trim(watches[i].last_delivered), kDeviceInfoTextMax);
       }
     }
-    return 0;
+    *info = std::move(read);
+    return Error::kOk;
   });
 }

@@ -1,16 +1,14 @@
-// The gateway control client: the router's WAN connection service, reached through
-// SOAP actions on the control URL found in its device description. Nothing here
-// prints; every operation returns 0 or a negative code with results in out-parameters.
+// The gateway layer: the router's WAN connection service, found by discovery and reached
+// through SOAP actions on the control URL of its device description. Built on net/ (and
+// base/); nothing here prints. Every operation returns Error::kOk or a named failure and
+// hands back values of its own types.
 #ifndef PORTWRANGLER_GATEWAY_HANDLE_H_
 #define PORTWRANGLER_GATEWAY_HANDLE_H_
 
-#include <cstddef>
 #include <string>
 
-#include "base/result_codes.h"
-
-/// The discovered router. Empty texts are absent; after a successful discovery all
-/// three are present and stay unchanged for the rest of the run.
+/// The discovered router. After a successful discovery all three are set and stay
+/// unchanged for the rest of the run.
 struct GatewayHandle {
   std::string control_url;         // http://host[:port]/path or host:port/path
   std::string device_description;  // the description document as fetched
@@ -18,9 +16,8 @@ struct GatewayHandle {
 };
 
 /// The full URN of a short service type ("urn:schemas-upnp-org:service:" + type).
-std::string gateway_service_urn(const std::string& service_type);
-
-/// Releases `*handle` (an absent handle is fine) and sets it to null. Always 0.
-int gateway_free(GatewayHandle** handle);
+inline std::string gateway_service_urn(const std::string& service_type) {
+  return "urn:schemas-upnp-org:service:" + service_type;
+}
 
 #endif  // PORTWRANGLER_GATEWAY_HANDLE_H_

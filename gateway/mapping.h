@@ -3,52 +3,52 @@
 #ifndef PORTWRANGLER_GATEWAY_MAPPING_H_
 #define PORTWRANGLER_GATEWAY_MAPPING_H_
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "base/error.h"
 #include "gateway/handle.h"
 
 constexpr int kUpnpConflictInMappingEntry = 718;
 constexpr int kUpnpNoSuchEntryInArray = 714;
 
-/// The AddPortMapping argument XML; every text written escaped.
-std::string mapping_add_arguments(const char* client, uint16_t external_port,
-                                  uint16_t internal_port, const char* protocol,
-                                  const std::string& description);
-
-/// 0 when the router accepted the entry (any 200 answer); -694 when it refused it as
-/// a conflict (UPnP error 718), else the call's code. Without `client` this host's
-/// address toward the router is used.
-int gateway_add_mapping(const GatewayHandle* gateway, const char* client, uint16_t external_port,
-                        uint16_t internal_port, const char* protocol,
-                        const std::string& description);
-
-/// 0 when the router removed the entry; -694 when it has no such entry (UPnP error
-/// 714), else the call's code.
-int gateway_delete_mapping(const GatewayHandle* gateway, uint16_t external_port,
-                           const char* protocol);
-
-/// Where gateway_mapping_entry puts one entry. Texts whose element is missing from the
-/// answer keep what they held; ports and enabled are 0 for a missing element.
-struct MappingEntryFields {
-  uint16_t* external_port;
-  uint16_t* internal_port;
-  char* protocol;
-  size_t protocol_size;
-  char* client;
-  size_t client_size;
-  std::string* description;  // received whole
-  int32_t* enabled;
+/// An entry to add.
+struct MappingRequest {
+  std::string client;  // the internal client; empty: this host's address toward the router
+  uint16_t external_port = 0;
+  uint16_t internal_port = 0;
+  std::string protocol;
+  std::string description;
 };
 
-/// 0 with the entry at the 0-based `index`; -696 for a malformed answer, or the
-/// call's code (a router answers an index past the end with an error).
-int gateway_mapping_entry(const GatewayHandle* gateway, uint16_t index,
-                          const MappingEntryFields& fields);
+/// One entry of the router's table, as its answer gives it. A text whose element the
+/// answer lacks is empty; a number is 0.
+struct MappingEntry {
+  uint16_t external_port = 0;
+  uint16_t internal_port = 0;
+  std::string protocol;     // at most 4 bytes
+  std::string client;       // at most 31 bytes
+  std::string description;  // whole
+  int32_t enabled = 0;
+};
 
-/// The answer's part of gateway_mapping_entry: 0 with the entry read from the body of a
-/// GetGenericPortMappingEntry response into `fields`; -696, -499.
-int gateway_parse_mapping_entry(const std::string& body, const MappingEntryFields& fields);
+/// The AddPortMapping argument XML; every text written escaped.
+std::string mapping_add_arguments(const MappingRequest& request, const std::string& client);
+
+/// kOk when the router accepted the entry (any 200 answer); kGatewayMappingRefused when
+/// it refused it as a conflict (UPnP error 718), else the call's error.
+Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& request);
+
+/// kOk when the router removed the entry; kGatewayMappingRefused when it has no such
+/// entry (UPnP error 714), else the call's error.
+Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_port,
+                             const std::string& protocol);
+
+/// kOk with the entry at the 0-based `index`; kGatewayUnparsable for a malformed answer,
+/// or the call's error (a router answers an index past the end with a refusal).
+Error gateway_mapping_entry(const GatewayHandle& gateway, uint16_t index, MappingEntry* entry);
+
+/// The answer's part of gateway_mapping_entry, for the body of a response.
+Error gateway_parse_mapping_entry(const std::string& body, MappingEntry* entry);
 
 #endif  // PORTWRANGLER_GATEWAY_MAPPING_H_

@@ -4,19 +4,31 @@
 
 #include <string>
 
+#include "base/error.h"
 #include "gateway/handle.h"
 
-/// 0 with the SOAP 1.1 envelope of `action` for the service type around `arguments`
-/// (argument XML, already escaped, each line ending in CR LF); -499.
-int soap_envelope(const std::string& service_type, const char* action, const std::string& arguments,
-                  std::string* envelope);
+/// What one action brought back.
+struct SoapAnswer {
+  int status = 0;      // the HTTP status, 0 when no status line came
+  int fault_code = 0;  // the UPnP errorCode of a refusal, 0 when it names none
+  std::string body;    // the body of a 200
+};
 
-/// 0 with the response body of `envelope` posted to the control URL; otherwise the
-/// failing code (-894 for a status other than 200), with `*status` holding the status
-/// code whenever one was read. With `fault_code`, a refusal's body is read too and
-/// `*fault_code` holds its UPnP errorCode (0 when it names none).
-int soap_call(const GatewayHandle* gateway, const char* action, const std::string& envelope,
-              std::string* body, int* status, int* fault_code);
+/// The SOAP 1.1 envelope of `action` for the service type around `arguments` (argument
+/// XML, already escaped, each line ending in CR LF).
+std::string soap_envelope(const std::string& service_type, const std::string& action,
+                          const std::string& arguments);
+
+/// kOk with the answer of `envelope` posted to the control URL; kHttpNotOk for a status
+/// other than 200 (with its status and, when `read_fault` asks for it, the fault code),
+/// or the failing step's error.
+Error soap_call(const GatewayHandle& gateway, const std::string& action,
+                const std::string& envelope, bool read_fault, SoapAnswer* answer);
+
+/// The one worker of every action: the envelope around `arguments`, the call, and a
+/// trace line of how it went.
+Error soap_action(const GatewayHandle& gateway, const std::string& action,
+                  const std::string& arguments, bool read_fault, SoapAnswer* answer);
 
 /// The UPnP errorCode of a SOAP fault body, or 0 when it carries none.
 int soap_fault_code(const std::string& body);

@@ -1,14 +1,8 @@
 #include "gateway/xml_capture.h"
 
-#include <expat.h>
-
-#include <cctype>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
-#include "base/result_codes.h"
-#include "base/text.h"
+#include "gateway/xml.h"
 
 namespace {
 
@@ -17,22 +11,22 @@ struct CaptureParse {
   size_t count;
 };
 
-XmlWatch* find_watch(CaptureParse* parse, const XML_Char* name) {
+XmlWatch* find_watch(CaptureParse* parse, const char* name) {
   for (size_t i = 0; i < parse->count; ++i) {
     if (std::strcmp(parse->watches[i].name, name) == 0) return &parse->watches[i];
   }
   return nullptr;
 }
 
-void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char**) {
-  XmlWatch* watch = find_watch(static_cast<CaptureParse*>(data), name);
+void on_start(void* state, const char* name) {
+  XmlWatch* watch = find_watch(static_cast<CaptureParse*>(state), name);
   if (watch == nullptr) return;
   watch->inside = true;
   watch->pending.clear();
 }
 
-void XMLCALL on_end(void* data, const XML_Char* name) {
-  XmlWatch* watch = find_watch(static_cast<CaptureParse*>(data), name);
+void on_end(void* state, const char* name) {
+  XmlWatch* watch = find_watch(static_cast<CaptureParse*>(state), name);
   if (watch == nullptr || !watch->inside) return;
   watch->inside = false;
   ++watch->occurrences;
@@ -43,194 +37,20 @@ void XMLCALL on_end(void* data, const XML_Char* name) {
   }
 }
 
-void XMLCALL on_text(void* data, const XML_Char* text, int length) {
-  CaptureParse* parse = static_cast<CaptureParse*>(data);
+void on_text(void* state, const char* text, size_t length) {
+  CaptureParse* parse = static_cast<CaptureParse*>(state);
   for (size_t i = 0; i < parse->count; ++i) {
     if (parse->watches[i].inside) {
-      parse->watches[i].pending.append(text, static_cast<size_t>(length));
+      parse->watches[i].pending.append(text, length);
       return;
     }
   }
 }
 
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-bool starts_with(const std::string& text, size_t at, const char* prefix) {
-  return text.compare(at, std::strlen(prefix), prefix) == 0;
-}
-
-bool is_name_char(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  return std::isalnum(u) || u >= 0x80 || c == '_' || c == ':' || c == '.' || c == '-';
-}
-
-/// Whether the '&' at `at` begins a reference. A document with a document type
-/// declaration may declare entities of its own, so there any "&name;" is one.
-bool begins_reference(const std::string& text, size_t at, bool declares_entities) {
-  static const char* const kNamed[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
-  for (const char* named : kNamed) {
-    if (starts_with(text, at, named)) return true;
-  }
-  size_t i = at + 1;
-  if (declares_entities) {
-    while (i < text.size() && is_name_char(text[i])) ++i;
-    if (i > at + 1 && i < text.size() && text[i] == ';') return true;
-    i = at + 1;
-  }
-  if (i >= text.size() || text[i] != '#') return false;
-  bool hex = i + 1 < text.size() && text[i + 1] == 'x';
-  i += hex ? 2 : 1;
-  size_t digits = i;
-  while (i < text.size() && (hex ? std::isxdigit(static_cast<unsigned char>(text[i]))
-                                 : std::isdigit(static_cast<unsigned char>(text[i])))) {
-    ++i;
-  }
-  return i > digits && i < text.size() && text[i] == ';';
-}
-
-/// Where the markup that opens at `at` ends when its content is not parsed for
-/// references (comment, CDATA section, processing instruction); `at` for other markup.
-size_t end_of_unparsed(const std::string& text, size_t at) {
-  static const struct {
-    const char* open;
-    const char* close;
-  } kKinds[] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
-  for (const auto& kind : kKinds) {
-    if (!starts_with(text, at, kind.open)) continue;
-    size_t close = text.find(kind.close, at + std::strlen(kind.open));
-    return close == std::string::npos ? text.size() : close + std::strlen(kind.close);
-  }
-  return at;
-}
-
-/// Whether the '<' at `at` can open a tag: a name or '/' follows, and a '>' comes
-/// before the next '<'. Neither a tag nor an attribute value holds a '<', so every tag
-/// of a well-formed document passes; a stray '<' in a text almost never does. Only the
-/// stretch up to the next '<' is read, so a whole document costs one pass.
-bool opens_tag(const std::string& text, size_t at) {
-  const size_t next = at + 1;
-  if (next >= text.size()) return false;
-  const unsigned char c = static_cast<unsigned char>(text[next]);
-  const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-  if (!(letter || c >= 0x80 || c == '/' || c == '_' || c == ':')) return false;
-  const size_t other = text.find('<', next);
-  const size_t end = other == std::string::npos ? text.size() : other;
-  return std::memchr(text.data() + next, '>', end - next) != nullptr;
-}
-
 }  // namespace
 
-std::string xml_mend_markup(const std::string& document) {
-  // A document type declaration may declare entities, and its markup declarations
-  // hold '<' in quoted values: there only ampersands are mended, and more leniently.
-  const bool declares_entities = document.find("<!DOCTYPE") != std::string::npos;
-  std::string out;
-  out.reserve(document.size());
-  size_t i = 0;
-  while (i < document.size()) {
-    char c = document[i];
-    if (c == '<') {
-      size_t end = end_of_unparsed(document, i);
-      if (end > i) {
-        out.append(document, i, end - i);
-        i = end;
-        continue;
-      }
-      if (!declares_entities && !opens_tag(document, i)) {
-        out += "&lt;";
-        ++i;
-        continue;
-      }
-    }
-    out += c;
-    if (c == '&' && !begins_reference(document, i, declares_entities)) out += "amp;";
-    ++i;
-  }
-  return out;
-}
-
-bool xml_is_utf8_document(const std::string& document) {
-  // UTF-16, with its byte order mark or without (a '<' beside a NUL byte).
-  if (document.size() >= 2) {
-    const unsigned char first = static_cast<unsigned char>(document[0]);
-    const unsigned char second = static_cast<unsigned char>(document[1]);
-    if ((first == 0xFE && second == 0xFF) || (first == 0xFF && second == 0xFE)) return false;
-    if (first == 0 || second == 0) return false;
-  }
-  const size_t start = starts_with(document, 0, "\xEF\xBB\xBF") ? 3 : 0;
-  if (!starts_with(document, start, "<?xml")) return true;
-  const size_t end = document.find("?>", start);
-  const std::string declaration =
-      document.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  size_t at = declaration.find("encoding");
-  if (at == std::string::npos) return true;
-  at += 8;
-  while (at < declaration.size() && (is_space(declaration[at]) || declaration[at] == '=')) ++at;
-  if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\'')) {
-    return false;  // not a declaration Expat takes; leave it to refuse
-  }
-  const size_t close = declaration.find(declaration[at], at + 1);
-  if (close == std::string::npos) return false;
-  std::string name = declaration.substr(at + 1, close - at - 1);
-  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return name == "UTF-8";
-}
-
-std::string xml_mend(const std::string& document) {
-  if (!xml_is_utf8_document(document)) return document;
-  return xml_mend_markup(text_mend_xml_chars(document));
-}
-
-int xml_capture(const std::string& document, XmlWatch* watches, size_t count) {
-  const std::string mended = xml_mend(document);
-  if (mended.size() > static_cast<size_t>(INT_MAX)) return kGatewayUnparsable;
-  XML_Parser parser = XML_ParserCreate(nullptr);
-  if (parser == nullptr) return kNoMemory;
+Error xml_capture(const std::string& document, XmlWatch* watches, size_t count) {
+  static const XmlHandlers kHandlers = {on_start, on_end, on_text};
   CaptureParse parse{watches, count};
-  XML_SetUserData(parser, &parse);
-  XML_SetElementHandler(parser, on_start, on_end);
-  XML_SetCharacterDataHandler(parser, on_text);
-  XML_Status status = XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), XML_TRUE);
-  XML_ParserFree(parser);
-  return status == XML_STATUS_OK ? kOk : kGatewayUnparsable;
-}
-
-std::string xml_trim(const std::string& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && is_space(text[begin])) ++begin;
-  while (end > begin && is_space(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
-long xml_number(const std::string& text) {
-  return std::strtol(text.c_str(), nullptr, 10);  // saturates at LONG_MIN / LONG_MAX
-}
-
-std::string xml_escape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text_for_sending(text)) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
+  return xml_parse(document, kHandlers, &parse);
 }

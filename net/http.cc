@@ -1,16 +1,19 @@
-// HTTP client: URL splitting, request records and texts, and the exchange itself.
+// The HTTP client: URL splitting, request texts, and the exchange itself.
 #include "net/http.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <memory>
 
 #include "base/guard.h"
+#include "base/limits.h"
 #include "net/socket.h"
 
 namespace {
+
+static_assert(kUrlMax == 511, "url_split's scan formats carry the URL cap");
 
 /// Where the blank line that ends a head ends within `text`, looking from `from` on;
 /// 0 when it is not there.
@@ -21,266 +24,187 @@ size_t end_of_head(const char* text, size_t from, size_t length) {
   return 0;
 }
 
-/// 0 with the head (at most 4095 bytes, up to and including its blank line), leaving
-/// the body in the socket; -899 nothing came, -898 too long. What has arrived is looked
-/// at first and then exactly the head's bytes of it are taken, so the body stays put
-/// without a receive call per byte.
-int http_read_head(SocketHandle* socket, std::string* head) {
+/// kOk with the head (at most 4095 bytes, up to and including its blank line), leaving
+/// the body in the socket; kHttpNoHead when nothing came, kHttpHeadTooLong. What has
+/// arrived is looked at first and then exactly the head's bytes of it are taken, so the
+/// body stays put without a receive call per byte.
+Error read_head(SocketHandle* socket, std::string* head) {
   char buffer[kHttpHeadMax + 1];
   size_t length = 0;
   bool ended = false;
   while (!ended && length < sizeof(buffer)) {
     size_t seen = 0;
-    int code = tcp_peek(socket, buffer + length, sizeof(buffer) - length, &seen, kHttpReadSeconds);
-    if (code != kOk) return code;
+    Error error =
+        tcp_peek(socket, buffer + length, sizeof(buffer) - length, &seen, kHttpReadSeconds);
+    if (error != Error::kOk) return error;
     if (seen == 0) break;  // silent or closed: parse what came
     // The blank line may have begun in bytes taken before.
-    size_t end = end_of_head(buffer, length >= 3 ? length - 3 : 0, length + seen);
+    const size_t end = end_of_head(buffer, length >= 3 ? length - 3 : 0, length + seen);
     ended = end != 0;
-    size_t take = ended ? end - length : seen;
+    const size_t take = ended ? end - length : seen;
     size_t got = 0;
-    code = tcp_receive(socket, buffer + length, take, &got, kHttpReadSeconds);
-    if (code != kOk) return code;
+    error = tcp_receive(socket, buffer + length, take, &got, kHttpReadSeconds);
+    if (error != Error::kOk) return error;
     length += got;
     if (got < take) break;  // what was seen went away: the connection broke
   }
-  if (length == 0) return kHttpNoHead;
-  if (length > kHttpHeadMax) return kHttpHeadTooLong;
+  if (length == 0) return Error::kHttpNoHead;
+  if (length > kHttpHeadMax) return Error::kHttpHeadTooLong;
   head->assign(buffer, length);
-  return 0;
+  return Error::kOk;
 }
 
-/// 0 with up to `length` body bytes: fewer when the peer closes or stays silent.
-int http_read_body(SocketHandle* socket, size_t length, std::string* body) {
+/// kOk with up to `length` body bytes: fewer when the peer closes or stays silent.
+Error read_body(SocketHandle* socket, size_t length, std::string* body) {
   std::unique_ptr<char[]> buffer(new char[length + 1]);
   size_t got = 0;
-  int code = tcp_receive(socket, buffer.get(), length, &got, kHttpReadSeconds);
-  if (code != kOk) return code;
+  Error error = tcp_receive(socket, buffer.get(), length, &got, kHttpReadSeconds);
+  if (error != Error::kOk) return error;
   body->assign(buffer.get(), got);
-  return 0;
+  return Error::kOk;
 }
 
-/// The steps after the connect; the caller closes the connection.
-int exchange_on(SocketHandle* socket, const std::string& text, bool keep_error_body,
-                std::string* body, int* status) {
-  size_t sent = 0;
-  int code = tcp_send_all(socket, text.data(), text.size(), &sent);
-  if (code != kOk) return code;
+/// The steps after the connect; the caller's Socket closes the connection.
+Error exchange_on(SocketHandle* socket, const std::string& text, bool keep_refusal_body,
+                  HttpResponse* response) {
+  Error error = tcp_send_all(socket, text.data(), text.size());
+  if (error != Error::kOk) return error;
   std::string head;
-  code = http_read_head(socket, &head);
-  if (code != 0) return code;
-  int parsed = 0;
-  code = http_status(head, &parsed);
-  if (code != 0) return code;
-  *status = parsed;
-  if (parsed != 200 && !keep_error_body) return kHttpNotOk;
-  std::string received;
-  code = http_read_body(socket, http_content_length(head), &received);
-  if (code != 0) return code;
-  body->swap(received);
-  return parsed == 200 ? 0 : kHttpNotOk;
-}
-
-/// Connect, send, read, close: one request over its own connection.
-int http_exchange(const std::string& host, int port, const std::string& text, bool keep_error_body,
-                  std::string* body, int* status) {
-  SocketHandle* socket = nullptr;
-  int code = tcp_connect(&socket, host.c_str(), port, kHttpConnectSeconds);
-  if (code != kOk) return code;
-  // Owned, so that an allocation failing inside the exchange still closes it.
-  SocketOwner owned(socket);
-  return exchange_on(socket, text, keep_error_body, body, status);
+  error = read_head(socket, &head);
+  if (error != Error::kOk) return error;
+  int status = 0;
+  error = http_status(head, &status);
+  if (error != Error::kOk) return error;
+  response->status = status;
+  if (status != 200 && !keep_refusal_body) return Error::kHttpNotOk;
+  std::string body;
+  error = read_body(socket, http_content_length(head), &body);
+  if (error != Error::kOk) return error;
+  response->body.swap(body);
+  return status == 200 ? Error::kOk : Error::kHttpNotOk;
 }
 
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-bool valid_request_port(int port) {
-  return port >= 0 && port <= 65535;
-}
-
 }  // namespace
 
-int url_split(const char* url, std::string* host, std::string* path, int* port) {
-  if (url == nullptr) return kHttpBadUrl;
-  char token[kUrlTokenMax + 1];
-  if (std::sscanf(url, "http://%511s", token) != 1 && std::sscanf(url, "%511s", token) != 1) {
-    return kHttpBadUrl;
+Error url_split(const std::string& url, std::string* host, std::string* path, int* port) {
+  char token[kUrlMax + 1];
+  if (std::sscanf(url.c_str(), "http://%511s", token) != 1 &&
+      std::sscanf(url.c_str(), "%511s", token) != 1) {
+    return Error::kHttpBadUrl;
   }
   const char* slash = std::strchr(token, '/');
-  if (slash == nullptr) return kHttpBadUrl;
+  if (slash == nullptr) return Error::kHttpBadUrl;
   const char* colon = std::strchr(token, ':');
   int value = 80;
   const char* host_end = slash;
   if (colon != nullptr && colon < slash) {
     host_end = colon;
-    size_t digits = static_cast<size_t>(slash - colon - 1);
-    if (digits > 5) return kHttpBadUrl;
+    const size_t digits = static_cast<size_t>(slash - colon - 1);
+    if (digits > 5) return Error::kHttpBadUrl;
     if (digits > 0) {
       value = 0;
       for (const char* c = colon + 1; c < slash; ++c) {
-        if (*c < '0' || *c > '9') return kHttpBadUrl;
+        if (!is_digit(*c)) return Error::kHttpBadUrl;
         value = value * 10 + (*c - '0');
       }
-      if (value < 1 || value > 65535) return kHttpBadUrl;
+      if (value < 1 || value > 65535) return Error::kHttpBadUrl;
     }
   }
-  if (host != nullptr) host->assign(token, static_cast<size_t>(host_end - token));
-  if (path != nullptr) path->assign(slash + 1);
-  *port = value;
-  return 0;
+  return guard_allocation([&] {
+    if (host != nullptr) host->assign(token, static_cast<size_t>(host_end - token));
+    if (path != nullptr) path->assign(slash + 1);
+    *port = value;
+    return Error::kOk;
+  });
 }
 
-int upper_copy(const char* source, char* destination) {
-  do {
-    char c = *source;
-    *destination++ = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  } while (*source++ != '\0');
-  return 0;
-}
-
-int http_get_new(const char* host, const char* path, int port, HttpGetRequest** out) {
-  if (host == nullptr || path == nullptr || out == nullptr || !valid_request_port(port)) {
-    return kBadArgument;
+std::string upper_copy(const std::string& text) {
+  std::string upper = text;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
+  return upper;
+}
+
+HttpRequest http_get_request(const std::string& host, const std::string& path, int port) {
+  HttpRequest request;
+  request.method = "GET";
+  request.host = host;
+  request.port = port;
+  request.path = path;
+  return request;
+}
+
+HttpRequest http_post_request(const std::string& host, const std::string& path, int port,
+                              const std::string& body) {
+  HttpRequest request = http_get_request(host, path, port);
+  request.method = "POST";
+  request.body = body;
+  return request;
+}
+
+Error http_request_text(const HttpRequest& request, std::string* text) {
+  if (request.port < 0 || request.port > 65535) return Error::kHttpBadPort;
   return guard_allocation([&] {
-    *out = new HttpGetRequest{path, host, port};
-    return 0;
+    std::string out = request.method + " /" + request.path + " HTTP/1.1\r\nHOST: " + request.host +
+                      ":" + std::to_string(request.port) + "\r\n";
+    for (const HttpHeader& header : request.headers) {
+      out += header.name + ": " + header.value + "\r\n";
+    }
+    out += "\r\n";
+    out += request.body;
+    text->swap(out);
+    return Error::kOk;
   });
 }
 
-int http_get_free(HttpGetRequest* request) {
-  if (request == nullptr) return kBadArgument;
-  delete request;
-  return 0;
-}
-
-int http_post_new(const char* host, const char* path, int port, const char* body,
-                  HttpPostRequest** out) {
-  if (host == nullptr || path == nullptr || body == nullptr || out == nullptr ||
-      !valid_request_port(port)) {
-    return kBadArgument;
-  }
+Error http_perform(const HttpRequest& request, bool keep_refusal_body, HttpResponse* response) {
   return guard_allocation([&] {
-    std::unique_ptr<HttpPostRequest> request(new HttpPostRequest);
-    request->host = host;
-    request->path = path;
-    request->port = port;
-    request->body = body;
-    *out = request.release();
-    return 0;
+    std::string text;
+    Error error = http_request_text(request, &text);
+    if (error != Error::kOk) return error;
+    Socket socket;
+    error = tcp_connect(&socket, request.host, request.port, kHttpConnectSeconds);
+    if (error != Error::kOk) return error;
+    return exchange_on(socket.get(), text, keep_refusal_body, response);
   });
 }
 
-int http_post_add_header(HttpPostRequest* request, const char* name, const char* value) {
-  return guard_allocation([&] {
-    std::unique_ptr<HttpHeader> header(new HttpHeader{name, value, nullptr});
-    header->next = std::move(request->headers);
-    request->headers = std::move(header);
-    return 0;
-  });
-}
-
-int http_post_free(HttpPostRequest* request) {
-  if (request == nullptr) return kBadArgument;
-  // Unlink the headers one by one: a long list must not recurse in the destructors.
-  std::unique_ptr<HttpHeader> header = std::move(request->headers);
-  while (header) header = std::move(header->next);
-  delete request;
-  return 0;
-}
-
-int http_host_value(const std::string& host, int port, std::string* value) {
-  if (port > 65535) return kHttpBadPort;
-  *value = host + ":" + std::to_string(port);
-  return 0;
-}
-
-std::string http_header_lines(const HttpPostRequest& request) {
-  std::string lines;
-  for (const HttpHeader* h = request.headers.get(); h != nullptr; h = h->next.get()) {
-    lines += h->name + ": " + h->value + "\r\n";
-  }
-  return lines;
-}
-
-int http_get_text(const HttpGetRequest* request, std::string* text) {
-  if (request == nullptr || text == nullptr) return kBadArgument;
-  return guard_allocation([&] {
-    std::string host;
-    int code = http_host_value(request->host, request->port, &host);
-    if (code != 0) return code;
-    *text = "GET /" + request->path + " HTTP/1.1\r\nHOST: " + host + "\r\n\r\n";
-    return 0;
-  });
-}
-
-int http_post_text(const HttpPostRequest* request, std::string* text) {
-  if (request == nullptr || text == nullptr) return kBadArgument;
-  return guard_allocation([&] {
-    std::string host;
-    int code = http_host_value(request->host, request->port, &host);
-    if (code != 0) return code;
-    *text = "POST /" + request->path + " HTTP/1.1\r\nHOST: " + host + "\r\n" +
-            http_header_lines(*request) + "\r\n" + request->body;
-    return 0;
-  });
-}
-
-int http_status(const std::string& head, int* status) {
+Error http_status(const std::string& head, int* status) {
   // "HTTP/1." and the minor version's digits, blanks, then a status code of exactly
   // three digits: a longer number is no status, and converting it could wrap into 200.
   const char* at = head.c_str();
-  if (std::strncmp(at, "HTTP/1.", 7) != 0) return kHttpBadStatusLine;
+  if (std::strncmp(at, "HTTP/1.", 7) != 0) return Error::kHttpBadStatusLine;
   at += 7;
-  if (!is_digit(*at)) return kHttpBadStatusLine;
+  if (!is_digit(*at)) return Error::kHttpBadStatusLine;
   while (is_digit(*at)) ++at;
-  if (*at != ' ' && *at != '\t') return kHttpBadStatusLine;
+  if (*at != ' ' && *at != '\t') return Error::kHttpBadStatusLine;
   while (*at == ' ' || *at == '\t') ++at;
   int code = 0;
   for (int i = 0; i < 3; ++i, ++at) {
-    if (!is_digit(*at)) return kHttpBadStatusLine;
+    if (!is_digit(*at)) return Error::kHttpBadStatusLine;
     code = code * 10 + (*at - '0');
   }
-  if (is_digit(*at)) return kHttpBadStatusLine;
+  if (is_digit(*at)) return Error::kHttpBadStatusLine;
   *status = code;
-  return 0;
+  return Error::kOk;
 }
 
 size_t http_content_length(const std::string& head) {
-  std::string upper(head.size(), '\0');
-  upper_copy(head.c_str(), &upper[0]);
-  size_t at = upper.find("CONTENT-LENGTH:");
+  const std::string upper = upper_copy(head);
+  const size_t at = upper.find("CONTENT-LENGTH:");
   if (at == std::string::npos) return kHttpBodyMax;
   const char* number = head.c_str() + at + 15;
   char* end = nullptr;
   errno = 0;
-  long value = std::strtol(number, &end, 10);
+  const long value = std::strtol(number, &end, 10);
   // strtol saturates instead of overflowing; a negative length means no length at all.
   if (end == number || errno == ERANGE || value < 0 || value > static_cast<long>(kHttpBodyMax)) {
     return kHttpBodyMax;
   }
   return static_cast<size_t>(value);
-}
-
-int http_get(const HttpGetRequest* request, std::string* body, int* status) {
-  if (request == nullptr || body == nullptr || status == nullptr) return kBadArgument;
-  return guard_allocation([&] {
-    std::string text;
-    int code = http_get_text(request, &text);
-    if (code != 0) return code;
-    return http_exchange(request->host, request->port, text, false, body, status);
-  });
-}
-
-int http_post(const HttpPostRequest* request, std::string* body, int* status) {
-  if (request == nullptr || body == nullptr || status == nullptr) return kBadArgument;
-  return guard_allocation([&] {
-    std::string text;
-    int code = http_post_text(request, &text);
-    if (code != 0) return code;
-    return http_exchange(request->host, request->port, text, request->keep_error_body, body,
-                         status);
-  });
 }

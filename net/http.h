@@ -1,80 +1,66 @@
-// A minimal HTTP/1.1 client: one request per connection, the head read byte by byte
-// (so the body stays in the socket), only status 200 accepted, the body read up to its
-// Content-Length and never past 65536 bytes. Codes of the socket layer pass through.
+// A minimal HTTP/1.1 client: one request per connection; the head is read as far as its
+// blank line (so the body stays in the socket), the body up to its Content-Length and
+// never past 65536 bytes. Only status 200 is a success. Failures of the socket layer pass
+// through unchanged.
 #ifndef PORTWRANGLER_NET_HTTP_H_
 #define PORTWRANGLER_NET_HTTP_H_
 
-#include <memory>
 #include <string>
+#include <vector>
 
-#include "base/result_codes.h"
-
-constexpr size_t kHttpHeadMax = 4095;  // the head, blank line included
-constexpr size_t kHttpBodyMax = 65536;
-constexpr size_t kUrlTokenMax = 511;
-constexpr int kHttpConnectSeconds = 1;
-constexpr int kHttpReadSeconds = 10;
-
-struct HttpGetRequest {
-  std::string path;  // without its leading '/'
-  std::string host;
-  int port = 80;
-};
+#include "base/error.h"
 
 struct HttpHeader {
   std::string name;
   std::string value;
-  std::unique_ptr<HttpHeader> next;
 };
 
-struct HttpPostRequest {
-  std::string path;
+/// One request as it goes on the wire.
+struct HttpRequest {
+  std::string method;  // "GET" or "POST"
   std::string host;
   int port = 80;
+  std::string path;                 // without its leading '/'
+  std::vector<HttpHeader> headers;  // after the HOST line, in this order
   std::string body;
-  std::unique_ptr<HttpHeader> headers;  // the last added first: they go out in that order
-  bool keep_error_body = false;         // read the body of a refusal too (SOAP faults)
 };
 
-/// 0 with host, path (after the first '/') and port (80 when the URL names none) of
-/// "http://host[:port]/path" or "host[:port]/path"; -893 when there is no token or no
-/// '/', or the port is not a number from 1 to 65535 in at most 5 characters.
-int url_split(const char* url, std::string* host, std::string* path, int* port);
+/// What came back.
+struct HttpResponse {
+  int status = 0;    // the status code, 0 until a status line was read
+  std::string body;  // the body of a 200 (or of a refusal, when asked for)
+};
 
-/// Copies `source` with a..z upper-cased and every other byte unchanged. Always 0.
-int upper_copy(const char* source, char* destination);
+/// kOk with host, path (after the first '/') and port (80 when the URL names none) of
+/// "http://host[:port]/path" or "host[:port]/path"; kHttpBadUrl when there is no token or
+/// no '/', or the port is not a number from 1 to 65535 in at most 5 characters. The URL
+/// is read up to its first white space and at most 511 characters of it.
+Error url_split(const std::string& url, std::string* host, std::string* path, int* port);
 
-/// 0 with a new GET request in `*out`; -498 for an absent text or a port outside 0..65535.
-int http_get_new(const char* host, const char* path, int port, HttpGetRequest** out);
-/// Frees the request: 0, or -498 when it is absent.
-int http_get_free(HttpGetRequest* request);
+/// `text` with a..z upper-cased and every other byte unchanged.
+std::string upper_copy(const std::string& text);
 
-/// 0 with a new POST request without headers in `*out`; -498, -499.
-int http_post_new(const char* host, const char* path, int port, const char* body,
-                  HttpPostRequest** out);
-/// 0 with the header linked in front of the earlier ones; -499.
-int http_post_add_header(HttpPostRequest* request, const char* name, const char* value);
-/// Frees the request and its headers: 0, or -498 when it is absent.
-int http_post_free(HttpPostRequest* request);
+/// A GET of `path` from host:port, without headers of its own.
+HttpRequest http_get_request(const std::string& host, const std::string& path, int port);
 
-/// 0 with the response body of one GET exchange; `*status` holds the status code once
-/// the status line was read (-894 for any status but 200, with no body).
-int http_get(const HttpGetRequest* request, std::string* body, int* status);
-/// As http_get for a POST; with keep_error_body a refusal still hands back its body.
-int http_post(const HttpPostRequest* request, std::string* body, int* status);
+/// A POST of `body` to `path` at host:port; headers are added after it, in wire order.
+HttpRequest http_post_request(const std::string& host, const std::string& path, int port,
+                              const std::string& body);
 
-// The steps of an exchange, for the callers above and for tests.
+/// kOk with the request's text: the request line, "HOST: host:port" (the port always
+/// written), its headers, a blank line and the body; kHttpBadPort for a port outside
+/// 0..65535.
+Error http_request_text(const HttpRequest& request, std::string* text);
 
-/// 0 with "host:port" (the port always written); -897 for a port above 65535.
-int http_host_value(const std::string& host, int port, std::string* value);
-/// The header list as "name: value\r\n" lines, front of the list first.
-std::string http_header_lines(const HttpPostRequest& request);
-/// 0 with the request text of a GET / POST; -498, -897.
-int http_get_text(const HttpGetRequest* request, std::string* text);
-int http_post_text(const HttpPostRequest* request, std::string* text);
-/// 0 with the status code of a head beginning "HTTP/1.<minor> <code>", the code
-/// exactly three digits; -895.
-int http_status(const std::string& head, int* status);
+/// One exchange over a connection of its own: kOk with the response of a 200;
+/// kHttpNotOk for any other status (`response->status` holds it, and with
+/// `keep_refusal_body` its body is read too), or the failing step's error.
+Error http_perform(const HttpRequest& request, bool keep_refusal_body, HttpResponse* response);
+
+/// kOk with the status code of a head beginning "HTTP/1.<minor> <code>", the code
+/// exactly three digits; kHttpBadStatusLine.
+Error http_status(const std::string& head, int* status);
+
 /// The body length the head announces: its Content-Length (any letter case), or 65536
 /// when it is absent, unreadable, negative or above 65536.
 size_t http_content_length(const std::string& head);

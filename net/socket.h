@@ -1,79 +1,90 @@
-// Socket layer: the only code that touches the platform's sockets. IPv4 only, every
-// socket non-blocking, every wait a select of whole seconds. Each call returns 0 or a
-// negative code and hands results back through out-parameters; nothing is buffered.
-// A failed open leaves nothing open; calls on an open handle never close it: the caller
-// passes every handle it got to socket_close on every path.
+// The socket layer: the only code that reaches the platform's sockets. IPv4 only, every
+// socket non-blocking, every wait bounded. Each call returns Error::kOk or a named
+// failure and hands its results back through out-parameters; nothing is buffered. A
+// failed open leaves nothing open; calls on an open socket never close it, and a Socket
+// closes itself (and gives back its start-up reference) when it goes.
+//
+// socket.cc holds the loops, waits and caps once; socket_posix.cc and socket_win32.cc
+// hold only the system calls it makes (socket_platform.h), and a test may link a
+// stand-in for those calls to script the peer (tests/support/scripted_socket.cc).
 #ifndef PORTWRANGLER_NET_SOCKET_H_
 #define PORTWRANGLER_NET_SOCKET_H_
 
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "base/result_codes.h"
+#include "base/error.h"
 
 /// One open socket together with the platform start-up reference it took.
 struct SocketHandle {
   long long descriptor;  // wide enough for a Winsock SOCKET as well as a POSIX fd
 };
 
-/// kOk when the version word a socket library reports (major in its low byte, minor in
-/// its high byte, as Winsock's wVersion) stands for 2.2 or later; -993.
-inline int net_version_result(unsigned version_word) {
-  const unsigned major = version_word & 0xFFu, minor = (version_word >> 8) & 0xFFu;
-  return 10 * major + minor >= 22 ? kOk : kSocketVersionTooOld;
-}
-
-/// 0 when the platform's socket library is ready (version 2.2 or later); -994, -993.
-int net_startup();
-
-/// 0 with a new non-blocking, unbound UDP socket in `*out`; -499, -994, -993, -991, -990.
-int udp_open(SocketHandle** out);
-
-/// 0 with a TCP socket connected to host:port within `seconds` in `*out`;
-/// -499, -994, -993, -991, -990, -992, -999 (refused, unreachable or too slow).
-int tcp_connect(SocketHandle** out, const char* host, int port, int seconds);
-
-/// Closes the socket, gives back its start-up reference and frees the handle. Always 0.
-int socket_close(SocketHandle* handle);
-
-/// Closes the handle it owns on every path out of a scope, an exception's included.
+/// Closes the socket and gives back its start-up reference.
 struct SocketCloser {
-  void operator()(SocketHandle* handle) const { socket_close(handle); }
+  void operator()(SocketHandle* handle) const;
 };
-using SocketOwner = std::unique_ptr<SocketHandle, SocketCloser>;
+using Socket = std::unique_ptr<SocketHandle, SocketCloser>;
 
-/// 0 when `seconds` pass with the socket readable; -996 otherwise.
-int wait_readable(SocketHandle* handle, int seconds);
+/// An IPv4 interface that can carry a multicast search: up, multicast-capable, not
+/// loopback.
+struct NetInterface {
+  std::string name;
+  std::string address;  // dotted decimal
+};
 
-/// 0 when the socket is writable within `seconds`; -998 otherwise.
-int wait_writable(SocketHandle* handle, int seconds);
+/// Whether the version word a socket library reports (major in its low byte, minor in
+/// its high byte, as Winsock's wVersion) stands for 2.2 or later.
+bool net_version_ok(unsigned version_word);
 
-/// 0 when all `length` bytes went to host:port; -992, -997. `*sent` counts what went.
-int udp_send_to(SocketHandle* handle, const char* host, int port, const char* data, size_t length,
-                size_t* sent);
+/// kOk when the platform's socket library is ready (version 2.2 or later);
+/// kSocketStartupFailed, kSocketVersionTooOld. Each open socket takes one start-up.
+Error net_startup();
 
-/// 0 with the first datagram (at most `capacity` bytes) or 0 bytes when none arrived
-/// within `seconds`; -995 on a receive error (0 bytes reported).
-int udp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received, int seconds);
+/// kOk with the IPv4 interfaces a search can go out on, in the platform's order; an empty
+/// list when it names none.
+Error net_interfaces(std::vector<NetInterface>* interfaces);
 
-/// 0 when all `length` bytes were accepted; -997 otherwise. `*sent` counts what went.
-int tcp_send_all(SocketHandle* handle, const char* data, size_t length, size_t* sent);
+/// kOk with a new non-blocking, unbound UDP socket.
+Error udp_open(Socket* out);
 
-/// 0 with up to `capacity` bytes: stops at capacity, at the peer's close, or after one
-/// silent wait of `seconds`; -995 on a receive error (0 bytes reported).
-int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received, int seconds);
+/// kOk with a TCP socket connected to host:port within `seconds`; kSocketNoResolve,
+/// kSocketConnectFailed (refused, unreachable or too slow), or an open failure.
+Error tcp_connect(Socket* out, const std::string& host, int port, int seconds);
 
-/// 0 with up to `capacity` bytes that have arrived, left in the socket for the next
-/// receive: 0 bytes when none arrive within `seconds` or the peer has closed; -995 on a
-/// receive error.
-int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received, int seconds);
+/// kOk when multicast datagrams of `socket` leave through the interface of `address`.
+Error udp_set_multicast_interface(SocketHandle* socket, const std::string& address);
 
-/// 0 with the dotted-decimal local IPv4 address of the socket in `*address`; -987, -499.
-int socket_local_address(SocketHandle* handle, std::string* address);
+/// kOk when all `length` bytes went to host:port in one datagram; kSocketNoResolve,
+/// kSocketSendFailed.
+Error udp_send_to(SocketHandle* socket, const std::string& host, int port, const char* data,
+                  size_t length);
 
-/// 1 when the platform's IPv4 text conversion accepts `text` (255.255.255.255 is
-/// refused, as the conversion cannot tell it from a failure), else 0.
-int socket_address_valid(const char* text);
+/// kOk with the first datagram (at most `capacity` bytes, `*sender` its dotted-decimal
+/// source) or 0 bytes when none arrived within `milliseconds`; kSocketReceiveFailed.
+Error udp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
+                  std::string* sender, int milliseconds);
+
+/// kOk when all `length` bytes were accepted; kSocketSendFailed otherwise.
+Error tcp_send_all(SocketHandle* socket, const char* data, size_t length);
+
+/// kOk with up to `capacity` bytes: stops at capacity, at the peer's close, or after one
+/// silent wait of `seconds`; kSocketReceiveFailed (0 bytes reported).
+Error tcp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
+                  int seconds);
+
+/// kOk with up to `capacity` bytes that have arrived, left in the socket for the next
+/// receive: 0 bytes when none arrive within `seconds` or the peer has closed;
+/// kSocketReceiveFailed.
+Error tcp_peek(SocketHandle* socket, char* buffer, size_t capacity, size_t* received, int seconds);
+
+/// kOk with the dotted-decimal local IPv4 address of the socket; kSocketNoLocalAddress.
+Error socket_local_address(SocketHandle* socket, std::string* address);
+
+/// Whether the platform's IPv4 text conversion accepts `text` (255.255.255.255 is
+/// refused, as the conversion cannot tell it from a failure).
+bool socket_address_valid(const char* text);
 
 #endif  // PORTWRANGLER_NET_SOCKET_H_

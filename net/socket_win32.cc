@@ -1,240 +1,219 @@
-// Winsock 2 behind the socket layer. Every open handle holds one WSAStartup of its own,
-// given back by the WSACleanup in socket_close or on the failure path that closes it,
-// so the layer needs no global start-up step and handles may overlap freely.
+// The socket layer's system calls with Winsock 2. Every open socket holds one WSAStartup
+// of its own, given back when it closes, so the layer needs no global start-up step and
+// sockets may overlap freely.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <iphlpapi.h>
+// clang-format on
 
 #include <cstring>
-#include <new>
+#include <memory>
+#include <string>
 
-#include "net/socket.h"
+#include "net/socket_platform.h"
 
 namespace {
 
-SOCKET socket_of(const SocketHandle* handle) {
-  return static_cast<SOCKET>(handle->descriptor);
+SOCKET socket_of(SysSocket socket) {
+  return static_cast<SOCKET>(socket);
 }
 
-/// 0 with `*address` zeroed and filled with the first IPv4 address of `host`; -992.
-int resolve_endpoint(sockaddr_in* address, const char* host, int port) {
-  std::memset(address, 0, sizeof(*address));
-  address->sin_family = AF_INET;
-  // gethostbyname("") answers with this host's own address; an empty text names none.
-  if (host[0] == '\0') return kSocketNoResolve;
-  const hostent* found = gethostbyname(host);
-  if (found == nullptr || found->h_addrtype != AF_INET || found->h_addr_list[0] == nullptr ||
-      found->h_length != static_cast<int>(sizeof(address->sin_addr))) {
-    return kSocketNoResolve;
-  }
-  std::memcpy(&address->sin_addr, found->h_addr_list[0], sizeof(address->sin_addr));
-  address->sin_port = htons(static_cast<u_short>(port));
-  return kOk;
+sockaddr_in endpoint(uint32_t address, int port) {
+  sockaddr_in to;
+  std::memset(&to, 0, sizeof(to));
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = address;
+  to.sin_port = htons(static_cast<u_short>(port));
+  return to;
 }
 
-/// The one worker behind udp_open and the first half of tcp_connect.
-int open_socket(SocketHandle** out, int type) {
-  SocketHandle* handle = new (std::nothrow) SocketHandle{static_cast<long long>(INVALID_SOCKET)};
-  if (handle == nullptr) return kNoMemory;
-  int code = net_startup();
-  if (code != kOk) {
-    delete handle;
-    return code;
+SysStatus counted(int result, size_t* count) {
+  *count = 0;
+  if (result != SOCKET_ERROR) {
+    *count = static_cast<size_t>(result);
+    return SysStatus::kDone;
   }
-  SOCKET s = socket(AF_INET, type, 0);
-  if (s == INVALID_SOCKET) {
-    WSACleanup();
-    delete handle;
-    return kSocketCreateFailed;
-  }
-  u_long non_blocking = 1;
-  if (ioctlsocket(s, FIONBIO, &non_blocking) != 0) {
-    closesocket(s);
-    WSACleanup();
-    delete handle;
-    return kSocketNonBlockFailed;
-  }
-  handle->descriptor = static_cast<long long>(s);
-  *out = handle;
-  return kOk;
+  const int error = WSAGetLastError();
+  if (error == WSAEINTR) return SysStatus::kInterrupted;
+  if (error == WSAEWOULDBLOCK) return SysStatus::kWouldBlock;
+  return SysStatus::kFailed;
 }
 
-/// 0 when the socket shows up in the chosen set within `seconds`. A refused connect
-/// shows in the exception set only, which counts as a failure; an interrupted select
-/// starts over with the full wait.
-int wait_for(SOCKET s, bool for_write, int seconds) {
-  for (;;) {
-    fd_set chosen, errors;
-    FD_ZERO(&chosen);
-    FD_ZERO(&errors);
-    FD_SET(s, &chosen);
-    FD_SET(s, &errors);
-    timeval wait{seconds, 0};
-    // The first argument is ignored by Winsock; socket + 1 as the call is written.
-    int ready = select(static_cast<int>(s) + 1, for_write ? nullptr : &chosen,
-                       for_write ? &chosen : nullptr, &errors, &wait);
-    if (ready == SOCKET_ERROR && WSAGetLastError() == WSAEINTR) continue;
-    return (ready > 0 && FD_ISSET(s, &chosen)) ? 0 : -1;
-  }
+int clamp(size_t length) {
+  return length > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(length);
+}
+
+std::string utf8_of(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return std::string();
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
+  out.resize(static_cast<size_t>(size - 1));
+  return out;
 }
 
 }  // namespace
 
-int net_startup() {
+bool sys_startup(unsigned* version_word) {
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
     WSACleanup();
-    return kSocketStartupFailed;
+    return false;
   }
-  const int code = net_version_result(data.wVersion);
-  if (code != kOk) WSACleanup();
-  return code;
+  *version_word = data.wVersion;
+  return true;
 }
 
-int udp_open(SocketHandle** out) {
-  return open_socket(out, SOCK_DGRAM);
+void sys_cleanup() {
+  WSACleanup();
 }
 
-int tcp_connect(SocketHandle** out, const char* host, int port, int seconds) {
-  SocketHandle* handle = nullptr;
-  int code = open_socket(&handle, SOCK_STREAM);
-  if (code != kOk) return code;
-  sockaddr_in address;
-  code = resolve_endpoint(&address, host, port);
-  if (code == kOk) {
-    // A non-blocking connect is normally still in progress (WSAEWOULDBLOCK) and its
-    // result is learnt from the wait; one refused on the spot is over already.
-    int started =
-        connect(socket_of(handle), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    if (started == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
-      code = kSocketConnectFailed;
-    } else if (wait_writable(handle, seconds) != kOk) {
-      code = kSocketConnectFailed;
-    }
+SysSocket sys_socket(bool stream) {
+  const SOCKET s = socket(AF_INET, stream ? SOCK_STREAM : SOCK_DGRAM, 0);
+  return s == INVALID_SOCKET ? kSysNoSocket : static_cast<SysSocket>(s);
+}
+
+bool sys_set_nonblocking(SysSocket socket) {
+  u_long non_blocking = 1;
+  return ioctlsocket(socket_of(socket), FIONBIO, &non_blocking) == 0;
+}
+
+void sys_close(SysSocket socket) {
+  closesocket(socket_of(socket));
+}
+
+bool sys_resolve(const char* host, uint32_t* address) {
+  // gethostbyname("") answers with this host's own address; an empty text names none.
+  if (host[0] == '\0') return false;
+  const hostent* found = gethostbyname(host);
+  if (found == nullptr || found->h_addrtype != AF_INET || found->h_addr_list[0] == nullptr ||
+      found->h_length != static_cast<int>(sizeof(*address))) {
+    return false;
   }
-  if (code != kOk) {
-    socket_close(handle);
-    return code;
+  std::memcpy(address, found->h_addr_list[0], sizeof(*address));
+  return true;
+}
+
+bool sys_address_valid(const char* text) {
+  return inet_addr(text) != INADDR_NONE;
+}
+
+SysStatus sys_connect(SysSocket socket, uint32_t address, int port) {
+  const sockaddr_in to = endpoint(address, port);
+  if (connect(socket_of(socket), reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == 0) {
+    return SysStatus::kDone;
   }
-  *out = handle;
-  return kOk;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? SysStatus::kWouldBlock : SysStatus::kFailed;
 }
 
-int socket_close(SocketHandle* handle) {
-  if (handle == nullptr) return kOk;
-  if (socket_of(handle) != INVALID_SOCKET) {
-    closesocket(socket_of(handle));
-    WSACleanup();  // the start-up reference this handle took
+bool sys_connect_failed(SysSocket socket) {
+  int error = 0;
+  int length = sizeof(error);
+  return getsockopt(socket_of(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                    &length) != 0 ||
+         error != 0;
+}
+
+SysStatus sys_wait(SysSocket socket, bool for_write, int milliseconds) {
+  const SOCKET s = socket_of(socket);
+  fd_set chosen, errors;
+  FD_ZERO(&chosen);
+  FD_ZERO(&errors);
+  FD_SET(s, &chosen);
+  FD_SET(s, &errors);
+  timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
+  // The first argument is ignored by Winsock. A refused connect shows in the error set
+  // only, which counts as a failure.
+  const int ready =
+      select(0, for_write ? nullptr : &chosen, for_write ? &chosen : nullptr, &errors, &wait);
+  if (ready == SOCKET_ERROR) {
+    return WSAGetLastError() == WSAEINTR ? SysStatus::kInterrupted : SysStatus::kFailed;
   }
-  delete handle;
-  return kOk;
+  if (ready == 0) return SysStatus::kWouldBlock;
+  return FD_ISSET(s, &chosen) ? SysStatus::kDone : SysStatus::kFailed;
 }
 
-int wait_readable(SocketHandle* handle, int seconds) {
-  return wait_for(socket_of(handle), false, seconds) == 0 ? kOk : kSocketNotReadable;
+SysStatus sys_send(SysSocket socket, const char* data, size_t length, size_t* count) {
+  return counted(send(socket_of(socket), data, clamp(length), 0), count);
 }
 
-int wait_writable(SocketHandle* handle, int seconds) {
-  return wait_for(socket_of(handle), true, seconds) == 0 ? kOk : kSocketNotWritable;
+SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, uint32_t address, int port,
+                      size_t* count) {
+  const sockaddr_in to = endpoint(address, port);
+  return counted(sendto(socket_of(socket), data, clamp(length), 0,
+                        reinterpret_cast<const sockaddr*>(&to), sizeof(to)),
+                 count);
 }
 
-int udp_send_to(SocketHandle* handle, const char* host, int port, const char* data, size_t length,
-                size_t* sent) {
-  sockaddr_in address;
-  if (resolve_endpoint(&address, host, port) != kOk) return kSocketNoResolve;
-  *sent = 0;
-  int last = 1;
-  while (last > 0 && *sent < length) {
-    last = sendto(socket_of(handle), data + *sent, static_cast<int>(length - *sent), 0,
-                  reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    if (last > 0) *sent += static_cast<size_t>(last);
+SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, bool peek, size_t* count) {
+  return counted(recv(socket_of(socket), buffer, clamp(capacity), peek ? MSG_PEEK : 0), count);
+}
+
+SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, uint32_t* sender,
+                           size_t* count) {
+  sockaddr_in from;
+  std::memset(&from, 0, sizeof(from));
+  int length = sizeof(from);
+  SysStatus status = counted(recvfrom(socket_of(socket), buffer, clamp(capacity), 0,
+                                      reinterpret_cast<sockaddr*>(&from), &length),
+                             count);
+  // A datagram longer than the buffer arrives cut to it, as on POSIX.
+  if (status == SysStatus::kFailed && WSAGetLastError() == WSAEMSGSIZE) {
+    *count = capacity;
+    status = SysStatus::kDone;
   }
-  return last > 0 ? kOk : kSocketSendFailed;
+  *sender = from.sin_addr.s_addr;
+  return status;
 }
 
-int udp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
-                int seconds) {
-  *received = 0;
-  if (wait_readable(handle, seconds) != kOk) return kOk;
-  sockaddr_in sender;
-  int sender_length = sizeof(sender);
-  int got = recvfrom(socket_of(handle), buffer, static_cast<int>(capacity), 0,
-                     reinterpret_cast<sockaddr*>(&sender), &sender_length);
-  // A datagram longer than the buffer arrives cut to it, with WSAEMSGSIZE.
-  if (got == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) got = static_cast<int>(capacity);
-  if (got < 0) return kSocketReceiveFailed;
-  *received = static_cast<size_t>(got);
-  return kOk;
+bool sys_local_address(SysSocket socket, uint32_t* address) {
+  sockaddr_in local;
+  std::memset(&local, 0, sizeof(local));
+  int length = sizeof(local);
+  if (getsockname(socket_of(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+    return false;
+  }
+  *address = local.sin_addr.s_addr;
+  return true;
 }
 
-int tcp_send_all(SocketHandle* handle, const char* data, size_t length, size_t* sent) {
-  *sent = 0;
-  int last = 1;
-  while (last > 0 && *sent < length) {
-    last = send(socket_of(handle), data + *sent, static_cast<int>(length - *sent), 0);
-    if (last == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK &&
-        wait_writable(handle, 10) == kOk) {
-      last = 1;  // the send buffer was full: go on once it drains
+bool sys_set_multicast_interface(SysSocket socket, uint32_t address) {
+  in_addr chosen;
+  chosen.s_addr = address;
+  return setsockopt(socket_of(socket), IPPROTO_IP, IP_MULTICAST_IF,
+                    reinterpret_cast<const char*>(&chosen), sizeof(chosen)) == 0;
+}
+
+bool sys_interfaces(std::vector<NetInterface>* interfaces) {
+  const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  ULONG size = 16384;
+  std::unique_ptr<char[]> buffer;
+  ULONG result = ERROR_BUFFER_OVERFLOW;
+  // The list may grow between the two calls: ask again, a bounded number of times.
+  for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+    buffer.reset(new char[size]);
+    result = GetAdaptersAddresses(AF_INET, flags, nullptr,
+                                  reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
+  }
+  if (result != NO_ERROR) return false;
+  for (const IP_ADAPTER_ADDRESSES* at = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get());
+       at != nullptr; at = at->Next) {
+    if (at->OperStatus != IfOperStatusUp || at->IfType == IF_TYPE_SOFTWARE_LOOPBACK ||
+        (at->Flags & IP_ADAPTER_NO_MULTICAST) != 0) {
       continue;
     }
-    if (last > 0) *sent += static_cast<size_t>(last);
-  }
-  return last > 0 ? kOk : kSocketSendFailed;
-}
-
-int tcp_receive(SocketHandle* handle, char* buffer, size_t capacity, size_t* received,
-                int seconds) {
-  *received = 0;
-  size_t total = 0;
-  while (total < capacity) {
-    if (wait_readable(handle, seconds) != kOk) break;
-    int got = recv(socket_of(handle), buffer + total, static_cast<int>(capacity - total), 0);
-    if (got == 0) break;
-    if (got == SOCKET_ERROR) {
-      int error = WSAGetLastError();
-      if (error == WSAEINTR || error == WSAEWOULDBLOCK) continue;
-      return kSocketReceiveFailed;
+    for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = at->FirstUnicastAddress; unicast != nullptr;
+         unicast = unicast->Next) {
+      const sockaddr* address = unicast->Address.lpSockaddr;
+      if (address == nullptr || address->sa_family != AF_INET) continue;
+      const in_addr& ip = reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
+      const unsigned char* b = reinterpret_cast<const unsigned char*>(&ip);
+      interfaces->push_back(
+          {utf8_of(at->FriendlyName), std::to_string(b[0]) + "." + std::to_string(b[1]) + "." +
+                                          std::to_string(b[2]) + "." + std::to_string(b[3])});
+      break;  // one address an adapter: the search goes out once through it
     }
-    total += static_cast<size_t>(got);
   }
-  *received = total;
-  return kOk;
-}
-
-int tcp_peek(SocketHandle* handle, char* buffer, size_t capacity, size_t* received, int seconds) {
-  *received = 0;
-  for (;;) {
-    if (wait_readable(handle, seconds) != kOk) return kOk;
-    int got = recv(socket_of(handle), buffer, static_cast<int>(capacity), MSG_PEEK);
-    if (got >= 0) {
-      *received = static_cast<size_t>(got);
-      return kOk;
-    }
-    int error = WSAGetLastError();
-    if (error != WSAEINTR && error != WSAEWOULDBLOCK) return kSocketReceiveFailed;
-  }
-}
-
-int socket_local_address(SocketHandle* handle, std::string* address) {
-  sockaddr_in local;
-  int length = sizeof(local);
-  std::memset(&local, 0, sizeof(local));
-  if (getsockname(socket_of(handle), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-    return kSocketNoLocalAddress;
-  }
-  const char* text = inet_ntoa(local.sin_addr);  // the platform's storage: copied at once
-  if (text == nullptr) return kSocketNoLocalAddress;
-  try {
-    *address = text;
-  } catch (const std::bad_alloc&) {
-    return kNoMemory;
-  }
-  return kOk;
-}
-
-int socket_address_valid(const char* text) {
-  // inet_addr itself needs no start-up, but Winsock asks for one before any call.
-  if (net_startup() != kOk) return 0;
-  int valid = inet_addr(text) != INADDR_NONE ? 1 : 0;
-  WSACleanup();
-  return valid;
+  return true;
 }

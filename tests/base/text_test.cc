@@ -103,20 +103,15 @@ TEST(Text, ColumnsShorteningAndPadding) {
   EXPECT_EQ(text_fit_bytes("ab\xe9\xe9", 3), 3u);  // a stray byte is a character of its own
 }
 
-TEST(Text, FieldsAndComparison) {
-  char field[6];
-  text_copy_to_field(field, sizeof(field), "ab\xe6\x97\xa5z");  // the wide one would straddle
-  EXPECT_STREQ(field, "ab\xe6\x97\xa5");
-  text_copy_to_field(field, sizeof(field), "a\xc3\xa9\xc3\xa9");
-  EXPECT_STREQ(field, "a\xc3\xa9\xc3\xa9");
-  text_copy_to_field(field, sizeof(field), "abc\xc3\xa9");
-  EXPECT_STREQ(field, "abc\xc3\xa9");
-  text_copy_to_field(field, sizeof(field), "abcd\xc3\xa9");
-  EXPECT_STREQ(field, "abcd");
+TEST(Text, CutAndComparison) {
+  EXPECT_EQ(text_cut("ab\xe6\x97\xa5z", 5), "ab\xe6\x97\xa5");  // the wide one would straddle
+  EXPECT_EQ(text_cut("a\xc3\xa9\xc3\xa9", 5), "a\xc3\xa9\xc3\xa9");
+  EXPECT_EQ(text_cut("abc\xc3\xa9", 5), "abc\xc3\xa9");
+  EXPECT_EQ(text_cut("abcd\xc3\xa9", 5), "abcd");
 
-  EXPECT_EQ(text_equal_ignoring_case("TcP", "tCp"), 1);
-  EXPECT_EQ(text_equal_ignoring_case("TCP", "TCPX"), 0);
-  EXPECT_EQ(text_equal_ignoring_case("\xc3\xa9", "\xc3\x89"), 0);  // ASCII letters only
+  EXPECT_TRUE(text_equal_ignoring_case("TcP", "tCp"));
+  EXPECT_FALSE(text_equal_ignoring_case("TCP", "TCPX"));
+  EXPECT_FALSE(text_equal_ignoring_case("\xc3\xa9", "\xc3\x89"));  // ASCII letters only
 }
 
 }  // namespace

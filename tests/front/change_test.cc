@@ -3,17 +3,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "front/status.h"
 
 namespace {
 
-EntryRecord entry_of(const char* protocol, const char* client, uint16_t internal,
-                     uint16_t external) {
-  EntryRecord entry;
-  std::strcpy(entry.protocol, protocol);
-  std::strcpy(entry.ip_address, client);
+MappingEntry entry_of(const char* protocol, const char* client, uint16_t internal,
+                      uint16_t external) {
+  MappingEntry entry;
+  entry.protocol = protocol;
+  entry.client = client;
   entry.internal_port = internal;
   entry.external_port = external;
   return entry;
@@ -21,32 +19,38 @@ EntryRecord entry_of(const char* protocol, const char* client, uint16_t internal
 
 RequestRecord request_of(const char* protocol, const char* client, uint16_t internal,
                          uint16_t external) {
-  return entry_of(protocol, client, internal, external);  // one layout serves both
+  RequestRecord request;
+  request.protocol = protocol;
+  request.ip_address = client;
+  request.internal_port = internal;
+  request.external_port = external;
+  return request;
 }
 
 struct ClashCase {
   const char* name;
-  EntryRecord entry;
-  int clashes;
+  MappingEntry entry;
+  bool clashes;
 };
 
 TEST(Change, Clashes) {
   const RequestRecord own = request_of("TCP", "", 80, 8080);  // no -ip
   const RequestRecord client = request_of("TCP", "192.168.1.20", 80, 9090);
   const ClashCase own_cases[] = {
-      {"same external port, protocol in other letters", entry_of("tcp", "10.0.0.1", 22, 8080), 1},
-      {"same external port, other protocol", entry_of("UDP", "10.0.0.1", 22, 8080), 0},
+      {"same external port, protocol in other letters", entry_of("tcp", "10.0.0.1", 22, 8080),
+       true},
+      {"same external port, other protocol", entry_of("UDP", "10.0.0.1", 22, 8080), false},
       {"same internal port, a client: no -ip never matches it",
        entry_of("TCP", "192.168.1.20", 80, 9999), 0},
-      {"same internal port, no client: the empty texts match", entry_of("TCP", "", 80, 9999), 1},
+      {"same internal port, no client: the empty texts match", entry_of("TCP", "", 80, 9999), true},
   };
   for (const ClashCase& c : own_cases) EXPECT_EQ(add_clashes(own, c.entry), c.clashes) << c.name;
   const ClashCase client_cases[] = {
-      {"same client, protocol and internal port", entry_of("Tcp", "192.168.1.20", 80, 8080), 1},
-      {"other client", entry_of("TCP", "192.168.1.21", 80, 8081), 0},
-      {"other protocol", entry_of("UDP", "192.168.1.20", 80, 8082), 0},
-      {"other internal port", entry_of("TCP", "192.168.1.20", 81, 8083), 0},
-      {"same external port", entry_of("TCP", "10.0.0.9", 1, 9090), 1},
+      {"same client, protocol and internal port", entry_of("Tcp", "192.168.1.20", 80, 8080), true},
+      {"other client", entry_of("TCP", "192.168.1.21", 80, 8081), false},
+      {"other protocol", entry_of("UDP", "192.168.1.20", 80, 8082), false},
+      {"other internal port", entry_of("TCP", "192.168.1.20", 81, 8083), false},
+      {"same external port", entry_of("TCP", "10.0.0.9", 1, 9090), true},
   };
   for (const ClashCase& c : client_cases) {
     EXPECT_EQ(add_clashes(client, c.entry), c.clashes) << c.name;
@@ -68,15 +72,15 @@ TEST(Change, Outcomes) {
 
   struct {
     bool quick, found;
-    int status;
+    Status status;
     const char* message;
   } const refusals[] = {
-      {true, false, kStatusRemoveRefusedQuick, kMessageRemoveRefused},
-      {false, false, kStatusRemoveRefused, kMessageRemoveRefused},
-      {false, true, kStatusRemoveRefused, kMessageRemoveDenied},
+      {true, false, Status::kRemoveRefusedQuick, kMessageRemoveRefused},
+      {false, false, Status::kRemoveRefused, kMessageRemoveRefused},
+      {false, true, Status::kRemoveRefused, kMessageRemoveDenied},
   };
   for (const auto& r : refusals) {
-    RemoveRefusal refusal = remove_refusal(r.quick, r.found);
+    const Outcome refusal = remove_refusal(r.quick, r.found);
     EXPECT_EQ(refusal.status, r.status);
     EXPECT_STREQ(refusal.message, r.message);
   }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/limits.h"
+
 namespace {
 
 /// Runs the quick-option step and the grammar as the driver does.
@@ -21,7 +23,7 @@ Parsed parse(std::vector<std::string> args) {
   Parsed out{0, RequestRecord()};
   int count = static_cast<int>(args.size()) - 1;
   if (take_quick_option(static_cast<int>(args.size()), argv.data())) {
-    out.request.quick = 1;
+    out.request.quick = true;
     --count;
   }
   out.code = parse_command(count, argv.data(), &out.request);
@@ -125,8 +127,8 @@ TEST(Grammar, SearchCriteriaSumInTheirOrder) {
     EXPECT_EQ(p.code, sum) << "mask " << mask;
     for (int s : seen) EXPECT_NE(s, sum);
     seen.push_back(sum);
-    EXPECT_STREQ(p.request.protocol, (mask & 1) ? "tcp" : "");
-    EXPECT_STREQ(p.request.ip_address, (mask & 2) ? "10.0.0.5" : "");
+    EXPECT_EQ(p.request.protocol, (mask & 1) ? "tcp" : "");
+    EXPECT_EQ(p.request.ip_address, (mask & 2) ? "10.0.0.5" : "");
     EXPECT_EQ(p.request.internal_port, (mask & 4) ? 80 : 0);
     EXPECT_EQ(p.request.external_port, (mask & 8) ? 8080 : 0);
     EXPECT_EQ(p.request.enabled, (mask & 16) ? 1 : -1);
@@ -165,16 +167,16 @@ TEST(Grammar, SearchCriteriaRefuseOrderRepeatsAndBadValues) {
 TEST(Grammar, StoresValuesAsTyped) {
   Parsed add = parse({"-add", "tcp", "0080", "8080"});
   EXPECT_EQ(add.code, 4);
-  EXPECT_STREQ(add.request.protocol, "tcp");
+  EXPECT_EQ(add.request.protocol, "tcp");
   EXPECT_EQ(add.request.internal_port, 80);
   EXPECT_EQ(add.request.external_port, 8080);
   EXPECT_TRUE(add.request.description.empty());
 
   Parsed client = parse({"-add", "-q", "Udp", "-ip", "192.168.001.020", "1", "65535", "a b & <c>"});
   EXPECT_EQ(client.code, 5);
-  EXPECT_EQ(client.request.quick, 1);
-  EXPECT_STREQ(client.request.protocol, "Udp");
-  EXPECT_STREQ(client.request.ip_address, "192.168.001.020");
+  EXPECT_TRUE(client.request.quick);
+  EXPECT_EQ(client.request.protocol, "Udp");
+  EXPECT_EQ(client.request.ip_address, "192.168.001.020");
   EXPECT_EQ(client.request.internal_port, 1);
   EXPECT_EQ(client.request.external_port, 65535);
   EXPECT_EQ(client.request.description, "a b & <c>");
@@ -189,7 +191,7 @@ TEST(Grammar, StoresValuesAsTyped) {
 
   Parsed remove = parse({"-remove", "uDp", "00443"});
   EXPECT_EQ(remove.code, 7);
-  EXPECT_STREQ(remove.request.protocol, "uDp");
+  EXPECT_EQ(remove.request.protocol, "uDp");
   EXPECT_EQ(remove.request.external_port, 443);
 }
 
@@ -202,7 +204,7 @@ TEST(Grammar, BoundsAddressAndDescriptionTexts) {
   // The short and hexadecimal forms of the platform's conversion are accepted as typed.
   Parsed hex = parse({"-list", "-ip", "0x7f.1"});
   EXPECT_EQ(hex.code, 624);
-  EXPECT_STREQ(hex.request.ip_address, "0x7f.1");
+  EXPECT_EQ(hex.request.ip_address, "0x7f.1");
 
   std::string longest(kDescriptionMax, 'd');
   Parsed whole = parse({"-add", "TCP", "80", "8080", longest});
@@ -237,16 +239,16 @@ TEST(Grammar, QuickOptionShiftsTheRest) {
 
   std::string few[] = {"pw", "-list", "-q", "-stats"};
   char* short_argv[5] = {&few[0][0], &few[1][0], &few[2][0], &few[3][0], nullptr};
-  EXPECT_EQ(take_quick_option(4, short_argv), 0);
+  EXPECT_FALSE(take_quick_option(4, short_argv));
   EXPECT_STREQ(short_argv[2], "-q");
 }
 
 TEST(Grammar, DigitTest) {
-  EXPECT_EQ(is_all_digits(""), 1);
-  EXPECT_EQ(is_all_digits("0123456789"), 1);
-  EXPECT_EQ(is_all_digits("12a"), 0);
-  EXPECT_EQ(is_all_digits(" 1"), 0);
-  EXPECT_EQ(is_all_digits("-1"), 0);
+  EXPECT_TRUE(is_all_digits(""));
+  EXPECT_TRUE(is_all_digits("0123456789"));
+  EXPECT_FALSE(is_all_digits("12a"));
+  EXPECT_FALSE(is_all_digits(" 1"));
+  EXPECT_FALSE(is_all_digits("-1"));
 }
 
 }  // namespace

@@ -3,15 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 namespace {
 
-EntryRecord entry_of(const char* protocol, const char* client, uint16_t internal, uint16_t external,
-                     int enabled) {
-  EntryRecord entry;
-  std::strcpy(entry.protocol, protocol);
-  std::strcpy(entry.ip_address, client);
+MappingEntry entry_of(const char* protocol, const char* client, uint16_t internal,
+                      uint16_t external, int enabled) {
+  MappingEntry entry;
+  entry.protocol = protocol;
+  entry.client = client;
   entry.internal_port = internal;
   entry.external_port = external;
   entry.enabled = enabled;
@@ -28,19 +26,18 @@ TEST(Listing, FreshRequestSetsNoFilter) {
 struct FilterCase {
   const char* name;
   void (*set)(RequestRecord* request);
-  int passes;
-  int sets = 1;  // whether it counts as a filter at all
+  bool passes;
+  bool sets = true;  // whether it counts as a filter at all
 };
 
 TEST(Listing, Filter) {
-  const EntryRecord web = entry_of("TCP", "192.168.1.20", 80, 8080, 1);
+  const MappingEntry web = entry_of("TCP", "192.168.1.20", 80, 8080, 1);
   const FilterCase cases[] = {
-      {"protocol in other letters", [](RequestRecord* r) { std::strcpy(r->protocol, "tcp"); }, 1},
-      {"other protocol", [](RequestRecord* r) { std::strcpy(r->protocol, "UDP"); }, 0},
-      {"one-character protocol sets nothing",
-       [](RequestRecord* r) { std::strcpy(r->protocol, "U"); }, 1, 0},
-      {"client", [](RequestRecord* r) { std::strcpy(r->ip_address, "192.168.1.20"); }, 1},
-      {"other client", [](RequestRecord* r) { std::strcpy(r->ip_address, "192.168.1.2"); }, 0},
+      {"protocol in other letters", [](RequestRecord* r) { r->protocol = "tcp"; }, 1},
+      {"other protocol", [](RequestRecord* r) { r->protocol = "UDP"; }, 0},
+      {"one-character protocol sets nothing", [](RequestRecord* r) { r->protocol = "U"; }, 1, 0},
+      {"client", [](RequestRecord* r) { r->ip_address = "192.168.1.20"; }, 1},
+      {"other client", [](RequestRecord* r) { r->ip_address = "192.168.1.2"; }, 0},
       {"internal port", [](RequestRecord* r) { r->internal_port = 80; }, 1},
       {"other internal port", [](RequestRecord* r) { r->internal_port = 81; }, 0},
       {"external port", [](RequestRecord* r) { r->external_port = 8080; }, 1},
@@ -50,15 +47,15 @@ TEST(Listing, Filter) {
       {"an ID alone filters nothing here", [](RequestRecord* r) { r->entry_id = 4; }, 1},
       {"all five",
        [](RequestRecord* r) {
-         std::strcpy(r->protocol, "Tcp");
-         std::strcpy(r->ip_address, "192.168.1.20");
+         r->protocol = "Tcp";
+         r->ip_address = "192.168.1.20";
          r->internal_port = 80, r->external_port = 8080, r->enabled = 1;
        },
        1},
       {"all five, the last wrong",
        [](RequestRecord* r) {
-         std::strcpy(r->protocol, "Tcp");
-         std::strcpy(r->ip_address, "192.168.1.20");
+         r->protocol = "Tcp";
+         r->ip_address = "192.168.1.20";
          r->internal_port = 80, r->external_port = 8080, r->enabled = 0;
        },
        0},
@@ -71,14 +68,14 @@ TEST(Listing, Filter) {
   }
   // An entry without a client is listed, and found, as 0.0.0.0.
   RequestRecord zero;
-  std::strcpy(zero.ip_address, "0.0.0.0");
+  zero.ip_address = "0.0.0.0";
   EXPECT_TRUE(listing_passes_filter(zero, entry_of("UDP", "", 22, 2222, 1)));
   EXPECT_FALSE(listing_passes_filter(zero, web));
 }
 
 TEST(Listing, StatisticsCountAnythingButTcpAsUdp) {
   ListingStatistics stats;
-  for (const EntryRecord& entry :
+  for (const MappingEntry& entry :
        {entry_of("TCP", "", 1, 1, 1), entry_of("tcp", "", 2, 2, 1), entry_of("TCP", "", 3, 3, 0),
         entry_of("UDP", "", 4, 4, 1), entry_of("GRE", "", 5, 5, 0)}) {
     listing_count(entry, &stats);
@@ -92,9 +89,9 @@ TEST(Listing, StatisticsCountAnythingButTcpAsUdp) {
 
 TEST(Listing, SearchRowsInTheirOrder) {
   RequestRecord request;
-  request.entry_id = 6;  // the 0-based index by the time the box is shown
-  std::strcpy(request.protocol, "tcp");
-  std::strcpy(request.ip_address, "10.0.0.5");
+  request.entry_id = 7;
+  request.protocol = "tcp";
+  request.ip_address = "10.0.0.5";
   request.internal_port = 80;
   request.external_port = 8080;
   request.enabled = 0;

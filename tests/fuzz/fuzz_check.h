@@ -18,11 +18,6 @@
     }                                                                                        \
   } while (0)
 
-/// 1 when a fixed field of `size` bytes holds a terminated text, else 0.
-inline int field_terminated(const char* field, size_t size) {
-  return std::memchr(field, '\0', size) != nullptr;
-}
-
 inline std::string fuzz_text(const uint8_t* data, size_t size) {
   return std::string(reinterpret_cast<const char*>(data), size);
 }

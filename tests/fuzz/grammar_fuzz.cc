@@ -2,6 +2,7 @@
 // and parse_command: the code is one the driver knows and every field stays in bounds.
 #include <vector>
 
+#include "base/limits.h"
 #include "base/text.h"
 #include "front/grammar.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -66,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int code = parse_command(count, argv.data(), &request);
 
   FUZZ_CHECK(known_code(code));
-  FUZZ_CHECK(field_terminated(request.ip_address, sizeof(request.ip_address)));
-  FUZZ_CHECK(field_terminated(request.protocol, sizeof(request.protocol)));
+  FUZZ_CHECK(request.ip_address.size() <= kAddressTextMax);
+  FUZZ_CHECK(request.protocol.empty() || request.protocol.size() == 3);
   FUZZ_CHECK(request.description.size() <= kDescriptionMax);
   FUZZ_CHECK(request.entry_id == -1 || (request.entry_id >= 1 && request.entry_id <= 999));
   FUZZ_CHECK(request.enabled >= -1 && request.enabled <= 1);
@@ -81,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int criteria = criteria_of(code);
   if (criteria > 0) {
     // Every criterion given has its value, and none that was not given is set.
-    FUZZ_CHECK(((criteria & 1) != 0) == (request.protocol[0] != '\0'));
-    FUZZ_CHECK(((criteria & 2) != 0) == (request.ip_address[0] != '\0'));
+    FUZZ_CHECK(((criteria & 1) != 0) == !request.protocol.empty());
+    FUZZ_CHECK(((criteria & 2) != 0) == !request.ip_address.empty());
     FUZZ_CHECK(((criteria & 4) != 0) == (request.internal_port != 0));
     FUZZ_CHECK(((criteria & 8) != 0) == (request.external_port != 0));
     FUZZ_CHECK(((criteria & 16) != 0) == (request.enabled != -1));

@@ -1,12 +1,11 @@
-// The GetGenericPortMappingEntry answer on any body: the fixed fields of the entry
-// record stay terminated and nothing is written past them; mending an answer never
-// spoils it.
+// The GetGenericPortMappingEntry answer on any body: the entry's texts stay within their
+// caps and are written only on success; mending an answer never spoils it.
 #include <expat.h>
 
+#include "base/limits.h"
 #include "base/text.h"
-#include "front/records.h"
 #include "gateway/mapping.h"
-#include "gateway/xml_capture.h"
+#include "gateway/xml.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -24,16 +23,14 @@ bool expat_accepts(const std::string& document) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string body = fuzz_text(data, size);
-  EntryRecord entry;
-  const MappingEntryFields fields{
-      &entry.external_port, &entry.internal_port,     entry.protocol,     sizeof(entry.protocol),
-      entry.ip_address,     sizeof(entry.ip_address), &entry.description, &entry.enabled};
-  const int code = gateway_parse_mapping_entry(body, fields);
-  FUZZ_CHECK(code == 0 || code == kGatewayUnparsable || code == kNoMemory);
-  FUZZ_CHECK(field_terminated(entry.protocol, sizeof(entry.protocol)));
-  FUZZ_CHECK(field_terminated(entry.ip_address, sizeof(entry.ip_address)));
-  if (code != 0) {
-    FUZZ_CHECK(entry.protocol[0] == '\0' && entry.ip_address[0] == '\0');
+  MappingEntry entry;
+  const Error error = gateway_parse_mapping_entry(body, &entry);
+  FUZZ_CHECK(error == Error::kOk || error == Error::kGatewayUnparsable ||
+             error == Error::kNoMemory);
+  FUZZ_CHECK(entry.protocol.size() <= kProtocolTextMax);
+  FUZZ_CHECK(entry.client.size() <= kAddressTextMax);
+  if (error != Error::kOk) {
+    FUZZ_CHECK(entry.protocol.empty() && entry.client.empty());
     FUZZ_CHECK(entry.description.empty() && entry.external_port == 0);
   }
 

@@ -1,4 +1,5 @@
 // url_split on any text: a split URL has a port of 1..65535 and parts that fit the token.
+#include "base/limits.h"
 #include "net/http.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -6,17 +7,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string url = fuzz_text(data, size);
   std::string host, path;
   int port = -1;
-  if (url_split(url.c_str(), &host, &path, &port) == 0) {
+  if (url_split(url, &host, &path, &port) == Error::kOk) {
     FUZZ_CHECK(port >= 1 && port <= 65535);
-    FUZZ_CHECK(host.size() + path.size() < kUrlTokenMax);
+    FUZZ_CHECK(host.size() + path.size() < kUrlMax);
     FUZZ_CHECK(host.find_first_of(" \t\r\n/") == std::string::npos);
     // What came out splits again the same way, in the form control URLs are built in
     // (unless writing the port out makes it longer than a token may be).
     std::string again_host, again_path;
     int again_port = -1;
     std::string rebuilt = host + ":" + std::to_string(port) + "/" + path;
-    if (!host.empty() && rebuilt.size() <= kUrlTokenMax) {
-      FUZZ_CHECK(url_split(rebuilt.c_str(), &again_host, &again_path, &again_port) == 0);
+    if (!host.empty() && rebuilt.size() <= kUrlMax) {
+      FUZZ_CHECK(url_split(rebuilt, &again_host, &again_path, &again_port) == Error::kOk);
       FUZZ_CHECK(again_host == host && again_path == path && again_port == port);
     }
   } else {

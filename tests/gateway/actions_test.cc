@@ -2,30 +2,14 @@
 // each answer lands where.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "gateway/device_info.h"
 #include "gateway/external_address.h"
 #include "gateway/mapping.h"
+#include "tests/support/error_print.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/router_replies.h"
 
 namespace {
-
-GatewayHandle gateway_at(const LoopbackServer& server) {
-  GatewayHandle gateway;
-  gateway.service_type = "WANIPConnection:1";
-  gateway.control_url = "http://127.0.0.1:" + std::to_string(server.port()) + "/ctl";
-  return gateway;
-}
-
-std::string response(const std::string& action, const std::string& inner) {
-  return http_ok(
-      "<?xml version=\"1.0\"?>\r\n<s:Envelope "
-      "xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\">"
-      "<s:Body><u:" +
-      action + "Response xmlns:u=\"urn:schemas-upnp-org:service:WANIPConnection:1\">" + inner +
-      "</u:" + action + "Response></s:Body></s:Envelope>");
-}
 
 /// The body of the one request the server saw.
 std::string posted_body(LoopbackServer& server) {
@@ -35,76 +19,59 @@ std::string posted_body(LoopbackServer& server) {
 
 struct AddressCase {
   std::string inner;
-  int result;
+  Error result;
   std::string address;
 };
 
 TEST(ExternalAddress, Answers) {
   const AddressCase cases[] = {
-      {"<NewExternalIPAddress>203.0.113.7</NewExternalIPAddress>", 0, "203.0.113.7"},
-      {"<NewExternalIPAddress>\n  203.0.113.7\n</NewExternalIPAddress>", 0, "203.0.113.7"},
-      {"<NewExternalIPAddress>" + std::string(31, '1') + "</NewExternalIPAddress>", 0,
+      {"<NewExternalIPAddress>203.0.113.7</NewExternalIPAddress>", Error::kOk, "203.0.113.7"},
+      {"<NewExternalIPAddress>\n  203.0.113.7\n</NewExternalIPAddress>", Error::kOk, "203.0.113.7"},
+      {"<NewExternalIPAddress>" + std::string(31, '1') + "</NewExternalIPAddress>", Error::kOk,
        std::string(31, '1')},
-      {"<NewExternalIPAddress>" + std::string(40, '2') + "</NewExternalIPAddress>", 0,
+      {"<NewExternalIPAddress>" + std::string(40, '2') + "</NewExternalIPAddress>", Error::kOk,
        std::string(31, '2')},
-      {"<NewExternalIPAddress></NewExternalIPAddress>", kGatewayNoAddress, ""},
-      {"<NewExternalIPAddress>  </NewExternalIPAddress>", kGatewayNoAddress, ""},
-      {"<Other>1.2.3.4</Other>", kGatewayNoAddress, ""},
-      {"<m:NewExternalIPAddress xmlns:m=\"x\">1.2.3.4</m:NewExternalIPAddress>", kGatewayNoAddress,
-       ""},
-      {"<NewExternalIPAddress>1.2.3.4", kGatewayUnparsable, ""},
-      {"<Note>A&B</Note><NewExternalIPAddress>198.51.100.&</NewExternalIPAddress>", 0,
+      {"<NewExternalIPAddress></NewExternalIPAddress>", Error::kGatewayNoAddress, ""},
+      {"<NewExternalIPAddress>  </NewExternalIPAddress>", Error::kGatewayNoAddress, ""},
+      {"<Other>1.2.3.4</Other>", Error::kGatewayNoAddress, ""},
+      {"<m:NewExternalIPAddress xmlns:m=\"x\">1.2.3.4</m:NewExternalIPAddress>",
+       Error::kGatewayNoAddress, ""},
+      {"<NewExternalIPAddress>1.2.3.4", Error::kGatewayUnparsable, ""},
+      {"<Note>A&B</Note><NewExternalIPAddress>198.51.100.&</NewExternalIPAddress>", Error::kOk,
        "198.51.100.&"},
   };
   for (const AddressCase& c : cases) {
-    LoopbackServer server({{response("GetExternalIPAddress", c.inner)}});
+    LoopbackServer server({{soap_response("GetExternalIPAddress", c.inner)}});
     GatewayHandle gateway = gateway_at(server);
-    char destination[32];
-    std::memset(destination, 'z', sizeof(destination));
-    EXPECT_EQ(gateway_external_address(&gateway, destination, sizeof(destination)), c.result)
-        << c.inner;
-    if (c.result == 0) {
-      EXPECT_EQ(std::string(destination), c.address) << c.inner;
-    } else {
-      EXPECT_EQ(destination[0], 'z') << "written on failure: " << c.inner;
-    }
+    std::string destination = "untouched";
+    EXPECT_EQ(gateway_external_address(gateway, &destination), c.result) << c.inner;
+    EXPECT_EQ(destination, c.result == Error::kOk ? c.address : "untouched") << c.inner;
   }
 }
 
 TEST(ExternalAddress, RefusalLeavesTheDestinationAlone) {
   LoopbackServer server({{"HTTP/1.1 501 Not Implemented\r\nContent-Length: 0\r\n\r\n"}});
   GatewayHandle gateway = gateway_at(server);
-  char destination[32] = "before";
-  EXPECT_EQ(gateway_external_address(&gateway, destination, sizeof(destination)), -894);
-  EXPECT_STREQ(destination, "before");
+  std::string destination = "before";
+  EXPECT_EQ(gateway_external_address(gateway, &destination), Error::kHttpNotOk);
+  EXPECT_EQ(destination, "before");
   EXPECT_NE(
       server.requests().at(0).find("<u:GetExternalIPAddress xmlns:u=\"urn:schemas-upnp-org:"
                                    "service:WANIPConnection:1\">\r\n</u:GetExternalIPAddress>"),
       std::string::npos);
 }
 
-struct Entry {
-  uint16_t external_port = 1;
-  uint16_t internal_port = 1;
-  char protocol[5] = "old";
-  char client[32] = "old";
-  std::string description = "old";
-  int32_t enabled = 7;
-};
-
-int read_entry_from(const std::string& inner, Entry* entry, std::string* request = nullptr) {
-  LoopbackServer server({{response("GetGenericPortMappingEntry", inner)}});
+Error read_entry_from(const std::string& inner, MappingEntry* entry,
+                      std::string* request = nullptr) {
+  LoopbackServer server({{soap_response("GetGenericPortMappingEntry", inner)}});
   GatewayHandle gateway = gateway_at(server);
-  MappingEntryFields fields{&entry->external_port,   &entry->internal_port, entry->protocol,
-                            sizeof(entry->protocol), entry->client,         sizeof(entry->client),
-                            &entry->description,     &entry->enabled};
-  int code = gateway_mapping_entry(&gateway, 40000, fields);
+  Error error = gateway_mapping_entry(gateway, 40000, entry);
   if (request != nullptr) *request = posted_body(server);
-  return code;
+  return error;
 }
 
 TEST(MappingEntry, FieldsOfAnAnswer) {
-  Entry entry;
+  MappingEntry entry;
   std::string request;
   ASSERT_EQ(
       read_entry_from("<NewRemoteHost></NewRemoteHost><NewExternalPort>8080</NewExternalPort>"
@@ -114,11 +81,11 @@ TEST(MappingEntry, FieldsOfAnAnswer) {
                       "<NewPortMappingDescription>AT&amp;T &lt;box&gt;</NewPortMappingDescription>"
                       "<NewLeaseDuration>0</NewLeaseDuration>",
                       &entry, &request),
-      0);
+      Error::kOk);
   EXPECT_EQ(entry.external_port, 8080);
   EXPECT_EQ(entry.internal_port, 80);
-  EXPECT_STREQ(entry.protocol, "TCP");
-  EXPECT_STREQ(entry.client, "192.168.1.20");
+  EXPECT_EQ(entry.protocol, "TCP");
+  EXPECT_EQ(entry.client, "192.168.1.20");
   EXPECT_EQ(entry.description, "AT&T <box>");
   EXPECT_EQ(entry.enabled, 1);
   EXPECT_NE(request.find("<NewPortMappingIndex>40000</NewPortMappingIndex>\r\n"),
@@ -126,22 +93,18 @@ TEST(MappingEntry, FieldsOfAnAnswer) {
 }
 
 TEST(MappingEntry, MissingSplitAndOddValues) {
-  Entry entry;
-  // Missing texts keep their content; missing numbers become 0.
-  ASSERT_EQ(read_entry_from("<NewProtocol>UDP</NewProtocol>", &entry), 0);
+  MappingEntry entry;
+  // Each read stands alone: what an answer lacks is empty or 0, never the entry before's.
+  entry.client = "old";
+  entry.description = "old";
+  entry.external_port = 9;
+  ASSERT_EQ(read_entry_from("<NewProtocol>UDP</NewProtocol>", &entry), Error::kOk);
+  EXPECT_EQ(entry.protocol, "UDP");
   EXPECT_EQ(entry.external_port, 0);
   EXPECT_EQ(entry.internal_port, 0);
   EXPECT_EQ(entry.enabled, 0);
-  EXPECT_STREQ(entry.client, "old");
-  EXPECT_EQ(entry.description, "old");
-
-  // An empty element is present: it empties its text.
-  ASSERT_EQ(read_entry_from("<NewPortMappingDescription></NewPortMappingDescription>"
-                            "<NewInternalClient/>",
-                            &entry),
-            0);
+  EXPECT_EQ(entry.client, "");
   EXPECT_EQ(entry.description, "");
-  EXPECT_STREQ(entry.client, "");
 
   // Values split by references and line breaks are read whole; numbers and addresses
   // lose the white space around them, descriptions keep it.
@@ -152,11 +115,11 @@ TEST(MappingEntry, MissingSplitAndOddValues) {
                             "<NewEnabled> 1 </NewEnabled>"
                             "<NewPortMappingDescription> two  blanks </NewPortMappingDescription>",
                             &entry),
-            0);
+            Error::kOk);
   EXPECT_EQ(entry.external_port, 40000);
   EXPECT_EQ(entry.internal_port, 22);
-  EXPECT_STREQ(entry.protocol, "tcp");
-  EXPECT_STREQ(entry.client, "10.0.0.9");
+  EXPECT_EQ(entry.protocol, "tcp");
+  EXPECT_EQ(entry.client, "10.0.0.9");
   EXPECT_EQ(entry.enabled, 1);
   EXPECT_EQ(entry.description, " two  blanks ");
 
@@ -171,28 +134,28 @@ TEST(MappingEntry, MissingSplitAndOddValues) {
                           "</NewPortMappingDescription>"
                           "<NewEnabled>true</NewEnabled><NewExternalPort>65537</NewExternalPort>",
                       &entry),
-      0);
-  EXPECT_STREQ(entry.client, std::string(31, '9').c_str());
-  EXPECT_STREQ(entry.protocol, "TCPX");
+      Error::kOk);
+  EXPECT_EQ(entry.client, std::string(31, '9'));
+  EXPECT_EQ(entry.protocol, "TCPX");
   EXPECT_EQ(entry.description, sixty);
   EXPECT_EQ(entry.enabled, 0);
   EXPECT_EQ(entry.external_port, 1);  // low 16 bits
 
-  EXPECT_EQ(read_entry_from("<NewProtocol>TCP", &entry), kGatewayUnparsable);
+  EXPECT_EQ(read_entry_from("<NewProtocol>TCP", &entry), Error::kGatewayUnparsable);
 
   // Routers hand back a stored '&' unescaped: the answer is read, not refused.
   ASSERT_EQ(read_entry_from("<NewExternalPort>2000</NewExternalPort>"
                             "<NewPortMappingDescription>a&b &amp; &c;&</NewPortMappingDescription>"
                             "<NewInternalClient>10.0.0.2</NewInternalClient>",
                             &entry),
-            0);
+            Error::kOk);
   EXPECT_EQ(entry.description, "a&b & &c;&");
   EXPECT_EQ(entry.external_port, 2000);
-  EXPECT_STREQ(entry.client, "10.0.0.2");
+  EXPECT_EQ(entry.client, "10.0.0.2");
 }
 
 TEST(MappingEntry, BytesXmlCannotCarryDoNotEndTheWalk) {
-  Entry entry;
+  MappingEntry entry;
   // miniupnpd 2.3.1 keeps 64 bytes of a description and hands back what follows its
   // buffer; other clients store Latin-1 and control characters as they come.
   ASSERT_EQ(read_entry_from("<NewExternalPort>17000</NewExternalPort>"
@@ -201,25 +164,25 @@ TEST(MappingEntry, BytesXmlCannotCarryDoNotEndTheWalk) {
                                 "P\xb5\x1d-\x99U</NewPortMappingDescription>"
                                 "<NewInternalClient>192.168.77.2</NewInternalClient>",
                             &entry),
-            0);
+            Error::kOk);
   EXPECT_EQ(entry.description, std::string(64, 'D') + "P\xc2\xb5 -\xc2\x99U");
   EXPECT_EQ(entry.external_port, 17000);
   ASSERT_EQ(
       read_entry_from("<NewPortMappingDescription>caf\xe9 peer\x01</NewPortMappingDescription>"
                       "<NewProtocol>\xe9\xe9\xe9</NewProtocol>",
                       &entry),
-      0);
+      Error::kOk);
   EXPECT_EQ(entry.description, "caf\xc3\xa9 peer ");
-  EXPECT_STREQ(entry.protocol, "\xc3\xa9\xc3\xa9");  // cut where a character ends
+  EXPECT_EQ(entry.protocol, "\xc3\xa9\xc3\xa9");  // cut where a character ends
 }
 
 TEST(Mapping, AddSendsOnlyWhatXmlCarries) {
-  LoopbackServer server({{response("AddPortMapping", "")}});
+  LoopbackServer server({{soap_response("AddPortMapping", "")}});
   GatewayHandle gateway = gateway_at(server);
-  ASSERT_EQ(gateway_add_mapping(&gateway, "10.0.0.1", 7004, 80, "UDP",
-                                "caf\xe9 ctl\x01"
-                                "char"),
-            0);
+  ASSERT_EQ(gateway_add_mapping(gateway, {"10.0.0.1", 7004, 80, "UDP",
+                                          "caf\xe9 ctl\x01"
+                                          "char"}),
+            Error::kOk);
   std::string body = posted_body(server);
   EXPECT_NE(
       body.find("<NewPortMappingDescription>caf\xc3\xa9 ctl char</NewPortMappingDescription>"),
@@ -228,10 +191,10 @@ TEST(Mapping, AddSendsOnlyWhatXmlCarries) {
 }
 
 TEST(Mapping, AddSendsEscapedArguments) {
-  LoopbackServer server({{response("AddPortMapping", "")}});
+  LoopbackServer server({{soap_response("AddPortMapping", "")}});
   GatewayHandle gateway = gateway_at(server);
-  ASSERT_EQ(gateway_add_mapping(&gateway, "192.168.1.20", 40000, 80, "tcp", "A&B <x> \"q\" 'a'"),
-            0);
+  ASSERT_EQ(gateway_add_mapping(gateway, {"192.168.1.20", 40000, 80, "tcp", "A&B <x> \"q\" 'a'"}),
+            Error::kOk);
   std::string body = posted_body(server);
   EXPECT_NE(body.find("<NewRemoteHost></NewRemoteHost>\r\n"
                       "<NewExternalPort>40000</NewExternalPort>\r\n"
@@ -252,9 +215,9 @@ TEST(Mapping, AddSendsEscapedArguments) {
 
 TEST(Mapping, AddWithoutClientUsesTheLocalAddress) {
   // One connection for the local-address query, one for the action.
-  LoopbackServer server({{"", 0, false}, {response("AddPortMapping", "")}});
+  LoopbackServer server({{"", 0, false}, {soap_response("AddPortMapping", "")}});
   GatewayHandle gateway = gateway_at(server);
-  ASSERT_EQ(gateway_add_mapping(&gateway, nullptr, 1, 65535, "UDP", ""), 0);
+  ASSERT_EQ(gateway_add_mapping(gateway, {"", 1, 65535, "UDP", ""}), Error::kOk);
   std::string request = server.requests().at(1);
   EXPECT_NE(request.find("<NewInternalClient>127.0.0.1</NewInternalClient>"), std::string::npos);
   EXPECT_NE(request.find("<NewPortMappingDescription></NewPortMappingDescription>"),
@@ -263,45 +226,25 @@ TEST(Mapping, AddWithoutClientUsesTheLocalAddress) {
   EXPECT_NE(request.find("<NewInternalPort>65535</NewInternalPort>"), std::string::npos);
 }
 
-std::string fault_reply(int code) {
-  std::string fault =
-      "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>"
-      "<s:Fault><detail><UPnPError xmlns=\"urn:schemas-upnp-org:control-1-0\">"
-      "<errorCode>" +
-      std::to_string(code) +
-      "</errorCode></UPnPError></detail>"
-      "</s:Fault></s:Body></s:Envelope>";
-  return "HTTP/1.1 500 Internal Server Error\r\nContent-Length: " + std::to_string(fault.size()) +
-         "\r\n\r\n" + fault;
-}
-
 TEST(Mapping, RefusalsAreRecognisedFromTheFault) {
-  LoopbackServer server({{fault_reply(718)},
-                         {fault_reply(501)},
-                         {fault_reply(714)},
-                         {fault_reply(606)},
-                         {response("DeletePortMapping", "")}});
+  LoopbackServer server({{fault_response(718)},
+                         {fault_response(501)},
+                         {fault_response(714)},
+                         {fault_response(606)},
+                         {soap_response("DeletePortMapping", "")}});
   GatewayHandle gateway = gateway_at(server);
-  EXPECT_EQ(gateway_add_mapping(&gateway, "10.0.0.2", 80, 80, "TCP", ""), kGatewayMappingRefused);
-  EXPECT_EQ(gateway_add_mapping(&gateway, "10.0.0.2", 80, 80, "TCP", ""), -894);
-  EXPECT_EQ(gateway_delete_mapping(&gateway, 80, "TCP"), kGatewayMappingRefused);
-  EXPECT_EQ(gateway_delete_mapping(&gateway, 80, "TCP"), -894);
-  EXPECT_EQ(gateway_delete_mapping(&gateway, 443, "udp"), 0);
+  const MappingRequest add{"10.0.0.2", 80, 80, "TCP", ""};
+  EXPECT_EQ(gateway_add_mapping(gateway, add), Error::kGatewayMappingRefused);
+  EXPECT_EQ(gateway_add_mapping(gateway, add), Error::kHttpNotOk);
+  EXPECT_EQ(gateway_delete_mapping(gateway, 80, "TCP"), Error::kGatewayMappingRefused);
+  EXPECT_EQ(gateway_delete_mapping(gateway, 80, "TCP"), Error::kHttpNotOk);
+  EXPECT_EQ(gateway_delete_mapping(gateway, 443, "udp"), Error::kOk);
   std::vector<std::string> requests = server.requests();
   EXPECT_NE(requests[4].find("<NewRemoteHost></NewRemoteHost>\r\n"
                              "<NewExternalPort>443</NewExternalPort>\r\n"
                              "<NewProtocol>udp</NewProtocol>\r\n</u:DeletePortMapping>"),
             std::string::npos);
 }
-
-struct InfoFields {
-  char texts[10][50];
-  InfoFields() { std::memset(texts, 0, sizeof(texts)); }
-  DeviceInfoFields fields() {
-    return {texts[0], texts[1], texts[2], texts[3], texts[4],
-            texts[5], texts[6], texts[7], texts[8], texts[9]};
-  }
-};
 
 TEST(DeviceInfo, IdentityTexts) {
   GatewayHandle gateway;
@@ -315,31 +258,32 @@ TEST(DeviceInfo, IdentityTexts) {
       "<upc>lower-case upc</upc><presentationURL>http://p/?a=1&b=2</presentationURL>"
       "<deviceList><device><friendlyName>B</friendlyName><UPC></UPC></device></deviceList>"
       "</device></root>";
-  InfoFields info;
-  ASSERT_EQ(gateway_device_info(&gateway, info.fields()), 0);
-  EXPECT_STREQ(info.texts[0], "http://p/?a=1&b=2");
-  EXPECT_STREQ(info.texts[1], "B");  // the embedded device's, last in document order
-  EXPECT_STREQ(info.texts[2], "http://m/");
-  EXPECT_STREQ(info.texts[3], "AT&T Labs");
-  EXPECT_STREQ(info.texts[4], "Home gateway");
-  EXPECT_STREQ(info.texts[5], "M");
-  EXPECT_STREQ(info.texts[6], "");  // no UPC with text; "upc" is another name
-  EXPECT_STREQ(info.texts[7], "1");
-  EXPECT_STREQ(info.texts[8], "http://u/");
-  EXPECT_EQ(std::string(info.texts[9]), "S" + std::string(48, '0'));
+  DeviceInfo info;
+  ASSERT_EQ(gateway_device_info(gateway, &info), Error::kOk);
+  EXPECT_EQ(info.presentation_url, "http://p/?a=1&b=2");
+  EXPECT_EQ(info.friendly_name, "B");  // the embedded device's, last in document order
+  EXPECT_EQ(info.manufacturer_url, "http://m/");
+  EXPECT_EQ(info.manufacturer, "AT&T Labs");
+  EXPECT_EQ(info.model_description, "Home gateway");
+  EXPECT_EQ(info.model_name, "M");
+  EXPECT_EQ(info.upc, "");  // no UPC with text; "upc" is another name
+  EXPECT_EQ(info.model_number, "1");
+  EXPECT_EQ(info.model_url, "http://u/");
+  EXPECT_EQ(info.serial_number, "S" + std::string(48, '0'));
 
   // Cut to the field where a character ends: 24 e-acutes (48 bytes), not 24 and a half.
   std::string accented;
   for (int i = 0; i < 30; ++i) accented += "\xc3\xa9";
   gateway.device_description = "<root><manufacturer>" + accented + "</manufacturer></root>";
-  InfoFields cut;
-  ASSERT_EQ(gateway_device_info(&gateway, cut.fields()), 0);
-  EXPECT_EQ(std::string(cut.texts[3]), accented.substr(0, 48));
+  DeviceInfo cut;
+  ASSERT_EQ(gateway_device_info(gateway, &cut), Error::kOk);
+  EXPECT_EQ(cut.manufacturer, accented.substr(0, 48));
 
   gateway.device_description = "<root><friendlyName>x</friendlyName>";
-  InfoFields untouched;
-  EXPECT_EQ(gateway_device_info(&gateway, untouched.fields()), kGatewayUnparsable);
-  EXPECT_STREQ(untouched.texts[1], "");
+  DeviceInfo untouched;
+  untouched.friendly_name = "before";
+  EXPECT_EQ(gateway_device_info(gateway, &untouched), Error::kGatewayUnparsable);
+  EXPECT_EQ(untouched.friendly_name, "before");
 }
 
 }  // namespace

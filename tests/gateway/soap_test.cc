@@ -2,15 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/error_print.h"
 #include "tests/support/loopback_server.h"
 
 namespace {
 
 TEST(Soap, EnvelopeLines) {
-  std::string envelope;
-  ASSERT_EQ(soap_envelope("WANIPConnection:1", "GetExternalIPAddress", "", &envelope), 0);
   EXPECT_EQ(
-      envelope,
+      soap_envelope("WANIPConnection:1", "GetExternalIPAddress", ""),
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
       "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" "
       "s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">\r\n"
@@ -19,7 +18,7 @@ TEST(Soap, EnvelopeLines) {
       "</u:GetExternalIPAddress>\r\n"
       "</s:Body>\r\n"
       "</s:Envelope>\r\n");
-  ASSERT_EQ(soap_envelope("WANPPPConnection:1", "X", "<A>1</A>\r\n", &envelope), 0);
+  const std::string envelope = soap_envelope("WANPPPConnection:1", "X", "<A>1</A>\r\n");
   EXPECT_NE(envelope.find("<u:X xmlns:u=\"urn:schemas-upnp-org:service:WANPPPConnection:1\">\r\n"
                           "<A>1</A>\r\n</u:X>\r\n"),
             std::string::npos);
@@ -31,11 +30,10 @@ TEST(Soap, RequestOnTheWire) {
   gateway.service_type = "WANIPConnection:1";
   gateway.control_url = "127.0.0.1:" + std::to_string(server.port()) + "/upnp/control";
   std::string envelope(99, 'e');  // 99 bytes: three fill blanks before the digits
-  std::string body;
-  int status = 0;
-  ASSERT_EQ(soap_call(&gateway, "AddPortMapping", envelope, &body, &status, nullptr), 0);
-  EXPECT_EQ(status, 200);
-  EXPECT_EQ(body, "<r/>");
+  SoapAnswer answer;
+  ASSERT_EQ(soap_call(gateway, "AddPortMapping", envelope, false, &answer), Error::kOk);
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_EQ(answer.body, "<r/>");
   EXPECT_EQ(server.requests().at(0),
             "POST /upnp/control HTTP/1.1\r\n"
             "HOST: 127.0.0.1:" +
@@ -62,24 +60,24 @@ TEST(Soap, RefusalsAndUnusableUrls) {
   GatewayHandle gateway;
   gateway.service_type = "WANIPConnection:1";
   gateway.control_url = "http://127.0.0.1:" + std::to_string(server.port()) + "/ctl";
-  std::string body = "unset";
-  int status = 0;
-  EXPECT_EQ(soap_call(&gateway, "A", "e", &body, &status, nullptr), -894);
-  EXPECT_EQ(status, 500);
-  EXPECT_EQ(body, "unset");
-  int code = 0;
-  EXPECT_EQ(soap_call(&gateway, "A", "e", &body, &status, &code), -894);
-  EXPECT_EQ(code, 718);
-  EXPECT_EQ(body, "unset");
+  SoapAnswer plain;
+  EXPECT_EQ(soap_call(gateway, "A", "e", false, &plain), Error::kHttpNotOk);
+  EXPECT_EQ(plain.status, 500);
+  EXPECT_EQ(plain.fault_code, 0);  // not read
+  EXPECT_EQ(plain.body, "");
+  SoapAnswer with_fault;
+  EXPECT_EQ(soap_call(gateway, "A", "e", true, &with_fault), Error::kHttpNotOk);
+  EXPECT_EQ(with_fault.fault_code, 718);
+  EXPECT_EQ(with_fault.body, "");
 
   EXPECT_EQ(soap_fault_code("<errorCode> 714 </errorCode>"), 714);
   EXPECT_EQ(soap_fault_code("not xml"), 0);
   EXPECT_EQ(soap_fault_code("<a><b>1</b></a>"), 0);
 
   gateway.control_url = "http://127.0.0.1:99999/ctl";
-  status = 0;
-  EXPECT_EQ(soap_call(&gateway, "A", "e", &body, &status, nullptr), -893);
-  EXPECT_EQ(status, 0);
+  SoapAnswer unsent;
+  EXPECT_EQ(soap_call(gateway, "A", "e", false, &unsent), Error::kHttpBadUrl);
+  EXPECT_EQ(unsent.status, 0);
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 // The response head read from a peer that sends it in pieces, each only once the client
 // has taken the one before: the head must end exactly at its blank line, wherever the
-// pieces fall, so that the body is read whole. Linked with the scripted socket layer.
+// pieces fall, so that the body is read whole. Linked with the scripted system calls.
 #include <gtest/gtest.h>
 
 #include "net/http.h"
+#include "tests/support/error_print.h"
 #include "tests/support/scripted_socket.h"
 
 namespace {
@@ -20,12 +21,11 @@ TEST(Http, HeadArrivingInPieces) {
   };
   for (const std::vector<std::string>& pieces : splits) {
     scripted_peer(pieces);
-    HttpGetRequest request{"d.xml", "10.0.0.1", 80};
-    std::string body;
-    int status = 0;
-    EXPECT_EQ(http_get(&request, &body, &status), 0) << pieces[0];
-    EXPECT_EQ(status, 200) << pieces[0];
-    EXPECT_EQ(body, "abcdef") << pieces[0];
+    HttpResponse response;
+    EXPECT_EQ(http_perform(http_get_request("10.0.0.1", "d.xml", 80), false, &response), Error::kOk)
+        << pieces[0];
+    EXPECT_EQ(response.status, 200) << pieces[0];
+    EXPECT_EQ(response.body, "abcdef") << pieces[0];
     // Every piece after the first was sent because the client waited for it.
     EXPECT_EQ(scripted_waits(), static_cast<int>(pieces.size()) - 1) << pieces[0];
     EXPECT_EQ(scripted_request(), "GET /d.xml HTTP/1.1\r\nHOST: 10.0.0.1:80\r\n\r\n");

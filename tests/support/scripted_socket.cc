@@ -4,7 +4,7 @@
 #include <cstring>
 #include <deque>
 
-#include "net/socket.h"
+#include "net/socket_platform.h"
 
 namespace {
 
@@ -46,38 +46,63 @@ std::string scripted_request() {
   return peer.request;
 }
 
-int tcp_connect(SocketHandle** out, const char*, int, int) {
-  *out = new SocketHandle{3};
-  return kOk;
+bool sys_startup(unsigned* version_word) {
+  *version_word = 0x0202;
+  return true;
+}
+void sys_cleanup() {}
+SysSocket sys_socket(bool) {
+  return 3;
+}
+bool sys_set_nonblocking(SysSocket) {
+  return true;
+}
+void sys_close(SysSocket) {}
+bool sys_resolve(const char*, uint32_t* address) {
+  *address = 0x0100007F;
+  return true;
+}
+bool sys_address_valid(const char*) {
+  return true;
+}
+SysStatus sys_connect(SysSocket, uint32_t, int) {
+  return SysStatus::kDone;
+}
+bool sys_connect_failed(SysSocket) {
+  return false;
 }
 
-int socket_close(SocketHandle* handle) {
-  delete handle;
-  return kOk;
+SysStatus sys_wait(SysSocket, bool for_write, int) {
+  // Readable either way: a piece to take, or the close after the last one.
+  if (!for_write) something_to_take();
+  return SysStatus::kDone;
 }
 
-int tcp_send_all(SocketHandle*, const char* data, size_t length, size_t* sent) {
+SysStatus sys_send(SysSocket, const char* data, size_t length, size_t* count) {
   peer.request.append(data, length);
-  *sent = length;
-  return kOk;
+  *count = length;
+  return SysStatus::kDone;
 }
 
-int tcp_peek(SocketHandle*, char* buffer, size_t capacity, size_t* received, int) {
-  *received = 0;
-  if (!something_to_take()) return kOk;
-  *received = std::min(capacity, peer.arrived.size());
-  std::memcpy(buffer, peer.arrived.data(), *received);
-  return kOk;
+SysStatus sys_receive(SysSocket, char* buffer, size_t capacity, bool peek, size_t* count) {
+  *count = std::min(capacity, peer.arrived.size());
+  std::memcpy(buffer, peer.arrived.data(), *count);
+  if (!peek) peer.arrived.erase(0, *count);
+  return SysStatus::kDone;
 }
 
-int tcp_receive(SocketHandle*, char* buffer, size_t capacity, size_t* received, int) {
-  size_t total = 0;
-  while (total < capacity && something_to_take()) {
-    size_t take = std::min(capacity - total, peer.arrived.size());
-    std::memcpy(buffer + total, peer.arrived.data(), take);
-    peer.arrived.erase(0, take);
-    total += take;
-  }
-  *received = total;
-  return kOk;
+SysStatus sys_send_to(SysSocket, const char*, size_t, uint32_t, int, size_t*) {
+  return SysStatus::kFailed;
+}
+SysStatus sys_receive_from(SysSocket, char*, size_t, uint32_t*, size_t*) {
+  return SysStatus::kFailed;
+}
+bool sys_local_address(SysSocket, uint32_t*) {
+  return false;
+}
+bool sys_set_multicast_interface(SysSocket, uint32_t) {
+  return false;
+}
+bool sys_interfaces(std::vector<NetInterface>*) {
+  return false;
 }

@@ -1,8 +1,9 @@
-// A socket layer whose peer is a script, for tests of the HTTP client's reading: it
-// stands in for the platform file at link time. The peer sends its pieces one at a time,
-// the next only once the client has taken every byte of the one before and waits for
-// more, so a test decides where the client's reads fall. After the last piece the peer
-// closes.
+// A stand-in for the socket layer's system calls (net/socket_platform.h) whose peer is a
+// script, for tests of the HTTP client's reading: linked in place of socket_posix.cc, so
+// the socket layer's own loops run as they do for real. The peer sends its pieces one at
+// a time, the next only once the client has taken every byte of the one before and waits
+// for more, so a test decides where the client's reads fall. After the last piece the
+// peer closes.
 #ifndef PORTWRANGLER_TESTS_SUPPORT_SCRIPTED_SOCKET_H_
 #define PORTWRANGLER_TESTS_SUPPORT_SCRIPTED_SOCKET_H_
 

@@ -1,0 +1,47 @@
+// Every cap on what the system reads, sends or keeps, and every wait, with its reason.
+// Texts from outside are cut to these where a character ends; nothing is read past them.
+#ifndef PORTWRANGLER_BASE_LIMITS_H_
+#define PORTWRANGLER_BASE_LIMITS_H_
+
+#include <cstddef>
+
+// SSDP. A reply is one datagram; its head fits a single Ethernet frame in practice.
+constexpr size_t kSsdpReplyMax = 1024;
+
+// URLs: a LOCATION, a URL token, a composed control URL. Routers name short URLs; a bound
+// keeps a reply from making the client carry an arbitrarily long one.
+constexpr size_t kUrlMax = 511;
+
+// HTTP. The head, its blank line included, and the body of one answer: a router's answers
+// are a few kilobytes; nothing past these is read.
+constexpr size_t kHttpHeadMax = 4095;
+constexpr size_t kHttpBodyMax = 65536;
+
+// A SOAP envelope's length goes out as Content-Length in five digits.
+constexpr size_t kSoapEnvelopeMax = 99999;
+
+// A description typed for an add, in bytes of the UTF-8 sent: escaped (at most six bytes
+// for one), it still fits the envelope.
+constexpr size_t kDescriptionMax = 8192;
+
+// Texts kept from the router's answers, in bytes (each cut where a character ends):
+// an address (the entry's client, the external address) fits 31, as dotted IPv4 text
+// does many times over; a protocol 4 ("TCP", "UDP"); an identity text 49.
+constexpr size_t kAddressTextMax = 31;
+constexpr size_t kProtocolTextMax = 4;
+constexpr size_t kDeviceInfoTextMax = 49;
+
+// An entry ID as typed: the list shows three digits.
+constexpr int kEntryIdMax = 999;
+
+// The most reads of one walk of the table: every 16-bit index once, never wrapping.
+constexpr int kWalkMax = 65536;
+
+// Waits, in whole seconds.
+constexpr int kSsdpWaitSeconds = 5;            // devices answer a search within MX (2 s)
+constexpr int kHttpConnectSeconds = 1;         // a router on the LAN accepts at once
+constexpr int kLocalAddressConnectSeconds = 2;
+constexpr int kHttpReadSeconds = 10;           // each wait while an answer arrives
+constexpr int kSendDrainSeconds = 10;          // a full send buffer must drain within this
+
+#endif  // PORTWRANGLER_BASE_LIMITS_H_

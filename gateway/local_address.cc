@@ -1,0 +1,19 @@
+#include "gateway/local_address.h"
+
+#include "base/guard.h"
+#include "base/limits.h"
+#include "net/http.h"
+#include "net/socket.h"
+
+Error gateway_local_address(const GatewayHandle& gateway, std::string* address) {
+  return guard_allocation([&] {
+    std::string host;
+    int port = 80;
+    Error error = url_split(gateway.control_url, &host, nullptr, &port);
+    if (error != Error::kOk) return error;
+    Socket socket;
+    error = tcp_connect(&socket, host, port, kLocalAddressConnectSeconds);
+    if (error != Error::kOk) return error;
+    return socket_local_address(socket.get(), address);
+  });
+}

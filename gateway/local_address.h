@@ -1,0 +1,15 @@
+// This host's own IPv4 address toward the router, as the platform's routing picks it.
+#ifndef PORTWRANGLER_GATEWAY_LOCAL_ADDRESS_H_
+#define PORTWRANGLER_GATEWAY_LOCAL_ADDRESS_H_
+
+#include <string>
+
+#include "base/error.h"
+#include "gateway/handle.h"
+
+/// kOk with the local address of a TCP connection to the control URL's host and port
+/// (nothing is sent over it); kHttpBadUrl, kSocketNoResolve, kSocketConnectFailed,
+/// kSocketNoLocalAddress and the other socket errors.
+Error gateway_local_address(const GatewayHandle& gateway, std::string* address);
+
+#endif  // PORTWRANGLER_GATEWAY_LOCAL_ADDRESS_H_

@@ -1,0 +1,238 @@
+// The socket layer's policy, written once for every platform: opening and closing with
+// the start-up reference, the connect and its wait, the send and receive loops, and the
+// waits that restart after a signal with what is left of them.
+#include "net/socket.h"
+
+#include <chrono>
+#include <cstdio>
+#include <new>
+
+#include "base/limits.h"
+#include "net/socket_platform.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+SysSocket sys_of(const SocketHandle* handle) { return static_cast<SysSocket>(handle->descriptor); }
+
+/// The one worker behind udp_open and the first half of tcp_connect.
+Error open_socket(Socket* out, bool stream) {
+  Error error = net_startup();
+  if (error != Error::kOk) return error;
+  const SysSocket socket = sys_socket(stream);
+  if (socket == kSysNoSocket) {
+    sys_cleanup();
+    return Error::kSocketCreateFailed;
+  }
+  if (!sys_set_nonblocking(socket)) {
+    sys_close(socket);
+    sys_cleanup();
+    return Error::kSocketNonBlockFailed;
+  }
+  SocketHandle* handle = new (std::nothrow) SocketHandle{socket};
+  if (handle == nullptr) {
+    sys_close(socket);
+    sys_cleanup();
+    return Error::kNoMemory;
+  }
+  out->reset(handle);
+  return Error::kOk;
+}
+
+/// Whether the socket became readable (or writable) within `milliseconds`; a signal does
+/// not cut the wait short.
+bool wait_for(SocketHandle* handle, bool for_write, int milliseconds) {
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    const long left = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+    const SysStatus status =
+        sys_wait(sys_of(handle), for_write, left > 0 ? static_cast<int>(left) : 0);
+    if (status != SysStatus::kInterrupted) return status == SysStatus::kDone;
+  }
+}
+
+std::string dotted(uint32_t address) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&address);
+  char text[16];
+  std::snprintf(text, sizeof(text), "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+  return text;
+}
+
+}  // namespace
+
+void SocketCloser::operator()(SocketHandle* handle) const {
+  sys_close(sys_of(handle));
+  sys_cleanup();
+  delete handle;
+}
+
+bool net_version_ok(unsigned version_word) {
+  const unsigned major = version_word & 0xFFu, minor = (version_word >> 8) & 0xFFu;
+  return 10 * major + minor >= 22;
+}
+
+Error net_startup() {
+  unsigned version = 0;
+  if (!sys_startup(&version)) return Error::kSocketStartupFailed;
+  if (!net_version_ok(version)) {
+    sys_cleanup();
+    return Error::kSocketVersionTooOld;
+  }
+  return Error::kOk;
+}
+
+Error net_interfaces(std::vector<NetInterface>* interfaces) {
+  interfaces->clear();
+  Error error = net_startup();
+  if (error != Error::kOk) return error;
+  std::vector<NetInterface> found;
+  bool listed = false;
+  try {
+    listed = sys_interfaces(&found);
+  } catch (const std::bad_alloc&) {
+    sys_cleanup();
+    return Error::kNoMemory;
+  }
+  sys_cleanup();
+  if (!listed) return Error::kOk;
+  // One address an interface: a search through it goes out once.
+  for (const NetInterface& candidate : found) {
+    bool seen = false;
+    for (const NetInterface& kept : *interfaces) seen = seen || kept.name == candidate.name;
+    if (!seen) interfaces->push_back(candidate);
+  }
+  return Error::kOk;
+}
+
+Error udp_open(Socket* out) { return open_socket(out, false); }
+
+Error tcp_connect(Socket* out, const std::string& host, int port, int seconds) {
+  Socket socket;
+  Error error = open_socket(&socket, true);
+  if (error != Error::kOk) return error;
+  uint32_t address = 0;
+  if (!sys_resolve(host.c_str(), &address)) return Error::kSocketNoResolve;
+  // A non-blocking connect is normally still under way and its end is learnt from the
+  // wait. One refused on the spot is over already; one refused later also shows
+  // writable, and its pending error tells.
+  const SysStatus started = sys_connect(sys_of(socket.get()), address, port);
+  if (started == SysStatus::kFailed) return Error::kSocketConnectFailed;
+  if (started != SysStatus::kDone) {
+    if (!wait_for(socket.get(), true, seconds * 1000) || sys_connect_failed(sys_of(socket.get()))) {
+      return Error::kSocketConnectFailed;
+    }
+  }
+  *out = std::move(socket);
+  return Error::kOk;
+}
+
+Error udp_set_multicast_interface(SocketHandle* socket, const std::string& address) {
+  uint32_t value = 0;
+  if (!sys_resolve(address.c_str(), &value)) return Error::kSocketNoResolve;
+  return sys_set_multicast_interface(sys_of(socket), value) ? Error::kOk
+                                                            : Error::kSocketSendFailed;
+}
+
+Error udp_send_to(SocketHandle* socket, const std::string& host, int port, const char* data,
+                  size_t length) {
+  uint32_t address = 0;
+  if (!sys_resolve(host.c_str(), &address)) return Error::kSocketNoResolve;
+  if (length == 0) return Error::kOk;
+  for (;;) {
+    size_t sent = 0;
+    const SysStatus status = sys_send_to(sys_of(socket), data, length, address, port, &sent);
+    if (status == SysStatus::kInterrupted) continue;
+    // A datagram goes whole or not at all.
+    return status == SysStatus::kDone && sent == length ? Error::kOk : Error::kSocketSendFailed;
+  }
+}
+
+Error udp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
+                  std::string* sender, int milliseconds) {
+  *received = 0;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    const long left = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+    if (!wait_for(socket, false, left > 0 ? static_cast<int>(left) : 0)) return Error::kOk;
+    uint32_t from = 0;
+    size_t count = 0;
+    const SysStatus status = sys_receive_from(sys_of(socket), buffer, capacity, &from, &count);
+    if (status == SysStatus::kDone) {
+      *received = count;
+      if (sender != nullptr) *sender = dotted(from);
+      return Error::kOk;
+    }
+    // Readable, then nothing to take (a datagram dropped for its checksum): wait on.
+    if (status != SysStatus::kWouldBlock && status != SysStatus::kInterrupted) {
+      return Error::kSocketReceiveFailed;
+    }
+  }
+}
+
+Error tcp_send_all(SocketHandle* socket, const char* data, size_t length) {
+  size_t total = 0;
+  while (total < length) {
+    size_t sent = 0;
+    const SysStatus status = sys_send(sys_of(socket), data + total, length - total, &sent);
+    if (status == SysStatus::kInterrupted) continue;
+    if (status == SysStatus::kWouldBlock) {
+      // The send buffer is full: go on once it drains.
+      if (!wait_for(socket, true, kSendDrainSeconds * 1000)) return Error::kSocketSendFailed;
+      continue;
+    }
+    if (status != SysStatus::kDone || sent == 0) return Error::kSocketSendFailed;
+    total += sent;
+  }
+  return Error::kOk;
+}
+
+Error tcp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
+                  int seconds) {
+  *received = 0;
+  size_t total = 0;
+  while (total < capacity) {
+    if (!wait_for(socket, false, seconds * 1000)) break;
+    size_t count = 0;
+    const SysStatus status =
+        sys_receive(sys_of(socket), buffer + total, capacity - total, false, &count);
+    if (status == SysStatus::kInterrupted || status == SysStatus::kWouldBlock) continue;
+    if (status != SysStatus::kDone) return Error::kSocketReceiveFailed;
+    if (count == 0) break;  // the peer closed
+    total += count;
+  }
+  *received = total;
+  return Error::kOk;
+}
+
+Error tcp_peek(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
+               int seconds) {
+  *received = 0;
+  for (;;) {
+    if (!wait_for(socket, false, seconds * 1000)) return Error::kOk;
+    size_t count = 0;
+    const SysStatus status = sys_receive(sys_of(socket), buffer, capacity, true, &count);
+    if (status == SysStatus::kDone) {
+      *received = count;
+      return Error::kOk;
+    }
+    if (status != SysStatus::kInterrupted && status != SysStatus::kWouldBlock) {
+      return Error::kSocketReceiveFailed;
+    }
+  }
+}
+
+Error socket_local_address(SocketHandle* socket, std::string* address) {
+  uint32_t local = 0;
+  if (!sys_local_address(sys_of(socket), &local)) return Error::kSocketNoLocalAddress;
+  try {
+    *address = dotted(local);
+  } catch (const std::bad_alloc&) {
+    return Error::kNoMemory;
+  }
+  return Error::kOk;
+}
+
+bool socket_address_valid(const char* text) { return sys_address_valid(text); }

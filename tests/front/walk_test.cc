@@ -1,0 +1,75 @@
+// The walk's stop rules against a scripted router: the table's end, an entry met again,
+// the reads used up, and a walk from an index.
+#include "front/walk.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/support/loopback_server.h"
+#include "tests/support/router_replies.h"
+
+namespace {
+
+struct WalkResult {
+  std::vector<int> ports;  // the entries read, by external port
+  int count;
+  std::vector<std::string> requests;
+};
+
+/// A whole walk from `first`, at most `limit` reads, over a router answering `replies`
+/// one connection each.
+WalkResult walk_over(std::vector<ScriptedReply> replies, int first, int limit) {
+  LoopbackServer server(std::move(replies));
+  const GatewayHandle gateway = gateway_at(server);
+  TableWalk walk = walk_from(first, limit);
+  WalkResult result;
+  MappingEntry entry;
+  while (walk_next(&walk, gateway, &entry) == WalkStep::kEntry) {
+    result.ports.push_back(entry.external_port);
+  }
+  result.count = walk.count;
+  result.requests = server.requests();
+  return result;
+}
+
+/// The index a request asked for.
+std::string index_of(const std::string& request) {
+  const size_t at = request.find("<NewPortMappingIndex>") + 21;
+  return request.substr(at, request.find('<', at) - at);
+}
+
+TEST(Walk, EndsAtTheFirstRefusal) {
+  const WalkResult walk = walk_over(
+      {{entry_response(80, "TCP")}, {entry_response(81, "UDP")}, {fault_response(713)}}, 0, 100);
+  EXPECT_EQ(walk.ports, (std::vector<int>{80, 81}));
+  EXPECT_EQ(walk.count, 2);
+  ASSERT_EQ(walk.requests.size(), 3u);
+  EXPECT_EQ(index_of(walk.requests[0]), "0");
+  EXPECT_EQ(index_of(walk.requests[2]), "2");
+}
+
+TEST(Walk, EndsAtAnEntryMetAgain) {
+  // A router that ignores the index hands back its first entry again; the protocol is
+  // compared in any letter case. The same port of another protocol is another entry.
+  const WalkResult walk = walk_over({{entry_response(80, "TCP")},
+                                     {entry_response(80, "UDP")},
+                                     {entry_response(80, "tcp")}},
+                                    0, 100);
+  // Without the rule the repeat would be listed, and a fourth read made.
+  EXPECT_EQ(walk.ports, (std::vector<int>{80, 80}));
+  EXPECT_EQ(walk.count, 2);
+}
+
+TEST(Walk, StopsWhenItsReadsAreUsedUp) {
+  const WalkResult one = walk_over({{entry_response(8080, "TCP")}}, 6, 1);
+  EXPECT_EQ(one.ports, (std::vector<int>{8080}));
+  ASSERT_EQ(one.requests.size(), 1u);
+  EXPECT_EQ(index_of(one.requests[0]), "6");
+
+  const WalkResult none = walk_over({}, 0, 0);
+  EXPECT_TRUE(none.ports.empty());
+  EXPECT_TRUE(none.requests.empty());
+}
+
+}  // namespace
