@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake g++ make libexpat1-dev libgtest-dev iproute2 procps miniupnpd-nftables nftables)
+packages=(cmake g++ make libexpat1-dev python3 unicode-data libgtest-dev iproute2 procps miniupnpd-nftables nftables)
 missing=()
 for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then

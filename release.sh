@@ -5,7 +5,7 @@
 # The version is the CMake project's.
 set -euo pipefail
 cd "$(dirname "$0")"
-tools/need-packages.sh cmake g++ make libexpat1-dev dpkg-dev python3
+tools/need-packages.sh cmake g++ make libexpat1-dev unicode-data dpkg-dev python3
 
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-release -j "$(nproc)"

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-tools/need-packages.sh cmake g++ make libexpat1-dev libgtest-dev iproute2 strace python3 \
+tools/need-packages.sh cmake g++ make libexpat1-dev unicode-data libgtest-dev iproute2 strace python3 \
   procps miniupnpd-nftables nftables miniupnpc valgrind clang libclang-rt-14-dev \
   libbenchmark-dev g++-mingw-w64-x86-64-posix dpkg-dev googletest wine wine64 tmux man-db clang-format
 

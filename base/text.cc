@@ -1,7 +1,9 @@
 #include "base/text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -70,20 +72,15 @@ void append_utf8(std::string* out, uint32_t code) {
 
 constexpr uint32_t kBlank = 0x20;
 constexpr uint32_t kReplacement = 0xFFFD;
+constexpr uint32_t kZeroWidthJoiner = 0x200D;
+constexpr uint32_t kLeftOut = 0xFFFFFFFF;  // a map's word for "write nothing"
 
 bool is_noncharacter(uint32_t code) {
   return code == 0xFFFE || code == 0xFFFF;
 }
 
-/// Characters that move the cursor, switch the terminal's state or reorder the text
-/// around them.
-bool is_control(uint32_t code) {
-  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E ||
-         code == 0x200F || (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
-}
-
 /// `text` with each character passed through `map` (which returns the character to
-/// write); the same string when nothing changed.
+/// write, or kLeftOut); the same string when nothing changed.
 template <typename Map>
 std::string remap(const std::string& text, Map map) {
   std::string out;
@@ -94,76 +91,50 @@ std::string remap(const std::string& text, Map map) {
     if (!changed) out.assign(text, 0, at), changed = true;
     if (!stray && mapped == code) {
       out.append(text, at, length);
-    } else {
+    } else if (mapped != kLeftOut) {
       append_utf8(&out, mapped);
     }
   });
   return changed ? out : text;
 }
 
-struct Range {
-  uint32_t first, last;
+enum CharKind : uint8_t { kColumns0, kColumns1, kColumns2, kShownAsBlank, kShownAsStandIn };
+
+struct CharRun {
+  uint32_t first;
+  CharKind kind;
 };
 
-// Combining marks and other characters that take no column of their own.
-const Range kZeroWidth[] = {
-    {0x0300, 0x036F},   {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x05BF, 0x05BF}, {0x05C1, 0x05C2},
-    {0x05C4, 0x05C5},   {0x05C7, 0x05C7}, {0x0610, 0x061A}, {0x064B, 0x065F}, {0x0670, 0x0670},
-    {0x06D6, 0x06DC},   {0x06DF, 0x06E4}, {0x06E7, 0x06E8}, {0x06EA, 0x06ED}, {0x0900, 0x0902},
-    {0x093A, 0x093A},   {0x093C, 0x093C}, {0x0941, 0x0948}, {0x094D, 0x094D}, {0x0951, 0x0957},
-    {0x0E31, 0x0E31},   {0x0E34, 0x0E3A}, {0x0E47, 0x0E4E}, {0x1160, 0x11FF}, {0x1AB0, 0x1AFF},
-    {0x1DC0, 0x1DFF},   {0x200B, 0x200D}, {0x2060, 0x2064}, {0x20D0, 0x20FF}, {0x302A, 0x302D},
-    {0x3099, 0x309A},   {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF}, {0xE0001, 0xE007F},
-    {0xE0100, 0xE01EF},
-};
+// kCharRuns, made from the Unicode Character Database at build time.
+#include "base/char_classes.inc"
 
-// East Asian wide and fullwidth characters, and the emoji terminals show two wide.
-const Range kWide[] = {
-    {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},
-    {0x23F0, 0x23F0},   {0x23F3, 0x23F3},   {0x25FD, 0x25FE},   {0x2614, 0x2615},
-    {0x2648, 0x2653},   {0x267F, 0x267F},   {0x2693, 0x2693},   {0x26A1, 0x26A1},
-    {0x26AA, 0x26AB},   {0x26BD, 0x26BE},   {0x26C4, 0x26C5},   {0x26CE, 0x26CE},
-    {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F3},   {0x26F5, 0x26F5},
-    {0x26FA, 0x26FA},   {0x26FD, 0x26FD},   {0x2705, 0x2705},   {0x270A, 0x270B},
-    {0x2728, 0x2728},   {0x274C, 0x274C},   {0x274E, 0x274E},   {0x2753, 0x2755},
-    {0x2757, 0x2757},   {0x2795, 0x2797},   {0x27B0, 0x27B0},   {0x27BF, 0x27BF},
-    {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},   {0x2B55, 0x2B55},   {0x2E80, 0x3029},
-    {0x302E, 0x303E},   {0x3041, 0x3098},   {0x309B, 0x33FF},   {0x3400, 0x4DBF},
-    {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xA960, 0xA97F},   {0xAC00, 0xD7A3},
-    {0xF900, 0xFAFF},   {0xFE10, 0xFE19},   {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},
-    {0xFFE0, 0xFFE6},   {0x16FE0, 0x16FE4}, {0x17000, 0x18AFF}, {0x1B000, 0x1B2FF},
-    {0x1F004, 0x1F004}, {0x1F0CF, 0x1F0CF}, {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A},
-    {0x1F200, 0x1F251}, {0x1F300, 0x1F320}, {0x1F32D, 0x1F335}, {0x1F337, 0x1F37C},
-    {0x1F37E, 0x1F393}, {0x1F3A0, 0x1F3CA}, {0x1F3CF, 0x1F3D3}, {0x1F3E0, 0x1F3F0},
-    {0x1F3F4, 0x1F3F4}, {0x1F3F8, 0x1F43E}, {0x1F440, 0x1F440}, {0x1F442, 0x1F4FC},
-    {0x1F4FF, 0x1F53D}, {0x1F54B, 0x1F54E}, {0x1F550, 0x1F567}, {0x1F57A, 0x1F57A},
-    {0x1F595, 0x1F596}, {0x1F5A4, 0x1F5A4}, {0x1F5FB, 0x1F64F}, {0x1F680, 0x1F6C5},
-    {0x1F6CC, 0x1F6CC}, {0x1F6D0, 0x1F6D2}, {0x1F6D5, 0x1F6D7}, {0x1F6EB, 0x1F6EC},
-    {0x1F6F4, 0x1F6FC}, {0x1F7E0, 0x1F7EB}, {0x1F90C, 0x1F93A}, {0x1F93C, 0x1F945},
-    {0x1F947, 0x1F9FF}, {0x1FA70, 0x1FAFF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
-};
-
-template <size_t N>
-bool in_ranges(const Range (&ranges)[N], uint32_t code) {
-  size_t low = 0, high = N;
-  while (low < high) {
-    size_t middle = (low + high) / 2;
-    if (code > ranges[middle].last) {
-      low = middle + 1;
-    } else if (code < ranges[middle].first) {
-      high = middle;
-    } else {
-      return true;
-    }
-  }
-  return false;
+CharKind kind_of(uint32_t code) {
+  const CharRun* after =
+      std::upper_bound(std::begin(kCharRuns), std::end(kCharRuns), code,
+                       [](uint32_t value, const CharRun& run) { return value < run.first; });
+  return after[-1].kind;  // the first run starts at U+0000
 }
 
-/// Columns of one character as text_printable shows it (a control shows as a blank).
+/// What the terminal is given for `code`: the character itself, a blank for one that
+/// would move the cursor or reorder the line, U+FFFD for one a terminal may not know, or
+/// nothing for the joiner. Terminals disagree on what a joiner joins (tmux draws whatever
+/// follows it into the cell before), so without it each character is drawn alone.
+uint32_t shown_as(uint32_t code) {
+  if (code == kZeroWidthJoiner) return kLeftOut;
+  switch (kind_of(code)) {
+    case kShownAsBlank:
+      return kBlank;
+    case kShownAsStandIn:
+      return kReplacement;
+    default:
+      return code;
+  }
+}
+
+/// Columns of one character as text_printable shows it.
 size_t character_columns(uint32_t code) {
-  if (is_control(code)) return 1;
-  if (in_ranges(kZeroWidth, code)) return 0;
-  return in_ranges(kWide, code) ? 2 : 1;
+  const uint32_t shown = shown_as(code);
+  return shown == kLeftOut ? 0 : kind_of(shown);
 }
 
 std::string pad(const std::string& text, size_t columns, bool right) {
@@ -201,10 +172,7 @@ std::string text_mend_xml_chars(const std::string& document) {
 }
 
 std::string text_printable(const std::string& text) {
-  return remap(text, [](uint32_t code) {
-    if (is_control(code)) return kBlank;
-    return is_noncharacter(code) ? kReplacement : code;
-  });
+  return remap(text, shown_as);
 }
 
 size_t text_columns(const std::string& text) {

@@ -24,13 +24,18 @@ std::string text_for_sending(const std::string& text);
 /// blanks, U+FFFE and U+FFFF as U+FFFD. A document without such bytes is unchanged.
 std::string text_mend_xml_chars(const std::string& document);
 
-/// `text` as the terminal may show it: stray bytes as their Latin-1 characters, and
-/// every control character (C0, DEL, C1) and every character that reorders or breaks
-/// the line (bidirectional controls, line and paragraph separators) as a blank.
+/// `text` as the terminal may show it: stray bytes as their Latin-1 characters; every
+/// control character (C0, DEL, C1) and every character that reorders or breaks the line
+/// (bidirectional controls, line and paragraph separators) as a blank; a character a
+/// terminal may not know (unassigned, a noncharacter, newer than the widths terminals
+/// draw by) as U+FFFD; the zero-width joiner left out, so that no two characters are
+/// drawn as one.
 std::string text_printable(const std::string& text);
 
-/// The columns `text` takes once printable: East Asian wide characters 2, combining
-/// marks 0, everything else 1.
+/// The columns `text` takes once printable, as glibc's wcwidth (what tmux and most
+/// terminals draw by) counts them: East Asian wide characters 2, combining marks and
+/// format characters 0, everything else 1. The widths come from a table made from the
+/// Unicode Character Database at build time (tools/char-classes.py).
 size_t text_columns(const std::string& text);
 
 /// Shortens a text wider than `limit` columns to its first `keep` columns (never

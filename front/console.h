@@ -23,9 +23,10 @@ using ConsoleHandle = long long;
 /// The standard output handle.
 ConsoleHandle console_output();
 
-/// Readies the console for the run: its output shows UTF-8 (given back at the process's
-/// end), and `*argc` / `*argv` become the command line in UTF-8 where the platform hands
-/// it over in another encoding (Windows' ANSI code page). Nothing to do on POSIX.
+/// Readies the console for the run without changing its settings: `*argc` / `*argv`
+/// become the command line in UTF-8 where the platform hands it over in another encoding
+/// (Windows' ANSI code page), and a run ended from outside gives the console its colour
+/// back where the platform lets it. Nothing to do on POSIX.
 void console_start(int* argc, char*** argv);
 
 /// Sets the colour of everything written to standard output from now on.

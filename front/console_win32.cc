@@ -1,18 +1,23 @@
 // The console operations with the Windows console calls. None of their results is
 // tested: a console that refuses a size or a colour shows the same text, and a
 // redirected output (no console at all) simply gets the plain text.
-// shellapi.h needs the types of windows.h.
-// clang-format off
 #include <windows.h>
-#include <shellapi.h>
-// clang-format on
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "front/console.h"
+
+// The C runtime's split of the wide command line: the call its wide entry point makes.
+struct CrtStartupInfo {
+  int new_mode;
+};
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** environment, int globbing,
+                              CrtStartupInfo* info);
+// The runtime's globbing choice and allocation mode, as its own start-up passes them.
+extern "C" int _dowildcard;
+extern "C" int _newmode;
 
 namespace {
 
@@ -20,14 +25,22 @@ HANDLE handle_of(ConsoleHandle console) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(console));
 }
 
-UINT original_output_code_page = 0;
+/// 1 when standard output is a console, 0 when it is redirected; -1 until asked.
+int output_is_console = -1;
 
-void restore_output_code_page() {
-  std::fflush(stdout);
-  if (original_output_code_page != 0) SetConsoleOutputCP(original_output_code_page);
+/// The colour the console had before the run, given back when the run is ended from
+/// outside (Ctrl-Break, the window closed). The code page is never changed.
+WORD found_attribute = 0;
+bool attribute_found = false;
+
+BOOL WINAPI give_back_colour(DWORD event) {
+  if (event != CTRL_C_EVENT && attribute_found) {
+    SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), found_attribute);
+  }
+  return FALSE;  // the run ends as it would have
 }
 
-/// UTF-8 of a text the system hands over in UTF-16.
+/// UTF-8 of a text the system hands over in UTF-16; an unpaired surrogate becomes U+FFFD.
 std::string utf8_of(const wchar_t* text) {
   int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (size <= 1) return std::string();
@@ -37,10 +50,33 @@ std::string utf8_of(const wchar_t* text) {
   return out;
 }
 
+/// `text` (UTF-8) to the console as UTF-16, whatever its code page.
+void write_console(HANDLE console, const std::string& text) {
+  const int size = static_cast<int>(text.size());
+  const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  if (units <= 0) return;
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], units);
+  const wchar_t* at = wide.data();
+  DWORD left = static_cast<DWORD>(units), written = 0;
+  while (left > 0 && WriteConsoleW(console, at, left, &written, nullptr) && written > 0) {
+    at += written, left -= written;
+  }
+}
+
 }  // namespace
 
 void console_write(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output_is_console < 0) {
+    DWORD mode = 0;
+    output_is_console = GetConsoleMode(output, &mode) ? 1 : 0;
+  }
+  if (output_is_console == 1) {
+    write_console(output, text);
+  } else {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+  }
 }
 
 ConsoleHandle console_output() {
@@ -48,29 +84,32 @@ ConsoleHandle console_output() {
 }
 
 void console_start(int* argc, char*** argv) {
-  // Reports are UTF-8 (router texts are); the console shows them so for this run, and
-  // gets its own code page back when the process ends.
-  UINT current = GetConsoleOutputCP();
-  if (current != 0 && current != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
-    original_output_code_page = current;
-    std::atexit(restore_output_code_page);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+    found_attribute = info.wAttributes;
+    attribute_found = true;
+    SetConsoleCtrlHandler(give_back_colour, TRUE);
   }
-  // The C runtime's argv is in the ANSI code page, which cannot hold every character
-  // typed; the wide command line can. The texts live as long as the process.
+  // The runtime's argv holds the ANSI code page's version of each argument, where a
+  // character it lacks is lost; its wide argv, split by the same rules, holds every
+  // character typed. The texts live as long as the process.
   int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (wide == nullptr || count != *argc) {
-    if (wide != nullptr) LocalFree(wide);
-    return;  // keep what the runtime gave
-  }
+  wchar_t** wide = nullptr;
+  wchar_t** environment = nullptr;
+  CrtStartupInfo startup{_newmode};
   static std::vector<std::string> texts;
   static std::vector<char*> pointers;
   texts.clear();
-  for (int i = 0; i < count; ++i) texts.push_back(utf8_of(wide[i]));
-  LocalFree(wide);
+  if (__wgetmainargs(&count, &wide, &environment, _dowildcard, &startup) == 0 && wide) {
+    for (int i = 0; i < count; ++i) texts.push_back(utf8_of(wide[i]));
+  }
+  // Where the runtime cannot split it (out of memory) the run gets no argument rather
+  // than lossy ones, and shows the syntax screen.
+  if (texts.empty()) texts.emplace_back();
   pointers.clear();
   for (std::string& text : texts) pointers.push_back(&text[0]);
   pointers.push_back(nullptr);
+  *argc = static_cast<int>(texts.size());
   *argv = pointers.data();
 }
 

@@ -9,8 +9,10 @@ every run here therefore uses a prefix of its own namespace's, a copy of the bas
 so that its server and sockets live in the namespace the test made."""
 
 import concurrent.futures
+import ctypes
 import glob
 import os
+import shlex
 import shutil
 import subprocess
 import sys
@@ -21,9 +23,10 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 from harness import (BANNER, CLOSING, PROGRAM, THREE, FakeGateway, Namespace,  # noqa: E402
-                     entry_block, mapping, outcome, run, status_box)
+                     Run, entry_block, mapping, outcome, run, status_box)
 
 EXE = os.environ.get("PORTWRANGLER_EXE", "")
+RAW_RUN = os.environ.get("PORTWRANGLER_RAW_RUN", "")
 BASE = os.environ.get("PORTWRANGLER_WINE_PREFIX", "")
 WINE_RUN = os.path.join(HERE, "wine-run")
 LAB = os.path.join(HERE, "..", "lab", "lab.sh")
@@ -70,12 +73,36 @@ def lf(result):
     return result
 
 
-def isolated(args, config, on_windows):
+def raw_settings(line, code_page=0, terminate=False):
+    """What raw_run.exe reads: start the Windows program with the command line `line`
+    exactly as it stands, as a Windows shell hands one over (CreateProcessW); on a
+    console at `code_page` (0: as it is), ended from outside after two seconds when
+    `terminate`."""
+    return {"PW_RAW_PROGRAM": "Z:" + EXE.replace("/", "\\"),
+            "PW_RAW_COMMAND_LINE": "portwrangler.exe " + line,
+            "PW_RAW_CODE_PAGE": str(code_page), "PW_RAW_TERMINATE": "1" if terminate else ""}
+
+
+def raw_windows_run(prefix, namespace, line):
+    """The Windows program started with the command line `line`, its output piped; its
+    run with CR LF made LF."""
+    start = time.monotonic()
+    done = subprocess.run(["ip", "netns", "exec", namespace, WINE_RUN, prefix, RAW_RUN],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          stdin=subprocess.DEVNULL, timeout=40,
+                          env=dict(os.environ, **raw_settings(line)))
+    return lf(Run(done, time.monotonic() - start))
+
+
+def isolated(args, config, on_windows, raw_line=None):
     """`args` by one of the two programs against a fresh fake gateway with `config` (over
-    the table THREE) in a namespace of its own, or with no gateway when `config` is None.
-    Returns the run, and what the gateway received: the HTTP requests and the searches."""
+    the table THREE) in a namespace of its own, or with no gateway when `config` is None;
+    on Windows the command line `raw_line` instead, when given. Returns the run, and what
+    the gateway received: the HTTP requests and the searches."""
     with Prefix() as prefix, Namespace() as ns:
         def go():
+            if on_windows and raw_line is not None:
+                return raw_windows_run(prefix, ns.name, raw_line)
             if on_windows:
                 return lf(run([prefix, EXE] + list(args), ns.name, timeout=40, program=WINE_RUN))
             return run(args, ns.name, timeout=40)
@@ -87,9 +114,15 @@ def isolated(args, config, on_windows):
             return result, http, [s["datagram"] for s in gw.requests("ssdp")]
 
 
+FAMILY = "\U0001F468\u200d\U0001F469\u200d\U0001F467\u200d\U0001F466"
 NON_ASCII = [mapping("caf\u00e9 \u2615", "TCP", "192.168.1.20", 80, 8080),
              mapping("\u65e5\u672c\u8a9e" * 20, "UDP", None, 53, 5353),
-             mapping("caf\udce9 peer\x01", "TCP", "10.0.0.9", 25, 2525)]
+             mapping("caf\udce9 peer\x01", "TCP", "10.0.0.9", 25, 2525),
+             # Marks that take no column, emoji a terminal may join, characters it may not
+             # know: the same table on both builds.
+             mapping("a" + "\u09cd" * 40, "TCP", "10.0.0.8", 81, 8181),
+             mapping(FAMILY * 8, "UDP", "10.0.0.8", 82, 8282),
+             mapping("x\u0378\U0001F6DC\u4dc0\ufdd0y", "TCP", "10.0.0.8", 83, 8383)]
 
 # (command, gateway configuration or None for no gateway at all)
 CASES = [
@@ -125,10 +158,47 @@ class Windows(unittest.TestCase):
                 self.assertEqual(mine[0].out, theirs[0].out)
                 self.assertEqual(mine[1], theirs[1], "the same requests, byte for byte")
                 self.assertEqual(mine[2], theirs[2], "the same searches")
+        # Every framed line of every screen takes 70 columns as a terminal draws it.
+        libc = ctypes.CDLL("libc.so.6")
+        libc.setlocale(6, b"C.UTF-8")  # LC_ALL
+        for (args, _), (run_, _, _) in zip(CASES, windows):
+            for line in run_.out.encode("latin-1").decode("utf-8").splitlines():
+                if line.startswith(("|", "=")):
+                    with self.subTest(args=args, line=line):
+                        self.assertEqual(libc.wcswidth(line, len(line)), 70)
         # The description typed in UTF-8 went out as that UTF-8.
         typed = [i for i, (args, _) in enumerate(CASES) if "7004" in args][0]
         add = [body for _, head, body in windows[typed][1] if "#AddPortMapping" in head]
         self.assertIn("<NewPortMappingDescription>caf\u00e9 \u2615 \u65e5\u672c<", add[0])
+
+    def test_command_lines_split_by_the_c_runtime(self):
+        # Command lines as a Windows shell hands them over, each with the arguments the C
+        # runtime's rules make of it (quotes doubled inside quotes, a backslash before a
+        # quote, backslashes before a closing quote, a tab), every character kept whatever
+        # the ANSI code page. The run must be the Linux one's with those arguments.
+        add = ["-add", "TCP", "80", "8080"]
+        cases = [
+            ('-add TCP 80 8080 "a""b \u65e5\u672c \u20ac"', add + ['a"b \u65e5\u672c \u20ac']),
+            ('-add TCP 80 8080 \u65e5\\"q\\" \u0436', add + ['\u65e5"q"', "\u0436"]),
+            ('-add\tTCP 80 8080 \u65e5\\"q\\"\u0436', add + ['\u65e5"q"\u0436']),
+            ('-add TCP 80 8080 "C:\\\u03a9 dir\\\\"', add + ["C:\\\u03a9 dir\\"]),
+            ("-add TCP 80 8080 caf\u00e9\U0001F468\u200d\U0001F469",
+             add + ["caf\u00e9\U0001F468\u200d\U0001F469"]),
+        ]
+        with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+            windows = list(pool.map(lambda c: isolated(None, {"entries": []}, True, c[0]), cases))
+            linux = list(pool.map(lambda c: isolated(c[1], {"entries": []}, False), cases))
+        for (line, args), mine, theirs in zip(cases, windows, linux):
+            with self.subTest(line=line):
+                self.assertEqual((mine[0].code, mine[0].err), (1, ""))
+                self.assertEqual(mine[0].out, theirs[0].out)
+                self.assertEqual(mine[1], theirs[1], "the same requests, byte for byte")
+                sent = [body for _, head, body in mine[1] if "#AddPortMapping" in head]
+                if len(args) == 5:  # the description as typed, XML-escaped
+                    self.assertIn("<NewPortMappingDescription>%s<" %
+                                  args[4].replace('"', "&quot;"), sent[0])
+                else:  # a syntax error: nothing sent
+                    self.assertEqual(sent, [])
 
     def test_no_gateway_gives_48_after_both_searches(self):
         result, _, _ = isolated(["-list"], None, True)
@@ -140,32 +210,10 @@ class Windows(unittest.TestCase):
     def test_console_colours_on_a_terminal(self):
         # Under Wine in a pseudo-terminal the console attributes become colour sequences:
         # the banner's two boxes, the report colour and the closing frame.
-        with Prefix() as prefix, Namespace() as ns, tempfile.TemporaryDirectory() as scratch:
-            socket = os.path.join(scratch, "tmux")
-            done = os.path.join(scratch, "done")
-            command = " ".join(windows_command(prefix)) + " -help; touch " + done + "; sleep 60"
-            tmux = ["ip", "netns", "exec", ns.name, "tmux", "-S", socket]
-            subprocess.run(tmux + ["new-session", "-d", "-x", "80", "-y", "60", command],
-                           check=True)
-            try:
-                for _ in range(200):  # bounded: 20 s
-                    if os.path.exists(done):
-                        break
-                    time.sleep(0.1)
-                self.assertTrue(os.path.exists(done), "the program did not finish")
-                coloured = subprocess.run(tmux + ["capture-pane", "-p", "-e", "-S", "-600"],
-                                          stdout=subprocess.PIPE, text=True, check=True).stdout
-                plain = subprocess.run(tmux + ["capture-pane", "-p", "-S", "-600"],
-                                       stdout=subprocess.PIPE, text=True, check=True).stdout
-            finally:
-                subprocess.run(tmux + ["kill-server"], stderr=subprocess.DEVNULL)
+        with Prefix() as prefix, Namespace() as ns:
+            plain, coloured = on_terminal(ns, " ".join(windows_command(prefix)) + " -help")
         piped = lf(isolated(["-help"], None, True)[0]).out
-        # The screen holds the piped text, line for line (a terminal keeps no trailing
-        # blanks, and the two lines of the highlight bar are blanks only).
-        shown = [line.rstrip() for line in plain.splitlines()]
-        start = shown.index("=" * 70)
-        self.assertEqual(shown[start:start + len(piped.splitlines())],
-                         [line.rstrip() for line in piped.splitlines()])
+        self.assertEqual(screen_lines(plain, piped), [line.rstrip() for line in piped.splitlines()])
         # Bright green on blue, bright cyan on magenta, bright white on red, and the
         # closing frame green on blue again after the report.
         for sequence in ("\x1b[92m\x1b[44m" + "=" * 70, "\x1b[96m\x1b[45m" + "=" * 70,
@@ -173,6 +221,69 @@ class Windows(unittest.TestCase):
             self.assertIn(sequence, coloured)
         report = coloured.index("\x1b[97m\x1b[41m")
         self.assertIn("\x1b[92m\x1b[44m" + "=" * 70, coloured[report:])
+
+    def test_console_text_whatever_its_code_page(self):
+        # On a console left at code page 437, as many users' are, the report reaches the
+        # screen as UTF-16: every character of the description drawn, the frame whole. The
+        # code page is never changed, so a run ended from outside (here TerminateProcess,
+        # while it waits for a router) leaves it as it was.
+        typed = "caf\u00e9 \u2615 \u65e5\u672c \u0416"
+        add = ["-add", "UDP", "80", "7004", typed]
+
+        def scenario(line, terminate):
+            with Prefix() as prefix, Namespace() as ns:
+                command = raw_command(prefix, line, 437, terminate)
+                if terminate:  # no router: the run waits for one until it is ended
+                    return on_terminal(ns, command)[0]
+                with FakeGateway(ns, http_port=5000, entries=[]):
+                    return on_terminal(ns, command)[0]
+
+        with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+            shown, ended = pool.map(lambda c: scenario(*c),
+                                    [('-add UDP 80 7004 "%s"' % typed, False), ("-list", True)])
+        piped = isolated(add, {"entries": []}, False)[0].out.encode("latin-1").decode("utf-8")
+        self.assertEqual(screen_lines(shown, piped),
+                         [line.rstrip() for line in piped.splitlines()])
+        # Ended in the report colour, which nothing can give back after TerminateProcess.
+        self.assertIn("\nconsole: code page 437 -> 437, colour 0x07 -> 0x4F; exit 0x9\n", ended)
+
+
+def raw_command(prefix, line, code_page, terminate):
+    """The shell command that runs raw_run.exe with raw_settings(line, ...)."""
+    settings = raw_settings(line, code_page, terminate)
+    return "env " + " ".join(shlex.quote("%s=%s" % item) for item in settings.items()) + \
+        " " + " ".join(shlex.quote(word) for word in [WINE_RUN, prefix, RAW_RUN])
+
+
+def on_terminal(ns, command):
+    """Runs the shell command `command` in a tmux pseudo-terminal of 80 x 60 inside the
+    namespace; returns the screen and its scroll-back, plain and with colour sequences."""
+    with tempfile.TemporaryDirectory() as scratch:
+        socket = os.path.join(scratch, "tmux")
+        done = os.path.join(scratch, "done")
+        tmux = ["ip", "netns", "exec", ns.name, "tmux", "-S", socket]
+        subprocess.run(tmux + ["new-session", "-d", "-x", "80", "-y", "60",
+                               command + "; touch " + done + "; sleep 60"], check=True)
+        try:
+            for _ in range(300):  # bounded: 30 s
+                if os.path.exists(done):
+                    break
+                time.sleep(0.1)
+            if not os.path.exists(done):
+                raise AssertionError("the program did not finish")
+            return [subprocess.run(tmux + ["capture-pane", "-p"] + extra + ["-S", "-600"],
+                                   stdout=subprocess.PIPE, text=True, check=True).stdout
+                    for extra in ([], ["-e"])]
+        finally:
+            subprocess.run(tmux + ["kill-server"], stderr=subprocess.DEVNULL)
+
+
+def screen_lines(screen, piped):
+    """The lines of `screen` from the first rule line on, as many as `piped` has, without
+    trailing blanks (a terminal keeps none; the highlight bar is blanks only)."""
+    shown = [line.rstrip() for line in screen.splitlines()]
+    start = shown.index("=" * 70)
+    return shown[start:start + len(piped.splitlines())]
 
 
 @unittest.skipUnless(EXE and BASE, "no Windows build given (PORTWRANGLER_EXE)")

@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""char-classes.py UCD_DIR UNICODE_VERSION OUTPUT
+
+Writes OUTPUT, the table base/text.cc reads to tell how a terminal shows each code point,
+made from the Unicode Character Database in UCD_DIR (Debian's unicode-data:
+/usr/share/unicode). Both builds compile the same table.
+
+A code point is shown as itself in 0, 1 or 2 columns, as a blank, or as U+FFFD. The
+widths follow the rules of glibc's wcwidth under C.UTF-8, which tmux and most Linux
+terminals draw by:
+  - 2 for East Asian Wide and Fullwidth, and for U+3248..U+324F and U+4DC0..U+4DFF;
+  - 0 for nonspacing and enclosing marks and format characters (bidi class NSM,
+    categories Mn, Me, Cf), except the prepended concatenation marks and U+00AD, and for
+    the Hangul medial vowels and final consonants U+1160..U+11FF and U+D7B0..U+D7FF;
+  - 1 for every other assigned character.
+Controls, the line and paragraph separators and the bidirectional controls move the
+cursor, break the line or reorder it: shown as blanks. What a terminal may not know
+(unassigned code points, noncharacters, characters newer than UNICODE_VERSION, whose
+width a terminal's older data gets wrong) is shown as U+FFFD.
+
+The table is a list of runs in order: the first code point of each and its kind; a run
+lasts until the next one starts.
+"""
+
+import os
+import re
+import sys
+
+KINDS = ("kColumns0", "kColumns1", "kColumns2", "kShownAsBlank", "kShownAsStandIn")
+ZERO, ONE, TWO, BLANK, STAND_IN = range(len(KINDS))
+LAST = 0x10FFFF
+
+
+def records(path):
+    """(first, last, fields) of each data line of a UCD file."""
+    with open(path, encoding="utf-8") as lines:
+        for line in lines:
+            line = line.split("#", 1)[0].strip()
+            if not line:
+                continue
+            fields = [field.strip() for field in line.split(";")]
+            first, _, last = fields[0].partition("..")
+            yield int(first, 16), int(last or first, 16), fields[1:]
+
+
+def with_property(path, name):
+    points = set()
+    for first, last, fields in records(path):
+        if fields[0] == name:
+            points.update(range(first, last + 1))
+    return points
+
+
+def version_of(text):
+    return tuple(int(part) for part in text.split("."))
+
+
+def classes(ucd, version):
+    """The kind of every code point from 0 to U+10FFFF."""
+    age = {}
+    for first, last, fields in records(os.path.join(ucd, "DerivedAge.txt")):
+        for code in range(first, last + 1):
+            age[code] = version_of(fields[0])
+    wide = set()
+    for first, last, fields in records(os.path.join(ucd, "EastAsianWidth.txt")):
+        if fields[0] in ("W", "F"):
+            wide.update(range(first, last + 1))
+    proplist = os.path.join(ucd, "PropList.txt")
+    prepended = with_property(proplist, "Prepended_Concatenation_Mark")
+    bidi_controls = with_property(proplist, "Bidi_Control")
+
+    kinds = [STAND_IN] * (LAST + 1)
+    range_start = None
+    with open(os.path.join(ucd, "UnicodeData.txt"), encoding="utf-8") as lines:
+        for line in lines:
+            fields = line.rstrip("\n").split(";")
+            code, name, category, bidi = int(fields[0], 16), fields[1], fields[2], fields[4]
+            if name.endswith(", First>"):
+                range_start = code
+                continue
+            first = range_start if name.endswith(", Last>") else code
+            range_start = None
+            for point in range(first, code + 1):
+                if category == "Cs" or age.get(point, (99,)) > version:
+                    continue
+                kinds[point] = kind_of(point, category, bidi, point in wide,
+                                       point in prepended, point in bidi_controls)
+    return kinds
+
+
+def kind_of(code, category, bidi, wide, prepended, bidi_control):
+    if category in ("Cc", "Zl", "Zp") or bidi_control:
+        return BLANK
+    if 0x3248 <= code <= 0x324F or 0x4DC0 <= code <= 0x4DFF:
+        return TWO
+    if 0x1160 <= code <= 0x11FF or 0xD7B0 <= code <= 0xD7FF:
+        return ZERO
+    if code == 0x00AD or prepended:
+        return ONE
+    if bidi == "NSM" or category in ("Mn", "Me", "Cf"):
+        return ZERO
+    return TWO if wide else ONE
+
+
+def main():
+    if len(sys.argv) != 4:
+        sys.exit(__doc__.split("\n\n")[0])
+    ucd, wanted, output = sys.argv[1], version_of(sys.argv[2]), sys.argv[3]
+    with open(os.path.join(ucd, "DerivedAge.txt"), encoding="utf-8") as first_line:
+        found = re.search(r"DerivedAge-(\d+(?:\.\d+)*)\.txt", first_line.readline())
+    if not found or version_of(found.group(1)) < wanted:
+        sys.exit("char-classes.py: %s holds no Unicode %s data (unicode-data too old?)"
+                 % (ucd, sys.argv[2]))
+    kinds = classes(ucd, wanted)
+    runs = [(code, kind) for code, kind in enumerate(kinds) if code == 0 or kinds[code - 1] != kind]
+    body = "\n".join("    {0x%06X, %s}," % (code, KINDS[kind]) for code, kind in runs)
+    text = ("// Generated by tools/char-classes.py from the Unicode Character Database %s,\n"
+            "// characters up to Unicode %s. Do not edit.\n"
+            "const CharRun kCharRuns[] = {\n%s\n};\n"
+            % (found.group(1), sys.argv[2], body))
+    os.makedirs(os.path.dirname(os.path.abspath(output)), exist_ok=True)
+    with open(output + ".new", "w", encoding="ascii") as out:
+        out.write(text)
+    os.replace(output + ".new", output)
+
+
+if __name__ == "__main__":
+    main()
