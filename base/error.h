@@ -41,10 +41,10 @@ enum class Error : int {
   // What the gateway hands back.
   kGatewayDescriptionUnparsable = -699,
   kGatewayNoControlUrl = -698,
-  kGatewayNoAddress = -697,        // an external-address answer without one
-  kGatewayUnparsable = -696,       // an answer that is not XML, even mended
-  kGatewayTooLong = -695,          // a location or control URL past 511 characters
-  kGatewayMappingRefused = -694,   // UPnP error 718 (add) or 714 (delete)
+  kGatewayNoAddress = -697,       // an external-address answer without one
+  kGatewayUnparsable = -696,      // an answer that is not XML, even mended
+  kGatewayTooLong = -695,         // a location or control URL past 511 characters
+  kGatewayMappingRefused = -694,  // UPnP error 718 (add) or 714 (delete)
 };
 
 /// The error's name as the code spells it, without the leading k ("HttpNotOk").
@@ -54,6 +54,8 @@ const char* error_name(Error error);
 const char* error_text(Error error);
 
 /// The number the error stands for (-894).
-inline int error_number(Error error) { return static_cast<int>(error); }
+inline int error_number(Error error) {
+  return static_cast<int>(error);
+}
 
 #endif  // PORTWRANGLER_BASE_ERROR_H_

@@ -38,10 +38,10 @@ constexpr int kEntryIdMax = 999;
 constexpr int kWalkMax = 65536;
 
 // Waits, in whole seconds.
-constexpr int kSsdpWaitSeconds = 5;            // devices answer a search within MX (2 s)
-constexpr int kHttpConnectSeconds = 1;         // a router on the LAN accepts at once
+constexpr int kSsdpWaitSeconds = 5;     // devices answer a search within MX (2 s)
+constexpr int kHttpConnectSeconds = 1;  // a router on the LAN accepts at once
 constexpr int kLocalAddressConnectSeconds = 2;
-constexpr int kHttpReadSeconds = 10;           // each wait while an answer arrives
-constexpr int kSendDrainSeconds = 10;          // a full send buffer must drain within this
+constexpr int kHttpReadSeconds = 10;   // each wait while an answer arrives
+constexpr int kSendDrainSeconds = 10;  // a full send buffer must drain within this
 
 #endif  // PORTWRANGLER_BASE_LIMITS_H_

@@ -14,9 +14,13 @@ bool enabled = false;
 
 }  // namespace
 
-void trace_enable(bool on) { enabled = on; }
+void trace_enable(bool on) {
+  enabled = on;
+}
 
-bool trace_enabled() { return enabled; }
+bool trace_enabled() {
+  return enabled;
+}
 
 void trace(const char* format, ...) {
   if (!enabled) return;

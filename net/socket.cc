@@ -14,7 +14,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-SysSocket sys_of(const SocketHandle* handle) { return static_cast<SysSocket>(handle->descriptor); }
+SysSocket sys_of(const SocketHandle* handle) {
+  return static_cast<SysSocket>(handle->descriptor);
+}
 
 /// The one worker behind udp_open and the first half of tcp_connect.
 Error open_socket(Socket* out, bool stream) {
@@ -106,7 +108,9 @@ Error net_interfaces(std::vector<NetInterface>* interfaces) {
   return Error::kOk;
 }
 
-Error udp_open(Socket* out) { return open_socket(out, false); }
+Error udp_open(Socket* out) {
+  return open_socket(out, false);
+}
 
 Error tcp_connect(Socket* out, const std::string& host, int port, int seconds) {
   Socket socket;
@@ -131,8 +135,7 @@ Error tcp_connect(Socket* out, const std::string& host, int port, int seconds) {
 Error udp_set_multicast_interface(SocketHandle* socket, const std::string& address) {
   uint32_t value = 0;
   if (!sys_resolve(address.c_str(), &value)) return Error::kSocketNoResolve;
-  return sys_set_multicast_interface(sys_of(socket), value) ? Error::kOk
-                                                            : Error::kSocketSendFailed;
+  return sys_set_multicast_interface(sys_of(socket), value) ? Error::kOk : Error::kSocketSendFailed;
 }
 
 Error udp_send_to(SocketHandle* socket, const std::string& host, int port, const char* data,
@@ -207,8 +210,7 @@ Error tcp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* r
   return Error::kOk;
 }
 
-Error tcp_peek(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
-               int seconds) {
+Error tcp_peek(SocketHandle* socket, char* buffer, size_t capacity, size_t* received, int seconds) {
   *received = 0;
   for (;;) {
     if (!wait_for(socket, false, seconds * 1000)) return Error::kOk;
@@ -235,4 +237,6 @@ Error socket_local_address(SocketHandle* socket, std::string* address) {
   return Error::kOk;
 }
 
-bool socket_address_valid(const char* text) { return sys_address_valid(text); }
+bool socket_address_valid(const char* text) {
+  return sys_address_valid(text);
+}

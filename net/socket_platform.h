@@ -48,8 +48,8 @@ SysStatus sys_wait(SysSocket socket, bool for_write, int milliseconds);
 
 /// One send, sendto, recv (or peek) or recvfrom: the byte count goes to `*count`.
 SysStatus sys_send(SysSocket socket, const char* data, size_t length, size_t* count);
-SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, uint32_t address,
-                      int port, size_t* count);
+SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, uint32_t address, int port,
+                      size_t* count);
 SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, bool peek, size_t* count);
 SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, uint32_t* sender,
                            size_t* count);

@@ -52,10 +52,9 @@ TEST(Walk, EndsAtTheFirstRefusal) {
 TEST(Walk, EndsAtAnEntryMetAgain) {
   // A router that ignores the index hands back its first entry again; the protocol is
   // compared in any letter case. The same port of another protocol is another entry.
-  const WalkResult walk = walk_over({{entry_response(80, "TCP")},
-                                     {entry_response(80, "UDP")},
-                                     {entry_response(80, "tcp")}},
-                                    0, 100);
+  const WalkResult walk = walk_over(
+      {{entry_response(80, "TCP")}, {entry_response(80, "UDP")}, {entry_response(80, "tcp")}}, 0,
+      100);
   // Without the rule the repeat would be listed, and a fourth read made.
   EXPECT_EQ(walk.ports, (std::vector<int>{80, 80}));
   EXPECT_EQ(walk.count, 2);

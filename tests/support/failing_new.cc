@@ -19,11 +19,15 @@ void* acquire(size_t size) {
   throw std::bad_alloc();
 }
 
-void release(void* block) { std::free(block); }
+void release(void* block) {
+  std::free(block);
+}
 
 }  // namespace
 
-void fail_allocations_from(size_t bytes) { fail_from = bytes; }
+void fail_allocations_from(size_t bytes) {
+  fail_from = bytes;
+}
 
 size_t heap_bytes_held() {
 #if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
@@ -43,8 +47,12 @@ bool heap_bytes_known() {
 
 // Every form the code uses, the ones that do not throw included, so that all memory is
 // taken and given back by the same pair.
-void* operator new(size_t size) { return acquire(size); }
-void* operator new[](size_t size) { return acquire(size); }
+void* operator new(size_t size) {
+  return acquire(size);
+}
+void* operator new[](size_t size) {
+  return acquire(size);
+}
 void* operator new(size_t size, const std::nothrow_t&) noexcept {
   try {
     return acquire(size);
@@ -55,9 +63,21 @@ void* operator new(size_t size, const std::nothrow_t&) noexcept {
 void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
   return operator new(size, tag);
 }
-void operator delete(void* block) noexcept { release(block); }
-void operator delete[](void* block) noexcept { release(block); }
-void operator delete(void* block, size_t) noexcept { release(block); }
-void operator delete[](void* block, size_t) noexcept { release(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { release(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { release(block); }
+void operator delete(void* block) noexcept {
+  release(block);
+}
+void operator delete[](void* block) noexcept {
+  release(block);
+}
+void operator delete(void* block, size_t) noexcept {
+  release(block);
+}
+void operator delete[](void* block, size_t) noexcept {
+  release(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+  release(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+  release(block);
+}
