@@ -27,10 +27,12 @@ const ErrorInfo kErrors[] = {
     {Error::kHttpNoHead, "HttpNoHead", "no answer came back"},
     {Error::kHttpHeadTooLong, "HttpHeadTooLong", "the answer's head is over 4095 bytes"},
     {Error::kHttpBadPort, "HttpBadPort", "the port is out of range"},
+    {Error::kHttpCutShort, "HttpCutShort", "the connection ended before the answer was whole"},
     {Error::kHttpBadStatusLine, "HttpBadStatusLine", "the answer has no HTTP status line"},
     {Error::kHttpNotOk, "HttpNotOk", "the status was not 200"},
     {Error::kHttpBadUrl, "HttpBadUrl", "the URL cannot be split into host, port and path"},
     {Error::kSsdpNoReply, "SsdpNoReply", "no usable reply to the search"},
+    {Error::kSsdpOtherTarget, "SsdpOtherTarget", "the reply's ST names no service searched"},
     {Error::kSsdpNot200, "SsdpNot200", "the reply is not 200 OK"},
     {Error::kSsdpNoLocation, "SsdpNoLocation", "the reply has no LOCATION"},
     {Error::kGatewayDescriptionUnparsable, "GatewayDescriptionUnparsable",
@@ -61,4 +63,17 @@ const char* error_name(Error error) {
 const char* error_text(Error error) {
   const ErrorInfo* info = find(error);
   return info != nullptr ? info->text : "an unknown error";
+}
+
+bool error_in_transport(Error error) {
+  switch (error) {
+    case Error::kSocketConnectFailed:
+    case Error::kSocketSendFailed:
+    case Error::kSocketReceiveFailed:
+    case Error::kHttpNoHead:
+    case Error::kHttpCutShort:
+      return true;
+    default:
+      return false;
+  }
 }

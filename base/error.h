@@ -29,12 +29,14 @@ enum class Error : int {
   kHttpNoHead = -899,  // nothing came back
   kHttpHeadTooLong = -898,
   kHttpBadPort = -897,
+  kHttpCutShort = -896,  // the connection ended before the answer was whole
   kHttpBadStatusLine = -895,
   kHttpNotOk = -894,  // a status other than 200
   kHttpBadUrl = -893,
 
   // The SSDP search.
   kSsdpNoReply = -799,
+  kSsdpOtherTarget = -798,  // a reply that answers no search made
   kSsdpNot200 = -797,
   kSsdpNoLocation = -795,
 
@@ -52,6 +54,11 @@ const char* error_name(Error error);
 
 /// What the error means, in a few words ("a status other than 200").
 const char* error_text(Error error);
+
+/// Whether the error is a failure of the connection rather than an answer: no connection,
+/// or one that broke, went silent or ended before the answer was whole. Such a read may
+/// be tried again; an answer of any status never is.
+bool error_in_transport(Error error);
 
 /// The number the error stands for (-894).
 inline int error_number(Error error) {

@@ -37,9 +37,13 @@ constexpr int kEntryIdMax = 999;
 // The most reads of one walk of the table: every 16-bit index once, never wrapping.
 constexpr int kWalkMax = 65536;
 
+// An exchange that fails in transport is made again, this many times in all: on a LAN
+// that loses one packet in five, three tries leave about one read in five hundred lost.
+constexpr int kTransportTries = 3;
+
 // Waits, in whole seconds.
-constexpr int kSsdpWaitSeconds = 5;     // devices answer a search within MX (2 s)
-constexpr int kHttpConnectSeconds = 1;  // a router on the LAN accepts at once
+constexpr int kSsdpWaitSeconds = 5;     // one search: its three sends and the answers
+constexpr int kHttpConnectSeconds = 2;  // past TCP's first SYN retransmission (1 s)
 constexpr int kLocalAddressConnectSeconds = 2;
 constexpr int kHttpReadSeconds = 10;   // each wait while an answer arrives
 constexpr int kSendDrainSeconds = 10;  // a full send buffer must drain within this

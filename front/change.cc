@@ -73,16 +73,22 @@ Outcome add_flow(const RequestRecord& request, const GatewayHandle& gateway) {
   TableWalk walk = walk_from(0, kWalkMax);
   MappingEntry clash;
   bool found = false;
+  WalkStep step = WalkStep::kEnd;
   if (!request.quick) {
-    while (!found && walk_next(&walk, gateway, &clash) == WalkStep::kEntry) {
+    while (!found && (step = walk_next(&walk, gateway, &clash)) == WalkStep::kEntry) {
       found = add_clashes(request, clash);
     }
   }
   const std::string& client =
       !request.ip_address.empty() ? request.ip_address : request.local_address;
-  bool failed = found;
+  // A check that could not read the whole table must not let the add replace an entry it
+  // did not see.
+  const bool unchecked = !found && step == WalkStep::kBroken;
+  bool failed = found || unchecked;
   if (found) {
     print_status_box(Status::kDuplicate, kMessageDuplicate);
+  } else if (unchecked) {
+    print_status_box(Status::kAddRefused, kMessageAddRefused);
   } else {
     MappingRequest mapping{client, request.external_port, request.internal_port, request.protocol,
                            request.description};
@@ -117,6 +123,7 @@ Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway) 
   MappingEntry target;
   bool found = false;
   if (!request.quick) {
+    // A search cut short by a failure goes on as "not found": the removal stands alone.
     while (!found && walk_next(&walk, gateway, &target) == WalkStep::kEntry) {
       found = remove_matches(request, target);
     }

@@ -115,7 +115,7 @@ const HelpBlock kHelpBlocks[13] = {
       " Command words, protocols and status words ignore letter case;",
       "       the protocol and the description are sent as typed.",
       " The router is found by an SSDP search on the local network; when",
-      "       none answers, the run gives up after about 10 seconds.",
+      "       none answers, the run gives up after about 5 seconds.",
       " Every run ends with exit status 1, a successful one included.",
       " Examples:  portwrangler -add UDP 5000 5000 \"Game server\"",
       "            portwrangler -add -q TCP -ip 192.168.1.20 22 2222",

@@ -164,7 +164,8 @@ Outcome listing_flow(int code, const RequestRecord& request, const GatewayHandle
   // An ID reads one entry, at its 0-based index.
   TableWalk walk = by_id ? walk_from(request.entry_id - 1, 1) : walk_from(0, kWalkMax);
   MappingEntry entry;
-  while (walk_next(&walk, gateway, &entry) == WalkStep::kEntry) {
+  WalkStep step;
+  while ((step = walk_next(&walk, gateway, &entry)) == WalkStep::kEntry) {
     if (code != kStats) {
       if (walk.count == 1) print_column_header(kListTitle);
       if (!filter || listing_passes_filter(request, entry)) {
@@ -175,7 +176,10 @@ Outcome listing_flow(int code, const RequestRecord& request, const GatewayHandle
     listing_count(entry, &stats);
   }
 
-  if (walk.count == 0 && !by_id) return {Status::kEnumerateFailed, kMessageEnumerateFailed};
+  // A table read in part is never shown as whole: what was read stands, then the failure.
+  if (step == WalkStep::kBroken || (walk.count == 0 && !by_id)) {
+    return {Status::kEnumerateFailed, kMessageEnumerateFailed};
+  }
   if (filter && match_count == 0) {
     if (by_id && walk.count == 0) print_column_header(kListTitleMiss);
     console_printf("%s", kNoResult);

@@ -24,10 +24,12 @@ WalkStep walk_next(TableWalk* walk, const GatewayHandle& gateway, MappingEntry* 
   if (walk->reads_left <= 0) return WalkStep::kEnd;
   --walk->reads_left;
   MappingEntry read;
-  if (gateway_mapping_entry(gateway, static_cast<uint16_t>(walk->next_index++), &read) !=
-      Error::kOk) {
+  const Error error =
+      gateway_mapping_entry(gateway, static_cast<uint16_t>(walk->next_index++), &read);
+  if (error != Error::kOk) {
     walk->reads_left = 0;
-    return WalkStep::kEnd;
+    // Only an answer of the router ends its table; anything else leaves it unread.
+    return error == Error::kHttpNotOk ? WalkStep::kEnd : WalkStep::kBroken;
   }
   if (!walk->seen.emplace(read.external_port, upper(read.protocol)).second) {
     walk->reads_left = 0;

@@ -26,9 +26,11 @@ struct TableWalk {
 
 /// What one step of a walk found.
 enum class WalkStep {
-  kEntry,  // an entry, counted
-  kEnd,    // the walk is over: a read failed (the table's end looks the same), the entry
-           // was read before in this walk, or the reads are used up
+  kEntry,   // an entry, counted
+  kEnd,     // the table is over: the router refused the index (its answer to one past the
+            // end), handed back an entry read before in this walk, or the reads are used up
+  kBroken,  // a read failed in transport after its tries, or came back unreadable: the
+            // table goes on past what was read, so what was read is not all of it
 };
 
 /// A walk that reads from the 0-based index `first` on, at most `limit` entries.

@@ -85,15 +85,18 @@ long urn_version(const std::string& urn, size_t* colon) {
 
 }  // namespace
 
+bool service_urn_at_least(const std::string& urn, const std::string& wanted_urn) {
+  // A later version of the same service also offers every action of the one wanted.
+  size_t wanted_colon = 0, colon = 0;
+  const long wanted = urn_version(wanted_urn, &wanted_colon);
+  const long version = urn_version(urn, &colon);
+  return wanted >= 0 && version >= wanted && colon == wanted_colon &&
+         urn.compare(0, colon, wanted_urn, 0, wanted_colon) == 0;
+}
+
 bool service_type_matches(const std::string& text, const std::string& wanted_urn) {
   if (text.empty()) return false;
-  if (wanted_urn.compare(0, text.size(), text) == 0) return true;
-  // A later version of the same service also offers every action of the one wanted.
-  size_t wanted_colon = 0, text_colon = 0;
-  long wanted = urn_version(wanted_urn, &wanted_colon);
-  long version = urn_version(text, &text_colon);
-  return wanted >= 0 && version >= wanted && text_colon == wanted_colon &&
-         text.compare(0, text_colon, wanted_urn, 0, wanted_colon) == 0;
+  return wanted_urn.compare(0, text.size(), text) == 0 || service_urn_at_least(text, wanted_urn);
 }
 
 std::string join_control_url(const std::string& base, const std::string& path) {

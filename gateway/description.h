@@ -20,6 +20,10 @@ Error gateway_parse_description(GatewayHandle* gateway, const std::string& locat
 /// or the same URN with an equal or greater version number.
 bool service_type_matches(const std::string& text, const std::string& wanted_urn);
 
+/// Whether `urn` is `wanted_urn` or the same URN with a greater version number (what an
+/// SSDP reply's ST may say of the service searched).
+bool service_urn_at_least(const std::string& urn, const std::string& wanted_urn);
+
 /// `base` and the relative `path` joined with exactly one '/' between them.
 std::string join_control_url(const std::string& base, const std::string& path);
 

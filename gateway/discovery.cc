@@ -1,42 +1,164 @@
-// Discovery: the search, the description it points to, and the control URL in it.
+// Discovery: the search, the checks of each reply, the description a reply points to,
+// and the control URL in it.
 #include "gateway/discovery.h"
+
+#include <chrono>
+#include <map>
+#include <vector>
 
 #include "base/guard.h"
 #include "base/limits.h"
 #include "base/trace.h"
+#include "base/tries.h"
 #include "gateway/description.h"
+#include "gateway/xml.h"
 #include "net/http.h"
+#include "net/socket.h"
 #include "net/ssdp.h"
 
 namespace {
 
-const char* const kServiceTypes[] = {"WANIPConnection:1", "WANPPPConnection:1"};
+using Clock = std::chrono::steady_clock;
 
-/// kOk with the first datagram that answers one M-SEARCH for `target`.
-Error ssdp_query(const std::string& target, SsdpReply* reply) {
+// In the order of preference.
+const char* const kServiceTypes[] = {"WANIPConnection:1", "WANPPPConnection:1"};
+constexpr int kWanIp = 0;
+
+// When the search goes out, counted from its start: devices answer within MX (2 s) of
+// each datagram they get, so a lost one is made good by the next.
+constexpr int kSendAtMilliseconds[] = {0, 300, 1000};
+
+// How long a WAN IP answer is waited for once a WAN PPP one is at hand: the window in which
+// devices answer the first two sends.
+constexpr int kPreferIpMilliseconds = 2500;
+
+/// A description fetched for a LOCATION, or why it could not be.
+struct Described {
+  Error error;
+  std::string document;
+};
+
+/// One search in progress.
+struct Search {
   Socket socket;
-  Error error = udp_open(&socket);
-  if (error != Error::kOk) return error;
-  error = ssdp_send_search(socket.get(), target);
-  trace("search %s sent on the default interface", target.c_str());
-  if (error != Error::kOk) return error;
-  return ssdp_receive_reply(socket.get(), kSsdpWaitSeconds * 1000, reply);
+  std::vector<NetInterface> interfaces;  // empty: the platform's default interface
+  Clock::time_point start;
+  std::map<std::string, Described> described;  // by LOCATION: each is fetched once
+  Error last_skip = Error::kSsdpNoReply;
+  bool ppp_found = false;
+  GatewayHandle ppp;
+};
+
+int elapsed_ms(const Search& search) {
+  return static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - search.start).count());
 }
 
-/// kOk with the first reply to either search, and `*service_type` the service answered.
-Error ssdp_search(std::string* service_type, SsdpReply* reply) {
-  Error error = Error::kOk;
-  for (const char* type : kServiceTypes) {
-    error = ssdp_query(gateway_service_urn(type), reply);
-    if (error == Error::kOk) {
-      *service_type = type;
-      return Error::kOk;
-    }
+/// Both searches on one interface (or the default one when `interface` is null).
+void send_on(Search* search, const NetInterface* interface) {
+  const std::string where = interface != nullptr ? interface->name + " (" + interface->address + ")"
+                                                 : "the default interface";
+  if (interface != nullptr &&
+      udp_set_multicast_interface(search->socket.get(), interface->address) != Error::kOk) {
+    trace("search not sent on %s: the interface cannot be chosen", where.c_str());
+    return;
   }
-  return error;
+  for (const char* type : kServiceTypes) {
+    const std::string target = gateway_service_urn(type);
+    const Error error = ssdp_send_search(search->socket.get(), target);
+    trace("search %s sent on %s%s%s", target.c_str(), where.c_str(),
+          error != Error::kOk ? ": " : "", error != Error::kOk ? error_name(error) : "");
+  }
+}
+
+void send_round(Search* search) {
+  if (search->interfaces.empty()) {
+    send_on(search, nullptr);
+    return;
+  }
+  for (const NetInterface& interface : search->interfaces) send_on(search, &interface);
+}
+
+/// The description at `location`, fetched the first time a reply names it.
+const Described& described(Search* search, const std::string& location) {
+  auto found = search->described.find(location);
+  if (found != search->described.end()) return found->second;
+  Described fetched;
+  fetched.error = fetch_description(location, &fetched.document);
+  return search->described.emplace(location, std::move(fetched)).first->second;
+}
+
+/// kOk with `*gateway` set from a usable reply, the service it answers in `*service`;
+/// otherwise why it is passed over.
+Error check_reply(Search* search, const SsdpReply& reply, GatewayHandle* gateway, int* service) {
+  std::string location;
+  Error error = discovery_read_reply(reply.text, &location, service);
+  if (error != Error::kOk) return error;
+  const Described& description = described(search, location);
+  if (description.error != Error::kOk) return description.error;
+  GatewayHandle found;
+  found.service_type = kServiceTypes[*service];
+  error = gateway_parse_description(&found, location, description.document);
+  if (error != Error::kOk) return error;
+  found.device_description = description.document;
+  *gateway = std::move(found);
+  return Error::kOk;
+}
+
+/// What one wait for a reply came to.
+enum class Heard { kNothing, kReply, kWanIp };
+
+// Replies already waiting in the socket when the search's wait is over are still read,
+// as many as this: a description fetch may have taken the wait, and a flood must not
+// keep the search going.
+constexpr int kLateRepliesMax = 64;
+
+/// Listens for up to `milliseconds`; kWanIp with `*gateway` when a WAN IP answer is taken.
+Heard listen(Search* search, int milliseconds, GatewayHandle* gateway) {
+  SsdpReply reply;
+  const Error received = ssdp_receive_reply(search->socket.get(), milliseconds, &reply);
+  if (received != Error::kOk) return Heard::kNothing;
+  trace("reply from %s: ST %s, LOCATION %s", reply.sender.c_str(),
+        ssdp_header(reply.text, "ST").c_str(), ssdp_header(reply.text, "LOCATION").c_str());
+  GatewayHandle found;
+  int service = -1;
+  const Error error = check_reply(search, reply, &found, &service);
+  if (error == Error::kOk) {
+    trace("reply from %s usable: %s", reply.sender.c_str(), kServiceTypes[service]);
+  } else {
+    trace("reply from %s passed over: %s", reply.sender.c_str(), trace_error(error));
+  }
+  if (error != Error::kOk) {
+    search->last_skip = error;
+    return Heard::kReply;
+  }
+  if (service == kWanIp) {
+    *gateway = std::move(found);
+    return Heard::kWanIp;
+  }
+  if (!search->ppp_found) {
+    search->ppp_found = true;
+    search->ppp = std::move(found);
+  }
+  return Heard::kReply;
 }
 
 }  // namespace
+
+Error discovery_read_reply(const std::string& reply, std::string* location, int* service) {
+  return guard_allocation([&] {
+    Error error = ssdp_location(reply, location);
+    if (error != Error::kOk) return error;
+    const std::string st = ssdp_header(reply, "ST");
+    for (int i = 0; i < 2; ++i) {
+      if (service_urn_at_least(st, gateway_service_urn(kServiceTypes[i]))) {
+        *service = i;
+        return Error::kOk;
+      }
+    }
+    return Error::kSsdpOtherTarget;
+  });
+}
 
 Error fetch_description(const std::string& location, std::string* description) {
   return guard_allocation([&] {
@@ -44,10 +166,21 @@ Error fetch_description(const std::string& location, std::string* description) {
     int port = 80;
     Error error = url_split(location, &host, &path, &port);
     if (error != Error::kOk) return error;
+    const HttpRequest request = http_get_request(host, path, port);
     HttpResponse response;
-    error = http_perform(http_get_request(host, path, port), false, &response);
-    trace("description %s: status %d, %zu bytes", location.c_str(), response.status,
-          response.body.size());
+    auto attempt = [&] {
+      response = HttpResponse();
+      Error tried = http_perform(request, false, &response);
+      // Some routers miscount their Content-Length: a short body that parses is read.
+      if (tried == Error::kOk && !response.whole && !xml_well_formed(response.body)) {
+        tried = Error::kHttpCutShort;
+      }
+      trace("description %s: status %d, %zu bytes%s%s", location.c_str(), response.status,
+            response.body.size(), tried != Error::kOk ? ": " : "",
+            tried != Error::kOk ? error_name(tried) : "");
+      return tried;
+    };
+    error = with_tries(attempt, error_in_transport);
     if (error != Error::kOk) return error;
     description->swap(response.body);
     return Error::kOk;
@@ -56,23 +189,38 @@ Error fetch_description(const std::string& location, std::string* description) {
 
 Error discover_gateway(GatewayHandle* gateway) {
   return guard_allocation([&] {
-    GatewayHandle found;
-    SsdpReply reply;
-    Error error = ssdp_search(&found.service_type, &reply);
+    Search search;
+    Error error = udp_open(&search.socket);
     if (error != Error::kOk) return error;
-    std::string location, description;
-    error = ssdp_location(reply.text, &location);
-    trace("reply from %s: ST %s, LOCATION %s: %s", reply.sender.c_str(),
-          ssdp_header(reply.text, "ST").c_str(), ssdp_header(reply.text, "LOCATION").c_str(),
-          error == Error::kOk ? "taken" : error_name(error));
-    if (error != Error::kOk) return error;
-    error = fetch_description(location, &description);
-    if (error != Error::kOk) return error;
-    error = gateway_parse_description(&found, location, description);
-    if (error != Error::kOk) return error;
-    trace("control URL %s (%s)", found.control_url.c_str(), found.service_type.c_str());
-    found.device_description.swap(description);
-    *gateway = std::move(found);
+    if (net_interfaces(&search.interfaces) != Error::kOk) search.interfaces.clear();
+    search.start = Clock::now();
+    const int deadline = kSsdpWaitSeconds * 1000;
+    size_t round = 0;
+    Heard heard = Heard::kNothing;
+    while (heard != Heard::kWanIp) {
+      const int now = elapsed_ms(search);
+      while (round < 3 && now >= kSendAtMilliseconds[round]) {
+        send_round(&search);
+        ++round;
+      }
+      if ((search.ppp_found && now >= kPreferIpMilliseconds) || now >= deadline) break;
+      int until = deadline;
+      if (round < 3 && kSendAtMilliseconds[round] < until) until = kSendAtMilliseconds[round];
+      if (search.ppp_found && kPreferIpMilliseconds < until) until = kPreferIpMilliseconds;
+      heard = listen(&search, until - now, gateway);
+    }
+    for (int late = 0; heard != Heard::kWanIp && !search.ppp_found && late < kLateRepliesMax;
+         ++late) {
+      heard = listen(&search, 0, gateway);
+      if (heard == Heard::kNothing) break;
+    }
+    if (heard == Heard::kWanIp) {
+      trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
+      return Error::kOk;
+    }
+    if (!search.ppp_found) return search.last_skip;
+    *gateway = std::move(search.ppp);
+    trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
     return Error::kOk;
   });
 }

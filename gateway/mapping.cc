@@ -38,7 +38,7 @@ Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& re
     }
     SoapAnswer answer;
     Error error = soap_action(gateway, "AddPortMapping", mapping_add_arguments(request, client),
-                              true, &answer);
+                              true, SoapTries::kChange, &answer);
     if (error != Error::kOk && answer.fault_code == kUpnpConflictInMappingEntry) {
       return Error::kGatewayMappingRefused;
     }
@@ -53,7 +53,8 @@ Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_por
         "<NewRemoteHost></NewRemoteHost>\r\n<NewExternalPort>" + std::to_string(external_port) +
         "</NewExternalPort>\r\n<NewProtocol>" + xml_escape(protocol) + "</NewProtocol>\r\n";
     SoapAnswer answer;
-    Error error = soap_action(gateway, "DeletePortMapping", arguments, true, &answer);
+    Error error =
+        soap_action(gateway, "DeletePortMapping", arguments, true, SoapTries::kChange, &answer);
     if (error != Error::kOk && answer.fault_code == kUpnpNoSuchEntryInArray) {
       return Error::kGatewayMappingRefused;
     }
@@ -67,7 +68,7 @@ Error gateway_mapping_entry(const GatewayHandle& gateway, uint16_t index, Mappin
     Error error =
         soap_action(gateway, "GetGenericPortMappingEntry",
                     "<NewPortMappingIndex>" + std::to_string(index) + "</NewPortMappingIndex>\r\n",
-                    false, &answer);
+                    false, SoapTries::kRead, &answer);
     if (error != Error::kOk) return error;
     return gateway_parse_mapping_entry(answer.body, entry);
   });

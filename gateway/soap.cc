@@ -5,6 +5,7 @@
 
 #include "base/guard.h"
 #include "base/trace.h"
+#include "base/tries.h"
 #include "gateway/xml.h"
 #include "gateway/xml_capture.h"
 #include "net/http.h"
@@ -52,23 +53,35 @@ Error soap_call(const GatewayHandle& gateway, const std::string& action,
     }
     if (error != Error::kOk) return error;
     answer->body.swap(response.body);
+    answer->whole = response.whole;
     return Error::kOk;
   });
 }
 
 Error soap_action(const GatewayHandle& gateway, const std::string& action,
-                  const std::string& arguments, bool read_fault, SoapAnswer* answer) {
+                  const std::string& arguments, bool read_fault, SoapTries tries,
+                  SoapAnswer* answer) {
   return guard_allocation([&] {
-    const auto start = std::chrono::steady_clock::now();
-    const Error error =
-        soap_call(gateway, action, soap_envelope(gateway.service_type, action, arguments),
-                  read_fault, answer);
-    const long long milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                       std::chrono::steady_clock::now() - start)
-                                       .count();
-    trace("action %s: status %d, fault %d, %lld ms%s%s", action.c_str(), answer->status,
-          answer->fault_code, milliseconds, error != Error::kOk ? ": " : "",
-          error != Error::kOk ? error_name(error) : "");
-    return error;
+    const std::string envelope = soap_envelope(gateway.service_type, action, arguments);
+    auto attempt = [&] {
+      *answer = SoapAnswer();
+      const auto start = std::chrono::steady_clock::now();
+      Error error = soap_call(gateway, action, envelope, read_fault, answer);
+      // Some routers miscount their Content-Length: a short body that parses is read.
+      if (error == Error::kOk && !answer->whole && !xml_well_formed(answer->body)) {
+        error = Error::kHttpCutShort;
+      }
+      const long long milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - start)
+                                         .count();
+      trace("action %s: status %d, fault %d, %lld ms%s%s", action.c_str(), answer->status,
+            answer->fault_code, milliseconds, error != Error::kOk ? ": " : "",
+            error != Error::kOk ? error_name(error) : "");
+      return error;
+    };
+    return with_tries(attempt, [tries](Error error) {
+      return tries == SoapTries::kRead ? error_in_transport(error)
+                                       : error == Error::kSocketConnectFailed;
+    });
   });
 }

@@ -144,6 +144,12 @@ Error xml_parse(const std::string& document, const XmlHandlers& handlers, void* 
   }
 }
 
+bool xml_well_formed(const std::string& document) {
+  static const XmlHandlers kIgnore = {[](void*, const char*) {}, [](void*, const char*) {},
+                                      [](void*, const char*, size_t) {}};
+  return xml_parse(document, kIgnore, nullptr) == Error::kOk;
+}
+
 std::string xml_mend_markup(const std::string& document) {
   // A document type declaration may declare entities, and its markup declarations
   // hold '<' in quoted values: there only ampersands are mended, and more leniently.

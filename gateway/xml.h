@@ -23,6 +23,9 @@ struct XmlHandlers {
 /// handler ran out of memory. The parser is freed on every path.
 Error xml_parse(const std::string& document, const XmlHandlers& handlers, void* state);
 
+/// Whether `document`, mended, is well-formed XML (a body cut short seldom is).
+bool xml_well_formed(const std::string& document);
+
 /// `document` with every '&' that does not begin one of the predefined entity references
 /// or a character reference written as "&amp;" (any "&name;" counts as a reference in a
 /// document with a DOCTYPE, which may declare it), and, in a document without one, every

@@ -1,6 +1,7 @@
 // The HTTP client: URL splitting, request texts, and the exchange itself.
 #include "net/http.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +28,8 @@ size_t end_of_head(const char* text, size_t from, size_t length) {
 /// kOk with the head (at most 4095 bytes, up to and including its blank line), leaving
 /// the body in the socket; kHttpNoHead when nothing came, kHttpHeadTooLong. What has
 /// arrived is looked at first and then exactly the head's bytes of it are taken, so the
-/// body stays put without a receive call per byte.
+/// body stays put without a receive call per byte. A head the connection cut before its
+/// blank line is handed over as it came.
 Error read_head(SocketHandle* socket, std::string* head) {
   char buffer[kHttpHeadMax + 1];
   size_t length = 0;
@@ -64,6 +66,128 @@ Error read_body(SocketHandle* socket, size_t length, std::string* body) {
   return Error::kOk;
 }
 
+// A chunk-size line is a hexadecimal number and perhaps extensions; nothing sensible is
+// longer than this.
+constexpr size_t kChunkLineMax = 1024;
+
+/// The decoding of a chunked body, fed the bytes as they arrive.
+struct Dechunker {
+  enum class State { kSize, kData, kDataEnd, kTrailer, kDone };
+  State state = State::kSize;
+  std::string line;  // the line read so far (size or trailer)
+  size_t left = 0;   // bytes of the current chunk still to come
+  std::string body;
+  bool whole = false;
+  bool garbled = false;
+
+  bool finished() const { return state == State::kDone || garbled; }
+
+  /// Takes bytes from `data` until the body is done; returns how many it took.
+  size_t feed(const char* data, size_t length) {
+    size_t at = 0;
+    while (at < length && !finished()) {
+      const char c = data[at];
+      switch (state) {
+        case State::kSize:
+        case State::kTrailer:
+          ++at;
+          if (c != '\n') {
+            line += c;
+            if (line.size() > kChunkLineMax) garbled = true;
+            break;
+          }
+          if (!line.empty() && line.back() == '\r') line.pop_back();
+          if (state == State::kSize) {
+            size_line();
+          } else if (line.empty()) {
+            state = State::kDone;
+          }
+          line.clear();
+          break;
+        case State::kData: {
+          const size_t take = std::min(left, length - at);
+          const size_t room = kHttpBodyMax - body.size();
+          body.append(data + at, std::min(take, room));
+          at += take;
+          left -= take;
+          if (body.size() == kHttpBodyMax) {
+            whole = true;  // the cap is the end, as for a Content-Length past it
+            state = State::kDone;
+          } else if (left == 0) {
+            state = State::kDataEnd;
+          }
+          break;
+        }
+        case State::kDataEnd:
+          ++at;
+          if (c == '\n') {
+            state = State::kSize;
+          } else if (c != '\r') {
+            garbled = true;
+          }
+          break;
+        case State::kDone:
+          break;
+      }
+    }
+    return at;
+  }
+
+  void size_line() {
+    size_t size = 0, digits = 0;
+    for (char c : line) {
+      int value = -1;
+      if (c >= '0' && c <= '9') value = c - '0';
+      if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+      if (value < 0) break;
+      if (++digits > 8) break;  // past any size a body may have here
+      size = size * 16 + static_cast<size_t>(value);
+    }
+    const size_t end = line.find_first_not_of("0123456789abcdefABCDEF");
+    const bool rest_ok =
+        end == std::string::npos || line[end] == ';' || line[end] == ' ' || line[end] == '\t';
+    if (digits == 0 || digits > 8 || !rest_ok) {
+      garbled = true;
+    } else if (size == 0) {
+      whole = true;
+      state = State::kTrailer;
+    } else {
+      left = size;
+      state = State::kData;
+    }
+  }
+};
+
+/// kOk with a chunked body as far as it came, decoded; `*whole` when its last chunk came.
+/// What has arrived is looked at and exactly the chunks' bytes taken.
+Error read_chunked_body(SocketHandle* socket, std::string* body, bool* whole) {
+  Dechunker decoder;
+  char buffer[4096];
+  while (!decoder.finished()) {
+    size_t seen = 0;
+    Error error = tcp_peek(socket, buffer, sizeof(buffer), &seen, kHttpReadSeconds);
+    if (error != Error::kOk) return error;
+    if (seen == 0) break;  // closed or silent
+    const size_t taken = decoder.feed(buffer, seen);
+    size_t got = 0;
+    error = tcp_receive(socket, buffer, taken, &got, kHttpReadSeconds);
+    if (error != Error::kOk) return error;
+    if (got < taken) break;
+  }
+  body->swap(decoder.body);
+  *whole = decoder.whole;
+  return Error::kOk;
+}
+
+/// Where the value of the head's first `name` line (upper case, with its colon) begins,
+/// or npos.
+size_t header_value_at(const std::string& upper_head, const char* name) {
+  const std::string wanted = std::string("\r\n") + name;
+  const size_t at = upper_head.find(wanted);
+  return at == std::string::npos ? at : at + wanted.size();
+}
+
 /// The steps after the connect; the caller's Socket closes the connection.
 Error exchange_on(SocketHandle* socket, const std::string& text, bool keep_refusal_body,
                   HttpResponse* response) {
@@ -72,15 +196,28 @@ Error exchange_on(SocketHandle* socket, const std::string& text, bool keep_refus
   std::string head;
   error = read_head(socket, &head);
   if (error != Error::kOk) return error;
+  // The connection ended before even the status line was whole: no answer came.
+  if (head.find("\r\n") == std::string::npos) return Error::kHttpCutShort;
   int status = 0;
   error = http_status(head, &status);
   if (error != Error::kOk) return error;
   response->status = status;
   if (status != 200 && !keep_refusal_body) return Error::kHttpNotOk;
   std::string body;
-  error = read_body(socket, http_content_length(head), &body);
+  bool whole = true;
+  if (http_is_chunked(head)) {
+    error = read_chunked_body(socket, &body, &whole);
+  } else {
+    const size_t length = http_content_length(head);
+    error = read_body(socket, length, &body);
+    // Without a Content-Length the body runs to the close, and any length is whole.
+    const bool announced =
+        header_value_at(upper_copy(head), "CONTENT-LENGTH:") != std::string::npos;
+    whole = !announced || body.size() == length;
+  }
   if (error != Error::kOk) return error;
   response->body.swap(body);
+  response->whole = whole;
   return status == 200 ? Error::kOk : Error::kHttpNotOk;
 }
 
@@ -207,4 +344,20 @@ size_t http_content_length(const std::string& head) {
     return kHttpBodyMax;
   }
   return static_cast<size_t>(value);
+}
+
+bool http_is_chunked(const std::string& head) {
+  const std::string upper = upper_copy(head);
+  const size_t at = header_value_at(upper, "TRANSFER-ENCODING:");
+  if (at == std::string::npos) return false;
+  const size_t end = upper.find("\r\n", at);
+  return upper.substr(at, end == std::string::npos ? std::string::npos : end - at)
+             .find("CHUNKED") != std::string::npos;
+}
+
+std::string http_dechunk(const std::string& data, bool* whole) {
+  Dechunker decoder;
+  decoder.feed(data.data(), data.size());
+  *whole = decoder.whole;
+  return decoder.body;
 }

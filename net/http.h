@@ -1,7 +1,7 @@
 // A minimal HTTP/1.1 client: one request per connection; the head is read as far as its
-// blank line (so the body stays in the socket), the body up to its Content-Length and
-// never past 65536 bytes. Only status 200 is a success. Failures of the socket layer pass
-// through unchanged.
+// blank line (so the body stays in the socket), the body up to its Content-Length, or in
+// chunks when it comes chunked, and never past 65536 bytes. Only status 200 is a success.
+// Failures of the socket layer pass through unchanged.
 #ifndef PORTWRANGLER_NET_HTTP_H_
 #define PORTWRANGLER_NET_HTTP_H_
 
@@ -27,8 +27,10 @@ struct HttpRequest {
 
 /// What came back.
 struct HttpResponse {
-  int status = 0;    // the status code, 0 until a status line was read
-  std::string body;  // the body of a 200 (or of a refusal, when asked for)
+  int status = 0;     // the status code, 0 until a status line was read
+  std::string body;   // the body of a 200 (or of a refusal, when asked for)
+  bool whole = true;  // false: the connection ended short of the Content-Length or of the
+                      // last chunk (some routers miscount: the caller judges the body)
 };
 
 /// kOk with host, path (after the first '/') and port (80 when the URL names none) of
@@ -54,7 +56,8 @@ Error http_request_text(const HttpRequest& request, std::string* text);
 
 /// One exchange over a connection of its own: kOk with the response of a 200;
 /// kHttpNotOk for any other status (`response->status` holds it, and with
-/// `keep_refusal_body` its body is read too), or the failing step's error.
+/// `keep_refusal_body` its body is read too), or the failing step's error:
+/// kHttpCutShort when the connection ended before a status line was whole.
 Error http_perform(const HttpRequest& request, bool keep_refusal_body, HttpResponse* response);
 
 /// kOk with the status code of a head beginning "HTTP/1.<minor> <code>", the code
@@ -64,5 +67,12 @@ Error http_status(const std::string& head, int* status);
 /// The body length the head announces: its Content-Length (any letter case), or 65536
 /// when it is absent, unreadable, negative or above 65536.
 size_t http_content_length(const std::string& head);
+
+/// Whether the head announces a chunked body (Transfer-Encoding naming chunked).
+bool http_is_chunked(const std::string& head);
+
+/// The body of chunked `data`, at most 65536 bytes of it, and whether the last chunk came
+/// (or the cap was reached). A garbled chunk ends the body there, not whole.
+std::string http_dechunk(const std::string& data, bool* whole);
 
 #endif  // PORTWRANGLER_NET_HTTP_H_

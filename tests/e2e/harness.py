@@ -34,25 +34,31 @@ def golden(name):
 
 
 class Run:
-    def __init__(self, completed, seconds):
-        self.out = completed.stdout.decode("latin-1")
-        self.err = completed.stderr.decode("latin-1")
-        self.code = completed.returncode
+    def __init__(self, stdout, stderr, code, seconds):
+        self.out = (stdout or b"").decode("latin-1")
+        self.err = (stderr or b"").decode("latin-1")
+        self.code = code
         self.seconds = seconds
 
 
-def run(args, namespace=None, timeout=30, prefix=(), program=None):
-    """Runs the program (or `program`) with its output piped, as a script would."""
+def run(args, namespace=None, timeout=45, prefix=(), program=None, env=None):
+    """Runs the program (or `program`) with its output piped, as a script would. A run that
+    outlives `timeout` is stopped and comes back as a run with exit status "timed out",
+    so the test that made it fails naming its own case rather than with a traceback."""
     command = list(prefix) + [program or PROGRAM] + list(args)
     if namespace is not None:
         command = ["ip", "netns", "exec", namespace] + command
-    env = None
+    env = dict(os.environ, **(env or {}))
     if prefix and "ASAN_OPTIONS" in os.environ:  # LeakSanitizer cannot work under ptrace
-        env = dict(os.environ, ASAN_OPTIONS=os.environ["ASAN_OPTIONS"] + ":detect_leaks=0")
+        env["ASAN_OPTIONS"] = os.environ["ASAN_OPTIONS"] + ":detect_leaks=0"
     start = time.monotonic()
-    completed = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               stdin=subprocess.DEVNULL, timeout=timeout, env=env)
-    return Run(completed, time.monotonic() - start)
+    try:
+        completed = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   stdin=subprocess.DEVNULL, timeout=timeout, env=env)
+    except subprocess.TimeoutExpired as expired:
+        return Run(expired.stdout, (expired.stderr or b"") + b"\n[timed out]",
+                   "timed out after %d s" % timeout, time.monotonic() - start)
+    return Run(completed.stdout, completed.stderr, completed.returncode, time.monotonic() - start)
 
 
 _names = itertools.count()
@@ -81,15 +87,15 @@ class Namespace:
         subprocess.run(["ip", "netns", "del", self.name])
 
 
-def run_isolated(args, config, prefix=()):
+def run_isolated(args, config, prefix=(), env=None):
     """Runs `args` in a fresh namespace, against a fake gateway on port 5000 with `config`
     (over the table THREE), or with no gateway at all when `config` is None. Returns the
     run and how many searches the gateway saw (None without one)."""
     with Namespace() as ns:
         if config is None:
-            return run(args, ns.name, prefix=prefix), None
+            return run(args, ns.name, prefix=prefix, env=env), None
         with FakeGateway(ns, **dict({"http_port": 5000, "entries": THREE}, **config)) as gw:
-            result = run(args, ns.name, prefix=prefix)
+            result = run(args, ns.name, prefix=prefix, env=env)
             return result, len(gw.requests("ssdp"))
 
 

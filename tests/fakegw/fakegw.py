@@ -230,8 +230,8 @@ class Gateway:
             # On a thread of its own, so that a slow or held answer does not stop the
             # next request from being served.
             how = dict(RAW_KEYS, **self.config["raw"][key])
-            sender = threading.Thread(target=self.send_raw, args=(conn, how, payload, base),
-                                      daemon=True)
+            sender = threading.Thread(target=self.send_raw,
+                                      args=(conn, how, status, payload, base), daemon=True)
             sender.start()
             return True
         reason = {200: "OK", 404: "Not Found", 500: "Internal Server Error"}.get(status, "Status")
@@ -240,7 +240,7 @@ class Gateway:
                       "Connection: close\r\nContent-Length: %d\r\n\r\n" % (status, reason, len(raw))
                       ).encode("latin-1") + raw)
 
-    def send_raw(self, conn, how, payload, base):
+    def send_raw(self, conn, how, status, payload, base):
         body = (payload if how["body"] is None else how["body"].replace("$BASE", base))
         body = body.encode("utf-8", "surrogateescape")
         if how["chunked"]:
@@ -248,8 +248,10 @@ class Gateway:
             body = b"".join(b"%x\r\n%s\r\n" % (len(c), c) for c in chunks) + b"0\r\n\r\n"
         head = how["head"]
         if head is None:
-            head = ("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" if how["chunked"]
-                    else "HTTP/1.1 200 OK\r\nContent-Length: $LENGTH\r\n\r\n")
+            # The answer's own status: a refusal sent chunked is still a refusal.
+            head = ("HTTP/1.1 %d Status\r\n" % status +
+                    ("Transfer-Encoding: chunked\r\n\r\n" if how["chunked"]
+                     else "Content-Length: $LENGTH\r\n\r\n"))
         head = head.replace("$LENGTH", str(len(body))).encode("latin-1")
         drip = min(int(how["drip"]), len(body))
         try:

@@ -1,5 +1,5 @@
-// The walk's stop rules against a scripted router: the table's end, an entry met again,
-// the reads used up, and a walk from an index.
+// The walk's stop rules against a scripted router: the table's end, a failure that is no
+// end, an entry met again, the reads used up, and a walk from an index.
 #include "front/walk.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@ namespace {
 struct WalkResult {
   std::vector<int> ports;  // the entries read, by external port
   int count;
+  WalkStep last;  // how the walk ended
   std::vector<std::string> requests;
 };
 
@@ -25,7 +26,7 @@ WalkResult walk_over(std::vector<ScriptedReply> replies, int first, int limit) {
   TableWalk walk = walk_from(first, limit);
   WalkResult result;
   MappingEntry entry;
-  while (walk_next(&walk, gateway, &entry) == WalkStep::kEntry) {
+  while ((result.last = walk_next(&walk, gateway, &entry)) == WalkStep::kEntry) {
     result.ports.push_back(entry.external_port);
   }
   result.count = walk.count;
@@ -44,9 +45,31 @@ TEST(Walk, EndsAtTheFirstRefusal) {
       {{entry_response(80, "TCP")}, {entry_response(81, "UDP")}, {fault_response(713)}}, 0, 100);
   EXPECT_EQ(walk.ports, (std::vector<int>{80, 81}));
   EXPECT_EQ(walk.count, 2);
+  EXPECT_EQ(walk.last, WalkStep::kEnd);
   ASSERT_EQ(walk.requests.size(), 3u);
   EXPECT_EQ(index_of(walk.requests[0]), "0");
   EXPECT_EQ(index_of(walk.requests[2]), "2");
+}
+
+TEST(Walk, ALostConnectionIsNoEnd) {
+  // The third read fails in transport three times over: what was read is not the table.
+  const WalkResult broken = walk_over(
+      {{entry_response(80, "TCP")}, {entry_response(81, "UDP")}, {""}, {""}, {""}}, 0, 100);
+  EXPECT_EQ(broken.ports, (std::vector<int>{80, 81}));
+  EXPECT_EQ(broken.last, WalkStep::kBroken);
+  EXPECT_EQ(broken.requests.size(), 5u);
+
+  // One lost connection is made good by the next try, and the walk goes on.
+  const WalkResult recovered = walk_over(
+      {{entry_response(80, "TCP")}, {""}, {entry_response(81, "UDP")}, {fault_response(713)}}, 0,
+      100);
+  EXPECT_EQ(recovered.ports, (std::vector<int>{80, 81}));
+  EXPECT_EQ(recovered.last, WalkStep::kEnd);
+
+  // An answer that is not an entry at all leaves the table unread too.
+  const WalkResult garbled = walk_over({{http_ok("<not an entry")}}, 0, 100);
+  EXPECT_TRUE(garbled.ports.empty());
+  EXPECT_EQ(garbled.last, WalkStep::kBroken);
 }
 
 TEST(Walk, EndsAtAnEntryMetAgain) {
@@ -58,6 +81,7 @@ TEST(Walk, EndsAtAnEntryMetAgain) {
   // Without the rule the repeat would be listed, and a fourth read made.
   EXPECT_EQ(walk.ports, (std::vector<int>{80, 80}));
   EXPECT_EQ(walk.count, 2);
+  EXPECT_EQ(walk.last, WalkStep::kEnd);
 }
 
 TEST(Walk, StopsWhenItsReadsAreUsedUp) {

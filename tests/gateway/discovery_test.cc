@@ -22,6 +22,69 @@ TEST(Discovery, FetchDescription) {
                                          std::to_string(server.port()) + "\r\n\r\n");
 }
 
+TEST(Discovery, ReplyChecks) {
+  const std::string ok = "HTTP/1.1 200 OK\r\n";
+  const std::string location = "LOCATION: http://10.0.0.1:5000/d.xml\r\n";
+  const std::string urn = "ST: urn:schemas-upnp-org:service:";
+  const struct {
+    std::string reply;
+    Error result;
+    int service;
+  } cases[] = {
+      {ok + urn + "WANIPConnection:1\r\n" + location + "\r\n", Error::kOk, 0},
+      {ok + location + urn + "WANPPPConnection:1\r\n\r\n", Error::kOk, 1},
+      {ok + "st:  " + urn.substr(4) + "WANIPConnection:2  \r\n" + location, Error::kOk, 0},
+      // What devices other than the router answer, and what is no reply at all.
+      {ok + "ST: urn:schemas-upnp-org:device:MediaRenderer:1\r\n" + location,
+       Error::kSsdpOtherTarget, -1},
+      {ok + "ST: upnp:rootdevice\r\n" + location, Error::kSsdpOtherTarget, -1},
+      {ok + urn + "WANIPConnection:0\r\n" + location, Error::kSsdpOtherTarget, -1},
+      {ok + urn + "WANIP\r\n" + location, Error::kSsdpOtherTarget, -1},  // not a leading part
+      {ok + location, Error::kSsdpOtherTarget, -1},
+      {ok + urn + "WANIPConnection:1\r\n", Error::kSsdpNoLocation, -1},
+      {"HTTP/1.1 400 Bad Request\r\n" + urn + "WANIPConnection:1\r\n" + location,
+       Error::kSsdpNot200, -1},
+      {"HTTP/1.1 200 OK\n" + urn + "WANIPConnection:1\nLOCATION: http://h/d\n\n",
+       Error::kSsdpNoLocation, -1},
+      {std::string(40, '\x9c'), Error::kSsdpNot200, -1},
+  };
+  for (const auto& c : cases) {
+    std::string location_out;
+    int service = -1;
+    EXPECT_EQ(discovery_read_reply(c.reply, &location_out, &service), c.result) << c.reply;
+    if (c.result == Error::kOk) {
+      EXPECT_EQ(service, c.service) << c.reply;
+      EXPECT_EQ(location_out, "http://10.0.0.1:5000/d.xml") << c.reply;
+    }
+  }
+}
+
+TEST(Discovery, DescriptionFetchTriesAgainOnlyAfterTransportFailures) {
+  const std::string description = "<root>desc</root>";
+  // A connection closed without a byte, a body cut short and not XML, then the document.
+  LoopbackServer flaky(
+      {{""}, {"HTTP/1.1 200 OK\r\nContent-Length: 17\r\n\r\n<root>de"}, {http_ok(description)}});
+  const std::string base = "http://127.0.0.1:" + std::to_string(flaky.port());
+  std::string text;
+  EXPECT_EQ(fetch_description(base + "/d.xml", &text), Error::kOk);
+  EXPECT_EQ(text, description);
+  EXPECT_EQ(flaky.requests().size(), 3u);
+
+  // A refusal is an answer: asked once. A short body that parses is read as it came.
+  LoopbackServer answers({{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"},
+                          {"HTTP/1.1 200 OK\r\nContent-Length: 99\r\n\r\n<root/>"}});
+  const std::string other = "http://127.0.0.1:" + std::to_string(answers.port());
+  EXPECT_EQ(fetch_description(other + "/d.xml", &text), Error::kHttpNotOk);
+  EXPECT_EQ(fetch_description(other + "/d.xml", &text), Error::kOk);
+  EXPECT_EQ(text, "<root/>");
+
+  // Three failures in transport: the last one's error.
+  LoopbackServer silent({{""}, {""}, {""}});
+  EXPECT_EQ(fetch_description("http://127.0.0.1:" + std::to_string(silent.port()) + "/d", &text),
+            Error::kHttpNoHead);
+  EXPECT_EQ(silent.requests().size(), 3u);
+}
+
 TEST(LocalAddress, FromTheControlUrl) {
   LoopbackServer server({{"", 0, false}});
   GatewayHandle gateway;

@@ -245,8 +245,9 @@ class Lab(unittest.TestCase):
         out, seconds = self.run_pw("-list")
         self.assertEqual(out, BANNER + status_box(48, "SSDP Discovery Service Failure -> Unable To "
                                                       "Locate UPnP Router.") + CLOSING)
-        self.assertGreater(seconds, 9.5)
-        self.assertLess(seconds, 11.5)
+        # One search of about 5 s, both services at once.
+        self.assertGreater(seconds, 4.5)
+        self.assertLess(seconds, 6.5)
 
 
 class HighPortLab(Lab):

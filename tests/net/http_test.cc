@@ -199,6 +199,71 @@ TEST(Http, BodyCapAndRefusedConnection) {
   EXPECT_EQ(open_descriptor_count(), before);
 }
 
+TEST(Http, ChunkedBodies) {
+  const struct {
+    const char* name;
+    std::string data;
+    std::string body;
+    bool whole;
+  } cases[] = {
+      {"two chunks", "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n", "hello world", true},
+      {"sizes in either case, extensions", "A;x=1\r\n0123456789\r\nb\r\nabcdefghijk\r\n0\r\n\r\n",
+       "0123456789abcdefghijk", true},
+      {"trailers after the last chunk", "1\r\nx\r\n0\r\nX-T: 1\r\n\r\n", "x", true},
+      {"last chunk without the blank line", "1\r\nx\r\n0\r\n", "x", true},
+      {"no last chunk", "5\r\nhello\r\n", "hello", false},
+      {"cut in a chunk", "a\r\nhello", "hello", false},
+      {"garbled size", "5\r\nhello\r\nzz\r\nmore\r\n0\r\n\r\n", "hello", false},
+      {"data longer than its size", "2\r\nhello\r\n0\r\n\r\n", "he", false},
+      {"empty", "", "", false},
+  };
+  for (const auto& c : cases) {
+    bool whole = !c.whole;
+    EXPECT_EQ(http_dechunk(c.data, &whole), c.body) << c.name;
+    EXPECT_EQ(whole, c.whole) << c.name;
+  }
+  // The cap holds for the decoded body, whatever the chunks announce.
+  std::string big;
+  for (int i = 0; i < 20; ++i) big += "1000\r\n" + std::string(4096, 'c') + "\r\n";
+  bool whole = false;
+  EXPECT_EQ(http_dechunk(big + "0\r\n\r\n", &whole).size(), 65536u);
+  EXPECT_TRUE(whole);
+
+  EXPECT_TRUE(http_is_chunked("HTTP/1.1 200 OK\r\ntransfer-encoding:  Chunked\r\n\r\n"));
+  EXPECT_FALSE(http_is_chunked("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n"));
+  EXPECT_FALSE(http_is_chunked("HTTP/1.1 200 OK\r\nX-Note: chunked\r\n\r\n"));
+
+  // Over a connection: decoded as it arrives, the connection's end telling a cut body.
+  GetResult chunked =
+      get_once({"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n<r/>\r\n0\r\n\r\n"});
+  EXPECT_EQ(chunked.code, Error::kOk);
+  EXPECT_EQ(chunked.body, "<r/>");
+}
+
+TEST(Http, WholeBodiesAndCutConnections) {
+  LoopbackServer server({{"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"},
+                         {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"},
+                         {"HTTP/1.0 200 OK\r\n\r\nto the close"},
+                         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n"},
+                         {"HTTP/1.1 2"}});
+  const struct {
+    Error code;
+    std::string body;
+    bool whole;
+  } expected[] = {{Error::kOk, "abc", false},
+                  {Error::kOk, "abc", true},
+                  {Error::kOk, "to the close", true},
+                  {Error::kOk, "abc", false},
+                  {Error::kHttpCutShort, "", true}};
+  for (const auto& e : expected) {
+    HttpResponse response;
+    EXPECT_EQ(http_perform(http_get_request("127.0.0.1", "d", server.port()), false, &response),
+              e.code);
+    EXPECT_EQ(response.body, e.body);
+    EXPECT_EQ(response.whole, e.whole) << e.body;
+  }
+}
+
 TEST(Http, PostKeepsAnErrorBodyOnlyWhenAsked) {
   const std::string fault = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 5\r\n\r\nfault";
   LoopbackServer server({{fault}, {fault}});
