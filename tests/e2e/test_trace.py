@@ -1,0 +1,74 @@
+"""The trace (PORTWRANGLER_TRACE=1): a line per step on standard error, the failing step's
+error by name, and standard output the same with it as without it."""
+
+import concurrent.futures
+import re
+import unittest
+
+from harness import BANNER, CLOSING, LIST_HEAD, GAME, LONG, WEB, entry_lines, run_isolated, \
+    status_box
+
+TRACE = {"PORTWRANGLER_TRACE": "1"}
+DISCOVERY = status_box(48, "SSDP Discovery Service Failure -> Unable To Locate UPnP Router.")
+URN = "urn:schemas-upnp-org:service:"
+DESCRIPTION = "http://127.0.0.1:5000/rootDesc.xml"
+
+
+def sent(service):
+    return r"search %s%s sent on the default interface" % (URN, service)
+
+
+SEARCHES = [sent("WANIPConnection:1"), sent("WANPPPConnection:1")]
+REPLY = r"reply from 127\.0\.0\.1: ST %sWANIPConnection:1, LOCATION %s" % (URN, DESCRIPTION)
+
+# (name, gateway config or None for none, what standard output holds between the banner
+#  and the closing frame, the trace lines as patterns, each matching a whole line)
+CASES = [
+    ("a listing", {}, LIST_HEAD + entry_lines(1, WEB) + entry_lines(2, GAME) +
+     entry_lines(3, LONG),
+     SEARCHES + [REPLY, r"description %s: status 200, \d+ bytes" % DESCRIPTION,
+                 r"reply from 127\.0\.0\.1 usable: WANIPConnection:1",
+                 r"control URL 127\.0\.0\.1:5000/ctl/IPConn \(WANIPConnection:1\)",
+                 r"action GetExternalIPAddress: status 200, fault 0, \d+ ms"] +
+     [r"action GetGenericPortMappingEntry: status 200, fault 0, \d+ ms"] * 3 +
+     [r"action GetGenericPortMappingEntry: status 500, fault 0, \d+ ms: HttpNotOk"]),
+    ("048: no reply at all", None, DISCOVERY,
+     SEARCHES * 3 + [r"discovery failed: SsdpNoReply \(-799\): no usable reply to the search"]),
+    ("048: the description is 404", {"description_status": 404}, DISCOVERY,
+     SEARCHES + [REPLY, r"description %s: status 404, 0 bytes: HttpNotOk" % DESCRIPTION] +
+     [r"reply from 127\.0\.0\.1 passed over: HttpNotOk \(-894\): the status was not 200"] +
+     (SEARCHES + [REPLY, r"reply from 127\.0\.0\.1 passed over: HttpNotOk \(-894\).*"]) * 2 +
+     [r"discovery failed: HttpNotOk \(-894\): the status was not 200"]),
+    ("048: the description names no WAN connection service",
+     {"service": "WANIPv6FirewallControl:1"}, DISCOVERY,
+     SEARCHES + [REPLY, r"description %s: status 200, \d+ bytes" % DESCRIPTION] +
+     [r"reply from 127\.0\.0\.1 passed over: GatewayNoControlUrl \(-698\): .*"] +
+     (SEARCHES + [REPLY, r"reply from 127\.0\.0\.1 passed over: GatewayNoControlUrl.*"]) * 2 +
+     [r"discovery failed: GatewayNoControlUrl \(-698\): the description has no control URL "
+      r"for the service"]),
+]
+
+
+def both_runs(case):
+    _, config, _, _ = case
+    return run_isolated(["-list"], config)[0], run_isolated(["-list"], config, env=TRACE)[0]
+
+
+class Trace(unittest.TestCase):
+    def test_a_line_per_step_and_the_same_output(self):
+        with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+            outcomes = list(pool.map(both_runs, CASES))
+        for (name, _, body, patterns), (plain, traced) in zip(CASES, outcomes):
+            with self.subTest(name):
+                self.assertEqual(plain.out, BANNER + body + CLOSING)
+                self.assertEqual(plain.err, "")  # without the trace, nothing on standard error
+                self.assertEqual(traced.out, plain.out)
+                self.assertEqual((plain.code, traced.code), (1, 1))
+                lines = traced.err.splitlines()
+                self.assertEqual(len(lines), len(patterns), traced.err)
+                for line, pattern in zip(lines, patterns):
+                    self.assertRegex(line, "^trace: " + pattern + "$")
+
+
+if __name__ == "__main__":
+    unittest.main()
