@@ -1,7 +1,5 @@
 #include "front/change.h"
 
-#include <cstdio>
-
 #include "base/limits.h"
 #include "base/text.h"
 #include "front/console.h"
@@ -16,8 +14,8 @@ void print_entry_block(const std::string& description, const std::string& protoc
   print_rule_line();
   console_printf("| Protocol |   Private IP %5s Internal  Port |  External  Port     |\n", "|");
   print_rule_line();
-  console_printf("|   %s %s %12d   %16d  %8s\n", text_printable(protocol).c_str(),
-                 cell_right(client, 20).c_str(), internal_port, external_port, "|");
+  console_printf("|   %s %s %12d   %16d  %8s\n", fixed_cell(protocol, 3).c_str(),
+                 fixed_cell_right(client, 20).c_str(), internal_port, external_port, "|");
   print_rule_line();
 }
 
@@ -60,13 +58,9 @@ std::string remove_outcome_title(bool found, bool failed, int id) {
     return failed ? "| [Entry Not Removed]   -   UPnP Router - Port Forwarding            |\n"
                   : "| [Entry Removed]   -   UPnP Router - Port Forwarding                |\n";
   }
-  char title[80];
-  std::snprintf(title, sizeof(title),
-                failed
-                    ? "| [Entry (%.3d) Not Removed]   -   UPnP Router - Port Forwarding      |\n"
-                    : "| [Entry (%.3d) Removed]   -   UPnP Router - Port Forwarding          |\n",
-                id);
-  return title;
+  return framed_row("| [Entry (" + three_digits(id) +
+                    (failed ? ") Not Removed]   -   UPnP Router - Port Forwarding      "
+                            : ") Removed]   -   UPnP Router - Port Forwarding          "));
 }
 
 Outcome add_flow(const RequestRecord& request, const GatewayHandle& gateway) {
@@ -103,11 +97,8 @@ Outcome add_flow(const RequestRecord& request, const GatewayHandle& gateway) {
   print_entry_block(description, request.protocol, client, request.internal_port,
                     request.external_port);
   if (found) {
-    char title[80];
-    std::snprintf(title, sizeof(title),
-                  "| [Duplicate Entry]  -> [ID]: %.3d                                    |\n",
-                  walk.count);
-    print_outcome(true, title);
+    print_outcome(true, framed_row("| [Duplicate Entry]  -> [ID]: " + three_digits(walk.count) +
+                                   "                                    "));
     // Shortened like every shown description: a router's text of any length must not
     // flood the terminal.
     std::string shown = clash.description;

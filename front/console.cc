@@ -187,6 +187,48 @@ std::string cell_right(const std::string& text, size_t columns) {
   return text_pad_left(text_printable(text), columns);
 }
 
+namespace {
+
+/// `text` printable and no wider than `columns`.
+std::string fitted(const std::string& text, size_t columns) {
+  std::string shown = text_printable(text);
+  if (text_columns(shown) <= columns) return shown;
+  if (columns > 3) {
+    text_shorten(&shown, columns, columns - 3);
+  } else {
+    text_shorten(&shown, columns, columns);
+    shown.resize(shown.size() - 3);  // no room for "...": the cut alone
+  }
+  return shown;
+}
+
+}  // namespace
+
+std::string fixed_cell(const std::string& text, size_t columns) {
+  return text_pad_right(fitted(text, columns), columns);
+}
+
+std::string fixed_cell_right(const std::string& text, size_t columns) {
+  return text_pad_left(fitted(text, columns), columns);
+}
+
+std::string three_digits(int value) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "%.3d", value);
+  return text;
+}
+
+std::string number_cell(const std::string& value, size_t left, size_t width) {
+  if (left + value.size() > width) left = width > value.size() ? width - value.size() : 0;
+  return text_pad_right(std::string(left, ' ') + value, width);
+}
+
+std::string framed_row(const std::string& content) {
+  std::string row = content;
+  while (!row.empty() && row.back() == ' ' && text_columns(row) > 69) row.pop_back();
+  return text_pad_right(row, 69) + "|\n";
+}
+
 void console_printf(const char* format, ...) {
   va_list args;
   va_start(args, format);

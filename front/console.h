@@ -68,6 +68,27 @@ std::string cell(const std::string& text, size_t columns);
 /// The same, aligned right, as %Ns.
 std::string cell_right(const std::string& text, size_t columns);
 
+/// `text` printable in exactly `columns` columns, for a field a router fills: padded with
+/// blanks, or cut when wider (ending in "..." where the field has room for it), so the
+/// frame after it stands where it always does.
+std::string fixed_cell(const std::string& text, size_t columns);
+
+/// The same, aligned right.
+std::string fixed_cell_right(const std::string& text, size_t columns);
+
+/// `value` written with at least three digits, as %.3d writes it (048, 1000).
+std::string three_digits(int value);
+
+/// `value` after `left` blanks in a cell of `width` columns: a number longer than the
+/// digits its cell was laid out for takes its room from the blanks after it, then from
+/// those before it.
+std::string number_cell(const std::string& value, size_t left, size_t width);
+
+/// A framed row of `content` (a row without its closing bar): its trailing blanks made as
+/// many as bring it to 69 columns, then the bar and the line end. A number in it longer
+/// than three digits takes its room from those blanks.
+std::string framed_row(const std::string& content);
+
 /// Writes `text` (UTF-8) to standard output: the one place report text leaves the
 /// program, so the platform decides how a console gets it.
 void console_write(const std::string& text);

@@ -37,10 +37,12 @@ void print_column_header(const char* title) {
 void print_entry(int shown_id, const MappingEntry& entry) {
   std::string description = entry.description;
   truncate_description(&description);
-  console_printf("|   [%.3d]: %s %3s\n", shown_id,
-                 cell(description.empty() ? "N/A" : description, 55).c_str(), "|");
-  console_printf("|   %s %s %10d - %-9d %15s %2s\n", text_printable(entry.protocol).c_str(),
-                 cell_right(shown_client(entry), 20).c_str(), entry.internal_port,
+  // An ID past 999 takes its extra digits from the description's cell.
+  const std::string id = three_digits(shown_id);
+  console_printf("|   [%s]: %s %3s\n", id.c_str(),
+                 cell(description.empty() ? "N/A" : description, 58 - id.size()).c_str(), "|");
+  console_printf("|   %s %s %10d - %-9d %15s %2s\n", fixed_cell(entry.protocol, 3).c_str(),
+                 fixed_cell_right(shown_client(entry), 20).c_str(), entry.internal_port,
                  entry.external_port, entry.enabled ? "Enabled" : "Disabled", "|");
   print_rule_line();
 }
@@ -55,8 +57,9 @@ void print_search_box(const RequestRecord& request, int match_count) {
     print_rule_line();
   }
   print_rule_line();
-  console_printf("| Found (%.3d) Matching Results.                                      |\n",
-                 match_count);
+  console_printf("%s", framed_row("| Found (" + three_digits(match_count) +
+                                  ") Matching Results.                                      ")
+                           .c_str());
   print_rule_line();
 }
 
@@ -83,8 +86,10 @@ void print_information(const GatewayHandle& gateway, const RequestRecord& reques
   console_printf("| UPC:                  %s |\n", shown(info.upc).c_str());
 
   print_boxed_title("| ---------------  UPnP Router - Network Information --------------- |\n");
-  console_printf("| Internal IP: %15s %39s\n", request.local_address.c_str(), "|");
-  console_printf("| External IP: %s %39s\n", cell_right(request.external_address, 15).c_str(), "|");
+  console_printf("| Internal IP: %s %39s\n", fixed_cell_right(request.local_address, 15).c_str(),
+                 "|");
+  console_printf("| External IP: %s %39s\n", fixed_cell_right(request.external_address, 15).c_str(),
+                 "|");
   print_rule_line();
 
   if (entry_count < 1) return;
@@ -92,14 +97,20 @@ void print_information(const GatewayHandle& gateway, const RequestRecord& reques
   print_rule_line();
   console_printf("|  TCP  |  UDP  | TCP [Enabled/Disabled]  |  UDP [Enabled/Disabled]  |\n");
   print_rule_line();
-  console_printf("|  %.3d  |  %.3d  |          %.3d/%.3d        |           %.3d/%.3d        |\n",
-                 stats.tcp, stats.udp, stats.tcp_enabled, stats.tcp - stats.tcp_enabled,
-                 stats.udp_enabled, stats.udp - stats.udp_enabled);
+  // Counts past 999 take their extra digits from the blanks beside them.
+  const std::string tcp_split =
+      three_digits(stats.tcp_enabled) + "/" + three_digits(stats.tcp - stats.tcp_enabled);
+  const std::string udp_split =
+      three_digits(stats.udp_enabled) + "/" + three_digits(stats.udp - stats.udp_enabled);
+  console_printf("|%s|%s|%s|%s|\n", number_cell(three_digits(stats.tcp), 2, 7).c_str(),
+                 number_cell(three_digits(stats.udp), 2, 7).c_str(),
+                 number_cell(tcp_split, 10, 25).c_str(), number_cell(udp_split, 11, 26).c_str());
   print_rule_line();
   console_printf("|  Entry Count  |         Enabled         |         Disabled         |\n");
   print_rule_line();
-  console_printf("|     %.3d       |           %.3d           |            %.3d           |\n",
-                 entry_count, stats.enabled, entry_count - stats.enabled);
+  console_printf("|%s|%s|%s|\n", number_cell(three_digits(entry_count), 5, 15).c_str(),
+                 number_cell(three_digits(stats.enabled), 11, 25).c_str(),
+                 number_cell(three_digits(entry_count - stats.enabled), 12, 26).c_str());
   print_rule_line();
 }
 

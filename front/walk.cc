@@ -31,7 +31,7 @@ WalkStep walk_next(TableWalk* walk, const GatewayHandle& gateway, MappingEntry* 
     // Only an answer of the router ends its table; anything else leaves it unread.
     return error == Error::kHttpNotOk ? WalkStep::kEnd : WalkStep::kBroken;
   }
-  if (!walk->seen.emplace(read.external_port, upper(read.protocol)).second) {
+  if (!walk->seen.emplace(read.remote_host, read.external_port, upper(read.protocol)).second) {
     walk->reads_left = 0;
     return WalkStep::kEnd;
   }

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
-#include <utility>
+#include <tuple>
 
 #include "gateway/handle.h"
 #include "gateway/mapping.h"
@@ -18,10 +18,11 @@ struct TableWalk {
   int next_index = 0;  // the 0-based index of the next read
   int reads_left = 0;
   int count = 0;  // entries read so far: the ID of the last one in a walk from 0
-  // The entries read so far, by external port and upper-cased protocol. A table never
-  // holds the same pair twice, so meeting one again means the router does not honour
-  // the index (it repeats an entry, or cycles through its table).
-  std::set<std::pair<uint16_t, std::string>> seen;
+  // The entries read so far, by the table's key: remote host, external port and
+  // upper-cased protocol. A table never holds the same key twice, so meeting one again
+  // means the router does not honour the index (it repeats an entry, or cycles through
+  // its table).
+  std::set<std::tuple<std::string, uint16_t, std::string>> seen;
 };
 
 /// What one step of a walk found.

@@ -78,8 +78,9 @@ Error gateway_parse_mapping_entry(const std::string& body, MappingEntry* entry) 
   return guard_allocation([&] {
     // In the order their character data is tested.
     XmlWatch watches[] = {{"NewExternalPort"},   {"NewInternalPort"},           {"NewProtocol"},
-                          {"NewInternalClient"}, {"NewPortMappingDescription"}, {"NewEnabled"}};
-    Error error = xml_capture(body, watches, 6);
+                          {"NewInternalClient"}, {"NewPortMappingDescription"}, {"NewEnabled"},
+                          {"NewRemoteHost"}};
+    Error error = xml_capture(body, watches, sizeof(watches) / sizeof(watches[0]));
     if (error != Error::kOk) return error;
     MappingEntry read;
     read.external_port = static_cast<uint16_t>(xml_number(xml_trim(watches[0].last)));
@@ -88,6 +89,7 @@ Error gateway_parse_mapping_entry(const std::string& body, MappingEntry* entry) 
     read.client = text_cut(xml_trim(watches[3].last), kAddressTextMax);
     read.description = watches[4].last;
     read.enabled = static_cast<int32_t>(xml_number(xml_trim(watches[5].last)));
+    read.remote_host = text_cut(xml_trim(watches[6].last), kAddressTextMax);
     *entry = std::move(read);
     return Error::kOk;
   });

@@ -24,6 +24,7 @@ struct MappingRequest {
 /// One entry of the router's table, as its answer gives it. A text whose element the
 /// answer lacks is empty; a number is 0.
 struct MappingEntry {
+  std::string remote_host;  // at most 31 bytes; empty: any remote host
   uint16_t external_port = 0;
   uint16_t internal_port = 0;
   std::string protocol;     // at most 4 bytes

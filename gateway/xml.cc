@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -66,6 +67,12 @@ bool is_name_char(char c) {
   return std::isalnum(u) || u >= 0x80 || c == '_' || c == ':' || c == '.' || c == '-';
 }
 
+/// Whether XML 1.0 lets a document carry the character `code`.
+bool is_xml_char(uint32_t code) {
+  return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+         (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
 /// Whether the '&' at `at` begins a reference. A document with a document type
 /// declaration may declare entities of its own, so there any "&name;" is one.
 bool begins_reference(const std::string& text, size_t at, bool declares_entities) {
@@ -83,11 +90,20 @@ bool begins_reference(const std::string& text, size_t at, bool declares_entities
   bool hex = i + 1 < text.size() && text[i + 1] == 'x';
   i += hex ? 2 : 1;
   size_t digits = i;
+  uint32_t value = 0;
+  bool too_large = false;
   while (i < text.size() && (hex ? std::isxdigit(static_cast<unsigned char>(text[i]))
                                  : std::isdigit(static_cast<unsigned char>(text[i])))) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const uint32_t digit = std::isdigit(c) ? c - '0' : (std::tolower(c) - 'a' + 10);
+    value = value * (hex ? 16 : 10) + digit;
+    too_large = too_large || value > 0x10FFFF;
+    if (too_large) value = 0x110000;  // stays past every character without wrapping
     ++i;
   }
-  return i > digits && i < text.size() && text[i] == ';';
+  // A reference to a character XML cannot carry is no reference: the router handed back a
+  // stored text, and it reads as the characters it is.
+  return i > digits && i < text.size() && text[i] == ';' && is_xml_char(value);
 }
 
 /// Where the markup that opens at `at` ends when its content is not parsed for

@@ -1,6 +1,7 @@
 """Shared pieces of the whole-run tests: the built program, the screens every run prints,
 network namespaces of the test's own, and the fake gateway inside one."""
 
+import ctypes
 import itertools
 import json
 import os
@@ -25,6 +26,14 @@ BAR = ("\t" * 8 + " " * 6 + "\n") * 2
 def status_box(status, message):
     title = "| Status: [%.3d] - (UPnP Router Error)                                |\n" % status
     return RULE + title + RULE + "| %-66s |\n" % message + RULE
+
+
+def display_columns(line):
+    """The columns a terminal draws `line` (text) in: glibc's wcswidth under C.UTF-8."""
+    libc = ctypes.CDLL("libc.so.6")
+    libc.setlocale(6, b"C.UTF-8")  # LC_ALL
+    libc.wcswidth.restype = ctypes.c_int
+    return libc.wcswidth(ctypes.c_wchar_p(line), len(line))
 
 
 def golden(name):
@@ -168,12 +177,29 @@ def shorten(text, limit, keep):
     return text if len(text) <= limit else text[:keep] + "..."
 
 
+def fixed(text, columns, right=False):
+    """A field a router fills, as the program shows it in `columns` columns (ASCII text):
+    padded, or cut with "..." where the field has room for it."""
+    if len(text) > columns:
+        text = text[:columns - 3] + "..." if columns > 3 else text[:columns]
+    return text.rjust(columns) if right else text.ljust(columns)
+
+
+def number_cell(value, left, width):
+    """`value` after `left` blanks in a cell of `width` columns; a longer value takes its room
+    from the blanks after it, then from those before it."""
+    left = min(left, max(width - len(value), 0))
+    return (" " * left + value).ljust(width)
+
+
 def entry_lines(shown_id, entry):
     description = shorten(entry["NewPortMappingDescription"], 50, 47) or "N/A"
     client = entry.get("NewInternalClient") or "0.0.0.0"
     status = "Enabled" if int(entry["NewEnabled"]) else "Disabled"
-    return ("|   [%.3d]: %-55s %3s\n" % (shown_id, description, "|") +
-            "|   %s %20s %10d - %-9d %15s %2s\n" % (entry["NewProtocol"], client,
+    ident = "%.3d" % shown_id  # past 999 its digits come out of the description's cell
+    return ("|   [%s]: %-*s %3s\n" % (ident, 58 - len(ident), description, "|") +
+            "|   %s %s %10d - %-9d %15s %2s\n" % (fixed(entry["NewProtocol"], 3),
+                                                    fixed(client, 20, True),
                                                     entry["NewInternalPort"],
                                                     entry["NewExternalPort"], status, "|") + RULE)
 
@@ -183,7 +209,7 @@ def search_box(rows, found):
             RULE + "| List By ->       | Input ->                                        |\n" + RULE)
     for label, value in rows:
         text += "| %-16s | %-47s |\n" % (label, value) + RULE
-    return text + RULE + "| Found (%.3d) Matching Results.                                      |\n" % found + RULE
+    return text + RULE + ("| Found (%.3d) Matching Results." % found).ljust(69) + "|\n" + RULE
 
 
 LOCAL = "127.0.0.1"      # this host's address toward the gateway inside a namespace
@@ -218,25 +244,29 @@ def information(identity, internal, external, counts=None):
         text += "| %-21s %-44s |\n" % (label, cell(name))
     text += (RULE + "| ---------------  UPnP Router - Network Information --------------- |\n" + RULE +
              "| Internal IP: %15s %39s\n" % (internal, "|") +
-             "| External IP: %15s %39s\n" % (external, "|") + RULE)
+             "| External IP: %s %39s\n" % (fixed(external, 15, True), "|") + RULE)
     if counts is None:
         return text
     tcp, udp, tcp_on, udp_on = counts
     total, on = tcp + udp, tcp_on + udp_on
+    def row(*cells):
+        return "|" + "|".join(number_cell(*c) for c in cells) + "|\n"
     return text + (
         "| ------------ UPnP Router - Port Forwarding Statistics ------------ |\n" + RULE +
         "|  TCP  |  UDP  | TCP [Enabled/Disabled]  |  UDP [Enabled/Disabled]  |\n" + RULE +
-        "|  %.3d  |  %.3d  |          %.3d/%.3d        |           %.3d/%.3d        |\n"
-        % (tcp, udp, tcp_on, tcp - tcp_on, udp_on, udp - udp_on) + RULE +
+        row(("%.3d" % tcp, 2, 7), ("%.3d" % udp, 2, 7),
+            ("%.3d/%.3d" % (tcp_on, tcp - tcp_on), 10, 25),
+            ("%.3d/%.3d" % (udp_on, udp - udp_on), 11, 26)) + RULE +
         "|  Entry Count  |         Enabled         |         Disabled         |\n" + RULE +
-        "|     %.3d       |           %.3d           |            %.3d           |\n"
-        % (total, on, total - on) + RULE)
+        row(("%.3d" % total, 5, 15), ("%.3d" % on, 11, 25), ("%.3d" % (total - on), 12, 26)) +
+        RULE)
 
 
 def entry_block(description, protocol, client, internal, external):
     return ("| Description |  %-50s  %1s\n" % (description or "N/A", "|") + RULE +
             "| Protocol |   Private IP %5s Internal  Port |  External  Port     |\n" % "|" + RULE +
-            "|   %s %20s %12d   %16d  %8s\n" % (protocol, client, internal, external, "|") + RULE)
+            "|   %s %s %12d   %16d  %8s\n" % (fixed(protocol, 3), fixed(client, 20, True),
+                                              internal, external, "|") + RULE)
 
 
 def outcome(title, failed):

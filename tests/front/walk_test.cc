@@ -84,6 +84,17 @@ TEST(Walk, EndsAtAnEntryMetAgain) {
   EXPECT_EQ(walk.last, WalkStep::kEnd);
 }
 
+TEST(Walk, TheTableKeyHoldsTheRemoteHost) {
+  // 80/TCP for two remote hosts are two entries; the same remote host again is a repeat.
+  const WalkResult walk = walk_over({{entry_response(80, "TCP", "198.51.100.1")},
+                                     {entry_response(80, "TCP", "198.51.100.2")},
+                                     {entry_response(80, "TCP")},
+                                     {entry_response(80, "TCP", "198.51.100.1")}},
+                                    0, 100);
+  EXPECT_EQ(walk.ports, (std::vector<int>{80, 80, 80}));
+  EXPECT_EQ(walk.last, WalkStep::kEnd);
+}
+
 TEST(Walk, StopsWhenItsReadsAreUsedUp) {
   const WalkResult one = walk_over({{entry_response(8080, "TCP")}}, 6, 1);
   EXPECT_EQ(one.ports, (std::vector<int>{8080}));

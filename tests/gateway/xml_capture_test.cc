@@ -18,9 +18,14 @@ TEST(XmlCapture, StrayMarkupIsText) {
   XmlWatch stray{"a"};
   ASSERT_EQ(xml_capture("<r><a>D\xf0<\x8bU a < b <PU</a></r>", &stray, 1), Error::kOk);
   EXPECT_EQ(stray.last, "D\xc3\xb0<\xc2\x8bU a < b <PU");
+  // A reference to a character XML cannot carry is read as the text it is written as.
+  XmlWatch refs[] = {{"a"}, {"b"}};
+  ASSERT_EQ(xml_capture("<r><a>x&#27;y&#0;&#xFFFE;</a><b>&#x1F600;&#9;</b></r>", refs, 2),
+            Error::kOk);
+  EXPECT_EQ(refs[0].last, "x&#27;y&#0;&#xFFFE;");
+  EXPECT_EQ(refs[1].last, "\xf0\x9f\x98\x80\t");
   // Mending does not make other faults well-formed.
   XmlWatch watch{"a"};
-  EXPECT_EQ(xml_capture("<r><a>&#0;</a></r>", &watch, 1), Error::kGatewayUnparsable);
   EXPECT_EQ(xml_capture("<r><a>a & b</r>", &watch, 1), Error::kGatewayUnparsable);
   EXPECT_EQ(xml_capture("<r><a>a <b>b</a></r>", &watch, 1), Error::kGatewayUnparsable);
   EXPECT_EQ(xml_capture("<r><a>a ]]> b</a></r>", &watch, 1), Error::kGatewayUnparsable);

@@ -28,6 +28,8 @@ TEST(XmlMend, BareAmpersandsBecomeReferences) {
       // References Expat takes as they are.
       {"&amp;&lt;&gt;&quot;&apos;", "&amp;&lt;&gt;&quot;&apos;"},
       {"&#48;&#0065;&#x41;&#xaF;", "&#48;&#0065;&#x41;&#xaF;"},
+      {"&#9;&#10;&#13;&#32;&#xD7FF;&#xE000;&#xFFFD;&#x10000;&#x10FFFF;&#1114111;",
+       "&#9;&#10;&#13;&#32;&#xD7FF;&#xE000;&#xFFFD;&#x10000;&#x10FFFF;&#1114111;"},
       // Everything else that starts with '&'.
       {"&start", "&amp;start"},
       {"end&", "end&amp;"},
@@ -55,6 +57,25 @@ TEST(XmlMend, BareAmpersandsBecomeReferences) {
       // A document type declaration may declare entities: a named reference is kept.
       {"<!DOCTYPE r [<!ENTITY e \"x\">]><r>&e; &e.f-1:g; & &#; &1</r>",
        "<!DOCTYPE r [<!ENTITY e \"x\">]><r>&e; &e.f-1:g; &amp; &amp;#; &amp;1</r>"},
+  };
+  expect_markup_mends(cases);
+}
+
+TEST(XmlMend, ReferencesToCharactersXmlCannotCarryAreText) {
+  const MendCase cases[] = {
+      // C0 controls but tab, line feed and carriage return; written either way.
+      {"&#27;", "&amp;#27;"},
+      {"&#0;&#1;&#31;", "&amp;#0;&amp;#1;&amp;#31;"},
+      {"&#x1b;&#x0;&#x8;", "&amp;#x1b;&amp;#x0;&amp;#x8;"},
+      {"&#0009;", "&#0009;"},
+      // Surrogates, the two noncharacters XML leaves out, and past U+10FFFF.
+      {"&#xD800;&#xDFFF;&#55296;", "&amp;#xD800;&amp;#xDFFF;&amp;#55296;"},
+      {"&#xFFFE;&#xFFFF;&#65535;", "&amp;#xFFFE;&amp;#xFFFF;&amp;#65535;"},
+      {"&#x110000;&#1114112;", "&amp;#x110000;&amp;#1114112;"},
+      {"&#99999999999999999999999;&#x100000000000000041;",
+       "&amp;#99999999999999999999999;&amp;#x100000000000000041;"},
+      // In a document with a DOCTYPE too.
+      {"<!DOCTYPE r><r>&#27;&e;</r>", "<!DOCTYPE r><r>&amp;#27;&e;</r>"},
   };
   expect_markup_mends(cases);
 }

@@ -28,15 +28,15 @@ inline std::string soap_response(const std::string& action, const std::string& i
 
 /// The answer that reads out one entry of the table.
 inline std::string entry_response(int external_port, const std::string& protocol,
-                                  const std::string& description = "d") {
+                                  const std::string& remote_host = "") {
   return soap_response("GetGenericPortMappingEntry",
-                       "<NewRemoteHost></NewRemoteHost><NewExternalPort>" +
+                       "<NewRemoteHost>" + remote_host + "</NewRemoteHost><NewExternalPort>" +
                            std::to_string(external_port) + "</NewExternalPort><NewProtocol>" +
                            protocol +
                            "</NewProtocol><NewInternalPort>80</NewInternalPort>"
                            "<NewInternalClient>10.0.0.2</NewInternalClient><NewEnabled>1"
-                           "</NewEnabled><NewPortMappingDescription>" +
-                           description + "</NewPortMappingDescription>");
+                           "</NewEnabled><NewPortMappingDescription>d"
+                           "</NewPortMappingDescription>");
 }
 
 /// A UPnP refusal: status 500 with a SOAP fault naming `code`.
