@@ -184,33 +184,15 @@ class Lab(unittest.TestCase):
         entry = mapping(text, "TCP", CLIENT, 80, 8080, 1)
         self.expect(["-list"], LIST_HEAD + entry_lines(1, entry))
 
-    def test_bare_ampersand_from_the_daemon_keeps_the_table_whole(self):
-        # upnpc sends the description unescaped and the daemon answers with it as stored,
-        # a bare '&' inside its XML. This daemon lists the newest entry first.
+    def stored_text_between_two_entries(self, text):
+        """An entry stored by upnpc with the description `text` between two others: the
+        listing, the statistics and the walk before an add read past it, and a removal
+        finds it. This daemon lists the newest entry first."""
         self.upnpc("-e", "first", "-a", "192.168.77.5", "25", "2525", "UDP")
-        self.upnpc("-e", "a&b", "-a", "192.168.77.6", "26", "2626", "TCP")
+        self.upnpc("-e", text, "-a", "192.168.77.6", "26", "2626", "TCP")
         self.upnpc("-e", "last", "-a", "192.168.77.7", "27", "2727", "TCP")
         table = self.upnpc_table()
-        self.assertEqual([e["NewPortMappingDescription"] for e in table], ["last", "a&b", "first"])
-        self.expect(["-list"],
-                    LIST_HEAD + "".join(entry_lines(i + 1, e) for i, e in enumerate(table)))
-        self.expect(["-stats"], information(self.identity(), CLIENT, EXTERNAL, (2, 1, 2, 1)))
-        self.expect(["-add", "udp", "-ip", "192.168.77.8", "28", "2525"],
-                    status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.") +
-                    outcome(NOT_ADDED, True) + entry_block("", "udp", "192.168.77.8", 28, 2525) +
-                    outcome("| [Duplicate Entry]  -> [ID]: 003                                 "
-                            "   |\n", True) +
-                    entry_block("first", "UDP", "192.168.77.5", 25, 2525))
-
-    def test_character_reference_xml_cannot_carry_keeps_the_table_whole(self):
-        # The daemon hands a stored "&#27;" back raw, a reference to ESC that XML refuses;
-        # it is read as the five characters it is, and the walks read past it.
-        self.upnpc("-e", "first", "-a", "192.168.77.5", "25", "2525", "UDP")
-        self.upnpc("-e", "&#27;", "-a", "192.168.77.6", "26", "2626", "TCP")
-        self.upnpc("-e", "last", "-a", "192.168.77.7", "27", "2727", "TCP")
-        table = self.upnpc_table()
-        self.assertEqual([e["NewPortMappingDescription"] for e in table],
-                         ["last", "&#27;", "first"])
+        self.assertEqual([e["NewPortMappingDescription"] for e in table], ["last", text, "first"])
         self.expect(["-list"],
                     LIST_HEAD + "".join(entry_lines(i + 1, e) for i, e in enumerate(table)))
         self.expect(["-stats"], information(self.identity(), CLIENT, EXTERNAL, (2, 1, 2, 1)))
@@ -222,7 +204,17 @@ class Lab(unittest.TestCase):
                     entry_block("first", "UDP", "192.168.77.5", 25, 2525))
         self.expect(["-remove", "TCP", "2626"],
                     outcome(REMOVED_ID % 2, False) +
-                    entry_block("&#27;", "TCP", "192.168.77.6", 26, 2626))
+                    entry_block(text, "TCP", "192.168.77.6", 26, 2626))
+
+    def test_bare_ampersand_from_the_daemon_keeps_the_table_whole(self):
+        # upnpc sends the description unescaped and the daemon answers with it as stored,
+        # a bare '&' inside its XML.
+        self.stored_text_between_two_entries("a&b")
+
+    def test_character_reference_xml_cannot_carry_keeps_the_table_whole(self):
+        # The daemon hands a stored "&#27;" back raw, a reference to ESC that XML refuses;
+        # it is read as the five characters it is.
+        self.stored_text_between_two_entries("&#27;")
 
     def test_bytes_xml_cannot_carry_keep_the_table_whole(self):
         # The daemon keeps 64 bytes of a description and hands back what follows its
