@@ -156,6 +156,23 @@ class FakeGateway:
 
 # Report pieces, transcribed from the formats the program prints.
 
+# The outcome titles and status boxes, each written out once here.
+ADDED = "| [Entry Added]   -   UPnP Router - Port Forwarding                  |\n"
+NOT_ADDED = "| [Entry Not Added]   -   UPnP Router - Port Forwarding              |\n"
+REMOVED = "| [Entry Removed]   -   UPnP Router - Port Forwarding                |\n"
+NOT_REMOVED = "| [Entry Not Removed]   -   UPnP Router - Port Forwarding            |\n"
+REMOVED_ID = "| [Entry (%.3d) Removed]   -   UPnP Router - Port Forwarding          |\n"
+NOT_REMOVED_ID = "| [Entry (%.3d) Not Removed]   -   UPnP Router - Port Forwarding      |\n"
+DUPLICATE_ID = "| [Duplicate Entry]  -> [ID]: %.3d                                    |\n"
+REMOVE_INVALID = "Remove Entry Failure -> Invalid Response From UPnP Router."
+REMOVE_DENIED = "Remove Entry Failure -> Access Denied Response From UPnP Router."
+NO_ROUTER = status_box(48, "SSDP Discovery Service Failure -> Unable To Locate UPnP Router.")
+NO_EXTERNAL = status_box(49, "External IP Address Failure -> Invalid Response From UPnP Router.")
+DUPLICATE = status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.")
+ADD_REFUSED = status_box(51, "Add Entry Failure -> Invalid Response From UPnP Router.")
+ENUMERATE_FAILED = status_box(54, "Enumerate Failure -> Invalid Response From UPnP Router.")
+NO_LOCAL = status_box(55, "Internal IP Address Failure -> Invalid Response From UPnP Router.")
+
 LIST_HEAD = (RULE + "| --------------  UPnP Router - Port Forwarding List  -------------- |\n" +
              RULE + "| Protocol |   Private IP   | [Internal - External] Port |   Status  |\n" + RULE)
 MISS_HEAD = (RULE + "| --------------- UPnP Router - Port Forwarding List --------------- |\n" +

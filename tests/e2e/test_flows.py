@@ -3,10 +3,12 @@
 import unicodedata
 import unittest
 
-from harness import (BANNER, BAR, CLOSING, EXTERNAL, GAME, IDENTITY, LIST_HEAD, LOCAL, LONG,
-                     MISS_HEAD, NO_RESULT, RULE, THREE, WEB, FakeGateway, Namespace, entry_block,
-                     entry_lines, information, mapping, outcome, port_box, run, search_box,
-                     status_box)
+from harness import (ADD_REFUSED, ADDED, BANNER, BAR, CLOSING, DUPLICATE, DUPLICATE_ID,
+                     ENUMERATE_FAILED, EXTERNAL, GAME, IDENTITY, LIST_HEAD, LOCAL, LONG, MISS_HEAD,
+                     NO_RESULT, NOT_ADDED, NOT_REMOVED, NOT_REMOVED_ID, REMOVE_DENIED,
+                     REMOVE_INVALID, REMOVED, REMOVED_ID, RULE, THREE, WEB, entry_block,
+                     entry_lines, FakeGateway, information, mapping, Namespace, outcome, port_box,
+                     run, search_box, status_box)
 
 
 def columns(text):
@@ -163,9 +165,7 @@ class Flows(unittest.TestCase):
                 result = run(["-add", "UDP", "80", "7004", typed], ns.name)
                 add = [r for r in gw.requests("http") if r["action"] == "AddPortMapping"]
             text = result.out.encode("latin-1").decode("utf-8")
-            self.assertEqual(text, BANNER + outcome("| [Entry Added]   -   UPnP Router - Port "
-                                                    "Forwarding                  |\n", False) +
-                             block + CLOSING)
+            self.assertEqual(text, BANNER + outcome(ADDED, False) + block + CLOSING)
             self.assertIn("<NewPortMappingDescription>caf\u00e9 ctl char"
                           "</NewPortMappingDescription>", add[0]["body"])
 
@@ -190,54 +190,48 @@ class Flows(unittest.TestCase):
     def test_empty_table(self):
         for args in (["-list"], ["-stats"], ["-list", "-stats"], ["-list", "-p", "TCP"]):
             with self.subTest(args=args):
-                self.transcript(args, status_box(54, "Enumerate Failure -> Invalid Response From "
-                                                     "UPnP Router."), entries=[])
+                self.transcript(args, ENUMERATE_FAILED, entries=[])
         self.transcript(["-list", "-id", "1"], MISS_HEAD + NO_RESULT +
                         search_box([("ID #", "001")], 0), entries=[])
 
     def test_add(self):
-        clash_title = "| [Duplicate Entry]  -> [ID]: %.3d                                    |\n"
-        added = "| [Entry Added]   -   UPnP Router - Port Forwarding                  |\n"
-        not_added = "| [Entry Not Added]   -   UPnP Router - Port Forwarding              |\n"
-        duplicate = status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.")
-        invalid = status_box(51, "Add Entry Failure -> Invalid Response From UPnP Router.")
         lower = mapping("old one", "tcp", "192.168.1.30", 81, 8080, 1)
         cases = [
             # (name, args, table, faults, body, actions sent)
             ("accepted on an empty table", ["-add", "TCP", "80", "8080", "web"], [], {},
-             outcome(added, False) + entry_block("web", "TCP", LOCAL, 80, 8080),
+             outcome(ADDED, False) + entry_block("web", "TCP", LOCAL, 80, 8080),
              ["GetExternalIPAddress", "GetGenericPortMappingEntry", "AddPortMapping"]),
             ("no description", ["-add", "udp", "-ip", "10.0.0.7", "53", "5353"], THREE, {},
-             outcome(added, False) + entry_block("", "udp", "10.0.0.7", 53, 5353),
+             outcome(ADDED, False) + entry_block("", "udp", "10.0.0.7", 53, 5353),
              ["GetExternalIPAddress"] + ["GetGenericPortMappingEntry"] * 4 + ["AddPortMapping"]),
             ("same internal port, no -ip: no clash", ["-add", "TCP", "80", "9090"], THREE, {},
-             outcome(added, False) + entry_block("", "TCP", LOCAL, 80, 9090),
+             outcome(ADDED, False) + entry_block("", "TCP", LOCAL, 80, 9090),
              ["GetExternalIPAddress"] + ["GetGenericPortMappingEntry"] * 4 + ["AddPortMapping"]),
             ("clash by external port and protocol", ["-add", "TCP", "80", "8080", "L" * 60],
              [GAME, lower], {},
-             duplicate + outcome(not_added, True) + entry_block("L" * 47 + "...", "TCP", LOCAL, 80,
+             DUPLICATE + outcome(NOT_ADDED, True) + entry_block("L" * 47 + "...", "TCP", LOCAL, 80,
                                                                 8080) +
-             outcome(clash_title % 2, True) + entry_block("old one", "tcp", "192.168.1.30", 81, 8080),
+             outcome(DUPLICATE_ID % 2, True) + entry_block("old one", "tcp", "192.168.1.30", 81, 8080),
              ["GetExternalIPAddress"] + ["GetGenericPortMappingEntry"] * 2),
             ("clash by client, protocol and internal port",
              ["-add", "TCP", "-ip", "192.168.1.20", "80", "9090", "again"], THREE, {},
-             duplicate + outcome(not_added, True) +
+             DUPLICATE + outcome(NOT_ADDED, True) +
              entry_block("again", "TCP", "192.168.1.20", 80, 9090) +
-             outcome(clash_title % 1, True) + entry_block("web", "TCP", "192.168.1.20", 80, 8080),
+             outcome(DUPLICATE_ID % 1, True) + entry_block("web", "TCP", "192.168.1.20", 80, 8080),
              ["GetExternalIPAddress", "GetGenericPortMappingEntry"]),
             ("a client left over from the entry before does not clash",
              ["-add", "TCP", "-ip", "10.0.0.5", "22", "3000"],
              [mapping("a", "TCP", "10.0.0.5", 80, 1000), mapping("b", "TCP", None, 22, 2000)], {},
-             outcome(added, False) + entry_block("", "TCP", "10.0.0.5", 22, 3000),
+             outcome(ADDED, False) + entry_block("", "TCP", "10.0.0.5", 22, 3000),
              ["GetExternalIPAddress"] + ["GetGenericPortMappingEntry"] * 3 + ["AddPortMapping"]),
             ("refused by the gateway", ["-add", "TCP", "80", "8081"], [], {"AddPortMapping": 501},
-             invalid + outcome(not_added, True) + entry_block("", "TCP", LOCAL, 80, 8081),
+             ADD_REFUSED + outcome(NOT_ADDED, True) + entry_block("", "TCP", LOCAL, 80, 8081),
              ["GetExternalIPAddress", "GetGenericPortMappingEntry", "AddPortMapping"]),
             ("quick: no walk, the gateway refuses the clash", ["-add", "-q", "TCP", "80", "8080"],
-             THREE, {}, invalid + outcome(not_added, True) + entry_block("", "TCP", LOCAL, 80, 8080),
+             THREE, {}, ADD_REFUSED + outcome(NOT_ADDED, True) + entry_block("", "TCP", LOCAL, 80, 8080),
              ["GetExternalIPAddress", "AddPortMapping"]),
             ("quick: accepted", ["-add", "-Q", "UDP", "1", "65535", "x"], THREE, {},
-             outcome(added, False) + entry_block("x", "UDP", LOCAL, 1, 65535),
+             outcome(ADDED, False) + entry_block("x", "UDP", LOCAL, 1, 65535),
              ["GetExternalIPAddress", "AddPortMapping"]),
         ]
         for name, args, table, faults, body, actions in cases:
@@ -248,8 +242,7 @@ class Flows(unittest.TestCase):
     def test_add_sends_the_description_whole_and_escaped(self):
         text = "AT&T <router> \"quoted\" " + "d" * 60
         requests = self.transcript(["-add", "TCP", "80", "8080", text],
-                                   outcome("| [Entry Added]   -   UPnP Router - Port Forwarding"
-                                           "                  |\n", False) +
+                                   outcome(ADDED, False) +
                                    entry_block(text[:47] + "...", "TCP", LOCAL, 80, 8080),
                                    entries=[])
         add = [r["body"] for r in requests if r["action"] == "AddPortMapping"][0]
@@ -258,28 +251,21 @@ class Flows(unittest.TestCase):
         self.assertIn("<NewInternalClient>127.0.0.1</NewInternalClient>", add)
 
     def test_remove(self):
-        removed_id = "| [Entry (%.3d) Removed]   -   UPnP Router - Port Forwarding          |\n"
-        kept_id = "| [Entry (%.3d) Not Removed]   -   UPnP Router - Port Forwarding      |\n"
-        removed = "| [Entry Removed]   -   UPnP Router - Port Forwarding                |\n"
-        kept = "| [Entry Not Removed]   -   UPnP Router - Port Forwarding            |\n"
-        denied = "Remove Entry Failure -> Access Denied Response From UPnP Router."
-        invalid = "Remove Entry Failure -> Invalid Response From UPnP Router."
-
         cases = [
             ("found", ["-remove", "udp", "5000"], {},
-             outcome(removed_id % 2, False) + entry_block("N/A", "UDP", "192.168.1.21", 5000, 5000)),
+             outcome(REMOVED_ID % 2, False) + entry_block("N/A", "UDP", "192.168.1.21", 5000, 5000)),
             ("found, no client, long description", ["-remove", "TCP", "2222"], {},
-             outcome(removed_id % 3, False) + entry_block("L" * 47 + "...", "tcp", "0.0.0.0", 22,
+             outcome(REMOVED_ID % 3, False) + entry_block("L" * 47 + "...", "tcp", "0.0.0.0", 22,
                                                           2222)),
             ("not found", ["-remove", "TCP", "1234"], {},
-             status_box(53, invalid) + outcome(kept, True) + port_box(1234)),
+             status_box(53, REMOVE_INVALID) + outcome(NOT_REMOVED, True) + port_box(1234)),
             ("refused after found", ["-remove", "TCP", "8080"], {"DeletePortMapping": 606},
-             status_box(53, denied) + outcome(kept_id % 1, True) +
+             status_box(53, REMOVE_DENIED) + outcome(NOT_REMOVED_ID % 1, True) +
              entry_block("web", "TCP", "192.168.1.20", 80, 8080)),
             ("quick, refused", ["-remove", "-q", "TCP", "8080"], {"DeletePortMapping": 606},
-             status_box(52, invalid) + outcome(kept, True) + port_box(8080)),
+             status_box(52, REMOVE_INVALID) + outcome(NOT_REMOVED, True) + port_box(8080)),
             ("quick, removed", ["-remove", "-q", "TCP", "8080"], {},
-             outcome(removed, False) + port_box(8080)),
+             outcome(REMOVED, False) + port_box(8080)),
         ]
         for name, args, faults, body in cases:
             with self.subTest(name):

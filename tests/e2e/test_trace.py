@@ -2,14 +2,12 @@
 error by name, and standard output the same with it as without it."""
 
 import concurrent.futures
-import re
 import unittest
 
-from harness import BANNER, CLOSING, LIST_HEAD, GAME, LONG, WEB, entry_lines, run_isolated, \
-    status_box
+from harness import BANNER, CLOSING, GAME, LIST_HEAD, LONG, NO_ROUTER, WEB, entry_lines, \
+    run_isolated
 
 TRACE = {"PORTWRANGLER_TRACE": "1"}
-DISCOVERY = status_box(48, "SSDP Discovery Service Failure -> Unable To Locate UPnP Router.")
 URN = "urn:schemas-upnp-org:service:"
 DESCRIPTION = "http://127.0.0.1:5000/rootDesc.xml"
 
@@ -32,15 +30,15 @@ CASES = [
                  r"action GetExternalIPAddress: status 200, fault 0, \d+ ms"] +
      [r"action GetGenericPortMappingEntry: status 200, fault 0, \d+ ms"] * 3 +
      [r"action GetGenericPortMappingEntry: status 500, fault 0, \d+ ms: HttpNotOk"]),
-    ("048: no reply at all", None, DISCOVERY,
+    ("048: no reply at all", None, NO_ROUTER,
      SEARCHES * 3 + [r"discovery failed: SsdpNoReply \(-799\): no usable reply to the search"]),
-    ("048: the description is 404", {"description_status": 404}, DISCOVERY,
+    ("048: the description is 404", {"description_status": 404}, NO_ROUTER,
      SEARCHES + [REPLY, r"description %s: status 404, 0 bytes: HttpNotOk" % DESCRIPTION] +
      [r"reply from 127\.0\.0\.1 passed over: HttpNotOk \(-894\): the status was not 200"] +
      (SEARCHES + [REPLY, r"reply from 127\.0\.0\.1 passed over: HttpNotOk \(-894\).*"]) * 2 +
      [r"discovery failed: HttpNotOk \(-894\): the status was not 200"]),
     ("048: the description names no WAN connection service",
-     {"service": "WANIPv6FirewallControl:1"}, DISCOVERY,
+     {"service": "WANIPv6FirewallControl:1"}, NO_ROUTER,
      SEARCHES + [REPLY, r"description %s: status 200, \d+ bytes" % DESCRIPTION] +
      [r"reply from 127\.0\.0\.1 passed over: GatewayNoControlUrl \(-698\): .*"] +
      (SEARCHES + [REPLY, r"reply from 127\.0\.0\.1 passed over: GatewayNoControlUrl.*"]) * 2 +

@@ -10,17 +10,14 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
-from harness import (BANNER, BAR, CLOSING, LIST_HEAD, MISS_HEAD, NO_RESULT, PROGRAM,  # noqa: E402
-                     entry_block, entry_lines, information, mapping, outcome, port_box, search_box,
-                     status_box)
+from harness import (ADD_REFUSED, ADDED, BANNER, BAR, CLOSING, DUPLICATE,  # noqa: E402
+                     DUPLICATE_ID, ENUMERATE_FAILED, LIST_HEAD, MISS_HEAD, NO_RESULT, NO_ROUTER,
+                     NOT_ADDED, PROGRAM, REMOVED, REMOVED_ID, entry_block, entry_lines,
+                     information, mapping, outcome, port_box, search_box)
 
 LAB = os.path.join(os.path.dirname(__file__), "lab.sh")
 CLIENT = "192.168.77.2"
 EXTERNAL = "80.81.82.2"
-ADDED = "| [Entry Added]   -   UPnP Router - Port Forwarding                  |\n"
-NOT_ADDED = "| [Entry Not Added]   -   UPnP Router - Port Forwarding              |\n"
-REMOVED_ID = "| [Entry (%.3d) Removed]   -   UPnP Router - Port Forwarding          |\n"
-REMOVED = "| [Entry Removed]   -   UPnP Router - Port Forwarding                |\n"
 
 
 class Lab(unittest.TestCase):
@@ -85,8 +82,7 @@ class Lab(unittest.TestCase):
         return texts
 
     def test_add_list_search_stats_remove(self):
-        self.expect(["-list"], status_box(54, "Enumerate Failure -> Invalid Response From UPnP "
-                                              "Router."))
+        self.expect(["-list"], ENUMERATE_FAILED)
         self.expect(["-add", "TCP", "80", "8080", "web server"],
                     outcome(ADDED, False) + entry_block("web server", "TCP", CLIENT, 80, 8080))
         self.assertIn("dnat ip to 192.168.77.2:80", self.ruleset())
@@ -142,10 +138,8 @@ class Lab(unittest.TestCase):
         # Clash by external port and protocol: refused before the daemon is asked.
         clash_id = table.index(by_port[8080]) + 1
         self.expect(["-add", "tcp", "81", "8080"],
-                    status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.") +
-                    outcome(NOT_ADDED, True) + entry_block("", "tcp", CLIENT, 81, 8080) +
-                    outcome("| [Duplicate Entry]  -> [ID]: %.3d                                 "
-                            "   |\n" % clash_id, True) +
+                    DUPLICATE + outcome(NOT_ADDED, True) +
+                    entry_block("", "tcp", CLIENT, 81, 8080) + outcome(DUPLICATE_ID % clash_id, True) +
                     entry_block("web server", "TCP", CLIENT, 80, 8080))
 
         # Remove: found (with its ID), quick, not found.
@@ -165,7 +159,7 @@ class Lab(unittest.TestCase):
     def test_quick_add_of_a_clash_is_refused_by_the_daemon(self):
         self.upnpc("-e", "first", "-a", "192.168.77.5", "25", "2525", "TCP")
         self.expect(["-add", "-q", "TCP", "-ip", "192.168.77.6", "26", "2525"],
-                    status_box(51, "Add Entry Failure -> Invalid Response From UPnP Router.") +
+                    ADD_REFUSED +
                     outcome(NOT_ADDED, True) + entry_block("", "TCP", "192.168.77.6", 26, 2525))
 
     def test_entry_added_by_upnpc_is_listed(self):
@@ -197,10 +191,9 @@ class Lab(unittest.TestCase):
                     LIST_HEAD + "".join(entry_lines(i + 1, e) for i, e in enumerate(table)))
         self.expect(["-stats"], information(self.identity(), CLIENT, EXTERNAL, (2, 1, 2, 1)))
         self.expect(["-add", "udp", "-ip", "192.168.77.8", "28", "2525"],
-                    status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.") +
+                    DUPLICATE +
                     outcome(NOT_ADDED, True) + entry_block("", "udp", "192.168.77.8", 28, 2525) +
-                    outcome("| [Duplicate Entry]  -> [ID]: 003                                 "
-                            "   |\n", True) +
+                    outcome(DUPLICATE_ID % 3, True) +
                     entry_block("first", "UDP", "192.168.77.5", 25, 2525))
         self.expect(["-remove", "TCP", "2626"],
                     outcome(REMOVED_ID % 2, False) +
@@ -248,17 +241,15 @@ class Lab(unittest.TestCase):
         self.expect(["-stats"], information(self.identity(), CLIENT, EXTERNAL, (3, 2, 3, 2)))
         # The walk before an add reads past every one of them to the last entry.
         self.expect(["-add", "TCP", "82", "17000"],
-                    status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.") +
+                    DUPLICATE +
                     outcome(NOT_ADDED, True) + entry_block("", "TCP", CLIENT, 82, 17000) +
-                    outcome("| [Duplicate Entry]  -> [ID]: 005                                 "
-                            "   |\n", True) +
+                    outcome(DUPLICATE_ID % 5, True) +
                     entry_block("D" * 47 + "...", "TCP", CLIENT, 7000, 17000))
 
     def test_no_gateway_gives_48(self):
         subprocess.run([LAB, "stop", self.name], check=True)
         out, seconds = self.run_pw("-list")
-        self.assertEqual(out, BANNER + status_box(48, "SSDP Discovery Service Failure -> Unable To "
-                                                      "Locate UPnP Router.") + CLOSING)
+        self.assertEqual(out, BANNER + NO_ROUTER + CLOSING)
         # One search of about 5 s, both services at once.
         self.assertGreater(seconds, 4.5)
         self.assertLess(seconds, 6.5)
