@@ -22,23 +22,41 @@ NOT_ADDED = "| [Entry Not Added]   -   UPnP Router - Port Forwarding            
 REMOVED_ID = "| [Entry (%.3d) Removed]   -   UPnP Router - Port Forwarding          |\n"
 REMOVED = "| [Entry Removed]   -   UPnP Router - Port Forwarding                |\n"
 
+DUPLICATE = status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.")
 
-class Lab(unittest.TestCase):
+
+def refused_as_duplicate(added, clash_id, existing):
+    """The report of an add its clash check refused: the entry not added (protocol,
+    client, internal and external port, no description) and the entry of ID `clash_id`
+    it clashes with (description, protocol, client, internal and external port)."""
+    return (DUPLICATE + outcome(NOT_ADDED, True) + entry_block("", *added) +
+            outcome("| [Duplicate Entry]  -> [ID]: %.3d                                    |\n"
+                    % clash_id, True) + entry_block(*existing))
+
+
+class LabClient:
+    """What a test does on a lab's client host: run the program or upnpc there, and read
+    the daemon's table, rules and description. A subclass sets `name` (the lab's)."""
     port = 2869
-    igd = 1
+    program = [PROGRAM]  # the command that runs the program; the Windows build's runs Wine
+    crlf = False         # the program ends its lines with CR LF (made LF before comparing)
 
-    def setUp(self):
-        self.name = "pwl%d" % os.getpid()
-        subprocess.run([LAB, "up", self.name, str(self.port), str(self.igd)], check=True)
-        self.addCleanup(subprocess.run, [LAB, "down", self.name])
+    def run_program(self, *args, timeout=30):
+        """(exit status, output, error output, seconds) of one run, asserting nothing."""
+        start = time.monotonic()
+        done = subprocess.run([LAB, "client", self.name] + self.program + list(args),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              stdin=subprocess.DEVNULL, timeout=timeout)
+        out = done.stdout.decode("latin-1")
+        if self.crlf:
+            out = out.replace("\r\n", "\n")
+        return done.returncode, out, done.stderr, time.monotonic() - start
 
     def run_pw(self, *args, timeout=30):
-        start = time.monotonic()
-        done = subprocess.run([LAB, "client", self.name, PROGRAM] + list(args),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
-        self.assertEqual(done.returncode, 1)
-        self.assertEqual(done.stderr, b"")
-        return done.stdout.decode("latin-1"), time.monotonic() - start
+        code, out, err, seconds = self.run_program(*args, timeout=timeout)
+        self.assertEqual(code, 1)
+        self.assertEqual(err, b"")
+        return out, seconds
 
     def expect(self, args, body):
         out, _ = self.run_pw(*args)
@@ -58,9 +76,7 @@ class Lab(unittest.TestCase):
     def upnpc_table(self):
         """The table as upnpc lists it, in index order, as entries of the fake gateway's form.
         A description may hold a line break (bytes from past the daemon's buffer)."""
-        rows = re.findall(r"^ *\d+ (TCP|UDP) +(\d+)->([\d.]+):(\d+) +'(.*?)' '", self.upnpc("-l"),
-                          re.M | re.S)
-        return [mapping(d, p, c, int(i), int(e), 1) for p, e, c, i, d in rows]
+        return upnpc_rows(self.upnpc("-l"))
 
     def ruleset(self):
         return subprocess.run([LAB, "gateway", self.name, "nft", "list", "ruleset"],
@@ -83,6 +99,22 @@ class Lab(unittest.TestCase):
             if element.text and element.text.strip():
                 texts[name] = element.text.strip()
         return texts
+
+
+def upnpc_rows(listed):
+    """The entries in the output of `upnpc -l`, as entries of the fake gateway's form."""
+    rows = re.findall(r"^ *\d+ (TCP|UDP) +(\d+)->([\d.]+):(\d+) +'(.*?)' '", listed,
+                      re.M | re.S)
+    return [mapping(d, p, c, int(i), int(e), 1) for p, e, c, i, d in rows]
+
+
+class Lab(LabClient, unittest.TestCase):
+    igd = 1
+
+    def setUp(self):
+        self.name = "pwl%d" % os.getpid()
+        subprocess.run([LAB, "up", self.name, str(self.port), str(self.igd)], check=True)
+        self.addCleanup(subprocess.run, [LAB, "down", self.name])
 
     def test_add_list_search_stats_remove(self):
         self.expect(["-list"], status_box(54, "Enumerate Failure -> Invalid Response From UPnP "
@@ -142,11 +174,8 @@ class Lab(unittest.TestCase):
         # Clash by external port and protocol: refused before the daemon is asked.
         clash_id = table.index(by_port[8080]) + 1
         self.expect(["-add", "tcp", "81", "8080"],
-                    status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.") +
-                    outcome(NOT_ADDED, True) + entry_block("", "tcp", CLIENT, 81, 8080) +
-                    outcome("| [Duplicate Entry]  -> [ID]: %.3d                                 "
-                            "   |\n" % clash_id, True) +
-                    entry_block("web server", "TCP", CLIENT, 80, 8080))
+                    refused_as_duplicate(("tcp", CLIENT, 81, 8080), clash_id,
+                                         ("web server", "TCP", CLIENT, 80, 8080)))
 
         # Remove: found (with its ID), quick, not found.
         found_id = table.index(by_port[5353]) + 1
@@ -196,11 +225,8 @@ class Lab(unittest.TestCase):
                     LIST_HEAD + "".join(entry_lines(i + 1, e) for i, e in enumerate(table)))
         self.expect(["-stats"], information(self.identity(), CLIENT, EXTERNAL, (2, 1, 2, 1)))
         self.expect(["-add", "udp", "-ip", "192.168.77.8", "28", "2525"],
-                    status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.") +
-                    outcome(NOT_ADDED, True) + entry_block("", "udp", "192.168.77.8", 28, 2525) +
-                    outcome("| [Duplicate Entry]  -> [ID]: 003                                 "
-                            "   |\n", True) +
-                    entry_block("first", "UDP", "192.168.77.5", 25, 2525))
+                    refused_as_duplicate(("udp", "192.168.77.8", 28, 2525), 3,
+                                         ("first", "UDP", "192.168.77.5", 25, 2525)))
 
     def test_bytes_xml_cannot_carry_keep_the_table_whole(self):
         # The daemon keeps 64 bytes of a description and hands back what follows its
@@ -234,11 +260,8 @@ class Lab(unittest.TestCase):
         self.expect(["-stats"], information(self.identity(), CLIENT, EXTERNAL, (3, 2, 3, 2)))
         # The walk before an add reads past every one of them to the last entry.
         self.expect(["-add", "TCP", "82", "17000"],
-                    status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP Router.") +
-                    outcome(NOT_ADDED, True) + entry_block("", "TCP", CLIENT, 82, 17000) +
-                    outcome("| [Duplicate Entry]  -> [ID]: 005                                 "
-                            "   |\n", True) +
-                    entry_block("D" * 47 + "...", "TCP", CLIENT, 7000, 17000))
+                    refused_as_duplicate(("TCP", CLIENT, 82, 17000), 5,
+                                         ("D" * 47 + "...", "TCP", CLIENT, 7000, 17000)))
 
     def test_no_gateway_gives_48(self):
         subprocess.run([LAB, "stop", self.name], check=True)
