@@ -51,7 +51,9 @@ state="/tmp/$name.lab"
 
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 
-has_ns() { ip netns list | grep -qw "^$1"; }
+# A named namespace is a file of ip's; listing them all would also open every other
+# lab's, which may be going away at that moment.
+has_ns() { [ -e "/run/netns/$1" ]; }
 
 down() {
   if [ -f "$state/miniupnpd.pid" ]; then
@@ -170,9 +172,12 @@ up() {
   in_ns "$device" ip route add default via "$LAN_GW"
   # The switch: it floods multicast to every port, as a home router's does (no snooping,
   # no spanning tree to wait for). Bridged frames must not meet the gateway's IP
-  # filters, or its forward chain would take the LAN's multicast too.
-  in_ns "$gateway" sysctl -qw net.bridge.bridge-nf-call-iptables=0 \
-    net.bridge.bridge-nf-call-ip6tables=0 net.bridge.bridge-nf-call-arptables=0
+  # filters, or its forward chain would take the LAN's multicast too (the settings
+  # exist only where the kernel has bridge netfilter).
+  if in_ns "$gateway" test -d /proc/sys/net/bridge; then
+    in_ns "$gateway" sysctl -qw net.bridge.bridge-nf-call-iptables=0 \
+      net.bridge.bridge-nf-call-ip6tables=0 net.bridge.bridge-nf-call-arptables=0
+  fi
   in_ns "$gateway" ip link add br0 type bridge stp_state 0 forward_delay 0 mcast_snooping 0
   in_ns "$gateway" ip link set lan1 master br0
   in_ns "$gateway" ip link set dev1 master br0
