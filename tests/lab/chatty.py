@@ -68,13 +68,16 @@ def ok_reply(target, location):
             % (location, target, UUID, target)).encode("latin-1")
 
 
-def reply_to(mode, search, location):
+def searched_target(search):
     match = re.search(r"\r\nST: *([^\r\n]*)\r\n", search, re.I)
-    searched = match.group(1).strip() if match else ""
+    return match.group(1).strip() if match else ""
+
+
+def reply_to(mode, search, location):
     if mode == "own-st":
         return ok_reply(OWN_TARGET, location)
     if mode == "echo-st":
-        return ok_reply(searched, location)
+        return ok_reply(searched_target(search), location)
     if mode == "bad-request":
         return b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"
     return GARBAGE
@@ -139,10 +142,11 @@ def main():
                 data, sender = udp.recvfrom(2048)
                 search = data.decode("latin-1")
                 if search.startswith("M-SEARCH "):
-                    udp.sendto(reply_to(options.mode, search, location), sender)
-                    target = re.search(r"\r\nST: *([^\r\n]*)", search, re.I)
+                    # Logged first: a client may have read the answer and ended before
+                    # the line would be written otherwise.
                     log({"kind": "ssdp", "from": "%s:%d" % sender,
-                         "target": target.group(1) if target else ""})
+                         "target": searched_target(search)})
+                    udp.sendto(reply_to(options.mode, search, location), sender)
             if listener in readable:
                 conn, _ = listener.accept()
                 serve(conn, log)
