@@ -19,8 +19,8 @@
 #   lab.sh counters NAME         print what the loss rules counted since they were set:
 #                                "in SEEN DROPPED", "out SEEN DROPPED", "syn SENT" (TCP
 #                                connections the client opened, retries included) and
-#                                "overflows N" (connections the daemon's listen queue
-#                                refused since the lab came up)
+#                                "overflows N" (connections the daemon's full listen
+#                                queue dropped since the lab came up)
 #   lab.sh vpn NAME on|off       give the client a second interface (a VPN's) holding the
 #                                default route and 239.0.0.0/8, or take it away; the LAN's
 #                                /24 stays on lan0
@@ -134,7 +134,7 @@ vpn() {
       # Its carrier is reported late, as a switch port's is; until then it sends nothing
       # (bounded: 5 s).
       for _ in $(seq 1 50); do
-        in_ns "$client" ip -br link show dev vpn0 | grep -qw UP && return 0
+        [ "$(in_ns "$client" cat /sys/class/net/vpn0/operstate)" = up ] && return 0
         sleep 0.1
       done
       echo "lab.sh: the VPN's interface did not come up" >&2
@@ -234,12 +234,13 @@ CONF
   ip netns exec "$gateway" miniupnpd -d -f "$state/miniupnpd.conf" -P "$state/daemon.pid" \
     >"$state/miniupnpd.log" 2>&1 &
   echo $! > "$state/miniupnpd.pid"
-  # Ready once its HTTP port listens and both switch ports forward: a port forwards
-  # only once its link's carrier is seen, which the kernel reports up to a second late,
-  # and a search sent before that is lost (bounded: 10 s).
+  # Ready once its HTTP port listens, both switch ports forward and the client's link is
+  # up: a link's carrier is reported up to a second late, a port forwards only after
+  # that, and a search sent before then is lost (bounded: 10 s).
   for _ in $(seq 1 100); do
     if in_ns "$gateway" ss -ltn "sport = :$port" | grep -q LISTEN &&
-      [ "$(in_ns "$gateway" bridge link show | grep -c 'state forwarding')" = 2 ]; then
+      [ "$(in_ns "$gateway" bridge link show | grep -c 'state forwarding')" = 2 ] &&
+      [ "$(in_ns "$client" cat /sys/class/net/lan0/operstate)" = up ]; then
       trap - ERR
       return 0
     fi
