@@ -107,10 +107,9 @@ class Cell:
             if seen:
                 lost.append("%s %.1f %%" % (way, 100.0 * self.packets[way + " dropped"] / seen))
         median = "%.2f s" % statistics.median(self.seconds) if self.seconds else "–"
-        return "%s | %s | %.1f | %s | %d" % (median, ", ".join(lost) or "–",
-                                             self.packets["syn"] / runs,
-                                             "%.0f" % sum(self.packets[w + " seen"] for w in
-                                                          ("in", "out")),
+        seen = self.packets["in seen"] + self.packets["out seen"]
+        return "%s | %s | %.1f | %d | %d" % (median, ", ".join(lost) or "–",
+                                             self.packets["syn"] / runs, seen,
                                              self.packets["overflows"])
 
 
