@@ -9,10 +9,20 @@
 #
 # Exits 1 when a target in the last table is missed. The Google Benchmark of the
 # per-entry parsing is build/bench/micro_bench.
+#
+#   bench/run.sh lossy [OPTION...]   the LAN sweep instead (bench/lossy.py): runs of
+#                           `portwrangler -list` and `upnpc -l` with packets lost, beside
+#                           chatty devices, behind a VPN; about 15 minutes. --runs N,
+#                           --few N, --cases, --exe build-windows/portwrangler.exe
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ ! -x build/portwrangler ]; then
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build -j "$(nproc)" --target portwrangler
 fi
-PORTWRANGLER="$PWD/build/portwrangler" exec python3 bench/bench.py "$@"
+script=bench/bench.py
+if [ "${1:-}" = lossy ]; then
+  script=bench/lossy.py
+  shift
+fi
+PORTWRANGLER="$PWD/build/portwrangler" exec python3 "$script" "$@"

@@ -290,6 +290,14 @@ def outcome(title, failed):
     return (BAR if failed else "") + RULE + title + RULE
 
 
+def refused_as_duplicate(added, clash_id, existing):
+    """The report of an add its clash check refused: the entry not added (protocol,
+    client, internal and external port, no description) and the entry of ID `clash_id`
+    it clashes with (description, protocol, client, internal and external port)."""
+    return (DUPLICATE + outcome(NOT_ADDED, True) + entry_block("", *added) +
+            outcome(DUPLICATE_ID % clash_id, True) + entry_block(*existing))
+
+
 def port_box(port):
     """The removal outcome's line for the external port, when no entry is shown."""
     return "| External Port |  %5d                                             |\n" % port + RULE

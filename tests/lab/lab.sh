@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# A throwaway UPnP lab inside network namespaces: a client host and a gateway host joined
-# by a veth pair (the LAN), and a WAN host behind a second veth pair. The gateway runs
-# miniupnpd (nftables backend). Nothing has a route out of the lab.
+# A throwaway UPnP lab inside network namespaces. The gateway host holds the LAN's switch,
+# a bridge with two ports: one to the client host, one to a third host (a device that
+# shares the LAN: a TV, a speaker); a WAN host sits behind a second veth pair. The gateway
+# runs miniupnpd (nftables backend) on the bridge. Nothing has a route out of the lab.
 #
 #   lab.sh up NAME [HTTP_PORT] [IGD_VERSION]
 #                                build the lab NAME and start the daemon, describing
@@ -11,33 +12,55 @@
 #   lab.sh down NAME             tear it all down (also after a failure; never fails)
 #   lab.sh client NAME CMD...    run CMD on the client host
 #   lab.sh gateway NAME CMD...   run CMD on the gateway host
+#   lab.sh device NAME CMD...    run CMD on the third host of the LAN
+#   lab.sh loss NAME IN OUT      lose IN percent of the packets that reach the client and
+#                                OUT percent of those it sends, at random, as a weak radio
+#                                link does (0 0: none, the default); zeroes the counters
+#   lab.sh counters NAME         print what the loss rules counted since they were set:
+#                                "in SEEN DROPPED", "out SEEN DROPPED", "syn SENT" (TCP
+#                                connections the client opened, retries included) and
+#                                "overflows N" (connections the daemon's full listen
+#                                queue dropped since the lab came up)
+#   lab.sh vpn NAME on|off       give the client a second interface (a VPN's) holding the
+#                                default route and 239.0.0.0/8, or take it away; the LAN's
+#                                /24 stays on lan0
 #
-# Addresses: LAN 192.168.77.0/24 (gateway .1, client .2). The WAN address must be one the
-# daemon does not count as private or reserved, or it refuses to map; 80.81.82.0/24 stands
-# in for the internet here and never leaves the lab.
+# Addresses: LAN 192.168.77.0/24 (gateway .1, client .2, third host .3); the VPN
+# 10.8.0.0/24 (client .2, its far end .1, where nothing answers). The WAN address must be
+# one the daemon does not count as private or reserved, or it refuses to map;
+# 80.81.82.0/24 stands in for the internet here and never leaves the lab.
 set -euo pipefail
 
 LAN_GW=192.168.77.1
 LAN_CLIENT=192.168.77.2
+LAN_DEVICE=192.168.77.3
 WAN_GW=80.81.82.2
 WAN_PEER=80.81.82.1
+VPN_CLIENT=10.8.0.2
+VPN_PEER=10.8.0.1
 
-command=${1:?usage: lab.sh up|down|client|gateway NAME ...}
+command=${1:?usage: lab.sh up|stop|down|client|gateway|device|loss|counters|vpn NAME ...}
 name=${2:?lab name}
 shift 2
 client="$name-client"
 gateway="$name-gw"
 wan="$name-wan"
+device="$name-dev"
+vpn="$name-vpn"
 state="/tmp/$name.lab"
 
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
+
+# A named namespace is a file of ip's; listing them all would also open every other
+# lab's, which may be going away at that moment.
+has_ns() { [ -e "/run/netns/$1" ]; }
 
 down() {
   if [ -f "$state/miniupnpd.pid" ]; then
     kill "$(cat "$state/miniupnpd.pid")" 2>/dev/null || true
   fi
-  for ns in "$client" "$gateway" "$wan"; do
-    if ip netns list | grep -qw "^$ns"; then
+  for ns in "$client" "$gateway" "$wan" "$device" "$vpn"; do
+    if has_ns "$ns"; then
       for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -9 "$pid" 2>/dev/null || true; done
       ip netns del "$ns" 2>/dev/null || true
     fi
@@ -45,29 +68,127 @@ down() {
   rm -rf "$state"
 }
 
+# Loss where a radio link loses it, in the netdev ingress hooks: what reaches the client
+# at its interface, what it sends at the switch port that takes it in. A drop in the
+# client's output hook would fail its send at once, which a radio link never does.
+# Each hook counts what it saw before it drops.
+loss_rules() {
+  local ns=$1 dev=$2 side=$3 percent=$4
+  in_ns "$ns" nft delete table netdev lossy 2>/dev/null || true
+  in_ns "$ns" nft -f - <<NFT
+table netdev lossy {
+  counter seen {
+  }
+  counter dropped {
+  }
+  counter syn {
+  }
+  chain $side {
+    type filter hook ingress device $dev priority 0; policy accept;
+    counter name "seen"
+    meta protocol ip ip protocol tcp tcp flags & (syn | ack) == syn counter name "syn"
+    numgen random mod 100 < $percent counter name "dropped" drop
+  }
+}
+NFT
+}
+
+loss() {
+  local in=${1:?percent lost on the way in} out=${2:?percent lost on the way out}
+  for p in "$in" "$out"; do
+    if ! [[ "$p" =~ ^[0-9]+$ ]] || [ "$p" -gt 100 ]; then
+      echo "lab.sh: a loss is a whole percent, 0 to 100, not $p" >&2
+      return 2
+    fi
+  done
+  loss_rules "$client" lan0 in "$in"
+  loss_rules "$gateway" lan1 out "$out"
+}
+
+packets() {  # the packet count of one named counter of a loss table
+  in_ns "$1" nft list counter netdev lossy "$2" | sed -n 's/.*packets \([0-9]*\).*/\1/p'
+}
+
+counters() {
+  echo "in $(packets "$client" seen) $(packets "$client" dropped)"
+  echo "out $(packets "$gateway" seen) $(packets "$gateway" dropped)"
+  echo "syn $(packets "$gateway" syn)"
+  # The namespace's own TCP counters: a header line, then a line of values.
+  echo "overflows $(in_ns "$gateway" awk '$1 == "TcpExt:" {
+    if (!seen) { for (i = 2; i <= NF; i++) column[$i] = i; seen = 1 }
+    else print $column["ListenOverflows"] }' /proc/net/netstat)"
+}
+
+vpn() {
+  case "${1:?on or off}" in
+    on)
+      ip netns add "$vpn"
+      in_ns "$vpn" ip link set lo up
+      ip link add vpn0 netns "$client" type veth peer name vpn1 netns "$vpn"
+      in_ns "$vpn" ip addr add "$VPN_PEER/24" dev vpn1
+      in_ns "$vpn" ip link set vpn1 up
+      in_ns "$client" ip addr add "$VPN_CLIENT/24" dev vpn0
+      in_ns "$client" ip link set vpn0 up
+      in_ns "$client" ip route replace default via "$VPN_PEER" dev vpn0
+      in_ns "$client" ip route add 239.0.0.0/8 dev vpn0
+      # Its carrier is reported late, as a switch port's is; until then it sends nothing
+      # (bounded: 5 s).
+      for _ in $(seq 1 50); do
+        [ "$(in_ns "$client" cat /sys/class/net/vpn0/operstate)" = up ] && return 0
+        sleep 0.1
+      done
+      echo "lab.sh: the VPN's interface did not come up" >&2
+      return 1
+      ;;
+    off)
+      if has_ns "$vpn"; then
+        for pid in $(ip netns pids "$vpn" 2>/dev/null); do kill -9 "$pid" 2>/dev/null || true; done
+        ip netns del "$vpn"  # takes vpn0, and the routes through it, with it
+      fi
+      in_ns "$client" ip route replace default via "$LAN_GW" dev lan0
+      ;;
+    *) echo "lab.sh: vpn on or off, not $1" >&2; return 2 ;;
+  esac
+}
+
 up() {
   local port=${1:-2869} igd=${2:-1}
   down
   mkdir -p "$state"
   trap 'down' ERR
-  for ns in "$client" "$gateway" "$wan"; do
+  for ns in "$client" "$gateway" "$wan" "$device"; do
     ip netns add "$ns"
     in_ns "$ns" ip link set lo up
   done
   # Interface names are per namespace, so short fixed names serve every lab.
   ip link add lan0 netns "$client" type veth peer name lan1 netns "$gateway"
+  ip link add dev0 netns "$device" type veth peer name dev1 netns "$gateway"
   ip link add wan0 netns "$gateway" type veth peer name wan1 netns "$wan"
   in_ns "$client" ip addr add "$LAN_CLIENT/24" dev lan0
   in_ns "$client" ip link set lan0 up
   in_ns "$client" ip route add default via "$LAN_GW"
-  in_ns "$gateway" ip addr add "$LAN_GW/24" dev lan1
-  in_ns "$gateway" ip link set lan1 up
+  in_ns "$device" ip addr add "$LAN_DEVICE/24" dev dev0
+  in_ns "$device" ip link set dev0 up
+  in_ns "$device" ip route add default via "$LAN_GW"
+  # The switch: it floods multicast to every port, as a home router's does (no snooping,
+  # no spanning tree to wait for). Bridged frames must not meet the gateway's IP
+  # filters, or its forward chain would take the LAN's multicast too (the settings
+  # exist only where the kernel has bridge netfilter).
+  if in_ns "$gateway" test -d /proc/sys/net/bridge; then
+    in_ns "$gateway" sysctl -qw net.bridge.bridge-nf-call-iptables=0 \
+      net.bridge.bridge-nf-call-ip6tables=0 net.bridge.bridge-nf-call-arptables=0
+  fi
+  in_ns "$gateway" ip link add br0 type bridge stp_state 0 forward_delay 0 mcast_snooping 0
+  in_ns "$gateway" ip link set lan1 master br0
+  in_ns "$gateway" ip link set dev1 master br0
+  in_ns "$gateway" ip addr add "$LAN_GW/24" dev br0
+  for link in lan1 dev1 br0; do in_ns "$gateway" ip link set "$link" up; done
   in_ns "$gateway" ip addr add "$WAN_GW/24" dev wan0
   in_ns "$gateway" ip link set wan0 up
   in_ns "$gateway" ip route add default via "$WAN_PEER"
   in_ns "$wan" ip addr add "$WAN_PEER/24" dev wan1
   in_ns "$wan" ip link set wan1 up
-
+  loss 0 0
   # The daemon adds its rules to these chains; it does not create them itself.
   in_ns "$gateway" nft -f - <<'NFT'
 table inet filter {
@@ -94,7 +215,7 @@ NFT
 
   cat > "$state/miniupnpd.conf" <<CONF
 ext_ifname=wan0
-listening_ip=lan1
+listening_ip=br0
 port=$port
 enable_upnp=yes
 enable_natpmp=no
@@ -113,9 +234,13 @@ CONF
   ip netns exec "$gateway" miniupnpd -d -f "$state/miniupnpd.conf" -P "$state/daemon.pid" \
     >"$state/miniupnpd.log" 2>&1 &
   echo $! > "$state/miniupnpd.pid"
-  # Ready once its HTTP port listens (bounded: 10 s).
+  # Ready once its HTTP port listens, both switch ports forward and the client's link is
+  # up: a link's carrier is reported up to a second late, a port forwards only after
+  # that, and a search sent before then is lost (bounded: 10 s).
   for _ in $(seq 1 100); do
-    if in_ns "$gateway" ss -ltn "sport = :$port" | grep -q LISTEN; then
+    if in_ns "$gateway" ss -ltn "sport = :$port" | grep -q LISTEN &&
+      [ "$(in_ns "$gateway" bridge link show | grep -c 'state forwarding')" = 2 ] &&
+      [ "$(in_ns "$client" cat /sys/class/net/lan0/operstate)" = up ]; then
       trap - ERR
       return 0
     fi
@@ -145,7 +270,13 @@ case "$command" in
   up) up "$@" ;;
   stop) stop ;;
   down) down ;;
-  client) in_ns "$client" "$@" ;;
-  gateway) in_ns "$gateway" "$@" ;;
+  # exec: the caller's pid is the command's, so a caller that stops it (a server on
+  # the third host, a run past its time) stops the command itself.
+  client) exec ip netns exec "$client" "$@" ;;
+  gateway) exec ip netns exec "$gateway" "$@" ;;
+  device) exec ip netns exec "$device" "$@" ;;
+  loss) loss "$@" ;;
+  counters) counters ;;
+  vpn) vpn "$@" ;;
   *) echo "lab.sh: unknown command $command" >&2; exit 2 ;;
 esac

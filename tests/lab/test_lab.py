@@ -10,32 +10,39 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
-from harness import (ADD_REFUSED, ADDED, BANNER, BAR, CLOSING, DUPLICATE,  # noqa: E402
-                     DUPLICATE_ID, ENUMERATE_FAILED, LIST_HEAD, MISS_HEAD, NO_RESULT, NO_ROUTER,
-                     NOT_ADDED, PROGRAM, REMOVED, REMOVED_ID, entry_block, entry_lines,
-                     information, mapping, outcome, port_box, search_box)
+from harness import (ADD_REFUSED, ADDED, BANNER, BAR, CLOSING, ENUMERATE_FAILED,  # noqa: E402
+                     LIST_HEAD, MISS_HEAD, NO_RESULT, NO_ROUTER, NOT_ADDED, PROGRAM, REMOVED,
+                     REMOVED_ID, entry_block, entry_lines, information, mapping, outcome,
+                     port_box, refused_as_duplicate, search_box)
 
 LAB = os.path.join(os.path.dirname(__file__), "lab.sh")
 CLIENT = "192.168.77.2"
 EXTERNAL = "80.81.82.2"
 
 
-class Lab(unittest.TestCase):
+class LabClient:
+    """What a test does on a lab's client host: run the program or upnpc there, and read
+    the daemon's table, rules and description. A subclass sets `name` (the lab's)."""
     port = 2869
-    igd = 1
+    program = [PROGRAM]  # the command that runs the program; the Windows build's runs Wine
+    crlf = False         # the program ends its lines with CR LF (made LF before comparing)
 
-    def setUp(self):
-        self.name = "pwl%d" % os.getpid()
-        subprocess.run([LAB, "up", self.name, str(self.port), str(self.igd)], check=True)
-        self.addCleanup(subprocess.run, [LAB, "down", self.name])
+    def run_program(self, *args, timeout=30):
+        """(exit status, output, error output, seconds) of one run, asserting nothing."""
+        start = time.monotonic()
+        done = subprocess.run([LAB, "client", self.name] + self.program + list(args),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              stdin=subprocess.DEVNULL, timeout=timeout)
+        out = done.stdout.decode("latin-1")
+        if self.crlf:
+            out = out.replace("\r\n", "\n")
+        return done.returncode, out, done.stderr, time.monotonic() - start
 
     def run_pw(self, *args, timeout=30):
-        start = time.monotonic()
-        done = subprocess.run([LAB, "client", self.name, PROGRAM] + list(args),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
-        self.assertEqual(done.returncode, 1)
-        self.assertEqual(done.stderr, b"")
-        return done.stdout.decode("latin-1"), time.monotonic() - start
+        code, out, err, seconds = self.run_program(*args, timeout=timeout)
+        self.assertEqual(code, 1)
+        self.assertEqual(err, b"")
+        return out, seconds
 
     def expect(self, args, body):
         out, _ = self.run_pw(*args)
@@ -55,9 +62,7 @@ class Lab(unittest.TestCase):
     def upnpc_table(self):
         """The table as upnpc lists it, in index order, as entries of the fake gateway's form.
         A description may hold a line break (bytes from past the daemon's buffer)."""
-        rows = re.findall(r"^ *\d+ (TCP|UDP) +(\d+)->([\d.]+):(\d+) +'(.*?)' '", self.upnpc("-l"),
-                          re.M | re.S)
-        return [mapping(d, p, c, int(i), int(e), 1) for p, e, c, i, d in rows]
+        return upnpc_rows(self.upnpc("-l"))
 
     def ruleset(self):
         return subprocess.run([LAB, "gateway", self.name, "nft", "list", "ruleset"],
@@ -80,6 +85,22 @@ class Lab(unittest.TestCase):
             if element.text and element.text.strip():
                 texts[name] = element.text.strip()
         return texts
+
+
+def upnpc_rows(listed):
+    """The entries in the output of `upnpc -l`, as entries of the fake gateway's form."""
+    rows = re.findall(r"^ *\d+ (TCP|UDP) +(\d+)->([\d.]+):(\d+) +'(.*?)' '", listed,
+                      re.M | re.S)
+    return [mapping(d, p, c, int(i), int(e), 1) for p, e, c, i, d in rows]
+
+
+class Lab(LabClient, unittest.TestCase):
+    igd = 1
+
+    def setUp(self):
+        self.name = "pwl%d" % os.getpid()
+        subprocess.run([LAB, "up", self.name, str(self.port), str(self.igd)], check=True)
+        self.addCleanup(subprocess.run, [LAB, "down", self.name])
 
     def test_add_list_search_stats_remove(self):
         self.expect(["-list"], ENUMERATE_FAILED)
@@ -138,9 +159,8 @@ class Lab(unittest.TestCase):
         # Clash by external port and protocol: refused before the daemon is asked.
         clash_id = table.index(by_port[8080]) + 1
         self.expect(["-add", "tcp", "81", "8080"],
-                    DUPLICATE + outcome(NOT_ADDED, True) +
-                    entry_block("", "tcp", CLIENT, 81, 8080) + outcome(DUPLICATE_ID % clash_id, True) +
-                    entry_block("web server", "TCP", CLIENT, 80, 8080))
+                    refused_as_duplicate(("tcp", CLIENT, 81, 8080), clash_id,
+                                         ("web server", "TCP", CLIENT, 80, 8080)))
 
         # Remove: found (with its ID), quick, not found.
         found_id = table.index(by_port[5353]) + 1
@@ -191,10 +211,8 @@ class Lab(unittest.TestCase):
                     LIST_HEAD + "".join(entry_lines(i + 1, e) for i, e in enumerate(table)))
         self.expect(["-stats"], information(self.identity(), CLIENT, EXTERNAL, (2, 1, 2, 1)))
         self.expect(["-add", "udp", "-ip", "192.168.77.8", "28", "2525"],
-                    DUPLICATE +
-                    outcome(NOT_ADDED, True) + entry_block("", "udp", "192.168.77.8", 28, 2525) +
-                    outcome(DUPLICATE_ID % 3, True) +
-                    entry_block("first", "UDP", "192.168.77.5", 25, 2525))
+                    refused_as_duplicate(("udp", "192.168.77.8", 28, 2525), 3,
+                                         ("first", "UDP", "192.168.77.5", 25, 2525)))
         self.expect(["-remove", "TCP", "2626"],
                     outcome(REMOVED_ID % 2, False) +
                     entry_block(text, "TCP", "192.168.77.6", 26, 2626))
@@ -241,10 +259,8 @@ class Lab(unittest.TestCase):
         self.expect(["-stats"], information(self.identity(), CLIENT, EXTERNAL, (3, 2, 3, 2)))
         # The walk before an add reads past every one of them to the last entry.
         self.expect(["-add", "TCP", "82", "17000"],
-                    DUPLICATE +
-                    outcome(NOT_ADDED, True) + entry_block("", "TCP", CLIENT, 82, 17000) +
-                    outcome(DUPLICATE_ID % 5, True) +
-                    entry_block("D" * 47 + "...", "TCP", CLIENT, 7000, 17000))
+                    refused_as_duplicate(("TCP", CLIENT, 82, 17000), 5,
+                                         ("D" * 47 + "...", "TCP", CLIENT, 7000, 17000)))
 
     def test_no_gateway_gives_48(self):
         subprocess.run([LAB, "stop", self.name], check=True)
