@@ -13,9 +13,15 @@ constexpr size_t kSsdpReplyMax = 1024;
 constexpr size_t kUrlMax = 511;
 
 // HTTP. The head, its blank line included, and the body of one answer: a router's answers
-// are a few kilobytes; nothing past these is read.
+// are a few kilobytes; nothing past these is read. A chunk-size line is a hexadecimal
+// number and perhaps extensions; nothing sensible is longer.
 constexpr size_t kHttpHeadMax = 4095;
 constexpr size_t kHttpBodyMax = 65536;
+constexpr size_t kHttpChunkLineMax = 1024;
+
+// Replies already waiting when a search's wait is over are still read, as many as this: a
+// description fetch may have taken the wait, and a flood must not keep the search going.
+constexpr int kSsdpLateRepliesMax = 64;
 
 // A SOAP envelope's length goes out as Content-Length in five digits.
 constexpr size_t kSoapEnvelopeMax = 99999;
@@ -40,6 +46,12 @@ constexpr int kWalkMax = 65536;
 // An exchange that fails in transport is made again, this many times in all: on a LAN
 // that loses one packet in five, three tries leave about one read in five hundred lost.
 constexpr int kTransportTries = 3;
+
+// The search: sent at these times from its start, since a datagram may be lost and devices
+// answer each within MX (2 s); a WAN IP answer is waited for this long once a WAN PPP one is
+// at hand, the window in which devices answer the first two sends.
+constexpr int kSsdpSendAtMilliseconds[] = {0, 300, 1000};
+constexpr int kSsdpPreferIpMilliseconds = 2500;
 
 // Waits, in whole seconds.
 constexpr int kSsdpWaitSeconds = 5;     // one search: its three sends and the answers

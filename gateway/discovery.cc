@@ -24,14 +24,6 @@ using Clock = std::chrono::steady_clock;
 const char* const kServiceTypes[] = {"WANIPConnection:1", "WANPPPConnection:1"};
 constexpr int kWanIp = 0;
 
-// When the search goes out, counted from its start: devices answer within MX (2 s) of
-// each datagram they get, so a lost one is made good by the next.
-constexpr int kSendAtMilliseconds[] = {0, 300, 1000};
-
-// How long a WAN IP answer is waited for once a WAN PPP one is at hand: the window in which
-// devices answer the first two sends.
-constexpr int kPreferIpMilliseconds = 2500;
-
 /// A description fetched for a LOCATION, or why it could not be.
 struct Described {
   Error error;
@@ -107,11 +99,6 @@ Error check_reply(Search* search, const SsdpReply& reply, GatewayHandle* gateway
 
 /// What one wait for a reply came to.
 enum class Heard { kNothing, kReply, kWanIp };
-
-// Replies already waiting in the socket when the search's wait is over are still read,
-// as many as this: a description fetch may have taken the wait, and a flood must not
-// keep the search going.
-constexpr int kLateRepliesMax = 64;
 
 /// Listens for up to `milliseconds`; kWanIp with `*gateway` when a WAN IP answer is taken.
 Heard listen(Search* search, int milliseconds, GatewayHandle* gateway) {
@@ -195,21 +182,24 @@ Error discover_gateway(GatewayHandle* gateway) {
     if (net_interfaces(&search.interfaces) != Error::kOk) search.interfaces.clear();
     search.start = Clock::now();
     const int deadline = kSsdpWaitSeconds * 1000;
+    constexpr size_t kSsdpSends = sizeof(kSsdpSendAtMilliseconds) / sizeof(int);
     size_t round = 0;
     Heard heard = Heard::kNothing;
     while (heard != Heard::kWanIp) {
       const int now = elapsed_ms(search);
-      while (round < 3 && now >= kSendAtMilliseconds[round]) {
+      while (round < kSsdpSends && now >= kSsdpSendAtMilliseconds[round]) {
         send_round(&search);
         ++round;
       }
-      if ((search.ppp_found && now >= kPreferIpMilliseconds) || now >= deadline) break;
+      if ((search.ppp_found && now >= kSsdpPreferIpMilliseconds) || now >= deadline) break;
       int until = deadline;
-      if (round < 3 && kSendAtMilliseconds[round] < until) until = kSendAtMilliseconds[round];
-      if (search.ppp_found && kPreferIpMilliseconds < until) until = kPreferIpMilliseconds;
+      if (round < kSsdpSends && kSsdpSendAtMilliseconds[round] < until) {
+        until = kSsdpSendAtMilliseconds[round];
+      }
+      if (search.ppp_found && kSsdpPreferIpMilliseconds < until) until = kSsdpPreferIpMilliseconds;
       heard = listen(&search, until - now, gateway);
     }
-    for (int late = 0; heard != Heard::kWanIp && !search.ppp_found && late < kLateRepliesMax;
+    for (int late = 0; heard != Heard::kWanIp && !search.ppp_found && late < kSsdpLateRepliesMax;
          ++late) {
       heard = listen(&search, 0, gateway);
       if (heard == Heard::kNothing) break;

@@ -66,10 +66,6 @@ Error read_body(SocketHandle* socket, size_t length, std::string* body) {
   return Error::kOk;
 }
 
-// A chunk-size line is a hexadecimal number and perhaps extensions; nothing sensible is
-// longer than this.
-constexpr size_t kChunkLineMax = 1024;
-
 /// The decoding of a chunked body, fed the bytes as they arrive.
 struct Dechunker {
   enum class State { kSize, kData, kDataEnd, kTrailer, kDone };
@@ -93,7 +89,7 @@ struct Dechunker {
           ++at;
           if (c != '\n') {
             line += c;
-            if (line.size() > kChunkLineMax) garbled = true;
+            if (line.size() > kHttpChunkLineMax) garbled = true;
             break;
           }
           if (!line.empty() && line.back() == '\r') line.pop_back();
