@@ -18,6 +18,12 @@ check() {
   fi
 }
 
+# The package is installed machine-wide: checkouts testing on one machine take turns.
+exec {lock}>/run/lock/portwrangler-package-test.lock
+if ! flock -w 600 "$lock"; then
+  echo "package: another checkout's package test still runs after 600 s" >&2
+  exit 1
+fi
 if dpkg -s portwrangler >/dev/null 2>&1; then
   echo "package: portwrangler is installed on this machine already; not touching it" >&2
   exit 1
