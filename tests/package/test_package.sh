@@ -6,18 +6,8 @@
 # Refuses to run where portwrangler is installed already.
 set -euo pipefail
 build=$(realpath "$1")
-passed=0
-failed=0
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "package: FAILED: $what" >&2
-  fi
-}
+suite=package
+source "$(dirname "$0")/check.sh"
 
 # The package is installed machine-wide: checkouts testing on one machine take turns.
 exec {lock}>/run/lock/portwrangler-package-test.lock
@@ -114,8 +104,9 @@ end"
 for setting in "" "IFS=x" "IFS=" "unset IFS" "IFS=-" "set -euf -o pipefail" \
   "shopt -s nullglob failglob nocasematch nocaseglob extglob dotglob globstar" \
   "IFS=x; set -u; shopt -s nullglob"; do
-  check "the completion${setting:+ with $setting}" \
-    test "$(complete_all "$setting")" = "$expected"
+  answers=$(complete_all "$setting")
+  check "the completion${setting:+ with $setting}, which answered:
+$answers" test "$answers" = "$expected"
 done
 
 dpkg -r portwrangler >/dev/null
@@ -126,5 +117,4 @@ done <<< "$installed"
 check "nothing left after removal (${left[*]:-})" test ${#left[@]} -eq 0
 check "its documentation folder gone" test ! -e /usr/share/doc/portwrangler
 
-echo "package: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

@@ -6,18 +6,8 @@
 # ./test.sh (CI runs it after).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-passed=0
-failed=0
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "reproducible: FAILED: $what" >&2
-  fi
-}
+suite=reproducible
+source "$(dirname "$0")/check.sh"
 
 work=$(mktemp -d /tmp/pw-reproducible-XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -51,5 +41,4 @@ for clone in one second-place; do
   done
 done
 
-echo "reproducible: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary
