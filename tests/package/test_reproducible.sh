@@ -28,9 +28,11 @@ for file in $files; do
   check "$file the same bytes" cmp "$work/one/dist/$file" "$work/second-place/dist/$file"
 done
 
-# What the programs hold: no folder of the build machine.
+# What the programs hold: no folder of the build machine. When the packages differ, this
+# tells where: in the programs, or in the files' list, modes or dates.
 for clone in one second-place; do
   dist="$work/$clone/dist"
+  dpkg-deb --contents "$dist"/portwrangler_*.deb >"$work/$clone.list"
   dpkg-deb --fsys-tarfile "$dist"/portwrangler_*.deb | tar -xO ./usr/bin/portwrangler \
     >"$work/$clone.program"
   python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("portwrangler.exe"))' \
@@ -41,4 +43,10 @@ for clone in one second-place; do
   done
 done
 
+listing=$(diff "$work/one.list" "$work/second-place.list") || true
+check "the same files, modes and dates in the .deb:
+$listing" test -z "$listing"
+for program in program exe; do
+  check "the same $program" cmp "$work/one.$program" "$work/second-place.$program"
+done
 summary
