@@ -1,25 +1,11 @@
-# Hardening of every build that is not instrumented. On Linux the flags are Debian's:
+# Hardening of every Linux build that is not instrumented, with Debian's flags:
 # dpkg-buildflags with every hardening feature on (fortify, the stack protector, full
 # RELRO with immediate binding; PIE is the compiler's default there). Its optimisation,
-# debug and path flags are dropped: the build type and reproducible.cmake set those. The
-# Windows build takes the mingw-w64 equivalents. Sanitized and fuzz builds take none: the
-# sanitizers replace what these check, and fortify hides calls from them.
-option(PORTWRANGLER_HARDEN "Build with the platform's hardening flags" ON)
-if(NOT PORTWRANGLER_HARDEN OR PORTWRANGLER_SANITIZE)
-  return()
-endif()
-
-# glibc's and mingw-w64's fortify need optimisation; without it glibc warns, which
-# -Werror makes fatal.
-set(_pw_optimised "$<NOT:$<CONFIG:Debug>>")
-
-if(WIN32)
-  # Fortify and the stack protector call into libssp, linked in like the rest (-static).
-  # The image is relocatable anywhere in the 64-bit space, and its data not executable.
-  add_compile_options(-fstack-protector-strong)
-  add_compile_definitions($<${_pw_optimised}:_FORTIFY_SOURCE=2>)
-  add_link_options(-fstack-protector-strong -Wl,--dynamicbase -Wl,--nxcompat
-                   -Wl,--high-entropy-va)
+# debug and path flags are dropped: the build type and reproducible.cmake set those.
+# Sanitized and fuzz builds take none: the sanitizers replace what these check, and
+# fortify hides calls from them. The Windows toolchain file sets its own.
+option(PORTWRANGLER_HARDEN "Build with Debian's hardening flags" ON)
+if(NOT PORTWRANGLER_HARDEN OR PORTWRANGLER_SANITIZE OR WIN32)
   return()
 endif()
 
@@ -44,7 +30,7 @@ _pw_buildflags(CPPFLAGS cppflags)
 _pw_buildflags(CXXFLAGS cxxflags)
 _pw_buildflags(LDFLAGS ldflags)
 # Later dpkg-buildflags add stack clash protection and, where the processor has it,
-# control-flow protection; hardening-check asks for both. Older ones lack them.
+# control-flow protection; hardening-check looks for both. Older ones lack them.
 include(CheckCXXCompilerFlag)
 foreach(flag -fstack-clash-protection -fcf-protection)
   string(MAKE_C_IDENTIFIER "PW_HAS${flag}" known)
@@ -53,9 +39,10 @@ foreach(flag -fstack-clash-protection -fcf-protection)
     list(APPEND cxxflags ${flag})
   endif()
 endforeach()
+# glibc's fortify needs optimisation; without it glibc warns, which -Werror makes fatal.
 foreach(flag IN LISTS cppflags)
   if(flag MATCHES "^-D_FORTIFY_SOURCE")
-    add_compile_options($<${_pw_optimised}:${flag}>)
+    add_compile_options($<$<NOT:$<CONFIG:Debug>>:${flag}>)
   else()
     add_compile_options(${flag})
   endif()
