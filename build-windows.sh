@@ -58,6 +58,11 @@ fetch_expat_source() {
   return 1
 }
 
+# The toolchain file holds the flags: when it changes, Expat and the build are made anew.
+stamp=$(sha256sum "$toolchain" | cut -d " " -f 1)
+if [ "$(cat "$out/toolchain.sha256" 2>/dev/null)" != "$stamp" ]; then
+  rm -rf "$expat" "$deps/expat-build" "$out/CMakeCache.txt"
+fi
 if [ ! -f "$expat/lib/libexpat.a" ]; then
   fetch_expat_source
   source_dir=$(find "$deps/src" -maxdepth 1 -type d -name 'expat-*' | head -n 1)
@@ -75,6 +80,7 @@ if [ ! -f "$expat/lib/libexpat.a" ]; then
   cmake --build "$deps/expat-build" -j "$(nproc)" >/dev/null
   cmake --install "$deps/expat-build" >/dev/null
 fi
+echo "$stamp" >"$out/toolchain.sha256"
 
 cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -DEXPAT_INCLUDE_DIR="$expat/include" -DEXPAT_LIBRARY="$expat/lib/libexpat.a" \

@@ -1,11 +1,29 @@
 #!/usr/bin/env bash
 # Builds the release files into dist/ (as root on Debian: it installs what it needs):
-#   portwrangler_<version>_<arch>.deb                   the program, man page, completion
+#   portwrangler_<version>-<revision>_<arch>.deb        the program, man page, completion
 #   portwrangler-<version>-windows-x86_64.zip           portwrangler.exe, README, licence
-# The version is the CMake project's.
+# The version is the CMake project's, the revision the Debian changelog's.
+#
+# The files are reproducible: built from the same commit in any folder at any time, they
+# are the same bytes (tests/package/test_reproducible.sh checks it). Every time stamp in
+# them is SOURCE_DATE_EPOCH, by default the time of the last commit.
 set -euo pipefail
 cd "$(dirname "$0")"
-tools/need-packages.sh cmake g++ make libexpat1-dev unicode-data dpkg-dev python3
+tools/need-packages.sh cmake g++ make libexpat1-dev unicode-data dpkg-dev python3 git
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  if ! SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null); then
+    echo "release.sh: not a git checkout: set SOURCE_DATE_EPOCH to the source's time" >&2
+    exit 1
+  fi
+fi
+export SOURCE_DATE_EPOCH
+# Nothing of an earlier configuration is kept; only the Windows build's Expat, which is
+# built from Debian's source package, is not made again.
+rm -rf build-release
+if [ -d build-windows-release ]; then
+  find build-windows-release -mindepth 1 -maxdepth 1 ! -name deps -exec rm -rf {} +
+fi
 
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-release -j "$(nproc)"
@@ -17,9 +35,21 @@ rm -rf dist/_CPack_Packages
 ./build-windows.sh build-windows-release -DBUILD_TESTING=OFF
 staging=$(mktemp -d)
 trap 'rm -rf "$staging"' EXIT
-cp build-windows-release/portwrangler.exe README.md LICENSE "$staging/"
+cp build-windows-release/portwrangler.exe "$staging/"
 x86_64-w64-mingw32-strip "$staging/portwrangler.exe"  # as the package's program is
 zip="dist/portwrangler-$version-windows-x86_64.zip"
 rm -f "$zip"
-(cd "$staging" && python3 -m zipfile -c "$OLDPWD/$zip" portwrangler.exe README.md LICENSE)
+# The entries in a fixed order, dated SOURCE_DATE_EPOCH (in UTC), with fixed modes.
+python3 - "$zip" "$staging/portwrangler.exe" README.md LICENSE <<'PY'
+import os, sys, time, zipfile
+stamp = time.gmtime(max(int(os.environ["SOURCE_DATE_EPOCH"]), 315532800))[:6]  # >= 1980
+with zipfile.ZipFile(sys.argv[1], "w") as archive:
+    for path in sys.argv[2:]:
+        entry = zipfile.ZipInfo(os.path.basename(path), stamp)
+        entry.create_system = 3
+        entry.external_attr = (0o100755 if path.endswith(".exe") else 0o100644) << 16
+        entry.compress_type = zipfile.ZIP_DEFLATED
+        with open(path, "rb") as f:
+            archive.writestr(entry, f.read())
+PY
 ls -l dist/

@@ -10,3 +10,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Hardened like the Linux build (see hardening.cmake), Expat and the tests included:
+# fortify and the stack protector, whose runtime (libssp) is linked in like the rest; an
+# image that loads at any address in the 64-bit space and whose data is not executable.
+set(hardening "-fstack-protector-strong -D_FORTIFY_SOURCE=2")
+set(CMAKE_C_FLAGS_INIT "${hardening}")
+set(CMAKE_CXX_FLAGS_INIT "${hardening}")
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-fstack-protector-strong -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va")

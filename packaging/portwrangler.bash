@@ -2,13 +2,16 @@
 # "-q" right after -add or -remove, TCP/UDP where a protocol goes, the search options
 # of -list in their order and each at most once, Enabled/Disabled after -s. It runs
 # nothing and looks nothing up: ports, addresses and descriptions are the user's.
+#
+# It runs in the user's shell, under the user's IFS and options: the candidates are kept
+# in arrays, never split from a string or expanded as patterns.
 
 _portwrangler() {
   local current=${COMP_WORDS[COMP_CWORD]}
   local typed=("${COMP_WORDS[@]:1:COMP_CWORD-1}")  # the words before the current one
-  local count=${#typed[@]} candidates=""
+  local count=${#typed[@]} candidates=()
   if [ "$count" -eq 0 ]; then
-    candidates="-add -remove -list -stats -help /?"
+    candidates=(-add -remove -list -stats -help '/?')
   else
     local command=${typed[0],,}
     case $command in
@@ -18,19 +21,19 @@ _portwrangler() {
           rest=("${rest[@]:1}")
         fi
         if [ ${#rest[@]} -eq 0 ]; then
-          candidates="TCP UDP"
-          [ "$count" -eq 1 ] && candidates="-q TCP UDP"
-        elif [ "$command" = "-add" ] && [ ${#rest[@]} -eq 1 ] && [[ $current == -* ]]; then
-          candidates="-ip"  # only when asked for: a port may go here as well
+          candidates=(TCP UDP)
+          if [ "$count" -eq 1 ]; then candidates=(-q TCP UDP); fi
+        elif [ "$command" = "-add" ] && [ ${#rest[@]} -eq 1 ] && [ "${current:0:1}" = "-" ]; then
+          candidates=(-ip)  # only when asked for: a port may go here as well
         fi
         ;;
       -list)
         if [ "$count" -eq 1 ]; then
-          candidates="-stats -id -p -ip -iport -eport -s"
+          candidates=(-stats -id -p -ip -iport -eport -s)
         elif [ $((count % 2)) -eq 0 ]; then  # a value goes here
           case ${typed[count - 1],,} in
-            -p) candidates="TCP UDP" ;;
-            -s) candidates="Enabled Disabled" ;;
+            -p) candidates=(TCP UDP) ;;
+            -s) candidates=(Enabled Disabled) ;;
           esac
         else  # an option: one of those after the last option given, in their order
           case ${typed[1],,} in
@@ -38,7 +41,7 @@ _portwrangler() {
             *)
               local options=(-p -ip -iport -eport -s) last=${typed[count - 2],,} i
               for i in "${!options[@]}"; do
-                [ "${options[i]}" = "$last" ] && candidates="${options[*]:i+1}"
+                if [ "${options[i]}" = "$last" ]; then candidates=("${options[@]:i+1}"); fi
               done
               ;;
           esac
@@ -46,12 +49,11 @@ _portwrangler() {
         ;;
     esac
   fi
-  # Without word expansion of the results: "/?" must not match file names.
+  # A plain prefix comparison: no pattern, so no shell option changes what matches.
   COMPREPLY=()
-  local words word
-  read -r -a words <<< "$candidates"
-  for word in "${words[@]}"; do
-    [[ $word == "$current"* ]] && COMPREPLY+=("$word")
+  local word
+  for word in "${candidates[@]}"; do
+    if [ "${word:0:${#current}}" = "$current" ]; then COMPREPLY+=("$word"); fi
   done
 }
 

@@ -1,23 +1,20 @@
 #!/usr/bin/env bash
 # tests/package/test_package.sh BUILD: makes the Debian package of BUILD with cpack,
-# installs it, checks what a user gets (the program on PATH, its help screen and exit
-# status, the man page, the completion) and removes it again, checking that none of its
-# files is left. Refuses to run where portwrangler is installed already.
+# checks it with lintian, installs it, checks what a user gets (the program on PATH,
+# hardened, its help screen and exit status, the man page, the completion under any IFS
+# and shell options) and removes it again, checking that none of its files is left.
+# Refuses to run where portwrangler is installed already.
 set -euo pipefail
 build=$(realpath "$1")
-passed=0
-failed=0
-check() {
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "package: FAILED: $what" >&2
-  fi
-}
+suite=package
+source "$(dirname "$0")/check.sh"
 
+# The package is installed machine-wide: checkouts testing on one machine take turns.
+exec {lock}>/run/lock/portwrangler-package-test.lock
+if ! flock -w 600 "$lock"; then
+  echo "package: another checkout's package test still runs after 600 s" >&2
+  exit 1
+fi
 if dpkg -s portwrangler >/dev/null 2>&1; then
   echo "package: portwrangler is installed on this machine already; not touching it" >&2
   exit 1
@@ -29,35 +26,88 @@ if ! (cd "$build" && cpack -G DEB -B "$out") >"$out/cpack.log" 2>&1; then
   exit 1
 fi
 version=$(cat "$build/VERSION")
-deb="$out/portwrangler_${version}_$(dpkg --print-architecture).deb"
-check "the package's file name" test -f "$deb"
+debs=("$out/portwrangler_$version"-*_"$(dpkg --print-architecture)".deb)
+check "one package, named for the version, its revision and the architecture" \
+  test ${#debs[@]} -eq 1 -a -f "${debs[0]}"
+deb=${debs[0]}
 check "Expat's runtime among its dependencies" \
   bash -c "dpkg-deb -f '$deb' Depends | grep -q 'libexpat1 '"
+# Every tag lintian has, down to the pedantic ones (it warns on stderr that it runs as
+# root, so stderr is shown only when it fails).
+lintian=$(lintian --display-info --pedantic --fail-on error,warning,info,pedantic "$deb" \
+  2>"$out/lintian.err") && linted=yes || linted=no
+check "lintian finds nothing:
+$lintian$(test $linted = yes || cat "$out/lintian.err")" test -z "$lintian" -a $linted = yes
 
 dpkg -i "$deb" >/dev/null
 installed=$(dpkg -L portwrangler)
 check "the program on PATH" test "$(command -v portwrangler)" = /usr/bin/portwrangler
+# Control-flow protection shows only when the C library's start files carry it too.
+cet=()
+if ! readelf -n "$(gcc -print-file-name=Scrt1.o)" | grep -q "x86 feature: IBT, SHSTK"; then
+  cet=(--nocfprotection)
+fi
+hardening=$(hardening-check "${cet[@]}" /usr/bin/portwrangler 2>&1) && hardened=yes || hardened=no
+check "hardened:
+$hardening" test "$hardened" = yes
 set +e
 help=$(portwrangler -help)
 status=$?
 set -e
 check "-help ends with exit status 1" test "$status" -eq 1
 check "-help prints the help screen" test "$help" = "$("$build/portwrangler" -help)"
-check "the man page" test "$(man -w portwrangler)" = /usr/share/man/man1/portwrangler.1
-completion=$(bash -c '
-  source /usr/share/bash-completion/completions/portwrangler
-  complete -p portwrangler
-  for line in "-list -p TCP" "-add" "-list -s"; do
-    read -r -a COMP_WORDS <<< "portwrangler $line"
-    COMP_WORDS+=("")
-    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-    _portwrangler
-    echo "${COMPREPLY[*]}"
-  done')
-check "the completion" test "$completion" = "complete -F _portwrangler portwrangler
--ip -iport -eport -s
--q TCP UDP
-Enabled Disabled"
+check "the man page, compressed" \
+  test "$(man -w portwrangler)" = /usr/share/man/man1/portwrangler.1.gz
+check "the changelog's newest entry is this package's" \
+  test "$(zcat /usr/share/doc/portwrangler/changelog.Debian.gz | head -n 1 | cut -d ' ' -f 2)" \
+  = "($(dpkg-deb -f "$deb" Version))"
+
+# The completion's answers, each word in brackets, for the words typed before the one
+# being completed and that word (after the "|"), under the user's IFS and shell options,
+# in a folder of files named like its words: the answers must not change.
+completion_cases=(
+  "|" "-add|" "-add -q|" "-add TCP|-" "-add UDP 80|" "-remove|T" "-remove -q|U"
+  "-list|" "-list -p TCP|" "-list -ip 10.0.0.1|" "-list -s|E" "-list -stats|" "-li|")
+complete_all() {
+  (cd "$out/completion" && bash -c '
+    cases=("${@:2}")
+    eval "$1"
+    source /usr/share/bash-completion/completions/portwrangler
+    complete -p portwrangler
+    for case in "${cases[@]}"; do
+      IFS=" " read -r -a typed <<< "${case%|*}"
+      COMP_WORDS=(portwrangler "${typed[@]}" "${case#*|}")
+      COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+      _portwrangler
+      for word in "${COMPREPLY[@]}"; do printf "[%s]" "$word"; done
+      echo
+    done
+    echo end' bash "$1" "${completion_cases[@]}")
+}
+mkdir "$out/completion"
+touch "$out/completion/"{-add,-q,TCP,UDP,-ip,Enabled,x,-}
+expected="complete -F _portwrangler portwrangler
+[-add][-remove][-list][-stats][-help][/?]
+[-q][TCP][UDP]
+[TCP][UDP]
+[-ip]
+
+[TCP]
+[UDP]
+[-stats][-id][-p][-ip][-iport][-eport][-s]
+[-ip][-iport][-eport][-s]
+[-iport][-eport][-s]
+[Enabled]
+
+
+end"
+for setting in "" "IFS=x" "IFS=" "unset IFS" "IFS=-" "set -euf -o pipefail" \
+  "shopt -s nullglob failglob nocasematch nocaseglob extglob dotglob globstar" \
+  "IFS=x; set -u; shopt -s nullglob"; do
+  answers=$(complete_all "$setting")
+  check "the completion${setting:+ with $setting}, which answered:
+$answers" test "$answers" = "$expected"
+done
 
 dpkg -r portwrangler >/dev/null
 left=()
@@ -67,5 +117,4 @@ done <<< "$installed"
 check "nothing left after removal (${left[*]:-})" test ${#left[@]} -eq 0
 check "its documentation folder gone" test ! -e /usr/share/doc/portwrangler
 
-echo "package: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary
