@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release files into dist/ (as root on Debian: it installs what it needs):
 #   portwrangler_<version>-<revision>_<arch>.deb        the program, man page, completion
-#   portwrangler-<version>-windows-x86_64.zip           portwrangler.exe, README, licence
+#   portwrangler-<version>-windows-x86_64.zip           portwrangler.exe, README, licences
 # The version is the CMake project's, the revision the Debian changelog's.
 #
 # The files are reproducible: built from the same commit in any folder at any time, they
@@ -37,10 +37,14 @@ staging=$(mktemp -d)
 trap 'rm -rf "$staging"' EXIT
 cp build-windows-release/portwrangler.exe "$staging/"
 x86_64-w64-mingw32-strip "$staging/portwrangler.exe"  # as the package's program is
+# Expat is linked into the program, and its licence asks for its notice to go with it.
+expat_copying=$(find build-windows-release/deps/src -maxdepth 2 -name COPYING | head -n 1)
+[ -n "$expat_copying" ] || { echo "release.sh: Expat's COPYING not found" >&2; exit 1; }
+cp "$expat_copying" "$staging/LICENSE.expat"
 zip="dist/portwrangler-$version-windows-x86_64.zip"
 rm -f "$zip"
 # The entries in a fixed order, dated SOURCE_DATE_EPOCH (in UTC), with fixed modes.
-python3 - "$zip" "$staging/portwrangler.exe" README.md LICENSE <<'PY'
+python3 - "$zip" "$staging/portwrangler.exe" README.md LICENSE "$staging/LICENSE.expat" <<'PY'
 import os, sys, time, zipfile
 stamp = time.gmtime(max(int(os.environ["SOURCE_DATE_EPOCH"]), 315532800))[:6]  # >= 1980
 with zipfile.ZipFile(sys.argv[1], "w") as archive:
