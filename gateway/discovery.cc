@@ -80,21 +80,31 @@ const Described& described(Search* search, const std::string& location) {
   return search->described.emplace(location, std::move(fetched)).first->second;
 }
 
-/// kOk with `*gateway` set from a usable reply, the service it answers in `*service`;
+/// kOk with `*gateway` set from a usable reply, the service it gives in `*service`;
 /// otherwise why it is passed over.
 Error check_reply(Search* search, const SsdpReply& reply, GatewayHandle* gateway, int* service) {
   std::string location;
-  Error error = discovery_read_reply(reply.text, &location, service);
+  int answered = -1;
+  Error error = discovery_read_reply(reply.text, &location, &answered);
   if (error != Error::kOk) return error;
   const Described& description = described(search, location);
   if (description.error != Error::kOk) return description.error;
-  GatewayHandle found;
-  found.service_type = kServiceTypes[*service];
-  error = gateway_parse_description(&found, location, description.document);
-  if (error != Error::kOk) return error;
-  found.device_description = description.document;
-  *gateway = std::move(found);
-  return Error::kOk;
+  // A device that answers either search is a router: its description is read for the
+  // WAN IP service first, whichever search the reply answers. A reply to the WAN PPP
+  // search so stands in for a lost WAN IP one (a router offering WAN IP often answers
+  // both).
+  for (int candidate = kWanIp; candidate <= answered; ++candidate) {
+    GatewayHandle found;
+    found.service_type = kServiceTypes[candidate];
+    error = gateway_parse_description(&found, location, description.document);
+    if (error == Error::kOk) {
+      found.device_description = description.document;
+      *gateway = std::move(found);
+      *service = candidate;
+      return Error::kOk;
+    }
+  }
+  return error;
 }
 
 /// What one wait for a reply came to.
@@ -111,7 +121,7 @@ Heard listen(Search* search, int milliseconds, GatewayHandle* gateway) {
   int service = -1;
   const Error error = check_reply(search, reply, &found, &service);
   if (error == Error::kOk) {
-    trace("reply from %s usable: %s", reply.sender.c_str(), kServiceTypes[service]);
+    trace("reply from %s usable: %s", reply.sender.c_str(), found.service_type.c_str());
   } else {
     trace("reply from %s passed over: %s", reply.sender.c_str(), trace_error(error));
   }

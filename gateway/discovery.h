@@ -2,9 +2,10 @@
 // together, sent three times within its wait on every interface that can carry it (a
 // datagram may be lost, and a VPN's route must not hide the LAN). Every reply is checked
 // before it is taken: 200 OK, a LOCATION, an ST naming a service searched, and a
-// description there that gives the control URL of that service. A reply that fails a
-// check is passed over and the search listens on; a WAN IP answer is taken at once, a WAN
-// PPP one once the devices' answer window has passed without a WAN IP one.
+// description there that gives the control URL of that service (of WAN IP first, whichever
+// search was answered). A reply that fails a check is passed over and the search listens
+// on; a WAN IP service is taken at once, a WAN PPP one once the devices' answer window has
+// passed without a WAN IP one.
 #ifndef PORTWRANGLER_GATEWAY_DISCOVERY_H_
 #define PORTWRANGLER_GATEWAY_DISCOVERY_H_
 

@@ -43,6 +43,17 @@ class Driver(unittest.TestCase):
         self.assertEqual(targets, ["WANIPConnection:1", "WANPPPConnection:1"] * 3)
         self.assertIn("service:WANPPPConnection:1#GetGenericPortMappingEntry", heads[-1])
 
+    def test_a_reply_to_the_ppp_search_stands_in_for_a_lost_ip_one(self):
+        # A router offering WAN IP whose answer to that search was lost: its answer to the
+        # WAN PPP search names the same description, read for WAN IP first, at once.
+        with Namespace() as ns, FakeGateway(ns, answer=["WANPPPConnection:1"],
+                                            entries=[ENTRY]) as gw:
+            result = run(["-list"], ns.name)
+            heads = [r["head"] for r in gw.requests("http")]
+        self.assertEqual(result.out, BANNER + LIST_HEAD + entry_lines(1, ENTRY) + CLOSING)
+        self.assertLess(result.seconds, 2)
+        self.assertIn("service:WANIPConnection:1#GetGenericPortMappingEntry", heads[-1])
+
     def test_version_2_service_is_used_under_the_name_it_was_searched_by(self):
         with Namespace() as ns, FakeGateway(ns, service="WANIPConnection:2",
                                             entries=[ENTRY]) as gw:
