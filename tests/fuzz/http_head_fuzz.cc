@@ -1,14 +1,48 @@
-// The response-head parsers on any head: a status only from an "HTTP/1." line, and a
-// body length that never passes the cap.
+// The response parsers on any bytes: a status only from an "HTTP/1." line, a body length
+// that never passes the cap, and a chunked body decoded within the cap, the same however
+// it was cut into chunks.
+#include <algorithm>
+
 #include "base/limits.h"
 #include "net/http.h"
 #include "tests/fuzz/fuzz_check.h"
 
+namespace {
+
+/// `body` sent in chunks of `size` bytes, with the last chunk.
+std::string chunked(const std::string& body, size_t size) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (size_t at = 0; at < body.size(); at += size) {
+    const size_t length = std::min(size, body.size() - at);
+    std::string digits;
+    for (size_t n = length; n > 0; n /= 16) digits.insert(digits.begin(), kHex[n % 16]);
+    out += digits + "\r\n" + body.substr(at, length) + "\r\n";
+  }
+  return out + "0\r\n\r\n";
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string bytes = fuzz_text(data, size);
+
+  // Whatever arrives as a chunked body decodes to no more than the cap.
+  bool whole = false;
+  const std::string body = http_dechunk(bytes, &whole);
+  FUZZ_CHECK(body.size() <= kHttpBodyMax);
+  if (body.size() < kHttpBodyMax) {
+    // Cut into other chunks, the same body comes back whole.
+    for (size_t chunk : {size_t{1}, size_t{7}, size_t{4096}}) {
+      bool again_whole = false;
+      FUZZ_CHECK(http_dechunk(chunked(body, chunk), &again_whole) == body);
+      FUZZ_CHECK(again_whole);
+    }
+  }
+
   if (size > kHttpHeadMax) return 0;  // the head read refuses anything longer
   // The head reaches the parsers as a C text: bytes after a NUL never count.
-  std::string head = fuzz_text(data, size);
-  head = head.c_str();
+  const std::string head = bytes.c_str();
   int status = -12345;
   const Error error = http_status(head, &status);
   if (error == Error::kOk) {
