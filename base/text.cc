@@ -220,6 +220,13 @@ std::string text_cut(const std::string& text, size_t bytes) {
   return text.substr(0, text_fit_bytes(text, bytes));
 }
 
+std::string text_upper_ascii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
 bool text_equal_ignoring_case(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };

@@ -55,6 +55,9 @@ size_t text_fit_bytes(const std::string& text, size_t bytes);
 /// would print as a stray byte.
 std::string text_cut(const std::string& text, size_t bytes);
 
+/// `text` with a..z upper-cased and every other byte unchanged.
+std::string text_upper_ascii(std::string text);
+
 /// Whether `a` and `b` are equal ignoring ASCII letter case.
 bool text_equal_ignoring_case(const std::string& a, const std::string& b);
 

@@ -1,17 +1,7 @@
 #include "front/walk.h"
 
 #include "base/limits.h"
-
-namespace {
-
-std::string upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
-}  // namespace
+#include "base/text.h"
 
 TableWalk walk_from(int first, int limit) {
   TableWalk walk;
@@ -31,7 +21,8 @@ WalkStep walk_next(TableWalk* walk, const GatewayHandle& gateway, MappingEntry* 
     // Only an answer of the router ends its table; anything else leaves it unread.
     return error == Error::kHttpNotOk ? WalkStep::kEnd : WalkStep::kBroken;
   }
-  if (!walk->seen.emplace(read.remote_host, read.external_port, upper(read.protocol)).second) {
+  if (!walk->seen.emplace(read.remote_host, read.external_port, text_upper_ascii(read.protocol))
+           .second) {
     walk->reads_left = 0;
     return WalkStep::kEnd;
   }

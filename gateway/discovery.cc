@@ -214,12 +214,10 @@ Error discover_gateway(GatewayHandle* gateway) {
       heard = listen(&search, 0, gateway);
       if (heard == Heard::kNothing) break;
     }
-    if (heard == Heard::kWanIp) {
-      trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
-      return Error::kOk;
+    if (heard != Heard::kWanIp) {
+      if (!search.ppp_found) return search.last_skip;
+      *gateway = std::move(search.ppp);
     }
-    if (!search.ppp_found) return search.last_skip;
-    *gateway = std::move(search.ppp);
     trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
     return Error::kOk;
   });

@@ -10,6 +10,7 @@
 
 #include "base/guard.h"
 #include "base/limits.h"
+#include "base/text.h"
 #include "net/socket.h"
 
 namespace {
@@ -256,11 +257,7 @@ Error url_split(const std::string& url, std::string* host, std::string* path, in
 }
 
 std::string upper_copy(const std::string& text) {
-  std::string upper = text;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
+  return text_upper_ascii(text);
 }
 
 HttpRequest http_get_request(const std::string& host, const std::string& path, int port) {
