@@ -61,6 +61,23 @@ class Prefix:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+# Wine's own client writes this, never the program, when its link to the Wine server
+# fails: seen once in some hundreds of runs on a loaded machine, as a process ended.
+# Such a run tells nothing of the program. It is made again, once, from a fresh start,
+# and that run is judged as any other.
+WINE_CLIENT_ERROR = "wine client error:"
+
+
+def wine_failed(err):
+    """Whether the standard error `err` (text or bytes) shows Wine's own failure."""
+    if isinstance(err, bytes):
+        err = err.decode("latin-1")
+    if WINE_CLIENT_ERROR not in err:
+        return False
+    print("\n  Wine failed under the run (%r); made again" % err[:80], file=sys.stderr)
+    return True
+
+
 def windows_command(prefix):
     return [WINE_RUN, prefix, EXE]
 
@@ -93,6 +110,13 @@ def isolated(args, config, on_windows, raw_line=None):
     the table THREE) in a namespace of its own, or with no gateway when `config` is None;
     on Windows the command line `raw_line` instead, when given. Returns the run, and what
     the gateway received: the HTTP requests and the searches."""
+    result = isolated_once(args, config, on_windows, raw_line)
+    if on_windows and wine_failed(result[0].err):
+        result = isolated_once(args, config, on_windows, raw_line)
+    return result
+
+
+def isolated_once(args, config, on_windows, raw_line):
     with Prefix() as prefix, Namespace() as ns:
         def go():
             if on_windows and raw_line is not None:
@@ -296,8 +320,11 @@ class WindowsLab(unittest.TestCase):
 
     def pw(self, args, on_windows):
         program = windows_command(self.prefix) if on_windows else [PROGRAM]
-        done = subprocess.run([LAB, "client", self.name] + program + list(args),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=40)
+        for _ in range(2):
+            done = subprocess.run([LAB, "client", self.name] + program + list(args),
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=40)
+            if not (on_windows and wine_failed(done.stderr)):
+                break
         self.assertEqual((done.returncode, done.stderr), (1, b""))
         return done.stdout.decode("utf-8").replace("\r\n", "\n")
 
