@@ -63,8 +63,8 @@ class Prefix:
 
 # Wine's own client writes this, never the program, when its link to the Wine server
 # fails: seen once in some hundreds of runs on a loaded machine, as a process ended.
-# Such a run tells nothing of the program. It is made again, once, from a fresh start,
-# and that run is judged as any other.
+# Such a run tells nothing of the program. It is made again, once (from a fresh start
+# where the test makes one per run), and that run is judged as any other.
 WINE_CLIENT_ERROR = "wine client error:"
 
 
