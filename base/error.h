@@ -38,6 +38,7 @@ enum class Error : int {
   kSsdpNoReply = -799,
   kSsdpOtherTarget = -798,  // a reply that answers no search made
   kSsdpNot200 = -797,
+  kSsdpNoInterface = -796,  // the interface asked for is not there
   kSsdpNoLocation = -795,
 
   // What the gateway hands back.

@@ -18,10 +18,13 @@ constexpr size_t kUrlMax = 511;
 constexpr size_t kHttpHeadMax = 4095;
 constexpr size_t kHttpBodyMax = 65536;
 constexpr size_t kHttpChunkLineMax = 1024;
+// All the bytes of a chunked body (sizes, extensions, line ends, trailers and data): four
+// times the body's cap still takes chunks as small as two bytes, and nothing endless.
+constexpr size_t kHttpChunkedMax = 4 * kHttpBodyMax;
 
-// Replies already waiting when a search's wait is over are still read, as many as this: a
-// description fetch may have taken the wait, and a flood must not keep the search going.
-constexpr int kSsdpLateRepliesMax = 64;
+// Replies taken at one wake of the search, and those still read once its wait is over: a
+// flood must not keep the search from its descriptions, nor going past its end.
+constexpr int kSsdpRepliesAtOnce = 64;
 
 // A SOAP envelope's length goes out as Content-Length in five digits.
 constexpr size_t kSoapEnvelopeMax = 99999;
@@ -53,11 +56,23 @@ constexpr int kTransportTries = 3;
 constexpr int kSsdpSendAtMilliseconds[] = {0, 300, 1000};
 constexpr int kSsdpPreferIpMilliseconds = 2500;
 
+// Descriptions read by one search: at most this many in all, and this many for one sender
+// (a router may offer a few root devices; a device that answers every search with a new
+// LOCATION gets no more), each within its own time. They are read side by side, so a
+// device that stays silent costs the router nothing; once the search's wait is over, the
+// reads under way get until the search's end at most.
+constexpr int kDescriptionsMax = 8;
+constexpr int kDescriptionsPerSender = 3;
+constexpr int kDescriptionSeconds = 4;
+constexpr int kDiscoverySeconds = 10;
+
 // Waits, in whole seconds.
 constexpr int kSsdpWaitSeconds = 5;     // one search: its three sends and the answers
 constexpr int kHttpConnectSeconds = 2;  // past TCP's first SYN retransmission (1 s)
 constexpr int kLocalAddressConnectSeconds = 2;
-constexpr int kHttpReadSeconds = 10;   // each wait while an answer arrives
-constexpr int kSendDrainSeconds = 10;  // a full send buffer must drain within this
+// One HTTP exchange, all of it: connect, request, head and body. A router answers in well
+// under a second; ten leave room for a lossy LAN, and a peer that trickles a byte at a
+// time gets no more.
+constexpr int kHttpExchangeSeconds = 10;
 
 #endif  // PORTWRANGLER_BASE_LIMITS_H_

@@ -209,7 +209,7 @@ Error discover_gateway(GatewayHandle* gateway) {
       if (search.ppp_found && kSsdpPreferIpMilliseconds < until) until = kSsdpPreferIpMilliseconds;
       heard = listen(&search, until - now, gateway);
     }
-    for (int late = 0; heard != Heard::kWanIp && !search.ppp_found && late < kSsdpLateRepliesMax;
+    for (int late = 0; heard != Heard::kWanIp && !search.ppp_found && late < kSsdpRepliesAtOnce;
          ++late) {
       heard = listen(&search, 0, gateway);
       if (heard == Heard::kNothing) break;

@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "base/guard.h"
 #include "base/limits.h"
@@ -17,205 +17,127 @@ namespace {
 
 static_assert(kUrlMax == 511, "url_split's scan formats carry the URL cap");
 
+using Clock = std::chrono::steady_clock;
+
 /// Where the blank line that ends a head ends within `text`, looking from `from` on;
 /// 0 when it is not there.
-size_t end_of_head(const char* text, size_t from, size_t length) {
-  for (size_t i = from; i + 4 <= length; ++i) {
-    if (std::memcmp(text + i, "\r\n\r\n", 4) == 0) return i + 4;
-  }
-  return 0;
-}
-
-/// kOk with the head (at most 4095 bytes, up to and including its blank line), leaving
-/// the body in the socket; kHttpNoHead when nothing came, kHttpHeadTooLong. What has
-/// arrived is looked at first and then exactly the head's bytes of it are taken, so the
-/// body stays put without a receive call per byte. A head the connection cut before its
-/// blank line is handed over as it came.
-Error read_head(SocketHandle* socket, std::string* head) {
-  char buffer[kHttpHeadMax + 1];
-  size_t length = 0;
-  bool ended = false;
-  while (!ended && length < sizeof(buffer)) {
-    size_t seen = 0;
-    Error error =
-        tcp_peek(socket, buffer + length, sizeof(buffer) - length, &seen, kHttpReadSeconds);
-    if (error != Error::kOk) return error;
-    if (seen == 0) break;  // silent or closed: parse what came
-    // The blank line may have begun in bytes taken before.
-    const size_t end = end_of_head(buffer, length >= 3 ? length - 3 : 0, length + seen);
-    ended = end != 0;
-    const size_t take = ended ? end - length : seen;
-    size_t got = 0;
-    error = tcp_receive(socket, buffer + length, take, &got, kHttpReadSeconds);
-    if (error != Error::kOk) return error;
-    length += got;
-    if (got < take) break;  // what was seen went away: the connection broke
-  }
-  if (length == 0) return Error::kHttpNoHead;
-  if (length > kHttpHeadMax) return Error::kHttpHeadTooLong;
-  head->assign(buffer, length);
-  return Error::kOk;
-}
-
-/// kOk with up to `length` body bytes: fewer when the peer closes or stays silent.
-Error read_body(SocketHandle* socket, size_t length, std::string* body) {
-  std::unique_ptr<char[]> buffer(new char[length + 1]);
-  size_t got = 0;
-  Error error = tcp_receive(socket, buffer.get(), length, &got, kHttpReadSeconds);
-  if (error != Error::kOk) return error;
-  body->assign(buffer.get(), got);
-  return Error::kOk;
-}
-
-/// The decoding of a chunked body, fed the bytes as they arrive.
-struct Dechunker {
-  enum class State { kSize, kData, kDataEnd, kTrailer, kDone };
-  State state = State::kSize;
-  std::string line;  // the line read so far (size or trailer)
-  size_t left = 0;   // bytes of the current chunk still to come
-  std::string body;
-  bool whole = false;
-  bool garbled = false;
-
-  bool finished() const { return state == State::kDone || garbled; }
-
-  /// Takes bytes from `data` until the body is done; returns how many it took.
-  size_t feed(const char* data, size_t length) {
-    size_t at = 0;
-    while (at < length && !finished()) {
-      const char c = data[at];
-      switch (state) {
-        case State::kSize:
-        case State::kTrailer:
-          ++at;
-          if (c != '\n') {
-            line += c;
-            if (line.size() > kHttpChunkLineMax) garbled = true;
-            break;
-          }
-          if (!line.empty() && line.back() == '\r') line.pop_back();
-          if (state == State::kSize) {
-            size_line();
-          } else if (line.empty()) {
-            state = State::kDone;
-          }
-          line.clear();
-          break;
-        case State::kData: {
-          const size_t take = std::min(left, length - at);
-          const size_t room = kHttpBodyMax - body.size();
-          body.append(data + at, std::min(take, room));
-          at += take;
-          left -= take;
-          if (body.size() == kHttpBodyMax) {
-            whole = true;  // the cap is the end, as for a Content-Length past it
-            state = State::kDone;
-          } else if (left == 0) {
-            state = State::kDataEnd;
-          }
-          break;
-        }
-        case State::kDataEnd:
-          ++at;
-          if (c == '\n') {
-            state = State::kSize;
-          } else if (c != '\r') {
-            garbled = true;
-          }
-          break;
-        case State::kDone:
-          break;
-      }
-    }
-    return at;
-  }
-
-  void size_line() {
-    size_t size = 0, digits = 0;
-    for (char c : line) {
-      int value = -1;
-      if (c >= '0' && c <= '9') value = c - '0';
-      if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-      if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-      if (value < 0) break;
-      if (++digits > 8) break;  // past any size a body may have here
-      size = size * 16 + static_cast<size_t>(value);
-    }
-    const size_t end = line.find_first_not_of("0123456789abcdefABCDEF");
-    const bool rest_ok =
-        end == std::string::npos || line[end] == ';' || line[end] == ' ' || line[end] == '\t';
-    if (digits == 0 || digits > 8 || !rest_ok) {
-      garbled = true;
-    } else if (size == 0) {
-      whole = true;
-      state = State::kTrailer;
-    } else {
-      left = size;
-      state = State::kData;
-    }
-  }
-};
-
-/// kOk with a chunked body as far as it came, decoded; `*whole` when its last chunk came.
-/// What has arrived is looked at and exactly the chunks' bytes taken.
-Error read_chunked_body(SocketHandle* socket, std::string* body, bool* whole) {
-  Dechunker decoder;
-  char buffer[4096];
-  while (!decoder.finished()) {
-    size_t seen = 0;
-    Error error = tcp_peek(socket, buffer, sizeof(buffer), &seen, kHttpReadSeconds);
-    if (error != Error::kOk) return error;
-    if (seen == 0) break;  // closed or silent
-    const size_t taken = decoder.feed(buffer, seen);
-    size_t got = 0;
-    error = tcp_receive(socket, buffer, taken, &got, kHttpReadSeconds);
-    if (error != Error::kOk) return error;
-    if (got < taken) break;
-  }
-  body->swap(decoder.body);
-  *whole = decoder.whole;
-  return Error::kOk;
+size_t end_of_head(const std::string& text, size_t from) {
+  const size_t at = text.find("\r\n\r\n", from);
+  return at == std::string::npos ? 0 : at + 4;
 }
 
 /// Where the value of the head's first `name` line (upper case, with its colon) begins,
-/// or npos.
+/// or npos. The name counts only at the start of a line: "X-Content-Length:" is not
+/// "Content-Length:".
 size_t header_value_at(const std::string& upper_head, const char* name) {
   const std::string wanted = std::string("\r\n") + name;
   const size_t at = upper_head.find(wanted);
   return at == std::string::npos ? at : at + wanted.size();
 }
 
-/// The steps after the connect; the caller's Socket closes the connection.
-Error exchange_on(SocketHandle* socket, const std::string& text, bool keep_refusal_body,
-                  HttpResponse* response) {
-  Error error = tcp_send_all(socket, text.data(), text.size());
-  if (error != Error::kOk) return error;
-  std::string head;
-  error = read_head(socket, &head);
-  if (error != Error::kOk) return error;
-  // The connection ended before even the status line was whole: no answer came.
-  if (head.find("\r\n") == std::string::npos) return Error::kHttpCutShort;
-  int status = 0;
-  error = http_status(head, &status);
-  if (error != Error::kOk) return error;
-  response->status = status;
-  if (status != 200 && !keep_refusal_body) return Error::kHttpNotOk;
-  std::string body;
-  bool whole = true;
-  if (http_is_chunked(head)) {
-    error = read_chunked_body(socket, &body, &whole);
+void finish(HttpExchange* exchange, Error result) {
+  exchange->result = result;
+  exchange->stage = HttpExchange::Stage::kDone;
+  exchange->socket.reset();
+}
+
+/// The body as far as it came, when the connection ended or the time ran out.
+void finish_body(HttpExchange* exchange) {
+  HttpResponse& response = exchange->response;
+  if (exchange->chunked) {
+    response.body.swap(exchange->chunks.body);
+    response.whole = exchange->chunks.whole && !exchange->chunks.garbled;
   } else {
-    const size_t length = http_content_length(head);
-    error = read_body(socket, length, &body);
     // Without a Content-Length the body runs to the close, and any length is whole.
-    const bool announced =
-        header_value_at(upper_copy(head), "CONTENT-LENGTH:") != std::string::npos;
-    whole = !announced || body.size() == length;
+    response.whole = !exchange->announced || response.body.size() == exchange->length;
   }
-  if (error != Error::kOk) return error;
-  response->body.swap(body);
-  response->whole = whole;
-  return status == 200 ? Error::kOk : Error::kHttpNotOk;
+  finish(exchange, response.status == 200 ? Error::kOk : Error::kHttpNotOk);
+}
+
+/// Takes body bytes; ends the exchange once the body is complete.
+void take_body(HttpExchange* exchange, const char* data, size_t length) {
+  if (exchange->chunked) {
+    exchange->chunks.feed(data, length);
+    if (exchange->chunks.finished()) finish_body(exchange);
+    return;
+  }
+  std::string& body = exchange->response.body;
+  body.append(data, std::min(length, exchange->length - body.size()));
+  if (body.size() == exchange->length) finish_body(exchange);
+}
+
+/// Looks for the end of the head in what has come; once it is there, reads the status
+/// and the body's framing and hands the bytes after it to the body.
+void take_head(HttpExchange* exchange, bool ended) {
+  std::string& received = exchange->received;
+  const size_t end = end_of_head(received, 0);
+  if (end == 0 || end > kHttpHeadMax) {
+    if (received.size() > kHttpHeadMax) return finish(exchange, Error::kHttpHeadTooLong);
+    if (!ended) return;
+    if (received.empty()) return finish(exchange, Error::kHttpNoHead);
+    // Cut before its blank line: whatever the status line says, no whole answer came.
+    int status = 0;
+    if (http_status(received, &status) == Error::kOk) exchange->response.status = status;
+    return finish(exchange, Error::kHttpCutShort);
+  }
+  const std::string head = received.substr(0, end);
+  const std::string rest = received.substr(end);
+  received.clear();
+  int status = 0;
+  const Error error = http_status(head, &status);
+  if (error != Error::kOk) return finish(exchange, error);
+  exchange->response.status = status;
+  if (status != 200 && !exchange->keep_refusal_body) return finish(exchange, Error::kHttpNotOk);
+  exchange->stage = HttpExchange::Stage::kBody;
+  exchange->chunked = http_is_chunked(head);
+  exchange->length = http_content_length(head);
+  exchange->announced = header_value_at(upper_copy(head), "CONTENT-LENGTH:") != std::string::npos;
+  if (!exchange->chunked && exchange->length == 0) return finish_body(exchange);
+  take_body(exchange, rest.data(), rest.size());
+  if (!http_exchange_done(*exchange) && ended) finish_body(exchange);
+}
+
+/// Reads what the socket has and moves the exchange on with it.
+void receive_step(HttpExchange* exchange) {
+  char buffer[4096];
+  size_t got = 0;
+  bool closed = false;
+  const Error error =
+      tcp_receive_some(exchange->socket.get(), buffer, sizeof(buffer), &got, &closed);
+  if (error != Error::kOk) return finish(exchange, error);
+  if (exchange->stage == HttpExchange::Stage::kHead) {
+    exchange->received.append(buffer, got);
+    return take_head(exchange, closed);
+  }
+  take_body(exchange, buffer, got);
+  if (!http_exchange_done(*exchange) && closed) finish_body(exchange);
+}
+
+void send_step(HttpExchange* exchange) {
+  size_t sent = 0;
+  const Error error = tcp_send_some(exchange->socket.get(), exchange->text.data() + exchange->sent,
+                                    exchange->text.size() - exchange->sent, &sent);
+  if (error != Error::kOk) return finish(exchange, error);
+  exchange->sent += sent;
+  if (exchange->sent == exchange->text.size()) exchange->stage = HttpExchange::Stage::kHead;
+}
+
+/// The time is up: what came is judged as a close would have it, but a connect or a send
+/// that did not end failed.
+void time_up(HttpExchange* exchange) {
+  exchange->timed_out = true;
+  switch (exchange->stage) {
+    case HttpExchange::Stage::kConnecting:
+      return finish(exchange, Error::kSocketConnectFailed);
+    case HttpExchange::Stage::kSending:
+      return finish(exchange, Error::kSocketSendFailed);
+    case HttpExchange::Stage::kHead:
+      return take_head(exchange, true);
+    case HttpExchange::Stage::kBody:
+      return finish_body(exchange);
+    case HttpExchange::Stage::kDone:
+      return;
+  }
 }
 
 bool is_digit(char c) {
@@ -294,14 +216,95 @@ Error http_request_text(const HttpRequest& request, std::string* text) {
 
 Error http_perform(const HttpRequest& request, bool keep_refusal_body, HttpResponse* response) {
   return guard_allocation([&] {
-    std::string text;
-    Error error = http_request_text(request, &text);
-    if (error != Error::kOk) return error;
-    Socket socket;
-    error = tcp_connect(&socket, request.host, request.port, kHttpConnectSeconds);
-    if (error != Error::kOk) return error;
-    return exchange_on(socket.get(), text, keep_refusal_body, response);
+    HttpExchange exchange;
+    Error error =
+        http_exchange_start(request, keep_refusal_body, kHttpExchangeSeconds * 1000, &exchange);
+    while (error == Error::kOk && !http_exchange_done(exchange)) {
+      std::vector<SocketWait> waits{http_exchange_wait(&exchange)};
+      error = socket_wait_any(&waits, http_exchange_left_ms(exchange));
+      if (error == Error::kOk) http_exchange_step(&exchange);
+    }
+    if (error == Error::kOk) error = exchange.result;
+    response->status = exchange.response.status;
+    // A body only of an answer read whole or a refusal asked for.
+    if (error == Error::kOk || (error == Error::kHttpNotOk && keep_refusal_body)) {
+      response->body.swap(exchange.response.body);
+      response->whole = exchange.response.whole;
+    }
+    return error;
   });
+}
+
+Error http_exchange_start(const HttpRequest& request, bool keep_refusal_body, int milliseconds,
+                          HttpExchange* exchange) {
+  return guard_allocation([&] {
+    *exchange = HttpExchange();
+    exchange->keep_refusal_body = keep_refusal_body;
+    const Clock::time_point now = Clock::now();
+    exchange->end = now + std::chrono::milliseconds(milliseconds);
+    exchange->connect_end =
+        std::min(exchange->end, now + std::chrono::seconds(kHttpConnectSeconds));
+    Error error = http_request_text(request, &exchange->text);
+    bool connected = false;
+    if (error == Error::kOk) {
+      error = tcp_connect_start(&exchange->socket, request.host, request.port, &connected);
+    }
+    if (error != Error::kOk) {
+      finish(exchange, error);
+      return error;
+    }
+    exchange->stage = connected ? HttpExchange::Stage::kSending : HttpExchange::Stage::kConnecting;
+    return Error::kOk;
+  });
+}
+
+SocketWait http_exchange_wait(HttpExchange* exchange) {
+  const bool for_write = exchange->stage == HttpExchange::Stage::kConnecting ||
+                         exchange->stage == HttpExchange::Stage::kSending;
+  return SocketWait{exchange->socket.get(), for_write, false};
+}
+
+int http_exchange_left_ms(const HttpExchange& exchange) {
+  const Clock::time_point end =
+      exchange.stage == HttpExchange::Stage::kConnecting ? exchange.connect_end : exchange.end;
+  const long long left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+void http_exchange_step(HttpExchange* exchange) {
+  const Error error = guard_allocation([&] {
+    if (http_exchange_done(*exchange)) return Error::kOk;
+    if (http_exchange_left_ms(*exchange) == 0) {
+      time_up(exchange);
+      return Error::kOk;
+    }
+    // Stepped without a wait of its own: look, without blocking, whether it is ready.
+    std::vector<SocketWait> waits{http_exchange_wait(exchange)};
+    Error looked = socket_wait_any(&waits, 0);
+    if (looked != Error::kOk) return looked;
+    if (!waits[0].ready) return Error::kOk;
+    switch (exchange->stage) {
+      case HttpExchange::Stage::kConnecting:
+        if (tcp_connect_result(exchange->socket.get()) != Error::kOk) {
+          finish(exchange, Error::kSocketConnectFailed);
+        } else {
+          exchange->stage = HttpExchange::Stage::kSending;
+        }
+        break;
+      case HttpExchange::Stage::kSending:
+        send_step(exchange);
+        break;
+      case HttpExchange::Stage::kHead:
+      case HttpExchange::Stage::kBody:
+        receive_step(exchange);
+        break;
+      case HttpExchange::Stage::kDone:
+        break;
+    }
+    return Error::kOk;
+  });
+  if (error != Error::kOk) finish(exchange, error);
 }
 
 Error http_status(const std::string& head, int* status) {
@@ -325,10 +328,9 @@ Error http_status(const std::string& head, int* status) {
 }
 
 size_t http_content_length(const std::string& head) {
-  const std::string upper = upper_copy(head);
-  const size_t at = upper.find("CONTENT-LENGTH:");
+  const size_t at = header_value_at(upper_copy(head), "CONTENT-LENGTH:");
   if (at == std::string::npos) return kHttpBodyMax;
-  const char* number = head.c_str() + at + 15;
+  const char* number = head.c_str() + at;
   char* end = nullptr;
   errno = 0;
   const long value = std::strtol(number, &end, 10);
@@ -349,8 +351,89 @@ bool http_is_chunked(const std::string& head) {
 }
 
 std::string http_dechunk(const std::string& data, bool* whole) {
-  Dechunker decoder;
+  HttpChunkDecoder decoder;
   decoder.feed(data.data(), data.size());
-  *whole = decoder.whole;
+  *whole = decoder.whole && !decoder.garbled;
   return decoder.body;
+}
+
+size_t HttpChunkDecoder::feed(const char* data, size_t length) {
+  size_t at = 0;
+  while (at < length && !finished()) {
+    if (consumed >= kHttpChunkedMax) {
+      garbled = true;
+      break;
+    }
+    const size_t before = at;
+    const char c = data[at];
+    switch (state) {
+      case State::kSize:
+      case State::kTrailer:
+        ++at;
+        if (c != '\n') {
+          line += c;
+          if (line.size() > kHttpChunkLineMax) garbled = true;
+          break;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (state == State::kSize) {
+          size_line();
+        } else if (line.empty()) {
+          state = State::kDone;
+        }
+        line.clear();
+        break;
+      case State::kData: {
+        const size_t take = std::min({left, length - at, kHttpChunkedMax - consumed});
+        const size_t room = kHttpBodyMax - body.size();
+        body.append(data + at, std::min(take, room));
+        at += take;
+        left -= take;
+        if (body.size() == kHttpBodyMax) {
+          whole = true;  // the cap is the end, as for a Content-Length past it
+          state = State::kDone;
+        } else if (left == 0) {
+          state = State::kDataEnd;
+        }
+        break;
+      }
+      case State::kDataEnd:
+        ++at;
+        if (c == '\n') {
+          state = State::kSize;
+        } else if (c != '\r') {
+          garbled = true;
+        }
+        break;
+      case State::kDone:
+        break;
+    }
+    consumed += at - before;
+  }
+  return at;
+}
+
+void HttpChunkDecoder::size_line() {
+  size_t size = 0, digits = 0;
+  for (char c : line) {
+    int value = -1;
+    if (c >= '0' && c <= '9') value = c - '0';
+    if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+    if (value < 0) break;
+    if (++digits > 8) break;  // past any size a body may have here
+    size = size * 16 + static_cast<size_t>(value);
+  }
+  const size_t end = line.find_first_not_of("0123456789abcdefABCDEF");
+  const bool rest_ok =
+      end == std::string::npos || line[end] == ';' || line[end] == ' ' || line[end] == '\t';
+  if (digits == 0 || digits > 8 || !rest_ok) {
+    garbled = true;
+  } else if (size == 0) {
+    whole = true;
+    state = State::kTrailer;
+  } else {
+    left = size;
+    state = State::kData;
+  }
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <new>
 
+#include "base/budget.h"
 #include "base/limits.h"
 #include "net/socket_platform.h"
 
@@ -42,17 +43,24 @@ Error open_socket(Socket* out, bool stream) {
   return Error::kOk;
 }
 
-/// Whether the socket became readable (or writable) within `milliseconds`; a signal does
-/// not cut the wait short.
-bool wait_for(SocketHandle* handle, bool for_write, int milliseconds) {
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+/// The platform's wait over `waits`, made again after a signal with what is left of
+/// `milliseconds`, and never past the run's budget.
+SysStatus wait_any(std::vector<SysWait>* waits, int milliseconds) {
+  const Clock::time_point end =
+      Clock::now() + std::chrono::milliseconds(run_budget_cap(milliseconds));
   for (;;) {
     const long left = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
     const SysStatus status =
-        sys_wait(sys_of(handle), for_write, left > 0 ? static_cast<int>(left) : 0);
-    if (status != SysStatus::kInterrupted) return status == SysStatus::kDone;
+        sys_wait_any(waits->data(), waits->size(), left > 0 ? static_cast<int>(left) : 0);
+    if (status != SysStatus::kInterrupted) return status;
   }
+}
+
+/// Whether the socket became readable (or writable) within `milliseconds`.
+bool wait_for(SocketHandle* handle, bool for_write, int milliseconds) {
+  std::vector<SysWait> waits{{sys_of(handle), for_write, false, false}};
+  return wait_any(&waits, milliseconds) == SysStatus::kDone && waits[0].ready;
 }
 
 std::string dotted(uint32_t address) {
@@ -112,7 +120,7 @@ Error udp_open(Socket* out) {
   return open_socket(out, false);
 }
 
-Error tcp_connect(Socket* out, const std::string& host, int port, int seconds) {
+Error tcp_connect_start(Socket* out, const std::string& host, int port, bool* connected) {
   Socket socket;
   Error error = open_socket(&socket, true);
   if (error != Error::kOk) return error;
@@ -123,10 +131,23 @@ Error tcp_connect(Socket* out, const std::string& host, int port, int seconds) {
   // writable, and its pending error tells.
   const SysStatus started = sys_connect(sys_of(socket.get()), address, port);
   if (started == SysStatus::kFailed) return Error::kSocketConnectFailed;
-  if (started != SysStatus::kDone) {
-    if (!wait_for(socket.get(), true, seconds * 1000) || sys_connect_failed(sys_of(socket.get()))) {
-      return Error::kSocketConnectFailed;
-    }
+  *connected = started == SysStatus::kDone;
+  *out = std::move(socket);
+  return Error::kOk;
+}
+
+Error tcp_connect_result(SocketHandle* socket) {
+  return sys_connect_failed(sys_of(socket)) ? Error::kSocketConnectFailed : Error::kOk;
+}
+
+Error tcp_connect(Socket* out, const std::string& host, int port, int seconds) {
+  Socket socket;
+  bool connected = false;
+  Error error = tcp_connect_start(&socket, host, port, &connected);
+  if (error != Error::kOk) return error;
+  if (!connected && (!wait_for(socket.get(), true, seconds * 1000) ||
+                     tcp_connect_result(socket.get()) != Error::kOk)) {
+    return Error::kSocketConnectFailed;
   }
   *out = std::move(socket);
   return Error::kOk;
@@ -175,54 +196,50 @@ Error udp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* r
   }
 }
 
-Error tcp_send_all(SocketHandle* socket, const char* data, size_t length) {
-  size_t total = 0;
-  while (total < length) {
-    size_t sent = 0;
-    const SysStatus status = sys_send(sys_of(socket), data + total, length - total, &sent);
+Error tcp_send_some(SocketHandle* socket, const char* data, size_t length, size_t* sent) {
+  *sent = 0;
+  for (;;) {
+    const SysStatus status = sys_send(sys_of(socket), data, length, sent);
     if (status == SysStatus::kInterrupted) continue;
     if (status == SysStatus::kWouldBlock) {
-      // The send buffer is full: go on once it drains.
-      if (!wait_for(socket, true, kSendDrainSeconds * 1000)) return Error::kSocketSendFailed;
-      continue;
-    }
-    if (status != SysStatus::kDone || sent == 0) return Error::kSocketSendFailed;
-    total += sent;
-  }
-  return Error::kOk;
-}
-
-Error tcp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
-                  int seconds) {
-  *received = 0;
-  size_t total = 0;
-  while (total < capacity) {
-    if (!wait_for(socket, false, seconds * 1000)) break;
-    size_t count = 0;
-    const SysStatus status =
-        sys_receive(sys_of(socket), buffer + total, capacity - total, false, &count);
-    if (status == SysStatus::kInterrupted || status == SysStatus::kWouldBlock) continue;
-    if (status != SysStatus::kDone) return Error::kSocketReceiveFailed;
-    if (count == 0) break;  // the peer closed
-    total += count;
-  }
-  *received = total;
-  return Error::kOk;
-}
-
-Error tcp_peek(SocketHandle* socket, char* buffer, size_t capacity, size_t* received, int seconds) {
-  *received = 0;
-  for (;;) {
-    if (!wait_for(socket, false, seconds * 1000)) return Error::kOk;
-    size_t count = 0;
-    const SysStatus status = sys_receive(sys_of(socket), buffer, capacity, true, &count);
-    if (status == SysStatus::kDone) {
-      *received = count;
+      *sent = 0;
       return Error::kOk;
     }
-    if (status != SysStatus::kInterrupted && status != SysStatus::kWouldBlock) {
-      return Error::kSocketReceiveFailed;
+    return status == SysStatus::kDone && (*sent > 0 || length == 0) ? Error::kOk
+                                                                    : Error::kSocketSendFailed;
+  }
+}
+
+Error tcp_receive_some(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
+                       bool* closed) {
+  *received = 0;
+  *closed = false;
+  if (capacity == 0) return Error::kOk;
+  for (;;) {
+    size_t count = 0;
+    const SysStatus status = sys_receive(sys_of(socket), buffer, capacity, &count);
+    if (status == SysStatus::kInterrupted) continue;
+    if (status == SysStatus::kWouldBlock) return Error::kOk;
+    if (status != SysStatus::kDone) return Error::kSocketReceiveFailed;
+    *received = count;
+    *closed = count == 0;
+    return Error::kOk;
+  }
+}
+
+Error socket_wait_any(std::vector<SocketWait>* waits, int milliseconds) {
+  try {
+    std::vector<SysWait> sys;
+    for (const SocketWait& wait : *waits)
+      sys.push_back({sys_of(wait.socket), wait.for_write, false, false});
+    const SysStatus status = wait_any(&sys, milliseconds);
+    if (status == SysStatus::kFailed) return Error::kSocketReceiveFailed;
+    for (size_t i = 0; i < sys.size(); ++i) {
+      (*waits)[i].ready = status == SysStatus::kDone && (sys[i].ready || sys[i].failed);
     }
+    return Error::kOk;
+  } catch (const std::bad_alloc&) {
+    return Error::kNoMemory;
   }
 }
 

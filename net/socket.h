@@ -54,6 +54,14 @@ Error udp_open(Socket* out);
 /// kSocketConnectFailed (refused, unreachable or too slow), or an open failure.
 Error tcp_connect(Socket* out, const std::string& host, int port, int seconds);
 
+/// kOk with a TCP socket whose connect to host:port has begun (`*connected` when it is
+/// through already); the end of a connect under way shows as writable, and
+/// tcp_connect_result then tells how it went. kSocketNoResolve, kSocketConnectFailed.
+Error tcp_connect_start(Socket* out, const std::string& host, int port, bool* connected);
+
+/// kOk when a connect that showed writable went through; kSocketConnectFailed.
+Error tcp_connect_result(SocketHandle* socket);
+
 /// kOk when multicast datagrams of `socket` leave through the interface of `address`.
 Error udp_set_multicast_interface(SocketHandle* socket, const std::string& address);
 
@@ -67,18 +75,27 @@ Error udp_send_to(SocketHandle* socket, const std::string& host, int port, const
 Error udp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
                   std::string* sender, int milliseconds);
 
-/// kOk when all `length` bytes were accepted; kSocketSendFailed otherwise.
-Error tcp_send_all(SocketHandle* socket, const char* data, size_t length);
+/// kOk with how many of `length` bytes one send took: 0 when the send buffer is full;
+/// kSocketSendFailed.
+Error tcp_send_some(SocketHandle* socket, const char* data, size_t length, size_t* sent);
 
-/// kOk with up to `capacity` bytes: stops at capacity, at the peer's close, or after one
-/// silent wait of `seconds`; kSocketReceiveFailed (0 bytes reported).
-Error tcp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
-                  int seconds);
+/// kOk with the bytes one receive took (at most `capacity`): 0 when none are there yet,
+/// 0 with `*closed` when the peer has closed; kSocketReceiveFailed.
+Error tcp_receive_some(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
+                       bool* closed);
 
-/// kOk with up to `capacity` bytes that have arrived, left in the socket for the next
-/// receive: 0 bytes when none arrive within `seconds` or the peer has closed;
-/// kSocketReceiveFailed.
-Error tcp_peek(SocketHandle* socket, char* buffer, size_t capacity, size_t* received, int seconds);
+/// One socket to wait on, and whether it is ready: readable, or writable with
+/// `for_write`. A socket that shows an error counts as ready, and its next call tells.
+struct SocketWait {
+  SocketHandle* socket;
+  bool for_write;
+  bool ready;
+};
+
+/// Waits up to `milliseconds`, and no longer than the run's budget, until one of `waits`
+/// is ready: kOk with `ready` set on those that are, none when the time ran out; a signal
+/// does not cut the wait short. kSocketReceiveFailed when the platform cannot wait.
+Error socket_wait_any(std::vector<SocketWait>* waits, int milliseconds);
 
 /// kOk with the dotted-decimal local IPv4 address of the socket; kSocketNoLocalAddress.
 Error socket_local_address(SocketHandle* socket, std::string* address);

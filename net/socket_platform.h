@@ -42,15 +42,24 @@ SysStatus sys_connect(SysSocket socket, uint32_t address, int port);
 /// Whether a connect that showed writable ended with an error after all.
 bool sys_connect_failed(SysSocket socket);
 
-/// Waits until the socket is readable (or writable): kDone when it is, kWouldBlock when
-/// the wait ran out, kInterrupted, kFailed (also when it shows only an error).
-SysStatus sys_wait(SysSocket socket, bool for_write, int milliseconds);
+/// One socket to wait on, and what the wait found: `ready` when it is readable (or
+/// writable), `failed` when it shows only an error.
+struct SysWait {
+  SysSocket socket;
+  bool for_write;
+  bool ready;
+  bool failed;
+};
 
-/// One send, sendto, recv (or peek) or recvfrom: the byte count goes to `*count`.
+/// Waits until one of `count` sockets is ready or failed: kDone with the flags set,
+/// kWouldBlock when the wait ran out, kInterrupted, kFailed.
+SysStatus sys_wait_any(SysWait* waits, size_t count, int milliseconds);
+
+/// One send, sendto, recv or recvfrom: the byte count goes to `*count`.
 SysStatus sys_send(SysSocket socket, const char* data, size_t length, size_t* count);
 SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, uint32_t address, int port,
                       size_t* count);
-SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, bool peek, size_t* count);
+SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, size_t* count);
 SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, uint32_t* sender,
                            size_t* count);
 

@@ -96,20 +96,29 @@ bool sys_connect_failed(SysSocket socket) {
   return getsockopt(fd_of(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0;
 }
 
-SysStatus sys_wait(SysSocket socket, bool for_write, int milliseconds) {
-  const int fd = fd_of(socket);
-  if (fd < 0 || fd >= FD_SETSIZE) return SysStatus::kFailed;  // an fd_set cannot hold it
-  fd_set chosen, errors;
-  FD_ZERO(&chosen);
+SysStatus sys_wait_any(SysWait* waits, size_t count, int milliseconds) {
+  fd_set reads, writes, errors;
+  FD_ZERO(&reads);
+  FD_ZERO(&writes);
   FD_ZERO(&errors);
-  FD_SET(fd, &chosen);
-  FD_SET(fd, &errors);
+  int highest = -1;
+  for (size_t i = 0; i < count; ++i) {
+    const int fd = fd_of(waits[i].socket);
+    if (fd < 0 || fd >= FD_SETSIZE) return SysStatus::kFailed;  // an fd_set cannot hold it
+    FD_SET(fd, waits[i].for_write ? &writes : &reads);
+    FD_SET(fd, &errors);
+    if (fd > highest) highest = fd;
+  }
   timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
-  const int ready =
-      select(fd + 1, for_write ? nullptr : &chosen, for_write ? &chosen : nullptr, &errors, &wait);
+  const int ready = select(highest + 1, &reads, &writes, &errors, &wait);
   if (ready < 0) return errno == EINTR ? SysStatus::kInterrupted : SysStatus::kFailed;
   if (ready == 0) return SysStatus::kWouldBlock;
-  return FD_ISSET(fd, &chosen) ? SysStatus::kDone : SysStatus::kFailed;
+  for (size_t i = 0; i < count; ++i) {
+    const int fd = fd_of(waits[i].socket);
+    waits[i].ready = FD_ISSET(fd, waits[i].for_write ? &writes : &reads);
+    waits[i].failed = !waits[i].ready && FD_ISSET(fd, &errors);
+  }
+  return SysStatus::kDone;
 }
 
 SysStatus sys_send(SysSocket socket, const char* data, size_t length, size_t* count) {
@@ -125,8 +134,8 @@ SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, uint32_
       count);
 }
 
-SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, bool peek, size_t* count) {
-  return counted(recv(fd_of(socket), buffer, capacity, peek ? MSG_PEEK : 0), count);
+SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, size_t* count) {
+  return counted(recv(fd_of(socket), buffer, capacity, 0), count);
 }
 
 SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, uint32_t* sender,

@@ -115,23 +115,30 @@ bool sys_connect_failed(SysSocket socket) {
          error != 0;
 }
 
-SysStatus sys_wait(SysSocket socket, bool for_write, int milliseconds) {
-  const SOCKET s = socket_of(socket);
-  fd_set chosen, errors;
-  FD_ZERO(&chosen);
+SysStatus sys_wait_any(SysWait* waits, size_t count, int milliseconds) {
+  if (count > FD_SETSIZE) return SysStatus::kFailed;
+  fd_set reads, writes, errors;
+  FD_ZERO(&reads);
+  FD_ZERO(&writes);
   FD_ZERO(&errors);
-  FD_SET(s, &chosen);
-  FD_SET(s, &errors);
+  for (size_t i = 0; i < count; ++i) {
+    FD_SET(socket_of(waits[i].socket), waits[i].for_write ? &writes : &reads);
+    FD_SET(socket_of(waits[i].socket), &errors);
+  }
   timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
   // The first argument is ignored by Winsock. A refused connect shows in the error set
-  // only, which counts as a failure.
-  const int ready =
-      select(0, for_write ? nullptr : &chosen, for_write ? &chosen : nullptr, &errors, &wait);
+  // only.
+  const int ready = select(0, &reads, &writes, &errors, &wait);
   if (ready == SOCKET_ERROR) {
     return WSAGetLastError() == WSAEINTR ? SysStatus::kInterrupted : SysStatus::kFailed;
   }
   if (ready == 0) return SysStatus::kWouldBlock;
-  return FD_ISSET(s, &chosen) ? SysStatus::kDone : SysStatus::kFailed;
+  for (size_t i = 0; i < count; ++i) {
+    const SOCKET s = socket_of(waits[i].socket);
+    waits[i].ready = FD_ISSET(s, waits[i].for_write ? &writes : &reads);
+    waits[i].failed = !waits[i].ready && FD_ISSET(s, &errors);
+  }
+  return SysStatus::kDone;
 }
 
 SysStatus sys_send(SysSocket socket, const char* data, size_t length, size_t* count) {
@@ -146,8 +153,8 @@ SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, uint32_
                  count);
 }
 
-SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, bool peek, size_t* count) {
-  return counted(recv(socket_of(socket), buffer, clamp(capacity), peek ? MSG_PEEK : 0), count);
+SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, size_t* count) {
+  return counted(recv(socket_of(socket), buffer, clamp(capacity), 0), count);
 }
 
 SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, uint32_t* sender,

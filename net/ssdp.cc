@@ -44,7 +44,8 @@ Error ssdp_location(const std::string& reply, std::string* location) {
     // A datagram may carry NUL bytes; only the text before the first one counts.
     const std::string text(reply.c_str());
     const std::string upper = upper_copy(text);
-    if (text.find("200 OK") == std::string::npos) return Error::kSsdpNot200;
+    int status = 0;
+    if (http_status(text, &status) != Error::kOk || status != 200) return Error::kSsdpNot200;
     size_t line = upper.find("\r\n");
     while (line != std::string::npos) {
       const size_t start = line + 2;

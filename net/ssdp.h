@@ -30,7 +30,7 @@ Error ssdp_send_search(SocketHandle* socket, const std::string& target);
 Error ssdp_receive_reply(SocketHandle* socket, int milliseconds, SsdpReply* reply);
 
 /// kOk with the URL of the first CR LF-ended "LOCATION:" line (name in any case, after the
-/// first line) of a reply that contains "200 OK"; kSsdpNot200, kSsdpNoLocation (no such
+/// first line) of a reply whose status line says 200; kSsdpNot200, kSsdpNoLocation (no such
 /// line, or an empty value), kGatewayTooLong (over 511 characters).
 Error ssdp_location(const std::string& reply, std::string* location);
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "base/budget.h"
 #include "tests/support/error_print.h"
 #include "tests/support/loopback_server.h"
 
@@ -48,77 +49,63 @@ TEST(Socket, UnresolvableHostFailsBeforeAnyTraffic) {
   handle.reset();
 }
 
-TEST(Socket, ReceiveStopsAtCloseSilenceOrCapacity) {
-  LoopbackServer server({{"hello", 0, false}, {"partial", 1500, false}, {"abcdefgh", 0, false}});
-  Socket handle;
+TEST(Socket, WaitTellsWhichIsReadyAndReceiveTakesWhatCame) {
+  LoopbackServer server({{"hello", 0, false}, {"", 1500, false}});
+  Socket talks, silent;
+  ASSERT_EQ(tcp_connect(&talks, "127.0.0.1", server.port(), 1), Error::kOk);
+  ASSERT_EQ(tcp_connect(&silent, "127.0.0.1", server.port(), 1), Error::kOk);
   char buffer[64];
   size_t got = 0;
-
-  // The peer closes after part of the data: what came so far, no error.
-  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), Error::kOk);
-  EXPECT_EQ(tcp_receive(handle.get(), buffer, sizeof(buffer), &got, 2), Error::kOk);
-  EXPECT_EQ(std::string(buffer, got), "hello");
-  handle.reset();
-
-  // The peer stays silent: one full wait, then what came.
-  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), Error::kOk);
-  Clock::time_point start = Clock::now();
-  EXPECT_EQ(tcp_receive(handle.get(), buffer, sizeof(buffer), &got, 1), Error::kOk);
-  EXPECT_EQ(std::string(buffer, got), "partial");
-  EXPECT_GE(seconds_since(start), 0.9);
-  EXPECT_LT(seconds_since(start), 2.5);
-  handle.reset();
-
-  // Capacity reached: stops there; capacity 0 returns at once without a wait.
-  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), Error::kOk);
-  EXPECT_EQ(tcp_receive(handle.get(), buffer, 0, &got, 5), Error::kOk);
+  bool closed = false;
+  // Nothing there yet on a socket that was not waited for: no bytes, no close, no wait.
+  EXPECT_EQ(tcp_receive_some(silent.get(), buffer, sizeof(buffer), &got, &closed), Error::kOk);
   EXPECT_EQ(got, 0u);
-  EXPECT_EQ(tcp_receive(handle.get(), buffer, 3, &got, 2), Error::kOk);
-  EXPECT_EQ(std::string(buffer, got), "abc");
-  handle.reset();
-}
+  EXPECT_FALSE(closed);
 
-TEST(Socket, PeekLeavesTheBytesForTheNextReceive) {
-  LoopbackServer server({{"peeked", 1500, false}, {"", 0, false}});
-  Socket handle;
-  char buffer[64];
-  size_t got = 0;
+  std::vector<SocketWait> waits{{talks.get(), false, false}, {silent.get(), false, false}};
+  std::string heard;
+  // The first peer sends at once and closes: its bytes, then its close; the other waits.
+  for (int i = 0; i < 10 && !closed; ++i) {
+    ASSERT_EQ(socket_wait_any(&waits, 1000), Error::kOk);
+    ASSERT_TRUE(waits[0].ready);
+    EXPECT_EQ(tcp_receive_some(talks.get(), buffer, sizeof(buffer), &got, &closed), Error::kOk);
+    heard.append(buffer, got);
+  }
+  EXPECT_EQ(heard, "hello");
+  EXPECT_TRUE(closed);
 
-  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), Error::kOk);
-  EXPECT_EQ(tcp_peek(handle.get(), buffer, 4, &got, 2), Error::kOk);
-  EXPECT_EQ(std::string(buffer, got), "peek");
-  EXPECT_EQ(tcp_peek(handle.get(), buffer, sizeof(buffer), &got, 2), Error::kOk);
-  EXPECT_EQ(std::string(buffer, got), "peeked");
-  EXPECT_EQ(tcp_receive(handle.get(), buffer, 6, &got, 2), Error::kOk);
-  EXPECT_EQ(std::string(buffer, got), "peeked");
-  // Nothing more arrives: one full wait, then nothing.
-  Clock::time_point start = Clock::now();
-  EXPECT_EQ(tcp_peek(handle.get(), buffer, sizeof(buffer), &got, 1), Error::kOk);
-  EXPECT_EQ(got, 0u);
-  EXPECT_GE(seconds_since(start), 0.9);
-  handle.reset();
+  // The silent one: not ready within a short wait, which lasts its whole time.
+  waits = {{silent.get(), false, false}};
+  const Clock::time_point start = Clock::now();
+  ASSERT_EQ(socket_wait_any(&waits, 300), Error::kOk);
+  EXPECT_FALSE(waits[0].ready);
+  EXPECT_GE(seconds_since(start), 0.25);
 
-  // The peer closed without a byte: nothing, at once.
-  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), Error::kOk);
-  start = Clock::now();
-  EXPECT_EQ(tcp_peek(handle.get(), buffer, sizeof(buffer), &got, 2), Error::kOk);
-  EXPECT_EQ(got, 0u);
-  EXPECT_LT(seconds_since(start), 1.0);
-  handle.reset();
+  // A spent run budget ends every wait at once.
+  run_budget_start(0);
+  const Clock::time_point spent = Clock::now();
+  ASSERT_EQ(socket_wait_any(&waits, 3000), Error::kOk);
+  EXPECT_FALSE(waits[0].ready);
+  EXPECT_LT(seconds_since(spent), 0.5);
+  run_budget_clear();
 }
 
 TEST(Socket, SendToAGonePeerFailsWithoutEndingTheProcess) {
   LoopbackServer server({{"", 0, false}});
   Socket handle;
   ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), Error::kOk);
-  EXPECT_EQ(tcp_send_all(handle.get(), "", 0), Error::kOk);
-  char buffer[8];
-  size_t got = 0;
-  tcp_receive(handle.get(), buffer, sizeof(buffer), &got, 2);  // wait for the close
+  size_t sent = 1;
+  EXPECT_EQ(tcp_send_some(handle.get(), "", 0, &sent), Error::kOk);
+  EXPECT_EQ(sent, 0u);
+  std::vector<SocketWait> waits{{handle.get(), false, false}};
+  socket_wait_any(&waits, 2000);  // the close
   std::string big(1 << 20, 'x');
   Error code = Error::kOk;
-  for (int i = 0; i < 4 && code == Error::kOk; ++i)
-    code = tcp_send_all(handle.get(), big.data(), big.size());
+  for (int i = 0; i < 64 && code == Error::kOk; ++i) {
+    code = tcp_send_some(handle.get(), big.data(), big.size(), &sent);
+    waits = {{handle.get(), true, false}};
+    socket_wait_any(&waits, 100);
+  }
   EXPECT_EQ(code, Error::kSocketSendFailed);  // and no SIGPIPE ended the test
   handle.reset();
 }

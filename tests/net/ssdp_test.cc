@@ -38,10 +38,11 @@ TEST(Ssdp, LocationHeader) {
       {"HTTP/1.1 200 OK\nLOCATION: http://a/b\n\n", Error::kSsdpNoLocation, ""},
       {ok + "LOCATION:   \r\nX: http://not-this/\r\n\r\n", Error::kSsdpNoLocation, ""},
       {"HTTP/1.1 404 Not Found\r\nLOCATION: http://a/b\r\n\r\n", Error::kSsdpNot200, ""},
-      {"HTTP/1.1 200 ok\r\nLOCATION: http://a/b\r\n\r\n", Error::kSsdpNot200, ""},
+      {"HTTP/1.0 200 ok\r\nLOCATION: http://a/b\r\n\r\n", Error::kOk, "http://a/b"},
       {"LOCATION: http://a/b\r\n\r\n", Error::kSsdpNot200, ""},
-      // The first line never counts, even when it is the only LOCATION line.
-      {"LOCATION: http://a/b 200 OK\r\n\r\n", Error::kSsdpNoLocation, ""},
+      // The 200 is the status line's, not any "200 OK" elsewhere in the datagram.
+      {"LOCATION: http://a/b 200 OK\r\n\r\n", Error::kSsdpNot200, ""},
+      {"HTTP/1.1 500 Error\r\nX: 200 OK\r\nLOCATION: http://a/b\r\n\r\n", Error::kSsdpNot200, ""},
   };
   for (const LocationCase& c : cases) {
     std::string location = "unset";

@@ -72,9 +72,13 @@ bool sys_connect_failed(SysSocket) {
   return false;
 }
 
-SysStatus sys_wait(SysSocket, bool for_write, int) {
+SysStatus sys_wait_any(SysWait* waits, size_t count, int) {
   // Readable either way: a piece to take, or the close after the last one.
-  if (!for_write) something_to_take();
+  for (size_t i = 0; i < count; ++i) {
+    if (!waits[i].for_write) something_to_take();
+    waits[i].ready = true;
+    waits[i].failed = false;
+  }
   return SysStatus::kDone;
 }
 
@@ -84,10 +88,10 @@ SysStatus sys_send(SysSocket, const char* data, size_t length, size_t* count) {
   return SysStatus::kDone;
 }
 
-SysStatus sys_receive(SysSocket, char* buffer, size_t capacity, bool peek, size_t* count) {
+SysStatus sys_receive(SysSocket, char* buffer, size_t capacity, size_t* count) {
   *count = std::min(capacity, peer.arrived.size());
   std::memcpy(buffer, peer.arrived.data(), *count);
-  if (!peek) peer.arrived.erase(0, *count);
+  peer.arrived.erase(0, *count);
   return SysStatus::kDone;
 }
 
