@@ -1,9 +1,10 @@
-// Discovery: the search, the checks of each reply, the description a reply points to,
-// and the control URL in it.
+// Discovery: the search, the rules that judge each reply, the descriptions read side by
+// side, and the control URL in the one taken.
 #include "gateway/discovery.h"
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "base/guard.h"
@@ -24,10 +25,30 @@ using Clock = std::chrono::steady_clock;
 const char* const kServiceTypes[] = {"WANIPConnection:1", "WANPPPConnection:1"};
 constexpr int kWanIp = 0;
 
-/// A description fetched for a LOCATION, or why it could not be.
-struct Described {
-  Error error;
-  std::string document;
+// Asked for from the second send on, for routers that answer no search for a service.
+const char* const kDeviceTargets[] = {"urn:schemas-upnp-org:device:InternetGatewayDevice:1",
+                                      "urn:schemas-upnp-org:device:InternetGatewayDevice:2",
+                                      "upnp:rootdevice"};
+
+// Device types whose ST points to the router's description.
+const char* const kGatewayDeviceUrns[] = {"urn:schemas-upnp-org:device:InternetGatewayDevice:1",
+                                          "urn:schemas-upnp-org:device:WANDevice:1",
+                                          "urn:schemas-upnp-org:device:WANConnectionDevice:1"};
+
+/// A LOCATION a reply named, read once.
+struct Candidate {
+  std::string location;
+  std::string sender;
+  ReplyRule rule;
+  int tries = 0;
+  bool queued = true;
+};
+
+/// A description being read.
+struct Reading {
+  size_t candidate;
+  HttpExchange exchange;
+  Clock::time_point start;
 };
 
 /// One search in progress.
@@ -35,10 +56,15 @@ struct Search {
   Socket socket;
   std::vector<NetInterface> interfaces;  // empty: the platform's default interface
   Clock::time_point start;
-  std::map<std::string, Described> described;  // by LOCATION: each is fetched once
+  std::vector<Candidate> candidates;
+  std::vector<std::unique_ptr<Reading>> readings;
+  std::map<std::string, int> per_sender;
+  int started = 0;  // descriptions whose read began
   Error last_skip = Error::kSsdpNoReply;
   bool ppp_found = false;
   GatewayHandle ppp;
+  bool ip_found = false;
+  GatewayHandle ip;
 };
 
 int elapsed_ms(const Search& search) {
@@ -46,8 +72,14 @@ int elapsed_ms(const Search& search) {
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - search.start).count());
 }
 
-/// Both searches on one interface (or the default one when `interface` is null).
-void send_on(Search* search, const NetInterface* interface) {
+int ms_since(Clock::time_point start) {
+  return static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+/// The round's searches on one interface (or the default one when `interface` is null):
+/// the two services in every round, the device targets from the second on.
+void send_on(Search* search, const NetInterface* interface, size_t round) {
   const std::string where = interface != nullptr ? interface->name + " (" + interface->address + ")"
                                                  : "the default interface";
   if (interface != nullptr &&
@@ -55,103 +87,269 @@ void send_on(Search* search, const NetInterface* interface) {
     trace("search not sent on %s: the interface cannot be chosen", where.c_str());
     return;
   }
-  for (const char* type : kServiceTypes) {
-    const std::string target = gateway_service_urn(type);
+  std::vector<std::string> targets;
+  for (const char* type : kServiceTypes) targets.push_back(gateway_service_urn(type));
+  if (round > 0)
+    targets.insert(targets.end(), std::begin(kDeviceTargets), std::end(kDeviceTargets));
+  for (const std::string& target : targets) {
     const Error error = ssdp_send_search(search->socket.get(), target);
     trace("search %s sent on %s%s%s", target.c_str(), where.c_str(),
           error != Error::kOk ? ": " : "", error != Error::kOk ? error_name(error) : "");
   }
 }
 
-void send_round(Search* search) {
+void send_round(Search* search, size_t round) {
   if (search->interfaces.empty()) {
-    send_on(search, nullptr);
+    send_on(search, nullptr, round);
     return;
   }
-  for (const NetInterface& interface : search->interfaces) send_on(search, &interface);
+  for (const NetInterface& interface : search->interfaces) send_on(search, &interface, round);
 }
 
-/// The description at `location`, fetched the first time a reply names it.
-const Described& described(Search* search, const std::string& location) {
-  auto found = search->described.find(location);
-  if (found != search->described.end()) return found->second;
-  Described fetched;
-  fetched.error = fetch_description(location, &fetched.document);
-  return search->described.emplace(location, std::move(fetched)).first->second;
-}
-
-/// kOk with `*gateway` set from a usable reply, the service it gives in `*service`;
-/// otherwise why it is passed over.
-Error check_reply(Search* search, const SsdpReply& reply, GatewayHandle* gateway, int* service) {
-  std::string location;
-  int answered = -1;
-  Error error = discovery_read_reply(reply.text, &location, &answered);
-  if (error != Error::kOk) return error;
-  const Described& description = described(search, location);
-  if (description.error != Error::kOk) return description.error;
-  // A device that answers either search is a router: its description is read for the
-  // WAN IP service first, whichever search the reply answers. A reply to the WAN PPP
-  // search so stands in for a lost WAN IP one (a router offering WAN IP often answers
-  // both).
-  for (int candidate = kWanIp; candidate <= answered; ++candidate) {
+/// Takes the description if it offers a WAN connection service with a control URL: WAN
+/// IP first, whatever the reply said (a reply to the WAN PPP search so stands in for a
+/// lost WAN IP one); otherwise why not.
+Error judge_description(Search* search, const std::string& location, const std::string& document) {
+  Error error = Error::kGatewayNoControlUrl;
+  for (int candidate = kWanIp; candidate < 2; ++candidate) {
     GatewayHandle found;
     found.service_type = kServiceTypes[candidate];
-    error = gateway_parse_description(&found, location, description.document);
-    if (error == Error::kOk) {
-      found.device_description = description.document;
-      *gateway = std::move(found);
-      *service = candidate;
-      return Error::kOk;
+    error = gateway_parse_description(&found, location, document);
+    if (error != Error::kOk) continue;
+    found.device_description = document;
+    trace("description %s offers %s", location.c_str(), found.service_type.c_str());
+    if (candidate == kWanIp) {
+      search->ip_found = true;
+      search->ip = std::move(found);
+    } else if (!search->ppp_found) {
+      search->ppp_found = true;
+      search->ppp = std::move(found);
     }
+    return Error::kOk;
   }
   return error;
 }
 
-/// What one wait for a reply came to.
-enum class Heard { kNothing, kReply, kWanIp };
-
-/// Listens for up to `milliseconds`; kWanIp with `*gateway` when a WAN IP answer is taken.
-Heard listen(Search* search, int milliseconds, GatewayHandle* gateway) {
-  SsdpReply reply;
-  const Error received = ssdp_receive_reply(search->socket.get(), milliseconds, &reply);
-  if (received != Error::kOk) return Heard::kNothing;
+/// A reply that came: judged by its ST, its LOCATION queued for reading once.
+void take_reply(Search* search, const SsdpReply& reply) {
   trace("reply from %s: ST %s, LOCATION %s", reply.sender.c_str(),
         ssdp_header(reply.text, "ST").c_str(), ssdp_header(reply.text, "LOCATION").c_str());
-  GatewayHandle found;
-  int service = -1;
-  const Error error = check_reply(search, reply, &found, &service);
-  if (error == Error::kOk) {
-    trace("reply from %s usable: %s", reply.sender.c_str(), found.service_type.c_str());
-  } else {
-    trace("reply from %s passed over: %s", reply.sender.c_str(), trace_error(error));
-  }
+  std::string location;
+  ReplyRule rule = ReplyRule::kAnyDevice;
+  const Error error = discovery_read_reply(reply.text, &location, &rule);
   if (error != Error::kOk) {
+    trace("reply from %s passed over: %s", reply.sender.c_str(), trace_error(error));
     search->last_skip = error;
-    return Heard::kReply;
+    return;
   }
-  if (service == kWanIp) {
-    *gateway = std::move(found);
-    return Heard::kWanIp;
+  for (Candidate& known : search->candidates) {
+    if (known.location != location) continue;
+    // A better reason to read the same LOCATION moves it up the queue.
+    if (rule < known.rule) known.rule = rule;
+    trace("reply from %s passed over: its LOCATION is known already", reply.sender.c_str());
+    return;
   }
-  if (!search->ppp_found) {
-    search->ppp_found = true;
-    search->ppp = std::move(found);
+  Candidate candidate;
+  candidate.location = location;
+  candidate.sender = reply.sender;
+  candidate.rule = rule;
+  search->candidates.push_back(candidate);
+  trace("reply from %s taken: %s", reply.sender.c_str(), reply_rule_text(rule));
+}
+
+/// Begins reading the best queued descriptions, within the search's caps.
+void start_readings(Search* search) {
+  for (;;) {
+    Candidate* best = nullptr;
+    size_t best_index = 0;
+    for (size_t i = 0; i < search->candidates.size(); ++i) {
+      Candidate& candidate = search->candidates[i];
+      if (candidate.queued && (best == nullptr || candidate.rule < best->rule)) {
+        best = &candidate;
+        best_index = i;
+      }
+    }
+    if (best == nullptr) return;
+    best->queued = false;
+    const int left_ms = kDiscoverySeconds * 1000 - elapsed_ms(*search);
+    if (best->tries == 0) {
+      int& share = search->per_sender[best->sender];
+      if (search->started >= kDescriptionsMax || share >= kDescriptionsPerSender) {
+        trace("description %s not read: %d descriptions of %s read already", best->location.c_str(),
+              search->started >= kDescriptionsMax ? search->started : share,
+              search->started >= kDescriptionsMax ? "this search" : "this sender");
+        continue;
+      }
+      ++share;
+      ++search->started;
+    }
+    if (left_ms <= 0) continue;
+    ++best->tries;
+    std::string host, path;
+    int port = 80;
+    Error error = url_split(best->location, &host, &path, &port);
+    std::unique_ptr<Reading> reading(new Reading{best_index, HttpExchange(), Clock::now()});
+    if (error == Error::kOk) {
+      const int allowed = std::min(kDescriptionSeconds * 1000, left_ms);
+      error = http_exchange_start(http_get_request(host, path, port), false, allowed,
+                                  &reading->exchange);
+    }
+    if (error != Error::kOk) {
+      trace("description %s: %s", best->location.c_str(), error_name(error));
+      search->last_skip = error;
+      continue;
+    }
+    search->readings.push_back(std::move(reading));
   }
-  return Heard::kReply;
+}
+
+/// A read that ended: its description judged, or tried again after a failure in transport.
+void end_reading(Search* search, const Reading& reading) {
+  Candidate& candidate = search->candidates[reading.candidate];
+  const HttpExchange& exchange = reading.exchange;
+  Error error = exchange.result;
+  // Some routers miscount their Content-Length: a short body that parses is read.
+  if (error == Error::kOk && !exchange.response.whole && !xml_well_formed(exchange.response.body)) {
+    error = Error::kHttpCutShort;
+  }
+  trace("description %s: status %d, %zu bytes, %d ms%s%s", candidate.location.c_str(),
+        exchange.response.status, exchange.response.body.size(), ms_since(reading.start),
+        error != Error::kOk ? ": " : "", error != Error::kOk ? error_name(error) : "");
+  if (error == Error::kOk)
+    error = judge_description(search, candidate.location, exchange.response.body);
+  if (error == Error::kOk) return;
+  // A read cut off by its time is not made again: a device that trickles or stays silent
+  // gets one read's time. One that broke early may have lost a packet.
+  if (error_in_transport(error) && !exchange.timed_out && candidate.tries < kTransportTries) {
+    candidate.queued = true;
+    return;
+  }
+  trace("description %s passed over: %s", candidate.location.c_str(), trace_error(error));
+  search->last_skip = error;
+}
+
+/// Steps every read whose socket is ready or whose time is up; ends those that are done.
+void step_readings(Search* search, const std::vector<SocketWait>& waits, size_t first) {
+  for (size_t i = 0; i < search->readings.size(); ++i) {
+    Reading& reading = *search->readings[i];
+    if (waits[first + i].ready || http_exchange_left_ms(reading.exchange) == 0) {
+      http_exchange_step(&reading.exchange);
+    }
+  }
+  for (size_t i = 0; i < search->readings.size();) {
+    if (!http_exchange_done(search->readings[i]->exchange)) {
+      ++i;
+      continue;
+    }
+    std::unique_ptr<Reading> done = std::move(search->readings[i]);
+    search->readings.erase(search->readings.begin() + static_cast<long>(i));
+    end_reading(search, *done);
+  }
+}
+
+/// Reads the replies that are there, up to a bound.
+void take_replies(Search* search) {
+  for (int taken = 0; taken < kSsdpRepliesAtOnce; ++taken) {
+    SsdpReply reply;
+    if (ssdp_receive_reply(search->socket.get(), 0, &reply) != Error::kOk) return;
+    take_reply(search, reply);
+  }
+}
+
+bool any_queued(const Search& search) {
+  for (const Candidate& candidate : search.candidates) {
+    if (candidate.queued) return true;
+  }
+  return false;
+}
+
+/// The search itself, until a description is taken or its time is up.
+void run_search(Search* search) {
+  const int listen_end = kSsdpWaitSeconds * 1000;
+  const int search_end = kDiscoverySeconds * 1000;
+  constexpr size_t kSsdpSends = sizeof(kSsdpSendAtMilliseconds) / sizeof(int);
+  size_t round = 0;
+  bool drained = false;
+  while (!search->ip_found) {
+    int now = elapsed_ms(*search);
+    while (round < kSsdpSends && now >= kSsdpSendAtMilliseconds[round]) send_round(search, round++);
+    if (search->ppp_found && now >= kSsdpPreferIpMilliseconds) break;
+    const bool listening = now < listen_end;
+    if (!listening && !drained) {
+      // Replies already waiting when the wait is over are still read.
+      take_replies(search);
+      drained = true;
+    }
+    start_readings(search);
+    if (search->ip_found || now >= search_end) break;
+    if (!listening && search->readings.empty() && !any_queued(*search)) break;
+
+    std::vector<SocketWait> waits;
+    int until = search_end;
+    if (listening) {
+      waits.push_back({search->socket.get(), false, false});
+      until = listen_end;
+      if (round < kSsdpSends) until = std::min(until, kSsdpSendAtMilliseconds[round]);
+      if (search->ppp_found) until = std::min(until, kSsdpPreferIpMilliseconds);
+    }
+    const size_t first_reading = waits.size();
+    for (const std::unique_ptr<Reading>& reading : search->readings) {
+      waits.push_back(http_exchange_wait(&reading->exchange));
+      until = std::min(until, now + http_exchange_left_ms(reading->exchange));
+    }
+    if (socket_wait_any(&waits, std::max(0, until - now)) != Error::kOk) break;
+    if (listening && waits[0].ready) take_replies(search);
+    step_readings(search, waits, first_reading);
+  }
+}
+
+/// The description named outright, taken as a reply's would be.
+Error discover_at(const std::string& url, GatewayHandle* gateway) {
+  Search search;
+  std::string document;
+  Error error = fetch_description(url, &document);
+  if (error == Error::kOk) error = judge_description(&search, url, document);
+  if (error != Error::kOk) return error;
+  *gateway = std::move(search.ip_found ? search.ip : search.ppp);
+  return Error::kOk;
 }
 
 }  // namespace
 
-Error discovery_read_reply(const std::string& reply, std::string* location, int* service) {
+const char* reply_rule_text(ReplyRule rule) {
+  switch (rule) {
+    case ReplyRule::kService:
+      return "its ST is a service searched";
+    case ReplyRule::kGatewayDevice:
+      return "its ST is a gateway device type";
+    case ReplyRule::kAnyDevice:
+      return "its ST is a root device or a uuid";
+  }
+  return "";
+}
+
+Error discovery_read_reply(const std::string& reply, std::string* location, ReplyRule* rule) {
   return guard_allocation([&] {
     Error error = ssdp_location(reply, location);
     if (error != Error::kOk) return error;
     const std::string st = ssdp_header(reply, "ST");
-    for (int i = 0; i < 2; ++i) {
-      if (service_urn_at_least(st, gateway_service_urn(kServiceTypes[i]))) {
-        *service = i;
+    for (const char* type : kServiceTypes) {
+      if (service_urn_at_least(st, gateway_service_urn(type))) {
+        *rule = ReplyRule::kService;
         return Error::kOk;
       }
+    }
+    for (const char* urn : kGatewayDeviceUrns) {
+      if (service_urn_at_least(st, urn)) {
+        *rule = ReplyRule::kGatewayDevice;
+        return Error::kOk;
+      }
+    }
+    // Both matched in any letter case. A reply without an ST answers no search at all.
+    const std::string upper = upper_copy(st);
+    if (upper == "UPNP:ROOTDEVICE" || (upper.compare(0, 5, "UUID:") == 0 && upper.size() > 5)) {
+      *rule = ReplyRule::kAnyDevice;
+      return Error::kOk;
     }
     return Error::kSsdpOtherTarget;
   });
@@ -167,13 +365,14 @@ Error fetch_description(const std::string& location, std::string* description) {
     HttpResponse response;
     auto attempt = [&] {
       response = HttpResponse();
+      const Clock::time_point start = Clock::now();
       Error tried = http_perform(request, false, &response);
       // Some routers miscount their Content-Length: a short body that parses is read.
       if (tried == Error::kOk && !response.whole && !xml_well_formed(response.body)) {
         tried = Error::kHttpCutShort;
       }
-      trace("description %s: status %d, %zu bytes%s%s", location.c_str(), response.status,
-            response.body.size(), tried != Error::kOk ? ": " : "",
+      trace("description %s: status %d, %zu bytes, %d ms%s%s", location.c_str(), response.status,
+            response.body.size(), ms_since(start), tried != Error::kOk ? ": " : "",
             tried != Error::kOk ? error_name(tried) : "");
       return tried;
     };
@@ -184,40 +383,31 @@ Error fetch_description(const std::string& location, std::string* description) {
   });
 }
 
-Error discover_gateway(GatewayHandle* gateway) {
+Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) {
   return guard_allocation([&] {
+    if (!options.url.empty()) {
+      const Error error = discover_at(options.url, gateway);
+      if (error == Error::kOk) {
+        trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
+      }
+      return error;
+    }
     Search search;
     Error error = udp_open(&search.socket);
     if (error != Error::kOk) return error;
     if (net_interfaces(&search.interfaces) != Error::kOk) search.interfaces.clear();
+    if (!options.interface_name.empty()) {
+      std::vector<NetInterface> chosen;
+      for (const NetInterface& interface : search.interfaces) {
+        if (interface.name == options.interface_name) chosen.push_back(interface);
+      }
+      if (chosen.empty()) return Error::kSsdpNoInterface;
+      search.interfaces.swap(chosen);
+    }
     search.start = Clock::now();
-    const int deadline = kSsdpWaitSeconds * 1000;
-    constexpr size_t kSsdpSends = sizeof(kSsdpSendAtMilliseconds) / sizeof(int);
-    size_t round = 0;
-    Heard heard = Heard::kNothing;
-    while (heard != Heard::kWanIp) {
-      const int now = elapsed_ms(search);
-      while (round < kSsdpSends && now >= kSsdpSendAtMilliseconds[round]) {
-        send_round(&search);
-        ++round;
-      }
-      if ((search.ppp_found && now >= kSsdpPreferIpMilliseconds) || now >= deadline) break;
-      int until = deadline;
-      if (round < kSsdpSends && kSsdpSendAtMilliseconds[round] < until) {
-        until = kSsdpSendAtMilliseconds[round];
-      }
-      if (search.ppp_found && kSsdpPreferIpMilliseconds < until) until = kSsdpPreferIpMilliseconds;
-      heard = listen(&search, until - now, gateway);
-    }
-    for (int late = 0; heard != Heard::kWanIp && !search.ppp_found && late < kSsdpRepliesAtOnce;
-         ++late) {
-      heard = listen(&search, 0, gateway);
-      if (heard == Heard::kNothing) break;
-    }
-    if (heard != Heard::kWanIp) {
-      if (!search.ppp_found) return search.last_skip;
-      *gateway = std::move(search.ppp);
-    }
+    run_search(&search);
+    if (!search.ip_found && !search.ppp_found) return search.last_skip;
+    *gateway = std::move(search.ip_found ? search.ip : search.ppp);
     trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
     return Error::kOk;
   });

@@ -1,11 +1,13 @@
-// Finding the router. One search asks for the WAN IP and the WAN PPP connection services
-// together, sent three times within its wait on every interface that can carry it (a
-// datagram may be lost, and a VPN's route must not hide the LAN). Every reply is checked
-// before it is taken: 200 OK, a LOCATION, an ST naming a service searched, and a
-// description there that gives the control URL of that service (of WAN IP first, whichever
-// search was answered). A reply that fails a check is passed over and the search listens
-// on; a WAN IP service is taken at once, a WAN PPP one once the devices' answer window has
-// passed without a WAN IP one.
+// Finding the router. The search asks for the WAN IP and the WAN PPP connection services
+// first, then also for the Internet gateway device and for any root device, as routers in
+// the field answer only some of these; it is sent three times within its wait on every
+// interface that can carry it (a datagram may be lost, and a VPN's route must not hide the
+// LAN). A reply is judged by what it points to: one whose ST is a service searched, a
+// gateway device type, a root device or a uuid names a description worth reading; any
+// other ST is passed over unread. Descriptions are read side by side, each once, a bounded
+// number of them, each within its own time, while the search listens on; one that offers
+// WAN IP is taken at once, one that offers only WAN PPP once the devices' answer window
+// has passed without a WAN IP one.
 #ifndef PORTWRANGLER_GATEWAY_DISCOVERY_H_
 #define PORTWRANGLER_GATEWAY_DISCOVERY_H_
 
@@ -14,20 +16,42 @@
 #include "base/error.h"
 #include "gateway/handle.h"
 
+/// Where to look: a description named outright (the search is skipped), or one interface
+/// to search on; empty for the search on every interface.
+struct DiscoveryOptions {
+  std::string url;
+  std::string interface_name;
+};
+
 /// kOk with a handle whose control URL, description and service type are all set;
-/// otherwise the error of the last reply passed over (kSsdpNoReply when none came), and
-/// `*gateway` untouched.
-Error discover_gateway(GatewayHandle* gateway);
+/// otherwise the error of the last reply passed over (kSsdpNoReply when none came,
+/// kSsdpNoInterface when the interface asked for is not there), and `*gateway` untouched.
+Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway);
+
+/// The search on every interface.
+inline Error discover_gateway(GatewayHandle* gateway) {
+  return discover_gateway(DiscoveryOptions(), gateway);
+}
 
 /// kOk with the document at `location`, fetched with one HTTP GET made again after a
 /// failure in transport; errors of the client (kHttpCutShort for a body that stays cut
 /// short and is not XML).
 Error fetch_description(const std::string& location, std::string* description);
 
-/// The checks a reply passes before the description it names is fetched: kOk with its
-/// LOCATION and the service its ST names (0 WANIPConnection:1, 1 WANPPPConnection:1, or a
-/// later version of either); kSsdpNot200, kSsdpNoLocation, kGatewayTooLong (a LOCATION
-/// over 511 characters), kSsdpOtherTarget (an ST that names neither).
-Error discovery_read_reply(const std::string& reply, std::string* location, int* service);
+/// Why a reply's description is read, in the order they are preferred.
+enum class ReplyRule {
+  kService,        // its ST is a service searched (or a later version)
+  kGatewayDevice,  // an Internet gateway, WAN or WAN connection device type
+  kAnyDevice,      // upnp:rootdevice or a uuid
+};
+
+/// The rule's name for the trace.
+const char* reply_rule_text(ReplyRule rule);
+
+/// The checks a reply passes before the description it names is read: kOk with its
+/// LOCATION and the rule that takes it; kSsdpNot200, kSsdpNoLocation, kGatewayTooLong (a
+/// LOCATION over 511 characters), kSsdpOtherTarget (an ST that names another kind of
+/// device or service).
+Error discovery_read_reply(const std::string& reply, std::string* location, ReplyRule* rule);
 
 #endif  // PORTWRANGLER_GATEWAY_DISCOVERY_H_

@@ -12,6 +12,13 @@ from harness import (BANNER, CLOSING, IDENTITY, LIST_HEAD, NO_EXTERNAL, FakeGate
 ENTRY = mapping("web", "TCP", "127.0.0.1", 80, 8080, 1)
 
 
+# The searches of the second and third sends: both services, then the gateway device and
+# any root device.
+DEVICE_ROUNDS = ["WANIPConnection:1", "WANPPPConnection:1",
+                 "urn:schemas-upnp-org:device:InternetGatewayDevice:1",
+                 "urn:schemas-upnp-org:device:InternetGatewayDevice:2", "upnp:rootdevice"]
+
+
 class Driver(unittest.TestCase):
     def test_first_reply_wins_and_is_taken_at_once(self):
         with Namespace() as ns, FakeGateway(ns, entries=[ENTRY]) as gw:
@@ -40,7 +47,7 @@ class Driver(unittest.TestCase):
         # A WAN IP answer is waited for through the devices' answer window, no longer.
         self.assertGreater(result.seconds, 2.4)
         self.assertLess(result.seconds, 3.5)
-        self.assertEqual(targets, ["WANIPConnection:1", "WANPPPConnection:1"] * 3)
+        self.assertEqual(targets, ["WANIPConnection:1", "WANPPPConnection:1"] + DEVICE_ROUNDS * 2)
         self.assertIn("service:WANPPPConnection:1#GetGenericPortMappingEntry", heads[-1])
 
     def test_a_reply_to_the_ppp_search_stands_in_for_a_lost_ip_one(self):

@@ -24,9 +24,10 @@ def reply(*lines):
 ST = "ST: urn:schemas-upnp-org:service:WANIPConnection:1"
 
 # A run that finds the gateway searches for both services once, at once; a run whose
-# every reply is passed over sends both searches three times and waits out the search.
+# every reply is passed over sends both searches three times, the gateway device's two
+# versions and the root device twice, and waits out the search.
 FOUND = 2
-PASSED_OVER = 6
+PASSED_OVER = 12
 SEARCH_WAIT = (4.5, 6.5)
 
 

@@ -12,36 +12,47 @@ URN = "urn:schemas-upnp-org:service:"
 DESCRIPTION = "http://127.0.0.1:5000/rootDesc.xml"
 
 
-def sent(service):
-    return r"search %s%s sent on the default interface" % (URN, service)
+def sent(target):
+    return r"search %s sent on the default interface" % target
 
 
-SEARCHES = [sent("WANIPConnection:1"), sent("WANPPPConnection:1")]
+FIRST = [sent(URN + "WANIPConnection:1"), sent(URN + "WANPPPConnection:1")]
+LATER = FIRST + [sent("urn:schemas-upnp-org:device:InternetGatewayDevice:1"),
+                 sent("urn:schemas-upnp-org:device:InternetGatewayDevice:2"),
+                 sent("upnp:rootdevice")]
 REPLY = r"reply from 127\.0\.0\.1: ST %sWANIPConnection:1, LOCATION %s" % (URN, DESCRIPTION)
+TAKEN = r"reply from 127\.0\.0\.1 taken: its ST is a service searched"
+KNOWN = [REPLY, r"reply from 127\.0\.0\.1 passed over: its LOCATION is known already"]
+
+
+def read(tail=""):
+    return r"description %s: status 200, \d+ bytes, \d+ ms%s" % (DESCRIPTION, tail)
+
 
 # (name, gateway config or None for none, what standard output holds between the banner
 #  and the closing frame, the trace lines as patterns, each matching a whole line)
 CASES = [
     ("a listing", {}, LIST_HEAD + entry_lines(1, WEB) + entry_lines(2, GAME) +
      entry_lines(3, LONG),
-     SEARCHES + [REPLY, r"description %s: status 200, \d+ bytes" % DESCRIPTION,
-                 r"reply from 127\.0\.0\.1 usable: WANIPConnection:1",
-                 r"control URL 127\.0\.0\.1:5000/ctl/IPConn \(WANIPConnection:1\)",
-                 r"action GetExternalIPAddress: status 200, fault 0, \d+ ms"] +
+     FIRST + [REPLY, TAKEN, read(), r"description %s offers WANIPConnection:1" % DESCRIPTION,
+              r"control URL 127\.0\.0\.1:5000/ctl/IPConn \(WANIPConnection:1\)",
+              r"action GetExternalIPAddress: status 200, fault 0, \d+ ms"] +
      [r"action GetGenericPortMappingEntry: status 200, fault 0, \d+ ms"] * 3 +
      [r"action GetGenericPortMappingEntry: status 500, fault 0, \d+ ms: HttpNotOk"]),
     ("048: no reply at all", None, NO_ROUTER,
-     SEARCHES * 3 + [r"discovery failed: SsdpNoReply \(-799\): no usable reply to the search"]),
+     FIRST + LATER * 2 +
+     [r"discovery failed: SsdpNoReply \(-799\): no usable reply to the search"]),
+    # Each LOCATION is read once: the replies to the later searches name it again.
     ("048: the description is 404", {"description_status": 404}, NO_ROUTER,
-     SEARCHES + [REPLY, r"description %s: status 404, 0 bytes: HttpNotOk" % DESCRIPTION] +
-     [r"reply from 127\.0\.0\.1 passed over: HttpNotOk \(-894\): the status was not 200"] +
-     (SEARCHES + [REPLY, r"reply from 127\.0\.0\.1 passed over: HttpNotOk \(-894\).*"]) * 2 +
+     FIRST + [REPLY, TAKEN, r"description %s: status 404, 0 bytes, \d+ ms: HttpNotOk" % DESCRIPTION,
+              r"description %s passed over: HttpNotOk \(-894\): the status was not 200"
+              % DESCRIPTION] + (LATER + KNOWN) * 2 +
      [r"discovery failed: HttpNotOk \(-894\): the status was not 200"]),
     ("048: the description names no WAN connection service",
      {"service": "WANIPv6FirewallControl:1"}, NO_ROUTER,
-     SEARCHES + [REPLY, r"description %s: status 200, \d+ bytes" % DESCRIPTION] +
-     [r"reply from 127\.0\.0\.1 passed over: GatewayNoControlUrl \(-698\): .*"] +
-     (SEARCHES + [REPLY, r"reply from 127\.0\.0\.1 passed over: GatewayNoControlUrl.*"]) * 2 +
+     FIRST + [REPLY, TAKEN, read(),
+              r"description %s passed over: GatewayNoControlUrl \(-698\): .*" % DESCRIPTION] +
+     (LATER + KNOWN) * 2 +
      [r"discovery failed: GatewayNoControlUrl \(-698\): the description has no control URL "
       r"for the service"]),
 ]

@@ -22,7 +22,10 @@ from xml.sax.saxutils import escape
 DEFAULTS = {
     "address": "127.0.0.1",          # where it listens and what LOCATION names
     "http_port": 0,                   # 0: any free port
-    "answer": ["WANIPConnection:1"],  # search targets answered (short service types)
+    "answer": ["WANIPConnection:1"],  # search targets answered (short service types, or
+                                      # whole ones: "upnp:rootdevice"; "*" answers all)
+    "reply_st": None,                 # the STs answered with, a datagram each; None: the target
+    "fresh_location": False,          # each reply names a LOCATION never named before
     "ssdp_reply": None,               # a raw reply text instead of the usual one
     "description": None,              # a raw description; "$BASE" -> http://address:port
     "description_status": 200,
@@ -133,18 +136,22 @@ class Gateway:
 
     def ssdp(self, data, sender, udp, base):
         text = data.decode("latin-1")
-        match = re.search(r"\r\nST: ?urn:schemas-upnp-org:service:(\S+)\r\n", text)
-        target = match.group(1) if match else ""
+        match = re.search(r"\r\nST: ?(\S+)\r\n", text)
+        searched = match.group(1) if match else ""
+        target = searched.replace("urn:schemas-upnp-org:service:", "", 1)
         self.record({"kind": "ssdp", "target": target, "datagram": text})
-        if target not in self.config["answer"]:
+        if target not in self.config["answer"] and "*" not in self.config["answer"]:
             return
-        reply = self.config["ssdp_reply"]
-        if reply is None:
-            st = "urn:schemas-upnp-org:service:" + target
-            reply = ("HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\nST: %s\r\n"
-                     "USN: uuid:fakegw::%s\r\nEXT:\r\nSERVER: Linux UPnP/1.0 FakeGW/1.0\r\n"
-                     "LOCATION: %s/rootDesc.xml\r\n\r\n" % (st, st, base))
-        udp.sendto(reply.replace("$BASE", base).encode("latin-1"), sender)
+        for st in self.config["reply_st"] or [searched]:
+            reply = self.config["ssdp_reply"]
+            if reply is None:
+                self.replies = getattr(self, "replies", 0) + 1
+                path = ("desc-%d.xml" % self.replies if self.config["fresh_location"]
+                        else "rootDesc.xml")
+                reply = ("HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\nST: %s\r\n"
+                         "USN: uuid:fakegw::%s\r\nEXT:\r\nSERVER: Linux UPnP/1.0 FakeGW/1.0\r\n"
+                         "LOCATION: %s/%s\r\n\r\n" % (st, st, base, path))
+            self.reply_socket.sendto(reply.replace("$BASE", base).encode("latin-1"), sender)
 
     def action(self, name, body):
         service = self.config["service"]
@@ -289,6 +296,11 @@ def main():
     membership = struct.pack("4s4s", socket.inet_aton("239.255.255.250"),
                              socket.inet_aton(config["address"]))
     udp.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, membership)
+
+    # Replies leave from the gateway's own address, so that two of them on one loopback
+    # are two senders.
+    gateway.reply_socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    gateway.reply_socket.bind((config["address"], 0))
 
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     print("ready %s" % base, flush=True)

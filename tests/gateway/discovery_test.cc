@@ -22,38 +22,52 @@ TEST(Discovery, FetchDescription) {
                                          std::to_string(server.port()) + "\r\n\r\n");
 }
 
-TEST(Discovery, ReplyChecks) {
+TEST(Discovery, RepliesAreJudgedByWhatTheyPointTo) {
   const std::string ok = "HTTP/1.1 200 OK\r\n";
   const std::string location = "LOCATION: http://10.0.0.1:5000/d.xml\r\n";
-  const std::string urn = "ST: urn:schemas-upnp-org:service:";
+  const std::string service = "ST: urn:schemas-upnp-org:service:";
+  const std::string device = "ST: urn:schemas-upnp-org:device:";
+  const Error other = Error::kSsdpOtherTarget;
   const struct {
     std::string reply;
     Error result;
-    int service;
+    ReplyRule rule;
   } cases[] = {
-      {ok + urn + "WANIPConnection:1\r\n" + location + "\r\n", Error::kOk, 0},
-      {ok + location + urn + "WANPPPConnection:1\r\n\r\n", Error::kOk, 1},
-      {ok + "st:  " + urn.substr(4) + "WANIPConnection:2  \r\n" + location, Error::kOk, 0},
-      // What devices other than the router answer, and what is no reply at all.
-      {ok + "ST: urn:schemas-upnp-org:device:MediaRenderer:1\r\n" + location,
-       Error::kSsdpOtherTarget, -1},
-      {ok + "ST: upnp:rootdevice\r\n" + location, Error::kSsdpOtherTarget, -1},
-      {ok + urn + "WANIPConnection:0\r\n" + location, Error::kSsdpOtherTarget, -1},
-      {ok + urn + "WANIP\r\n" + location, Error::kSsdpOtherTarget, -1},  // not a leading part
-      {ok + location, Error::kSsdpOtherTarget, -1},
-      {ok + urn + "WANIPConnection:1\r\n", Error::kSsdpNoLocation, -1},
-      {"HTTP/1.1 400 Bad Request\r\n" + urn + "WANIPConnection:1\r\n" + location,
-       Error::kSsdpNot200, -1},
-      {"HTTP/1.1 200 OK\n" + urn + "WANIPConnection:1\nLOCATION: http://h/d\n\n",
-       Error::kSsdpNoLocation, -1},
-      {std::string(40, '\x9c'), Error::kSsdpNot200, -1},
+      {ok + service + "WANIPConnection:1\r\n" + location + "\r\n", Error::kOk, ReplyRule::kService},
+      {ok + location + service + "WANPPPConnection:1\r\n\r\n", Error::kOk, ReplyRule::kService},
+      {ok + "st:  " + service.substr(4) + "WANIPConnection:2  \r\n" + location, Error::kOk,
+       ReplyRule::kService},
+      // The forms real routers answer with: their device types, root device, uuid.
+      {ok + device + "InternetGatewayDevice:1\r\n" + location, Error::kOk,
+       ReplyRule::kGatewayDevice},
+      {ok + device + "InternetGatewayDevice:2\r\n" + location, Error::kOk,
+       ReplyRule::kGatewayDevice},
+      {ok + device + "WANDevice:1\r\n" + location, Error::kOk, ReplyRule::kGatewayDevice},
+      {ok + device + "WANConnectionDevice:1\r\n" + location, Error::kOk, ReplyRule::kGatewayDevice},
+      {ok + "ST: upnp:rootdevice\r\n" + location, Error::kOk, ReplyRule::kAnyDevice},
+      {ok + "ST: uuid:12345678-1234-1234-1234-123456789abc\r\n" + location, Error::kOk,
+       ReplyRule::kAnyDevice},
+      // What other devices answer is passed over unread, and so is a reply without an ST.
+      {ok + location, other, ReplyRule::kAnyDevice},
+      {ok + device + "MediaRenderer:1\r\n" + location, other, ReplyRule::kAnyDevice},
+      {ok + "ST: urn:dial-multiscreen-org:service:dial:1\r\n" + location, other,
+       ReplyRule::kAnyDevice},
+      {ok + device + "InternetGatewayDevice:0\r\n" + location, other, ReplyRule::kAnyDevice},
+      {ok + service + "WANIPConnection:0\r\n" + location, other, ReplyRule::kAnyDevice},
+      {ok + service + "WANIP\r\n" + location, other, ReplyRule::kAnyDevice},
+      {ok + service + "WANIPConnection:1\r\n", Error::kSsdpNoLocation, ReplyRule::kAnyDevice},
+      {"HTTP/1.1 400 Bad Request\r\n" + service + "WANIPConnection:1\r\n" + location,
+       Error::kSsdpNot200, ReplyRule::kAnyDevice},
+      {"HTTP/1.1 200 OK\n" + service + "WANIPConnection:1\nLOCATION: http://h/d\n\n",
+       Error::kSsdpNoLocation, ReplyRule::kAnyDevice},
+      {std::string(40, '\x9c'), Error::kSsdpNot200, ReplyRule::kAnyDevice},
   };
   for (const auto& c : cases) {
     std::string location_out;
-    int service = -1;
-    EXPECT_EQ(discovery_read_reply(c.reply, &location_out, &service), c.result) << c.reply;
+    ReplyRule rule = ReplyRule::kAnyDevice;
+    EXPECT_EQ(discovery_read_reply(c.reply, &location_out, &rule), c.result) << c.reply;
     if (c.result == Error::kOk) {
-      EXPECT_EQ(service, c.service) << c.reply;
+      EXPECT_EQ(rule, c.rule) << c.reply;
       EXPECT_EQ(location_out, "http://10.0.0.1:5000/d.xml") << c.reply;
     }
   }
