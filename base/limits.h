@@ -75,4 +75,11 @@ constexpr int kLocalAddressConnectSeconds = 2;
 // time gets no more.
 constexpr int kHttpExchangeSeconds = 10;
 
+// The run's budget (base/budget.h): what discovery (10 s at most), the local address (three
+// connects of 2 s) and the external address (three exchanges of 10 s) may take, 46 s, and
+// room for the command's first exchanges; each table entry read adds a second, so a long
+// table is read whole while a router that answers each read slowly cannot hold the run.
+constexpr int kRunSeconds = 60;
+constexpr int kRunSecondsPerEntry = 1;
+
 #endif  // PORTWRANGLER_BASE_LIMITS_H_

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/budget.h"
+#include "base/limits.h"
 #include "base/trace.h"
 #include "front/change.h"
 #include "front/console.h"
@@ -49,6 +51,8 @@ Outcome run(int argc, char** argv) {
   if (code == kSyntaxError) return {Status::kSyntaxError, kMessageSyntax};
   if (code == kHelp) return {Status::kHelp, kMessageSyntax};
 
+  // From here on the run waits for the network, and never longer than its budget.
+  run_budget_start(kRunSeconds);
   GatewayHandle gateway;
   Error error = discover_gateway(&gateway);
   if (error != Error::kOk) {

@@ -1,5 +1,6 @@
 #include "front/walk.h"
 
+#include "base/budget.h"
 #include "base/limits.h"
 #include "base/text.h"
 
@@ -27,6 +28,7 @@ WalkStep walk_next(TableWalk* walk, const GatewayHandle& gateway, MappingEntry* 
     return WalkStep::kEnd;
   }
   ++walk->count;
+  run_budget_extend(kRunSecondsPerEntry);
   *entry = std::move(read);
   return WalkStep::kEntry;
 }
