@@ -23,9 +23,6 @@ constexpr size_t kHttpChunkLineMax = 1024;
 // description fetch may have taken the wait, and a flood must not keep the search going.
 constexpr int kSsdpLateRepliesMax = 64;
 
-// A SOAP envelope's length goes out as Content-Length in five digits.
-constexpr size_t kSoapEnvelopeMax = 99999;
-
 // A description typed for an add, in bytes of the UTF-8 sent: escaped (at most six bytes
 // for one), it still fits the envelope.
 constexpr size_t kDescriptionMax = 8192;
@@ -42,6 +39,10 @@ constexpr int kEntryIdMax = 999;
 
 // The most reads of one walk of the table: every 16-bit index once, never wrapping.
 constexpr int kWalkMax = 65536;
+
+// A walk whose table changes under it (another host adds an entry, which the router puts
+// first) starts again this many times at most: a table that keeps moving is not read.
+constexpr int kWalkRestartsMax = 2;
 
 // An exchange that fails in transport is made again, this many times in all: on a LAN
 // that loses one packet in five, three tries leave about one read in five hundred lost.

@@ -1,10 +1,10 @@
-// Trying an exchange again after a failure in transport: a lost packet that TCP could not
-// make good within its waits must not turn into a wrong answer.
+// The older form of base/retry.h, kept for callers not yet moved to with_retries: the
+// policy itself is in base/retry.h.
 #ifndef PORTWRANGLER_BASE_TRIES_H_
 #define PORTWRANGLER_BASE_TRIES_H_
 
-#include "base/error.h"
 #include "base/limits.h"
+#include "base/retry.h"
 
 /// The result of `attempt()`, tried again while `again(error)` holds, at most
 /// kTransportTries times in all.

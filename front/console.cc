@@ -183,10 +183,6 @@ std::string cell(const std::string& text, size_t columns) {
   return text_pad_right(text_printable(text), columns);
 }
 
-std::string cell_right(const std::string& text, size_t columns) {
-  return text_pad_left(text_printable(text), columns);
-}
-
 namespace {
 
 /// `text` printable and no wider than `columns`.
@@ -210,6 +206,11 @@ std::string fixed_cell(const std::string& text, size_t columns) {
 
 std::string fixed_cell_right(const std::string& text, size_t columns) {
   return text_pad_left(fitted(text, columns), columns);
+}
+
+std::string port_text(uint16_t port, const std::string& router_text) {
+  if (port != 0 || router_text.empty()) return std::to_string(port);
+  return router_text;
 }
 
 std::string three_digits(int value) {

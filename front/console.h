@@ -65,9 +65,6 @@ void truncate_info(std::string* text);
 /// does for ASCII. A wider text is not cut.
 std::string cell(const std::string& text, size_t columns);
 
-/// The same, aligned right, as %Ns.
-std::string cell_right(const std::string& text, size_t columns);
-
 /// `text` printable in exactly `columns` columns, for a field a router fills: padded with
 /// blanks, or cut when wider (ending in "..." where the field has room for it), so the
 /// frame after it stands where it always does.
@@ -75,6 +72,10 @@ std::string fixed_cell(const std::string& text, size_t columns);
 
 /// The same, aligned right.
 std::string fixed_cell_right(const std::string& text, size_t columns);
+
+/// A port as shown: its number, or where the router's text names no port (`port` 0),
+/// that text ("0" when it gave none).
+std::string port_text(uint16_t port, const std::string& router_text);
 
 /// `value` written with at least three digits, as %.3d writes it (048, 1000).
 std::string three_digits(int value);

@@ -29,7 +29,7 @@ CASES = [
                  r"control URL 127\.0\.0\.1:5000/ctl/IPConn \(WANIPConnection:1\)",
                  r"action GetExternalIPAddress: status 200, fault 0, \d+ ms"] +
      [r"action GetGenericPortMappingEntry: status 200, fault 0, \d+ ms"] * 3 +
-     [r"action GetGenericPortMappingEntry: status 500, fault 0, \d+ ms: HttpNotOk"]),
+     [r"action GetGenericPortMappingEntry: status 500, fault 713, \d+ ms: HttpNotOk"]),
     ("048: no reply at all", None, NO_ROUTER,
      SEARCHES * 3 + [r"discovery failed: SsdpNoReply \(-799\): no usable reply to the search"]),
     ("048: the description is 404", {"description_status": 404}, NO_ROUTER,

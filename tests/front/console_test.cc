@@ -36,7 +36,7 @@ TEST(Console, InfoShortensFromFortyFour) {
 TEST(Console, ControlCharactersPrintAsBlanks) {
   // Every text from outside reaches the screen through a cell.
   EXPECT_EQ(cell("a\rb\nc\td\x1b[2J\x7f", 14), "a b c d [2J   ");
-  EXPECT_EQ(cell_right("\x1b[2J", 6), "   [2J");
+  EXPECT_EQ(fixed_cell_right("\x1b[2J", 6), "   [2J");
   // Everything else is kept byte for byte, UTF-8 included.
   const std::string kept = "AT&T <web> \xc3\xa9 ~ !";
   EXPECT_EQ(cell(kept, 10), kept);
