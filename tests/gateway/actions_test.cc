@@ -180,6 +180,29 @@ TEST(MappingEntry, BytesXmlCannotCarryDoNotEndTheWalk) {
   EXPECT_EQ(entry.protocol, "\xc3\xa9\xc3\xa9");  // cut where a character ends
 }
 
+class StoredDescription : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(StoredDescription, IsTextAndTheAnswerIsRead) {
+  // Another client stored the text raw (wrapped in CDATA, which miniupnpd takes off), and
+  // the router hands it back as it is.
+  const std::string reply = soap_response(
+      "GetGenericPortMappingEntry", std::string("<NewExternalPort>81</NewExternalPort>"
+                                                "<NewProtocol>TCP</NewProtocol>"
+                                                "<NewPortMappingDescription>") +
+                                        GetParam() +
+                                        "</NewPortMappingDescription>"
+                                        "<NewInternalClient>10.0.0.2</NewInternalClient>");
+  MappingEntry entry;
+  ASSERT_EQ(gateway_parse_mapping_entry(reply.substr(reply.find("\r\n\r\n") + 4), &entry),
+            Error::kOk);
+  EXPECT_EQ(entry.description, GetParam());
+  EXPECT_EQ(entry.client, "10.0.0.2");
+}
+
+INSTANTIATE_TEST_SUITE_P(Markup, StoredDescription,
+                         ::testing::Values("a<?b", "a<!--b", "a<![CDATA[b", "<!DOCTYPE x>",
+                                           "x<br>y", "x<b>y</b>z ]]>"));
+
 TEST(Mapping, AddSendsOnlyWhatXmlCarries) {
   LoopbackServer server({{soap_response("AddPortMapping", "")}});
   GatewayHandle gateway = gateway_at(server);
