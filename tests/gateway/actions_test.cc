@@ -185,13 +185,13 @@ class StoredDescription : public ::testing::TestWithParam<const char*> {};
 TEST_P(StoredDescription, IsTextAndTheAnswerIsRead) {
   // Another client stored the text raw (wrapped in CDATA, which miniupnpd takes off), and
   // the router hands it back as it is.
-  const std::string reply = soap_response(
-      "GetGenericPortMappingEntry", std::string("<NewExternalPort>81</NewExternalPort>"
-                                                "<NewProtocol>TCP</NewProtocol>"
-                                                "<NewPortMappingDescription>") +
-                                        GetParam() +
-                                        "</NewPortMappingDescription>"
-                                        "<NewInternalClient>10.0.0.2</NewInternalClient>");
+  const std::string reply = soap_response("GetGenericPortMappingEntry",
+                                          std::string("<NewExternalPort>81</NewExternalPort>"
+                                                      "<NewProtocol>TCP</NewProtocol>"
+                                                      "<NewPortMappingDescription>") +
+                                              GetParam() +
+                                              "</NewPortMappingDescription>"
+                                              "<NewInternalClient>10.0.0.2</NewInternalClient>");
   MappingEntry entry;
   ASSERT_EQ(gateway_parse_mapping_entry(reply.substr(reply.find("\r\n\r\n") + 4), &entry),
             Error::kOk);
