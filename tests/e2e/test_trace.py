@@ -67,6 +67,17 @@ class Trace(unittest.TestCase):
                 for line, pattern in zip(lines, patterns):
                     self.assertRegex(line, "^trace: " + pattern + "$")
 
+    def test_an_add_whose_answer_was_lost_may_have_been_made(self):
+        add = ["-add", "TCP", "81", "9191"]
+        lost, _ = run_isolated(add, {"raw": {"AddPortMapping": {"head": "", "body": ""}}},
+                               env=TRACE)
+        refused, _ = run_isolated(add, {"faults": {"AddPortMapping": 501}}, env=TRACE)
+        self.assertEqual(lost.out, refused.out)  # the screen keeps its wording
+        self.assertIn("\ntrace: add: the answer was lost after the request went out: the router "
+                      "may have made the entry (-list, or the clash check of a rerun, shows it)\n",
+                      lost.err)
+        self.assertNotIn("may have", refused.err)
+
 
 if __name__ == "__main__":
     unittest.main()
