@@ -199,9 +199,16 @@ TEST_P(StoredDescription, IsTextAndTheAnswerIsRead) {
   EXPECT_EQ(entry.client, "10.0.0.2");
 }
 
+std::string markup_name(const ::testing::TestParamInfo<const char*>& info) {
+  static const char* const kNames[] = {"Instruction", "Comment", "Cdata",
+                                       "Doctype",     "OpenTag", "ClosedTags"};
+  return kNames[info.index];
+}
+
 INSTANTIATE_TEST_SUITE_P(Markup, StoredDescription,
                          ::testing::Values("a<?b", "a<!--b", "a<![CDATA[b", "<!DOCTYPE x>",
-                                           "x<br>y", "x<b>y</b>z ]]>"));
+                                           "x<br>y", "x<b>y</b>z ]]>"),
+                         markup_name);
 
 TEST(Mapping, AddSendsOnlyWhatXmlCarries) {
   LoopbackServer server({{soap_response("AddPortMapping", "")}});
