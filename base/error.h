@@ -5,49 +5,50 @@
 #ifndef PORTWRANGLER_BASE_ERROR_H_
 #define PORTWRANGLER_BASE_ERROR_H_
 
+// Every error once: its name (Error::k<name>), its number and what it means. An entry
+// without a text does not compile, so no error can print as an unknown one.
+#define PW_ERRORS(X)                                                                         \
+  /* Any layer. */                                                                           \
+  X(Ok, 0, "no error")                                                                       \
+  X(NoMemory, -499, "an allocation failed")                                                  \
+  /* The socket layer. */                                                                    \
+  X(SocketConnectFailed, -999, "no connection within the wait (refused, unreachable, slow)") \
+  X(SocketSendFailed, -997, "a send failed")                                                 \
+  X(SocketReceiveFailed, -995, "a receive failed")                                           \
+  X(SocketStartupFailed, -994, "the socket library did not start")                           \
+  X(SocketVersionTooOld, -993, "the socket library is older than 2.2")                       \
+  X(SocketNoResolve, -992, "the host name does not resolve")                                 \
+  X(SocketCreateFailed, -991, "no socket could be made")                                     \
+  X(SocketNonBlockFailed, -990, "the socket cannot be non-blocking")                         \
+  X(SocketNoLocalAddress, -987, "the local address is unknown")                              \
+  /* URLs and the HTTP client. */                                                            \
+  X(HttpNoHead, -899, "no answer came back")                                                 \
+  X(HttpHeadTooLong, -898, "the answer's head is over 4095 bytes")                           \
+  X(HttpBadPort, -897, "the port is out of range")                                           \
+  X(HttpCutShort, -896, "the connection ended before the answer was whole")                  \
+  X(HttpBadStatusLine, -895, "the answer has no HTTP status line")                           \
+  X(HttpNotOk, -894, "the status was not 200")                                               \
+  X(HttpBadUrl, -893, "the URL cannot be split into host, port and path")                    \
+  /* The SSDP search. */                                                                     \
+  X(SsdpNoReply, -799, "no usable reply to the search")                                      \
+  X(SsdpOtherTarget, -798, "the reply's ST names another kind of device or service")         \
+  X(SsdpNot200, -797, "the reply's status is not 200")                                       \
+  X(SsdpNoInterface, -796, "no interface of that name can carry a search")                   \
+  X(SsdpNoLocation, -795, "the reply has no LOCATION")                                       \
+  /* What the gateway hands back. */                                                         \
+  X(GatewayDescriptionUnparsable, -699, "the device description is not XML")                 \
+  X(GatewayNoControlUrl, -698, "the description has no control URL for the service")         \
+  X(GatewayNoAddress, -697, "the answer carries no external address")                        \
+  X(GatewayUnparsable, -696, "the answer is not XML")                                        \
+  X(GatewayTooLong, -695, "a URL is over 511 characters")                                    \
+  X(GatewayMappingRefused, -694, "the router refused: a conflicting or missing entry")       \
+  X(GatewayPastEnd, -693, "the router says the index is past the end of its table")          \
+  X(GatewayNoEntry, -692, "an answer of 200 that holds no entry")
+
 enum class Error : int {
-  kOk = 0,
-
-  // Any layer.
-  kNoMemory = -499,     // an allocation failed
-  kBadArgument = -498,  // a required argument is absent or invalid
-
-  // The socket layer.
-  kSocketConnectFailed = -999,  // not connected within the wait (or refused)
-  kSocketNotWritable = -998,
-  kSocketSendFailed = -997,
-  kSocketNotReadable = -996,
-  kSocketReceiveFailed = -995,
-  kSocketStartupFailed = -994,
-  kSocketVersionTooOld = -993,  // the socket library is older than 2.2
-  kSocketNoResolve = -992,
-  kSocketCreateFailed = -991,
-  kSocketNonBlockFailed = -990,
-  kSocketNoLocalAddress = -987,
-
-  // URLs and the HTTP client.
-  kHttpNoHead = -899,  // nothing came back
-  kHttpHeadTooLong = -898,
-  kHttpBadPort = -897,
-  kHttpCutShort = -896,  // the connection ended before the answer was whole
-  kHttpBadStatusLine = -895,
-  kHttpNotOk = -894,  // a status other than 200
-  kHttpBadUrl = -893,
-
-  // The SSDP search.
-  kSsdpNoReply = -799,
-  kSsdpOtherTarget = -798,  // a reply that answers no search made
-  kSsdpNot200 = -797,
-  kSsdpNoInterface = -796,  // the interface asked for is not there
-  kSsdpNoLocation = -795,
-
-  // What the gateway hands back.
-  kGatewayDescriptionUnparsable = -699,
-  kGatewayNoControlUrl = -698,
-  kGatewayNoAddress = -697,       // an external-address answer without one
-  kGatewayUnparsable = -696,      // an answer that is not XML, even mended
-  kGatewayTooLong = -695,         // a location or control URL past 511 characters
-  kGatewayMappingRefused = -694,  // UPnP error 718 (add) or 714 (delete)
+#define PW_ERROR_VALUE(name, value, text) k##name = value,
+  PW_ERRORS(PW_ERROR_VALUE)
+#undef PW_ERROR_VALUE
 };
 
 /// The error's name as the code spells it, without the leading k ("HttpNotOk").
@@ -55,11 +56,6 @@ const char* error_name(Error error);
 
 /// What the error means, in a few words ("a status other than 200").
 const char* error_text(Error error);
-
-/// Whether the error is a failure of the connection rather than an answer: no connection,
-/// or one that broke, went silent or ended before the answer was whole. Such a read may
-/// be tried again; an answer of any status never is.
-bool error_in_transport(Error error);
 
 /// The number the error stands for (-894).
 inline int error_number(Error error) {

@@ -26,9 +26,6 @@ constexpr size_t kHttpChunkedMax = 4 * kHttpBodyMax;
 // flood must not keep the search from its descriptions, nor going past its end.
 constexpr int kSsdpRepliesAtOnce = 64;
 
-// A SOAP envelope's length goes out as Content-Length in five digits.
-constexpr size_t kSoapEnvelopeMax = 99999;
-
 // A description typed for an add, in bytes of the UTF-8 sent: escaped (at most six bytes
 // for one), it still fits the envelope.
 constexpr size_t kDescriptionMax = 8192;
@@ -45,6 +42,10 @@ constexpr int kEntryIdMax = 999;
 
 // The most reads of one walk of the table: every 16-bit index once, never wrapping.
 constexpr int kWalkMax = 65536;
+
+// A walk whose table changes under it (another host adds an entry, which the router puts
+// first) starts again this many times at most: a table that keeps moving is not read.
+constexpr int kWalkRestartsMax = 2;
 
 // An exchange that fails in transport is made again, this many times in all: on a LAN
 // that loses one packet in five, three tries leave about one read in five hundred lost.

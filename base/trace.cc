@@ -18,10 +18,6 @@ void trace_enable(bool on) {
   enabled = on;
 }
 
-bool trace_enabled() {
-  return enabled;
-}
-
 void trace(const char* format, ...) {
   if (!enabled) return;
   va_list args;

@@ -10,9 +10,6 @@
 /// Turns the trace on or off for the rest of the run.
 void trace_enable(bool on);
 
-/// Whether trace lines are written.
-bool trace_enabled();
-
 /// Writes "trace: " and the formatted line to standard error when the trace is on. Texts
 /// from outside may go in as they came: the line is made printable first.
 void trace(const char* format, ...) PW_PRINTF_FORMAT(1, 2);

@@ -19,7 +19,8 @@ Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway);
 
 /// Whether `entry` clashes with the entry the request would add: the same protocol
 /// (ignoring letter case) and either the same external port, or the same client and
-/// internal port. Without "-ip" the request's client is empty and matches no entry.
+/// internal port. Without "-ip" the request's client is empty and matches no entry. An
+/// entry whose port text names no port matches on no port.
 bool add_clashes(const RequestRecord& request, const MappingEntry& entry);
 
 /// The title line of the add's outcome box.

@@ -183,10 +183,6 @@ std::string cell(const std::string& text, size_t columns) {
   return text_pad_right(text_printable(text), columns);
 }
 
-std::string cell_right(const std::string& text, size_t columns) {
-  return text_pad_left(text_printable(text), columns);
-}
-
 namespace {
 
 /// `text` printable and no wider than `columns`.
@@ -210,6 +206,11 @@ std::string fixed_cell(const std::string& text, size_t columns) {
 
 std::string fixed_cell_right(const std::string& text, size_t columns) {
   return text_pad_left(fitted(text, columns), columns);
+}
+
+std::string port_text(uint16_t port, const std::string& router_text) {
+  if (port != 0 || router_text.empty()) return std::to_string(port);
+  return router_text;
 }
 
 std::string three_digits(int value) {
@@ -253,16 +254,20 @@ void print_highlight_bar() {
   set_text_attribute(kColourReport);
 }
 
-ConsoleSizePlan size_console_plan(int current_columns, int current_rows, int largest_columns,
-                                  int largest_rows, int columns, int rows) {
+ConsoleSizePlan size_console_plan(int buffer_columns, int buffer_rows, int window_columns,
+                                  int window_rows, int largest_columns, int largest_rows,
+                                  int columns, int rows) {
   ConsoleSizePlan plan;
-  plan.window_right = (columns < largest_columns ? columns : largest_columns) - 1;
-  plan.window_bottom = (rows < largest_rows ? rows : largest_rows) - 1;
+  const int wanted_columns = columns < largest_columns ? columns : largest_columns;
+  const int wanted_rows = rows < largest_rows ? rows : largest_rows;
+  plan.shrink_right = (window_columns < wanted_columns ? window_columns : wanted_columns) - 1;
+  plan.shrink_bottom = (window_rows < wanted_rows ? window_rows : wanted_rows) - 1;
   plan.buffer_columns = 71;
   plan.buffer_rows = 500;
-  long current = static_cast<long>(current_columns) * current_rows;
-  long wanted = static_cast<long>(columns) * rows;
-  plan.order = current > wanted ? 1 : (current < wanted ? -1 : 0);
+  plan.window_right = wanted_columns - 1;
+  plan.window_bottom = wanted_rows - 1;
+  plan.changes = buffer_columns != plan.buffer_columns || buffer_rows != plan.buffer_rows ||
+                 window_columns != wanted_columns || window_rows != wanted_rows;
   return plan;
 }
 

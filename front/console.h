@@ -25,11 +25,13 @@ ConsoleHandle console_output();
 
 /// Readies the console for the run without changing its settings: `*argc` / `*argv`
 /// become the command line in UTF-8 where the platform hands it over in another encoding
-/// (Windows' ANSI code page), and a run ended from outside gives the console its colour
-/// back where the platform lets it. Nothing to do on POSIX.
+/// (Windows' ANSI code page), and a run ended from outside gives the console its colours
+/// back (Ctrl-Break or the window closed on Windows; SIGTERM, SIGHUP or SIGQUIT on a
+/// terminal).
 void console_start(int* argc, char*** argv);
 
-/// Sets the colour of everything written to standard output from now on.
+/// Sets the colour of everything written to standard output from now on; kColourDefault
+/// is the console's own colour of before the run.
 void set_text_attribute(uint16_t attribute);
 
 /// Sizes the window to at most `columns` by `rows` over a 71 x 500 buffer.
@@ -38,19 +40,24 @@ void size_console(ConsoleHandle console, int16_t columns, int16_t rows);
 /// Blanks the whole screen and puts the cursor home.
 void clear_screen(ConsoleHandle console);
 
-/// How size_console changes a console: the window rectangle, the buffer size and the
-/// order of the two changes (+1 window first, -1 buffer first, 0 nothing to change).
+/// How size_console changes a console, in three steps that each keep the window inside
+/// the buffer, whatever the sizes before: the window made no larger than the one the
+/// screens need (it already fits the old buffer), the buffer sized, the window sized.
 struct ConsoleSizePlan {
-  int window_right;
-  int window_bottom;
-  int buffer_columns;
+  int shrink_right;  // step 1: the window, at the top left
+  int shrink_bottom;
+  int buffer_columns;  // step 2
   int buffer_rows;
-  int order;
+  int window_right;  // step 3
+  int window_bottom;
+  bool changes;  // false: window and buffer already are what the screens need
 };
 
-/// The plan for a buffer of current_* cells on a display allowing largest_* at most.
-ConsoleSizePlan size_console_plan(int current_columns, int current_rows, int largest_columns,
-                                  int largest_rows, int columns, int rows);
+/// The plan for a buffer of buffer_* cells showing a window of window_* cells, on a
+/// display allowing largest_* at most, for a window of `columns` by `rows`.
+ConsoleSizePlan size_console_plan(int buffer_columns, int buffer_rows, int window_columns,
+                                  int window_rows, int largest_columns, int largest_rows,
+                                  int columns, int rows);
 
 /// Shortens a description wider than 50 columns to its first 47 and "..." (a column
 /// is a character; an East Asian wide one takes two), never cutting a character.
@@ -65,9 +72,6 @@ void truncate_info(std::string* text);
 /// does for ASCII. A wider text is not cut.
 std::string cell(const std::string& text, size_t columns);
 
-/// The same, aligned right, as %Ns.
-std::string cell_right(const std::string& text, size_t columns);
-
 /// `text` printable in exactly `columns` columns, for a field a router fills: padded with
 /// blanks, or cut when wider (ending in "..." where the field has room for it), so the
 /// frame after it stands where it always does.
@@ -75,6 +79,10 @@ std::string fixed_cell(const std::string& text, size_t columns);
 
 /// The same, aligned right.
 std::string fixed_cell_right(const std::string& text, size_t columns);
+
+/// A port as shown: its number, or where the router's text names no port (`port` 0),
+/// that text ("0" when it gave none).
+std::string port_text(uint16_t port, const std::string& router_text);
 
 /// `value` written with at least three digits, as %.3d writes it (048, 1000).
 std::string three_digits(int value);

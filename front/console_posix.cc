@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 
 #include "front/console.h"
@@ -12,6 +13,20 @@ namespace {
 
 bool is_terminal(ConsoleHandle console) {
   return isatty(static_cast<int>(console)) == 1;
+}
+
+/// Set once a colour went out to the terminal.
+volatile sig_atomic_t coloured = 0;
+
+/// A run ended by a signal gives the terminal its own colours back, then ends as the
+/// signal says (the action is the default again by now).
+void give_back_colours(int signal) {
+  if (coloured) {
+    static const char kReset[] = "\x1b[0m";
+    const ssize_t written = write(STDOUT_FILENO, kReset, sizeof(kReset) - 1);
+    (void)written;
+  }
+  raise(signal);
 }
 
 /// ANSI colour index (red 1, green 2, blue 4) of a console colour nibble (blue 1, red 4).
@@ -38,22 +53,38 @@ ConsoleHandle console_output() {
   return STDOUT_FILENO;
 }
 
-// The terminal shows the bytes it gets, and the arguments are the bytes typed.
-void console_start(int*, char***) {}
+// The terminal shows the bytes it gets, and the arguments are the bytes typed. A run
+// ended from outside (SIGTERM, the terminal hung up, SIGQUIT) leaves the terminal in its
+// own colours; Ctrl-C is ignored by the driver, and a signal ignored from the start (as
+// nohup leaves SIGHUP) stays ignored.
+void console_start(int*, char***) {
+  if (!is_terminal(console_output())) return;
+  struct sigaction action {};
+  action.sa_handler = give_back_colours;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  for (int signal : {SIGTERM, SIGHUP, SIGQUIT}) {
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
 
 void set_text_attribute(uint16_t attribute) {
   if (!is_terminal(console_output())) return;
   console_write(terminal_colour_sequence(attribute).c_str());
+  coloured = 1;
 }
 
 void size_console(ConsoleHandle console, int16_t columns, int16_t rows) {
   if (!is_terminal(console)) return;
   winsize current{};
   if (ioctl(static_cast<int>(console), TIOCGWINSZ, &current) != 0) return;
-  // A terminal tells no largest window; the request itself is the limit.
+  // A terminal tells no largest window (the request itself is the limit) and has no
+  // buffer apart from its window.
   ConsoleSizePlan plan =
-      size_console_plan(current.ws_col, current.ws_row, columns, rows, columns, rows);
-  if (plan.order == 0) return;
+      size_console_plan(columns, 500, current.ws_col, current.ws_row, columns, rows, columns, rows);
+  if (!plan.changes) return;
   // A terminal has no separate scroll-back buffer to size: only the window changes.
   console_printf("\x1b[8;%d;%dt", plan.window_bottom + 1, plan.window_right + 1);
 }

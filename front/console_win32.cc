@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/wide.h"
 #include "front/console.h"
 
 // The C runtime's split of the wide command line: the call its wide entry point makes.
@@ -28,26 +29,24 @@ HANDLE handle_of(ConsoleHandle console) {
 /// 1 when standard output is a console, 0 when it is redirected; -1 until asked.
 int output_is_console = -1;
 
-/// The colour the console had before the run, given back when the run is ended from
+/// The colour the console had before the run, given back at its end, normal or from
 /// outside (Ctrl-Break, the window closed). The code page is never changed.
 WORD found_attribute = 0;
 bool attribute_found = false;
 
+/// The console handler runs on a thread of its own: the colour is set under this lock,
+/// and once the handler gave the colour back no other is set.
+SRWLOCK colour_lock = SRWLOCK_INIT;
+bool ending = false;
+
 BOOL WINAPI give_back_colour(DWORD event) {
   if (event != CTRL_C_EVENT && attribute_found) {
+    AcquireSRWLockExclusive(&colour_lock);
+    ending = true;
     SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), found_attribute);
+    ReleaseSRWLockExclusive(&colour_lock);
   }
   return FALSE;  // the run ends as it would have
-}
-
-/// UTF-8 of a text the system hands over in UTF-16; an unpaired surrogate becomes U+FFFD.
-std::string utf8_of(const wchar_t* text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
-  out.resize(static_cast<size_t>(size - 1));
-  return out;
 }
 
 /// `text` (UTF-8) to the console as UTF-16, whatever its code page.
@@ -115,7 +114,12 @@ void console_start(int* argc, char*** argv) {
 
 void set_text_attribute(uint16_t attribute) {
   std::fflush(stdout);  // text already printed keeps the colour it was printed in
-  SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), attribute);
+  AcquireSRWLockExclusive(&colour_lock);
+  if (!ending) {
+    const WORD shown = attribute == kColourDefault && attribute_found ? found_attribute : attribute;
+    SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), shown);
+  }
+  ReleaseSRWLockExclusive(&colour_lock);
 }
 
 void size_console(ConsoleHandle console, int16_t columns, int16_t rows) {
@@ -123,20 +127,20 @@ void size_console(ConsoleHandle console, int16_t columns, int16_t rows) {
   CONSOLE_SCREEN_BUFFER_INFO info{};  // stays zero where there is no console to ask
   GetConsoleScreenBufferInfo(handle, &info);
   COORD largest = GetLargestConsoleWindowSize(handle);
-  ConsoleSizePlan plan =
-      size_console_plan(info.dwSize.X, info.dwSize.Y, largest.X, largest.Y, columns, rows);
+  const int window_columns = info.srWindow.Right - info.srWindow.Left + 1;
+  const int window_rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+  ConsoleSizePlan plan = size_console_plan(info.dwSize.X, info.dwSize.Y, window_columns,
+                                           window_rows, largest.X, largest.Y, columns, rows);
+  if (!plan.changes) return;
+  // A window may never reach past its buffer: it shrinks first to fit both buffers.
+  SMALL_RECT shrunk{0, 0, static_cast<SHORT>(plan.shrink_right),
+                    static_cast<SHORT>(plan.shrink_bottom)};
   SMALL_RECT window{0, 0, static_cast<SHORT>(plan.window_right),
                     static_cast<SHORT>(plan.window_bottom)};
   COORD buffer{static_cast<SHORT>(plan.buffer_columns), static_cast<SHORT>(plan.buffer_rows)};
-  // A window may never be larger than its buffer: which change goes first depends on
-  // whether the buffer shrinks or grows.
-  if (plan.order > 0) {
-    SetConsoleWindowInfo(handle, TRUE, &window);
-    SetConsoleScreenBufferSize(handle, buffer);
-  } else if (plan.order < 0) {
-    SetConsoleScreenBufferSize(handle, buffer);
-    SetConsoleWindowInfo(handle, TRUE, &window);
-  }
+  SetConsoleWindowInfo(handle, TRUE, &shrunk);
+  SetConsoleScreenBufferSize(handle, buffer);
+  SetConsoleWindowInfo(handle, TRUE, &window);
 }
 
 void clear_screen(ConsoleHandle console) {

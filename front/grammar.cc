@@ -1,6 +1,9 @@
 // Command-line grammar: the quick-option step and parse_command.
 #include "front/grammar.h"
 
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "base/limits.h"
@@ -51,7 +54,8 @@ bool read_address(const char* text, RequestRecord* request) {
       return false;
     }
   }
-  if (!socket_address_valid(text)) return false;
+  std::string dotted;
+  if (!socket_address_valid(text) || !address_dotted(text, &dotted)) return false;
   request->ip_address = text;
   return true;
 }
@@ -162,6 +166,63 @@ int parse_list(int n, char** argv, RequestRecord* request) {
 }
 
 }  // namespace
+
+bool address_dotted(const char* text, std::string* dotted) {
+  uint32_t parts[4];
+  int count = 0;
+  const char* c = text;
+  for (;;) {
+    if (*c < '0' || *c > '9') return false;
+    unsigned base = 10;
+    if (*c == '0') {
+      base = 8;
+      ++c;
+      if (*c == 'x' || *c == 'X') {
+        base = 16;
+        ++c;
+        if (!std::isxdigit(static_cast<unsigned char>(*c))) return false;
+      }
+    }
+    uint64_t value = 0;
+    for (;; ++c) {
+      const unsigned char u = static_cast<unsigned char>(*c);
+      unsigned digit;
+      if (u >= '0' && u <= '9') {
+        digit = u - '0';
+      } else if (base == 16 && std::isxdigit(u)) {
+        digit = static_cast<unsigned>(std::tolower(u) - 'a' + 10);
+      } else {
+        break;
+      }
+      if (digit >= base) return false;  // 8 or 9 in an octal part
+      value = value * base + digit;
+      if (value > 0xFFFFFFFFu) return false;
+    }
+    parts[count++] = static_cast<uint32_t>(value);
+    if (*c != '.') break;
+    if (count == 4) return false;
+    ++c;
+  }
+  if (*c != '\0' && !std::isspace(static_cast<unsigned char>(*c))) return false;
+  // The last part fills the bytes the others leave.
+  static const uint32_t kLastMax[] = {0xFFFFFFFFu, 0xFFFFFFu, 0xFFFFu, 0xFFu};
+  uint32_t address = parts[count - 1];
+  if (address > kLastMax[count - 1]) return false;
+  for (int i = 0; i < count - 1; ++i) {
+    if (parts[i] > 0xFF) return false;
+    address |= parts[i] << (24 - 8 * i);
+  }
+  char text_out[16];
+  std::snprintf(text_out, sizeof(text_out), "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF,
+                (address >> 8) & 0xFF, address & 0xFF);
+  *dotted = text_out;
+  return true;
+}
+
+std::string address_meant(const std::string& typed) {
+  std::string dotted;
+  return address_dotted(typed.c_str(), &dotted) ? dotted : typed;
+}
 
 bool is_all_digits(const char* text) {
   for (; *text; ++text) {

@@ -3,6 +3,8 @@
 #ifndef PORTWRANGLER_FRONT_GRAMMAR_H_
 #define PORTWRANGLER_FRONT_GRAMMAR_H_
 
+#include <string>
+
 #include "front/records.h"
 
 /// Command codes the driver dispatches on. Filtered listings are the sums of the
@@ -29,6 +31,16 @@ enum CriterionValue : int {
   kCriterionExternalPort = 840,
   kCriterionStatus = 960,
 };
+
+/// The address an IPv4 text names, as inet_addr reads it (one to four parts, each
+/// decimal, octal after a leading 0 or hexadecimal after 0x, the last filling the bytes
+/// left; white space ends the text), in dotted decimal: "1" is 0.0.0.1, "0x7f.1"
+/// 127.0.0.1, "010.0.0.1" 8.0.0.1. False for a text that names none.
+bool address_dotted(const char* text, std::string* dotted);
+
+/// The address `typed` names in dotted decimal (address_dotted): what is sent and
+/// compared for an address typed as "-ip" takes it. `typed` itself when it names none.
+std::string address_meant(const std::string& typed);
 
 /// Whether every character of `text` is a decimal digit (also for "").
 bool is_all_digits(const char* text);

@@ -41,9 +41,12 @@ void print_entry(int shown_id, const MappingEntry& entry) {
   const std::string id = three_digits(shown_id);
   console_printf("|   [%s]: %s %3s\n", id.c_str(),
                  cell(description.empty() ? "N/A" : description, 58 - id.size()).c_str(), "|");
-  console_printf("|   %s %s %10d - %-9d %15s %2s\n", fixed_cell(entry.protocol, 3).c_str(),
-                 fixed_cell_right(shown_client(entry), 20).c_str(), entry.internal_port,
-                 entry.external_port, entry.enabled ? "Enabled" : "Disabled", "|");
+  console_printf(
+      "|   %s %s %s - %s %15s %2s\n", fixed_cell(entry.protocol, 3).c_str(),
+      fixed_cell_right(shown_client(entry), 20).c_str(),
+      fixed_cell_right(port_text(entry.internal_port, entry.internal_port_text), 10).c_str(),
+      fixed_cell(port_text(entry.external_port, entry.external_port_text), 9).c_str(),
+      entry.enabled ? "Enabled" : "Disabled", "|");
   print_rule_line();
 }
 
@@ -117,7 +120,7 @@ void print_information(const GatewayHandle& gateway, const RequestRecord& reques
 }  // namespace
 
 bool listing_filter_set(const RequestRecord& request) {
-  return request.entry_id != -1 || given(request.protocol) || given(request.ip_address) ||
+  return request.entry_id != -1 || given(request.protocol) || !request.ip_address.empty() ||
          request.internal_port != 0 || request.external_port != 0 || request.enabled != -1;
 }
 
@@ -125,8 +128,8 @@ bool listing_passes_filter(const RequestRecord& request, const MappingEntry& ent
   if (given(request.protocol) && !text_equal_ignoring_case(request.protocol, entry.protocol)) {
     return false;
   }
-  if (given(request.ip_address) &&
-      !text_equal_ignoring_case(request.ip_address, shown_client(entry))) {
+  if (!request.ip_address.empty() &&
+      !text_equal_ignoring_case(address_meant(request.ip_address), shown_client(entry))) {
     return false;
   }
   if (request.internal_port != 0 && request.internal_port != entry.internal_port) return false;
@@ -154,7 +157,8 @@ std::vector<SearchRow> listing_search_rows(const RequestRecord& request) {
     rows.push_back({"ID #", id});
   }
   if (given(request.protocol)) rows.push_back({"Protocol", request.protocol});
-  if (given(request.ip_address)) rows.push_back({"IP Address", request.ip_address});
+  // The address as typed: the box echoes the input.
+  if (!request.ip_address.empty()) rows.push_back({"IP Address", request.ip_address});
   if (request.internal_port != 0) {
     rows.push_back({"Internal Port", std::to_string(request.internal_port)});
   }
@@ -170,36 +174,53 @@ std::vector<SearchRow> listing_search_rows(const RequestRecord& request) {
 Outcome listing_flow(int code, const RequestRecord& request, const GatewayHandle& gateway) {
   const bool by_id = request.entry_id != -1;
   const bool filter = code >= kFilteredListingMin || by_id;
-  ListingStatistics stats;
-  int match_count = 0;
   // An ID reads one entry, at its 0-based index.
   TableWalk walk = by_id ? walk_from(request.entry_id - 1, 1) : walk_from(0, kWalkMax);
+  // The pass is read whole before any of it is shown: a pass that the table's change
+  // voids is read again, and only one whole pass is ever listed. The descriptions are
+  // kept as shown, so a long table of long texts stays small.
+  std::vector<MappingEntry> entries;
   MappingEntry entry;
   WalkStep step;
-  while ((step = walk_next(&walk, gateway, &entry)) == WalkStep::kEntry) {
-    if (code != kStats) {
-      if (walk.count == 1) print_column_header(kListTitle);
-      if (!filter || listing_passes_filter(request, entry)) {
-        if (filter) ++match_count;
-        print_entry(by_id ? request.entry_id : walk.count, entry);
-      }
+  while ((step = walk_next(&walk, gateway, &entry)) == WalkStep::kEntry ||
+         step == WalkStep::kRestarted) {
+    if (step == WalkStep::kRestarted) {
+      entries.clear();
+      continue;
     }
-    listing_count(entry, &stats);
+    truncate_description(&entry.description);
+    entries.push_back(std::move(entry));
   }
 
+  ListingStatistics stats;
+  int match_count = 0;
+  int id = 0;
+  for (const MappingEntry& read : entries) {
+    ++id;
+    if (code != kStats) {
+      if (id == 1) print_column_header(kListTitle);
+      if (!filter || listing_passes_filter(request, read)) {
+        if (filter) ++match_count;
+        print_entry(by_id ? request.entry_id : id, read);
+      }
+    }
+    listing_count(read, &stats);
+  }
+  const int count = static_cast<int>(entries.size());
+
   // A table read in part is never shown as whole: what was read stands, then the failure.
-  if (step == WalkStep::kBroken || (walk.count == 0 && !by_id)) {
+  if (step == WalkStep::kBroken || (count == 0 && !by_id)) {
     return {Status::kEnumerateFailed, kMessageEnumerateFailed};
   }
   if (filter && match_count == 0) {
-    if (by_id && walk.count == 0) print_column_header(kListTitleMiss);
+    if (by_id && count == 0) print_column_header(kListTitleMiss);
     console_printf("%s", kNoResult);
     print_rule_line();
   }
   if (listing_filter_set(request)) print_search_box(request, match_count);
   if (code == kListStats || code == kStats) {
-    if (code == kListStats && walk.count >= 1) print_highlight_bar();
-    print_information(gateway, request, walk.count, stats);
+    if (code == kListStats && count >= 1) print_highlight_bar();
+    print_information(gateway, request, count, stats);
   }
   return {Status::kSuccess, ""};
 }

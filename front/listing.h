@@ -16,12 +16,13 @@
 /// Runs the listing command `code` (9, 16, 84, 440 or a search sum).
 Outcome listing_flow(int code, const RequestRecord& request, const GatewayHandle& gateway);
 
-/// Whether the request sets a filter field (an ID, a protocol or address of more than one
-/// character, a port, a status): the search box is shown then.
+/// Whether the request sets a filter field (an ID, a protocol of more than one character,
+/// an address, a port, a status): the search box is shown then.
 bool listing_filter_set(const RequestRecord& request);
 
 /// Whether the entry passes every filter the request sets. Protocol and address are
-/// compared ignoring letter case; an entry without a client is listed as 0.0.0.0.
+/// compared ignoring letter case, the address in the dotted form it was typed for; an
+/// entry without a client is listed as 0.0.0.0.
 bool listing_passes_filter(const RequestRecord& request, const MappingEntry& entry);
 
 /// The counts of the statistics box.

@@ -3,30 +3,68 @@
 #include "base/budget.h"
 #include "base/limits.h"
 #include "base/text.h"
+#include "base/trace.h"
+
+namespace {
+
+/// Where a pass begins: nothing of it read yet.
+void start_pass(TableWalk* walk) {
+  walk->next_index = walk->first_index;
+  walk->reads_left = walk->limit;
+  walk->count = 0;
+  walk->seen.clear();
+  walk->first_key.clear();
+}
+
+/// The table's key of an entry. A port text that is no port is kept as the text, so two
+/// such entries stay two.
+std::string key_of(const MappingEntry& entry) {
+  const std::string port = entry.external_port != 0 ? std::to_string(entry.external_port)
+                                                    : "?" + entry.external_port_text;
+  return entry.remote_host + '\n' + port + '\n' + text_upper_ascii(entry.protocol);
+}
+
+}  // namespace
 
 TableWalk walk_from(int first, int limit) {
   TableWalk walk;
-  walk.next_index = first;
-  walk.reads_left = limit < kWalkMax ? limit : kWalkMax;
+  walk.first_index = first;
+  walk.limit = limit < kWalkMax ? limit : kWalkMax;
+  walk.restarts_left = kWalkRestartsMax;
+  start_pass(&walk);
   return walk;
 }
 
 WalkStep walk_next(TableWalk* walk, const GatewayHandle& gateway, MappingEntry* entry) {
   if (walk->reads_left <= 0) return WalkStep::kEnd;
   --walk->reads_left;
+  const int index = walk->next_index++;
   MappingEntry read;
-  const Error error =
-      gateway_mapping_entry(gateway, static_cast<uint16_t>(walk->next_index++), &read);
+  const Error error = gateway_mapping_entry(gateway, static_cast<uint16_t>(index), &read);
   if (error != Error::kOk) {
     walk->reads_left = 0;
-    // Only an answer of the router ends its table; anything else leaves it unread.
-    return error == Error::kHttpNotOk ? WalkStep::kEnd : WalkStep::kBroken;
+    // Only the router's word that the index is past the end ends its table.
+    if (error == Error::kGatewayPastEnd) return WalkStep::kEnd;
+    trace("walk: index %d unread: %s", index, trace_error(error));
+    return WalkStep::kBroken;
   }
-  if (!walk->seen.emplace(read.remote_host, read.external_port, text_upper_ascii(read.protocol))
-           .second) {
-    walk->reads_left = 0;
-    return WalkStep::kEnd;
+  const std::string key = key_of(read);
+  if (!walk->seen.insert(key).second) {
+    if (key == walk->first_key) {
+      walk->reads_left = 0;
+      return WalkStep::kEnd;
+    }
+    if (walk->restarts_left <= 0) {
+      walk->reads_left = 0;
+      trace("walk: index %d: the table kept changing under the walk", index);
+      return WalkStep::kBroken;
+    }
+    --walk->restarts_left;
+    trace("walk: index %d repeats an entry read before: the table changed, read again", index);
+    start_pass(walk);
+    return WalkStep::kRestarted;
   }
+  if (walk->count == 0) walk->first_key = key;
   ++walk->count;
   run_budget_extend(kRunSecondsPerEntry);
   *entry = std::move(read);

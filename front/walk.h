@@ -5,36 +5,41 @@
 #ifndef PORTWRANGLER_FRONT_WALK_H_
 #define PORTWRANGLER_FRONT_WALK_H_
 
-#include <cstdint>
 #include <set>
 #include <string>
-#include <tuple>
 
 #include "gateway/handle.h"
 #include "gateway/mapping.h"
 
 /// Where a walk stands.
 struct TableWalk {
-  int next_index = 0;  // the 0-based index of the next read
+  int first_index = 0;  // where each pass starts
+  int limit = 0;        // reads of one pass at most
+  int next_index = 0;   // the 0-based index of the next read
   int reads_left = 0;
-  int count = 0;  // entries read so far: the ID of the last one in a walk from 0
-  // The entries read so far, by the table's key: remote host, external port and
-  // upper-cased protocol. A table never holds the same key twice, so meeting one again
-  // means the router does not honour the index (it repeats an entry, or cycles through
-  // its table).
-  std::set<std::tuple<std::string, uint16_t, std::string>> seen;
+  int count = 0;  // entries of this pass so far: the ID of the last one in a walk from 0
+  int restarts_left = 0;
+  // The entries of this pass, by the table's key (remote host, external port, protocol
+  // upper-cased), and the first of them. A table never holds one key twice, so meeting
+  // one again means the router does not honour the index, or the table moved.
+  std::set<std::string> seen;
+  std::string first_key;
 };
 
 /// What one step of a walk found.
 enum class WalkStep {
-  kEntry,   // an entry, counted
-  kEnd,     // the table is over: the router refused the index (its answer to one past the
-            // end), handed back an entry read before in this walk, or the reads are used up
-  kBroken,  // a read failed in transport after its tries, or came back unreadable: the
-            // table goes on past what was read, so what was read is not all of it
+  kEntry,      // an entry, counted
+  kEnd,        // the table is over: the router said the index is past its end, handed back
+               // the pass's first entry again (it ignores or wraps the index), or the reads
+               // are used up
+  kRestarted,  // the table changed under the walk (another entry came back again: an entry
+               // added at the front pushed the rest on); what this pass read is void, and
+               // the next step reads from the first index again
+  kBroken,     // a read failed after its tries, or the table kept changing: it goes on
+               // past what was read, so what was read is not all of it
 };
 
-/// A walk that reads from the 0-based index `first` on, at most `limit` entries.
+/// A walk that reads from the 0-based index `first` on, at most `limit` entries a pass.
 TableWalk walk_from(int first, int limit);
 
 /// The next entry of the walk in `entry`.

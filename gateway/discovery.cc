@@ -9,8 +9,8 @@
 
 #include "base/guard.h"
 #include "base/limits.h"
+#include "base/retry.h"
 #include "base/trace.h"
-#include "base/tries.h"
 #include "gateway/description.h"
 #include "gateway/xml.h"
 #include "net/http.h"
@@ -218,9 +218,8 @@ void end_reading(Search* search, const Reading& reading) {
   if (error == Error::kOk)
     error = judge_description(search, candidate.location, exchange.response.body);
   if (error == Error::kOk) return;
-  // A read cut off by its time is not made again: a device that trickles or stays silent
-  // gets one read's time. One that broke early may have lost a packet.
-  if (error_in_transport(error) && !exchange.timed_out && candidate.tries < kTransportTries) {
+  const RetryRule& rule = retry_rule(Retry::kSearchRead);
+  if (!exchange.timed_out && candidate.tries < rule.tries && rule.again(error)) {
     candidate.queued = true;
     return;
   }
@@ -367,16 +366,14 @@ Error fetch_description(const std::string& location, std::string* description) {
       response = HttpResponse();
       const Clock::time_point start = Clock::now();
       Error tried = http_perform(request, false, &response);
-      // Some routers miscount their Content-Length: a short body that parses is read.
-      if (tried == Error::kOk && !response.whole && !xml_well_formed(response.body)) {
-        tried = Error::kHttpCutShort;
-      }
+      if (tried == Error::kOk)
+        tried = short_body_error(response.whole, xml_well_formed(response.body));
       trace("description %s: status %d, %zu bytes, %d ms%s%s", location.c_str(), response.status,
             response.body.size(), ms_since(start), tried != Error::kOk ? ": " : "",
             tried != Error::kOk ? error_name(tried) : "");
       return tried;
     };
-    error = with_tries(attempt, error_in_transport);
+    error = with_retries(Retry::kRead, attempt);
     if (error != Error::kOk) return error;
     description->swap(response.body);
     return Error::kOk;

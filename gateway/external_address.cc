@@ -10,8 +10,7 @@
 Error gateway_external_address(const GatewayHandle& gateway, std::string* address) {
   return guard_allocation([&] {
     SoapAnswer answer;
-    Error error =
-        soap_action(gateway, "GetExternalIPAddress", "", false, SoapTries::kRead, &answer);
+    Error error = soap_action(gateway, "GetExternalIPAddress", "", false, Retry::kRead, &answer);
     if (error != Error::kOk) return error;
     return gateway_parse_external_address(answer.body, address);
   });

@@ -2,7 +2,7 @@
 
 #include "base/guard.h"
 #include "base/limits.h"
-#include "base/tries.h"
+#include "base/retry.h"
 #include "net/http.h"
 #include "net/socket.h"
 
@@ -13,9 +13,9 @@ Error gateway_local_address(const GatewayHandle& gateway, std::string* address) 
     Error error = url_split(gateway.control_url, &host, nullptr, &port);
     if (error != Error::kOk) return error;
     Socket socket;
-    error =
-        with_tries([&] { return tcp_connect(&socket, host, port, kLocalAddressConnectSeconds); },
-                   [](Error failed) { return failed == Error::kSocketConnectFailed; });
+    error = with_retries(Retry::kLocalConnect, [&] {
+      return tcp_connect(&socket, host, port, kLocalAddressConnectSeconds);
+    });
     if (error != Error::kOk) return error;
     return socket_local_address(socket.get(), address);
   });

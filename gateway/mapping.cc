@@ -38,7 +38,7 @@ Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& re
     }
     SoapAnswer answer;
     Error error = soap_action(gateway, "AddPortMapping", mapping_add_arguments(request, client),
-                              true, SoapTries::kChange, &answer);
+                              true, Retry::kChange, &answer);
     if (error != Error::kOk && answer.fault_code == kUpnpConflictInMappingEntry) {
       return Error::kGatewayMappingRefused;
     }
@@ -54,7 +54,7 @@ Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_por
         "</NewExternalPort>\r\n<NewProtocol>" + xml_escape(protocol) + "</NewProtocol>\r\n";
     SoapAnswer answer;
     Error error =
-        soap_action(gateway, "DeletePortMapping", arguments, true, SoapTries::kChange, &answer);
+        soap_action(gateway, "DeletePortMapping", arguments, true, Retry::kChange, &answer);
     if (error != Error::kOk && answer.fault_code == kUpnpNoSuchEntryInArray) {
       return Error::kGatewayMappingRefused;
     }
@@ -62,15 +62,44 @@ Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_por
   });
 }
 
+uint16_t mapping_port(const std::string& text) {
+  const std::string digits = xml_trim(text);
+  if (digits.empty() || digits.size() > 5) return 0;
+  unsigned value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  return value >= 1 && value <= 65535 ? static_cast<uint16_t>(value) : 0;
+}
+
+int32_t mapping_boolean(const std::string& text) {
+  const std::string word = xml_trim(text);
+  return word == "1" || text_equal_ignoring_case(word, "true") ||
+                 text_equal_ignoring_case(word, "yes")
+             ? 1
+             : 0;
+}
+
+bool mapping_past_end(int fault_code) {
+  return fault_code == kUpnpSpecifiedArrayIndexInvalid || fault_code == kUpnpNoSuchEntryInArray ||
+         fault_code == kUpnpInvalidArgs || fault_code == kUpnpArgumentValueOutOfRange;
+}
+
 Error gateway_mapping_entry(const GatewayHandle& gateway, uint16_t index, MappingEntry* entry) {
   return guard_allocation([&] {
-    SoapAnswer answer;
-    Error error =
-        soap_action(gateway, "GetGenericPortMappingEntry",
-                    "<NewPortMappingIndex>" + std::to_string(index) + "</NewPortMappingIndex>\r\n",
-                    false, SoapTries::kRead, &answer);
-    if (error != Error::kOk) return error;
-    return gateway_parse_mapping_entry(answer.body, entry);
+    const std::string arguments =
+        "<NewPortMappingIndex>" + std::to_string(index) + "</NewPortMappingIndex>\r\n";
+    return with_retries(Retry::kTableRead, [&] {
+      SoapAnswer answer;
+      const Error error = soap_action(gateway, "GetGenericPortMappingEntry", arguments, true,
+                                      Retry::kOnce, &answer);
+      if (error == Error::kHttpNotOk && mapping_past_end(answer.fault_code)) {
+        return Error::kGatewayPastEnd;
+      }
+      if (error != Error::kOk) return error;
+      return gateway_parse_mapping_entry(answer.body, entry);
+    });
   });
 }
 
@@ -80,15 +109,21 @@ Error gateway_parse_mapping_entry(const std::string& body, MappingEntry* entry) 
     XmlWatch watches[] = {{"NewExternalPort"},   {"NewInternalPort"},           {"NewProtocol"},
                           {"NewInternalClient"}, {"NewPortMappingDescription"}, {"NewEnabled"},
                           {"NewRemoteHost"}};
-    Error error = xml_capture(body, watches, sizeof(watches) / sizeof(watches[0]));
+    // The description is a text another client stored, handed back as it was stored.
+    Error error = xml_capture(xml_mend_text_of(body, "NewPortMappingDescription"), watches,
+                              sizeof(watches) / sizeof(watches[0]));
     if (error != Error::kOk) return error;
     MappingEntry read;
-    read.external_port = static_cast<uint16_t>(xml_number(xml_trim(watches[0].last)));
-    read.internal_port = static_cast<uint16_t>(xml_number(xml_trim(watches[1].last)));
+    read.external_port_text = text_cut(xml_trim(watches[0].last), kAddressTextMax);
+    read.internal_port_text = text_cut(xml_trim(watches[1].last), kAddressTextMax);
     read.protocol = text_cut(xml_trim(watches[2].last), kProtocolTextMax);
+    // An entry is its external port and protocol: an answer without them is none.
+    if (read.external_port_text.empty() || read.protocol.empty()) return Error::kGatewayNoEntry;
+    read.external_port = mapping_port(watches[0].last);
+    read.internal_port = mapping_port(watches[1].last);
     read.client = text_cut(xml_trim(watches[3].last), kAddressTextMax);
     read.description = watches[4].last;
-    read.enabled = static_cast<int32_t>(xml_number(xml_trim(watches[5].last)));
+    read.enabled = mapping_boolean(watches[5].last);
     read.remote_host = text_cut(xml_trim(watches[6].last), kAddressTextMax);
     *entry = std::move(read);
     return Error::kOk;

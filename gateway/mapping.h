@@ -9,8 +9,11 @@
 #include "base/error.h"
 #include "gateway/handle.h"
 
-constexpr int kUpnpConflictInMappingEntry = 718;
+constexpr int kUpnpInvalidArgs = 402;
+constexpr int kUpnpArgumentValueOutOfRange = 601;
+constexpr int kUpnpSpecifiedArrayIndexInvalid = 713;
 constexpr int kUpnpNoSuchEntryInArray = 714;
+constexpr int kUpnpConflictInMappingEntry = 718;
 
 /// An entry to add.
 struct MappingRequest {
@@ -24,14 +27,30 @@ struct MappingRequest {
 /// One entry of the router's table, as its answer gives it. A text whose element the
 /// answer lacks is empty; a number is 0.
 struct MappingEntry {
-  std::string remote_host;  // at most 31 bytes; empty: any remote host
-  uint16_t external_port = 0;
+  std::string remote_host;     // at most 31 bytes; empty: any remote host
+  uint16_t external_port = 0;  // 0 when the router's text is no port (1 to 65535)
   uint16_t internal_port = 0;
+  std::string external_port_text;  // the router's text of each port, at most 31 bytes
+  std::string internal_port_text;
   std::string protocol;     // at most 4 bytes
   std::string client;       // at most 31 bytes
   std::string description;  // whole
-  int32_t enabled = 0;
+  int32_t enabled = 0;      // 1 for a UPnP boolean true (1, true, yes), else 0
 };
+
+/// The port a router's text names: a decimal number from 1 to 65535 (white space
+/// around it allowed), or 0 when it names none.
+uint16_t mapping_port(const std::string& text);
+
+/// 1 for the UPnP boolean texts of true (1, true, yes, in any letter case), 0 for any
+/// other text.
+int32_t mapping_boolean(const std::string& text);
+
+/// Whether a refusal of GetGenericPortMappingEntry with the UPnP error `fault_code` says
+/// the index is past the end of the table: 713 (SpecifiedArrayIndexInvalid), 714
+/// (NoSuchEntryInArray), and 402 (Invalid Args) and 601 (Argument Value Out of Range),
+/// which routers answer for an index past the end, the only argument.
+bool mapping_past_end(int fault_code);
 
 /// The AddPortMapping argument XML; every text written escaped.
 std::string mapping_add_arguments(const MappingRequest& request, const std::string& client);
@@ -45,11 +64,15 @@ Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& re
 Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_port,
                              const std::string& protocol);
 
-/// kOk with the entry at the 0-based `index`; kGatewayUnparsable for a malformed answer,
-/// or the call's error (a router answers an index past the end with a refusal).
+/// kOk with the entry at the 0-based `index`; kGatewayPastEnd when the router says the
+/// index is past the end of its table (mapping_past_end). Any other failure is made
+/// again as the table-read row of base/retry.h says, then returned: a refusal of
+/// another kind (kHttpNotOk), an answer of 200 without an entry (kGatewayNoEntry), a
+/// malformed one (kGatewayUnparsable), or the call's error.
 Error gateway_mapping_entry(const GatewayHandle& gateway, uint16_t index, MappingEntry* entry);
 
-/// The answer's part of gateway_mapping_entry, for the body of a response.
+/// The answer's part of gateway_mapping_entry, for the body of a response: kOk with the
+/// entry; kGatewayNoEntry when the answer holds no NewExternalPort or no NewProtocol.
 Error gateway_parse_mapping_entry(const std::string& body, MappingEntry* entry);
 
 #endif  // PORTWRANGLER_GATEWAY_MAPPING_H_

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "base/guard.h"
+#include "base/retry.h"
 #include "base/trace.h"
-#include "base/tries.h"
 #include "gateway/xml.h"
 #include "gateway/xml_capture.h"
 #include "net/http.h"
@@ -59,17 +59,15 @@ Error soap_call(const GatewayHandle& gateway, const std::string& action,
 }
 
 Error soap_action(const GatewayHandle& gateway, const std::string& action,
-                  const std::string& arguments, bool read_fault, SoapTries tries,
-                  SoapAnswer* answer) {
+                  const std::string& arguments, bool read_fault, Retry retry, SoapAnswer* answer) {
   return guard_allocation([&] {
     const std::string envelope = soap_envelope(gateway.service_type, action, arguments);
     auto attempt = [&] {
       *answer = SoapAnswer();
       const auto start = std::chrono::steady_clock::now();
       Error error = soap_call(gateway, action, envelope, read_fault, answer);
-      // Some routers miscount their Content-Length: a short body that parses is read.
-      if (error == Error::kOk && !answer->whole && !xml_well_formed(answer->body)) {
-        error = Error::kHttpCutShort;
+      if (error == Error::kOk && !answer->whole) {
+        error = short_body_error(false, xml_well_formed(answer->body));
       }
       const long long milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
                                          std::chrono::steady_clock::now() - start)
@@ -79,9 +77,6 @@ Error soap_action(const GatewayHandle& gateway, const std::string& action,
             error != Error::kOk ? error_name(error) : "");
       return error;
     };
-    return with_tries(attempt, [tries](Error error) {
-      return tries == SoapTries::kRead ? error_in_transport(error)
-                                       : error == Error::kSocketConnectFailed;
-    });
+    return with_retries(retry, attempt);
   });
 }

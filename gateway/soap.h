@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/retry.h"
 #include "gateway/handle.h"
 
 /// What one action brought back.
@@ -13,13 +14,6 @@ struct SoapAnswer {
   int fault_code = 0;  // the UPnP errorCode of a refusal, 0 when it names none
   std::string body;    // the body of a 200
   bool whole = true;   // false: the connection ended short of the announced body
-};
-
-/// When an action is made again after a failure, up to three tries in all.
-enum class SoapTries {
-  kRead,    // a read: after any failure in transport, and after a 200 whose body was cut
-            // short and is not XML
-  kChange,  // a change: only when no connection opened, so the router cannot have seen it
 };
 
 /// The SOAP 1.1 envelope of `action` for the service type around `arguments` (argument
@@ -34,11 +28,10 @@ Error soap_call(const GatewayHandle& gateway, const std::string& action,
                 const std::string& envelope, bool read_fault, SoapAnswer* answer);
 
 /// The one worker of every action: the envelope around `arguments`, the call made again
-/// as `tries` allows, and a trace line of each try. A read whose body stays cut short and
-/// not XML fails with kHttpCutShort.
+/// as the row `retry` of base/retry.h allows, and a trace line of each try. A 200 whose
+/// body stays cut short and not XML fails with kHttpCutShort.
 Error soap_action(const GatewayHandle& gateway, const std::string& action,
-                  const std::string& arguments, bool read_fault, SoapTries tries,
-                  SoapAnswer* answer);
+                  const std::string& arguments, bool read_fault, Retry retry, SoapAnswer* answer);
 
 /// The UPnP errorCode of a SOAP fault body, or 0 when it carries none.
 int soap_fault_code(const std::string& body);

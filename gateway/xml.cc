@@ -195,6 +195,41 @@ std::string xml_mend_markup(const std::string& document) {
   return out;
 }
 
+std::string xml_mend_text_of(const std::string& document, const std::string& name) {
+  // The start tag: the name, then '>', '/' or white space before its attributes.
+  size_t at = 0;
+  for (;;) {
+    at = document.find("<" + name, at);
+    if (at == std::string::npos) return document;
+    const size_t after = at + 1 + name.size();
+    if (after < document.size() &&
+        (document[after] == '>' || document[after] == '/' || is_space(document[after]))) {
+      break;
+    }
+    at = after;
+  }
+  const size_t tag_end = document.find('>', at);
+  if (tag_end == std::string::npos || document[tag_end - 1] == '/') return document;
+  const size_t content = tag_end + 1;
+  const size_t end = document.rfind("</" + name);
+  if (end == std::string::npos || end < content) return document;
+  std::string out = document.substr(0, content);
+  for (size_t i = content; i < end; ++i) {
+    const char c = document[i];
+    if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";  // "]]>" may not stand in a text
+    } else if (c == '&' && !begins_reference(document, i, false)) {
+      out += "&amp;";
+    } else {
+      out += c;
+    }
+  }
+  out.append(document, end, std::string::npos);
+  return out;
+}
+
 bool xml_is_utf8_document(const std::string& document) {
   // UTF-16, with its byte order mark or without (a '<' beside a NUL byte).
   if (document.size() >= 2) {

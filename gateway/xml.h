@@ -36,6 +36,15 @@ bool xml_well_formed(const std::string& document);
 /// is unchanged.
 std::string xml_mend_markup(const std::string& document);
 
+/// `document` with the raw content of the first element `name` taken as text: each '<'
+/// and '>' in it written as a reference, and each '&' that begins no reference as
+/// "&amp;". The content runs to the last end tag of that name, so a stored text holding
+/// the tag itself stays inside. For an element whose content is a string a client stored
+/// and a router hands back byte for byte: a text holding "<?", "<!--", "<![CDATA[",
+/// "<!DOCTYPE" or "x<br>y" is that text, not markup. Without such an element the
+/// document is unchanged.
+std::string xml_mend_text_of(const std::string& document, const std::string& name);
+
 /// Whether `document` is UTF-8 as far as its parser is concerned: no byte order mark or
 /// the UTF-8 one, and no encoding declared or UTF-8 declared. UTF-16 and documents that
 /// declare another encoding are not.

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "base/wide.h"
 #include "net/socket_platform.h"
 
 namespace {
@@ -44,23 +45,12 @@ int clamp(size_t length) {
   return length > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(length);
 }
 
-std::string utf8_of(const wchar_t* text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
-  out.resize(static_cast<size_t>(size - 1));
-  return out;
-}
-
 }  // namespace
 
 bool sys_startup(unsigned* version_word) {
   WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-    WSACleanup();
-    return false;
-  }
+  // A start-up that failed took no reference: there is nothing to give back.
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
   *version_word = data.wVersion;
   return true;
 }

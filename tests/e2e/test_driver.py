@@ -2,12 +2,17 @@
 are in the fault matrix (test_faults)."""
 
 import os
+import pty
 import re
+import resource
+import select
+import signal
 import tempfile
+import time
 import unittest
 
 from harness import (BANNER, CLOSING, IDENTITY, LIST_HEAD, NO_EXTERNAL, FakeGateway, Namespace,
-                     entry_lines, information, mapping, run)
+                     PROGRAM, entry_lines, information, mapping, run)
 
 ENTRY = mapping("web", "TCP", "127.0.0.1", 80, 8080, 1)
 
@@ -20,6 +25,34 @@ DEVICE_ROUNDS = ["WANIPConnection:1", "WANPPPConnection:1",
 
 
 class Driver(unittest.TestCase):
+    def test_a_run_ended_by_a_signal_gives_the_terminal_its_colours_back(self):
+        # No router answers, so the run is still searching when the signal comes.
+        for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+            with self.subTest(signal=number.name), Namespace() as ns:
+                pid, fd = pty.fork()
+                if pid == 0:
+                    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+                    os.execvp("ip", ["ip", "netns", "exec", ns.name, PROGRAM, "-list"])
+                out = b""
+                deadline = time.monotonic() + 10
+                # The banner's second colour is out: the search follows.
+                while b"\x1b[0;96;45m" not in out and time.monotonic() < deadline:
+                    if select.select([fd], [], [], 1)[0]:
+                        out += os.read(fd, 65536)
+                os.kill(pid, number)
+                while True:
+                    try:
+                        chunk = os.read(fd, 65536) if select.select([fd], [], [], 5)[0] else b""
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    out += chunk
+                _, status = os.waitpid(pid, 0)
+                os.close(fd)
+                self.assertEqual(os.WTERMSIG(status) if os.WIFSIGNALED(status) else None, number)
+                self.assertTrue(out.endswith(b"\x1b[0m"), out[-40:])
+
     def test_first_reply_wins_and_is_taken_at_once(self):
         with Namespace() as ns, FakeGateway(ns, entries=[ENTRY]) as gw:
             result = run(["-list"], ns.name)

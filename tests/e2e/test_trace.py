@@ -38,7 +38,7 @@ CASES = [
               r"control URL 127\.0\.0\.1:5000/ctl/IPConn \(WANIPConnection:1\)",
               r"action GetExternalIPAddress: status 200, fault 0, \d+ ms"] +
      [r"action GetGenericPortMappingEntry: status 200, fault 0, \d+ ms"] * 3 +
-     [r"action GetGenericPortMappingEntry: status 500, fault 0, \d+ ms: HttpNotOk"]),
+     [r"action GetGenericPortMappingEntry: status 500, fault 713, \d+ ms: HttpNotOk"]),
     ("048: no reply at all", None, NO_ROUTER,
      FIRST + LATER * 2 +
      [r"discovery failed: SsdpNoReply \(-799\): no usable reply to the search"]),
@@ -77,6 +77,17 @@ class Trace(unittest.TestCase):
                 self.assertEqual(len(lines), len(patterns), traced.err)
                 for line, pattern in zip(lines, patterns):
                     self.assertRegex(line, "^trace: " + pattern + "$")
+
+    def test_an_add_whose_answer_was_lost_may_have_been_made(self):
+        add = ["-add", "TCP", "81", "9191"]
+        lost, _ = run_isolated(add, {"raw": {"AddPortMapping": {"head": "", "body": ""}}},
+                               env=TRACE)
+        refused, _ = run_isolated(add, {"faults": {"AddPortMapping": 501}}, env=TRACE)
+        self.assertEqual(lost.out, refused.out)  # the screen keeps its wording
+        self.assertIn("\ntrace: add: the answer was lost after the request went out: the router "
+                      "may have made the entry (-list, or the clash check of a rerun, shows it)\n",
+                      lost.err)
+        self.assertNotIn("may have", refused.err)
 
 
 if __name__ == "__main__":

@@ -55,6 +55,13 @@ TEST(Change, Clashes) {
   for (const ClashCase& c : client_cases) {
     EXPECT_EQ(add_clashes(client, c.entry), c.clashes) << c.name;
   }
+  // A client typed in a short form is compared as the address it means.
+  EXPECT_TRUE(add_clashes(request_of("TCP", "192.168.276", 80, 9090),
+                          entry_of("TCP", "192.168.1.20", 80, 8080)));
+  // A port text that is no port matches no port, not the low 16 bits of its number.
+  MappingEntry wrapped = entry_of("TCP", "10.0.0.9", 1, 0);
+  wrapped.external_port_text = "65616";  // 65616 & 0xFFFF is 80
+  EXPECT_FALSE(add_clashes(request_of("TCP", "", 22, 80), wrapped));
 }
 
 TEST(Change, RemovalMatchesPortAndProtocol) {

@@ -195,6 +195,36 @@ TEST(Grammar, StoresValuesAsTyped) {
   EXPECT_EQ(remove.request.external_port, 443);
 }
 
+struct AddressCase {
+  const char* typed;
+  const char* dotted;  // nullptr: names no address
+};
+
+class GrammarAddress : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(GrammarAddress, EveryFormInetAddrReadsMeansItsDottedAddress) {
+  std::string dotted = "untouched";
+  const AddressCase& c = GetParam();
+  EXPECT_EQ(address_dotted(c.typed, &dotted), c.dotted != nullptr);
+  EXPECT_EQ(dotted, c.dotted != nullptr ? c.dotted : "untouched");
+  // The short form is a filter like any other, kept as typed.
+  if (c.dotted != nullptr && parse({"-list", "-ip", c.typed}).code == 624) {
+    EXPECT_EQ(parse({"-list", "-ip", c.typed}).request.ip_address, c.typed);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, GrammarAddress,
+    ::testing::Values(AddressCase{"1", "0.0.0.1"}, AddressCase{"127.1", "127.0.0.1"},
+                      AddressCase{"0x7f.1", "127.0.0.1"}, AddressCase{"0X7F.0.0.1", "127.0.0.1"},
+                      AddressCase{"010.0.0.1", "8.0.0.1"},
+                      AddressCase{"192.168.001.020", "192.168.1.16"},
+                      AddressCase{"1.256", "1.0.1.0"}, AddressCase{"1.0xffffff", "1.255.255.255"},
+                      AddressCase{"10.0.0.5 trailing", "10.0.0.5"}, AddressCase{"08", nullptr},
+                      AddressCase{"0x", nullptr}, AddressCase{"1.2.3.4x", nullptr},
+                      AddressCase{"1.2.3.256", nullptr}, AddressCase{"1.2.3.4.5", nullptr},
+                      AddressCase{" 1.2.3.4", nullptr}, AddressCase{"4294967296", nullptr}));
+
 TEST(Grammar, BoundsAddressAndDescriptionTexts) {
   // The platform accepts trailing text after a blank; the field holds 31 characters.
   std::string long_address = "10.0.0.1 " + std::string(22, 'x');  // 31 characters

@@ -38,6 +38,8 @@ TEST(Listing, Filter) {
       {"one-character protocol sets nothing", [](RequestRecord* r) { r->protocol = "U"; }, 1, 0},
       {"client", [](RequestRecord* r) { r->ip_address = "192.168.1.20"; }, 1},
       {"other client", [](RequestRecord* r) { r->ip_address = "192.168.1.2"; }, 0},
+      {"a one-character address filters", [](RequestRecord* r) { r->ip_address = "1"; }, 0},
+      {"client in hexadecimal", [](RequestRecord* r) { r->ip_address = "0xc0a80114"; }, 1},
       {"internal port", [](RequestRecord* r) { r->internal_port = 80; }, 1},
       {"other internal port", [](RequestRecord* r) { r->internal_port = 81; }, 0},
       {"external port", [](RequestRecord* r) { r->external_port = 8080; }, 1},

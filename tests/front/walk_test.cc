@@ -1,5 +1,6 @@
 // The walk's stop rules against a scripted router: the table's end, a failure that is no
-// end, an entry met again, the reads used up, and a walk from an index.
+// end, an entry met again, a table that moves under the walk, the reads used up, and a
+// walk from an index.
 #include "front/walk.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@
 namespace {
 
 struct WalkResult {
-  std::vector<int> ports;  // the entries read, by external port
+  std::vector<int> ports;  // the entries read, by external port; -1 where the walk restarted
   int count;
   WalkStep last;  // how the walk ended
   std::vector<std::string> requests;
@@ -26,8 +27,9 @@ WalkResult walk_over(std::vector<ScriptedReply> replies, int first, int limit) {
   TableWalk walk = walk_from(first, limit);
   WalkResult result;
   MappingEntry entry;
-  while ((result.last = walk_next(&walk, gateway, &entry)) == WalkStep::kEntry) {
-    result.ports.push_back(entry.external_port);
+  while ((result.last = walk_next(&walk, gateway, &entry)) == WalkStep::kEntry ||
+         result.last == WalkStep::kRestarted) {
+    result.ports.push_back(result.last == WalkStep::kEntry ? entry.external_port : -1);
   }
   result.count = walk.count;
   result.requests = server.requests();
@@ -40,9 +42,17 @@ std::string index_of(const std::string& request) {
   return request.substr(at, request.find('<', at) - at);
 }
 
-TEST(Walk, EndsAtTheFirstRefusal) {
+/// A refusal with a status and no SOAP fault.
+std::string status_only(const char* status_line) {
+  return std::string("HTTP/1.1 ") + status_line + "\r\nContent-Length: 0\r\n\r\n";
+}
+
+class WalkEnd : public ::testing::TestWithParam<int> {};
+
+TEST_P(WalkEnd, EndsWhereTheRouterSaysTheIndexIsPastTheEnd) {
   const WalkResult walk = walk_over(
-      {{entry_response(80, "TCP")}, {entry_response(81, "UDP")}, {fault_response(713)}}, 0, 100);
+      {{entry_response(80, "TCP")}, {entry_response(81, "UDP")}, {fault_response(GetParam())}}, 0,
+      100);
   EXPECT_EQ(walk.ports, (std::vector<int>{80, 81}));
   EXPECT_EQ(walk.count, 2);
   EXPECT_EQ(walk.last, WalkStep::kEnd);
@@ -51,25 +61,82 @@ TEST(Walk, EndsAtTheFirstRefusal) {
   EXPECT_EQ(index_of(walk.requests[2]), "2");
 }
 
-TEST(Walk, ALostConnectionIsNoEnd) {
-  // The third read fails in transport three times over: what was read is not the table.
-  const WalkResult broken = walk_over(
-      {{entry_response(80, "TCP")}, {entry_response(81, "UDP")}, {""}, {""}, {""}}, 0, 100);
-  EXPECT_EQ(broken.ports, (std::vector<int>{80, 81}));
-  EXPECT_EQ(broken.last, WalkStep::kBroken);
-  EXPECT_EQ(broken.requests.size(), 5u);
+// SpecifiedArrayIndexInvalid (miniupnpd, Broadcom's IGD), NoSuchEntryInArray, and what
+// DD-WRT (Invalid Args) and Linksys EA8300 (Argument Value Out of Range) answer there.
+INSTANTIATE_TEST_SUITE_P(Faults, WalkEnd, ::testing::Values(713, 714, 402, 601));
 
-  // One lost connection is made good by the next try, and the walk goes on.
+struct Refusal {
+  const char* name;
+  std::string reply;
+};
+
+class WalkRefusal : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(WalkRefusal, InTheMiddleIsNoEnd) {
+  // Asked three times, then what was read is not the table.
+  const std::string refusal = GetParam().reply;
+  const WalkResult broken =
+      walk_over({{entry_response(80, "TCP")}, {refusal}, {refusal}, {refusal}}, 0, 100);
+  EXPECT_EQ(broken.ports, (std::vector<int>{80}));
+  EXPECT_EQ(broken.last, WalkStep::kBroken);
+  EXPECT_EQ(broken.requests.size(), 4u);
+
+  // A router that failed for a moment: the next try reads the entry, and the walk goes on.
   const WalkResult recovered = walk_over(
-      {{entry_response(80, "TCP")}, {""}, {entry_response(81, "UDP")}, {fault_response(713)}}, 0,
-      100);
+      {{entry_response(80, "TCP")}, {refusal}, {entry_response(81, "UDP")}, {fault_response(713)}},
+      0, 100);
   EXPECT_EQ(recovered.ports, (std::vector<int>{80, 81}));
   EXPECT_EQ(recovered.last, WalkStep::kEnd);
+}
 
-  // An answer that is not an entry at all leaves the table unread too.
-  const WalkResult garbled = walk_over({{http_ok("<not an entry")}}, 0, 100);
-  EXPECT_TRUE(garbled.ports.empty());
-  EXPECT_EQ(garbled.last, WalkStep::kBroken);
+INSTANTIATE_TEST_SUITE_P(
+    Answers, WalkRefusal,
+    ::testing::Values(Refusal{"Busy", status_only("503 Service Unavailable")},
+                      Refusal{"Unauthorized", status_only("401 Unauthorized")},
+                      Refusal{"PlainInternalError", status_only("500 Internal Server Error")},
+                      Refusal{"ActionFailed", fault_response(501)},
+                      Refusal{"NotAuthorized", fault_response(606)},
+                      // A 200 that holds no entry is no row either.
+                      Refusal{"PhantomEntry", soap_response("GetGenericPortMappingEntry",
+                                                            "<NewInternalPort>80</NewInternalPort>"
+                                                            "<NewEnabled>1</NewEnabled>")},
+                      Refusal{"NotXml", http_ok("<not an entry")}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return info.param.name; });
+
+TEST(Walk, ALostConnectionIsNoEnd) {
+  // The second read fails in transport three times over: what was read is not the table.
+  const WalkResult broken = walk_over({{entry_response(80, "TCP")}, {""}, {""}, {""}}, 0, 100);
+  EXPECT_EQ(broken.ports, (std::vector<int>{80}));
+  EXPECT_EQ(broken.last, WalkStep::kBroken);
+  EXPECT_EQ(broken.requests.size(), 4u);
+}
+
+TEST(Walk, StartsAgainWhenTheTableMovesUnderIt) {
+  // Another host adds 90 while the walk reads: the router puts it first and 81 comes
+  // back at index 2. The walk reads the table again, whole.
+  const WalkResult moved = walk_over({{entry_response(80, "TCP")},
+                                      {entry_response(81, "TCP")},
+                                      {entry_response(81, "TCP")},
+                                      {entry_response(90, "TCP")},
+                                      {entry_response(80, "TCP")},
+                                      {entry_response(81, "TCP")},
+                                      {fault_response(713)}},
+                                     0, 100);
+  EXPECT_EQ(moved.ports, (std::vector<int>{80, 81, -1, 90, 80, 81}));
+  EXPECT_EQ(moved.count, 3);
+  EXPECT_EQ(moved.last, WalkStep::kEnd);
+  EXPECT_EQ(index_of(moved.requests[3]), "0");
+
+  // A table that keeps moving is not read: two passes again at most.
+  std::vector<ScriptedReply> moving;
+  for (int pass = 0; pass < 3; ++pass) {
+    moving.push_back({entry_response(80, "TCP")});
+    moving.push_back({entry_response(81, "TCP")});
+    moving.push_back({entry_response(81, "TCP")});
+  }
+  const WalkResult unread = walk_over(moving, 0, 100);
+  EXPECT_EQ(unread.ports, (std::vector<int>{80, 81, -1, 80, 81, -1, 80, 81}));
+  EXPECT_EQ(unread.last, WalkStep::kBroken);
 }
 
 TEST(Walk, EndsAtAnEntryMetAgain) {

@@ -26,9 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MappingEntry entry;
   const Error error = gateway_parse_mapping_entry(body, &entry);
   FUZZ_CHECK(error == Error::kOk || error == Error::kGatewayUnparsable ||
-             error == Error::kNoMemory);
+             error == Error::kGatewayNoEntry || error == Error::kNoMemory);
   FUZZ_CHECK(entry.protocol.size() <= kProtocolTextMax);
   FUZZ_CHECK(entry.client.size() <= kAddressTextMax);
+  FUZZ_CHECK(entry.external_port_text.size() <= kAddressTextMax);
+  // An entry is its external port and protocol.
+  if (error == Error::kOk) FUZZ_CHECK(!entry.external_port_text.empty() && !entry.protocol.empty());
   if (error != Error::kOk) {
     FUZZ_CHECK(entry.protocol.empty() && entry.client.empty());
     FUZZ_CHECK(entry.description.empty() && entry.external_port == 0);

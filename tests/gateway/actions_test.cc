@@ -97,10 +97,12 @@ TEST(MappingEntry, MissingSplitAndOddValues) {
   // Each read stands alone: what an answer lacks is empty or 0, never the entry before's.
   entry.client = "old";
   entry.description = "old";
-  entry.external_port = 9;
-  ASSERT_EQ(read_entry_from("<NewProtocol>UDP</NewProtocol>", &entry), Error::kOk);
+  entry.internal_port = 9;
+  ASSERT_EQ(
+      read_entry_from("<NewProtocol>UDP</NewProtocol><NewExternalPort>7</NewExternalPort>", &entry),
+      Error::kOk);
   EXPECT_EQ(entry.protocol, "UDP");
-  EXPECT_EQ(entry.external_port, 0);
+  EXPECT_EQ(entry.external_port, 7);
   EXPECT_EQ(entry.internal_port, 0);
   EXPECT_EQ(entry.enabled, 0);
   EXPECT_EQ(entry.client, "");
@@ -138,13 +140,15 @@ TEST(MappingEntry, MissingSplitAndOddValues) {
   EXPECT_EQ(entry.client, std::string(31, '9'));
   EXPECT_EQ(entry.protocol, "TCPX");
   EXPECT_EQ(entry.description, sixty);
-  EXPECT_EQ(entry.enabled, 0);
-  EXPECT_EQ(entry.external_port, 1);  // low 16 bits
+  EXPECT_EQ(entry.enabled, 1);  // a UPnP boolean
+  // A number past 65535 is no port: kept as its text, never taken as port 1.
+  EXPECT_EQ(entry.external_port, 0);
+  EXPECT_EQ(entry.external_port_text, "65537");
 
-  EXPECT_EQ(read_entry_from("<NewProtocol>TCP", &entry), Error::kGatewayUnparsable);
+  EXPECT_EQ(gateway_parse_mapping_entry("<r><NewProtocol>TCP", &entry), Error::kGatewayUnparsable);
 
   // Routers hand back a stored '&' unescaped: the answer is read, not refused.
-  ASSERT_EQ(read_entry_from("<NewExternalPort>2000</NewExternalPort>"
+  ASSERT_EQ(read_entry_from("<NewExternalPort>2000</NewExternalPort><NewProtocol>UDP</NewProtocol>"
                             "<NewPortMappingDescription>a&b &amp; &c;&</NewPortMappingDescription>"
                             "<NewInternalClient>10.0.0.2</NewInternalClient>",
                             &entry),
@@ -158,7 +162,7 @@ TEST(MappingEntry, BytesXmlCannotCarryDoNotEndTheWalk) {
   MappingEntry entry;
   // miniupnpd 2.3.1 keeps 64 bytes of a description and hands back what follows its
   // buffer; other clients store Latin-1 and control characters as they come.
-  ASSERT_EQ(read_entry_from("<NewExternalPort>17000</NewExternalPort>"
+  ASSERT_EQ(read_entry_from("<NewExternalPort>17000</NewExternalPort><NewProtocol>TCP</NewProtocol>"
                             "<NewPortMappingDescription>" +
                                 std::string(64, 'D') +
                                 "P\xb5\x1d-\x99U</NewPortMappingDescription>"
@@ -169,12 +173,42 @@ TEST(MappingEntry, BytesXmlCannotCarryDoNotEndTheWalk) {
   EXPECT_EQ(entry.external_port, 17000);
   ASSERT_EQ(
       read_entry_from("<NewPortMappingDescription>caf\xe9 peer\x01</NewPortMappingDescription>"
-                      "<NewProtocol>\xe9\xe9\xe9</NewProtocol>",
+                      "<NewProtocol>\xe9\xe9\xe9</NewProtocol><NewExternalPort>1</NewExternalPort>",
                       &entry),
       Error::kOk);
   EXPECT_EQ(entry.description, "caf\xc3\xa9 peer ");
   EXPECT_EQ(entry.protocol, "\xc3\xa9\xc3\xa9");  // cut where a character ends
 }
+
+class StoredDescription : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(StoredDescription, IsTextAndTheAnswerIsRead) {
+  // Another client stored the text raw (wrapped in CDATA, which miniupnpd takes off), and
+  // the router hands it back as it is.
+  const std::string reply = soap_response("GetGenericPortMappingEntry",
+                                          std::string("<NewExternalPort>81</NewExternalPort>"
+                                                      "<NewProtocol>TCP</NewProtocol>"
+                                                      "<NewPortMappingDescription>") +
+                                              GetParam() +
+                                              "</NewPortMappingDescription>"
+                                              "<NewInternalClient>10.0.0.2</NewInternalClient>");
+  MappingEntry entry;
+  ASSERT_EQ(gateway_parse_mapping_entry(reply.substr(reply.find("\r\n\r\n") + 4), &entry),
+            Error::kOk);
+  EXPECT_EQ(entry.description, GetParam());
+  EXPECT_EQ(entry.client, "10.0.0.2");
+}
+
+std::string markup_name(const ::testing::TestParamInfo<const char*>& info) {
+  static const char* const kNames[] = {"Instruction", "Comment", "Cdata",
+                                       "Doctype",     "OpenTag", "ClosedTags"};
+  return kNames[info.index];
+}
+
+INSTANTIATE_TEST_SUITE_P(Markup, StoredDescription,
+                         ::testing::Values("a<?b", "a<!--b", "a<![CDATA[b", "<!DOCTYPE x>",
+                                           "x<br>y", "x<b>y</b>z ]]>"),
+                         markup_name);
 
 TEST(Mapping, AddSendsOnlyWhatXmlCarries) {
   LoopbackServer server({{soap_response("AddPortMapping", "")}});

@@ -227,6 +227,22 @@ class Lab(LabClient, unittest.TestCase):
         # it is read as the five characters it is.
         self.stored_text_between_two_entries("&#27;")
 
+    def test_description_stored_raw_with_markup_keeps_the_table_whole(self):
+        # Any host can store markup raw by wrapping it in CDATA: the daemon keeps "a<?b"
+        # and hands it back unescaped. It is listed as text, the entries after it too,
+        # and the walk before an add reads past it.
+        self.upnpc("-e", "first", "-a", "192.168.77.5", "25", "2525", "UDP")
+        self.upnpc("-e", "<![CDATA[a<?b]]>", "-a", "192.168.77.6", "26", "2626", "TCP")
+        self.upnpc("-e", "last", "-a", "192.168.77.7", "27", "2727", "TCP")
+        table = [mapping("last", "TCP", "192.168.77.7", 27, 2727),
+                 mapping("a<?b", "TCP", "192.168.77.6", 26, 2626),
+                 mapping("first", "UDP", "192.168.77.5", 25, 2525)]
+        self.expect(["-list"],
+                    LIST_HEAD + "".join(entry_lines(i + 1, e) for i, e in enumerate(table)))
+        self.expect(["-add", "udp", "-ip", "192.168.77.8", "28", "2525"],
+                    refused_as_duplicate(("udp", "192.168.77.8", 28, 2525), 3,
+                                         ("first", "UDP", "192.168.77.5", 25, 2525)))
+
     def test_bytes_xml_cannot_carry_keep_the_table_whole(self):
         # The daemon keeps 64 bytes of a description and hands back what follows its
         # buffer; other clients store Latin-1 and control characters as they come. This
