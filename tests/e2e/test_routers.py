@@ -1,0 +1,95 @@
+"""Real routers, replayed: each file in routers/ holds what one router sent (its SSDP reply,
+its description), recorded by others and kept as recorded. The fake gateway plays it back
+over its own table, answering only the searches the router answered; every router must be
+found and listed, and its identity shown as its description has it, within the time a
+router found at once takes. The runs go side by side, each in a namespace of its own."""
+
+import concurrent.futures
+import glob
+import json
+import os
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+from harness import (BANNER, CLOSING, EXTERNAL, GAME, IDENTITY, LIST_HEAD, LOCAL, LONG, NO_ROUTER,
+                     THREE, WEB, FakeGateway, Namespace, entry_lines, information, run)
+
+ROUTERS = os.path.join(os.path.dirname(__file__), "routers")
+LISTED = LIST_HEAD + entry_lines(1, WEB) + entry_lines(2, GAME) + entry_lines(3, LONG)
+COUNTS = (2, 1, 2, 0)  # THREE: TCP, UDP, TCP enabled, UDP enabled
+FOUND_WITHIN = 2.0
+# A router that offers only WAN PPP is taken once the search has waited 2.5 s for a WAN IP
+# answer from any other device.
+PPP_ONLY_FOUND_WITHIN = 3.0
+SEARCH_WAIT = (4.5, 6.5)  # a run whose every reply is passed over waits the search out
+SERVICES = ["WANIPConnection:1", "WANIPConnection:2", "WANPPPConnection:1"]
+
+
+def load_routers():
+    routers = []
+    for path in sorted(glob.glob(os.path.join(ROUTERS, "*.json"))):
+        with open(path, encoding="utf-8") as f:
+            routers.append(dict(json.load(f), file=os.path.basename(path)))
+    return routers
+
+
+def identity_of(description):
+    """The ten identity texts as the program reads them: each the last element of its name
+    in the document, whichever device it belongs to."""
+    if description is None:
+        return IDENTITY
+    found = {}
+    for element in ElementTree.fromstring(description.encode("utf-8")).iter():
+        name = element.tag.rsplit("}", 1)[-1]
+        if name in IDENTITY:
+            found[name] = element.text or ""
+    return found
+
+
+def gateway_config(router):
+    config = {"answer": router["answer"], "entries": THREE}
+    for key in ("ssdp_reply", "description"):
+        if router[key] is not None:
+            config[key] = router[key]
+    if router["description"] is not None:
+        # The fake's SOAP answers name the service the description offers.
+        offered = [s for s in SERVICES if "urn:schemas-upnp-org:service:" + s in router["description"]]
+        if offered:
+            config["service"] = offered[0]
+    return config
+
+
+def replay(case):
+    router, args = case
+    with Namespace() as ns:
+        with FakeGateway(ns, **gateway_config(router)) as gw:
+            result = run(args, ns.name)
+            reads = len([r for r in gw.requests("http") if r["request"].startswith("GET ")])
+    return result, reads
+
+
+class Routers(unittest.TestCase):
+    def test_recordings(self):
+        routers = load_routers()
+        self.assertGreaterEqual(len(routers), 10)
+        cases = [(router, args) for router in routers for args in (["-list"], ["-stats"])]
+        with concurrent.futures.ThreadPoolExecutor(max_workers=8) as pool:
+            outcomes = list(pool.map(replay, cases))
+        for (router, args), (result, reads) in zip(cases, outcomes):
+            with self.subTest(router["file"] + " " + args[0]):
+                self.assertEqual((result.code, result.err), (1, ""))
+                if router["outcome"] == "passed over":
+                    self.assertEqual(result.out, BANNER + NO_ROUTER + CLOSING)
+                    self.assertGreaterEqual(result.seconds, SEARCH_WAIT[0])
+                    self.assertLess(result.seconds, SEARCH_WAIT[1])
+                    continue
+                body = (LISTED if args == ["-list"] else
+                        information(identity_of(router["description"]), LOCAL, EXTERNAL, COUNTS))
+                self.assertEqual(result.out, BANNER + body + CLOSING)
+                ppp_only = gateway_config(router).get("service") == "WANPPPConnection:1"
+                self.assertLess(result.seconds, PPP_ONLY_FOUND_WITHIN if ppp_only else FOUND_WITHIN)
+                self.assertEqual(reads, 1)  # its one LOCATION, read once
+
+
+if __name__ == "__main__":
+    unittest.main()
