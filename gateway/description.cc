@@ -26,7 +26,8 @@ struct DescriptionParse {
 
 void on_start(void* state, const char* name) {
   DescriptionParse* parse = static_cast<DescriptionParse*>(state);
-  if (std::strcmp(name, "baseURL") == 0) {
+  // URLBase is the element's name in device descriptions; baseURL is taken as well.
+  if (std::strcmp(name, "URLBase") == 0 || std::strcmp(name, "baseURL") == 0) {
     parse->in_base = true;
   } else if (std::strcmp(name, "serviceType") == 0) {
     parse->in_service_type = true;

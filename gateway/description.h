@@ -9,7 +9,7 @@
 
 /// kOk with `gateway->control_url` set from the controlURL of the service whose
 /// serviceType matches `gateway->service_type` (the last such service wins), joined to
-/// the baseURL or to host:port of `location` unless it is absolute. kHttpBadUrl for a
+/// the URLBase (or baseURL) or to host:port of `location` unless it is absolute. kHttpBadUrl for a
 /// location that does not split, kGatewayDescriptionUnparsable for a malformed document,
 /// kGatewayNoControlUrl when no controlURL was found for the service, kGatewayTooLong for
 /// a control URL longer than 511 characters.
