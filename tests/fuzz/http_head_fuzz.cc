@@ -1,6 +1,6 @@
 // The response parsers on any bytes: a status only from an "HTTP/1." line, a body length
-// that never passes the cap, and a chunked body decoded within the cap, the same however
-// it was cut into chunks.
+// that never passes the cap, and a chunked body decoded within the cap, taking no more
+// bytes of the encoding than its budget, the same however it was cut into chunks.
 #include <algorithm>
 
 #include "base/limits.h"
@@ -27,13 +27,20 @@ std::string chunked(const std::string& body, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes = fuzz_text(data, size);
 
-  // Whatever arrives as a chunked body decodes to no more than the cap.
+  // Whatever arrives as a chunked body decodes to no more than the cap, and the decoder
+  // takes no byte past its budget: it either ends or takes all it is given.
+  HttpChunkDecoder decoder;
+  const size_t taken = decoder.feed(bytes.data(), bytes.size());
+  FUZZ_CHECK(taken <= bytes.size() && decoder.consumed == taken);
+  FUZZ_CHECK(decoder.consumed <= kHttpChunkedMax);
+  FUZZ_CHECK(decoder.finished() || taken == bytes.size());
   bool whole = false;
   const std::string body = http_dechunk(bytes, &whole);
-  FUZZ_CHECK(body.size() <= kHttpBodyMax);
+  FUZZ_CHECK(body == decoder.body && body.size() <= kHttpBodyMax);
   if (body.size() < kHttpBodyMax) {
-    // Cut into other chunks, the same body comes back whole.
-    for (size_t chunk : {size_t{1}, size_t{7}, size_t{4096}}) {
+    // Cut into other chunks (two bytes the smallest the budget takes whole at the cap),
+    // the same body comes back whole.
+    for (size_t chunk : {size_t{2}, size_t{7}, size_t{4096}}) {
       bool again_whole = false;
       FUZZ_CHECK(http_dechunk(chunked(body, chunk), &again_whole) == body);
       FUZZ_CHECK(again_whole);
