@@ -115,7 +115,7 @@ Error gateway_parse_description(GatewayHandle* gateway, const std::string& locat
     int port = 80;
     Error error = url_split(location, &host, nullptr, &port);
     if (error != Error::kOk) return error;
-    const std::string default_base = host + ":" + std::to_string(port);
+    const std::string default_base = http_host_port(host, port);
 
     static const XmlHandlers kHandlers = {on_start, on_end, on_text};
     DescriptionParse parse;

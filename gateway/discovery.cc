@@ -83,7 +83,7 @@ void send_on(Search* search, const NetInterface* interface, size_t round) {
   const std::string where = interface != nullptr ? interface->name + " (" + interface->address + ")"
                                                  : "the default interface";
   if (interface != nullptr &&
-      udp_set_multicast_interface(search->socket.get(), interface->address) != Error::kOk) {
+      udp_set_multicast_interface(search->socket.get(), *interface) != Error::kOk) {
     trace("search not sent on %s: the interface cannot be chosen", where.c_str());
     return;
   }

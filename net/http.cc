@@ -154,11 +154,22 @@ Error url_split(const std::string& url, std::string* host, std::string* path, in
   }
   const char* slash = std::strchr(token, '/');
   if (slash == nullptr) return Error::kHttpBadUrl;
-  const char* colon = std::strchr(token, ':');
-  int value = 80;
+  const char* host_start = token;
   const char* host_end = slash;
-  if (colon != nullptr && colon < slash) {
+  const char* colon = std::strchr(token, ':');
+  if (token[0] == '[') {
+    // An IPv6 address in brackets, its colons its own; a zone may follow as "%25".
+    const char* close = std::strchr(token, ']');
+    if (close == nullptr || close > slash || close == token + 1) return Error::kHttpBadUrl;
+    host_start = token + 1;
+    host_end = close;
+    colon = close[1] == ':' ? close + 1 : nullptr;
+    if (colon == nullptr && close + 1 != slash) return Error::kHttpBadUrl;
+  } else if (colon != nullptr && colon < slash) {
     host_end = colon;
+  }
+  int value = 80;
+  if (colon != nullptr && colon < slash) {
     const size_t digits = static_cast<size_t>(slash - colon - 1);
     if (digits > 5) return Error::kHttpBadUrl;
     if (digits > 0) {
@@ -171,11 +182,22 @@ Error url_split(const std::string& url, std::string* host, std::string* path, in
     }
   }
   return guard_allocation([&] {
-    if (host != nullptr) host->assign(token, static_cast<size_t>(host_end - token));
+    std::string name(host_start, static_cast<size_t>(host_end - host_start));
+    const size_t zone = name.find("%25");
+    if (token[0] == '[' && zone != std::string::npos) name.erase(zone + 1, 2);
+    if (host != nullptr) host->swap(name);
     if (path != nullptr) path->assign(slash + 1);
     *port = value;
     return Error::kOk;
   });
+}
+
+std::string http_host_port(const std::string& host, int port) {
+  if (!net_host_is_v6(host)) return host + ":" + std::to_string(port);
+  std::string inside = host;
+  const size_t zone = inside.find('%');
+  if (zone != std::string::npos) inside.insert(zone + 1, "25");
+  return "[" + inside + "]:" + std::to_string(port);
 }
 
 std::string upper_copy(const std::string& text) {
@@ -202,8 +224,10 @@ HttpRequest http_post_request(const std::string& host, const std::string& path, 
 Error http_request_text(const HttpRequest& request, std::string* text) {
   if (request.port < 0 || request.port > 65535) return Error::kHttpBadPort;
   return guard_allocation([&] {
-    std::string out = request.method + " /" + request.path + " HTTP/1.1\r\nHOST: " + request.host +
-                      ":" + std::to_string(request.port) + "\r\n";
+    // The Host line names no zone: it means something to this host alone.
+    const std::string host = request.host.substr(0, request.host.find('%'));
+    std::string out = request.method + " /" + request.path +
+                      " HTTP/1.1\r\nHOST: " + http_host_port(host, request.port) + "\r\n";
     for (const HttpHeader& header : request.headers) {
       out += header.name + ": " + header.value + "\r\n";
     }

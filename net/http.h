@@ -38,10 +38,15 @@ struct HttpResponse {
 };
 
 /// kOk with host, path (after the first '/') and port (80 when the URL names none) of
-/// "http://host[:port]/path" or "host[:port]/path"; kHttpBadUrl when there is no token or
-/// no '/', or the port is not a number from 1 to 65535 in at most 5 characters. The URL
-/// is read up to its first white space and at most 511 characters of it.
+/// "http://host[:port]/path" or "host[:port]/path", the host an IPv6 address in brackets
+/// too ("[fe80::1%25eth0]": the host is "fe80::1%eth0"); kHttpBadUrl when there is no
+/// token or no '/', the brackets do not close before it, or the port is not a number from
+/// 1 to 65535 in at most 5 characters. The URL is read up to its first white space and at
+/// most 511 characters of it.
 Error url_split(const std::string& url, std::string* host, std::string* path, int* port);
+
+/// "host:port", or "[host]:port" for an IPv6 host (a zone written "%25zone", as in a URL).
+std::string http_host_port(const std::string& host, int port);
 
 /// `text` with a..z upper-cased and every other byte unchanged.
 std::string upper_copy(const std::string& text);

@@ -20,10 +20,10 @@ SysSocket sys_of(const SocketHandle* handle) {
 }
 
 /// The one worker behind udp_open and the first half of tcp_connect.
-Error open_socket(Socket* out, bool stream) {
+Error open_socket(Socket* out, bool stream, bool v6) {
   Error error = net_startup();
   if (error != Error::kOk) return error;
-  const SysSocket socket = sys_socket(stream);
+  const SysSocket socket = sys_socket(stream, v6);
   if (socket == kSysNoSocket) {
     sys_cleanup();
     return Error::kSocketCreateFailed;
@@ -63,11 +63,16 @@ bool wait_for(SocketHandle* handle, bool for_write, int milliseconds) {
   return wait_any(&waits, milliseconds) == SysStatus::kDone && waits[0].ready;
 }
 
-std::string dotted(uint32_t address) {
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&address);
-  char text[16];
-  std::snprintf(text, sizeof(text), "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+/// The address as text, an IPv6 one with "%zone" when `with_zone` and it has one.
+std::string text_of(const SysAddress& address, bool with_zone) {
+  std::string text;
+  if (!sys_address_text(address, &text)) return std::string();
+  if (with_zone && address.v6 && address.zone != 0) text += "%" + std::to_string(address.zone);
   return text;
+}
+
+bool link_local(const std::string& address) {
+  return address.compare(0, 4, "fe80") == 0;
 }
 
 }  // namespace
@@ -93,39 +98,45 @@ Error net_startup() {
   return Error::kOk;
 }
 
-Error net_interfaces(std::vector<NetInterface>* interfaces) {
+Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6) {
   interfaces->clear();
   Error error = net_startup();
   if (error != Error::kOk) return error;
   std::vector<NetInterface> found;
   bool listed = false;
   try {
-    listed = sys_interfaces(&found);
+    listed = sys_interfaces(v6, &found);
   } catch (const std::bad_alloc&) {
     sys_cleanup();
     return Error::kNoMemory;
   }
   sys_cleanup();
   if (!listed) return Error::kOk;
-  // One address an interface: a search through it goes out once.
+  // One address an interface: a search through it goes out once. Of IPv6 ones, a global
+  // address names the interface rather than its link-local one.
   for (const NetInterface& candidate : found) {
     bool seen = false;
-    for (const NetInterface& kept : *interfaces) seen = seen || kept.name == candidate.name;
+    for (NetInterface& kept : *interfaces) {
+      if (kept.name != candidate.name) continue;
+      seen = true;
+      if (link_local(kept.address) && !link_local(candidate.address)) kept = candidate;
+    }
     if (!seen) interfaces->push_back(candidate);
   }
   return Error::kOk;
 }
 
-Error udp_open(Socket* out) {
-  return open_socket(out, false);
+Error udp_open(Socket* out, bool v6) {
+  return open_socket(out, false, v6);
 }
 
 Error tcp_connect_start(Socket* out, const std::string& host, int port, bool* connected) {
+  const bool v6 = net_host_is_v6(host);
   Socket socket;
-  Error error = open_socket(&socket, true);
+  Error error = open_socket(&socket, true, v6);
   if (error != Error::kOk) return error;
-  uint32_t address = 0;
-  if (!sys_resolve(host.c_str(), &address)) return Error::kSocketNoResolve;
+  SysAddress address;
+  if (!sys_resolve(host.c_str(), v6, &address)) return Error::kSocketNoResolve;
   // A non-blocking connect is normally still under way and its end is learnt from the
   // wait. One refused on the spot is over already; one refused later also shows
   // writable, and its pending error tells.
@@ -153,16 +164,16 @@ Error tcp_connect(Socket* out, const std::string& host, int port, int seconds) {
   return Error::kOk;
 }
 
-Error udp_set_multicast_interface(SocketHandle* socket, const std::string& address) {
-  uint32_t value = 0;
-  if (!sys_resolve(address.c_str(), &value)) return Error::kSocketNoResolve;
-  return sys_set_multicast_interface(sys_of(socket), value) ? Error::kOk : Error::kSocketSendFailed;
+Error udp_set_multicast_interface(SocketHandle* socket, const NetInterface& through) {
+  return sys_set_multicast_interface(sys_of(socket), net_host_is_v6(through.address), through)
+             ? Error::kOk
+             : Error::kSocketSendFailed;
 }
 
 Error udp_send_to(SocketHandle* socket, const std::string& host, int port, const char* data,
                   size_t length) {
-  uint32_t address = 0;
-  if (!sys_resolve(host.c_str(), &address)) return Error::kSocketNoResolve;
+  SysAddress address;
+  if (!sys_resolve(host.c_str(), net_host_is_v6(host), &address)) return Error::kSocketNoResolve;
   if (length == 0) return Error::kOk;
   for (;;) {
     size_t sent = 0;
@@ -181,12 +192,12 @@ Error udp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* r
     const long left = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
     if (!wait_for(socket, false, left > 0 ? static_cast<int>(left) : 0)) return Error::kOk;
-    uint32_t from = 0;
+    SysAddress from;
     size_t count = 0;
     const SysStatus status = sys_receive_from(sys_of(socket), buffer, capacity, &from, &count);
     if (status == SysStatus::kDone) {
       *received = count;
-      if (sender != nullptr) *sender = dotted(from);
+      if (sender != nullptr) *sender = text_of(from, true);
       return Error::kOk;
     }
     // Readable, then nothing to take (a datagram dropped for its checksum): wait on.
@@ -244,10 +255,11 @@ Error socket_wait_any(std::vector<SocketWait>* waits, int milliseconds) {
 }
 
 Error socket_local_address(SocketHandle* socket, std::string* address) {
-  uint32_t local = 0;
+  SysAddress local;
   if (!sys_local_address(sys_of(socket), &local)) return Error::kSocketNoLocalAddress;
   try {
-    *address = dotted(local);
+    *address = text_of(local, false);
+    if (address->empty()) return Error::kSocketNoLocalAddress;
   } catch (const std::bad_alloc&) {
     return Error::kNoMemory;
   }

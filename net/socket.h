@@ -1,5 +1,6 @@
-// The socket layer: the only code that reaches the platform's sockets. IPv4 only, every
-// socket non-blocking, every wait bounded. Each call returns Error::kOk or a named
+// The socket layer: the only code that reaches the platform's sockets. IPv4, and IPv6 where
+// a host text is an IPv6 address (it holds a ':'); every socket non-blocking, every wait
+// bounded. Each call returns Error::kOk or a named
 // failure and hands its results back through out-parameters; nothing is buffered. A
 // failed open leaves nothing open; calls on an open socket never close it, and a Socket
 // closes itself (and gives back its start-up reference) when it goes.
@@ -28,12 +29,17 @@ struct SocketCloser {
 };
 using Socket = std::unique_ptr<SocketHandle, SocketCloser>;
 
-/// An IPv4 interface that can carry a multicast search: up, multicast-capable, not
-/// loopback.
+/// An interface that can carry a multicast search: up, multicast-capable, not loopback.
 struct NetInterface {
   std::string name;
-  std::string address;  // dotted decimal
+  std::string address;  // dotted decimal, or IPv6 text (a global address where it has one)
+  unsigned index = 0;   // the system's number for it, an IPv6 zone
 };
+
+/// Whether a host text is an IPv6 address rather than an IPv4 one or a name.
+inline bool net_host_is_v6(const std::string& host) {
+  return host.find(':') != std::string::npos;
+}
 
 /// Whether the version word a socket library reports (major in its low byte, minor in
 /// its high byte, as Winsock's wVersion) stands for 2.2 or later.
@@ -43,12 +49,12 @@ bool net_version_ok(unsigned version_word);
 /// kSocketStartupFailed, kSocketVersionTooOld. Each open socket takes one start-up.
 Error net_startup();
 
-/// kOk with the IPv4 interfaces a search can go out on, in the platform's order; an empty
-/// list when it names none.
-Error net_interfaces(std::vector<NetInterface>* interfaces);
+/// kOk with the interfaces a search can go out on (IPv4 ones, or IPv6 ones with `v6`), in
+/// the platform's order, one each; an empty list when it names none.
+Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6 = false);
 
-/// kOk with a new non-blocking, unbound UDP socket.
-Error udp_open(Socket* out);
+/// kOk with a new non-blocking, unbound UDP socket (IPv6 with `v6`).
+Error udp_open(Socket* out, bool v6 = false);
 
 /// kOk with a TCP socket connected to host:port within `seconds`; kSocketNoResolve,
 /// kSocketConnectFailed (refused, unreachable or too slow), or an open failure.
@@ -62,16 +68,17 @@ Error tcp_connect_start(Socket* out, const std::string& host, int port, bool* co
 /// kOk when a connect that showed writable went through; kSocketConnectFailed.
 Error tcp_connect_result(SocketHandle* socket);
 
-/// kOk when multicast datagrams of `socket` leave through the interface of `address`.
-Error udp_set_multicast_interface(SocketHandle* socket, const std::string& address);
+/// kOk when multicast datagrams of `socket` leave through `through`.
+Error udp_set_multicast_interface(SocketHandle* socket, const NetInterface& through);
 
-/// kOk when all `length` bytes went to host:port in one datagram; kSocketNoResolve,
-/// kSocketSendFailed.
+/// kOk when all `length` bytes went to host:port in one datagram (an IPv6 host may end in
+/// "%zone"); kSocketNoResolve, kSocketSendFailed.
 Error udp_send_to(SocketHandle* socket, const std::string& host, int port, const char* data,
                   size_t length);
 
-/// kOk with the first datagram (at most `capacity` bytes, `*sender` its dotted-decimal
-/// source) or 0 bytes when none arrived within `milliseconds`; kSocketReceiveFailed.
+/// kOk with the first datagram (at most `capacity` bytes, `*sender` its source as text, an
+/// IPv6 one with "%zone" when it has one) or 0 bytes when none arrived within
+/// `milliseconds`; kSocketReceiveFailed.
 Error udp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
                   std::string* sender, int milliseconds);
 
@@ -97,7 +104,8 @@ struct SocketWait {
 /// does not cut the wait short. kSocketReceiveFailed when the platform cannot wait.
 Error socket_wait_any(std::vector<SocketWait>* waits, int milliseconds);
 
-/// kOk with the dotted-decimal local IPv4 address of the socket; kSocketNoLocalAddress.
+/// kOk with the local address of the socket, dotted decimal or canonical IPv6 text (no
+/// zone); kSocketNoLocalAddress.
 Error socket_local_address(SocketHandle* socket, std::string* address);
 
 /// Whether the platform's IPv4 text conversion accepts `text` (255.255.255.255 is

@@ -1,11 +1,12 @@
 // The system calls behind the socket layer, one thin wrapper each: socket_posix.cc and
-// socket_win32.cc define them, socket.cc alone calls them. Addresses are IPv4 in network
-// byte order; a wait is in milliseconds. None of them loops, retries or allocates.
+// socket_win32.cc define them, socket.cc alone calls them. Addresses are IPv4 or IPv6 in
+// network byte order; a wait is in milliseconds. None of them loops or retries.
 #ifndef PORTWRANGLER_NET_SOCKET_PLATFORM_H_
 #define PORTWRANGLER_NET_SOCKET_PLATFORM_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "net/socket.h"
@@ -27,18 +28,29 @@ bool sys_startup(unsigned* version_word);
 /// Gives one reference back.
 void sys_cleanup();
 
-/// A new IPv4 socket (stream or datagram), or kSysNoSocket.
-SysSocket sys_socket(bool stream);
+/// An IPv4 or IPv6 address; an IPv6 one with its zone (the interface index of a
+/// link-local address, 0 for none).
+struct SysAddress {
+  bool v6 = false;
+  uint8_t bytes[16] = {};  // IPv4 in the first four
+  uint32_t zone = 0;
+};
+
+/// A new IPv4 or IPv6 socket (stream or datagram), or kSysNoSocket.
+SysSocket sys_socket(bool stream, bool v6);
 bool sys_set_nonblocking(SysSocket socket);
 void sys_close(SysSocket socket);
 
-/// The first IPv4 address of `host` (a name or dotted text); false when none.
-bool sys_resolve(const char* host, uint32_t* address);
-/// Whether the platform's text conversion gives an address for `text`.
+/// The first address of `host` (a name, or an address text; an IPv6 one may end in
+/// "%zone") in the family asked for; false when none.
+bool sys_resolve(const char* host, bool v6, SysAddress* address);
+/// Whether the platform's IPv4 text conversion gives an address for `text`.
 bool sys_address_valid(const char* text);
+/// The address as text: dotted decimal, or IPv6 in its canonical form, without the zone.
+bool sys_address_text(const SysAddress& address, std::string* text);
 
 /// Starts a connect: kDone (connected), kWouldBlock (under way), kFailed.
-SysStatus sys_connect(SysSocket socket, uint32_t address, int port);
+SysStatus sys_connect(SysSocket socket, const SysAddress& address, int port);
 /// Whether a connect that showed writable ended with an error after all.
 bool sys_connect_failed(SysSocket socket);
 
@@ -57,19 +69,21 @@ SysStatus sys_wait_any(SysWait* waits, size_t count, int milliseconds);
 
 /// One send, sendto, recv or recvfrom: the byte count goes to `*count`.
 SysStatus sys_send(SysSocket socket, const char* data, size_t length, size_t* count);
-SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, uint32_t address, int port,
-                      size_t* count);
+SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, const SysAddress& address,
+                      int port, size_t* count);
 SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, size_t* count);
-SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, uint32_t* sender,
+SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, SysAddress* sender,
                            size_t* count);
 
-/// The local IPv4 address of a socket; false when the platform does not tell.
-bool sys_local_address(SysSocket socket, uint32_t* address);
+/// The local address of a socket; false when the platform does not tell.
+bool sys_local_address(SysSocket socket, SysAddress* address);
 
-/// Sends the socket's multicast datagrams through the interface of `address`.
-bool sys_set_multicast_interface(SysSocket socket, uint32_t address);
+/// Sends the socket's multicast datagrams through `through`: an IPv4 socket through its
+/// address, an IPv6 one through its index.
+bool sys_set_multicast_interface(SysSocket socket, bool v6, const NetInterface& through);
 
-/// The interfaces that are up, multicast-capable, not loopback, with an IPv4 address.
-bool sys_interfaces(std::vector<NetInterface>* interfaces);
+/// The interfaces that are up, multicast-capable and not loopback, with an address of the
+/// family asked for (IPv6: a global one where there is one, else its link-local one).
+bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces);
 
 #endif  // PORTWRANGLER_NET_SOCKET_PLATFORM_H_

@@ -22,13 +22,37 @@ int fd_of(SysSocket socket) {
   return static_cast<int>(socket);
 }
 
-sockaddr_in endpoint(uint32_t address, int port) {
-  sockaddr_in to;
-  std::memset(&to, 0, sizeof(to));
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = address;
-  to.sin_port = htons(static_cast<uint16_t>(port));
-  return to;
+/// The socket address of `address` and `port`, and its length.
+socklen_t endpoint(const SysAddress& address, int port, sockaddr_storage* out) {
+  std::memset(out, 0, sizeof(*out));
+  if (address.v6) {
+    sockaddr_in6* to = reinterpret_cast<sockaddr_in6*>(out);
+    to->sin6_family = AF_INET6;
+    std::memcpy(&to->sin6_addr, address.bytes, 16);
+    to->sin6_scope_id = address.zone;
+    to->sin6_port = htons(static_cast<uint16_t>(port));
+    return sizeof(sockaddr_in6);
+  }
+  sockaddr_in* to = reinterpret_cast<sockaddr_in*>(out);
+  to->sin_family = AF_INET;
+  std::memcpy(&to->sin_addr, address.bytes, 4);
+  to->sin_port = htons(static_cast<uint16_t>(port));
+  return sizeof(sockaddr_in);
+}
+
+/// The address of a socket address of either family; false for any other family.
+bool address_of(const sockaddr* from, SysAddress* address) {
+  *address = SysAddress();
+  if (from->sa_family == AF_INET6) {
+    const sockaddr_in6* in = reinterpret_cast<const sockaddr_in6*>(from);
+    address->v6 = true;
+    std::memcpy(address->bytes, &in->sin6_addr, 16);
+    address->zone = in->sin6_scope_id;
+    return true;
+  }
+  if (from->sa_family != AF_INET) return false;
+  std::memcpy(address->bytes, &reinterpret_cast<const sockaddr_in*>(from)->sin_addr, 4);
+  return true;
 }
 
 SysStatus status_of_errno() {
@@ -53,8 +77,9 @@ bool sys_startup(unsigned* version_word) {
 
 void sys_cleanup() {}
 
-SysSocket sys_socket(bool stream) {
-  const int fd = socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+SysSocket sys_socket(bool stream, bool v6) {
+  const int fd =
+      socket(v6 ? AF_INET6 : AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
   return fd < 0 ? kSysNoSocket : fd;
 }
 
@@ -67,14 +92,24 @@ void sys_close(SysSocket socket) {
   close(fd_of(socket));
 }
 
-bool sys_resolve(const char* host, uint32_t* address) {
+bool sys_resolve(const char* host, bool v6, SysAddress* address) {
   addrinfo hints;
   std::memset(&hints, 0, sizeof(hints));
-  hints.ai_family = AF_INET;
+  hints.ai_family = v6 ? AF_INET6 : AF_INET;
   addrinfo* found = nullptr;
   if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  *address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+  const bool known = address_of(found->ai_addr, address);
   freeaddrinfo(found);
+  return known;
+}
+
+bool sys_address_text(const SysAddress& address, std::string* text) {
+  char buffer[INET6_ADDRSTRLEN];
+  if (inet_ntop(address.v6 ? AF_INET6 : AF_INET, address.bytes, buffer, sizeof(buffer)) ==
+      nullptr) {
+    return false;
+  }
+  *text = buffer;
   return true;
 }
 
@@ -82,9 +117,10 @@ bool sys_address_valid(const char* text) {
   return inet_addr(text) != INADDR_NONE;
 }
 
-SysStatus sys_connect(SysSocket socket, uint32_t address, int port) {
-  const sockaddr_in to = endpoint(address, port);
-  if (connect(fd_of(socket), reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == 0) {
+SysStatus sys_connect(SysSocket socket, const SysAddress& address, int port) {
+  sockaddr_storage to;
+  const socklen_t length = endpoint(address, port, &to);
+  if (connect(fd_of(socket), reinterpret_cast<const sockaddr*>(&to), length) == 0) {
     return SysStatus::kDone;
   }
   return errno == EINPROGRESS || errno == EINTR ? SysStatus::kWouldBlock : SysStatus::kFailed;
@@ -126,11 +162,12 @@ SysStatus sys_send(SysSocket socket, const char* data, size_t length, size_t* co
   return counted(send(fd_of(socket), data, length, MSG_NOSIGNAL), count);
 }
 
-SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, uint32_t address, int port,
-                      size_t* count) {
-  const sockaddr_in to = endpoint(address, port);
+SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, const SysAddress& address,
+                      int port, size_t* count) {
+  sockaddr_storage to;
+  const socklen_t to_length = endpoint(address, port, &to);
   return counted(
-      sendto(fd_of(socket), data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to)),
+      sendto(fd_of(socket), data, length, 0, reinterpret_cast<const sockaddr*>(&to), to_length),
       count);
 }
 
@@ -138,45 +175,50 @@ SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, size_t* c
   return counted(recv(fd_of(socket), buffer, capacity, 0), count);
 }
 
-SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, uint32_t* sender,
+SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, SysAddress* sender,
                            size_t* count) {
-  sockaddr_in from;
+  sockaddr_storage from;
   std::memset(&from, 0, sizeof(from));
   socklen_t length = sizeof(from);
   const SysStatus status = counted(
       recvfrom(fd_of(socket), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&from), &length),
       count);
-  *sender = from.sin_addr.s_addr;
+  if (!address_of(reinterpret_cast<const sockaddr*>(&from), sender)) *sender = SysAddress();
   return status;
 }
 
-bool sys_local_address(SysSocket socket, uint32_t* address) {
-  sockaddr_in local;
+bool sys_local_address(SysSocket socket, SysAddress* address) {
+  sockaddr_storage local;
   std::memset(&local, 0, sizeof(local));
   socklen_t length = sizeof(local);
   if (getsockname(fd_of(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
-  *address = local.sin_addr.s_addr;
-  return true;
+  return address_of(reinterpret_cast<const sockaddr*>(&local), address);
 }
 
-bool sys_set_multicast_interface(SysSocket socket, uint32_t address) {
+bool sys_set_multicast_interface(SysSocket socket, bool v6, const NetInterface& through) {
+  if (v6) {
+    const unsigned index = through.index;
+    return setsockopt(fd_of(socket), IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof(index)) == 0;
+  }
   in_addr chosen;
-  chosen.s_addr = address;
+  if (inet_pton(AF_INET, through.address.c_str(), &chosen) != 1) return false;
   return setsockopt(fd_of(socket), IPPROTO_IP, IP_MULTICAST_IF, &chosen, sizeof(chosen)) == 0;
 }
 
-bool sys_interfaces(std::vector<NetInterface>* interfaces) {
+bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces) {
   ifaddrs* found = nullptr;
   if (getifaddrs(&found) != 0) return false;
   const std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> list(found, freeifaddrs);
   for (const ifaddrs* at = list.get(); at != nullptr; at = at->ifa_next) {
-    if (at->ifa_addr == nullptr || at->ifa_addr->sa_family != AF_INET) continue;
+    SysAddress address;
+    if (at->ifa_addr == nullptr || !address_of(at->ifa_addr, &address) || address.v6 != v6) {
+      continue;
+    }
     const unsigned flags = at->ifa_flags;
     if (!(flags & IFF_UP) || !(flags & IFF_MULTICAST) || (flags & IFF_LOOPBACK)) continue;
-    char text[INET_ADDRSTRLEN];
-    const in_addr& address = reinterpret_cast<const sockaddr_in*>(at->ifa_addr)->sin_addr;
-    if (inet_ntop(AF_INET, &address, text, sizeof(text)) == nullptr) continue;
-    interfaces->push_back({at->ifa_name, text});
+    std::string text;
+    if (!sys_address_text(address, &text)) continue;
+    interfaces->push_back({at->ifa_name, text, if_nametoindex(at->ifa_name)});
   }
   return true;
 }

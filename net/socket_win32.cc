@@ -20,13 +20,37 @@ SOCKET socket_of(SysSocket socket) {
   return static_cast<SOCKET>(socket);
 }
 
-sockaddr_in endpoint(uint32_t address, int port) {
-  sockaddr_in to;
-  std::memset(&to, 0, sizeof(to));
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = address;
-  to.sin_port = htons(static_cast<u_short>(port));
-  return to;
+/// The socket address of `address` and `port`, and its length.
+int endpoint(const SysAddress& address, int port, sockaddr_storage* out) {
+  std::memset(out, 0, sizeof(*out));
+  if (address.v6) {
+    sockaddr_in6* to = reinterpret_cast<sockaddr_in6*>(out);
+    to->sin6_family = AF_INET6;
+    std::memcpy(&to->sin6_addr, address.bytes, 16);
+    to->sin6_scope_id = address.zone;
+    to->sin6_port = htons(static_cast<u_short>(port));
+    return sizeof(sockaddr_in6);
+  }
+  sockaddr_in* to = reinterpret_cast<sockaddr_in*>(out);
+  to->sin_family = AF_INET;
+  std::memcpy(&to->sin_addr, address.bytes, 4);
+  to->sin_port = htons(static_cast<u_short>(port));
+  return sizeof(sockaddr_in);
+}
+
+/// The address of a socket address of either family; false for any other family.
+bool address_of(const sockaddr* from, SysAddress* address) {
+  *address = SysAddress();
+  if (from->sa_family == AF_INET6) {
+    const sockaddr_in6* in = reinterpret_cast<const sockaddr_in6*>(from);
+    address->v6 = true;
+    std::memcpy(address->bytes, &in->sin6_addr, 16);
+    address->zone = in->sin6_scope_id;
+    return true;
+  }
+  if (from->sa_family != AF_INET) return false;
+  std::memcpy(address->bytes, &reinterpret_cast<const sockaddr_in*>(from)->sin_addr, 4);
+  return true;
 }
 
 SysStatus counted(int result, size_t* count) {
@@ -59,8 +83,8 @@ void sys_cleanup() {
   WSACleanup();
 }
 
-SysSocket sys_socket(bool stream) {
-  const SOCKET s = socket(AF_INET, stream ? SOCK_STREAM : SOCK_DGRAM, 0);
+SysSocket sys_socket(bool stream, bool v6) {
+  const SOCKET s = socket(v6 ? AF_INET6 : AF_INET, stream ? SOCK_STREAM : SOCK_DGRAM, 0);
   return s == INVALID_SOCKET ? kSysNoSocket : static_cast<SysSocket>(s);
 }
 
@@ -73,15 +97,36 @@ void sys_close(SysSocket socket) {
   closesocket(socket_of(socket));
 }
 
-bool sys_resolve(const char* host, uint32_t* address) {
+bool sys_resolve(const char* host, bool v6, SysAddress* address) {
   // gethostbyname("") answers with this host's own address; an empty text names none.
   if (host[0] == '\0') return false;
+  *address = SysAddress();
+  if (v6) {
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET6;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
+    const bool known = address_of(found->ai_addr, address);
+    freeaddrinfo(found);
+    return known;
+  }
   const hostent* found = gethostbyname(host);
   if (found == nullptr || found->h_addrtype != AF_INET || found->h_addr_list[0] == nullptr ||
-      found->h_length != static_cast<int>(sizeof(*address))) {
+      found->h_length != 4) {
     return false;
   }
-  std::memcpy(address, found->h_addr_list[0], sizeof(*address));
+  std::memcpy(address->bytes, found->h_addr_list[0], 4);
+  return true;
+}
+
+bool sys_address_text(const SysAddress& address, std::string* text) {
+  char buffer[INET6_ADDRSTRLEN];
+  if (inet_ntop(address.v6 ? AF_INET6 : AF_INET, address.bytes, buffer, sizeof(buffer)) ==
+      nullptr) {
+    return false;
+  }
+  *text = buffer;
   return true;
 }
 
@@ -89,9 +134,10 @@ bool sys_address_valid(const char* text) {
   return inet_addr(text) != INADDR_NONE;
 }
 
-SysStatus sys_connect(SysSocket socket, uint32_t address, int port) {
-  const sockaddr_in to = endpoint(address, port);
-  if (connect(socket_of(socket), reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == 0) {
+SysStatus sys_connect(SysSocket socket, const SysAddress& address, int port) {
+  sockaddr_storage to;
+  const int length = endpoint(address, port, &to);
+  if (connect(socket_of(socket), reinterpret_cast<const sockaddr*>(&to), length) == 0) {
     return SysStatus::kDone;
   }
   return WSAGetLastError() == WSAEWOULDBLOCK ? SysStatus::kWouldBlock : SysStatus::kFailed;
@@ -135,11 +181,12 @@ SysStatus sys_send(SysSocket socket, const char* data, size_t length, size_t* co
   return counted(send(socket_of(socket), data, clamp(length), 0), count);
 }
 
-SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, uint32_t address, int port,
-                      size_t* count) {
-  const sockaddr_in to = endpoint(address, port);
+SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, const SysAddress& address,
+                      int port, size_t* count) {
+  sockaddr_storage to;
+  const int to_length = endpoint(address, port, &to);
   return counted(sendto(socket_of(socket), data, clamp(length), 0,
-                        reinterpret_cast<const sockaddr*>(&to), sizeof(to)),
+                        reinterpret_cast<const sockaddr*>(&to), to_length),
                  count);
 }
 
@@ -147,9 +194,9 @@ SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, size_t* c
   return counted(recv(socket_of(socket), buffer, clamp(capacity), 0), count);
 }
 
-SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, uint32_t* sender,
+SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, SysAddress* sender,
                            size_t* count) {
-  sockaddr_in from;
+  sockaddr_storage from;
   std::memset(&from, 0, sizeof(from));
   int length = sizeof(from);
   SysStatus status = counted(recvfrom(socket_of(socket), buffer, clamp(capacity), 0,
@@ -160,29 +207,33 @@ SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, uint
     *count = capacity;
     status = SysStatus::kDone;
   }
-  *sender = from.sin_addr.s_addr;
+  if (!address_of(reinterpret_cast<const sockaddr*>(&from), sender)) *sender = SysAddress();
   return status;
 }
 
-bool sys_local_address(SysSocket socket, uint32_t* address) {
-  sockaddr_in local;
+bool sys_local_address(SysSocket socket, SysAddress* address) {
+  sockaddr_storage local;
   std::memset(&local, 0, sizeof(local));
   int length = sizeof(local);
   if (getsockname(socket_of(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
     return false;
   }
-  *address = local.sin_addr.s_addr;
-  return true;
+  return address_of(reinterpret_cast<const sockaddr*>(&local), address);
 }
 
-bool sys_set_multicast_interface(SysSocket socket, uint32_t address) {
+bool sys_set_multicast_interface(SysSocket socket, bool v6, const NetInterface& through) {
+  if (v6) {
+    const DWORD index = through.index;
+    return setsockopt(socket_of(socket), IPPROTO_IPV6, IPV6_MULTICAST_IF,
+                      reinterpret_cast<const char*>(&index), sizeof(index)) == 0;
+  }
   in_addr chosen;
-  chosen.s_addr = address;
+  if (inet_pton(AF_INET, through.address.c_str(), &chosen) != 1) return false;
   return setsockopt(socket_of(socket), IPPROTO_IP, IP_MULTICAST_IF,
                     reinterpret_cast<const char*>(&chosen), sizeof(chosen)) == 0;
 }
 
-bool sys_interfaces(std::vector<NetInterface>* interfaces) {
+bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces) {
   const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
   ULONG size = 16384;
   std::unique_ptr<char[]> buffer;
@@ -190,7 +241,7 @@ bool sys_interfaces(std::vector<NetInterface>* interfaces) {
   // The list may grow between the two calls: ask again, a bounded number of times.
   for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
     buffer.reset(new char[size]);
-    result = GetAdaptersAddresses(AF_INET, flags, nullptr,
+    result = GetAdaptersAddresses(v6 ? AF_INET6 : AF_INET, flags, nullptr,
                                   reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
   }
   if (result != NO_ERROR) return false;
@@ -202,14 +253,15 @@ bool sys_interfaces(std::vector<NetInterface>* interfaces) {
     }
     for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = at->FirstUnicastAddress; unicast != nullptr;
          unicast = unicast->Next) {
-      const sockaddr* address = unicast->Address.lpSockaddr;
-      if (address == nullptr || address->sa_family != AF_INET) continue;
-      const in_addr& ip = reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
-      const unsigned char* b = reinterpret_cast<const unsigned char*>(&ip);
-      interfaces->push_back(
-          {utf8_of(at->FriendlyName), std::to_string(b[0]) + "." + std::to_string(b[1]) + "." +
-                                          std::to_string(b[2]) + "." + std::to_string(b[3])});
-      break;  // one address an adapter: the search goes out once through it
+      SysAddress address;
+      std::string text;
+      if (unicast->Address.lpSockaddr == nullptr ||
+          !address_of(unicast->Address.lpSockaddr, &address) || address.v6 != v6 ||
+          !sys_address_text(address, &text)) {
+        continue;
+      }
+      // Every address of the adapter: the layer keeps one, a global one for IPv6.
+      interfaces->push_back({utf8_of(at->FriendlyName), text, v6 ? at->Ipv6IfIndex : at->IfIndex});
     }
   }
   return true;

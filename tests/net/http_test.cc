@@ -34,6 +34,13 @@ TEST(Http, UrlSplit) {
       {"   h:81/p q", Error::kOk, "h", 81, "p"},
       {"", Error::kHttpBadUrl, "", 0, ""},
       {"   ", Error::kHttpBadUrl, "", 0, ""},
+      // IPv6 hosts in brackets, a zone written as a URL writes it.
+      {"http://[2001:db8::1]:5000/rootDesc.xml", Error::kOk, "2001:db8::1", 5000, "rootDesc.xml"},
+      {"[fe80::1%25eth0]/ctl", Error::kOk, "fe80::1%eth0", 80, "ctl"},
+      {"http://[2001:db8::1]/x", Error::kOk, "2001:db8::1", 80, "x"},
+      {"http://[2001:db8::1/x]", Error::kHttpBadUrl, "", 0, ""},
+      {"http://[2001:db8::1]x/y", Error::kHttpBadUrl, "", 0, ""},
+      {"http://[]:80/x", Error::kHttpBadUrl, "", 0, ""},
   };
   for (const SplitCase& c : cases) {
     std::string host = "unset", path = "unset";
@@ -51,6 +58,15 @@ TEST(Http, UrlSplit) {
   int port = 0;
   ASSERT_EQ(url_split(long_url, nullptr, &path, &port), Error::kOk);
   EXPECT_EQ(path.size(), 511u - 2);
+}
+
+TEST(Http, HostAndPortAsUrlsAndHostLinesWriteThem) {
+  EXPECT_EQ(http_host_port("10.0.0.1", 80), "10.0.0.1:80");
+  EXPECT_EQ(http_host_port("2001:db8::1", 5000), "[2001:db8::1]:5000");
+  EXPECT_EQ(http_host_port("fe80::1%3", 5000), "[fe80::1%253]:5000");
+  std::string text;
+  ASSERT_EQ(http_request_text(http_get_request("fe80::1%3", "d.xml", 5000), &text), Error::kOk);
+  EXPECT_EQ(text, "GET /d.xml HTTP/1.1\r\nHOST: [fe80::1]:5000\r\n\r\n");
 }
 
 TEST(Http, UpperCopy) {

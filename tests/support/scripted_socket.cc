@@ -51,21 +51,28 @@ bool sys_startup(unsigned* version_word) {
   return true;
 }
 void sys_cleanup() {}
-SysSocket sys_socket(bool) {
+SysSocket sys_socket(bool, bool) {
   return 3;
 }
 bool sys_set_nonblocking(SysSocket) {
   return true;
 }
 void sys_close(SysSocket) {}
-bool sys_resolve(const char*, uint32_t* address) {
-  *address = 0x0100007F;
+bool sys_resolve(const char*, bool v6, SysAddress* address) {
+  *address = SysAddress();
+  address->v6 = v6;
+  address->bytes[0] = 127;
+  address->bytes[3] = 1;
+  return true;
+}
+bool sys_address_text(const SysAddress&, std::string* text) {
+  *text = "127.0.0.1";
   return true;
 }
 bool sys_address_valid(const char*) {
   return true;
 }
-SysStatus sys_connect(SysSocket, uint32_t, int) {
+SysStatus sys_connect(SysSocket, const SysAddress&, int) {
   return SysStatus::kDone;
 }
 bool sys_connect_failed(SysSocket) {
@@ -95,18 +102,18 @@ SysStatus sys_receive(SysSocket, char* buffer, size_t capacity, size_t* count) {
   return SysStatus::kDone;
 }
 
-SysStatus sys_send_to(SysSocket, const char*, size_t, uint32_t, int, size_t*) {
+SysStatus sys_send_to(SysSocket, const char*, size_t, const SysAddress&, int, size_t*) {
   return SysStatus::kFailed;
 }
-SysStatus sys_receive_from(SysSocket, char*, size_t, uint32_t*, size_t*) {
+SysStatus sys_receive_from(SysSocket, char*, size_t, SysAddress*, size_t*) {
   return SysStatus::kFailed;
 }
-bool sys_local_address(SysSocket, uint32_t*) {
+bool sys_local_address(SysSocket, SysAddress*) {
   return false;
 }
-bool sys_set_multicast_interface(SysSocket, uint32_t) {
+bool sys_set_multicast_interface(SysSocket, bool, const NetInterface&) {
   return false;
 }
-bool sys_interfaces(std::vector<NetInterface>*) {
+bool sys_interfaces(bool, std::vector<NetInterface>*) {
   return false;
 }
