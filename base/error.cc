@@ -44,6 +44,8 @@ const ErrorInfo kErrors[] = {
     {Error::kGatewayTooLong, "GatewayTooLong", "a URL is over 511 characters"},
     {Error::kGatewayMappingRefused, "GatewayMappingRefused",
      "the router refused: a conflicting or missing entry"},
+    {Error::kGatewayOnlyPermanent, "GatewayOnlyPermanent",
+     "the router takes permanent entries alone"},
 };
 
 const ErrorInfo* find(Error error) {

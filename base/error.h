@@ -47,6 +47,7 @@ enum class Error : int {
   kGatewayUnparsable = -696,      // an answer that is not XML, even mended
   kGatewayTooLong = -695,         // a location or control URL past 511 characters
   kGatewayMappingRefused = -694,  // UPnP error 718 (add) or 714 (delete)
+  kGatewayOnlyPermanent = -693,   // UPnP error 725: a lease was asked of a router without them
 };
 
 /// The error's name as the code spells it, without the leading k ("HttpNotOk").

@@ -184,12 +184,62 @@ Error fetch_description(const std::string& location, std::string* description) {
   });
 }
 
+namespace {
+
+/// The description at `url`, read as a reply naming it would be.
+Error describe_at(const std::string& url, GatewayHandle* gateway) {
+  std::string document;
+  Error error = fetch_description(url, &document);
+  for (int candidate = kWanIp; error == Error::kOk && candidate <= 1; ++candidate) {
+    GatewayHandle found;
+    found.service_type = kServiceTypes[candidate];
+    const Error parsed = gateway_parse_description(&found, url, document);
+    if (parsed == Error::kOk) {
+      found.device_description = document;
+      *gateway = std::move(found);
+      trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
+      return Error::kOk;
+    }
+    if (candidate == 1) error = parsed;
+  }
+  return error;
+}
+
+/// The search; on the interface named `only` alone when it is not empty.
+Error search_gateway(const std::string& only, GatewayHandle* gateway);
+
+}  // namespace
+
+Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) {
+  return guard_allocation([&] {
+    if (!options.url.empty()) return describe_at(options.url, gateway);
+    return search_gateway(options.interface_name, gateway);
+  });
+}
+
 Error discover_gateway(GatewayHandle* gateway) {
+  return guard_allocation([&] { return search_gateway("", gateway); });
+}
+
+namespace {
+
+Error search_gateway(const std::string& only, GatewayHandle* gateway) {
   return guard_allocation([&] {
     Search search;
     Error error = udp_open(&search.socket);
     if (error != Error::kOk) return error;
     if (net_interfaces(&search.interfaces) != Error::kOk) search.interfaces.clear();
+    if (!only.empty()) {
+      std::vector<NetInterface> named;
+      for (const NetInterface& interface : search.interfaces) {
+        if (interface.name == only) named.push_back(interface);
+      }
+      if (named.empty()) {
+        trace("no interface %s that can search", only.c_str());
+        return Error::kSsdpNoReply;
+      }
+      search.interfaces = std::move(named);
+    }
     search.start = Clock::now();
     const int deadline = kSsdpWaitSeconds * 1000;
     constexpr size_t kSsdpSends = sizeof(kSsdpSendAtMilliseconds) / sizeof(int);
@@ -222,3 +272,5 @@ Error discover_gateway(GatewayHandle* gateway) {
     return Error::kOk;
   });
 }
+
+}  // namespace

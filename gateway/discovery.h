@@ -19,6 +19,18 @@
 /// `*gateway` untouched.
 Error discover_gateway(GatewayHandle* gateway);
 
+/// Where discovery looks: the description at `url` instead of a search, or the search on
+/// the interface named `interface_name` alone. Empty texts: as discover_gateway.
+struct DiscoveryOptions {
+  std::string url;
+  std::string interface_name;
+};
+
+/// discover_gateway as `options` direct it. With a URL, the description there must give
+/// a control URL (of WAN IP first); with an interface that is not there (or cannot
+/// search), kSsdpNoReply.
+Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway);
+
 /// kOk with the document at `location`, fetched with one HTTP GET made again after a
 /// failure in transport; errors of the client (kHttpCutShort for a body that stays cut
 /// short and is not XML).

@@ -26,7 +26,8 @@ std::string mapping_add_arguments(const MappingRequest& request, const std::stri
          "<NewPortMappingDescription>" +
          xml_escape(request.description) +
          "</NewPortMappingDescription>\r\n"
-         "<NewLeaseDuration>0</NewLeaseDuration>\r\n";
+         "<NewLeaseDuration>" +
+         std::to_string(request.lease_seconds) + "</NewLeaseDuration>\r\n";
 }
 
 Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& request) {
@@ -41,6 +42,9 @@ Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& re
                               true, SoapTries::kChange, &answer);
     if (error != Error::kOk && answer.fault_code == kUpnpConflictInMappingEntry) {
       return Error::kGatewayMappingRefused;
+    }
+    if (error != Error::kOk && answer.fault_code == kUpnpOnlyPermanentLeasesSupported) {
+      return Error::kGatewayOnlyPermanent;
     }
     return error;
   });
@@ -74,12 +78,36 @@ Error gateway_mapping_entry(const GatewayHandle& gateway, uint16_t index, Mappin
   });
 }
 
+Error gateway_specific_entry(const GatewayHandle& gateway, uint16_t external_port,
+                             const std::string& protocol, MappingEntry* entry) {
+  return guard_allocation([&] {
+    const std::string arguments =
+        "<NewRemoteHost></NewRemoteHost>\r\n<NewExternalPort>" + std::to_string(external_port) +
+        "</NewExternalPort>\r\n<NewProtocol>" + xml_escape(protocol) + "</NewProtocol>\r\n";
+    SoapAnswer answer;
+    Error error = soap_action(gateway, "GetSpecificPortMappingEntry", arguments, true,
+                              SoapTries::kRead, &answer);
+    if (error != Error::kOk && answer.fault_code == kUpnpNoSuchEntryInArray) {
+      return Error::kGatewayMappingRefused;
+    }
+    if (error != Error::kOk) return error;
+    MappingEntry read;
+    error = gateway_parse_mapping_entry(answer.body, &read);
+    if (error != Error::kOk) return error;
+    // The answer names neither: they are the question's.
+    read.external_port = external_port;
+    read.protocol = text_cut(protocol, kProtocolTextMax);
+    *entry = std::move(read);
+    return Error::kOk;
+  });
+}
+
 Error gateway_parse_mapping_entry(const std::string& body, MappingEntry* entry) {
   return guard_allocation([&] {
     // In the order their character data is tested.
     XmlWatch watches[] = {{"NewExternalPort"},   {"NewInternalPort"},           {"NewProtocol"},
                           {"NewInternalClient"}, {"NewPortMappingDescription"}, {"NewEnabled"},
-                          {"NewRemoteHost"}};
+                          {"NewRemoteHost"},     {"NewLeaseDuration"}};
     Error error = xml_capture(body, watches, sizeof(watches) / sizeof(watches[0]));
     if (error != Error::kOk) return error;
     MappingEntry read;
@@ -90,6 +118,8 @@ Error gateway_parse_mapping_entry(const std::string& body, MappingEntry* entry) 
     read.description = watches[4].last;
     read.enabled = static_cast<int32_t>(xml_number(xml_trim(watches[5].last)));
     read.remote_host = text_cut(xml_trim(watches[6].last), kAddressTextMax);
+    const long lease = xml_number(xml_trim(watches[7].last));
+    read.lease_seconds = static_cast<uint32_t>(lease > 0 ? lease : 0);
     *entry = std::move(read);
     return Error::kOk;
   });
