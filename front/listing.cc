@@ -167,39 +167,53 @@ std::vector<SearchRow> listing_search_rows(const RequestRecord& request) {
   return rows;
 }
 
-Outcome listing_flow(int code, const RequestRecord& request, const GatewayHandle& gateway) {
+ListingResult listing_read(int code, const RequestRecord& request, const GatewayHandle& gateway) {
   const bool by_id = request.entry_id != -1;
   const bool filter = code >= kFilteredListingMin || by_id;
-  ListingStatistics stats;
-  int match_count = 0;
+  ListingResult result;
   // An ID reads one entry, at its 0-based index.
   TableWalk walk = by_id ? walk_from(request.entry_id - 1, 1) : walk_from(0, kWalkMax);
   MappingEntry entry;
-  WalkStep step;
-  while ((step = walk_next(&walk, gateway, &entry)) == WalkStep::kEntry) {
-    if (code != kStats) {
-      if (walk.count == 1) print_column_header(kListTitle);
-      if (!filter || listing_passes_filter(request, entry)) {
-        if (filter) ++match_count;
-        print_entry(by_id ? request.entry_id : walk.count, entry);
-      }
+  while ((result.end = walk_next(&walk, gateway, &entry)) == WalkStep::kEntry) {
+    if (code != kStats && (!filter || listing_passes_filter(request, entry))) {
+      if (filter) ++result.match_count;
+      result.shown.push_back({by_id ? request.entry_id : walk.count, entry});
     }
-    listing_count(entry, &stats);
+    listing_count(entry, &result.stats);
   }
+  result.count = walk.count;
+  return result;
+}
 
+Outcome listing_outcome(const RequestRecord& request, const ListingResult& result) {
   // A table read in part is never shown as whole: what was read stands, then the failure.
-  if (step == WalkStep::kBroken || (walk.count == 0 && !by_id)) {
-    return {Status::kEnumerateFailed, kMessageEnumerateFailed};
+  if (result.end == WalkStep::kBroken) {
+    return {Status::kEnumerateFailed, kMessageEnumerateFailed, ExitStatus::kIncomplete};
   }
-  if (filter && match_count == 0) {
-    if (by_id && walk.count == 0) print_column_header(kListTitleMiss);
+  if (result.count == 0 && request.entry_id == -1) {
+    return {Status::kEnumerateFailed, kMessageEnumerateFailed, ExitStatus::kDone};
+  }
+  return {Status::kSuccess, ""};
+}
+
+Outcome listing_flow(int code, const RequestRecord& request, const GatewayHandle& gateway) {
+  const bool by_id = request.entry_id != -1;
+  const bool filter = code >= kFilteredListingMin || by_id;
+  const ListingResult result = listing_read(code, request, gateway);
+  if (result.count >= 1 && code != kStats) print_column_header(kListTitle);
+  for (const ListedEntry& listed : result.shown) print_entry(listed.id, listed.entry);
+
+  const Outcome outcome = listing_outcome(request, result);
+  if (outcome.status != Status::kSuccess) return outcome;
+  if (filter && result.match_count == 0) {
+    if (by_id && result.count == 0) print_column_header(kListTitleMiss);
     console_printf("%s", kNoResult);
     print_rule_line();
   }
-  if (listing_filter_set(request)) print_search_box(request, match_count);
+  if (listing_filter_set(request)) print_search_box(request, result.match_count);
   if (code == kListStats || code == kStats) {
-    if (code == kListStats && walk.count >= 1) print_highlight_bar();
-    print_information(gateway, request, walk.count, stats);
+    if (code == kListStats && result.count >= 1) print_highlight_bar();
+    print_information(gateway, request, result.count, result.stats);
   }
-  return {Status::kSuccess, ""};
+  return outcome;
 }
