@@ -33,14 +33,10 @@ void write_document(Build build, const Outcome& outcome) {
 }
 
 json entry_json(const MappingEntry& entry) {
-  return {{"protocol", entry.protocol},
-          {"external_port", entry.external_port},
-          {"internal_client", entry.client},
-          {"internal_port", entry.internal_port},
-          {"description", entry.description},
-          {"enabled", entry.enabled != 0},
-          {"remote_host", entry.remote_host},
-          {"lease_seconds", entry.lease_seconds}};
+  return {{"protocol", entry.protocol},       {"external_port", entry.external_port},
+          {"internal_client", entry.client},  {"internal_port", entry.internal_port},
+          {"description", entry.description}, {"enabled", entry.enabled != 0},
+          {"remote_host", entry.remote_host}, {"lease_seconds", entry.lease_seconds}};
 }
 
 json router_json(const RequestRecord& request, const GatewayHandle& gateway) {
@@ -193,8 +189,8 @@ std::string json_add_document(const RequestRecord& request, const GatewayHandle&
     document["error"] = error_json({Status::kDuplicate, kMessageDuplicate, outcome.exit});
   } else if (!result.added()) {
     json error = error_json({Status::kAddRefused, kMessageAddRefused, outcome.exit});
-    error["cause"] = result.unchecked ? "the table could not be read whole"
-                                      : error_text(result.error);
+    error["cause"] =
+        result.unchecked ? "the table could not be read whole" : error_text(result.error);
     document["error"] = std::move(error);
   }
   return text_of(document);
@@ -227,8 +223,7 @@ Outcome json_flow(int code, const RequestRecord& request, const GatewayHandle& g
       code == kAddClientWithDescription) {
     const AddResult result = add_apply(request, gateway);
     const Outcome outcome = add_outcome(result);
-    write_document([&] { return json_add_document(request, gateway, result, outcome); },
-                   outcome);
+    write_document([&] { return json_add_document(request, gateway, result, outcome); }, outcome);
     return outcome;
   }
   if (code == kRemove) {
@@ -262,8 +257,8 @@ void json_write_failure(const Outcome& outcome, const std::string& detail) {
 }
 
 std::string json_event_line(const std::string& time, const std::string& event,
-                            const std::string& text, const MappingRequest& held,
-                            long lease_seconds, const std::string& error) {
+                            const std::string& text, const MappingRequest& held, long lease_seconds,
+                            const std::string& error) {
   try {
     json line = {{"time", time},
                  {"event", event},

@@ -39,7 +39,7 @@ std::string json_remove_document(const RequestRecord& request, const GatewayHand
 /// entry held (with `lease_seconds` when it is known, -1 when not) and `error` (the
 /// router's answer) when it is not empty.
 std::string json_event_line(const std::string& time, const std::string& event,
-                            const std::string& text, const MappingRequest& held,
-                            long lease_seconds, const std::string& error);
+                            const std::string& text, const MappingRequest& held, long lease_seconds,
+                            const std::string& error);
 
 #endif  // PORTWRANGLER_FRONT_JSON_OUT_H_

@@ -87,15 +87,16 @@ enum class Step { kHeld, kTaken, kAway, kRefused };
 
 /// The check before a renewal, and the renewal: the entry read; when it is ours, added
 /// again with its lease; when the router lost it, added again after the clash check.
-Step renew(Holding* holding) {
+/// kAway with the error in `*away` when the router did not answer.
+Step renew(Holding* holding, Error* away) {
   const MappingRequest& mapping = holding->held.mapping;
   MappingEntry entry;
-  Error error = gateway_specific_entry(*holding->gateway, mapping.external_port, mapping.protocol,
-                                       &entry);
-  if (error_in_transport(error) || (error != Error::kOk && error != Error::kHttpNotOk &&
-                                    error != Error::kGatewayMappingRefused &&
-                                    error != Error::kGatewayUnparsable)) {
-    event(*holding, "unreachable", "the router does not answer", -1, error);
+  Error error =
+      gateway_specific_entry(*holding->gateway, mapping.external_port, mapping.protocol, &entry);
+  if (error_in_transport(error) ||
+      (error != Error::kOk && error != Error::kHttpNotOk &&
+       error != Error::kGatewayMappingRefused && error != Error::kGatewayUnparsable)) {
+    *away = error;
     return Step::kAway;
   }
   AddResult next;
@@ -122,7 +123,7 @@ Step renew(Holding* holding) {
     return Step::kTaken;
   }
   if (next.unchecked || error_in_transport(next.error)) {
-    event(*holding, "unreachable", "the router does not answer", -1, next.error);
+    *away = next.error;
     return Step::kAway;
   }
   if (next.error != Error::kOk) {
@@ -130,8 +131,8 @@ Step renew(Holding* holding) {
     return Step::kRefused;
   }
   holding->held = next;
-  event(*holding, error == Error::kOk ? "renewed" : "added", lease_text(next),
-        granted_lease(next), Error::kOk);
+  event(*holding, error == Error::kOk ? "renewed" : "added", lease_text(next), granted_lease(next),
+        Error::kOk);
   return Step::kHeld;
 }
 
@@ -139,8 +140,8 @@ Step renew(Holding* holding) {
 Outcome release(Holding* holding) {
   const MappingRequest& mapping = holding->held.mapping;
   MappingEntry entry;
-  Error error = gateway_specific_entry(*holding->gateway, mapping.external_port, mapping.protocol,
-                                       &entry);
+  Error error =
+      gateway_specific_entry(*holding->gateway, mapping.external_port, mapping.protocol, &entry);
   if (error == Error::kOk && !ours(entry, mapping)) {
     event(*holding, "stopped", "another host holds the port: left alone", -1, Error::kOk);
     return {Status::kSuccess, ""};
@@ -154,8 +155,8 @@ Outcome release(Holding* holding) {
     return {Status::kSuccess, ""};
   }
   event(*holding, "remove failed", "", -1, error);
-  if (error_in_transport(error)) return {Status::kRemoveRefused, kMessageRemoveRefused,
-                                         ExitStatus::kNoRouter};
+  if (error_in_transport(error))
+    return {Status::kRemoveRefused, kMessageRemoveRefused, ExitStatus::kNoRouter};
   return {Status::kRemoveRefused, kMessageRemoveRefused, ExitStatus::kRefused};
 }
 
@@ -189,16 +190,21 @@ Outcome keep_run(const RequestRecord& request, GatewayHandle* gateway,
   int wait = keep_renew_ms(granted_lease(holding.held) != 0 ? granted_lease(holding.held)
                                                             : request.lease_seconds);
   while (!waiter.wait(wait)) {
-    if (failures > 0 && find_again(&holding) != Error::kOk) {
-      wait = keep_backoff_ms(++failures);
-      continue;
+    Error away = Error::kOk;
+    Step step = renew(&holding, &away);
+    // A router that went away may be back elsewhere (another port, another address).
+    if (step == Step::kAway && failures > 0 && find_again(&holding) == Error::kOk) {
+      step = renew(&holding, &away);
     }
-    const Step step = renew(&holding);
     if (step == Step::kTaken) return {Status::kDuplicate, kMessageDuplicate, ExitStatus::kClash};
     if (step == Step::kRefused) {
       return {Status::kAddRefused, kMessageAddRefused, ExitStatus::kRefused};
     }
     if (step == Step::kAway) {
+      event(holding, "unreachable",
+            format_string("the router does not answer; next try in %d s",
+                          keep_backoff_ms(failures + 1) / 1000),
+            -1, away);
       wait = keep_backoff_ms(++failures);
       continue;
     }

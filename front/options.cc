@@ -16,9 +16,9 @@ struct LongOption {
 };
 
 const LongOption kLongOptions[] = {
-    {"json", Kind::kFlag},  {"keep", Kind::kFlag},     {"exit-status", Kind::kFlag},
-    {"help", Kind::kFlag},  {"version", Kind::kFlag},  {"lease", Kind::kValue},
-    {"url", Kind::kValue},  {"interface", Kind::kValue},
+    {"json", Kind::kFlag}, {"keep", Kind::kFlag},       {"exit-status", Kind::kFlag},
+    {"help", Kind::kFlag}, {"version", Kind::kFlag},    {"lease", Kind::kValue},
+    {"url", Kind::kValue}, {"interface", Kind::kValue},
 };
 
 // An interface name: Linux allows 15 bytes, Windows' friendly names run longer.

@@ -17,13 +17,13 @@ constexpr int kKeepLeaseSeconds = 3600;
 constexpr int kKeepLeaseMinSeconds = 2;
 
 struct RunOptions {
-  bool json = false;         // --json: one JSON document on standard output
-  bool keep = false;         // --keep: hold the added forwarding while the run lasts
-  bool exit_status = false;  // --exit-status: the statuses below for the screens too
-  bool help = false;         // --help: the usage with the long options
-  bool version = false;      // --version
-  int lease_seconds = -1;    // --lease: 1 to 604800; -1 when not given
-  std::string url;           // --url: the description to use instead of a search
+  bool json = false;           // --json: one JSON document on standard output
+  bool keep = false;           // --keep: hold the added forwarding while the run lasts
+  bool exit_status = false;    // --exit-status: the statuses below for the screens too
+  bool help = false;           // --help: the usage with the long options
+  bool version = false;        // --version
+  int lease_seconds = -1;      // --lease: 1 to 604800; -1 when not given
+  std::string url;             // --url: the description to use instead of a search
   std::string interface_name;  // --interface: search on this interface alone
 };
 
@@ -37,8 +37,8 @@ bool take_long_options(int* argc, char** argv, RunOptions* options, std::string*
 bool exit_status_meaningful(const RunOptions& options);
 
 /// What may go with which command: --lease and --keep only with an add, --keep not with
-/// "-q" (it checks the table before every add), and a lease --keep can hold. true when the command `code` (a CommandCode) fits;
-/// otherwise `*problem` says why.
+/// "-q" (it checks the table before every add), and a lease --keep can hold. true when the command
+/// `code` (a CommandCode) fits; otherwise `*problem` says why.
 bool options_fit_command(const RunOptions& options, int code, bool quick, std::string* problem);
 
 /// The usage that --help prints.
