@@ -63,7 +63,8 @@ const char* reach_reason(Reach reach) {
     case Reach::kUnspecified:
       return "its external address is unspecified (0.0.0.0): it is not connected";
     case Reach::kEmpty:
-      return "it gives no external address: it is not connected, or has no public address";
+      return "it gives no external address: it has no public one (carrier-grade NAT, or "
+             "another router in front of it) or is not connected";
     default:
       return "";
   }

@@ -174,7 +174,8 @@ class Json(unittest.TestCase):
         self.assertEqual(document(result)["error"]["status"], 48)
 
     def test_an_empty_external_address_is_an_answer(self):
-        reason = ("it gives no external address: it is not connected, or has no public address")
+        reason = ("it gives no external address: it has no public one (carrier-grade NAT, or "
+                  "another router in front of it) or is not connected")
         screen, answer, shared = self.runs([(["-stats"], {"external_ip": ""}),
                                             (["--json", "-list"], {"external_ip": ""}),
                                             (["--json", "-list"], {"external_ip": "100.64.3.4"})])

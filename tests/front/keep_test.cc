@@ -4,13 +4,12 @@
 #include "front/keep.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <mutex>
@@ -163,8 +162,8 @@ TEST(Keep, AnEntryLostIsAddedAgainAndATakenPortIsLeftAlone) {
   KeepWaiter waiter{[&](int) {
     ++waits;
     std::lock_guard<std::mutex> lock(router.mutex);
-    if (waits == 2) router.present = false;           // a reboot: the table is empty
-    if (waits == 4) router.owner = "10.0.0.99";       // another host holds the port now
+    if (waits == 2) router.present = false;      // a reboot: the table is empty
+    if (waits == 4) router.owner = "10.0.0.99";  // another host holds the port now
     return waits > 10;
   }};
   const Outcome outcome = keep_run(ssh_request(60), &gateway, {}, true, waiter);
@@ -187,9 +186,8 @@ TEST(Keep, ARouterAwayIsWaitedForWithGrowingWaits) {
     return asked.size() > 10;
   }};
   // Discovery of a URL where nothing answers: the router comes back where it was.
-  DiscoveryOptions discovery{"http://127.0.0.1:" + std::to_string(closed_loopback_port()) +
-                                 "/rootDesc.xml",
-                             ""};
+  DiscoveryOptions discovery{
+      "http://127.0.0.1:" + std::to_string(closed_loopback_port()) + "/rootDesc.xml", ""};
   const Outcome outcome = keep_run(ssh_request(10), &gateway, discovery, true, waiter);
   EXPECT_EQ(outcome.status, Status::kSuccess);
   const std::vector<int> expected = {5000, 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};

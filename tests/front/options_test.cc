@@ -46,8 +46,12 @@ TEST(Options, LongOptionsBeforeTheCommand) {
   const OptionCase cases[] = {
       {{"-list"}, true, {p, "-list"}, -1, "", ""},
       {{"--json", "-list"}, true, {p, "-list"}, -1, "", ""},
-      {{"--lease", "3600", "-add", "TCP", "80", "8080"}, true, {p, "-add", "TCP", "80", "8080"},
-       3600, "", ""},
+      {{"--lease", "3600", "-add", "TCP", "80", "8080"},
+       true,
+       {p, "-add", "TCP", "80", "8080"},
+       3600,
+       "",
+       ""},
       {{"--lease=1", "-add"}, true, {p, "-add"}, 1, "", ""},
       {{"--lease=604800", "-add"}, true, {p, "-add"}, 604800, "", ""},
       {{"--lease=604801", "-add"}, false, {p, "-add"}, -1, "", ""},
@@ -57,13 +61,17 @@ TEST(Options, LongOptionsBeforeTheCommand) {
       {{"--lease"}, false, {p}, -1, "", ""},
       {{"--leas=5", "-add"}, false, {p, "-add"}, -1, "", ""},  // no abbreviations
       {{"--json=yes", "-list"}, false, {p, "-list"}, -1, "", ""},
-      {{"--url", "http://192.168.1.1:5000/rootDesc.xml", "-list"}, true, {p, "-list"}, -1,
-       "http://192.168.1.1:5000/rootDesc.xml", ""},
+      {{"--url", "http://192.168.1.1:5000/rootDesc.xml", "-list"},
+       true,
+       {p, "-list"},
+       -1,
+       "http://192.168.1.1:5000/rootDesc.xml",
+       ""},
       {{"--url=ftp://x/", "-list"}, false, {p, "-list"}, -1, "", ""},
       {{"--url=http://" + std::string(505, 'a'), "-list"}, false, {p, "-list"}, -1, "", ""},
       {{"--interface=eth0", "-list"}, true, {p, "-list"}, -1, "", "eth0"},
       {{"--interface", "", "-list"}, false, {p, "-list"}, -1, "", ""},
-      {{"--", "--json"}, true, {p, "--json"}, -1, "", ""},  // "--" ends the options
+      {{"--", "--json"}, true, {p, "--json"}, -1, "", ""},              // "--" ends the options
       {{"-list", "--json"}, true, {p, "-list", "--json"}, -1, "", ""},  // after: the grammar's
       {{"--bogus", "--json", "-list"}, false, {p, "-list"}, -1, "", ""},
   };
@@ -94,10 +102,10 @@ TEST(Options, WhatGoesWithWhichCommand) {
     bool fits;
   };
   const FitCase cases[] = {
-      {3600, false, kAdd, false, true},         {3600, false, kAddClient, true, true},
-      {3600, false, kList, false, false},       {-1, true, kAddWithDescription, false, true},
-      {-1, true, kRemove, false, false},        {-1, true, kAdd, true, false},
-      {1, true, kAdd, false, false},            {2, true, kAdd, false, true},
+      {3600, false, kAdd, false, true},        {3600, false, kAddClient, true, true},
+      {3600, false, kList, false, false},      {-1, true, kAddWithDescription, false, true},
+      {-1, true, kRemove, false, false},       {-1, true, kAdd, true, false},
+      {1, true, kAdd, false, false},           {2, true, kAdd, false, true},
       {3600, true, kSyntaxError, false, true},  // the syntax screen says it all
   };
   for (const FitCase& c : cases) {
@@ -136,17 +144,17 @@ TEST(ExitStatus, EachOutcome) {
 
 TEST(Reach, TheRangesOfAnExternalAddress) {
   const std::pair<const char*, Reach> cases[] = {
-      {"80.81.82.2", Reach::kPublic},       {"203.0.113.9", Reach::kPublic},
-      {"10.0.0.1", Reach::kPrivate},        {"172.16.0.1", Reach::kPrivate},
-      {"172.31.255.255", Reach::kPrivate},  {"172.32.0.1", Reach::kPublic},
-      {"192.168.77.1", Reach::kPrivate},    {"192.169.0.1", Reach::kPublic},
-      {"100.64.0.1", Reach::kShared},       {"100.127.255.254", Reach::kShared},
-      {"100.128.0.1", Reach::kPublic},      {"100.63.255.255", Reach::kPublic},
-      {"127.0.0.1", Reach::kLoopback},      {"169.254.1.1", Reach::kLinkLocal},
-      {"0.0.0.0", Reach::kUnspecified},     {"", Reach::kEmpty},
-      {"1.2.3", Reach::kUnknown},           {"1.2.3.4.5", Reach::kUnknown},
-      {"256.1.1.1", Reach::kUnknown},       {"1.2.3.4 ", Reach::kUnknown},
-      {"0x7f.0.0.1", Reach::kUnknown},      {"fe80::1", Reach::kUnknown},
+      {"80.81.82.2", Reach::kPublic},      {"203.0.113.9", Reach::kPublic},
+      {"10.0.0.1", Reach::kPrivate},       {"172.16.0.1", Reach::kPrivate},
+      {"172.31.255.255", Reach::kPrivate}, {"172.32.0.1", Reach::kPublic},
+      {"192.168.77.1", Reach::kPrivate},   {"192.169.0.1", Reach::kPublic},
+      {"100.64.0.1", Reach::kShared},      {"100.127.255.254", Reach::kShared},
+      {"100.128.0.1", Reach::kPublic},     {"100.63.255.255", Reach::kPublic},
+      {"127.0.0.1", Reach::kLoopback},     {"169.254.1.1", Reach::kLinkLocal},
+      {"0.0.0.0", Reach::kUnspecified},    {"", Reach::kEmpty},
+      {"1.2.3", Reach::kUnknown},          {"1.2.3.4.5", Reach::kUnknown},
+      {"256.1.1.1", Reach::kUnknown},      {"1.2.3.4 ", Reach::kUnknown},
+      {"0x7f.0.0.1", Reach::kUnknown},     {"fe80::1", Reach::kUnknown},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(reach_of(c.first), c.second) << c.first;
