@@ -113,29 +113,22 @@ Outcome run_flow(const Prepared& run) {
   }
 }
 
-[[noreturn]] void end_plainly(const char* text) {
-  console_write(text);
-  std::fflush(stdout);
-  std::exit(0);
-}
+/// How a run ends, once everything it held is gone.
+struct Ending {
+  Outcome outcome;
+  int exit_code;
+  bool json;                    // the document is written: no screen to end
+  const char* plain = nullptr;  // --help or --version: this text alone, exit status 0
+};
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::signal(SIGINT, SIG_IGN);
-#ifdef SIGPIPE
-  // A reader that goes away early (piped into head) must not end the run by a signal:
-  // the writes then fail quietly and the run still ends with exit status 1.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
-  const char* tracing = std::getenv("PORTWRANGLER_TRACE");
-  trace_enable(tracing != nullptr && std::strcmp(tracing, "1") == 0);
-  console_start(&argc, &argv);
+Ending run(int argc, char** argv) {
   RunOptions options;
   Prepared run;
   const bool options_good = take_long_options(&argc, argv, &options, &run.problem);
-  if (options_good && options.help) end_plainly(options_usage());
-  if (options_good && options.version) end_plainly("portwrangler " PORTWRANGLER_VERSION "\n");
+  if (options_good && options.help) return {{Status::kHelp, ""}, 0, false, options_usage()};
+  if (options_good && options.version) {
+    return {{Status::kHelp, ""}, 0, false, "portwrangler " PORTWRANGLER_VERSION "\n"};
+  }
   // A JSON answer is the document alone: no banner, no colour, the console left as it is.
   if (!options.json) {
     size_console(console_output(), 71, 50);
@@ -158,9 +151,26 @@ int main(int argc, char** argv) {
   }
   const int exit_code =
       exit_status_meaningful(options) ? static_cast<int>(exit_status_of(outcome)) : 1;
-  if (options.json) {
+  return {outcome, exit_code, options.json};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGINT, SIG_IGN);
+#ifdef SIGPIPE
+  // A reader that goes away early (piped into head) must not end the run by a signal:
+  // the writes then fail quietly and the run still ends with exit status 1.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+  const char* tracing = std::getenv("PORTWRANGLER_TRACE");
+  trace_enable(tracing != nullptr && std::strcmp(tracing, "1") == 0);
+  console_start(&argc, &argv);
+  const Ending ending = run(argc, argv);
+  if (ending.plain != nullptr || ending.json) {
+    if (ending.plain != nullptr) console_write(ending.plain);
     std::fflush(stdout);
-    std::exit(exit_code);
+    std::exit(ending.exit_code);
   }
-  status_exit(outcome, exit_code);
+  status_exit(ending.outcome, ending.exit_code);
 }
