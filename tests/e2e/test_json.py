@@ -5,13 +5,16 @@ of each class; an empty external address; the screens unchanged by --exit-status
 import concurrent.futures
 import json
 import os
+import signal
+import subprocess
+import time
 import unittest
 
 import jsonschema
 
-from harness import (BANNER, CLOSING, EXTERNAL, GAME, LIST_HEAD, LOCAL, LONG, THREE, WEB,
-                     FakeGateway, Namespace, entry_lines, information, IDENTITY, mapping, run,
-                     run_isolated)
+from harness import (ADDED, BANNER, CLOSING, EXTERNAL, GAME, IDENTITY, LOCAL, LONG, PROGRAM,
+                     RULE, THREE, WEB, FakeGateway, Namespace, entry_block, information, mapping,
+                     outcome, run, run_isolated)
 
 with open(os.path.join(os.path.dirname(__file__), "schema.json")) as f:
     SCHEMA = json.load(f)
@@ -198,6 +201,40 @@ class Json(unittest.TestCase):
         # character a blank; quotes and the backslash travel escaped.
         self.assertEqual(document(result)["entries"][0]["description"],
                          "caf\u00e9 \"q\" \\   <b>")
+
+    def test_url_skips_the_search(self):
+        with Namespace() as ns, FakeGateway(ns, http_port=5000, entries=THREE) as gw:
+            found = run(["--json", "--url", "http://127.0.0.1:5000/rootDesc.xml", "-stats"],
+                        ns.name)
+            missed = run(["--json", "--url=http://127.0.0.1:5001/rootDesc.xml", "-stats"],
+                         ns.name)
+            self.assertEqual(gw.requests("ssdp"), [])
+        self.assertEqual((found.code, document(found)["statistics"]["entries"]), (0, 3))
+        self.assertEqual((missed.code, document(missed)["error"]["status"]), (3, 48))
+        self.assertLess(missed.seconds, 3)
+
+    def test_keep_on_the_screens(self):
+        # The first add's report, one line per event on standard error, and the closing
+        # frame once a signal ended the holding and removed the entry.
+        with Namespace() as ns, FakeGateway(ns, entries=[]) as gw:
+            keeper = subprocess.Popen(["ip", "netns", "exec", ns.name, PROGRAM, "--keep",
+                                       "--lease", "2", "-add", "TCP", "22", "2222", "ssh"],
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            time.sleep(2.5)  # the add, and a renewal after 1 s
+            keeper.send_signal(signal.SIGTERM)
+            out, err = keeper.communicate(timeout=10)
+            actions = gw.actions()
+        self.assertEqual(keeper.returncode, 0)
+        self.assertEqual(out.decode(), BANNER + outcome(ADDED, False) +
+                         entry_block("ssh", "TCP", LOCAL, 22, 2222) +
+                         "| Lease       |  %-50s  |\n" % "2 s granted of 2 s asked" + RULE +
+                         CLOSING)
+        lines = err.decode().splitlines()
+        self.assertRegex(lines[0], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ added: TCP 2222 -> "
+                                   r"127\.0\.0\.1:22, lease 2 s$")
+        self.assertIn(" renewed: TCP 2222 -> 127.0.0.1:22, lease 2 s", lines[1])
+        self.assertIn(" removed: TCP 2222 -> 127.0.0.1:22", lines[-1])
+        self.assertEqual(actions[-2:], ["GetSpecificPortMappingEntry", "DeletePortMapping"])
 
     def test_help_and_version(self):
         usage = run(["--help"])
