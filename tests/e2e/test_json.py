@@ -104,8 +104,6 @@ class Json(unittest.TestCase):
               "error": {"status": 52, "name": "remove_refused", "message":
                         "Remove Entry Failure -> Invalid Response From UPnP Router.",
                         "cause": "the router refused: a conflicting or missing entry"}}),
-            (["--json", "--lease", "7200", "-add", "TCP", "80", "9090"], {"max_lease": 600}, 0,
-             {"added": True, "lease_asked": 7200, "permanent": False, "lease_read_back": True}),
             (["--json", "--lease=7200", "-add", "TCP", "80", "9090"], {"only_permanent": True}, 0,
              {"added": True, "lease_asked": 7200, "permanent": True}),
             (["--json", "-list"], {"external_ip": None}, 3,

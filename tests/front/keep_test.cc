@@ -196,15 +196,4 @@ TEST(Keep, ARouterAwayIsWaitedForWithGrowingWaits) {
   EXPECT_EQ(router.removals, 1);
 }
 
-TEST(Keep, Waits) {
-  const int backoff[] = {1000, 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
-  for (int failures = 0; failures < 9; ++failures) {
-    EXPECT_EQ(keep_backoff_ms(failures), backoff[failures]) << failures;
-  }
-  EXPECT_EQ(keep_renew_ms(1), 1000);
-  EXPECT_EQ(keep_renew_ms(2), 1000);
-  EXPECT_EQ(keep_renew_ms(3600), 1800000);
-  EXPECT_EQ(keep_renew_ms(604800), 86400000);
-}
-
 }  // namespace

@@ -1,12 +1,12 @@
-// The long options before the command keyword, what goes with which command, the exit
-// statuses of each outcome, and what an external address says of reachability.
+// The long options before the command keyword, what goes with which command, and what
+// an external address says of reachability. (The exit status of each outcome is checked
+// on whole runs, tests/e2e/test_json.py.)
 #include "front/options.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "front/console.h"
 #include "front/grammar.h"
 #include "gateway/reach.h"
 
@@ -87,12 +87,6 @@ TEST(Options, LongOptionsBeforeTheCommand) {
   }
 }
 
-TEST(Options, AJsonAfterABadOptionStillAsksForJson) {
-  const Taken taken = take({"--bogus", "--json", "-list"});
-  EXPECT_TRUE(taken.options.json);
-  EXPECT_EQ(taken.problem, "unknown option --bogus");
-}
-
 TEST(Options, WhatGoesWithWhichCommand) {
   struct FitCase {
     int lease;
@@ -116,29 +110,6 @@ TEST(Options, WhatGoesWithWhichCommand) {
     EXPECT_EQ(options_fit_command(options, c.code, c.quick, &problem), c.fits)
         << c.lease << " " << c.keep << " " << c.code << " " << c.quick;
     EXPECT_EQ(problem.empty(), c.fits);
-  }
-}
-
-TEST(ExitStatus, EachOutcome) {
-  const std::pair<Outcome, ExitStatus> cases[] = {
-      {{Status::kSyntaxError, ""}, ExitStatus::kBadCommand},
-      {{Status::kHelp, ""}, ExitStatus::kDone},
-      {{Status::kNoRouter, ""}, ExitStatus::kNoRouter},
-      {{Status::kNoLocalAddress, ""}, ExitStatus::kNoRouter},
-      {{Status::kNoExternalAddress, ""}, ExitStatus::kNoRouter},
-      {{Status::kDuplicate, ""}, ExitStatus::kClash},
-      {{Status::kAddRefused, ""}, ExitStatus::kRefused},
-      {{Status::kRemoveRefused, ""}, ExitStatus::kRefused},
-      {{Status::kRemoveRefusedQuick, ""}, ExitStatus::kRefused},
-      {{Status::kEnumerateFailed, ""}, ExitStatus::kIncomplete},
-      {{Status::kFailure, nullptr}, ExitStatus::kRefused},
-      {{Status::kSuccess, ""}, ExitStatus::kDone},
-      // A flow that knows better says so.
-      {{Status::kEnumerateFailed, "", ExitStatus::kDone}, ExitStatus::kDone},
-      {{Status::kFailure, nullptr, ExitStatus::kClash}, ExitStatus::kClash},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(exit_status_of(c.first), c.second) << static_cast<int>(c.first.status);
   }
 }
 
