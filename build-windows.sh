@@ -17,7 +17,8 @@ root=$PWD
 out=$(realpath -m "${1:-build-windows}")
 extra=("${@:2}")
 
-tools/need-packages.sh cmake make python3 unicode-data g++-mingw-w64-x86-64-posix dpkg-dev googletest
+tools/need-packages.sh cmake make python3 unicode-data g++-mingw-w64-x86-64-posix dpkg-dev googletest \
+  nlohmann-json3-dev
 
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 deps="$out/deps"
@@ -82,8 +83,16 @@ if [ ! -f "$expat/lib/libexpat.a" ]; then
 fi
 echo "$stamp" >"$out/toolchain.sha256"
 
+# nlohmann-json is header-only: Debian's own headers (nlohmann-json3-dev), seen through a
+# folder that holds them alone, so that no other header of the machine's /usr/include
+# reaches the cross compiler.
+json_headers="$deps/json-include"
+mkdir -p "$json_headers"
+ln -sfn /usr/include/nlohmann "$json_headers/nlohmann"
+
 cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -DEXPAT_INCLUDE_DIR="$expat/include" -DEXPAT_LIBRARY="$expat/lib/libexpat.a" \
+  -DNLOHMANN_JSON_INCLUDE_DIR="$json_headers" \
   -DBUILD_TESTING=ON -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tests/windows/wine-run;$out/wine" \
   "${extra[@]}" >/dev/null
 cmake --build "$out" -j "$(nproc)"

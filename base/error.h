@@ -43,7 +43,8 @@
   X(GatewayTooLong, -695, "a URL is over 511 characters")                                    \
   X(GatewayMappingRefused, -694, "the router refused: a conflicting or missing entry")       \
   X(GatewayPastEnd, -693, "the router says the index is past the end of its table")          \
-  X(GatewayNoEntry, -692, "an answer of 200 that holds no entry")
+  X(GatewayNoEntry, -692, "an answer of 200 that holds no entry")                            \
+  X(GatewayOnlyPermanent, -691, "the router takes permanent entries alone")
 
 enum class Error : int {
 #define PW_ERROR_VALUE(name, value, text) k##name = value,

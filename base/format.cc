@@ -21,3 +21,11 @@ std::string format_text(const char* format, va_list args) {
   text.resize(static_cast<size_t>(length));
   return text;
 }
+
+std::string format_string(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = format_text(format, args);
+  va_end(args);
+  return text;
+}

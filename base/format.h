@@ -20,4 +20,7 @@
 /// The text `format` makes of `args`, whatever its length; empty on a format error.
 std::string format_text(const char* format, va_list args);
 
+/// The text `format` makes of the arguments after it.
+std::string format_string(const char* format, ...) PW_PRINTF_FORMAT(1, 2);
+
 #endif  // PORTWRANGLER_BASE_FORMAT_H_

@@ -30,6 +30,22 @@ void print_outcome(bool failed, const std::string& title_line) {
   print_boxed_title(title_line.c_str());
 }
 
+/// The lease of an add made with one: what the router granted, or that it took the
+/// entry for good.
+void print_lease_row(const AddResult& result) {
+  std::string text;
+  if (result.permanent) {
+    text = "permanent: the router takes no lease";
+  } else if (result.lease_read) {
+    text = std::to_string(result.granted.lease_seconds) + " s granted of " +
+           std::to_string(result.mapping.lease_seconds) + " s asked";
+  } else {
+    text = std::to_string(result.mapping.lease_seconds) + " s asked; not read back";
+  }
+  console_printf("| Lease       |  %s  %1s\n", cell(text, 50).c_str(), "|");
+  print_rule_line();
+}
+
 Outcome end_of(bool failed) {
   return failed ? Outcome{Status::kFailure, nullptr} : Outcome{Status::kSuccess, ""};
 }
@@ -68,88 +84,135 @@ std::string remove_outcome_title(bool found, bool failed, int id) {
                             : ") Removed]   -   UPnP Router - Port Forwarding          "));
 }
 
-Outcome add_flow(const RequestRecord& request, const GatewayHandle& gateway) {
+AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway) {
+  AddResult result;
+  // An address typed in a short, octal or hexadecimal form is sent as the one it means.
+  result.mapping = {
+      !request.ip_address.empty() ? address_meant(request.ip_address) : request.local_address,
+      request.external_port,
+      request.internal_port,
+      request.protocol,
+      request.description,
+      request.lease_seconds};
   TableWalk walk = walk_from(0, kWalkMax);
-  MappingEntry clash;
-  bool found = false;
   WalkStep step = WalkStep::kEnd;
   if (!request.quick) {
     // A pass the table's change voided is read again; a clash seen in it stands, since
     // the entry was there.
-    while (!found && ((step = walk_next(&walk, gateway, &clash)) == WalkStep::kEntry ||
-                      step == WalkStep::kRestarted)) {
-      found = step == WalkStep::kEntry && add_clashes(request, clash);
+    while (!result.clash &&
+           ((step = walk_next(&walk, gateway, &result.clash_entry)) == WalkStep::kEntry ||
+            step == WalkStep::kRestarted)) {
+      result.clash = step == WalkStep::kEntry && add_clashes(request, result.clash_entry);
     }
   }
-  // An address typed in a short, octal or hexadecimal form is sent as the one it means.
-  const std::string client =
-      !request.ip_address.empty() ? address_meant(request.ip_address) : request.local_address;
+  result.clash_id = walk.count;
   // A check that could not read the whole table must not let the add replace an entry it
   // did not see.
-  const bool unchecked = !found && step == WalkStep::kBroken;
-  bool failed = found || unchecked;
-  if (found) {
+  result.unchecked = !result.clash && step == WalkStep::kBroken;
+  if (!result.clash && !result.unchecked) add_send(gateway, &result);
+  return result;
+}
+
+void add_send(const GatewayHandle& gateway, AddResult* result) {
+  result->lease_read = false;
+  result->error = gateway_add_mapping(gateway, result->mapping);
+  if (result->error == Error::kGatewayOnlyPermanent && result->mapping.lease_seconds != 0) {
+    result->permanent = true;
+    result->mapping.lease_seconds = 0;
+    result->error = gateway_add_mapping(gateway, result->mapping);
+  }
+  if (request_may_have_arrived(result->error)) {
+    trace(
+        "add: the answer was lost after the request went out: the router may have made the "
+        "entry (-list, or the clash check of a rerun, shows it)");
+  }
+  if (result->error == Error::kOk && result->mapping.lease_seconds != 0) {
+    // A router may grant less than it was asked: the entry tells what it holds.
+    result->lease_read =
+        gateway_specific_entry(gateway, result->mapping.external_port, result->mapping.protocol,
+                               &result->granted) == Error::kOk;
+  }
+}
+
+Outcome add_outcome(const AddResult& result) {
+  if (result.clash) return {Status::kFailure, nullptr, ExitStatus::kClash};
+  if (result.unchecked) return {Status::kFailure, nullptr, ExitStatus::kIncomplete};
+  if (!result.added()) return {Status::kFailure, nullptr, ExitStatus::kRefused};
+  return {Status::kSuccess, ""};
+}
+
+Outcome add_flow(const RequestRecord& request, const GatewayHandle& gateway) {
+  return add_show(request, add_apply(request, gateway));
+}
+
+Outcome add_show(const RequestRecord& request, const AddResult& result) {
+  const MappingRequest& mapping = result.mapping;
+  const bool failed = !result.added();
+  if (result.clash) {
     print_status_box(Status::kDuplicate, kMessageDuplicate);
-  } else if (unchecked) {
+  } else if (failed) {
     print_status_box(Status::kAddRefused, kMessageAddRefused);
-  } else {
-    MappingRequest mapping{client, request.external_port, request.internal_port, request.protocol,
-                           request.description};
-    const Error error = gateway_add_mapping(gateway, mapping);
-    if (error != Error::kOk) {
-      failed = true;
-      if (request_may_have_arrived(error)) {
-        trace(
-            "add: the answer was lost after the request went out: the router may have "
-            "made the entry (-list, or the clash check of a rerun, shows it)");
-      }
-      print_status_box(Status::kAddRefused, kMessageAddRefused);
-    }
   }
   std::string description = request.description;
   truncate_description(&description);  // the router has it whole already
   print_outcome(failed, add_outcome_title(failed));
-  print_entry_block(description, request.protocol, client, std::to_string(request.internal_port),
-                    std::to_string(request.external_port));
-  if (found) {
-    print_outcome(true, framed_row("| [Duplicate Entry]  -> [ID]: " + three_digits(walk.count) +
-                                   "                                    "));
+  print_entry_block(description, request.protocol, mapping.client,
+                    std::to_string(request.internal_port), std::to_string(request.external_port));
+  if (request.lease_seconds != 0 && !failed) print_lease_row(result);
+  if (result.clash) {
+    print_outcome(true,
+                  framed_row("| [Duplicate Entry]  -> [ID]: " + three_digits(result.clash_id) +
+                             "                                    "));
     // Shortened like every shown description: a router's text of any length must not
     // flood the terminal.
+    const MappingEntry& clash = result.clash_entry;
     std::string shown = clash.description;
     truncate_description(&shown);
     print_entry_block(shown, clash.protocol, clash.client,
                       port_text(clash.internal_port, clash.internal_port_text),
                       port_text(clash.external_port, clash.external_port_text));
   }
-  return end_of(failed);
+  return add_outcome(result);
 }
 
-Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway) {
+RemoveResult remove_apply(const RequestRecord& request, const GatewayHandle& gateway) {
+  RemoveResult result;
   TableWalk walk = walk_from(0, kWalkMax);
-  MappingEntry target;
-  bool found = false;
   if (!request.quick) {
     // A search cut short by a failure goes on as "not found": the removal stands alone.
     WalkStep step;
-    while (!found && ((step = walk_next(&walk, gateway, &target)) == WalkStep::kEntry ||
-                      step == WalkStep::kRestarted)) {
-      found = step == WalkStep::kEntry && remove_matches(request, target);
+    while (!result.found &&
+           ((step = walk_next(&walk, gateway, &result.entry)) == WalkStep::kEntry ||
+            step == WalkStep::kRestarted)) {
+      result.found = step == WalkStep::kEntry && remove_matches(request, result.entry);
     }
   }
-  const Error error = gateway_delete_mapping(gateway, request.external_port, request.protocol);
-  const bool failed = error != Error::kOk;
-  if (request_may_have_arrived(error)) {
+  result.id = walk.count;
+  result.error = gateway_delete_mapping(gateway, request.external_port, request.protocol);
+  if (request_may_have_arrived(result.error)) {
     trace(
         "remove: the answer was lost after the request went out: the router may have "
         "removed the entry (-list shows it)");
   }
+  return result;
+}
+
+Outcome remove_outcome(const RequestRecord& request, const RemoveResult& result) {
+  if (result.removed()) return {Status::kSuccess, ""};
+  const Outcome refusal = remove_refusal(request.quick, result.found);
+  return {refusal.status, refusal.message, ExitStatus::kRefused};
+}
+
+Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway) {
+  const RemoveResult result = remove_apply(request, gateway);
+  const bool failed = !result.removed();
   if (failed) {
-    const Outcome refusal = remove_refusal(request.quick, found);
+    const Outcome refusal = remove_refusal(request.quick, result.found);
     print_status_box(refusal.status, refusal.message);
   }
-  print_outcome(failed, remove_outcome_title(found, failed, walk.count));
-  if (found) {
+  print_outcome(failed, remove_outcome_title(result.found, failed, result.id));
+  if (result.found) {
+    const MappingEntry& target = result.entry;
     std::string description = target.description;
     truncate_description(&description);
     print_entry_block(description, target.protocol,

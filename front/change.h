@@ -17,6 +17,51 @@ Outcome add_flow(const RequestRecord& request, const GatewayHandle& gateway);
 /// Removes the entry with the requested protocol and external port.
 Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway);
 
+/// What an add came to: the plain result that the screens and the JSON document show.
+struct AddResult {
+  MappingRequest mapping;  // as sent (or as it would have been), its client filled in
+  bool clash = false;      // the check found `clash_entry`, of ID `clash_id`
+  MappingEntry clash_entry;
+  int clash_id = 0;
+  bool unchecked = false;    // the check could not read the table whole: no add was sent
+  Error error = Error::kOk;  // the add's answer
+  bool permanent = false;    // a lease was asked, the router takes none: added for good
+  bool lease_read = false;   // the entry was read back after an add with a lease ...
+  MappingEntry granted;      // ... and this is what the router holds
+  bool added() const { return !clash && !unchecked && error == Error::kOk; }
+};
+
+/// The add of `request` (its lease included): the clash check unless "-q", the add,
+/// again without a lease when the router takes permanent entries alone, and the entry
+/// read back when it was added with a lease.
+AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway);
+
+/// The add of `result->mapping` alone (no check): again without a lease when the router
+/// takes permanent entries alone, and the entry read back when it was added with one.
+void add_send(const GatewayHandle& gateway, AddResult* result);
+
+/// How an add ends a run.
+Outcome add_outcome(const AddResult& result);
+
+/// The add's screens for `result`: the status box of a failure, the outcome box, the
+/// lease asked when --lease was given, the clashing entry. Returns add_outcome.
+Outcome add_show(const RequestRecord& request, const AddResult& result);
+
+/// What a removal came to.
+struct RemoveResult {
+  bool found = false;  // the search found `entry`, of ID `id`
+  MappingEntry entry;
+  int id = 0;
+  Error error = Error::kOk;
+  bool removed() const { return error == Error::kOk; }
+};
+
+/// The removal of `request`'s entry: the search unless "-q", then the removal.
+RemoveResult remove_apply(const RequestRecord& request, const GatewayHandle& gateway);
+
+/// How a removal ends a run.
+Outcome remove_outcome(const RequestRecord& request, const RemoveResult& result);
+
 /// Whether `entry` clashes with the entry the request would add: the same protocol
 /// (ignoring letter case) and either the same external port, or the same client and
 /// internal port. Without "-ip" the request's client is empty and matches no entry. An

@@ -144,14 +144,14 @@ void print_extended_description() {
   }
 }
 
-[[noreturn]] void closing_sequence() {
+[[noreturn]] void closing_sequence(int exit_code) {
   set_text_attribute(kColourBannerFirst);
   print_rule_line();
   console_printf("%s%s", kBlankRow, kBlankRow);
   print_rule_line();
   set_text_attribute(kColourDefault);
   std::fflush(stdout);
-  std::exit(1);
+  std::exit(exit_code);
 }
 
 }  // namespace
@@ -271,7 +271,30 @@ ConsoleSizePlan size_console_plan(int buffer_columns, int buffer_rows, int windo
   return plan;
 }
 
-void status_exit(const Outcome& outcome) {
+ExitStatus exit_status_of(const Outcome& outcome) {
+  if (outcome.exit != ExitStatus::kUnset) return outcome.exit;
+  switch (outcome.status) {
+    case Status::kSyntaxError:
+      return ExitStatus::kBadCommand;
+    case Status::kNoRouter:
+    case Status::kNoExternalAddress:
+    case Status::kNoLocalAddress:
+      return ExitStatus::kNoRouter;
+    case Status::kDuplicate:
+      return ExitStatus::kClash;
+    case Status::kAddRefused:
+    case Status::kRemoveRefusedQuick:
+    case Status::kRemoveRefused:
+    case Status::kFailure:
+      return ExitStatus::kRefused;
+    case Status::kEnumerateFailed:
+      return ExitStatus::kIncomplete;
+    default:  // help, success
+      return ExitStatus::kDone;
+  }
+}
+
+void status_exit(const Outcome& outcome, int exit_code) {
   const Status status = outcome.status;
   if (status != Status::kFailure && status != Status::kSuccess) {
     print_status_box(status, outcome.message);
@@ -286,5 +309,5 @@ void status_exit(const Outcome& outcome) {
     print_rule_line();
     print_extended_description();
   }
-  closing_sequence();
+  closing_sequence(exit_code);
 }

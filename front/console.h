@@ -119,7 +119,8 @@ void print_status_box(Status status, const char* message);
 
 /// Ends the run as `outcome` says: the status box (not for the silent Failure and
 /// Success), the syntax and help screens for SyntaxError and Help, the closing frame,
-/// and exit status 1, success included. The only place the process ends.
-[[noreturn]] void status_exit(const Outcome& outcome);
+/// and exit status `exit_code`: 1, success included, unless the command line asked for
+/// statuses that tell the outcome. The only place a run with screens ends.
+[[noreturn]] void status_exit(const Outcome& outcome, int exit_code = 1);
 
 #endif  // PORTWRANGLER_FRONT_CONSOLE_H_

@@ -171,56 +171,62 @@ std::vector<SearchRow> listing_search_rows(const RequestRecord& request) {
   return rows;
 }
 
-Outcome listing_flow(int code, const RequestRecord& request, const GatewayHandle& gateway) {
+ListingResult listing_read(int code, const RequestRecord& request, const GatewayHandle& gateway) {
   const bool by_id = request.entry_id != -1;
   const bool filter = code >= kFilteredListingMin || by_id;
+  ListingResult result;
   // An ID reads one entry, at its 0-based index.
   TableWalk walk = by_id ? walk_from(request.entry_id - 1, 1) : walk_from(0, kWalkMax);
   // The pass is read whole before any of it is shown: a pass that the table's change
-  // voids is read again, and only one whole pass is ever listed. The descriptions are
-  // kept as shown, so a long table of long texts stays small.
-  std::vector<MappingEntry> entries;
+  // voids is read again, and only one whole pass is ever listed. A description is kept
+  // to what an add may send, so a long table of long texts stays small.
   MappingEntry entry;
-  WalkStep step;
-  while ((step = walk_next(&walk, gateway, &entry)) == WalkStep::kEntry ||
-         step == WalkStep::kRestarted) {
-    if (step == WalkStep::kRestarted) {
-      entries.clear();
+  while ((result.end = walk_next(&walk, gateway, &entry)) == WalkStep::kEntry ||
+         result.end == WalkStep::kRestarted) {
+    if (result.end == WalkStep::kRestarted) {
+      result = ListingResult();
       continue;
     }
-    truncate_description(&entry.description);
-    entries.push_back(std::move(entry));
-  }
-
-  ListingStatistics stats;
-  int match_count = 0;
-  int id = 0;
-  for (const MappingEntry& read : entries) {
-    ++id;
-    if (code != kStats) {
-      if (id == 1) print_column_header(kListTitle);
-      if (!filter || listing_passes_filter(request, read)) {
-        if (filter) ++match_count;
-        print_entry(by_id ? request.entry_id : id, read);
-      }
+    entry.description = text_cut(entry.description, kDescriptionMax);
+    ++result.count;
+    listing_count(entry, &result.stats);
+    if (code != kStats && (!filter || listing_passes_filter(request, entry))) {
+      if (filter) ++result.match_count;
+      result.shown.push_back({by_id ? request.entry_id : result.count, std::move(entry)});
     }
-    listing_count(read, &stats);
   }
-  const int count = static_cast<int>(entries.size());
+  return result;
+}
 
+Outcome listing_outcome(const RequestRecord& request, const ListingResult& result) {
   // A table read in part is never shown as whole: what was read stands, then the failure.
-  if (step == WalkStep::kBroken || (count == 0 && !by_id)) {
-    return {Status::kEnumerateFailed, kMessageEnumerateFailed};
+  if (result.end == WalkStep::kBroken) {
+    return {Status::kEnumerateFailed, kMessageEnumerateFailed, ExitStatus::kIncomplete};
   }
-  if (filter && match_count == 0) {
-    if (by_id && count == 0) print_column_header(kListTitleMiss);
+  if (result.count == 0 && request.entry_id == -1) {
+    return {Status::kEnumerateFailed, kMessageEnumerateFailed, ExitStatus::kDone};
+  }
+  return {Status::kSuccess, ""};
+}
+
+Outcome listing_flow(int code, const RequestRecord& request, const GatewayHandle& gateway) {
+  const bool by_id = request.entry_id != -1;
+  const bool filter = code >= kFilteredListingMin || by_id;
+  const ListingResult result = listing_read(code, request, gateway);
+  if (result.count >= 1 && code != kStats) print_column_header(kListTitle);
+  for (const ListedEntry& listed : result.shown) print_entry(listed.id, listed.entry);
+
+  const Outcome outcome = listing_outcome(request, result);
+  if (outcome.status != Status::kSuccess) return outcome;
+  if (filter && result.match_count == 0) {
+    if (by_id && result.count == 0) print_column_header(kListTitleMiss);
     console_printf("%s", kNoResult);
     print_rule_line();
   }
-  if (listing_filter_set(request)) print_search_box(request, match_count);
+  if (listing_filter_set(request)) print_search_box(request, result.match_count);
   if (code == kListStats || code == kStats) {
-    if (code == kListStats && count >= 1) print_highlight_bar();
-    print_information(gateway, request, count, stats);
+    if (code == kListStats && result.count >= 1) print_highlight_bar();
+    print_information(gateway, request, result.count, result.stats);
   }
-  return {Status::kSuccess, ""};
+  return outcome;
 }

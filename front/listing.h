@@ -10,6 +10,7 @@
 
 #include "front/records.h"
 #include "front/status.h"
+#include "front/walk.h"
 #include "gateway/handle.h"
 #include "gateway/mapping.h"
 
@@ -36,6 +37,29 @@ struct ListingStatistics {
 
 /// Counts `entry` in: a protocol other than TCP (in any letter case) counts as UDP.
 void listing_count(const MappingEntry& entry, ListingStatistics* stats);
+
+/// An entry a listing shows, with the ID it is shown with.
+struct ListedEntry {
+  int id;
+  MappingEntry entry;
+};
+
+/// What the walk of a listing read: the plain result that the screens and the JSON
+/// document show.
+struct ListingResult {
+  std::vector<ListedEntry> shown;  // the entries that pass the filter (none for -stats)
+  ListingStatistics stats;         // of every entry read
+  int count = 0;                   // entries read
+  int match_count = 0;             // entries that passed an applied filter
+  WalkStep end = WalkStep::kEnd;   // kBroken: the table goes on past what was read
+};
+
+/// The walk of the listing command `code` for `request`.
+ListingResult listing_read(int code, const RequestRecord& request, const GatewayHandle& gateway);
+
+/// How a listing ends a run: status 54 when the table could not be read whole or no
+/// entry could be read (an empty table: the run is then done all the same).
+Outcome listing_outcome(const RequestRecord& request, const ListingResult& result);
 
 /// One row of the search box: its label and the value as shown.
 struct SearchRow {

@@ -1,7 +1,9 @@
-// Entry point and run driver: prepares the console, parses the command, finds the
-// router and both addresses, and hands over to a flow. Everything a run holds lives in
+// Entry point and run driver: takes the long options, prepares the console, parses the
+// command, finds the router and both addresses, and hands over to a flow (its screens,
+// its JSON document, or the keep loop). Everything a run holds lives in
 // run() and is gone when it returns its outcome; status_exit then ends the process.
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,12 +13,16 @@
 #include "front/change.h"
 #include "front/console.h"
 #include "front/grammar.h"
+#include "front/json_out.h"
+#include "front/keep.h"
 #include "front/listing.h"
+#include "front/options.h"
 #include "front/records.h"
 #include "front/status.h"
 #include "gateway/discovery.h"
 #include "gateway/external_address.h"
 #include "gateway/local_address.h"
+#include "gateway/reach.h"
 
 namespace {
 
@@ -40,45 +46,116 @@ Outcome failed_step(const char* step, Error error, Status status, const char* me
   return {status, message};
 }
 
-Outcome run(int argc, char** argv) {
+/// One line on standard error when the router's forwardings cannot be reached from the
+/// internet; standard output stays as it is.
+void note_reach(const std::string& external_address) {
+  const Reach reach = reach_of(external_address);
+  if (!reach_blocked(reach)) return;
+  std::fprintf(stderr,
+               "portwrangler: entries on this router cannot be reached from the internet: %s\n",
+               reach_reason(reach));
+  std::fflush(stderr);
+}
+
+/// What a run holds once it is ready for its flow.
+struct Prepared {
+  int code = kSyntaxError;
   RequestRecord request;
+  GatewayHandle gateway;
+  DiscoveryOptions discovery;
+  std::string problem;  // what is wrong with a command line the long options refused
+};
+
+/// The command, the router and both addresses: kSuccess when the flow may run.
+Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run) {
+  RequestRecord& request = run->request;
   int count = argc - 1;
   if (take_quick_option(argc, argv)) {
     request.quick = true;
     --count;
   }
-  const int code = parse_command(count, argv, &request);
-  if (code == kSyntaxError) return {Status::kSyntaxError, kMessageSyntax};
-  if (code == kHelp) return {Status::kHelp, kMessageSyntax};
+  run->code = parse_command(count, argv, &request);
+  if (run->code == kSyntaxError) return {Status::kSyntaxError, kMessageSyntax};
+  if (run->code == kHelp) return {Status::kHelp, kMessageSyntax};
+  if (!options_fit_command(options, run->code, request.quick, &run->problem)) {
+    return {Status::kSyntaxError, kMessageSyntax};
+  }
+  if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
+  if (options.keep && options.lease_seconds <= 0) request.lease_seconds = kKeepLeaseSeconds;
 
   // From here on the run waits for the network, and never longer than its budget.
   run_budget_start(kRunSeconds);
-  GatewayHandle gateway;
-  Error error = discover_gateway(&gateway);
+  run->discovery = {options.url, options.interface_name};
+  Error error = discover_gateway(run->discovery, &run->gateway);
   if (error != Error::kOk) {
     return failed_step("discovery", error, Status::kNoRouter, kMessageNoRouter);
   }
-  error = gateway_local_address(gateway, &request.local_address);
+  error = gateway_local_address(run->gateway, &request.local_address);
   if (error != Error::kOk) {
     return failed_step("local address", error, Status::kNoLocalAddress, kMessageNoLocalAddress);
   }
-  error = gateway_external_address(gateway, &request.external_address);
+  error = gateway_external_address(run->gateway, &request.external_address);
   if (error != Error::kOk) {
     return failed_step("external address", error, Status::kNoExternalAddress,
                        kMessageNoExternalAddress);
   }
+  note_reach(request.external_address);
+  return {Status::kSuccess, ""};
+}
 
-  switch (code) {
+Outcome run_flow(const Prepared& run) {
+  switch (run.code) {
     case kAddWithDescription:
     case kAdd:
     case kAddClientWithDescription:
     case kAddClient:
-      return add_flow(request, gateway);
+      return add_flow(run.request, run.gateway);
     case kRemove:
-      return remove_flow(request, gateway);
+      return remove_flow(run.request, run.gateway);
     default:
-      return listing_flow(code, request, gateway);
+      return listing_flow(run.code, run.request, run.gateway);
   }
+}
+
+/// How a run ends, once everything it held is gone.
+struct Ending {
+  Outcome outcome;
+  int exit_code;
+  bool json;                    // the document is written: no screen to end
+  const char* plain = nullptr;  // --help or --version: this text alone, exit status 0
+};
+
+Ending run(int argc, char** argv) {
+  RunOptions options;
+  Prepared run;
+  const bool options_good = take_long_options(&argc, argv, &options, &run.problem);
+  if (options_good && options.help) return {{Status::kHelp, ""}, 0, false, options_usage()};
+  if (options_good && options.version) {
+    return {{Status::kHelp, ""}, 0, false, "portwrangler " PORTWRANGLER_VERSION "\n"};
+  }
+  // A JSON answer is the document alone: no banner, no colour, the console left as it is.
+  if (!options.json) {
+    size_console(console_output(), 71, 50);
+    clear_screen(console_output());
+    print_banner();
+  }
+  Outcome outcome = options_good ? prepare(argc, argv, options, &run)
+                                 : Outcome{Status::kSyntaxError, kMessageSyntax};
+  if (outcome.status == Status::kSuccess) {
+    if (options.keep) {
+      outcome =
+          keep_run(run.request, &run.gateway, run.discovery, options.json, keep_platform_waiter());
+    } else if (options.json) {
+      outcome = json_flow(run.code, run.request, run.gateway);
+    } else {
+      outcome = run_flow(run);
+    }
+  } else if (options.json) {
+    json_write_failure(outcome, run.problem);
+  }
+  const int exit_code =
+      exit_status_meaningful(options) ? static_cast<int>(exit_status_of(outcome)) : 1;
+  return {outcome, exit_code, options.json};
 }
 
 }  // namespace
@@ -93,8 +170,11 @@ int main(int argc, char** argv) {
   const char* tracing = std::getenv("PORTWRANGLER_TRACE");
   trace_enable(tracing != nullptr && std::strcmp(tracing, "1") == 0);
   console_start(&argc, &argv);
-  size_console(console_output(), 71, 50);
-  clear_screen(console_output());
-  print_banner();
-  status_exit(run(argc, argv));
+  const Ending ending = run(argc, argv);
+  if (ending.plain != nullptr || ending.json) {
+    if (ending.plain != nullptr) console_write(ending.plain);
+    std::fflush(stdout);
+    std::exit(ending.exit_code);
+  }
+  status_exit(ending.outcome, ending.exit_code);
 }

@@ -13,6 +13,7 @@ struct RequestRecord {
   int32_t entry_id = -1;         // entry-ID filter: -1 = none; 1..999 as typed
   int32_t enabled = -1;          // status filter: -1 none, 1 Enabled, 0 Disabled
   bool quick = false;            // "-q": skip the walk before an add or a removal
+  uint32_t lease_seconds = 0;    // the lease an add asks for (--lease); 0: permanent
   std::string ip_address;        // as typed, at most 31 characters; empty = not given
   std::string protocol;          // as typed; empty = not given
   std::string description;       // as sent; reports shorten it for display

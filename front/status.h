@@ -18,12 +18,30 @@ enum class Status : int {
   kSuccess = 37906,  // silent
 };
 
+/// The exit statuses a run ends with when they carry meaning (--json, --keep,
+/// --exit-status); without those every run ends with 1.
+enum class ExitStatus : int {
+  kDone = 0,
+  kRefused = 1,     // the router refused the change
+  kBadCommand = 2,  // the command line is not one the program takes
+  kNoRouter = 3,    // no usable router, or the network failed before the command ran
+  kClash = 4,       // the add was refused: a forwarding holds the port already
+  kIncomplete = 5,  // the table could not be read whole
+  kUnset = -1,
+};
+
 /// How a run ends: its status and the message of its status box (none for the two
-/// silent ones). Each flow returns one; the driver hands it to status_exit.
+/// silent ones), and the exit status it means where the status alone does not tell
+/// (kUnset: the one exit_status_of gives the status). Each flow returns one; the driver
+/// hands it to status_exit.
 struct Outcome {
   Status status;
   const char* message;
+  ExitStatus exit = ExitStatus::kUnset;
 };
+
+/// The exit status `outcome` means.
+ExitStatus exit_status_of(const Outcome& outcome);
 
 constexpr char kMessageSyntax[] = "Portwrangler - Syntax Information";
 constexpr char kMessageNoRouter[] =

@@ -21,8 +21,10 @@ Error gateway_parse_external_address(const std::string& body, std::string* addre
     XmlWatch watch{"NewExternalIPAddress"};
     Error error = xml_capture(body, &watch, 1);
     if (error != Error::kOk) return error;
+    // An empty element is an answer: a router without a public address (behind
+    // carrier-grade NAT, or not connected) says so.
+    if (watch.occurrences == 0) return Error::kGatewayNoAddress;
     const std::string text = xml_trim(watch.last_delivered);
-    if (text.empty()) return Error::kGatewayNoAddress;
     *address = text_cut(text, kAddressTextMax);
     return Error::kOk;
   });

@@ -8,8 +8,9 @@
 #include "gateway/handle.h"
 
 /// kOk with the NewExternalIPAddress text (white space around it dropped) cut to 31
-/// bytes; `*address` is written only on success. kGatewayUnparsable for a malformed
-/// answer, kGatewayNoAddress when it carries no address, or the call's error.
+/// bytes, empty when the element is; `*address` is written only on success.
+/// kGatewayUnparsable for a malformed answer, kGatewayNoAddress when it carries no such
+/// element, or the call's error.
 Error gateway_external_address(const GatewayHandle& gateway, std::string* address);
 
 /// The answer's part of gateway_external_address, for the body of a response.

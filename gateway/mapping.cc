@@ -8,6 +8,43 @@
 #include "gateway/xml.h"
 #include "gateway/xml_capture.h"
 
+namespace {
+
+/// An entry's answer read out; with `keyed`, one without its external port and protocol
+/// is none.
+Error parse_entry(const std::string& body, bool keyed, MappingEntry* entry) {
+  return guard_allocation([&] {
+    // In the order their character data is tested.
+    XmlWatch watches[] = {{"NewExternalPort"},   {"NewInternalPort"},           {"NewProtocol"},
+                          {"NewInternalClient"}, {"NewPortMappingDescription"}, {"NewEnabled"},
+                          {"NewRemoteHost"},     {"NewLeaseDuration"}};
+    // The description is a text another client stored, handed back as it was stored.
+    Error error = xml_capture(xml_mend_text_of(body, "NewPortMappingDescription"), watches,
+                              sizeof(watches) / sizeof(watches[0]));
+    if (error != Error::kOk) return error;
+    MappingEntry read;
+    read.external_port_text = text_cut(xml_trim(watches[0].last), kAddressTextMax);
+    read.internal_port_text = text_cut(xml_trim(watches[1].last), kAddressTextMax);
+    read.protocol = text_cut(xml_trim(watches[2].last), kProtocolTextMax);
+    // An entry is its external port and protocol: an answer without them is none.
+    if (keyed && (read.external_port_text.empty() || read.protocol.empty())) {
+      return Error::kGatewayNoEntry;
+    }
+    read.external_port = mapping_port(watches[0].last);
+    read.internal_port = mapping_port(watches[1].last);
+    read.client = text_cut(xml_trim(watches[3].last), kAddressTextMax);
+    read.description = watches[4].last;
+    read.enabled = mapping_boolean(watches[5].last);
+    read.remote_host = text_cut(xml_trim(watches[6].last), kAddressTextMax);
+    const long lease = xml_number(xml_trim(watches[7].last));
+    read.lease_seconds = static_cast<uint32_t>(lease > 0 ? lease : 0);
+    *entry = std::move(read);
+    return Error::kOk;
+  });
+}
+
+}  // namespace
+
 std::string mapping_add_arguments(const MappingRequest& request, const std::string& client) {
   return "<NewRemoteHost></NewRemoteHost>\r\n"
          "<NewExternalPort>" +
@@ -26,7 +63,8 @@ std::string mapping_add_arguments(const MappingRequest& request, const std::stri
          "<NewPortMappingDescription>" +
          xml_escape(request.description) +
          "</NewPortMappingDescription>\r\n"
-         "<NewLeaseDuration>0</NewLeaseDuration>\r\n";
+         "<NewLeaseDuration>" +
+         std::to_string(request.lease_seconds) + "</NewLeaseDuration>\r\n";
 }
 
 Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& request) {
@@ -41,6 +79,9 @@ Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& re
                               true, Retry::kChange, &answer);
     if (error != Error::kOk && answer.fault_code == kUpnpConflictInMappingEntry) {
       return Error::kGatewayMappingRefused;
+    }
+    if (error != Error::kOk && answer.fault_code == kUpnpOnlyPermanentLeasesSupported) {
+      return Error::kGatewayOnlyPermanent;
     }
     return error;
   });
@@ -103,29 +144,31 @@ Error gateway_mapping_entry(const GatewayHandle& gateway, uint16_t index, Mappin
   });
 }
 
-Error gateway_parse_mapping_entry(const std::string& body, MappingEntry* entry) {
+Error gateway_specific_entry(const GatewayHandle& gateway, uint16_t external_port,
+                             const std::string& protocol, MappingEntry* entry) {
   return guard_allocation([&] {
-    // In the order their character data is tested.
-    XmlWatch watches[] = {{"NewExternalPort"},   {"NewInternalPort"},           {"NewProtocol"},
-                          {"NewInternalClient"}, {"NewPortMappingDescription"}, {"NewEnabled"},
-                          {"NewRemoteHost"}};
-    // The description is a text another client stored, handed back as it was stored.
-    Error error = xml_capture(xml_mend_text_of(body, "NewPortMappingDescription"), watches,
-                              sizeof(watches) / sizeof(watches[0]));
+    const std::string arguments =
+        "<NewRemoteHost></NewRemoteHost>\r\n<NewExternalPort>" + std::to_string(external_port) +
+        "</NewExternalPort>\r\n<NewProtocol>" + xml_escape(protocol) + "</NewProtocol>\r\n";
+    SoapAnswer answer;
+    Error error =
+        soap_action(gateway, "GetSpecificPortMappingEntry", arguments, true, Retry::kRead, &answer);
+    if (error != Error::kOk && answer.fault_code == kUpnpNoSuchEntryInArray) {
+      return Error::kGatewayMappingRefused;
+    }
     if (error != Error::kOk) return error;
+    // The answer names neither the port nor the protocol: they are the question's.
     MappingEntry read;
-    read.external_port_text = text_cut(xml_trim(watches[0].last), kAddressTextMax);
-    read.internal_port_text = text_cut(xml_trim(watches[1].last), kAddressTextMax);
-    read.protocol = text_cut(xml_trim(watches[2].last), kProtocolTextMax);
-    // An entry is its external port and protocol: an answer without them is none.
-    if (read.external_port_text.empty() || read.protocol.empty()) return Error::kGatewayNoEntry;
-    read.external_port = mapping_port(watches[0].last);
-    read.internal_port = mapping_port(watches[1].last);
-    read.client = text_cut(xml_trim(watches[3].last), kAddressTextMax);
-    read.description = watches[4].last;
-    read.enabled = mapping_boolean(watches[5].last);
-    read.remote_host = text_cut(xml_trim(watches[6].last), kAddressTextMax);
+    error = parse_entry(answer.body, false, &read);
+    if (error != Error::kOk) return error;
+    read.external_port = external_port;
+    read.external_port_text = std::to_string(external_port);
+    read.protocol = text_cut(protocol, kProtocolTextMax);
     *entry = std::move(read);
     return Error::kOk;
   });
+}
+
+Error gateway_parse_mapping_entry(const std::string& body, MappingEntry* entry) {
+  return parse_entry(body, true, entry);
 }

@@ -14,6 +14,7 @@ constexpr int kUpnpArgumentValueOutOfRange = 601;
 constexpr int kUpnpSpecifiedArrayIndexInvalid = 713;
 constexpr int kUpnpNoSuchEntryInArray = 714;
 constexpr int kUpnpConflictInMappingEntry = 718;
+constexpr int kUpnpOnlyPermanentLeasesSupported = 725;
 
 /// An entry to add.
 struct MappingRequest {
@@ -22,6 +23,7 @@ struct MappingRequest {
   uint16_t internal_port = 0;
   std::string protocol;
   std::string description;
+  uint32_t lease_seconds = 0;  // 0: permanent
 };
 
 /// One entry of the router's table, as its answer gives it. A text whose element the
@@ -32,10 +34,11 @@ struct MappingEntry {
   uint16_t internal_port = 0;
   std::string external_port_text;  // the router's text of each port, at most 31 bytes
   std::string internal_port_text;
-  std::string protocol;     // at most 4 bytes
-  std::string client;       // at most 31 bytes
-  std::string description;  // whole
-  int32_t enabled = 0;      // 1 for a UPnP boolean true (1, true, yes), else 0
+  std::string protocol;        // at most 4 bytes
+  std::string client;          // at most 31 bytes
+  std::string description;     // whole
+  int32_t enabled = 0;         // 1 for a UPnP boolean true (1, true, yes), else 0
+  uint32_t lease_seconds = 0;  // what is left of its lease; 0: permanent
 };
 
 /// The port a router's text names: a decimal number from 1 to 65535 (white space
@@ -56,7 +59,8 @@ bool mapping_past_end(int fault_code);
 std::string mapping_add_arguments(const MappingRequest& request, const std::string& client);
 
 /// kOk when the router accepted the entry (any 200 answer); kGatewayMappingRefused when
-/// it refused it as a conflict (UPnP error 718), else the call's error.
+/// it refused it as a conflict (UPnP error 718), kGatewayOnlyPermanent when it refused a
+/// lease (UPnP error 725), else the call's error.
 Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& request);
 
 /// kOk when the router removed the entry; kGatewayMappingRefused when it has no such
@@ -70,6 +74,12 @@ Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_por
 /// another kind (kHttpNotOk), an answer of 200 without an entry (kGatewayNoEntry), a
 /// malformed one (kGatewayUnparsable), or the call's error.
 Error gateway_mapping_entry(const GatewayHandle& gateway, uint16_t index, MappingEntry* entry);
+
+/// kOk with the entry of `protocol` and `external_port` (GetSpecificPortMappingEntry);
+/// kGatewayMappingRefused when the router has none (UPnP error 714), else as
+/// gateway_mapping_entry.
+Error gateway_specific_entry(const GatewayHandle& gateway, uint16_t external_port,
+                             const std::string& protocol, MappingEntry* entry);
 
 /// The answer's part of gateway_mapping_entry, for the body of a response: kOk with the
 /// entry; kGatewayNoEntry when the answer holds no NewExternalPort or no NewProtocol.

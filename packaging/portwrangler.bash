@@ -1,7 +1,8 @@
-# Bash completion for portwrangler. It knows the command grammar: the command words,
-# "-q" right after -add or -remove, TCP/UDP where a protocol goes, the search options
-# of -list in their order and each at most once, Enabled/Disabled after -s. It runs
-# nothing and looks nothing up: ports, addresses and descriptions are the user's.
+# Bash completion for portwrangler. It knows the command grammar: the long options
+# before the command word, the command words, "-q" right after -add or -remove, TCP/UDP
+# where a protocol goes, the search options of -list in their order and each at most
+# once, Enabled/Disabled after -s. It runs nothing and looks nothing up: ports,
+# addresses, descriptions, leases, URLs and interfaces are the user's.
 #
 # It runs in the user's shell, under the user's IFS and options: the candidates are kept
 # in arrays, never split from a string or expanded as patterns.
@@ -9,9 +10,26 @@
 _portwrangler() {
   local current=${COMP_WORDS[COMP_CWORD]}
   local typed=("${COMP_WORDS[@]:1:COMP_CWORD-1}")  # the words before the current one
-  local count=${#typed[@]} candidates=()
-  if [ "$count" -eq 0 ]; then
+  local candidates=()
+  # The long options before the command word, each with its value when it takes one.
+  local value=no ended=no
+  while [ ${#typed[@]} -gt 0 ] && [ "${typed[0]:0:2}" = "--" ]; do
+    case ${typed[0]} in
+      --lease|--url|--interface) value=yes ;;
+      *) value=no ;;
+    esac
+    if [ "${typed[0]}" = "--" ]; then value=no ended=yes; typed=("${typed[@]:1}"); break; fi
+    typed=("${typed[@]:1}")
+    if [ $value = yes ] && [ ${#typed[@]} -gt 0 ]; then typed=("${typed[@]:1}"); value=no; fi
+  done
+  local count=${#typed[@]}
+  if [ $value = yes ]; then
+    :  # a value of the user's
+  elif [ "$count" -eq 0 ]; then
     candidates=(-add -remove -list -stats -help '/?')
+    if [ "${current:0:2}" = "--" ] && [ $ended = no ]; then
+      candidates=(--json --exit-status --lease --keep --url --interface --help --version)
+    fi
   else
     local command=${typed[0],,}
     case $command in

@@ -140,7 +140,7 @@ class Driver(unittest.TestCase):
         for args in (["-list"], ["-stats"], ["-list", "-stats"], ["-add", "TCP", "80", "8080"],
                      ["-remove", "TCP", "8080"], ["-list", "-id", "1"]):
             for config in ({"status": {"GetExternalIPAddress": 500}},
-                           {"external_ip": ""}):
+                           {"external_ip": None}):
                 with self.subTest(args=args, config=config), Namespace() as ns, \
                         FakeGateway(ns, entries=[ENTRY], **config) as gw:
                     result = run(args, ns.name)

@@ -95,7 +95,7 @@ CASES = [
      {"description": only_description("http://127.0.0.1:5001/ctl")}, NO_LOCAL, 0, 3, FOUND),
     ("GetExternalIPAddress 500", ["-list"], {"status": {"GetExternalIPAddress": 500}},
      NO_EXTERNAL, 0, 2, FOUND),
-    ("GetExternalIPAddress without an address", ["-list"], {"external_ip": ""},
+    ("GetExternalIPAddress without its element", ["-list"], {"external_ip": None},
      NO_EXTERNAL, 0, 2, FOUND),
     ("Content-Length negative, peer closes", ["-list"],
      {"raw": {"GetExternalIPAddress": {"head": "HTTP/1.1 200 OK\r\nContent-Length: -20\r\n\r\n"}}},

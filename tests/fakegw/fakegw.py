@@ -32,7 +32,7 @@ DEFAULTS = {
     "service": "WANIPConnection:1",   # the service the default description offers
     "control_url": "/ctl/IPConn",     # its controlURL text
     "identity": {},                   # friendlyName, manufacturer, ... of the description
-    "external_ip": "203.0.113.9",
+    "external_ip": "203.0.113.9",     # None: the answer has no NewExternalIPAddress
     "status": {},                     # action -> HTTP status to answer with (no change)
     "faults": {},                     # action -> UPnP errorCode to refuse with (HTTP 500)
     "entries": [],                    # the table: dicts of the GetGenericPortMappingEntry fields
@@ -41,6 +41,8 @@ DEFAULTS = {
                                       # "cycle": index i answers entry i modulo the table
     "raw": {},                        # "GET" or an action -> how to send its answer (RAW_KEYS)
     "die_after": {},                  # "GET" or an action -> exit after answering it N times
+    "max_lease": 0,                   # >0: a longer lease asked is granted this long
+    "only_permanent": False,          # refuse a lease with 725, as routers without them do
     "log": None,
     "lifetime": 60,
 }
@@ -160,8 +162,9 @@ class Gateway:
         if name in self.config["status"]:
             return int(self.config["status"][name]), ""
         if name == "GetExternalIPAddress":
-            return 200, envelope(name, service, "<NewExternalIPAddress>%s</NewExternalIPAddress>"
-                                 % self.config["external_ip"])
+            address = self.config["external_ip"]
+            return 200, envelope(name, service, "" if address is None else
+                                 "<NewExternalIPAddress>%s</NewExternalIPAddress>" % address)
         if name == "GetGenericPortMappingEntry":
             index = int(argument(body, "NewPortMappingIndex") or "-1")
             if self.entries and index >= 0 and self.config["index_mode"] == "repeat":
@@ -177,12 +180,29 @@ class Gateway:
             inner = "".join("<%s>%s</%s>" % (f, escape(str(entry[f])), f)
                             for f in ENTRY_FIELDS if f in entry)
             return 200, envelope(name, service, inner)
+        if name == "GetSpecificPortMappingEntry":
+            port, protocol = argument(body, "NewExternalPort"), argument(body, "NewProtocol")
+            for old in self.entries:
+                if (str(old.get("NewExternalPort")) == port and
+                        str(old.get("NewProtocol")).upper() == str(protocol).upper()):
+                    inner = "".join("<%s>%s</%s>" % (f, escape(str(old[f])), f)
+                                    for f in ENTRY_FIELDS[3:] if f in old)
+                    return 200, envelope(name, service, inner)
+            return 500, fault(714)
         if name == "AddPortMapping":
             entry = {f: argument(body, f) for f in ENTRY_FIELDS}
-            for old in self.entries:
+            lease = int(entry["NewLeaseDuration"] or 0)
+            if lease and self.config["only_permanent"]:
+                return 500, fault(725)
+            if lease and self.config["max_lease"]:
+                entry["NewLeaseDuration"] = str(min(lease, int(self.config["max_lease"])))
+            for i, old in enumerate(self.entries):
                 if (str(old.get("NewExternalPort")) == entry["NewExternalPort"] and
                         str(old.get("NewProtocol")).upper() == str(entry["NewProtocol"]).upper()):
-                    return 500, fault(718)
+                    if old.get("NewInternalClient") != entry["NewInternalClient"]:
+                        return 500, fault(718)
+                    self.entries[i] = entry  # the same client's entry: an update
+                    return 200, envelope(name, service, "")
             self.entries.append(entry)
             return 200, envelope(name, service, "")
         if name == "DeletePortMapping":

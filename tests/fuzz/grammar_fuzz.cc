@@ -1,10 +1,12 @@
-// Random argument vectors (NUL-separated in the input) through the quick-option step
-// and parse_command: the code is one the driver knows and every field stays in bounds.
+// Random argument vectors (NUL-separated in the input) through the long options, the
+// quick-option step and parse_command: the code is one the driver knows and every field
+// stays in bounds.
 #include <vector>
 
 #include "base/limits.h"
 #include "base/text.h"
 #include "front/grammar.h"
+#include "front/options.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -60,6 +62,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);
   int argc = static_cast<int>(words.size());
+
+  RunOptions options;
+  std::string problem;
+  const bool good = take_long_options(&argc, argv.data(), &options, &problem);
+  FUZZ_CHECK(good == problem.empty());
+  FUZZ_CHECK(argc >= 1 && argv[argc] == nullptr);
+  FUZZ_CHECK(options.lease_seconds == -1 ||
+             (options.lease_seconds >= 1 && options.lease_seconds <= kLeaseMaxSeconds));
+  FUZZ_CHECK(options.url.empty() ||
+             (options.url.compare(0, 7, "http://") == 0 && options.url.size() <= kUrlMax));
 
   RequestRecord request;
   int count = argc - 1;

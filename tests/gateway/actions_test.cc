@@ -31,8 +31,10 @@ TEST(ExternalAddress, Answers) {
        std::string(31, '1')},
       {"<NewExternalIPAddress>" + std::string(40, '2') + "</NewExternalIPAddress>", Error::kOk,
        std::string(31, '2')},
-      {"<NewExternalIPAddress></NewExternalIPAddress>", Error::kGatewayNoAddress, ""},
-      {"<NewExternalIPAddress>  </NewExternalIPAddress>", Error::kGatewayNoAddress, ""},
+      // An empty address is an answer: a router with no public address says so.
+      {"<NewExternalIPAddress></NewExternalIPAddress>", Error::kOk, ""},
+      {"<NewExternalIPAddress>  </NewExternalIPAddress>", Error::kOk, ""},
+      {"<NewExternalIPAddress/>", Error::kOk, ""},
       {"<Other>1.2.3.4</Other>", Error::kGatewayNoAddress, ""},
       {"<m:NewExternalIPAddress xmlns:m=\"x\">1.2.3.4</m:NewExternalIPAddress>",
        Error::kGatewayNoAddress, ""},

@@ -4,11 +4,14 @@
 # shares the LAN: a TV, a speaker); a WAN host sits behind a second veth pair. The gateway
 # runs miniupnpd (nftables backend) on the bridge. Nothing has a route out of the lab.
 #
-#   lab.sh up NAME [HTTP_PORT] [IGD_VERSION]
+#   lab.sh up NAME [HTTP_PORT] [IGD_VERSION] [WAN_ADDRESS]
 #                                build the lab NAME and start the daemon, describing
-#                                itself as IGD version 1 (default) or 2
+#                                itself as IGD version 1 (default) or 2; its WAN address
+#                                80.81.82.2 unless given (another /24's .2, its peer .1)
 #   lab.sh stop NAME             stop the lab's daemon (by the pid the lab keeps), and
 #                                wait until it is gone
+#   lab.sh start NAME            start the daemon again, as a rebooted router comes
+#                                back: same configuration, an empty table
 #   lab.sh down NAME             tear it all down (also after a failure; never fails)
 #   lab.sh client NAME CMD...    run CMD on the client host
 #   lab.sh gateway NAME CMD...   run CMD on the gateway host
@@ -35,11 +38,10 @@ LAN_GW=192.168.77.1
 LAN_CLIENT=192.168.77.2
 LAN_DEVICE=192.168.77.3
 WAN_GW=80.81.82.2
-WAN_PEER=80.81.82.1
 VPN_CLIENT=10.8.0.2
 VPN_PEER=10.8.0.1
 
-command=${1:?usage: lab.sh up|stop|down|client|gateway|device|loss|counters|vpn NAME ...}
+command=${1:?usage: lab.sh up|stop|start|down|client|gateway|device|loss|counters|vpn NAME ...}
 name=${2:?lab name}
 shift 2
 client="$name-client"
@@ -151,8 +153,34 @@ vpn() {
   esac
 }
 
+# The daemon, started on the lab as it stands; ready once its HTTP port listens, both
+# switch ports forward and the client's link is up: a link's carrier is reported up to a
+# second late, a port forwards only after that, and a search sent before then is lost
+# (bounded: 10 s).
+start() {
+  local port
+  port=$(sed -n 's/^port=//p' "$state/miniupnpd.conf")
+  # A plain command, not the in_ns function, so that $! is the daemon itself: `ip netns
+  # exec` execs it, where a function would run in a subshell of its own.
+  ip netns exec "$gateway" miniupnpd -d -f "$state/miniupnpd.conf" -P "$state/daemon.pid" \
+    >>"$state/miniupnpd.log" 2>&1 &
+  echo $! > "$state/miniupnpd.pid"
+  for _ in $(seq 1 100); do
+    if in_ns "$gateway" ss -ltn "sport = :$port" | grep -q LISTEN &&
+      [ "$(in_ns "$gateway" bridge link show | grep -c 'state forwarding')" = 2 ] &&
+      [ "$(in_ns "$client" cat /sys/class/net/lan0/operstate)" = up ]; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "lab.sh: miniupnpd did not start:" >&2
+  cat "$state/miniupnpd.log" >&2
+  return 1
+}
+
 up() {
-  local port=${1:-2869} igd=${2:-1}
+  local port=${1:-2869} igd=${2:-1} wan_address=${3:-$WAN_GW}
+  local wan_peer=${wan_address%.*}.1
   down
   mkdir -p "$state"
   trap 'down' ERR
@@ -183,10 +211,10 @@ up() {
   in_ns "$gateway" ip link set dev1 master br0
   in_ns "$gateway" ip addr add "$LAN_GW/24" dev br0
   for link in lan1 dev1 br0; do in_ns "$gateway" ip link set "$link" up; done
-  in_ns "$gateway" ip addr add "$WAN_GW/24" dev wan0
+  in_ns "$gateway" ip addr add "$wan_address/24" dev wan0
   in_ns "$gateway" ip link set wan0 up
-  in_ns "$gateway" ip route add default via "$WAN_PEER"
-  in_ns "$wan" ip addr add "$WAN_PEER/24" dev wan1
+  in_ns "$gateway" ip route add default via "$wan_peer"
+  in_ns "$wan" ip addr add "$wan_peer/24" dev wan1
   in_ns "$wan" ip link set wan1 up
   loss 0 0
   # The daemon adds its rules to these chains; it does not create them itself.
@@ -229,25 +257,10 @@ uuid=3d3cec3a-8cf0-11e0-98ee-001a6bd2d07b
 allow 1-65535 192.168.77.0/24 1-65535
 deny 0-65535 0.0.0.0/0 0-65535
 CONF
-  # A plain command, not the in_ns function, so that $! is the daemon itself: `ip netns
-  # exec` execs it, where a function would run in a subshell of its own.
-  ip netns exec "$gateway" miniupnpd -d -f "$state/miniupnpd.conf" -P "$state/daemon.pid" \
-    >"$state/miniupnpd.log" 2>&1 &
-  echo $! > "$state/miniupnpd.pid"
-  # Ready once its HTTP port listens, both switch ports forward and the client's link is
-  # up: a link's carrier is reported up to a second late, a port forwards only after
-  # that, and a search sent before then is lost (bounded: 10 s).
-  for _ in $(seq 1 100); do
-    if in_ns "$gateway" ss -ltn "sport = :$port" | grep -q LISTEN &&
-      [ "$(in_ns "$gateway" bridge link show | grep -c 'state forwarding')" = 2 ] &&
-      [ "$(in_ns "$client" cat /sys/class/net/lan0/operstate)" = up ]; then
-      trap - ERR
-      return 0
-    fi
-    sleep 0.1
-  done
-  echo "lab.sh: miniupnpd did not start:" >&2
-  cat "$state/miniupnpd.log" >&2
+  if start; then
+    trap - ERR
+    return 0
+  fi
   down
   return 1
 }
@@ -269,6 +282,13 @@ stop() {
 case "$command" in
   up) up "$@" ;;
   stop) stop ;;
+  start)
+    # A rebooted router's table is empty: the daemon would take its rules back otherwise.
+    for chain in miniupnpd prerouting_miniupnpd postrouting_miniupnpd; do
+      in_ns "$gateway" nft flush chain inet filter "$chain"
+    done
+    start
+    ;;
   down) down ;;
   # exec: the caller's pid is the command's, so a caller that stops it (a server on
   # the third host, a run past its time) stops the command itself.

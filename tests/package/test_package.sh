@@ -58,6 +58,18 @@ check "-help ends with exit status 1" test "$status" -eq 1
 check "-help prints the help screen" test "$help" = "$("$build/portwrangler" -help)"
 check "the man page, compressed" \
   test "$(man -w portwrangler)" = /usr/share/man/man1/portwrangler.1.gz
+check "--help and --version end with exit status 0" \
+  bash -c 'portwrangler --help | grep -q -- --keep && portwrangler --version | grep -q "^portwrangler "'
+unit=/lib/systemd/system/portwrangler-keep@.service
+check "the keep unit template, installed" test -f "$unit"
+# Its instance as systemd would load it; verify checks the command, the man page and
+# every setting.
+cp "$unit" "$out/portwrangler-keep@ssh.service"
+verified=$(systemd-analyze verify "$out/portwrangler-keep@ssh.service" 2>&1) && good=yes || good=no
+check "systemd-analyze verify finds nothing in the unit:
+$verified" test "$good" = yes -a -z "$verified"
+check "the unit's example configuration" \
+  grep -q '^FORWARD=' /usr/share/doc/portwrangler/examples/keep.conf
 check "the changelog's newest entry is this package's" \
   test "$(zcat /usr/share/doc/portwrangler/changelog.Debian.gz | head -n 1 | cut -d ' ' -f 2)" \
   = "($(dpkg-deb -f "$deb" Version))"
@@ -67,7 +79,8 @@ check "the changelog's newest entry is this package's" \
 # in a folder of files named like its words: the answers must not change.
 completion_cases=(
   "|" "-add|" "-add -q|" "-add TCP|-" "-add UDP 80|" "-remove|T" "-remove -q|U"
-  "-list|" "-list -p TCP|" "-list -ip 10.0.0.1|" "-list -s|E" "-list -stats|" "-li|")
+  "-list|" "-list -p TCP|" "-list -ip 10.0.0.1|" "-list -s|E" "-list -stats|" "-li|"
+  "|--" "--lease|" "--json --lease=60|" "--json --lease 60 -add|" "--|--")
 complete_all() {
   (cd "$out/completion" && bash -c '
     cases=("${@:2}")
@@ -99,6 +112,11 @@ expected="complete -F _portwrangler portwrangler
 [-iport][-eport][-s]
 [Enabled]
 
+
+[--json][--exit-status][--lease][--keep][--url][--interface][--help][--version]
+
+[-add][-remove][-list][-stats][-help][/?]
+[-q][TCP][UDP]
 
 end"
 for setting in "" "IFS=x" "IFS=" "unset IFS" "IFS=-" "set -euf -o pipefail" \

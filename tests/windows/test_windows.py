@@ -24,6 +24,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 from harness import (ADDED, BANNER, CLOSING, NO_ROUTER, PROGRAM, REMOVED_ID,  # noqa: E402
                      THREE, FakeGateway, Namespace, entry_block, mapping, outcome, run)
+sys.path.insert(0, os.path.join(HERE, "..", "lab"))
+from test_scripts import Keeper  # noqa: E402
 
 EXE = os.environ.get("PORTWRANGLER_EXE", "")
 RAW_RUN = os.environ.get("PORTWRANGLER_RAW_RUN", "")
@@ -164,8 +166,33 @@ CASES = [
 ]
 
 
+# Long options: the same document, exit status and requests as the Linux program's.
+JSON_CASES = [
+    (["--json", "-list", "-stats"], {"entries": NON_ASCII}),
+    (["--json", "--lease", "600", "-add", "TCP", "80", "9090", "caf\u00e9"], {"max_lease": 300}),
+    (["--json", "-add", "TCP", "81", "8080"], {}),  # 4
+    (["--json", "-remove", "-q", "UDP", "9999"], {}),  # 1
+    (["--json", "--bogus", "-list"], None),  # 2
+    (["--json", "-list"], {"die_after": {"GetGenericPortMappingEntry": 1}}),  # 5
+    (["--exit-status", "-list"], {"external_ip": "100.64.0.9"}),  # and a note on stderr
+]
+
+
 @unittest.skipUnless(EXE and BASE, "no Windows build given (PORTWRANGLER_EXE)")
 class Windows(unittest.TestCase):
+    def test_long_options_as_linux(self):
+        with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+            linux = list(pool.map(lambda c: isolated(c[0], c[1], False), JSON_CASES))
+            windows = list(pool.map(lambda c: isolated(c[0], c[1], True), JSON_CASES))
+        for (args, _), mine, theirs in zip(JSON_CASES, windows, linux):
+            with self.subTest(args=args):
+                self.assertEqual((mine[0].code, mine[0].err.replace("\r\n", "\n")),
+                                 (theirs[0].code, theirs[0].err))
+                self.assertEqual(mine[0].out, theirs[0].out)
+                self.assertEqual(mine[1], theirs[1], "the same requests, byte for byte")
+        self.assertEqual([w[0].code for w in windows], [0, 0, 4, 1, 2, 5, 0])
+
+
     def test_same_transcripts_and_requests_as_linux(self):
         with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
             linux = list(pool.map(lambda c: isolated(c[0], c[1], False), CASES))
@@ -327,6 +354,23 @@ class WindowsLab(unittest.TestCase):
                 break
         self.assertEqual((done.returncode, done.stderr), (1, b""))
         return done.stdout.decode("utf-8").replace("\r\n", "\n")
+
+    def test_keep_renews_and_stops_at_a_taken_port(self):
+        # Wine delivers no console control event: the removal on Ctrl-C, Ctrl-Break and a
+        # closed console is not tested here; the loop itself is.
+        self.program = windows_command(self.prefix)
+        keeper = Keeper(self, ["--lease", "4", "-add", "TCP", "22", "2222", "ssh"])
+        self.addCleanup(keeper.close)
+        self.assertIsNotNone(keeper.wait_for("added", 20), keeper.seen)
+        self.assertIsNotNone(keeper.wait_for("renewed", 10), keeper.seen)
+        upnpc = [LAB, "client", self.name, "upnpc", "-u", "http://192.168.77.1:2869/rootDesc.xml"]
+        subprocess.run(upnpc + ["-d", "2222", "TCP"], stdout=subprocess.DEVNULL, check=True)
+        subprocess.run(upnpc + ["-e", "theirs", "-a", "192.168.77.5", "22", "2222", "TCP"],
+                       stdout=subprocess.DEVNULL, check=True)
+        self.assertIsNotNone(keeper.wait_for("taken", 10), keeper.seen)
+        self.assertEqual(keeper.end(), 4)
+        self.assertIn("'theirs'", subprocess.run(upnpc + ["-l"], stdout=subprocess.PIPE,
+                                                 text=True).stdout)
 
     def test_commands_against_the_daemon(self):
         client = "192.168.77.2"

@@ -1,0 +1,276 @@
+#include "front/json_out.h"
+
+#include <nlohmann/json.hpp>
+
+#include "base/error.h"
+#include "front/console.h"
+#include "front/grammar.h"
+#include "front/options.h"
+#include "gateway/device_info.h"
+#include "gateway/reach.h"
+
+namespace {
+
+using nlohmann::json;
+
+/// The text of a document: compact, one line, bytes that are not UTF-8 as U+FFFD.
+std::string text_of(const json& document) {
+  return document.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+/// Writes `build`'s document; a failure to build it (memory) leaves a short one that
+/// still tells the run's end.
+template <typename Build>
+void write_document(Build build, const Outcome& outcome) {
+  std::string text;
+  try {
+    text = build();
+  } catch (const std::exception&) {
+    text = "{\"error\":{\"status\":" + std::to_string(static_cast<int>(outcome.status)) +
+           ",\"name\":\"no_memory\",\"message\":\"out of memory\"}}\n";
+  }
+  console_write(text);
+}
+
+json entry_json(const MappingEntry& entry) {
+  return {{"protocol", entry.protocol},       {"external_port", entry.external_port},
+          {"internal_client", entry.client},  {"internal_port", entry.internal_port},
+          {"description", entry.description}, {"enabled", entry.enabled != 0},
+          {"remote_host", entry.remote_host}, {"lease_seconds", entry.lease_seconds}};
+}
+
+json router_json(const RequestRecord& request, const GatewayHandle& gateway) {
+  DeviceInfo info;
+  (void)gateway_device_info(gateway, &info);  // texts it cannot read stay empty
+  const Reach reach = reach_of(request.external_address);
+  json router = {{"friendly_name", info.friendly_name},
+                 {"manufacturer", info.manufacturer},
+                 {"manufacturer_url", info.manufacturer_url},
+                 {"model_name", info.model_name},
+                 {"model_description", info.model_description},
+                 {"model_number", info.model_number},
+                 {"model_url", info.model_url},
+                 {"presentation_url", info.presentation_url},
+                 {"serial_number", info.serial_number},
+                 {"upc", info.upc},
+                 {"service_type", gateway.service_type},
+                 {"control_url", gateway.control_url},
+                 {"local_address", request.local_address},
+                 {"external_address", request.external_address}};
+  router["reachable_from_internet"] =
+      reach == Reach::kUnknown ? json(nullptr) : json(!reach_blocked(reach));
+  router["unreachable_reason"] = reach_blocked(reach) ? json(reach_reason(reach)) : json(nullptr);
+  return router;
+}
+
+json error_json(const Outcome& outcome) {
+  return {{"status", static_cast<int>(outcome.status)},
+          {"name", json_status_name(outcome.status)},
+          {"message", outcome.message != nullptr ? outcome.message : ""}};
+}
+
+const char* command_name(int code) {
+  switch (code) {
+    case kAdd:
+    case kAddWithDescription:
+    case kAddClient:
+    case kAddClientWithDescription:
+      return "add";
+    case kRemove:
+      return "remove";
+    case kList:
+      return "list";
+    case kListStats:
+      return "list_stats";
+    case kStats:
+      return "stats";
+    case kListById:
+      return "list_id";
+    default:
+      return "search";
+  }
+}
+
+}  // namespace
+
+const char* json_status_name(Status status) {
+  switch (status) {
+    case Status::kSyntaxError:
+      return "syntax_error";
+    case Status::kHelp:
+      return "help";
+    case Status::kNoRouter:
+      return "no_router";
+    case Status::kNoExternalAddress:
+      return "no_external_address";
+    case Status::kDuplicate:
+      return "duplicate_entry";
+    case Status::kAddRefused:
+      return "add_refused";
+    case Status::kRemoveRefusedQuick:
+    case Status::kRemoveRefused:
+      return "remove_refused";
+    case Status::kEnumerateFailed:
+      return "enumerate_failed";
+    case Status::kNoLocalAddress:
+      return "no_local_address";
+    case Status::kFailure:
+      return "failure";
+    default:
+      return "success";
+  }
+}
+
+std::string json_listing_document(int code, const RequestRecord& request,
+                                  const GatewayHandle& gateway, const ListingResult& result,
+                                  const Outcome& outcome) {
+  json document = {{"command", command_name(code)}, {"router", router_json(request, gateway)}};
+  if (code != kStats) {
+    json entries = json::array();
+    for (const ListedEntry& listed : result.shown) {
+      json entry = entry_json(listed.entry);
+      entry["id"] = listed.id;
+      entries.push_back(std::move(entry));
+    }
+    document["entries"] = std::move(entries);
+  }
+  if (listing_filter_set(request)) {
+    // The criteria as given; the ID as typed.
+    json search = json::object();
+    if (request.entry_id != -1) search["id"] = request.entry_id;
+    if (request.protocol.size() > 1) search["protocol"] = request.protocol;
+    if (request.ip_address.size() > 1) search["internal_client"] = request.ip_address;
+    if (request.internal_port != 0) search["internal_port"] = request.internal_port;
+    if (request.external_port != 0) search["external_port"] = request.external_port;
+    if (request.enabled != -1) search["enabled"] = request.enabled == 1;
+    document["search"] = std::move(search);
+    document["matches"] = result.match_count;
+  }
+  if (code == kStats || code == kListStats) {
+    const ListingStatistics& stats = result.stats;
+    document["statistics"] = {{"entries", result.count},
+                              {"enabled", stats.enabled},
+                              {"disabled", result.count - stats.enabled},
+                              {"tcp", stats.tcp},
+                              {"tcp_enabled", stats.tcp_enabled},
+                              {"tcp_disabled", stats.tcp - stats.tcp_enabled},
+                              {"udp", stats.udp},
+                              {"udp_enabled", stats.udp_enabled},
+                              {"udp_disabled", stats.udp - stats.udp_enabled}};
+  }
+  const bool complete = result.end != WalkStep::kBroken;
+  document["complete"] = complete;
+  if (!complete) document["error"] = error_json(outcome);
+  return text_of(document);
+}
+
+std::string json_add_document(const RequestRecord& request, const GatewayHandle& gateway,
+                              const AddResult& result, const Outcome& outcome) {
+  const MappingRequest& mapping = result.mapping;
+  MappingEntry entry;
+  entry.protocol = mapping.protocol;
+  entry.external_port = mapping.external_port;
+  entry.client = mapping.client;
+  entry.internal_port = mapping.internal_port;
+  entry.description = mapping.description;
+  entry.enabled = 1;
+  entry.lease_seconds = result.lease_read ? result.granted.lease_seconds : mapping.lease_seconds;
+  json document = {{"command", "add"},
+                   {"router", router_json(request, gateway)},
+                   {"added", result.added()},
+                   {"entry", entry_json(entry)},
+                   {"lease_asked", request.lease_seconds},
+                   {"permanent", entry.lease_seconds == 0},
+                   {"lease_read_back", result.lease_read}};
+  if (result.clash) {
+    json clash = entry_json(result.clash_entry);
+    clash["id"] = result.clash_id;
+    document["clash"] = std::move(clash);
+    document["error"] = error_json({Status::kDuplicate, kMessageDuplicate, outcome.exit});
+  } else if (!result.added()) {
+    json error = error_json({Status::kAddRefused, kMessageAddRefused, outcome.exit});
+    error["cause"] =
+        result.unchecked ? "the table could not be read whole" : error_text(result.error);
+    document["error"] = std::move(error);
+  }
+  return text_of(document);
+}
+
+std::string json_remove_document(const RequestRecord& request, const GatewayHandle& gateway,
+                                 const RemoveResult& result, const Outcome& outcome) {
+  json document = {{"command", "remove"},
+                   {"router", router_json(request, gateway)},
+                   {"removed", result.removed()},
+                   {"protocol", request.protocol},
+                   {"external_port", request.external_port}};
+  if (result.found) {
+    json entry = entry_json(result.entry);
+    entry["id"] = result.id;
+    document["entry"] = std::move(entry);
+  } else {
+    document["entry"] = nullptr;
+  }
+  if (!result.removed()) {
+    json error = error_json(outcome);
+    error["cause"] = error_text(result.error);
+    document["error"] = std::move(error);
+  }
+  return text_of(document);
+}
+
+Outcome json_flow(int code, const RequestRecord& request, const GatewayHandle& gateway) {
+  if (code == kAdd || code == kAddWithDescription || code == kAddClient ||
+      code == kAddClientWithDescription) {
+    const AddResult result = add_apply(request, gateway);
+    const Outcome outcome = add_outcome(result);
+    write_document([&] { return json_add_document(request, gateway, result, outcome); }, outcome);
+    return outcome;
+  }
+  if (code == kRemove) {
+    const RemoveResult result = remove_apply(request, gateway);
+    const Outcome outcome = remove_outcome(request, result);
+    write_document([&] { return json_remove_document(request, gateway, result, outcome); },
+                   outcome);
+    return outcome;
+  }
+  const ListingResult result = listing_read(code, request, gateway);
+  const Outcome outcome = listing_outcome(request, result);
+  write_document([&] { return json_listing_document(code, request, gateway, result, outcome); },
+                 outcome);
+  return outcome;
+}
+
+void json_write_failure(const Outcome& outcome, const std::string& detail) {
+  write_document(
+      [&] {
+        json document;
+        if (outcome.status == Status::kHelp) {
+          document = {{"command", "help"}, {"usage", options_usage()}};
+        } else {
+          json error = error_json(outcome);
+          if (!detail.empty()) error["cause"] = detail;
+          document = {{"error", std::move(error)}};
+        }
+        return text_of(document);
+      },
+      outcome);
+}
+
+std::string json_event_line(const std::string& time, const std::string& event,
+                            const std::string& text, const MappingRequest& held, long lease_seconds,
+                            const std::string& error) {
+  try {
+    json line = {{"time", time},
+                 {"event", event},
+                 {"text", text},
+                 {"protocol", held.protocol},
+                 {"external_port", held.external_port},
+                 {"internal_client", held.client},
+                 {"internal_port", held.internal_port}};
+    line["lease_seconds"] = lease_seconds >= 0 ? json(lease_seconds) : json(nullptr);
+    if (!error.empty()) line["error"] = error;
+    return text_of(line);
+  } catch (const std::exception&) {
+    return "{\"time\":\"" + time + "\",\"event\":\"" + event + "\"}\n";
+  }
+}

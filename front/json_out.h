@@ -1,0 +1,45 @@
+// The JSON face of every flow: one document per run on standard output, built from the
+// same plain results the screens show (nlohmann::json escapes every text; a byte that is
+// not UTF-8 goes out as U+FFFD). The keep loop's events are one JSON object per line.
+#ifndef PORTWRANGLER_FRONT_JSON_OUT_H_
+#define PORTWRANGLER_FRONT_JSON_OUT_H_
+
+#include <string>
+
+#include "front/change.h"
+#include "front/listing.h"
+#include "front/records.h"
+#include "front/status.h"
+#include "gateway/handle.h"
+
+/// Runs the command `code` (not help or a syntax error) and writes its document.
+Outcome json_flow(int code, const RequestRecord& request, const GatewayHandle& gateway);
+
+/// Writes the document of a run that ended before any flow ran (or of -help), with
+/// `detail` (what was wrong with the command line) when it is not empty.
+void json_write_failure(const Outcome& outcome, const std::string& detail);
+
+/// The name of a status in documents ("no_router").
+const char* json_status_name(Status status);
+
+/// The document of an add (also the keep loop's first event).
+std::string json_add_document(const RequestRecord& request, const GatewayHandle& gateway,
+                              const AddResult& result, const Outcome& outcome);
+
+/// The document of a listing command `code`.
+std::string json_listing_document(int code, const RequestRecord& request,
+                                  const GatewayHandle& gateway, const ListingResult& result,
+                                  const Outcome& outcome);
+
+/// The document of a removal.
+std::string json_remove_document(const RequestRecord& request, const GatewayHandle& gateway,
+                                 const RemoveResult& result, const Outcome& outcome);
+
+/// One event of the keep loop as a line of JSON: its UTC `time`, `event` and `text`, the
+/// entry held (with `lease_seconds` when it is known, -1 when not) and `error` (the
+/// router's answer) when it is not empty.
+std::string json_event_line(const std::string& time, const std::string& event,
+                            const std::string& text, const MappingRequest& held, long lease_seconds,
+                            const std::string& error);
+
+#endif  // PORTWRANGLER_FRONT_JSON_OUT_H_

@@ -1,0 +1,167 @@
+#include "front/options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/limits.h"
+#include "front/grammar.h"
+
+namespace {
+
+enum class Kind { kFlag, kValue };
+
+struct LongOption {
+  const char* name;
+  Kind kind;
+};
+
+const LongOption kLongOptions[] = {
+    {"json", Kind::kFlag}, {"keep", Kind::kFlag},       {"exit-status", Kind::kFlag},
+    {"help", Kind::kFlag}, {"version", Kind::kFlag},    {"lease", Kind::kValue},
+    {"url", Kind::kValue}, {"interface", Kind::kValue},
+};
+
+// An interface name: Linux allows 15 bytes, Windows' friendly names run longer.
+constexpr size_t kInterfaceNameMax = 255;
+
+void set_flag(const std::string& name, RunOptions* options) {
+  if (name == "json") options->json = true;
+  if (name == "keep") options->keep = true;
+  if (name == "exit-status") options->exit_status = true;
+  if (name == "help") options->help = true;
+  if (name == "version") options->version = true;
+}
+
+/// Sets the option `name` to `value`, or says in `*problem` why it cannot.
+void set_value(const std::string& name, const std::string& value, RunOptions* options,
+               std::string* problem) {
+  if (name == "lease") {
+    long seconds = 0;
+    const bool digits = !value.empty() && value.size() <= 9 && is_all_digits(value.c_str());
+    if (digits) seconds = std::strtol(value.c_str(), nullptr, 10);
+    if (!digits || seconds < 1 || seconds > kLeaseMaxSeconds) {
+      *problem = "--lease takes seconds from 1 to 604800, not \"" + value + "\"";
+      return;
+    }
+    options->lease_seconds = static_cast<int>(seconds);
+  } else if (name == "url") {
+    if (value.compare(0, 7, "http://") != 0 || value.size() <= 7 || value.size() > kUrlMax) {
+      *problem = "--url takes an http:// URL of at most 511 characters";
+      return;
+    }
+    options->url = value;
+  } else {
+    if (value.empty() || value.size() > kInterfaceNameMax) {
+      *problem = "--interface takes an interface's name";
+      return;
+    }
+    options->interface_name = value;
+  }
+}
+
+}  // namespace
+
+bool take_long_options(int* argc, char** argv, RunOptions* options, std::string* problem) {
+  int at = 1;
+  bool good = true;
+  // Every one is read, so a --json after a bad one still asks for a JSON answer; the
+  // first problem is the one told.
+  while (at < *argc && std::strncmp(argv[at], "--", 2) == 0) {
+    const std::string word = argv[at++];
+    if (word == "--") break;
+    const size_t equals = word.find('=');
+    const std::string name = word.substr(2, equals == std::string::npos ? equals : equals - 2);
+    const LongOption* known = nullptr;
+    for (const LongOption& option : kLongOptions) {
+      if (name == option.name) known = &option;
+    }
+    std::string wrong;
+    if (known == nullptr) {
+      wrong = "unknown option --" + name;
+    } else if (known->kind == Kind::kFlag) {
+      if (equals == std::string::npos) {
+        set_flag(name, options);
+      } else {
+        wrong = "--" + name + " takes no value";
+      }
+    } else if (equals != std::string::npos) {
+      set_value(name, word.substr(equals + 1), options, &wrong);
+    } else if (at < *argc) {
+      set_value(name, argv[at++], options, &wrong);
+    } else {
+      wrong = "--" + name + " needs a value";
+    }
+    if (good && !wrong.empty()) {
+      *problem = wrong;
+      good = false;
+    }
+  }
+  // The rest moves forward, the program name kept.
+  const int taken = at - 1;
+  for (int i = 1; i + taken <= *argc; ++i) argv[i] = argv[i + taken];
+  *argc -= taken;
+  return good;
+}
+
+bool exit_status_meaningful(const RunOptions& options) {
+  return options.json || options.keep || options.exit_status;
+}
+
+bool options_fit_command(const RunOptions& options, int code, bool quick, std::string* problem) {
+  const bool add = code == kAdd || code == kAddWithDescription || code == kAddClient ||
+                   code == kAddClientWithDescription;
+  if (code == kSyntaxError || code == kHelp) return true;
+  if (options.lease_seconds != -1 && !add) {
+    *problem = "--lease goes with -add alone";
+    return false;
+  }
+  if (!options.keep) return true;
+  if (!add) {
+    *problem = "--keep goes with -add alone";
+  } else if (quick) {
+    *problem = "--keep checks the table before every add: not with -q";
+  } else if (options.lease_seconds != -1 && options.lease_seconds < kKeepLeaseMinSeconds) {
+    *problem = "--keep needs a lease of at least 2 seconds";
+  } else {
+    return true;
+  }
+  return false;
+}
+
+const char* options_usage() {
+  return "Usage: portwrangler [OPTION...] COMMAND\n"
+         "Manages the port forwarding of a home router through UPnP IGD.\n"
+         "\n"
+         "Commands:\n"
+         "  -add [-q] PROTO IPORT EPORT [DESC]          forward EPORT to IPORT of this host\n"
+         "  -add [-q] PROTO -ip ADDR IPORT EPORT [DESC] the same for the client ADDR\n"
+         "  -remove [-q] PROTO EPORT                    remove an entry\n"
+         "  -list                                       list every entry\n"
+         "  -list -stats                                the list, then -stats\n"
+         "  -list -id ID                                the entry with this ID (1 to 999)\n"
+         "  -list [-p PROTO] [-ip ADDR] [-iport PORT] [-eport PORT] [-s STATUS]\n"
+         "                                              search: criteria in this order\n"
+         "  -stats                                      router, addresses, statistics\n"
+         "  -help, /?                                   the help screen\n"
+         "PROTO is TCP or UDP, ports 1 to 65535, STATUS Enabled or Disabled; -q skips the\n"
+         "look at the table before an add or a removal.\n"
+         "\n"
+         "Options (before the command; --name=value or --name value):\n"
+         "  --json             one JSON document on standard output, nothing else there\n"
+         "  --exit-status      exit statuses that tell the outcome (below) with the screens\n"
+         "  --lease SECONDS    -add: the forwarding expires after 1 to 604800 seconds\n"
+         "                     (without it, it is permanent)\n"
+         "  --keep             -add: hold the forwarding while the run lasts: renew it at\n"
+         "                     half its lease (3600 s unless --lease, at least 2), add it\n"
+         "                     again when the router lost it, remove it on SIGTERM, SIGINT\n"
+         "                     or SIGHUP (Ctrl-C, closing the console, logoff on Windows)\n"
+         "  --url URL          use the device description at URL instead of a search\n"
+         "  --interface NAME   search on this network interface alone\n"
+         "  --help             this usage\n"
+         "  --version          the version\n"
+         "\n"
+         "Exit status with --json, --keep or --exit-status (otherwise always 1):\n"
+         "  0 done (an empty table included)   1 the router refused the change\n"
+         "  2 bad command line                 3 no usable router, or the network failed\n"
+         "  4 a forwarding holds the port      5 the table could not be read whole\n";
+}

@@ -1,0 +1,47 @@
+// The long options: GNU style, before the command keyword, taken out of the argument
+// vector before the command grammar sees it. A command line without them is read exactly
+// as it always was.
+#ifndef PORTWRANGLER_FRONT_OPTIONS_H_
+#define PORTWRANGLER_FRONT_OPTIONS_H_
+
+#include <string>
+
+#include "front/status.h"
+
+/// The longest lease a router is asked for: UPnP IGD caps a lease at a week.
+constexpr int kLeaseMaxSeconds = 604800;
+/// The lease --keep asks for when --lease is not given.
+constexpr int kKeepLeaseSeconds = 3600;
+/// The shortest lease --keep holds: it renews at half the lease, in whole seconds, and a
+/// check and an add must fit in between.
+constexpr int kKeepLeaseMinSeconds = 2;
+
+struct RunOptions {
+  bool json = false;           // --json: one JSON document on standard output
+  bool keep = false;           // --keep: hold the added forwarding while the run lasts
+  bool exit_status = false;    // --exit-status: the statuses below for the screens too
+  bool help = false;           // --help: the usage with the long options
+  bool version = false;        // --version
+  int lease_seconds = -1;      // --lease: 1 to 604800; -1 when not given
+  std::string url;             // --url: the description to use instead of a search
+  std::string interface_name;  // --interface: search on this interface alone
+};
+
+/// Takes the long options that stand right after the program name out of `argv`
+/// (`*argc` shrinks by as many). "--" ends them. true when all were known and well
+/// formed; otherwise `*problem` says which was not, and the options read so far stay
+/// set (so --json before a bad option still asks for a JSON answer).
+bool take_long_options(int* argc, char** argv, RunOptions* options, std::string* problem);
+
+/// Whether the exit status tells the outcome (else every run ends with 1).
+bool exit_status_meaningful(const RunOptions& options);
+
+/// What may go with which command: --lease and --keep only with an add, --keep not with
+/// "-q" (it checks the table before every add), and a lease --keep can hold. true when the command
+/// `code` (a CommandCode) fits; otherwise `*problem` says why.
+bool options_fit_command(const RunOptions& options, int code, bool quick, std::string* problem);
+
+/// The usage that --help prints.
+const char* options_usage();
+
+#endif  // PORTWRANGLER_FRONT_OPTIONS_H_

@@ -1,0 +1,250 @@
+"""--json, --exit-status and --lease against the fake gateway: each command's one document,
+checked against the schema (schema.json) and against the gateway's table; the exit status
+of each class; an empty external address; the screens unchanged by --exit-status."""
+
+import concurrent.futures
+import json
+import os
+import signal
+import subprocess
+import time
+import unittest
+
+import jsonschema
+
+from harness import (ADDED, BANNER, CLOSING, EXTERNAL, GAME, IDENTITY, LOCAL, LONG, PROGRAM,
+                     RULE, THREE, WEB, FakeGateway, Namespace, entry_block, information, mapping,
+                     outcome, run, run_isolated)
+
+with open(os.path.join(os.path.dirname(__file__), "schema.json")) as f:
+    SCHEMA = json.load(f)
+
+NOTE = ("portwrangler: entries on this router cannot be reached from the internet: %s\n")
+
+
+def as_json(entry, ident=None):
+    """A fake gateway's entry as a document shows it."""
+    shown = {"protocol": entry["NewProtocol"], "external_port": entry["NewExternalPort"],
+             "internal_client": entry.get("NewInternalClient", ""),
+             "internal_port": entry["NewInternalPort"],
+             "description": entry["NewPortMappingDescription"],
+             "enabled": bool(int(entry["NewEnabled"])), "remote_host": entry["NewRemoteHost"],
+             "lease_seconds": entry["NewLeaseDuration"]}
+    if ident is not None:
+        shown["id"] = ident
+    return shown
+
+
+def document(result):
+    """The one document of a run: standard output parses as exactly one JSON value that
+    the schema takes, and holds nothing else (no banner, no colour)."""
+    text = result.out.encode("latin-1").decode("utf-8")
+    assert text.endswith("}\n") and text.count("\n") == 1, repr(text)
+    value = json.loads(text)
+    jsonschema.validate(value, SCHEMA)
+    return value
+
+
+class Json(unittest.TestCase):
+    def runs(self, cases):
+        """Each case (args, config) against a fresh gateway, several at once."""
+        def one(case):
+            args, config = case
+            return run_isolated(args, config)[0]
+        with concurrent.futures.ThreadPoolExecutor(max_workers=6) as pool:
+            return list(pool.map(one, cases))
+
+    def test_each_command_and_its_exit_status(self):
+        cases = [
+            # args, config, exit status, what the document must hold
+            (["--json", "-list"], {}, 0,
+             {"command": "list", "complete": True,
+              "entries": [as_json(WEB, 1), as_json(GAME, 2), as_json(LONG, 3)]}),
+            (["--json", "-list", "-id", "2"], {}, 0,
+             {"command": "list_id", "entries": [as_json(GAME, 2)], "matches": 1,
+              "search": {"id": 2}}),
+            (["--json", "-list", "-id", "9"], {}, 0, {"entries": [], "matches": 0}),
+            (["--json", "-list", "-p", "tcp", "-s", "enabled"], {}, 0,
+             {"command": "search", "entries": [as_json(WEB, 1), as_json(LONG, 3)],
+              "search": {"protocol": "tcp", "enabled": True}}),
+            (["--json", "-stats"], {}, 0,
+             {"command": "stats", "statistics": {"entries": 3, "enabled": 2, "disabled": 1,
+                                                  "tcp": 2, "tcp_enabled": 2, "tcp_disabled": 0,
+                                                  "udp": 1, "udp_enabled": 0,
+                                                  "udp_disabled": 1}}),
+            (["--json", "-list", "-stats"], {"entries": []}, 0,
+             {"command": "list_stats", "entries": [], "complete": True,
+              "statistics": {"entries": 0, "enabled": 0, "disabled": 0, "tcp": 0,
+                             "tcp_enabled": 0, "tcp_disabled": 0, "udp": 0, "udp_enabled": 0,
+                             "udp_disabled": 0}}),
+            (["--json", "-list"], {"die_after": {"GetGenericPortMappingEntry": 2}}, 5,
+             {"entries": [as_json(WEB, 1), as_json(GAME, 2)], "complete": False,
+              "error": {"status": 54, "name": "enumerate_failed",
+                        "message": "Enumerate Failure -> Invalid Response From UPnP Router."}}),
+            (["--json", "-add", "UDP", "53", "5353", "dns"], {}, 0,
+             {"command": "add", "added": True, "permanent": True, "lease_asked": 0,
+              "entry": {"protocol": "UDP", "external_port": 5353, "internal_client": LOCAL,
+                        "internal_port": 53, "description": "dns", "enabled": True,
+                        "remote_host": "", "lease_seconds": 0}}),
+            (["--json", "-add", "tcp", "22", "8080"], {}, 4,
+             {"added": False, "clash": as_json(WEB, 1),
+              "error": {"status": 50, "name": "duplicate_entry", "message":
+                        "Add Entry Failure -> Duplicate Entry Found On UPnP Router."}}),
+            (["--json", "-add", "-q", "TCP", "22", "8080"], {}, 1,
+             {"added": False, "error": {"status": 51, "name": "add_refused", "message":
+                                        "Add Entry Failure -> Invalid Response From UPnP Router.",
+                                        "cause": "the router refused: a conflicting or missing"
+                                                 " entry"}}),
+            (["--json", "-add", "TCP", "22", "9090"],
+             {"die_after": {"GetGenericPortMappingEntry": 1}}, 5, {"added": False}),
+            (["--json", "-remove", "udp", "5000"], {}, 0,
+             {"command": "remove", "removed": True, "entry": as_json(GAME, 2)}),
+            (["--json", "-remove", "-q", "TCP", "9999"], {}, 1,
+             {"removed": False, "entry": None, "external_port": 9999,
+              "error": {"status": 52, "name": "remove_refused", "message":
+                        "Remove Entry Failure -> Invalid Response From UPnP Router.",
+                        "cause": "the router refused: a conflicting or missing entry"}}),
+            (["--json", "--lease=7200", "-add", "TCP", "80", "9090"], {"only_permanent": True}, 0,
+             {"added": True, "lease_asked": 7200, "permanent": True}),
+            (["--json", "-list"], {"external_ip": None}, 3,
+             {"error": {"status": 49, "name": "no_external_address", "message":
+                        "External IP Address Failure -> Invalid Response From UPnP Router."}}),
+            (["--json", "-list", "-x"], {}, 2,
+             {"error": {"status": 0, "name": "syntax_error",
+                        "message": "Portwrangler - Syntax Information"}}),
+            (["--bogus", "--json", "-list"], {}, 2,
+             {"error": {"status": 0, "name": "syntax_error", "cause": "unknown option --bogus",
+                        "message": "Portwrangler - Syntax Information"}}),
+            (["--json", "--keep", "-list"], {}, 2,
+             {"error": {"status": 0, "name": "syntax_error", "cause": "--keep goes with -add alone",
+                        "message": "Portwrangler - Syntax Information"}}),
+            (["--json", "-help"], {}, 0, {"command": "help"}),
+        ]
+        results = self.runs([(c[0], c[1]) for c in cases])
+        for (args, _, code, expected), result in zip(cases, results):
+            with self.subTest(args=args):
+                self.assertEqual(result.code, code, result.err)
+                self.assertEqual(result.err, "")
+                value = document(result)
+                for key, want in expected.items():
+                    if isinstance(want, dict) and key not in ("entry", "clash"):
+                        for inner, inner_want in want.items():
+                            self.assertEqual(value[key][inner], inner_want, key)
+                    else:
+                        self.assertEqual(value[key], want, key)
+                if "router" in value:
+                    router = value["router"]
+                    self.assertEqual((router["friendly_name"], router["local_address"],
+                                      router["external_address"],
+                                      router["reachable_from_internet"]),
+                                     ("Fake Gateway", LOCAL, EXTERNAL, True))
+
+    def test_a_lease_the_router_shortens_is_read_back(self):
+        with Namespace() as ns, FakeGateway(ns, http_port=5000, entries=[], max_lease=600) as gw:
+            result = run(["--json", "--lease", "7200", "-add", "TCP", "80", "9090"], ns.name)
+            self.assertEqual(document(result)["entry"]["lease_seconds"], 600)
+            self.assertEqual(gw.actions(), ["GetExternalIPAddress", "GetGenericPortMappingEntry",
+                                            "AddPortMapping", "GetSpecificPortMappingEntry"])
+            self.assertIn("<NewLeaseDuration>7200</NewLeaseDuration>",
+                          gw.requests("http")[-2]["body"])
+
+    def test_a_router_without_leases_gets_the_add_again_without_one(self):
+        with Namespace() as ns, FakeGateway(ns, entries=[], only_permanent=True) as gw:
+            result = run(["--exit-status", "--lease", "60", "-add", "-q", "TCP", "80", "9090"],
+                         ns.name)
+            self.assertEqual(result.code, 0)
+            self.assertIn("| Lease       |  permanent: the router takes no lease", result.out)
+            adds = [r["body"] for r in gw.requests("http") if r["action"] == "AddPortMapping"]
+            self.assertEqual(len(adds), 2)
+            self.assertIn("<NewLeaseDuration>60</NewLeaseDuration>", adds[0])
+            self.assertIn("<NewLeaseDuration>0</NewLeaseDuration>", adds[1])
+
+    def test_exit_status_leaves_the_screens_as_they_are(self):
+        for args, config, code in ((["-list"], {}, 0), (["-add", "tcp", "22", "8080"], {}, 4),
+                                   (["-remove", "-q", "TCP", "9999"], {}, 1),
+                                   (["-list"], {"entries": []}, 0),
+                                   (["-list", "-x"], {}, 2)):
+            with self.subTest(args=args):
+                plain, with_status = self.runs([(args, config), (["--exit-status"] + args, config)])
+                self.assertEqual(with_status.out, plain.out)
+                self.assertEqual((plain.code, with_status.code), (1, code))
+
+    def test_no_router_is_status_3(self):
+        result, _ = run_isolated(["--json", "-list"], None)
+        self.assertEqual(result.code, 3)
+        self.assertEqual(document(result)["error"]["status"], 48)
+
+    def test_an_empty_external_address_is_an_answer(self):
+        reason = ("it gives no external address: it has no public one (carrier-grade NAT, or "
+                  "another router in front of it) or is not connected")
+        screen, answer, shared = self.runs([(["-stats"], {"external_ip": ""}),
+                                            (["--json", "-list"], {"external_ip": ""}),
+                                            (["--json", "-list"], {"external_ip": "100.64.3.4"})])
+        self.assertEqual(screen.out, BANNER + information(IDENTITY, LOCAL, "", (2, 1, 2, 0)) +
+                         CLOSING)
+        self.assertEqual((screen.code, screen.err), (1, NOTE % reason))
+        self.assertEqual(answer.err, NOTE % reason)
+        router = document(answer)["router"]
+        self.assertEqual((router["external_address"], router["reachable_from_internet"],
+                          router["unreachable_reason"]), ("", False, reason))
+        self.assertEqual(len(document(answer)["entries"]), 3)
+        self.assertIn("carrier-grade NAT", shared.err)
+        self.assertFalse(document(shared)["router"]["reachable_from_internet"])
+
+    def test_texts_from_the_router_are_json_strings(self):
+        odd = mapping("caf\udce9 \"q\" \\ \x01 <b>", "TCP", "192.168.1.5", 1, 2)
+        result, _ = run_isolated(["--json", "-list"], {"entries": [odd]})
+        self.assertEqual(result.code, 0)
+        # Mended as on screen: the stray byte is its Latin-1 character, the control
+        # character a blank; quotes and the backslash travel escaped.
+        self.assertEqual(document(result)["entries"][0]["description"],
+                         "caf\u00e9 \"q\" \\   <b>")
+
+    def test_url_skips_the_search(self):
+        with Namespace() as ns, FakeGateway(ns, http_port=5000, entries=THREE) as gw:
+            found = run(["--json", "--url", "http://127.0.0.1:5000/rootDesc.xml", "-stats"],
+                        ns.name)
+            missed = run(["--json", "--url=http://127.0.0.1:5001/rootDesc.xml", "-stats"],
+                         ns.name)
+            self.assertEqual(gw.requests("ssdp"), [])
+        self.assertEqual((found.code, document(found)["statistics"]["entries"]), (0, 3))
+        self.assertEqual((missed.code, document(missed)["error"]["status"]), (3, 48))
+        self.assertLess(missed.seconds, 3)
+
+    def test_keep_on_the_screens(self):
+        # The first add's report, one line per event on standard error, and the closing
+        # frame once a signal ended the holding and removed the entry.
+        with Namespace() as ns, FakeGateway(ns, entries=[]) as gw:
+            keeper = subprocess.Popen(["ip", "netns", "exec", ns.name, PROGRAM, "--keep",
+                                       "--lease", "2", "-add", "TCP", "22", "2222", "ssh"],
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            time.sleep(2.5)  # the add, and a renewal after 1 s
+            keeper.send_signal(signal.SIGTERM)
+            out, err = keeper.communicate(timeout=10)
+            actions = gw.actions()
+        self.assertEqual(keeper.returncode, 0)
+        self.assertEqual(out.decode(), BANNER + outcome(ADDED, False) +
+                         entry_block("ssh", "TCP", LOCAL, 22, 2222) +
+                         "| Lease       |  %-50s  |\n" % "2 s granted of 2 s asked" + RULE +
+                         CLOSING)
+        lines = err.decode().splitlines()
+        self.assertRegex(lines[0], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ added: TCP 2222 -> "
+                                   r"127\.0\.0\.1:22, lease 2 s$")
+        self.assertIn(" renewed: TCP 2222 -> 127.0.0.1:22, lease 2 s", lines[1])
+        self.assertIn(" removed: TCP 2222 -> 127.0.0.1:22", lines[-1])
+        self.assertEqual(actions[-2:], ["GetSpecificPortMappingEntry", "DeletePortMapping"])
+
+    def test_help_and_version(self):
+        usage = run(["--help"])
+        self.assertEqual(usage.code, 0)
+        for option in ("--json", "--exit-status", "--lease", "--keep", "--url", "--interface",
+                       "--help", "--version"):
+            self.assertIn(option, usage.out)
+        version = run(["--version"])
+        self.assertEqual((version.code, version.out[:13]), (0, "portwrangler "))
+        # -help keeps its screen; so does a bad long option without --json.
+        self.assertEqual(run(["--bogus", "-list"]).out, run(["-list", "-x"]).out)
+
+
+if __name__ == "__main__":
+    unittest.main()

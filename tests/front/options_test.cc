@@ -1,0 +1,138 @@
+// The long options before the command keyword, what goes with which command, and what
+// an external address says of reachability. (The exit status of each outcome is checked
+// on whole runs, tests/e2e/test_json.py.)
+#include "front/options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "front/grammar.h"
+#include "gateway/reach.h"
+
+namespace {
+
+struct Taken {
+  bool good;
+  RunOptions options;
+  std::string problem;
+  std::vector<std::string> rest;  // the vector after the options, program name first
+};
+
+Taken take(std::vector<std::string> words) {
+  words.insert(words.begin(), "portwrangler");
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  int argc = static_cast<int>(words.size());
+  Taken taken;
+  taken.good = take_long_options(&argc, argv.data(), &taken.options, &taken.problem);
+  for (int i = 0; i < argc; ++i) taken.rest.push_back(argv[i]);
+  EXPECT_EQ(argv[argc], nullptr);
+  return taken;
+}
+
+struct OptionCase {
+  std::vector<std::string> words;
+  bool good;
+  std::vector<std::string> rest;
+  int lease;
+  std::string url;
+  std::string interface_name;
+};
+
+TEST(Options, LongOptionsBeforeTheCommand) {
+  const std::string p = "portwrangler";
+  const OptionCase cases[] = {
+      {{"-list"}, true, {p, "-list"}, -1, "", ""},
+      {{"--json", "-list"}, true, {p, "-list"}, -1, "", ""},
+      {{"--lease", "3600", "-add", "TCP", "80", "8080"},
+       true,
+       {p, "-add", "TCP", "80", "8080"},
+       3600,
+       "",
+       ""},
+      {{"--lease=1", "-add"}, true, {p, "-add"}, 1, "", ""},
+      {{"--lease=604800", "-add"}, true, {p, "-add"}, 604800, "", ""},
+      {{"--lease=604801", "-add"}, false, {p, "-add"}, -1, "", ""},
+      {{"--lease=0", "-add"}, false, {p, "-add"}, -1, "", ""},
+      {{"--lease=+5", "-add"}, false, {p, "-add"}, -1, "", ""},
+      {{"--lease=", "-add"}, false, {p, "-add"}, -1, "", ""},
+      {{"--lease"}, false, {p}, -1, "", ""},
+      {{"--leas=5", "-add"}, false, {p, "-add"}, -1, "", ""},  // no abbreviations
+      {{"--json=yes", "-list"}, false, {p, "-list"}, -1, "", ""},
+      {{"--url", "http://192.168.1.1:5000/rootDesc.xml", "-list"},
+       true,
+       {p, "-list"},
+       -1,
+       "http://192.168.1.1:5000/rootDesc.xml",
+       ""},
+      {{"--url=ftp://x/", "-list"}, false, {p, "-list"}, -1, "", ""},
+      {{"--url=http://" + std::string(505, 'a'), "-list"}, false, {p, "-list"}, -1, "", ""},
+      {{"--interface=eth0", "-list"}, true, {p, "-list"}, -1, "", "eth0"},
+      {{"--interface", "", "-list"}, false, {p, "-list"}, -1, "", ""},
+      {{"--", "--json"}, true, {p, "--json"}, -1, "", ""},              // "--" ends the options
+      {{"-list", "--json"}, true, {p, "-list", "--json"}, -1, "", ""},  // after: the grammar's
+      {{"--bogus", "--json", "-list"}, false, {p, "-list"}, -1, "", ""},
+  };
+  for (const OptionCase& c : cases) {
+    const Taken taken = take(c.words);
+    const std::string name = ::testing::PrintToString(c.words);
+    EXPECT_EQ(taken.good, c.good) << name;
+    EXPECT_EQ(taken.good, taken.problem.empty()) << name;
+    EXPECT_EQ(taken.rest, c.rest) << name;
+    EXPECT_EQ(taken.options.lease_seconds, c.lease) << name;
+    EXPECT_EQ(taken.options.url, c.url) << name;
+    EXPECT_EQ(taken.options.interface_name, c.interface_name) << name;
+  }
+}
+
+TEST(Options, WhatGoesWithWhichCommand) {
+  struct FitCase {
+    int lease;
+    bool keep;
+    int code;
+    bool quick;
+    bool fits;
+  };
+  const FitCase cases[] = {
+      {3600, false, kAdd, false, true},        {3600, false, kAddClient, true, true},
+      {3600, false, kList, false, false},      {-1, true, kAddWithDescription, false, true},
+      {-1, true, kRemove, false, false},       {-1, true, kAdd, true, false},
+      {1, true, kAdd, false, false},           {2, true, kAdd, false, true},
+      {3600, true, kSyntaxError, false, true},  // the syntax screen says it all
+  };
+  for (const FitCase& c : cases) {
+    RunOptions options;
+    options.lease_seconds = c.lease;
+    options.keep = c.keep;
+    std::string problem;
+    EXPECT_EQ(options_fit_command(options, c.code, c.quick, &problem), c.fits)
+        << c.lease << " " << c.keep << " " << c.code << " " << c.quick;
+    EXPECT_EQ(problem.empty(), c.fits);
+  }
+}
+
+TEST(Reach, TheRangesOfAnExternalAddress) {
+  const std::pair<const char*, Reach> cases[] = {
+      {"80.81.82.2", Reach::kPublic},      {"203.0.113.9", Reach::kPublic},
+      {"10.0.0.1", Reach::kPrivate},       {"172.16.0.1", Reach::kPrivate},
+      {"172.31.255.255", Reach::kPrivate}, {"172.32.0.1", Reach::kPublic},
+      {"192.168.77.1", Reach::kPrivate},   {"192.169.0.1", Reach::kPublic},
+      {"100.64.0.1", Reach::kShared},      {"100.127.255.254", Reach::kShared},
+      {"100.128.0.1", Reach::kPublic},     {"100.63.255.255", Reach::kPublic},
+      {"127.0.0.1", Reach::kLoopback},     {"169.254.1.1", Reach::kLinkLocal},
+      {"0.0.0.0", Reach::kUnspecified},    {"", Reach::kEmpty},
+      {"1.2.3", Reach::kUnknown},          {"1.2.3.4.5", Reach::kUnknown},
+      {"256.1.1.1", Reach::kUnknown},      {"1.2.3.4 ", Reach::kUnknown},
+      {"0x7f.0.0.1", Reach::kUnknown},     {"fe80::1", Reach::kUnknown},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(reach_of(c.first), c.second) << c.first;
+    const bool blocked = c.second != Reach::kPublic && c.second != Reach::kUnknown;
+    EXPECT_EQ(reach_blocked(c.second), blocked) << c.first;
+    EXPECT_EQ(std::string(reach_reason(c.second)).empty(), !blocked) << c.first;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,217 @@
+"""The program as scripts and services use it, against the real daemon: --json for each
+command checked against the schema and against the table upnpc sees, the exit status of
+each class, a router behind carrier-grade NAT, and --keep with a short lease through a
+daemon restarted with an empty table, a stop signal, another host taking the port, and a
+lossy link."""
+
+import json
+import os
+import queue
+import signal
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+import jsonschema
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+from harness import mapping  # noqa: E402
+from test_lab import CLIENT, EXTERNAL, LAB, LabClient  # noqa: E402
+
+with open(os.path.join(os.path.dirname(__file__), "..", "e2e", "schema.json")) as f:
+    SCHEMA = json.load(f)
+
+
+def listed(entry):
+    """An entry of a document as an entry of the fake gateway's form (upnpc_table's)."""
+    return mapping(entry["description"], entry["protocol"], entry["internal_client"],
+                   entry["internal_port"], entry["external_port"], 1)
+
+
+class Keeper:
+    """A `--keep --json` run on the lab's client: its events as they come."""
+
+    def __init__(self, lab, args):
+        self.process = subprocess.Popen([LAB, "client", lab.name] + lab.program +
+                                        ["--json", "--keep"] + args,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        stdin=subprocess.DEVNULL, text=True)
+        self.events = queue.Queue()
+        self.seen = []
+        threading.Thread(target=self.read, daemon=True).start()
+
+    def read(self):
+        for line in self.process.stdout:
+            self.events.put(line)
+        self.events.put(None)
+
+    def next(self, timeout):
+        """The next event (schema-checked), or None when the run ended or `timeout` passed."""
+        try:
+            line = self.events.get(timeout=timeout)
+        except queue.Empty:
+            return None
+        if line is None:
+            return None
+        event = json.loads(line)
+        jsonschema.validate(event, SCHEMA)
+        self.seen.append(event["event"])
+        return event
+
+    def wait_for(self, name, timeout):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            event = self.next(end - time.monotonic())
+            if event is None:
+                return None
+            if event["event"] == name:
+                return event
+        return None
+
+    def end(self, timeout=15):
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()  # the run this test started, by its pid
+            self.process.wait()
+            return "still running after %d s" % timeout
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.process.stdout.close()
+        self.process.stderr.close()
+
+
+class Scripts(LabClient, unittest.TestCase):
+    igd = 2
+
+    def setUp(self):
+        self.name = "pws%d" % os.getpid()
+        subprocess.run([LAB, "up", self.name, str(self.port), str(self.igd)], check=True)
+        self.addCleanup(subprocess.run, [LAB, "down", self.name])
+
+    def answer(self, *args, code=0):
+        status, out, err, _ = self.run_program("--json", *args)
+        self.assertEqual((status, err), (code, b""), args)
+        self.assertEqual(out.count("\n"), 1)
+        document = json.loads(out)
+        jsonschema.validate(document, SCHEMA)
+        return document
+
+    def keeper(self, *args):
+        keeper = Keeper(self, list(args))
+        self.addCleanup(keeper.close)
+        return keeper
+
+    def test_json_against_upnpc_and_exit_statuses(self):
+        empty = self.answer("-list")
+        self.assertEqual((empty["entries"], empty["complete"]), ([], True))
+        self.upnpc("-e", "by upnpc", "-a", "192.168.77.5", "25", "2525", "UDP")
+        added = self.answer("--lease", "3600", "-add", "TCP", "22", "2222", "ssh")
+        self.assertTrue(added["added"])
+        self.assertEqual(added["router"]["external_address"], EXTERNAL)
+        # The lease the daemon holds, as upnpc lists it.
+        self.assertIn("'ssh' '' %d" % added["entry"]["lease_seconds"], self.upnpc("-l"))
+        self.assertGreater(added["entry"]["lease_seconds"], 3590)
+        listing = self.answer("-list")
+        self.assertEqual([listed(e) for e in listing["entries"]], self.upnpc_table())
+        self.assertEqual([e["id"] for e in listing["entries"]], [1, 2])
+        stats = self.answer("-stats")["statistics"]
+        self.assertEqual((stats["entries"], stats["tcp"], stats["udp"]), (2, 1, 1))
+        clash = self.answer("-add", "udp", "26", "2525", code=4)
+        self.assertEqual(clash["clash"]["internal_client"], "192.168.77.5")
+        self.answer("-add", "-q", "udp", "-ip", "192.168.77.6", "26", "2525", code=1)
+        self.answer("-list", "-id", "0", code=2)
+        removed = self.answer("-remove", "TCP", "2222")
+        self.assertEqual(removed["entry"]["description"], "ssh")
+        self.assertEqual([e["NewExternalPort"] for e in self.upnpc_table()], [2525])
+        # The search on one interface: the LAN's, or one the host lacks (no wait).
+        self.assertEqual(self.answer("--interface", "lan0", "-stats")["statistics"]["entries"], 1)
+        status, _, _, seconds = self.run_program("--exit-status", "--interface=wlan7", "-list")
+        self.assertEqual(status, 3)
+        self.assertLess(seconds, 2)
+        subprocess.run([LAB, "stop", self.name], check=True)
+        self.assertEqual(self.answer("-list", code=3)["error"]["status"], 48)
+
+    def test_keep_through_a_restart_and_a_stop(self):
+        keeper = self.keeper("--lease", "4", "-add", "TCP", "22", "2222", "ssh")
+        added = keeper.wait_for("added", 10)
+        self.assertIsNotNone(added, keeper.seen)
+        self.assertEqual(added["lease_seconds"], 4)
+        self.assertIsNotNone(keeper.wait_for("renewed", 5), keeper.seen)
+        # The router reboots: it comes back with an empty table, and the entry is back
+        # within one renewal (2 s) and the search for the router.
+        subprocess.run([LAB, "stop", self.name], check=True)
+        subprocess.run([LAB, "start", self.name], check=True)
+        self.assertIsNotNone(keeper.wait_for("added", 12), keeper.seen)
+        self.assertEqual([e["NewExternalPort"] for e in self.upnpc_table()], [2222])
+        start = time.monotonic()
+        keeper.process.send_signal(signal.SIGTERM)
+        self.assertEqual(keeper.wait_for("removed", 10)["event"], "removed")
+        self.assertEqual(keeper.end(), 0)
+        self.assertLess(time.monotonic() - start, 3)
+        self.assertEqual(self.upnpc_table(), [])
+
+    def test_keep_never_overwrites_another_host(self):
+        self.upnpc("-e", "theirs", "-a", "192.168.77.5", "22", "2222", "TCP")
+        refused = self.keeper("--lease", "4", "-add", "TCP", "22", "2222", "ssh")
+        self.assertEqual(refused.end(), 4)
+        self.assertEqual(refused.seen, [])
+        self.upnpc("-d", "2222", "TCP")
+        keeper = self.keeper("--lease", "4", "-add", "TCP", "22", "2222", "ssh")
+        self.assertIsNotNone(keeper.wait_for("added", 10), keeper.seen)
+        # Another host takes the port between two renewals.
+        self.upnpc("-d", "2222", "TCP")
+        self.upnpc("-e", "theirs", "-a", "192.168.77.5", "22", "2222", "TCP")
+        self.assertIsNotNone(keeper.wait_for("taken", 5), keeper.seen)
+        self.assertEqual(keeper.end(), 4)
+        self.assertEqual(self.upnpc_table(), [mapping("theirs", "TCP", "192.168.77.5", 22, 2222)])
+
+    def test_keep_holds_through_loss(self):
+        keeper = self.keeper("--lease", "4", "-add", "UDP", "5000", "5000", "game")
+        self.assertIsNotNone(keeper.wait_for("added", 10), keeper.seen)
+        subprocess.run([LAB, "loss", self.name, "30", "30"], check=True)
+        time.sleep(8)
+        subprocess.run([LAB, "loss", self.name, "0", "0"], check=True)
+        self.assertIsNotNone(keeper.wait_for("renewed", 70), keeper.seen)
+        self.assertEqual([e["NewExternalPort"] for e in self.upnpc_table()], [5000])
+        keeper.process.send_signal(signal.SIGINT)
+        self.assertEqual(keeper.end(), 0)
+        self.assertEqual(self.upnpc_table(), [])
+
+
+class CarrierGradeNat(LabClient, unittest.TestCase):
+    """The daemon with its WAN address in 100.64.0.0/10: it answers GetExternalIPAddress
+    with an empty address, and refuses to map."""
+
+    def setUp(self):
+        self.name = "pwn%d" % os.getpid()
+        subprocess.run([LAB, "up", self.name, str(self.port), "1", "100.64.0.2"], check=True)
+        self.addCleanup(subprocess.run, [LAB, "down", self.name])
+
+    def test_list_works_and_says_why_nothing_is_reachable(self):
+        self.assertIn("ExternalIPAddress failed. (empty string)", self.upnpc("-s"))
+        code, out, err, _ = self.run_program("--json", "-list")
+        document = json.loads(out)
+        jsonschema.validate(document, SCHEMA)
+        self.assertEqual(code, 0)
+        self.assertEqual(document["entries"], upnpc_entries(self))
+        self.assertFalse(document["router"]["reachable_from_internet"])
+        self.assertIn(b"cannot be reached from the internet", err)
+        self.assertIn(b"carrier-grade NAT", err)
+        code, out, err, _ = self.run_program("-list")
+        self.assertEqual(code, 1)
+        self.assertIn("Enumerate Failure", out)  # the table is empty, as upnpc sees it
+        self.assertEqual(err.count(b"\n"), 1)
+
+
+def upnpc_entries(lab):
+    return [dict(e) for e in lab.upnpc_table()]
+
+
+if __name__ == "__main__":
+    unittest.main()
