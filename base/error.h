@@ -44,7 +44,8 @@
   X(GatewayMappingRefused, -694, "the router refused: a conflicting or missing entry")       \
   X(GatewayPastEnd, -693, "the router says the index is past the end of its table")          \
   X(GatewayNoEntry, -692, "an answer of 200 that holds no entry")                            \
-  X(GatewayOnlyPermanent, -691, "the router takes permanent entries alone")
+  X(GatewayOnlyPermanent, -691, "the router takes permanent entries alone")                  \
+  X(GatewayNoFirewall, -690, "the router offers no IPv6 firewall control")
 
 enum class Error : int {
 #define PW_ERROR_VALUE(name, value, text) k##name = value,

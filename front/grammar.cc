@@ -165,6 +165,46 @@ int parse_list(int n, char** argv, RequestRecord* request) {
   return kSyntaxError;
 }
 
+/// True with `*value` set when `text` is all digits (leading zeros allowed) naming a
+/// number from `low` to `high`.
+bool read_number(const char* text, unsigned long low, unsigned long high, unsigned long* value) {
+  if (!is_all_digits(text) || *text == '\0') return false;
+  unsigned long read = 0;
+  for (const char* c = text; *c; ++c) {
+    read = read * 10 + static_cast<unsigned long>(*c - '0');
+    if (read > high) return false;  // stop before a long digit run can overflow
+  }
+  if (read < low) return false;
+  *value = read;
+  return true;
+}
+
+/// "-pinhole" "-status" | "-add" protocol port [lease] | "-remove" id | "-check" id.
+int parse_pinhole(int n, char** argv, RequestRecord* request) {
+  if (n < 2) return kSyntaxError;
+  const char* verb = argv[2];
+  unsigned long value = 0;
+  if (text_equal_ignoring_case(verb, "-status")) return n == 2 ? kPinholeStatus : kSyntaxError;
+  if (text_equal_ignoring_case(verb, "-add")) {
+    if ((n != 4 && n != 5) || !is_protocol(argv[3]) ||
+        !read_port(argv[4], &request->pinhole_port)) {
+      return kSyntaxError;
+    }
+    request->pinhole_lease = kPinholeLeaseDefault;
+    if (n == 5) {
+      if (!read_number(argv[5], kPinholeLeaseLow, kPinholeLeaseHigh, &value)) return kSyntaxError;
+      request->pinhole_lease = static_cast<uint32_t>(value);
+    }
+    store_protocol(argv[3], request);
+    return kPinholeAdd;
+  }
+  const bool remove = text_equal_ignoring_case(verb, "-remove");
+  if (!remove && !text_equal_ignoring_case(verb, "-check")) return kSyntaxError;
+  if (n != 3 || !read_number(argv[3], 0, 65535, &value)) return kSyntaxError;
+  request->pinhole_id = static_cast<int32_t>(value);
+  return remove ? kPinholeRemove : kPinholeCheck;
+}
+
 }  // namespace
 
 bool address_dotted(const char* text, std::string* dotted) {
@@ -256,5 +296,6 @@ int parse_command(int count, char** argv, RequestRecord* request) {
     return n == 1 ? kHelp : kSyntaxError;
   }
   if (text_equal_ignoring_case(keyword, "-list")) return parse_list(n, argv, request);
+  if (text_equal_ignoring_case(keyword, "-pinhole")) return parse_pinhole(n, argv, request);
   return kSyntaxError;
 }

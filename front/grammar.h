@@ -19,10 +19,21 @@ enum CommandCode : int {
   kList = 9,
   kListStats = 16,
   kStats = 84,
+  // The IPv6 firewall's pinholes, below every filtered listing's code.
+  kPinholeStatus = 30,
+  kPinholeAdd = 31,
+  kPinholeRemove = 32,
+  kPinholeCheck = 33,
   kFilteredListingMin = 355,
   kListById = 440,
   kHelp = 963,
 };
+
+// A pinhole's lease as typed, in seconds (what the router's service takes), and the one
+// it gets when none is typed.
+constexpr unsigned long kPinholeLeaseLow = 1;
+constexpr unsigned long kPinholeLeaseHigh = 86400;
+constexpr unsigned long kPinholeLeaseDefault = 3600;
 
 enum CriterionValue : int {
   kCriterionProtocol = 528,
@@ -41,6 +52,11 @@ bool address_dotted(const char* text, std::string* dotted);
 /// The address `typed` names in dotted decimal (address_dotted): what is sent and
 /// compared for an address typed as "-ip" takes it. `typed` itself when it names none.
 std::string address_meant(const std::string& typed);
+
+/// Whether `code` is one of the pinhole commands.
+inline bool is_pinhole_command(int code) {
+  return code >= kPinholeStatus && code <= kPinholeCheck;
+}
 
 /// Whether every character of `text` is a decimal digit (also for "").
 bool is_all_digits(const char* text);

@@ -14,6 +14,9 @@ struct RequestRecord {
   int32_t enabled = -1;          // status filter: -1 none, 1 Enabled, 0 Disabled
   bool quick = false;            // "-q": skip the walk before an add or a removal
   uint32_t lease_seconds = 0;    // the lease an add asks for (--lease); 0: permanent
+  uint16_t pinhole_port = 0;     // -pinhole -add: the port to open
+  uint32_t pinhole_lease = 0;    // -pinhole -add: its lease in seconds
+  int32_t pinhole_id = -1;       // -pinhole -remove / -check: the router's ID
   std::string ip_address;        // as typed, at most 31 characters; empty = not given
   std::string protocol;          // as typed; empty = not given
   std::string description;       // as sent; reports shorten it for display

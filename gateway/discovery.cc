@@ -25,6 +25,9 @@ using Clock = std::chrono::steady_clock;
 const char* const kServiceTypes[] = {"WANIPConnection:1", "WANPPPConnection:1"};
 constexpr int kWanIp = 0;
 
+// The IPv6 firewall of an IGD version 2 router, searched for over IPv6.
+constexpr char kFirewallType[] = "WANIPv6FirewallControl:1";
+
 // Asked for from the second send on, for routers that answer no search for a service.
 const char* const kDeviceTargets[] = {"urn:schemas-upnp-org:device:InternetGatewayDevice:1",
                                       "urn:schemas-upnp-org:device:InternetGatewayDevice:2",
@@ -61,9 +64,11 @@ struct Search {
   std::map<std::string, int> per_sender;
   int started = 0;  // descriptions whose read began
   Error last_skip = Error::kSsdpNoReply;
+  bool v6 = false;       // the search for the IPv6 firewall, over IPv6
+  bool saw_wan = false;  // a description offered a WAN connection, not the firewall
   bool ppp_found = false;
   GatewayHandle ppp;
-  bool ip_found = false;
+  bool ip_found = false;  // the service wanted first: taken at once
   GatewayHandle ip;
 };
 
@@ -111,6 +116,27 @@ void send_round(Search* search, size_t round) {
 /// lost WAN IP one); otherwise why not.
 Error judge_description(Search* search, const std::string& location, const std::string& document) {
   Error error = Error::kGatewayNoControlUrl;
+  if (search->v6) {
+    GatewayHandle found;
+    found.service_type = kFirewallType;
+    error = gateway_parse_description(&found, location, document);
+    if (error == Error::kOk) {
+      found.device_description = document;
+      trace("description %s offers %s", location.c_str(), kFirewallType);
+      search->ip_found = true;
+      search->ip = std::move(found);
+      return Error::kOk;
+    }
+    // A router without the firewall service is told apart from a device that is none.
+    for (const char* type : kServiceTypes) {
+      GatewayHandle other;
+      other.service_type = type;
+      if (gateway_parse_description(&other, location, document) == Error::kOk) {
+        search->saw_wan = true;
+      }
+    }
+    return error;
+  }
   for (int candidate = kWanIp; candidate < 2; ++candidate) {
     GatewayHandle found;
     found.service_type = kServiceTypes[candidate];
@@ -130,6 +156,17 @@ Error judge_description(Search* search, const std::string& location, const std::
   return error;
 }
 
+/// `location` with the zone of `sender` when it names a link-local IPv6 host without one:
+/// such an address means something only on the link the reply came from.
+std::string with_zone_of(const std::string& location, const std::string& sender) {
+  const size_t zone = sender.find('%');
+  const size_t open = location.find("[fe80:");
+  if (zone == std::string::npos || open == std::string::npos) return location;
+  const size_t close = location.find(']', open);
+  if (close == std::string::npos || location.find('%', open) < close) return location;
+  return location.substr(0, close) + "%25" + sender.substr(zone + 1) + location.substr(close);
+}
+
 /// A reply that came: judged by its ST, its LOCATION queued for reading once.
 void take_reply(Search* search, const SsdpReply& reply) {
   trace("reply from %s: ST %s, LOCATION %s", reply.sender.c_str(),
@@ -142,6 +179,7 @@ void take_reply(Search* search, const SsdpReply& reply) {
     search->last_skip = error;
     return;
   }
+  location = with_zone_of(location, reply.sender);
   for (Candidate& known : search->candidates) {
     if (known.location != location) continue;
     // A better reason to read the same LOCATION moves it up the queue.
@@ -332,7 +370,7 @@ Error discovery_read_reply(const std::string& reply, std::string* location, Repl
     Error error = ssdp_location(reply, location);
     if (error != Error::kOk) return error;
     const std::string st = ssdp_header(reply, "ST");
-    for (const char* type : kServiceTypes) {
+    for (const char* type : {kServiceTypes[0], kServiceTypes[1], kFirewallType}) {
       if (service_urn_at_least(st, gateway_service_urn(type))) {
         *rule = ReplyRule::kService;
         return Error::kOk;
@@ -390,9 +428,12 @@ Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) 
       return error;
     }
     Search search;
-    Error error = udp_open(&search.socket);
+    search.v6 = options.firewall;
+    Error error = udp_open(&search.socket, search.v6);
     if (error != Error::kOk) return error;
-    if (net_interfaces(&search.interfaces) != Error::kOk) search.interfaces.clear();
+    if (net_interfaces(&search.interfaces, search.v6) != Error::kOk) search.interfaces.clear();
+    // The IPv6 group is link-local: without an interface there is no link to search.
+    if (search.v6 && search.interfaces.empty()) return Error::kSsdpNoInterface;
     if (!options.interface_name.empty()) {
       std::vector<NetInterface> chosen;
       for (const NetInterface& interface : search.interfaces) {
@@ -403,7 +444,9 @@ Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) 
     }
     search.start = Clock::now();
     run_search(&search);
-    if (!search.ip_found && !search.ppp_found) return search.last_skip;
+    if (!search.ip_found && !search.ppp_found) {
+      return search.saw_wan ? Error::kGatewayNoFirewall : search.last_skip;
+    }
     *gateway = std::move(search.ip_found ? search.ip : search.ppp);
     trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
     return Error::kOk;

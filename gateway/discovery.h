@@ -17,15 +17,18 @@
 #include "gateway/handle.h"
 
 /// Where to look: a description named outright (the search is skipped), or one interface
-/// to search on; empty for the search on every interface.
+/// to search on; empty for the search on every interface. With `firewall`, the search goes
+/// over IPv6 for the IPv6 firewall control service (WANIPv6FirewallControl) instead.
 struct DiscoveryOptions {
   std::string url;
   std::string interface_name;
+  bool firewall = false;
 };
 
 /// kOk with a handle whose control URL, description and service type are all set;
 /// otherwise the error of the last reply passed over (kSsdpNoReply when none came,
-/// kSsdpNoInterface when the interface asked for is not there), and `*gateway` untouched.
+/// kSsdpNoInterface when the interface asked for is not there, kGatewayNoFirewall when a
+/// router answered the firewall search without that service), and `*gateway` untouched.
 Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway);
 
 /// The search on every interface.

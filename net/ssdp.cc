@@ -12,16 +12,19 @@ bool is_blank(char c) {
 
 }  // namespace
 
-std::string ssdp_search_text(const std::string& target) {
-  return "M-SEARCH * HTTP/1.1\r\nMX: 2\r\nHOST: 239.255.255.250:1900\r\n"
-         "MAN: \"ssdp:discover\"\r\nST: " +
-         target + "\r\n\r\n";
+std::string ssdp_search_text(const std::string& target, bool v6) {
+  return std::string("M-SEARCH * HTTP/1.1\r\nMX: 2\r\nHOST: ") +
+         (v6 ? "[FF02::C]:1900" : "239.255.255.250:1900") +
+         "\r\nMAN: \"ssdp:discover\"\r\nST: " + target + "\r\n\r\n";
 }
 
-Error ssdp_send_search(SocketHandle* socket, const std::string& target) {
+Error ssdp_send_search(SocketHandle* socket, const std::string& target, unsigned zone) {
   return guard_allocation([&] {
-    const std::string text = ssdp_search_text(target);
-    return udp_send_to(socket, kSsdpGroup, kSsdpPort, text.data(), text.size());
+    const bool v6 = zone != 0;
+    const std::string text = ssdp_search_text(target, v6);
+    const std::string group =
+        v6 ? std::string(kSsdpGroupV6) + "%" + std::to_string(zone) : std::string(kSsdpGroup);
+    return udp_send_to(socket, group, kSsdpPort, text.data(), text.size());
   });
 }
 

@@ -10,6 +10,7 @@
 #include "net/socket.h"
 
 constexpr char kSsdpGroup[] = "239.255.255.250";
+constexpr char kSsdpGroupV6[] = "ff02::c";  // link-local scope: every interface has its own
 constexpr int kSsdpPort = 1900;
 
 /// One datagram that came back, as it came (NUL bytes and all), and who sent it.
@@ -18,12 +19,13 @@ struct SsdpReply {
   std::string sender;  // dotted decimal
 };
 
-/// The M-SEARCH datagram for a search target.
-std::string ssdp_search_text(const std::string& target);
+/// The M-SEARCH datagram for a search target (to the IPv6 group with `v6`).
+std::string ssdp_search_text(const std::string& target, bool v6 = false);
 
-/// kOk when the M-SEARCH for `target` went to the SSDP group; kSocketNoResolve,
-/// kSocketSendFailed.
-Error ssdp_send_search(SocketHandle* socket, const std::string& target);
+/// kOk when the M-SEARCH for `target` went to the SSDP group: the IPv4 one, or with a
+/// `zone` (an interface index) the IPv6 link-local one on that interface;
+/// kSocketNoResolve, kSocketSendFailed.
+Error ssdp_send_search(SocketHandle* socket, const std::string& target, unsigned zone = 0);
 
 /// kOk with the next datagram within `milliseconds` (at most 1024 bytes of it);
 /// kSsdpNoReply when none came, kSocketReceiveFailed.

@@ -1,0 +1,146 @@
+#include "gateway/firewall.h"
+
+#include "base/guard.h"
+#include "base/text.h"
+#include "gateway/mapping.h"
+#include "gateway/soap.h"
+#include "gateway/xml.h"
+#include "gateway/xml_capture.h"
+
+namespace {
+
+/// One action of the firewall service; a refusal's UPnP error goes to `*fault`.
+Error firewall_action(const GatewayHandle& gateway, const char* action,
+                      const std::string& arguments, Retry retry, SoapAnswer* answer, int* fault) {
+  *fault = 0;
+  const Error error = soap_action(gateway, action, arguments, true, retry, answer);
+  if (error == Error::kHttpNotOk) *fault = answer->fault_code;
+  return error;
+}
+
+std::string id_argument(uint16_t id) {
+  return "<UniqueID>" + std::to_string(id) + "</UniqueID>\r\n";
+}
+
+}  // namespace
+
+int pinhole_protocol_number(const std::string& protocol) {
+  const std::string upper = text_upper_ascii(protocol);
+  if (upper == "TCP") return 6;
+  if (upper == "UDP") return 17;
+  return -1;
+}
+
+Error firewall_parse_status(const std::string& body, FirewallStatus* status) {
+  return guard_allocation([&] {
+    XmlWatch watches[] = {{"FirewallEnabled"}, {"InboundPinholeAllowed"}};
+    const Error error = xml_capture(body, watches, 2);
+    if (error != Error::kOk) return error;
+    if (watches[0].occurrences == 0 || watches[1].occurrences == 0) {
+      return Error::kGatewayUnparsable;
+    }
+    status->enabled = mapping_boolean(watches[0].last) == 1;
+    status->inbound_allowed = mapping_boolean(watches[1].last) == 1;
+    return Error::kOk;
+  });
+}
+
+Error pinhole_parse_id(const std::string& body, uint16_t* id) {
+  return guard_allocation([&] {
+    XmlWatch watch{"UniqueID"};
+    const Error error = xml_capture(body, &watch, 1);
+    if (error != Error::kOk) return error;
+    // An ID is a 16-bit number, 0 included.
+    const std::string text = xml_trim(watch.last);
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stol(text) > 65535) {
+      return Error::kGatewayUnparsable;
+    }
+    *id = static_cast<uint16_t>(std::stol(text));
+    return Error::kOk;
+  });
+}
+
+Error firewall_status(const GatewayHandle& gateway, FirewallStatus* status, int* fault) {
+  return guard_allocation([&] {
+    SoapAnswer answer;
+    const Error error =
+        firewall_action(gateway, "GetFirewallStatus", "", Retry::kRead, &answer, fault);
+    if (error != Error::kOk) return error;
+    return firewall_parse_status(answer.body, status);
+  });
+}
+
+Error pinhole_add(const GatewayHandle& gateway, const PinholeRequest& request, uint16_t* id,
+                  int* fault) {
+  return guard_allocation([&] {
+    // Any remote host and port: an empty host and port 0 are the service's wildcards.
+    const std::string arguments =
+        "<RemoteHost></RemoteHost>\r\n<RemotePort>0</RemotePort>\r\n<InternalClient>" +
+        xml_escape(request.client) + "</InternalClient>\r\n<InternalPort>" +
+        std::to_string(request.port) + "</InternalPort>\r\n<Protocol>" +
+        std::to_string(request.protocol) + "</Protocol>\r\n<LeaseTime>" +
+        std::to_string(request.lease_seconds) + "</LeaseTime>\r\n";
+    SoapAnswer answer;
+    const Error error =
+        firewall_action(gateway, "AddPinhole", arguments, Retry::kChange, &answer, fault);
+    if (error != Error::kOk) return error;
+    return pinhole_parse_id(answer.body, id);
+  });
+}
+
+Error pinhole_update(const GatewayHandle& gateway, uint16_t id, uint32_t lease_seconds,
+                     int* fault) {
+  return guard_allocation([&] {
+    SoapAnswer answer;
+    return firewall_action(gateway, "UpdatePinhole",
+                           id_argument(id) + "<NewLeaseTime>" + std::to_string(lease_seconds) +
+                               "</NewLeaseTime>\r\n",
+                           Retry::kChange, &answer, fault);
+  });
+}
+
+Error pinhole_delete(const GatewayHandle& gateway, uint16_t id, int* fault) {
+  return guard_allocation([&] {
+    SoapAnswer answer;
+    return firewall_action(gateway, "DeletePinhole", id_argument(id), Retry::kChange, &answer,
+                           fault);
+  });
+}
+
+Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* check, int* fault) {
+  return guard_allocation([&] {
+    *check = PinholeCheck();
+    SoapAnswer answer;
+    Error error = firewall_action(gateway, "CheckPinholeWorking", id_argument(id), Retry::kRead,
+                                  &answer, fault);
+    // No traffic seen, or no such action (401): the router cannot tell; anything else is a
+    // refusal of the pinhole itself.
+    if (error == Error::kOk) {
+      XmlWatch watch{"IsWorking"};
+      error = xml_capture(answer.body, &watch, 1);
+      if (error != Error::kOk) return error;
+      check->working_known = watch.occurrences > 0;
+      check->working = mapping_boolean(watch.last) == 1;
+    } else if (error != Error::kHttpNotOk ||
+               (*fault != kUpnpNoTrafficReceived && *fault != 401 && *fault != 602)) {
+      return error;
+    }
+    error = firewall_action(gateway, "GetPinholePackets", id_argument(id), Retry::kRead, &answer,
+                            fault);
+    if (error == Error::kOk) {
+      XmlWatch watch{"PinholePackets"};
+      error = xml_capture(answer.body, &watch, 1);
+      if (error != Error::kOk) return error;
+      const std::string text = xml_trim(watch.last);
+      check->packets_known = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
+                             text.size() <= 10;
+      if (check->packets_known) check->packets = static_cast<uint32_t>(std::stoul(text));
+    } else if (error != Error::kHttpNotOk ||
+               (*fault != kUpnpNoTrafficReceived && *fault != 401 && *fault != 602)) {
+      return error;
+    }
+    *fault = 0;
+    return Error::kOk;
+  });
+}

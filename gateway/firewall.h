@@ -1,0 +1,66 @@
+// The router's IPv6 firewall (WANIPv6FirewallControl of an IGD version 2 router): its
+// status, and pinholes opened, renewed, checked and closed for this host. The router takes
+// these only over IPv6, for the address the request comes from.
+#ifndef PORTWRANGLER_GATEWAY_FIREWALL_H_
+#define PORTWRANGLER_GATEWAY_FIREWALL_H_
+
+#include <cstdint>
+#include <string>
+
+#include "base/error.h"
+#include "gateway/handle.h"
+
+// The router's refusals that say what to do.
+constexpr int kUpnpActionNotAuthorized = 606;
+constexpr int kUpnpPinholeSpaceExhausted = 701;
+constexpr int kUpnpFirewallDisabled = 702;
+constexpr int kUpnpInboundPinholeNotAllowed = 703;
+constexpr int kUpnpNoSuchPinhole = 704;
+constexpr int kUpnpPinholesNotAllowed = 706;
+constexpr int kUpnpNoTrafficReceived = 709;
+
+// A pinhole's lease, in seconds: what the service takes.
+constexpr uint32_t kPinholeLeaseMin = 1;
+constexpr uint32_t kPinholeLeaseMax = 86400;
+
+struct FirewallStatus {
+  bool enabled = false;
+  bool inbound_allowed = false;
+};
+
+/// A pinhole to open: `port` of `client` (this host's own address, as the connection to
+/// the router shows it) for any remote host and port.
+struct PinholeRequest {
+  std::string client;
+  uint16_t port = 0;
+  int protocol = 6;  // IANA numbers: 6 TCP, 17 UDP
+  uint32_t lease_seconds = 3600;
+};
+
+/// What a check found: whether packets passed (the router may not tell), and how many.
+struct PinholeCheck {
+  bool working_known = false;
+  bool working = false;
+  bool packets_known = false;
+  uint32_t packets = 0;
+};
+
+/// What a failed action says: kHttpNotOk with the router's UPnP error in `*fault` (0 when
+/// it names none), or the call's error.
+Error firewall_status(const GatewayHandle& gateway, FirewallStatus* status, int* fault);
+Error pinhole_add(const GatewayHandle& gateway, const PinholeRequest& request, uint16_t* id,
+                  int* fault);
+Error pinhole_update(const GatewayHandle& gateway, uint16_t id, uint32_t lease_seconds, int* fault);
+Error pinhole_delete(const GatewayHandle& gateway, uint16_t id, int* fault);
+/// The check asks whether the pinhole works and how many packets went through; a router
+/// that cannot tell (709, or no such action) leaves that part unknown, not failed.
+Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* check, int* fault);
+
+/// The protocol number of a protocol text (TCP 6, UDP 17, in any letter case), or -1.
+int pinhole_protocol_number(const std::string& protocol);
+
+/// The answers' parts, for the body of a response.
+Error firewall_parse_status(const std::string& body, FirewallStatus* status);
+Error pinhole_parse_id(const std::string& body, uint16_t* id);
+
+#endif  // PORTWRANGLER_GATEWAY_FIREWALL_H_
