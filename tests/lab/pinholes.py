@@ -179,9 +179,10 @@ class Lab6:
         return self.on(host_side, PYTHON, "-c", EXCHANGE, host, str(self.port),
                        stdin=request)
 
-    def soap(self, action, arguments=(), host=GATEWAY6):
+    def soap(self, action, arguments=(), host=None):
         """(request, answer) of one action of the firewall service, raw bytes; the
-        request is sent to `host` (the gateway's IPv6 or IPv4 address)."""
+        request is sent to `host` (the gateway's IPv4 address, or by default its IPv6)."""
+        host = host or GATEWAY6
         request = soap_request(action, arguments, host, self.port)
         return request, self.exchange(request, host)
 
