@@ -3,12 +3,14 @@
 of its firewall service, its refusals) and writes it as markdown, for fakes built from
 it. Usage: record_pinholes.py OUT.md (runs a lab of its own, about 15 s)."""
 
+import ast
 import os
 import re
+import subprocess
 import sys
 
-from pinholes import (CLIENT6, DEVICE6, GATEWAY, GATEWAY6, Lab6, pinhole_arguments,
-                      soap_request, unique_id)
+from pinholes import (CLIENT6, DEVICE6, GATEWAY, GATEWAY6, LAB, PYTHON, Lab6,
+                      pinhole_arguments, soap_request, unique_id)
 
 TARGETS = ("urn:schemas-upnp-org:service:WANIPConnection:1",
            "urn:schemas-upnp-org:service:WANIPv6FirewallControl:1")
@@ -36,6 +38,10 @@ NOTES = """## In short
   pinhole's UniqueID and takes the new lease. RemoteHost empty: any; RemotePort 0: any.
   The rule (inet filter, chain miniupnpd): `iif "wan0" th dport PORT @nh,192,128
   <internal> [@nh,64,128 <remote>] @nh,48,8 <protocol> accept`; no counter, no comment.
+- The daemon takes the arguments in any order: upnpc sends AddPinhole's as RemoteHost,
+  RemotePort, Protocol, InternalPort, InternalClient, LeaseTime (see its requests below).
+  `upnpc -U` asks CheckPinholeWorking first: after 709 it sent UpdatePinhole, after 402
+  (an ID the daemon does not hold) it sent nothing more.
 - Leases 1..86400 s (0, 86401: 402, also on UpdatePinhole); a pinhole of lease 1 was gone
   within the second. InternalPort below 1024: 606; 0: 706. InternalClient not the
   requester's own address (another host, or its own link-local address when it asks
@@ -60,6 +66,43 @@ NOTES = """## In short
   rule whose remote address is 16 bytes of ASCII text; an IPv4 RemoteHost (80.81.82.1)
   was accepted at once with such a garbage remote too. Send RemoteHost empty or IPv6.
 
+"""
+
+RELAY_PORT = 8000
+
+# A relay on the client between upnpc and the daemon: the daemon sees the client's own
+# address, as a pinhole needs. Each exchange's request goes to stdout, repr'd on a line.
+RELAY = r"""
+import re, socket, sys
+listening = socket.socket(socket.AF_INET6)
+listening.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+listening.bind((sys.argv[1], int(sys.argv[2])))
+listening.listen(5)
+listening.settimeout(10)
+print("ready", flush=True)
+for _ in range(40):
+    try:
+        peer, _ = listening.accept()
+    except socket.timeout:
+        break
+    peer.settimeout(5)
+    request = b""
+    while b"\r\n\r\n" not in request:
+        request += peer.recv(65536)
+    head, body = request.split(b"\r\n\r\n", 1)
+    length = re.search(rb"(?i)\r\ncontent-length: *(\d+)", head)
+    while length and len(body) < int(length.group(1)):
+        body += peer.recv(65536)
+    request = head + b"\r\n\r\n" + body
+    daemon = socket.create_connection((sys.argv[3], int(sys.argv[4])), timeout=5)
+    daemon.sendall(request)
+    while True:
+        chunk = daemon.recv(65536)
+        if not chunk:
+            break
+        peer.sendall(chunk)
+    peer.close()
+    print(repr(request), flush=True)
 """
 
 
@@ -125,6 +168,8 @@ def record(lab, out):
       "gateway):\n" + shown(lab.on("gateway", "nft", "-a", "list", "chain", "inet", "filter",
                                    "miniupnpd")))
 
+    upnpc_requests(lab, w)
+
     w("\n## Refusals\n\nEvery refusal is `HTTP/1.1 500 Internal Server Error` with a body of "
       "the form shown under DeletePinhole above. Each row: the request (AddPinhole "
       "arguments, or an action on a UniqueID), the code and description.\n\n"
@@ -189,6 +234,40 @@ def record(lab, out):
         code = fault(answer)
         w("| %s | %s | %s |\n" % (title, *(code or ("none: " + answer.split(b"\r\n")[0]
                                                      .decode(), ""))))
+
+
+def upnpc_requests(lab, w):
+    """What upnpc sends for each pinhole action, through a relay on the client (one for
+    each command: all it passed is printed once upnpc has ended)."""
+    where = ["-6", "-u", "http://[%s]:%d/rootDesc.xml" % (CLIENT6, RELAY_PORT)]
+    commands = [["-A", "", "0", CLIENT6, str(HOLE_PORT), "TCP", "3600"], ["-U", "ID", "7200"],
+                ["-C", "ID"], ["-K", "ID"], ["-D", "ID"], ["-S"]]
+    hole = None
+    w("\n## What upnpc 2.2.4 sends\n\nEach command run on the client as `upnpc %s ...` "
+      "through a relay on the client (the daemon still sees the client's address): its "
+      "last line of output, then the firewall requests it sent, byte for byte. upnpc also "
+      "reads the description and the WAN byte counters each time (not shown).\n"
+      % " ".join(where))
+    for command in commands:
+        command = [hole if c == "ID" else c for c in command]
+        relay = subprocess.Popen([LAB, "client", lab.name, PYTHON, "-c", RELAY, CLIENT6,
+                                  str(RELAY_PORT), GATEWAY6, str(lab.port)],
+                                 stdout=subprocess.PIPE, text=True)
+        try:
+            if relay.stdout.readline() != "ready\n":
+                raise RuntimeError("the relay did not start")
+            out = lab.on("client", "upnpc", *where, *command).decode("latin-1")
+        finally:
+            relay.terminate()
+            passed, _ = relay.communicate(timeout=5)
+        hole = hole or re.search(r"Pinhole ID = (\d+)", out).group(1)
+        w("\n### `upnpc %s %s`\n\n```\n%s\n```\n" % (
+            " ".join(where), " ".join(c or "''" for c in command),
+            out.rstrip("\n").split("\n")[-1]))
+        for line in passed.splitlines():
+            request = ast.literal_eval(line)
+            if b"WANIPv6FirewallControl" in request.split(b"\r\n\r\n")[0]:
+                w("\n" + shown(request))
 
 
 def main():
