@@ -197,6 +197,12 @@ class Lab6:
         return re.search(r"inet6 (fe80::[0-9a-f:]+)/", text).group(1)
 
 
+def reachable(lab, port, timeout=1.0):
+    """Whether a TCP connect from the WAN host to the client's `port` gets through the
+    gateway: answered by a listener, or refused by the client itself."""
+    return lab.probe(port, timeout) != "dropped"
+
+
 def hex_address(digits):
     return str(ipaddress.IPv6Address(int(digits, 16)))
 
