@@ -21,8 +21,8 @@ HOLE_PORT = 5000
 NOTES = """## In short
 
 - Search: the daemon answers an M-SEARCH to [ff02::c]:1900 from the address the search
-  came from: its link-local address (scope lan's interface) to a search from the client's
-  link-local address, its global 2001:db8:77::1 to one from the client's global address.
+  came from: its link-local address (with the LAN interface's scope) to a search from
+  the client's link-local address, its global 2001:db8:77::1 to one from the client's global address.
   LOCATION is always the bracketed global address, no zone:
   `http://[2001:db8:77::1]:2869/rootDesc.xml`. It answers ST WANIPConnection:1 with ST
   WANIPConnection:1 although its description names WANIPConnection:2; USN is the
@@ -31,7 +31,7 @@ NOTES = """## In short
   WANConnectionDevice:2 holds two services: WANIPConnection:2 (controlURL /ctl/IPConn)
   and WANIPv6FirewallControl:1 (serviceId urn:upnp-org:serviceId:WANIPv6Firewall1,
   SCPDURL /WANIP6FC.xml, controlURL /ctl/IP6FCtl, eventSubURL /evt/IP6FCtl). No URLBase.
-  The same description is served over IPv4 and IPv6; presentationURL stays IPv4.
+  The same bytes are served over IPv4 and IPv6; presentationURL stays IPv4.
 - AddPinhole: RemoteHost, RemotePort, InternalClient, InternalPort, Protocol (6, 17),
   LeaseTime; answer UniqueID (1, 2, ... in order of making). Adding what an existing
   pinhole already is (same remote, internal client and port, protocol) answers that
@@ -43,7 +43,7 @@ NOTES = """## In short
   `upnpc -U` asks CheckPinholeWorking first: after 709 it sent UpdatePinhole, after 402
   (an ID the daemon does not hold) it sent nothing more.
 - Leases 1..86400 s (0, 86401: 402, also on UpdatePinhole); a pinhole of lease 1 was gone
-  within the second. InternalPort below 1024: 606; 0: 706. InternalClient not the
+  about 1 s later. InternalPort below 1024: 606; 0: 706. InternalClient not the
   requester's own address (another host, or its own link-local address when it asks
   from its global one): 606; empty: 708. Protocol 99: 705; 65535: 707; Protocol "TCP"
   (text) was taken as TCP. An argument missing: 402.
