@@ -8,6 +8,10 @@
 #                                build the lab NAME and start the daemon, describing
 #                                itself as IGD version 1 (default) or 2; its WAN address
 #                                80.81.82.2 unless given (another /24's .2, its peer .1)
+#   lab.sh up6 NAME [HTTP_PORT]  the same lab with IPv6 beside IPv4, the daemon an IGD
+#                                version 2 with its IPv6 firewall (pinholes); the
+#                                gateway forwards IPv6 from the WAN only through them
+#   lab.sh wan NAME CMD...       run CMD on the WAN host (the "internet")
 #   lab.sh stop NAME             stop the lab's daemon (by the pid the lab keeps), and
 #                                wait until it is gone
 #   lab.sh start NAME            start the daemon again, as a rebooted router comes
@@ -31,7 +35,10 @@
 # Addresses: LAN 192.168.77.0/24 (gateway .1, client .2, third host .3); the VPN
 # 10.8.0.0/24 (client .2, its far end .1, where nothing answers). The WAN address must be
 # one the daemon does not count as private or reserved, or it refuses to map;
-# 80.81.82.0/24 stands in for the internet here and never leaves the lab.
+# 80.81.82.0/24 stands in for the internet here and never leaves the lab (203.0.113.0/24
+# would not do: the daemon counts it as reserved). With IPv6: LAN 2001:db8:77::/64
+# (gateway ::1, client ::2, third host ::3), WAN 2001:db8:82::/64 (WAN host ::1, gateway
+# ::2), routed, no NAT.
 set -euo pipefail
 
 LAN_GW=192.168.77.1
@@ -40,8 +47,13 @@ LAN_DEVICE=192.168.77.3
 WAN_GW=80.81.82.2
 VPN_CLIENT=10.8.0.2
 VPN_PEER=10.8.0.1
+LAN6_GW=2001:db8:77::1
+LAN6_CLIENT=2001:db8:77::2
+LAN6_DEVICE=2001:db8:77::3
+WAN6_GW=2001:db8:82::2
+WAN6_PEER=2001:db8:82::1
 
-command=${1:?usage: lab.sh up|stop|start|down|client|gateway|device|loss|counters|vpn NAME ...}
+command=${1:?usage: lab.sh up|up6|stop|start|down|client|gateway|wan|device|loss|counters|vpn NAME ...}
 name=${2:?lab name}
 shift 2
 client="$name-client"
@@ -178,8 +190,62 @@ start() {
   return 1
 }
 
+# IPv6 on the lab's links. Addresses skip duplicate detection, so that they serve at
+# once: the link-local ones too, which the daemon's searches and answers come from.
+ipv6_addresses() {
+  in_ns "$client" ip -6 addr add "$LAN6_CLIENT/64" dev lan0 nodad
+  in_ns "$client" ip -6 route add default via "$LAN6_GW"
+  in_ns "$device" ip -6 addr add "$LAN6_DEVICE/64" dev dev0 nodad
+  in_ns "$device" ip -6 route add default via "$LAN6_GW"
+  in_ns "$gateway" ip -6 addr add "$LAN6_GW/64" dev br0 nodad
+  in_ns "$gateway" ip -6 addr add "$WAN6_GW/64" dev wan0 nodad
+  in_ns "$gateway" ip -6 route add default via "$WAN6_PEER"
+  in_ns "$wan" ip -6 addr add "$WAN6_PEER/64" dev wan1 nodad
+  in_ns "$wan" ip -6 route add 2001:db8:77::/64 via "$WAN6_GW"
+}
+
+# The chains the daemon adds its rules to; it does not create them itself. Rules outlive
+# the daemon, so the table is made empty first. With IPv6 the gateway is a firewall as a
+# home router's is: the WAN reaches the LAN over IPv6 only through the daemon's pinholes
+# (its chain, which accepts them); IPv4 passes as in the plain lab, where the daemon's
+# forwardings are the whole story.
+filter_rules() {
+  local forward="type filter hook forward priority 0; policy accept;
+    jump miniupnpd"
+  if [ "$1" = 6 ]; then
+    forward="type filter hook forward priority 0; policy drop;
+    ct state established,related accept
+    iifname \"br0\" oifname \"wan0\" accept
+    jump miniupnpd
+    meta nfproto ipv4 accept"
+  fi
+  in_ns "$gateway" nft -f - <<NFT
+table inet filter
+flush table inet filter
+table inet filter {
+  chain miniupnpd {
+  }
+  chain prerouting_miniupnpd {
+  }
+  chain postrouting_miniupnpd {
+  }
+  chain forward {
+    $forward
+  }
+  chain prerouting {
+    type nat hook prerouting priority -100; policy accept;
+    jump prerouting_miniupnpd
+  }
+  chain postrouting {
+    type nat hook postrouting priority 100; policy accept;
+    jump postrouting_miniupnpd
+  }
+}
+NFT
+}
+
 up() {
-  local port=${1:-2869} igd=${2:-1} wan_address=${3:-$WAN_GW}
+  local port=${1:-2869} igd=${2:-1} wan_address=${3:-$WAN_GW} family=${4:-4}
   local wan_peer=${wan_address%.*}.1
   down
   mkdir -p "$state"
@@ -187,6 +253,9 @@ up() {
   for ns in "$client" "$gateway" "$wan" "$device"; do
     ip netns add "$ns"
     in_ns "$ns" ip link set lo up
+    if [ "$family" = 6 ]; then
+      in_ns "$ns" sysctl -qw net.ipv6.conf.default.accept_dad=0 net.ipv6.conf.all.accept_dad=0
+    fi
   done
   # Interface names are per namespace, so short fixed names serve every lab.
   ip link add lan0 netns "$client" type veth peer name lan1 netns "$gateway"
@@ -216,30 +285,12 @@ up() {
   in_ns "$gateway" ip route add default via "$wan_peer"
   in_ns "$wan" ip addr add "$wan_peer/24" dev wan1
   in_ns "$wan" ip link set wan1 up
+  if [ "$family" = 6 ]; then
+    in_ns "$gateway" sysctl -qw net.ipv6.conf.all.forwarding=1
+    ipv6_addresses
+  fi
   loss 0 0
-  # The daemon adds its rules to these chains; it does not create them itself.
-  in_ns "$gateway" nft -f - <<'NFT'
-table inet filter {
-  chain miniupnpd {
-  }
-  chain prerouting_miniupnpd {
-  }
-  chain postrouting_miniupnpd {
-  }
-  chain forward {
-    type filter hook forward priority 0; policy accept;
-    jump miniupnpd
-  }
-  chain prerouting {
-    type nat hook prerouting priority -100; policy accept;
-    jump prerouting_miniupnpd
-  }
-  chain postrouting {
-    type nat hook postrouting priority 100; policy accept;
-    jump postrouting_miniupnpd
-  }
-}
-NFT
+  filter_rules "$family"
 
   cat > "$state/miniupnpd.conf" <<CONF
 ext_ifname=wan0
@@ -250,6 +301,7 @@ enable_natpmp=no
 secure_mode=no
 system_uptime=yes
 $([ "$igd" = 1 ] && echo force_igd_desc_v1=yes)
+$([ "$family" = 6 ] && printf '%s\n' ext_ifname6=wan0 force_igd_desc_v1=no ipv6_disable=no)
 friendly_name=Lab Gateway
 model_number=2.3-lab
 serial=LAB-0001
@@ -281,6 +333,7 @@ stop() {
 
 case "$command" in
   up) up "$@" ;;
+  up6) up "${1:-2869}" 2 "$WAN_GW" 6 ;;
   stop) stop ;;
   start)
     # A rebooted router's table is empty: the daemon would take its rules back otherwise.
@@ -295,6 +348,7 @@ case "$command" in
   client) exec ip netns exec "$client" "$@" ;;
   gateway) exec ip netns exec "$gateway" "$@" ;;
   device) exec ip netns exec "$device" "$@" ;;
+  wan) exec ip netns exec "$wan" "$@" ;;
   loss) loss "$@" ;;
   counters) counters ;;
   vpn) vpn "$@" ;;
