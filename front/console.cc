@@ -279,7 +279,15 @@ ExitStatus exit_status_of(const Outcome& outcome) {
     case Status::kNoRouter:
     case Status::kNoExternalAddress:
     case Status::kNoLocalAddress:
+    case Status::kNoFirewall:
       return ExitStatus::kNoRouter;
+    case Status::kPinholeNotAuthorized:
+    case Status::kPinholeNoRoom:
+    case Status::kFirewallOff:
+    case Status::kPinholeNotAllowed:
+    case Status::kNoSuchPinhole:
+    case Status::kPinholeFailed:
+      return ExitStatus::kRefused;
     case Status::kDuplicate:
       return ExitStatus::kClash;
     case Status::kAddRefused:

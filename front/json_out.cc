@@ -116,6 +116,20 @@ const char* json_status_name(Status status) {
       return "no_local_address";
     case Status::kFailure:
       return "failure";
+    case Status::kNoFirewall:
+      return "no_firewall";
+    case Status::kPinholeNotAuthorized:
+      return "pinhole_not_authorized";
+    case Status::kPinholeNoRoom:
+      return "pinhole_no_room";
+    case Status::kFirewallOff:
+      return "firewall_off";
+    case Status::kPinholeNotAllowed:
+      return "pinhole_not_allowed";
+    case Status::kNoSuchPinhole:
+      return "no_such_pinhole";
+    case Status::kPinholeFailed:
+      return "pinhole_failed";
     default:
       return "success";
   }
@@ -273,4 +287,73 @@ std::string json_event_line(const std::string& time, const std::string& event,
   } catch (const std::exception&) {
     return "{\"time\":\"" + time + "\",\"event\":\"" + event + "\"}\n";
   }
+}
+
+namespace {
+
+json pinhole_json(uint16_t id, const PinholeRequest& request) {
+  return {{"id", id},
+          {"protocol", request.protocol == 17 ? "UDP" : "TCP"},
+          {"port", request.port},
+          {"internal_client", request.client},
+          {"lease_seconds", request.lease_seconds}};
+}
+
+const char* pinhole_command_name(int code) {
+  switch (code) {
+    case kPinholeStatus:
+      return "pinhole_status";
+    case kPinholeAdd:
+      return "pinhole_add";
+    case kPinholeRemove:
+      return "pinhole_remove";
+    default:
+      return "pinhole_check";
+  }
+}
+
+}  // namespace
+
+std::string json_pinhole_document(const PinholeResult& result, const Outcome& outcome) {
+  json document = {{"command", pinhole_command_name(result.code)}};
+  const bool done = result.error == Error::kOk;
+  switch (result.code) {
+    case kPinholeStatus:
+      if (done) {
+        document["firewall"] = {{"enabled", result.status.enabled},
+                                {"inbound_pinholes_allowed", result.status.inbound_allowed}};
+      }
+      break;
+    case kPinholeAdd:
+      document["added"] = done;
+      document["pinhole"] = pinhole_json(result.id, result.request);
+      if (!done) document["pinhole"]["id"] = nullptr;
+      break;
+    case kPinholeRemove:
+      document["removed"] = done;
+      document["pinhole"] = {{"id", result.id}};
+      break;
+    default:
+      document["pinhole"] = {
+          {"id", result.id},
+          {"working", result.check.working_known ? json(result.check.working) : json(nullptr)},
+          {"packets", result.check.packets_known ? json(result.check.packets) : json(nullptr)}};
+      break;
+  }
+  if (!done) {
+    json error = error_json(outcome);
+    error["cause"] = error_text(result.error);
+    if (result.fault != 0) error["upnp_error"] = result.fault;
+    document["error"] = std::move(error);
+  }
+  return text_of(document);
+}
+
+std::string json_pinhole_event_line(const std::string& time, const std::string& event,
+                                    const std::string& text, uint16_t id,
+                                    const PinholeRequest& held, const std::string& error) {
+  json line = {
+      {"time", time}, {"event", event}, {"text", text}, {"pinhole", pinhole_json(id, held)}};
+  if (!error.empty()) line["error"] = error;
+  return text_of(line);
 }

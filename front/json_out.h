@@ -8,6 +8,7 @@
 
 #include "front/change.h"
 #include "front/listing.h"
+#include "front/pinhole.h"
 #include "front/records.h"
 #include "front/status.h"
 #include "gateway/handle.h"
@@ -41,5 +42,13 @@ std::string json_remove_document(const RequestRecord& request, const GatewayHand
 std::string json_event_line(const std::string& time, const std::string& event,
                             const std::string& text, const MappingRequest& held, long lease_seconds,
                             const std::string& error);
+
+/// The document of a pinhole command.
+std::string json_pinhole_document(const PinholeResult& result, const Outcome& outcome);
+
+/// One event of a held pinhole as a line of JSON, as json_event_line.
+std::string json_pinhole_event_line(const std::string& time, const std::string& event,
+                                    const std::string& text, uint16_t id,
+                                    const PinholeRequest& held, const std::string& error);
 
 #endif  // PORTWRANGLER_FRONT_JSON_OUT_H_

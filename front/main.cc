@@ -17,6 +17,7 @@
 #include "front/keep.h"
 #include "front/listing.h"
 #include "front/options.h"
+#include "front/pinhole.h"
 #include "front/records.h"
 #include "front/status.h"
 #include "gateway/discovery.h"
@@ -85,8 +86,13 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
 
   // From here on the run waits for the network, and never longer than its budget.
   run_budget_start(kRunSeconds);
-  run->discovery = {options.url, options.interface_name};
+  // A pinhole is asked for over IPv6, for the address the request comes from.
+  const bool pinhole = is_pinhole_command(run->code);
+  run->discovery = {options.url, options.interface_name, pinhole};
   Error error = discover_gateway(run->discovery, &run->gateway);
+  if (error == Error::kGatewayNoFirewall) {
+    return failed_step("discovery", error, Status::kNoFirewall, kMessageNoFirewall);
+  }
   if (error != Error::kOk) {
     return failed_step("discovery", error, Status::kNoRouter, kMessageNoRouter);
   }
@@ -94,6 +100,7 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   if (error != Error::kOk) {
     return failed_step("local address", error, Status::kNoLocalAddress, kMessageNoLocalAddress);
   }
+  if (pinhole) return {Status::kSuccess, ""};
   error = gateway_external_address(run->gateway, &request.external_address);
   if (error != Error::kOk) {
     return failed_step("external address", error, Status::kNoExternalAddress,
@@ -112,6 +119,11 @@ Outcome run_flow(const Prepared& run) {
       return add_flow(run.request, run.gateway);
     case kRemove:
       return remove_flow(run.request, run.gateway);
+    case kPinholeStatus:
+    case kPinholeAdd:
+    case kPinholeRemove:
+    case kPinholeCheck:
+      return pinhole_flow(run.code, run.request, run.gateway);
     default:
       return listing_flow(run.code, run.request, run.gateway);
   }
@@ -142,9 +154,14 @@ Ending run(int argc, char** argv) {
   Outcome outcome = options_good ? prepare(argc, argv, options, &run)
                                  : Outcome{Status::kSyntaxError, kMessageSyntax};
   if (outcome.status == Status::kSuccess) {
-    if (options.keep) {
+    if (options.keep && run.code == kPinholeAdd) {
+      outcome = pinhole_keep_run(run.request, &run.gateway, run.discovery, options.json,
+                                 keep_platform_waiter());
+    } else if (options.keep) {
       outcome =
           keep_run(run.request, &run.gateway, run.discovery, options.json, keep_platform_waiter());
+    } else if (options.json && is_pinhole_command(run.code)) {
+      outcome = json_pinhole_flow(run.code, run.request, run.gateway);
     } else if (options.json) {
       outcome = json_flow(run.code, run.request, run.gateway);
     } else {

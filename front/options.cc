@@ -116,8 +116,9 @@ bool options_fit_command(const RunOptions& options, int code, bool quick, std::s
     return false;
   }
   if (!options.keep) return true;
+  if (code == kPinholeAdd) return true;  // its lease is the command's own
   if (!add) {
-    *problem = "--keep goes with -add alone";
+    *problem = "--keep goes with -add and -pinhole -add alone";
   } else if (quick) {
     *problem = "--keep checks the table before every add: not with -q";
   } else if (options.lease_seconds != -1 && options.lease_seconds < kKeepLeaseMinSeconds) {
@@ -143,6 +144,11 @@ const char* options_usage() {
          "                                              search: criteria in this order\n"
          "  -stats                                      router, addresses, statistics\n"
          "  -help, /?                                   the help screen\n"
+         "  -pinhole -status                            the router's IPv6 firewall\n"
+         "  -pinhole -add PROTO PORT [LEASE]            open PORT of this host's IPv6 address\n"
+         "                                              (LEASE 1 to 86400 s, 3600 unless given)\n"
+         "  -pinhole -remove ID                         close the pinhole ID\n"
+         "  -pinhole -check ID                          whether it works, packets through\n"
          "PROTO is TCP or UDP, ports 1 to 65535, STATUS Enabled or Disabled; -q skips the\n"
          "look at the table before an add or a removal.\n"
          "\n"

@@ -14,8 +14,16 @@ enum class Status : int {
   kRemoveRefused = 53,
   kEnumerateFailed = 54,  // the table could not be read
   kNoLocalAddress = 55,
-  kFailure = 24576,  // silent: after a not-added / not-removed box
-  kSuccess = 37906,  // silent
+  // The IPv6 firewall's pinholes.
+  kNoFirewall = 56,            // the router offers no IPv6 firewall control
+  kPinholeNotAuthorized = 57,  // 606
+  kPinholeNoRoom = 58,         // 701
+  kFirewallOff = 59,           // 702
+  kPinholeNotAllowed = 60,     // 703, 706
+  kNoSuchPinhole = 61,         // 704 (402 for an ID)
+  kPinholeFailed = 62,         // any other failure
+  kFailure = 24576,            // silent: after a not-added / not-removed box
+  kSuccess = 37906,            // silent
 };
 
 /// The exit statuses a run ends with when they carry meaning (--json, --keep,
@@ -58,5 +66,17 @@ constexpr char kMessageRemoveRefused[] =
     "Remove Entry Failure -> Invalid Response From UPnP Router.";
 constexpr char kMessageEnumerateFailed[] =
     "Enumerate Failure -> Invalid Response From UPnP Router.";
+
+constexpr char kMessageNoFirewall[] = "Pinhole Failure -> No IPv6 Firewall Control On UPnP Router.";
+constexpr char kMessagePinholeNotAuthorized[] =
+    "Pinhole Refused (606) -> Not Authorized For This Host Or Port.";
+constexpr char kMessagePinholeNoRoom[] =
+    "Pinhole Refused (701) -> No Room Left: Remove A Pinhole First.";
+constexpr char kMessageFirewallOff[] =
+    "Pinhole Refused (702) -> The IPv6 Firewall Is Off On The Router.";
+constexpr char kMessagePinholeNotAllowed[] =
+    "Pinhole Refused -> The Router Allows No Such Inbound Pinhole.";
+constexpr char kMessageNoSuchPinhole[] = "Pinhole Failure -> No Such Pinhole On UPnP Router.";
+constexpr char kMessagePinholeFailed[] = "Pinhole Failure -> Invalid Response From UPnP Router.";
 
 #endif  // PORTWRANGLER_FRONT_STATUS_H_

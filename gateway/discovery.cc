@@ -83,7 +83,8 @@ int ms_since(Clock::time_point start) {
 }
 
 /// The round's searches on one interface (or the default one when `interface` is null):
-/// the two services in every round, the device targets from the second on.
+/// the two services (or the IPv6 firewall) in every round, the device targets from the
+/// second on.
 void send_on(Search* search, const NetInterface* interface, size_t round) {
   const std::string where = interface != nullptr ? interface->name + " (" + interface->address + ")"
                                                  : "the default interface";
@@ -93,11 +94,18 @@ void send_on(Search* search, const NetInterface* interface, size_t round) {
     return;
   }
   std::vector<std::string> targets;
-  for (const char* type : kServiceTypes) targets.push_back(gateway_service_urn(type));
-  if (round > 0)
+  if (search->v6) {
+    targets.push_back(gateway_service_urn(kFirewallType));
+  } else {
+    for (const char* type : kServiceTypes) targets.push_back(gateway_service_urn(type));
+  }
+  if (round > 0) {
     targets.insert(targets.end(), std::begin(kDeviceTargets), std::end(kDeviceTargets));
+  }
+  // The IPv6 group is link-local: the interface's index says which link.
+  const unsigned zone = search->v6 && interface != nullptr ? interface->index : 0;
   for (const std::string& target : targets) {
-    const Error error = ssdp_send_search(search->socket.get(), target);
+    const Error error = ssdp_send_search(search->socket.get(), target, zone);
     trace("search %s sent on %s%s%s", target.c_str(), where.c_str(),
           error != Error::kOk ? ": " : "", error != Error::kOk ? error_name(error) : "");
   }

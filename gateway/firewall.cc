@@ -52,8 +52,8 @@ Error pinhole_parse_id(const std::string& body, uint16_t* id) {
     if (error != Error::kOk) return error;
     // An ID is a 16-bit number, 0 included.
     const std::string text = xml_trim(watch.last);
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos ||
-        std::stol(text) > 65535) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos || std::stol(text) > 65535) {
       return Error::kGatewayUnparsable;
     }
     *id = static_cast<uint16_t>(std::stol(text));
@@ -93,10 +93,10 @@ Error pinhole_update(const GatewayHandle& gateway, uint16_t id, uint32_t lease_s
                      int* fault) {
   return guard_allocation([&] {
     SoapAnswer answer;
-    return firewall_action(gateway, "UpdatePinhole",
-                           id_argument(id) + "<NewLeaseTime>" + std::to_string(lease_seconds) +
-                               "</NewLeaseTime>\r\n",
-                           Retry::kChange, &answer, fault);
+    return firewall_action(
+        gateway, "UpdatePinhole",
+        id_argument(id) + "<NewLeaseTime>" + std::to_string(lease_seconds) + "</NewLeaseTime>\r\n",
+        Retry::kChange, &answer, fault);
   });
 }
 
@@ -133,7 +133,8 @@ Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* che
       error = xml_capture(answer.body, &watch, 1);
       if (error != Error::kOk) return error;
       const std::string text = xml_trim(watch.last);
-      check->packets_known = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
+      check->packets_known = !text.empty() &&
+                             text.find_first_not_of("0123456789") == std::string::npos &&
                              text.size() <= 10;
       if (check->packets_known) check->packets = static_cast<uint32_t>(std::stoul(text));
     } else if (error != Error::kHttpNotOk ||

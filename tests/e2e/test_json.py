@@ -116,7 +116,7 @@ class Json(unittest.TestCase):
              {"error": {"status": 0, "name": "syntax_error", "cause": "unknown option --bogus",
                         "message": "Portwrangler - Syntax Information"}}),
             (["--json", "--keep", "-list"], {}, 2,
-             {"error": {"status": 0, "name": "syntax_error", "cause": "--keep goes with -add alone",
+             {"error": {"status": 0, "name": "syntax_error", "cause": "--keep goes with -add and -pinhole -add alone",
                         "message": "Portwrangler - Syntax Information"}}),
             (["--json", "-help"], {}, 0, {"command": "help"}),
         ]

@@ -1,0 +1,53 @@
+// The IPv6 firewall's pinhole commands: -pinhole -status, -add, -remove and -check. Each
+// computes a plain result (pinhole_apply) that the screens and the JSON document show;
+// --keep holds an added pinhole, renewing it with UpdatePinhole, and deletes it at the end.
+#ifndef PORTWRANGLER_FRONT_PINHOLE_H_
+#define PORTWRANGLER_FRONT_PINHOLE_H_
+
+#include <string>
+
+#include "base/error.h"
+#include "front/keep.h"
+#include "front/records.h"
+#include "front/status.h"
+#include "gateway/discovery.h"
+#include "gateway/firewall.h"
+#include "gateway/handle.h"
+
+/// What a pinhole command did.
+struct PinholeResult {
+  int code = 0;
+  Error error = Error::kOk;  // kOk: the router did it
+  int fault = 0;             // the router's UPnP error of a refusal
+  FirewallStatus status;     // -status
+  PinholeRequest request;    // -add: what was asked for
+  uint16_t id = 0;           // -add: the router's ID; -remove, -check: the one asked about
+  PinholeCheck check;        // -check
+};
+
+/// Runs the pinhole command `code` against the router: `request.local_address` is this
+/// host's address toward it, the pinhole's client.
+PinholeResult pinhole_apply(int code, const RequestRecord& request, const GatewayHandle& gateway);
+
+/// How a pinhole command ends a run: success, or the status of the router's refusal.
+Outcome pinhole_outcome(const PinholeResult& result);
+
+/// The screens of a pinhole command, and how it ends the run.
+Outcome pinhole_show(const PinholeResult& result);
+
+/// The whole command with screens.
+Outcome pinhole_flow(int code, const RequestRecord& request, const GatewayHandle& gateway);
+
+/// The JSON document of a pinhole command.
+std::string json_pinhole_document(const PinholeResult& result, const Outcome& outcome);
+
+/// The whole command with its JSON document.
+Outcome json_pinhole_flow(int code, const RequestRecord& request, const GatewayHandle& gateway);
+
+/// Holds the pinhole of `request` (-pinhole -add) until the waiter says stop, renewing
+/// it at half its lease, adding it again when the router lost it, and deleting it at the
+/// end. Events go to standard error, or as JSON lines with `json`.
+Outcome pinhole_keep_run(const RequestRecord& request, GatewayHandle* gateway,
+                         const DiscoveryOptions& discovery, bool json, const KeepWaiter& waiter);
+
+#endif  // PORTWRANGLER_FRONT_PINHOLE_H_
