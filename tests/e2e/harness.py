@@ -301,3 +301,33 @@ def refused_as_duplicate(added, clash_id, existing):
 def port_box(port):
     """The removal outcome's line for the external port, when no entry is shown."""
     return "| External Port |  %5d                                             |\n" % port + RULE
+
+
+# The IPv6 firewall's screens.
+FIREWALL_TITLE = "| -----------------  UPnP Router - IPv6 Firewall  ------------------ |\n"
+NO_FIREWALL = status_box(56, "Pinhole Failure -> No IPv6 Firewall Control On UPnP Router.")
+PINHOLE_NOT_AUTHORIZED = status_box(
+    57, "Pinhole Refused (606) -> Not Authorized For This Host Or Port.")
+NO_SUCH_PINHOLE = status_box(61, "Pinhole Failure -> No Such Pinhole On UPnP Router.")
+UNKNOWN = "Unknown: the router cannot tell"
+
+
+def firewall_rows(*rows):
+    return "".join("| %-18s%-48s |\n" % row for row in rows) + RULE
+
+
+def firewall_status(enabled, allowed):
+    return RULE + FIREWALL_TITLE + RULE + firewall_rows(
+        ("Firewall:", "Enabled" if enabled else "Disabled"),
+        ("Inbound Pinholes:", "Allowed" if allowed else "Not Allowed"))
+
+
+def pinhole_box(title, failed, *rows):
+    """A pinhole's outcome: its title (under the highlight bar when it failed), its rows."""
+    line = ("| [%s]   -   UPnP Router - IPv6 Firewall" % title).ljust(69) + "|\n"
+    return outcome(line, failed) + firewall_rows(*rows)
+
+
+def pinhole_rows(protocol, client, port, lease):
+    return [("Protocol:", protocol), ("Internal Client:", client), ("Port:", str(port)),
+            ("Lease:", "%d s" % lease)]

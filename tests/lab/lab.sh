@@ -8,8 +8,10 @@
 #                                build the lab NAME and start the daemon, describing
 #                                itself as IGD version 1 (default) or 2; its WAN address
 #                                80.81.82.2 unless given (another /24's .2, its peer .1)
-#   lab.sh up6 NAME [HTTP_PORT]  the same lab with IPv6 beside IPv4, the daemon an IGD
-#                                version 2 with its IPv6 firewall (pinholes); the
+#   lab.sh up6 NAME [HTTP_PORT] [IGD_VERSION]
+#                                the same lab with IPv6 beside IPv4, the daemon an IGD
+#                                version 2 (unless 1 is asked for: it then describes
+#                                no firewall) with its IPv6 firewall (pinholes); the
 #                                gateway forwards IPv6 from the WAN only through them
 #   lab.sh wan NAME CMD...       run CMD on the WAN host (the "internet")
 #   lab.sh stop NAME             stop the lab's daemon (by the pid the lab keeps), and
@@ -301,7 +303,8 @@ enable_natpmp=no
 secure_mode=no
 system_uptime=yes
 $([ "$igd" = 1 ] && echo force_igd_desc_v1=yes)
-$([ "$family" = 6 ] && printf '%s\n' ext_ifname6=wan0 force_igd_desc_v1=no ipv6_disable=no)
+$([ "$igd" = 2 ] && echo force_igd_desc_v1=no)
+$([ "$family" = 6 ] && printf '%s\n' ext_ifname6=wan0 ipv6_disable=no)
 friendly_name=Lab Gateway
 model_number=2.3-lab
 serial=LAB-0001
@@ -333,7 +336,7 @@ stop() {
 
 case "$command" in
   up) up "$@" ;;
-  up6) up "${1:-2869}" 2 "$WAN_GW" 6 ;;
+  up6) up "${1:-2869}" "${2:-2}" "$WAN_GW" 6 ;;
   stop) stop ;;
   start)
     # A rebooted router's table is empty: the daemon would take its rules back otherwise.

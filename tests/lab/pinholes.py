@@ -101,12 +101,13 @@ class Lab6:
     """One IPv6 lab; `name` is short (interface names are per namespace, but the lab's
     namespaces and scratch directory carry it)."""
 
-    def __init__(self, name, port=2869):
+    def __init__(self, name, port=2869, igd=2):
         self.name = name
         self.port = port
+        self.igd = igd
 
     def up(self):
-        subprocess.run([LAB, "up6", self.name, str(self.port)], check=True)
+        subprocess.run([LAB, "up6", self.name, str(self.port), str(self.igd)], check=True)
 
     def down(self):
         subprocess.run([LAB, "down", self.name])

@@ -3,11 +3,21 @@ the client's global address gets through while a pinhole for it exists, and only
 upnpc makes and removes the pinholes; what the daemon answers is checked byte for byte
 where tests/lab/recorded-pinholes.md records it."""
 
+import json
 import os
 import re
+import signal
+import subprocess
+import sys
+import time
 import unittest
 
-from pinholes import (CLIENT6, DEVICE6, GATEWAY, Lab6, pinhole_arguments, unique_id)
+from pinholes import (CLIENT6, DEVICE6, GATEWAY, LAB, Lab6, pinhole_arguments, unique_id)
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+from harness import (BANNER, CLOSING, NO_FIREWALL, NO_SUCH_PINHOLE,  # noqa: E402
+                     PINHOLE_NOT_AUTHORIZED, PROGRAM, UNKNOWN, firewall_status, pinhole_box,
+                     pinhole_rows)
 
 PORT = 5000        # the client's listener
 DROPPED_WAIT = 1.0  # seconds a probe waits for an answer the firewall drops
@@ -97,6 +107,107 @@ class PinholeLab(unittest.TestCase):
                     self.assertIn(b"<errorCode>%d</errorCode>" % code, refused)
                 _, answer = self.lab.soap(action, [("UniqueID", hole)] + rest)
                 self.assertIn(expected, answer)
+
+    def run_program(self, *args):
+        """The program's run on the client: standard output, standard error, exit status."""
+        done = subprocess.run([LAB, "client", self.lab.name, PROGRAM] + list(args),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                              timeout=60)
+        return done.stdout, done.stderr, done.returncode
+
+    def test_program_pinhole_lets_the_wan_in_until_removed(self):
+        lab, port = self.lab, PORT + 20
+        with lab.listener(port):
+            self.assertEqual(lab.probe(port, DROPPED_WAIT), "dropped")
+            out, _, code = self.run_program("-pinhole", "-add", "tcp", str(port), "600")
+            hole = re.search(r"\| Pinhole ID:\s+(\d+) ", out)
+            self.assertIsNotNone(hole, out)
+            hole = hole.group(1)
+            self.assertEqual((out, code), (BANNER + pinhole_box(
+                "Pinhole Added", False, ("Pinhole ID:", hole),
+                *pinhole_rows("TCP", CLIENT6, port, 600)) + CLOSING, 1))
+            self.assertEqual(lab.pinholes(), [{"protocol": "TCP", "internal": CLIENT6,
+                                               "port": port, "remote": None}])
+            self.assertEqual(lab.probe(port), "answered")
+            out, _, _ = self.run_program("-pinhole", "-check", hole)
+            self.assertEqual(out, BANNER + pinhole_box(
+                "Pinhole Check", False, ("Pinhole ID:", hole), ("Working:", UNKNOWN),
+                ("Packets Through:", "0")) + CLOSING)
+            out, _, _ = self.run_program("-pinhole", "-remove", hole)
+            self.assertEqual(out, BANNER + pinhole_box(
+                "Pinhole Removed", False, ("Pinhole ID:", hole)) + CLOSING)
+            self.assertEqual(lab.probe(port, DROPPED_WAIT), "dropped")
+
+    def test_program_screens_of_status_and_refusals(self):
+        cases = [
+            (["-pinhole", "-status"], firewall_status(True, True)),
+            # The daemon opens no port below 1024: its 606 says so.
+            (["-pinhole", "-add", "TCP", "1023"], PINHOLE_NOT_AUTHORIZED + pinhole_box(
+                "Pinhole Not Added", True, *pinhole_rows("TCP", CLIENT6, 1023, 3600))),
+            # An ID it does not hold: this daemon answers 402.
+            (["-pinhole", "-remove", "4242"], NO_SUCH_PINHOLE + pinhole_box(
+                "Pinhole Not Removed", True, ("Pinhole ID:", "4242"))),
+            (["-pinhole", "-check", "4242"], NO_SUCH_PINHOLE),
+        ]
+        for args, body in cases:
+            with self.subTest(" ".join(args)):
+                out, err, code = self.run_program(*args)
+                self.assertEqual((out, err, code), (BANNER + body + CLOSING, "", 1))
+
+    def test_program_json_and_exit_statuses(self):
+        port = PORT + 30
+        out, _, code = self.run_program("--json", "-pinhole", "-add", "UDP", str(port))
+        document = json.loads(out)
+        self.assertEqual(code, 0)
+        hole = document["pinhole"].pop("id")
+        self.assertEqual(document, {"command": "pinhole_add", "added": True, "pinhole": {
+            "protocol": "UDP", "port": port, "internal_client": CLIENT6, "lease_seconds": 3600}})
+        self.assertEqual(self.lab.pinholes(), [{"protocol": "UDP", "internal": CLIENT6,
+                                                "port": port, "remote": None}])
+        out, _, code = self.run_program("--json", "-pinhole", "-remove", str(hole))
+        self.assertEqual((json.loads(out), code),
+                         ({"command": "pinhole_remove", "removed": True, "pinhole": {"id": hole}},
+                          0))
+        out, _, code = self.run_program("--exit-status", "-pinhole", "-add", "TCP", "1023")
+        self.assertEqual(code, 1)  # the router refused
+
+    def test_program_keeps_a_pinhole_until_told_to_stop(self):
+        lab, port = self.lab, PORT + 40
+        # A lease of 4 s: renewed every 2 s; the run holds it past two leases.
+        keeper = subprocess.Popen([LAB, "client", lab.name, PROGRAM, "--keep", "-pinhole",
+                                   "-add", "TCP", str(port), "4"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            with lab.listener(port):
+                deadline = time.monotonic() + 10
+                while not lab.pinholes() and time.monotonic() < deadline:
+                    time.sleep(0.2)
+                time.sleep(9)
+                self.assertEqual(lab.probe(port), "answered")
+        finally:
+            keeper.send_signal(signal.SIGTERM)
+            _, err = keeper.communicate(timeout=20)
+        self.assertEqual(keeper.returncode, 0, err)
+        events = [line.split(" ")[1] for line in err.splitlines()]
+        self.assertEqual(events[0], "added:")
+        self.assertGreaterEqual(events.count("renewed:"), 3)
+        self.assertEqual(events[-1], "removed:")
+        self.assertEqual(lab.pinholes(), [])
+        self.assertEqual(lab.probe(port, DROPPED_WAIT), "dropped")
+
+
+class NoFirewall(unittest.TestCase):
+    def test_a_router_without_the_service_says_so(self):
+        """The daemon describing itself as IGD version 1 has no IPv6 firewall control: its
+        answer over IPv6 is told apart from no router at all."""
+        lab = Lab6("pw6v%d" % os.getpid(), igd=1)
+        lab.up()
+        try:
+            done = subprocess.run([LAB, "client", lab.name, PROGRAM, "-pinhole", "-status"],
+                                  stdout=subprocess.PIPE, text=True, timeout=60)
+        finally:
+            lab.down()
+        self.assertEqual(done.stdout, BANNER + NO_FIREWALL + CLOSING)
 
 
 if __name__ == "__main__":
