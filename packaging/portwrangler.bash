@@ -1,5 +1,6 @@
 # Bash completion for portwrangler. It knows the command grammar: the long options
-# before the command word, the command words, "-q" right after -add or -remove, TCP/UDP
+# before the command word, the command words, "-q" right after -add or -remove, the
+# words after -pinhole, TCP/UDP
 # where a protocol goes, the search options of -list in their order and each at most
 # once, Enabled/Disabled after -s. It runs nothing and looks nothing up: ports,
 # addresses, descriptions, leases, URLs and interfaces are the user's.
@@ -26,7 +27,7 @@ _portwrangler() {
   if [ $value = yes ]; then
     :  # a value of the user's
   elif [ "$count" -eq 0 ]; then
-    candidates=(-add -remove -list -stats -help '/?')
+    candidates=(-add -remove -list -stats -pinhole -help '/?')
     if [ "${current:0:2}" = "--" ] && [ $ended = no ]; then
       candidates=(--json --exit-status --lease --keep --url --interface --help --version)
     fi
@@ -43,6 +44,13 @@ _portwrangler() {
           if [ "$count" -eq 1 ]; then candidates=(-q TCP UDP); fi
         elif [ "$command" = "-add" ] && [ ${#rest[@]} -eq 1 ] && [ "${current:0:1}" = "-" ]; then
           candidates=(-ip)  # only when asked for: a port may go here as well
+        fi
+        ;;
+      -pinhole)
+        if [ "$count" -eq 1 ]; then
+          candidates=(-status -add -remove -check)
+        elif [ "$count" -eq 2 ] && [ "${typed[1],,}" = "-add" ]; then
+          candidates=(TCP UDP)
         fi
         ;;
       -list)
