@@ -12,12 +12,17 @@ import sys
 import time
 import unittest
 
+import jsonschema
+
 from pinholes import (CLIENT6, DEVICE6, GATEWAY, LAB, Lab6, pinhole_arguments, unique_id)
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from harness import (BANNER, CLOSING, NO_FIREWALL, NO_SUCH_PINHOLE,  # noqa: E402
                      PINHOLE_NOT_AUTHORIZED, PROGRAM, UNKNOWN, firewall_status, pinhole_box,
                      pinhole_rows)
+
+with open(os.path.join(os.path.dirname(__file__), "..", "e2e", "schema.json")) as f:
+    SCHEMA = json.load(f)
 
 PORT = 5000        # the client's listener
 DROPPED_WAIT = 1.0  # seconds a probe waits for an answer the firewall drops
@@ -154,20 +159,31 @@ class PinholeLab(unittest.TestCase):
                 out, err, code = self.run_program(*args)
                 self.assertEqual((out, err, code), (BANNER + body + CLOSING, "", 1))
 
+    def document(self, *args):
+        """The program's document, checked against the schema, and its exit status."""
+        out, _, code = self.run_program("--json", *args)
+        document = json.loads(out)
+        jsonschema.validate(document, SCHEMA)
+        return document, code
+
     def test_program_json_and_exit_statuses(self):
         port = PORT + 30
-        out, _, code = self.run_program("--json", "-pinhole", "-add", "UDP", str(port))
-        document = json.loads(out)
+        self.assertEqual(self.document("-pinhole", "-status"),
+                         ({"command": "pinhole_status", "firewall": {
+                             "enabled": True, "inbound_pinholes_allowed": True}}, 0))
+        document, code = self.document("-pinhole", "-add", "UDP", str(port))
         self.assertEqual(code, 0)
         hole = document["pinhole"].pop("id")
         self.assertEqual(document, {"command": "pinhole_add", "added": True, "pinhole": {
             "protocol": "UDP", "port": port, "internal_client": CLIENT6, "lease_seconds": 3600}})
         self.assertEqual(self.lab.pinholes(), [{"protocol": "UDP", "internal": CLIENT6,
                                                 "port": port, "remote": None}])
-        out, _, code = self.run_program("--json", "-pinhole", "-remove", str(hole))
-        self.assertEqual((json.loads(out), code),
+        self.assertEqual(self.document("-pinhole", "-remove", str(hole)),
                          ({"command": "pinhole_remove", "removed": True, "pinhole": {"id": hole}},
                           0))
+        document, code = self.document("-pinhole", "-check", str(hole))
+        self.assertEqual((document["error"]["status"], document["error"]["upnp_error"], code),
+                         (61, 402, 1))  # gone: this daemon's 402 for an ID it does not hold
         out, _, code = self.run_program("--exit-status", "-pinhole", "-add", "TCP", "1023")
         self.assertEqual(code, 1)  # the router refused
 
