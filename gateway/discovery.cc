@@ -105,7 +105,7 @@ void send_on(Search* search, const NetInterface* interface, size_t round) {
   // The IPv6 group is link-local: the interface's index says which link.
   const unsigned zone = search->v6 && interface != nullptr ? interface->index : 0;
   for (const std::string& target : targets) {
-    const Error error = ssdp_send_search(search->socket.get(), target, zone);
+    const Error error = ssdp_send_search(search->socket.get(), target, search->v6, zone);
     trace("search %s sent on %s%s%s", target.c_str(), where.c_str(),
           error != Error::kOk ? ": " : "", error != Error::kOk ? error_name(error) : "");
   }

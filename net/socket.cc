@@ -71,6 +71,19 @@ std::string text_of(const SysAddress& address, bool with_zone) {
   return text;
 }
 
+/// The address of `host`: an IPv6 one may end in "%" and an interface's number, its zone,
+/// which is set here rather than left to the platform's resolver (not every one reads it).
+bool resolve(const std::string& host, bool v6, SysAddress* address) {
+  const size_t mark = host.find('%');
+  const bool numbered = v6 && mark != std::string::npos && mark + 1 < host.size() &&
+                        mark + 11 > host.size() &&
+                        host.find_first_not_of("0123456789", mark + 1) == std::string::npos;
+  if (!numbered) return sys_resolve(host.c_str(), v6, address);
+  if (!sys_resolve(host.substr(0, mark).c_str(), v6, address)) return false;
+  address->zone = static_cast<uint32_t>(std::stoul(host.substr(mark + 1)));
+  return true;
+}
+
 bool link_local(const std::string& address) {
   return address.compare(0, 4, "fe80") == 0;
 }
@@ -136,7 +149,7 @@ Error tcp_connect_start(Socket* out, const std::string& host, int port, bool* co
   Error error = open_socket(&socket, true, v6);
   if (error != Error::kOk) return error;
   SysAddress address;
-  if (!sys_resolve(host.c_str(), v6, &address)) return Error::kSocketNoResolve;
+  if (!resolve(host, v6, &address)) return Error::kSocketNoResolve;
   // A non-blocking connect is normally still under way and its end is learnt from the
   // wait. One refused on the spot is over already; one refused later also shows
   // writable, and its pending error tells.
@@ -173,7 +186,7 @@ Error udp_set_multicast_interface(SocketHandle* socket, const NetInterface& thro
 Error udp_send_to(SocketHandle* socket, const std::string& host, int port, const char* data,
                   size_t length) {
   SysAddress address;
-  if (!sys_resolve(host.c_str(), net_host_is_v6(host), &address)) return Error::kSocketNoResolve;
+  if (!resolve(host, net_host_is_v6(host), &address)) return Error::kSocketNoResolve;
   if (length == 0) return Error::kOk;
   for (;;) {
     size_t sent = 0;

@@ -18,12 +18,11 @@ std::string ssdp_search_text(const std::string& target, bool v6) {
          "\r\nMAN: \"ssdp:discover\"\r\nST: " + target + "\r\n\r\n";
 }
 
-Error ssdp_send_search(SocketHandle* socket, const std::string& target, unsigned zone) {
+Error ssdp_send_search(SocketHandle* socket, const std::string& target, bool v6, unsigned zone) {
   return guard_allocation([&] {
-    const bool v6 = zone != 0;
     const std::string text = ssdp_search_text(target, v6);
-    const std::string group =
-        v6 ? std::string(kSsdpGroupV6) + "%" + std::to_string(zone) : std::string(kSsdpGroup);
+    std::string group = v6 ? kSsdpGroupV6 : kSsdpGroup;
+    if (v6 && zone != 0) group += "%" + std::to_string(zone);
     return udp_send_to(socket, group, kSsdpPort, text.data(), text.size());
   });
 }

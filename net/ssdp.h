@@ -22,10 +22,11 @@ struct SsdpReply {
 /// The M-SEARCH datagram for a search target (to the IPv6 group with `v6`).
 std::string ssdp_search_text(const std::string& target, bool v6 = false);
 
-/// kOk when the M-SEARCH for `target` went to the SSDP group: the IPv4 one, or with a
-/// `zone` (an interface index) the IPv6 link-local one on that interface;
-/// kSocketNoResolve, kSocketSendFailed.
-Error ssdp_send_search(SocketHandle* socket, const std::string& target, unsigned zone = 0);
+/// kOk when the M-SEARCH for `target` went to the SSDP group: the IPv4 one, or with `v6`
+/// the IPv6 link-local one on the interface numbered `zone` (0: the one the socket's
+/// multicast interface names); kSocketNoResolve, kSocketSendFailed.
+Error ssdp_send_search(SocketHandle* socket, const std::string& target, bool v6 = false,
+                       unsigned zone = 0);
 
 /// kOk with the next datagram within `milliseconds` (at most 1024 bytes of it);
 /// kSsdpNoReply when none came, kSocketReceiveFailed.

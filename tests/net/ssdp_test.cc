@@ -22,6 +22,12 @@ struct LocationCase {
   std::string location;
 };
 
+TEST(Ssdp, TheIpv6SearchNamesItsGroup) {
+  EXPECT_EQ(ssdp_search_text("urn:schemas-upnp-org:service:WANIPv6FirewallControl:1", true),
+            "M-SEARCH * HTTP/1.1\r\nMX: 2\r\nHOST: [FF02::C]:1900\r\nMAN: \"ssdp:discover\"\r\n"
+            "ST: urn:schemas-upnp-org:service:WANIPv6FirewallControl:1\r\n\r\n");
+}
+
 TEST(Ssdp, LocationHeader) {
   const std::string ok = "HTTP/1.1 200 OK\r\n";
   const LocationCase cases[] = {

@@ -26,6 +26,8 @@ from harness import (ADDED, BANNER, CLOSING, NO_ROUTER, PROGRAM, REMOVED_ID,  # 
                      THREE, FakeGateway, Namespace, entry_block, mapping, outcome, run)
 sys.path.insert(0, os.path.join(HERE, "..", "lab"))
 from test_scripts import Keeper  # noqa: E402
+from pinholes import CLIENT6, Lab6  # noqa: E402
+from harness import pinhole_box, pinhole_rows  # noqa: E402
 
 EXE = os.environ.get("PORTWRANGLER_EXE", "")
 RAW_RUN = os.environ.get("PORTWRANGLER_RAW_RUN", "")
@@ -389,6 +391,44 @@ class WindowsLab(unittest.TestCase):
                          BANNER + outcome(REMOVED_ID % found, False) +
                          entry_block("caf\u00e9 web", "TCP", client, 80, 8080) + CLOSING)
         self.assertNotIn("8080", self.pw(["-list"], False))
+
+
+@unittest.skipUnless(EXE and BASE, "no Windows build given (PORTWRANGLER_EXE)")
+class WindowsPinholes(unittest.TestCase):
+    """The Windows program's pinholes over IPv6 against miniupnpd, proven by packets: the
+    host's own IPv6 address as Windows' own calls give it."""
+
+    def test_pinhole_opens_and_closes_as_on_linux(self):
+        lab = Lab6("pwwp%d" % os.getpid())
+        lab.up()
+        self.addCleanup(lab.down)
+        prefix = Prefix()
+        windows = windows_command(prefix.__enter__())
+        self.addCleanup(prefix.__exit__, None, None, None)
+
+        def pw(program, *args):
+            for _ in range(2):
+                done = subprocess.run([LAB, "client", lab.name] + program + list(args),
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                      timeout=40)
+                if not wine_failed(done.stderr):
+                    break
+            self.assertEqual((done.returncode, done.stderr), (1, b""))
+            return done.stdout.decode("utf-8").replace("\r\n", "\n")
+
+        self.assertEqual(pw(windows, "-pinhole", "-status"), pw([PROGRAM], "-pinhole", "-status"))
+        port = 5070
+        with lab.listener(port):
+            self.assertEqual(lab.probe(port), "dropped")
+            added = pw(windows, "-pinhole", "-add", "TCP", str(port), "600")
+            hole = added.split("| Pinhole ID:")[1].split()[0]
+            self.assertEqual(added, BANNER + pinhole_box(
+                "Pinhole Added", False, ("Pinhole ID:", hole),
+                *pinhole_rows("TCP", CLIENT6, port, 600)) + CLOSING)
+            self.assertEqual(lab.probe(port), "answered")
+            self.assertEqual(pw(windows, "-pinhole", "-remove", hole), BANNER + pinhole_box(
+                "Pinhole Removed", False, ("Pinhole ID:", hole)) + CLOSING)
+            self.assertEqual(lab.probe(port), "dropped")
 
 
 if __name__ == "__main__":
