@@ -349,11 +349,13 @@ void run_search(Search* search) {
 }
 
 /// The description named outright, taken as a reply's would be.
-Error discover_at(const std::string& url, GatewayHandle* gateway) {
+Error discover_at(const std::string& url, bool firewall, GatewayHandle* gateway) {
   Search search;
+  search.v6 = firewall;
   std::string document;
   Error error = fetch_description(url, &document);
   if (error == Error::kOk) error = judge_description(&search, url, document);
+  if (error != Error::kOk && search.saw_wan) return Error::kGatewayNoFirewall;
   if (error != Error::kOk) return error;
   *gateway = std::move(search.ip_found ? search.ip : search.ppp);
   return Error::kOk;
@@ -429,7 +431,7 @@ Error fetch_description(const std::string& location, std::string* description) {
 Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) {
   return guard_allocation([&] {
     if (!options.url.empty()) {
-      const Error error = discover_at(options.url, gateway);
+      const Error error = discover_at(options.url, options.firewall, gateway);
       if (error == Error::kOk) {
         trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
       }

@@ -160,7 +160,12 @@ Error url_split(const std::string& url, std::string* host, std::string* path, in
   if (token[0] == '[') {
     // An IPv6 address in brackets, its colons its own; a zone may follow as "%25".
     const char* close = std::strchr(token, ']');
-    if (close == nullptr || close > slash || close == token + 1) return Error::kHttpBadUrl;
+    if (close == nullptr || close > slash) return Error::kHttpBadUrl;
+    // Brackets hold an IPv6 address and nothing else.
+    const std::string inside(token + 1, static_cast<size_t>(close - token - 1));
+    if (inside.find(':') == std::string::npos || inside.find('[') != std::string::npos) {
+      return Error::kHttpBadUrl;
+    }
     host_start = token + 1;
     host_end = close;
     colon = close[1] == ':' ? close + 1 : nullptr;
@@ -183,8 +188,11 @@ Error url_split(const std::string& url, std::string* host, std::string* path, in
   }
   return guard_allocation([&] {
     std::string name(host_start, static_cast<size_t>(host_end - host_start));
-    const size_t zone = name.find("%25");
-    if (token[0] == '[' && zone != std::string::npos) name.erase(zone + 1, 2);
+    // In brackets a '%' is written "%25" (the zone's mark).
+    for (size_t at = name.find("%25"); token[0] == '[' && at != std::string::npos;
+         at = name.find("%25", at + 1)) {
+      name.erase(at + 1, 2);
+    }
     if (host != nullptr) host->swap(name);
     if (path != nullptr) path->assign(slash + 1);
     *port = value;
@@ -194,9 +202,8 @@ Error url_split(const std::string& url, std::string* host, std::string* path, in
 
 std::string http_host_port(const std::string& host, int port) {
   if (!net_host_is_v6(host)) return host + ":" + std::to_string(port);
-  std::string inside = host;
-  const size_t zone = inside.find('%');
-  if (zone != std::string::npos) inside.insert(zone + 1, "25");
+  std::string inside;
+  for (char c : host) inside += c == '%' ? std::string("%25") : std::string(1, c);
   return "[" + inside + "]:" + std::to_string(port);
 }
 

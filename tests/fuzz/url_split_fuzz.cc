@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // (unless writing the port out makes it longer than a token may be).
     std::string again_host, again_path;
     int again_port = -1;
-    std::string rebuilt = host + ":" + std::to_string(port) + "/" + path;
+    std::string rebuilt = http_host_port(host, port) + "/" + path;
     if (!host.empty() && rebuilt.size() <= kUrlMax) {
       FUZZ_CHECK(url_split(rebuilt, &again_host, &again_path, &again_port) == Error::kOk);
       FUZZ_CHECK(again_host == host && again_path == path && again_port == port);

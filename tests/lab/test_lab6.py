@@ -168,9 +168,11 @@ class PinholeLab(unittest.TestCase):
 
     def test_program_json_and_exit_statuses(self):
         port = PORT + 30
-        self.assertEqual(self.document("-pinhole", "-status"),
-                         ({"command": "pinhole_status", "firewall": {
-                             "enabled": True, "inbound_pinholes_allowed": True}}, 0))
+        # Found by the search, and at the description named outright.
+        for where in ([], ["--url", self.lab.location()]):
+            self.assertEqual(self.document(*where, "-pinhole", "-status"),
+                             ({"command": "pinhole_status", "firewall": {
+                                 "enabled": True, "inbound_pinholes_allowed": True}}, 0))
         document, code = self.document("-pinhole", "-add", "UDP", str(port))
         self.assertEqual(code, 0)
         hole = document["pinhole"].pop("id")

@@ -41,6 +41,7 @@ TEST(Http, UrlSplit) {
       {"http://[2001:db8::1/x]", Error::kHttpBadUrl, "", 0, ""},
       {"http://[2001:db8::1]x/y", Error::kHttpBadUrl, "", 0, ""},
       {"http://[]:80/x", Error::kHttpBadUrl, "", 0, ""},
+      {"http://[router]:80/x", Error::kHttpBadUrl, "", 0, ""},  // brackets hold IPv6 alone
   };
   for (const SplitCase& c : cases) {
     std::string host = "unset", path = "unset";
