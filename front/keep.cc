@@ -18,20 +18,6 @@
 
 namespace {
 
-/// Seconds since the epoch as UTC text.
-std::string utc_now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm parts{};
-#ifdef _WIN32
-  gmtime_s(&parts, &now);
-#else
-  gmtime_r(&now, &parts);
-#endif
-  char text[32];
-  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
-}
-
 /// The loop's state.
 struct Holding {
   const RequestRecord* request;
@@ -49,7 +35,7 @@ long granted_lease(const AddResult& result) {
 /// One line per event: standard error with the screens, a JSON line with --json.
 void event(const Holding& holding, const char* name, const std::string& text, long lease,
            Error error) {
-  const std::string time = utc_now();
+  const std::string time = keep_utc_now();
   const std::string answer = error != Error::kOk ? trace_error(error) : "";
   if (holding.json) {
     console_write(json_event_line(time, name, text, holding.held.mapping, lease, answer));
@@ -169,6 +155,19 @@ int keep_backoff_ms(int failures) {
   int wait = 1000;
   for (int i = 1; i < failures && wait < 60000; ++i) wait *= 2;
   return wait < 60000 ? wait : 60000;
+}
+
+std::string keep_utc_now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+#ifdef _WIN32
+  gmtime_s(&parts, &now);
+#else
+  gmtime_r(&now, &parts);
+#endif
+  char text[32];
+  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
 }
 
 int keep_renew_ms(long lease_seconds) {

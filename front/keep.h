@@ -6,6 +6,7 @@
 #define PORTWRANGLER_FRONT_KEEP_H_
 
 #include <functional>
+#include <string>
 
 #include "front/options.h"
 #include "front/records.h"
@@ -26,6 +27,9 @@ KeepWaiter keep_platform_waiter();
 /// Tells the platform the forwarding is gone: Windows holds a closing console open until
 /// then.
 void keep_platform_done();
+
+/// Now, as the events' UTC time ("2026-12-08T10:00:00Z").
+std::string keep_utc_now();
 
 /// The waits after a failed exchange: from 1 s doubling to 60 s.
 int keep_backoff_ms(int failures);

@@ -1,7 +1,6 @@
 #include "front/pinhole.h"
 
 #include <cstdio>
-#include <ctime>
 
 #include "base/budget.h"
 #include "base/format.h"
@@ -70,24 +69,10 @@ Outcome refusal_of(const PinholeResult& result) {
   return {Status::kPinholeFailed, kMessagePinholeFailed};
 }
 
-/// Seconds since the epoch as UTC text.
-std::string utc_now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm parts{};
-#ifdef _WIN32
-  gmtime_s(&parts, &now);
-#else
-  gmtime_r(&now, &parts);
-#endif
-  char text[32];
-  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
-}
-
 /// One line per event of a held pinhole: standard error, or a JSON line with `json`.
 void event(bool json, const PinholeResult& held, const char* name, const std::string& text,
            Error error, int fault) {
-  const std::string time = utc_now();
+  const std::string time = keep_utc_now();
   std::string answer = error != Error::kOk ? trace_error(error) : "";
   if (fault != 0) answer += format_string(" (UPnP error %d)", fault);
   if (json) {
