@@ -250,9 +250,10 @@ class Windows(unittest.TestCase):
     def test_no_gateway_gives_48_after_one_search(self):
         result, _, _ = isolated(["-list"], None, True)
         self.assertEqual(result.out, BANNER + NO_ROUTER + CLOSING)
-        # One search of about 5 s; Wine starts the program in about 1.5 s more.
+        # One search of about 5 s; Wine starts the program in 1.5 s, up to 4 s on a busy
+        # machine. Two searches would take 10 s and that start.
         self.assertGreater(result.seconds, 4.5)
-        self.assertLess(result.seconds, 9)
+        self.assertLess(result.seconds, 10)
 
     def test_console_colours_on_a_terminal(self):
         # Under Wine in a pseudo-terminal the console attributes become colour sequences:
