@@ -80,7 +80,8 @@ check "the changelog's newest entry is this package's" \
 completion_cases=(
   "|" "-add|" "-add -q|" "-add TCP|-" "-add UDP 80|" "-remove|T" "-remove -q|U"
   "-list|" "-list -p TCP|" "-list -ip 10.0.0.1|" "-list -s|E" "-list -stats|" "-li|"
-  "|--" "--lease|" "--json --lease=60|" "--json --lease 60 -add|" "--|--")
+  "|--" "--lease|" "--json --lease=60|" "--json --lease 60 -add|" "--|--" "-pinhole|"
+  "-pinhole -add|" "-pinhole -remove|")
 complete_all() {
   (cd "$out/completion" && bash -c '
     cases=("${@:2}")
@@ -100,7 +101,7 @@ complete_all() {
 mkdir "$out/completion"
 touch "$out/completion/"{-add,-q,TCP,UDP,-ip,Enabled,x,-}
 expected="complete -F _portwrangler portwrangler
-[-add][-remove][-list][-stats][-help][/?]
+[-add][-remove][-list][-stats][-pinhole][-help][/?]
 [-q][TCP][UDP]
 [TCP][UDP]
 [-ip]
@@ -115,8 +116,11 @@ expected="complete -F _portwrangler portwrangler
 
 [--json][--exit-status][--lease][--keep][--url][--interface][--help][--version]
 
-[-add][-remove][-list][-stats][-help][/?]
+[-add][-remove][-list][-stats][-pinhole][-help][/?]
 [-q][TCP][UDP]
+
+[-status][-add][-remove][-check]
+[TCP][UDP]
 
 end"
 for setting in "" "IFS=x" "IFS=" "unset IFS" "IFS=-" "set -euf -o pipefail" \
