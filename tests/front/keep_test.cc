@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -56,6 +57,13 @@ class OneEntryRouter {
   std::mutex mutex;
   std::string owner = "10.0.0.2";  // the client the entry names
 
+  /// Waits (at most a second) until the server holds no connection of its own, so that a
+  /// count of the process's descriptors counts the client's alone.
+  void settle() const {
+    for (int i = 0; i < 1000 && serving_; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
  private:
   std::string answer(const std::string& request) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -90,8 +98,12 @@ class OneEntryRouter {
     while (!stop_) {
       pollfd p{listener_, POLLIN, 0};
       if (poll(&p, 1, 50) <= 0) continue;
+      serving_ = true;
       const int connection = accept(listener_, nullptr, nullptr);
-      if (connection < 0) continue;
+      if (connection < 0) {
+        serving_ = false;
+        continue;
+      }
       std::string request;
       char buffer[4096];
       ssize_t got;
@@ -105,11 +117,13 @@ class OneEntryRouter {
         send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
       }
       close(connection);
+      serving_ = false;
     }
   }
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> serving_{false};
   std::thread thread_;
 };
 
@@ -139,6 +153,7 @@ TEST(Keep, ManyRenewalsLeaveDescriptorsAndHeapFlat) {
   KeepWaiter waiter{[&](int milliseconds) {
     if (waits == 0) first_wait = milliseconds;
     ++waits;
+    if (waits == 100 || waits == kRenewals) router.settle();
     if (waits == 100) descriptors_early = open_descriptor_count(), heap_early = heap_in_use();
     if (waits == kRenewals) descriptors_late = open_descriptor_count(), heap_late = heap_in_use();
     return waits > kRenewals;
