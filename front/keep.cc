@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-#include "base/budget.h"
+#include "base/clock.h"
 #include "base/format.h"
 #include "base/limits.h"
 #include "base/retry.h"
@@ -65,7 +65,9 @@ bool ours(const MappingEntry& entry, const MappingRequest& mapping) {
 /// Finds the router again after it went away: discovery and this host's address.
 Error find_again(Holding* holding) {
   GatewayHandle found;
-  Error error = discover_gateway(*holding->discovery, &found);
+  DiscoveryOptions options = *holding->discovery;
+  options.deadline = holding->gateway->deadline;
+  Error error = discover_gateway(options, &found);
   std::string local;
   if (error == Error::kOk) error = gateway_local_address(found, &local);
   if (error == Error::kOk) *holding->gateway = std::move(found);
@@ -125,12 +127,15 @@ Step renew(Holding* holding, Error* away) {
   return Step::kHeld;
 }
 
-/// Removes the entry held, unless another host holds the port now.
+/// Removes the entry held, unless another host holds the port now: the check and the
+/// removal each within their own short time, whatever the stop cut off.
 Outcome release(Holding* holding) {
   const MappingRequest& mapping = holding->held.mapping;
   MappingEntry entry;
+  holding->gateway->deadline = deadline_in(kStopCheckSeconds * 1000LL);
   Error error =
       gateway_specific_entry(*holding->gateway, mapping.external_port, mapping.protocol, &entry);
+  holding->gateway->deadline = deadline_in(kStopRemoveSeconds * 1000LL);
   if (error == Error::kOk && !ours(entry, mapping)) {
     event(*holding, "stopped", "another host holds the port: left alone", -1, Error::kOk);
     return {Status::kSuccess, ""};
@@ -175,27 +180,47 @@ int keep_renew_ms(long lease_seconds) {
   return half < 1000 ? 1000 : static_cast<int>(half < 86400000L ? half : 86400000L);
 }
 
+Outcome keep_stopped_early(const RequestRecord& request, bool json) {
+  Holding holding{&request, nullptr, nullptr, json, AddResult()};
+  holding.held.mapping = {!request.ip_address.empty() ? request.ip_address : request.local_address,
+                          request.external_port,
+                          request.internal_port,
+                          request.protocol,
+                          request.description,
+                          request.lease_seconds};
+  event(holding, "stopped", "before anything was added", -1, Error::kOk);
+  return {Status::kSuccess, ""};
+}
+
 Outcome keep_run(const RequestRecord& request, GatewayHandle* gateway,
                  const DiscoveryOptions& discovery, bool json, const KeepWaiter& waiter) {
   Holding holding{&request, gateway, &discovery, json, AddResult()};
   holding.held = add_apply(request, *gateway);
+  if (keep_stop_asked(waiter) && !holding.held.added() && !holding.held.clash &&
+      !request_may_have_arrived(holding.held.error)) {
+    return keep_stopped_early(request, json);
+  }
   if (!json) add_show(request, holding.held);
-  if (!holding.held.added()) {
+  if (!holding.held.added() && !keep_stop_asked(waiter)) {
     event(holding, holding.held.clash ? "taken" : "refused",
           holding.held.clash ? "another entry holds the port: not added" : "not added", -1,
           holding.held.error);
     return add_outcome(holding.held);
   }
-  event(holding, "added", lease_text(holding.held), granted_lease(holding.held), Error::kOk);
+  // A stop while adding: the add may have gone through, so it is removed (below).
+  if (holding.held.added()) {
+    event(holding, "added", lease_text(holding.held), granted_lease(holding.held), Error::kOk);
+  }
   int failures = 0;
   // The wait before the next step: half the lease while held, the backoff while away.
   int wait = keep_renew_ms(granted_lease(holding.held) != 0 ? granted_lease(holding.held)
                                                             : request.lease_seconds);
   while (!waiter.wait(wait)) {
     // Each renewal is a run of its own: the same bound on its waits, afresh.
-    run_budget_start(kRunSeconds);
+    gateway->deadline = deadline_in(kRunSeconds * 1000LL);
     Error away = Error::kOk;
     Step step = renew(&holding, &away);
+    if (step == Step::kAway && keep_stop_asked(waiter)) break;  // a stop cut the exchange off
     // A router that went away may be back elsewhere (another port, another address).
     if (step == Step::kAway && failures > 0 && find_again(&holding) == Error::kOk) {
       step = renew(&holding, &away);
@@ -216,7 +241,6 @@ Outcome keep_run(const RequestRecord& request, GatewayHandle* gateway,
     const long lease = granted_lease(holding.held);
     wait = keep_renew_ms(lease != 0 ? lease : request.lease_seconds);
   }
-  run_budget_start(kRunSeconds);
   const Outcome outcome = release(&holding);
   keep_platform_done();
   return outcome;

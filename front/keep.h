@@ -14,15 +14,32 @@
 #include "gateway/discovery.h"
 #include "gateway/handle.h"
 
-/// How the loop waits between its steps.
+/// How the loop waits between its steps, and learns of a stop.
 struct KeepWaiter {
   /// Waits up to `milliseconds`; true as soon as a stop is asked (also before the call).
   std::function<bool(int milliseconds)> wait;
+  /// Whether a stop was asked, without waiting (none: never); an exchange it cut off
+  /// ended with kSocketStopped.
+  std::function<bool()> stopped = nullptr;
 };
 
+/// Whether the waiter was told to stop.
+inline bool keep_stop_asked(const KeepWaiter& waiter) {
+  return waiter.stopped && waiter.stopped();
+}
+
 /// The platform's waiter: it stops on SIGTERM, SIGINT and SIGHUP (POSIX), or on Ctrl-C,
-/// Ctrl-Break, the console closed, logoff and shutdown (Windows).
+/// Ctrl-Break, the console closed, logoff and shutdown (Windows), taken from the call on;
+/// every wait of the socket layer ends by the stop too, until the waiter reports it.
 KeepWaiter keep_platform_waiter();
+
+/// Has the platform's stop signals (console events) ask the socket layer's stop
+/// (keep_posix.cc, keep_win32.cc).
+void keep_platform_watch();
+
+/// The end of a holding run stopped before it added anything: the `stopped` event, and
+/// an outcome of success.
+Outcome keep_stopped_early(const RequestRecord& request, bool json);
 
 /// Tells the platform the forwarding is gone: Windows holds a closing console open until
 /// then.

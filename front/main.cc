@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/budget.h"
+#include "base/clock.h"
 #include "base/limits.h"
 #include "base/trace.h"
 #include "front/change.h"
@@ -84,11 +84,11 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
   if (options.keep && options.lease_seconds <= 0) request.lease_seconds = kKeepLeaseSeconds;
 
-  // From here on the run waits for the network, and never longer than its budget.
-  run_budget_start(kRunSeconds);
+  // From here on the run waits for the network, and every wait ends by the run's end.
   // A pinhole is asked for over IPv6, for the address the request comes from.
   const bool pinhole = is_pinhole_command(run->code);
-  run->discovery = {options.url, options.interface_name, pinhole};
+  run->discovery = {options.url, options.interface_name, pinhole,
+                    deadline_in(kRunSeconds * 1000LL)};
   Error error = discover_gateway(run->discovery, &run->gateway);
   if (error == Error::kGatewayNoFirewall) {
     return failed_step("discovery", error, Status::kNoFirewall, kMessageNoFirewall);
@@ -151,15 +151,21 @@ Ending run(int argc, char** argv) {
     clear_screen(console_output());
     print_banner();
   }
+  // A holding run takes its stop signals from its start: a stop before anything is held
+  // ends the exchange under way, and the run, at once.
+  KeepWaiter waiter;
+  if (options_good && options.keep) waiter = keep_platform_waiter();
   Outcome outcome = options_good ? prepare(argc, argv, options, &run)
                                  : Outcome{Status::kSyntaxError, kMessageSyntax};
-  if (outcome.status == Status::kSuccess) {
+  const bool ran = outcome.status != Status::kSyntaxError && outcome.status != Status::kHelp;
+  if (ran && options.keep && keep_stop_asked(waiter)) {
+    outcome = run.code == kPinholeAdd ? pinhole_keep_stopped_early(run.request, options.json)
+                                      : keep_stopped_early(run.request, options.json);
+  } else if (outcome.status == Status::kSuccess) {
     if (options.keep && run.code == kPinholeAdd) {
-      outcome = pinhole_keep_run(run.request, &run.gateway, run.discovery, options.json,
-                                 keep_platform_waiter());
+      outcome = pinhole_keep_run(run.request, &run.gateway, run.discovery, options.json, waiter);
     } else if (options.keep) {
-      outcome =
-          keep_run(run.request, &run.gateway, run.discovery, options.json, keep_platform_waiter());
+      outcome = keep_run(run.request, &run.gateway, run.discovery, options.json, waiter);
     } else if (options.json && is_pinhole_command(run.code)) {
       outcome = json_pinhole_flow(run.code, run.request, run.gateway);
     } else if (options.json) {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "base/budget.h"
+#include "base/clock.h"
 #include "base/format.h"
 #include "base/limits.h"
 #include "base/retry.h"
@@ -185,9 +185,23 @@ Outcome json_pinhole_flow(int code, const RequestRecord& request, const GatewayH
   return outcome;
 }
 
+Outcome pinhole_keep_stopped_early(const RequestRecord& request, bool json) {
+  PinholeResult held;
+  held.code = kPinholeAdd;
+  held.request.client = request.local_address;
+  held.request.port = request.pinhole_port;
+  held.request.protocol = pinhole_protocol_number(request.protocol);
+  held.request.lease_seconds = request.pinhole_lease;
+  event(json, held, "stopped", "before anything was added", Error::kOk, 0);
+  return {Status::kSuccess, ""};
+}
+
 Outcome pinhole_keep_run(const RequestRecord& request, GatewayHandle* gateway,
                          const DiscoveryOptions& discovery, bool json, const KeepWaiter& waiter) {
   PinholeResult held = pinhole_apply(kPinholeAdd, request, *gateway);
+  // A stop cut the add off: the router's ID for it is unknown, so there is none to delete.
+  if (held.error != Error::kOk && keep_stop_asked(waiter))
+    return pinhole_keep_stopped_early(request, json);
   if (!json) pinhole_show(held);
   if (held.error != Error::kOk) {
     event(json, held, "refused", "not added", held.error, held.fault);
@@ -199,9 +213,10 @@ Outcome pinhole_keep_run(const RequestRecord& request, GatewayHandle* gateway,
   int wait = keep_renew_ms(held.request.lease_seconds);
   while (!waiter.wait(wait)) {
     // Each renewal is a run of its own: the same bound on its waits, afresh.
-    run_budget_start(kRunSeconds);
+    gateway->deadline = deadline_in(kRunSeconds * 1000LL);
     int fault = 0;
     Error error = pinhole_update(*gateway, held.id, held.request.lease_seconds, &fault);
+    if (error_in_transport(error) && keep_stop_asked(waiter)) break;  // a stop cut the exchange off
     if (pinhole_gone(error, fault)) {
       // The router lost it (a reboot, a lease that ran out): opened again, a new ID.
       const PinholeResult again = pinhole_apply(kPinholeAdd, request, *gateway);
@@ -234,11 +249,14 @@ Outcome pinhole_keep_run(const RequestRecord& request, GatewayHandle* gateway,
           error, 0);
     wait = keep_backoff_ms(++failures);
     GatewayHandle found;
-    if (failures > 1 && discover_gateway(discovery, &found) == Error::kOk) {
+    DiscoveryOptions again = discovery;
+    again.deadline = gateway->deadline;
+    if (failures > 1 && discover_gateway(again, &found) == Error::kOk) {
       *gateway = std::move(found);
     }
   }
-  run_budget_start(kRunSeconds);
+  // The removal has a short time of its own, whatever the stop cut off.
+  gateway->deadline = deadline_in(kStopRemoveSeconds * 1000LL);
   int fault = 0;
   const Error error = pinhole_delete(*gateway, held.id, &fault);
   event(json, held, error == Error::kOk ? "removed" : "not removed", "", error, fault);

@@ -44,6 +44,10 @@ std::string json_pinhole_document(const PinholeResult& result, const Outcome& ou
 /// The whole command with its JSON document.
 Outcome json_pinhole_flow(int code, const RequestRecord& request, const GatewayHandle& gateway);
 
+/// The end of a pinhole's holding run stopped before it opened one: the `stopped` event,
+/// and an outcome of success.
+Outcome pinhole_keep_stopped_early(const RequestRecord& request, bool json);
+
 /// Holds the pinhole of `request` (-pinhole -add) until the waiter says stop, renewing
 /// it at half its lease, adding it again when the router lost it, and deleting it at the
 /// end. Events go to standard error, or as JSON lines with `json`.

@@ -70,10 +70,6 @@ TEST(Http, HostAndPortAsUrlsAndHostLinesWriteThem) {
   EXPECT_EQ(text, "GET /d.xml HTTP/1.1\r\nHOST: [fe80::1]:5000\r\n\r\n");
 }
 
-TEST(Http, UpperCopy) {
-  EXPECT_EQ(upper_copy("aZ-09\xe9x"), "AZ-09\xe9X");
-}
-
 TEST(Http, RequestTexts) {
   std::string text;
   ASSERT_EQ(http_request_text(http_get_request("10.0.0.1", "d.xml", 80), &text), Error::kOk);
