@@ -382,13 +382,6 @@ bool http_is_chunked(const std::string& head) {
              .find("CHUNKED") != std::string::npos;
 }
 
-std::string http_dechunk(const std::string& data, bool* whole) {
-  HttpChunkDecoder decoder;
-  decoder.feed(data.data(), data.size());
-  *whole = decoder.whole && !decoder.garbled;
-  return decoder.body;
-}
-
 size_t HttpChunkDecoder::feed(const char* data, size_t length) {
   size_t at = 0;
   while (at < length && !finished()) {

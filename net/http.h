@@ -141,9 +141,4 @@ size_t http_content_length(const std::string& head);
 /// Whether the head announces a chunked body (Transfer-Encoding naming chunked).
 bool http_is_chunked(const std::string& head);
 
-/// The body of chunked `data`, at most 65536 bytes of it, and whether the last chunk came
-/// (or the cap was reached). A garbled chunk, or more than kHttpChunkedMax bytes before
-/// the end, ends the body there, not whole.
-std::string http_dechunk(const std::string& data, bool* whole);
-
 #endif  // PORTWRANGLER_NET_HTTP_H_

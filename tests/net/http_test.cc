@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/dechunk.h"
 #include "tests/support/error_print.h"
 #include "tests/support/loopback_server.h"
 
