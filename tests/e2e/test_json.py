@@ -238,22 +238,30 @@ class Json(unittest.TestCase):
         # The description takes 4 s to come; a stop at 0.5 s ends the read under way and the
         # run, with status 0 and nothing added. test_keep_on_the_screens is the control: a
         # stop once the entry is held removes it.
-        for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        for stop, json_out in ((signal.SIGINT, True), (signal.SIGTERM, True),
+                               (signal.SIGHUP, False)):
             with self.subTest(signal.Signals(stop).name), Namespace() as ns, \
                     FakeGateway(ns, entries=[], raw={"GET": {"drip": 1, "gap": 4}}) as gw:
-                keeper = subprocess.Popen(["ip", "netns", "exec", ns.name, PROGRAM, "--json",
-                                           "--keep", "-add", "TCP", "22", "2222", "ssh"],
+                keeper = subprocess.Popen(["ip", "netns", "exec", ns.name, PROGRAM] +
+                                          (["--json"] if json_out else []) +
+                                          ["--keep", "-add", "TCP", "22", "2222", "ssh"],
                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
                 time.sleep(0.5)
                 keeper.send_signal(stop)
                 stopped = time.monotonic()
-                out, _ = keeper.communicate(timeout=10)
+                out, err = keeper.communicate(timeout=10)
                 waited = time.monotonic() - stopped
                 actions = gw.actions()
                 self.assertEqual(keeper.returncode, 0)
                 self.assertLess(waited, 2)
                 self.assertEqual(actions, [])
                 self.assertEqual(len(gw.requests("http")), 1)  # the description, cut off
+                if not json_out:
+                    # The banner, then the closing frame; the event on standard error.
+                    self.assertEqual(out.decode(), BANNER + CLOSING)
+                    self.assertRegex(err.decode(), r"^\S+Z stopped: TCP 2222 -> :22, before "
+                                                   r"anything was added\n$")
+                    continue
                 events = [json.loads(line) for line in out.decode().splitlines()]
                 self.assertEqual([(e["event"], e["text"]) for e in events],
                                  [("stopped", "before anything was added")])
