@@ -107,7 +107,8 @@ bool exit_status_meaningful(const RunOptions& options) {
   return options.json || options.keep || options.exit_status;
 }
 
-bool options_fit_command(const RunOptions& options, int code, bool quick, std::string* problem) {
+bool options_fit_command(const RunOptions& options, int code, const RequestRecord& request,
+                         std::string* problem) {
   const bool add = code == kAdd || code == kAddWithDescription || code == kAddClient ||
                    code == kAddClientWithDescription;
   if (code == kSyntaxError || code == kHelp) return true;
@@ -116,10 +117,12 @@ bool options_fit_command(const RunOptions& options, int code, bool quick, std::s
     return false;
   }
   if (!options.keep) return true;
-  if (code == kPinholeAdd) return true;  // its lease is the command's own
-  if (!add) {
+  if (code == kPinholeAdd && request.pinhole_lease >= kKeepLeaseMinSeconds) return true;
+  if (code == kPinholeAdd) {
+    *problem = "--keep needs a lease of at least 2 seconds";
+  } else if (!add) {
     *problem = "--keep goes with -add and -pinhole -add alone";
-  } else if (quick) {
+  } else if (request.quick) {
     *problem = "--keep checks the table before every add: not with -q";
   } else if (options.lease_seconds != -1 && options.lease_seconds < kKeepLeaseMinSeconds) {
     *problem = "--keep needs a lease of at least 2 seconds";

@@ -13,10 +13,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "front/forwarding.h"
+#include "front/pinhole.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/router_replies.h"
 
@@ -138,6 +143,25 @@ RequestRecord ssh_request(uint32_t lease) {
   return request;
 }
 
+/// The loop's clock moved on by each wait, which the test hands back at once.
+KeepWaiter waits_in_turn(std::function<bool(int)> wait) {
+  auto now = std::make_shared<long long>(0);
+  return KeepWaiter(
+      [now, wait](int milliseconds) {
+        *now += milliseconds;
+        return wait(milliseconds);
+      },
+      [now] { return *now; });
+}
+
+/// Holds the forwarding of `request` as --keep --json does.
+Outcome keep_forwarding(const RequestRecord& request, GatewayHandle* gateway,
+                        const DiscoveryOptions& discovery, const KeepWaiter& waiter) {
+  std::vector<HeldEntry> held;
+  held.push_back(hold_forwarding(request, true));
+  return hold_run(&held, gateway, discovery, waiter);
+}
+
 size_t heap_in_use() {
   return mallinfo2().uordblks;
 }
@@ -150,15 +174,15 @@ TEST(Keep, ManyRenewalsLeaveDescriptorsAndHeapFlat) {
   int descriptors_early = 0, descriptors_late = 0;
   size_t heap_early = 0, heap_late = 0;
   int first_wait = 0;
-  KeepWaiter waiter{[&](int milliseconds) {
+  KeepWaiter waiter = waits_in_turn([&](int milliseconds) {
     if (waits == 0) first_wait = milliseconds;
     ++waits;
     if (waits == 100 || waits == kRenewals) router.settle();
     if (waits == 100) descriptors_early = open_descriptor_count(), heap_early = heap_in_use();
     if (waits == kRenewals) descriptors_late = open_descriptor_count(), heap_late = heap_in_use();
     return waits > kRenewals;
-  }};
-  const Outcome outcome = keep_run(ssh_request(4), &gateway, {}, true, waiter);
+  });
+  const Outcome outcome = keep_forwarding(ssh_request(4), &gateway, {}, waiter);
   EXPECT_EQ(outcome.status, Status::kSuccess);
   EXPECT_EQ(router.adds, kRenewals + 1);
   EXPECT_EQ(router.removals, 1);
@@ -174,14 +198,14 @@ TEST(Keep, AnEntryLostIsAddedAgainAndATakenPortIsLeftAlone) {
   OneEntryRouter router;
   GatewayHandle gateway = router.gateway();
   int waits = 0;
-  KeepWaiter waiter{[&](int) {
+  KeepWaiter waiter = waits_in_turn([&](int) {
     ++waits;
     std::lock_guard<std::mutex> lock(router.mutex);
     if (waits == 2) router.present = false;      // a reboot: the table is empty
     if (waits == 4) router.owner = "10.0.0.99";  // another host holds the port now
     return waits > 10;
-  }};
-  const Outcome outcome = keep_run(ssh_request(60), &gateway, {}, true, waiter);
+  });
+  const Outcome outcome = keep_forwarding(ssh_request(60), &gateway, {}, waiter);
   EXPECT_EQ(outcome.exit, ExitStatus::kClash);
   EXPECT_EQ(waits, 4);
   EXPECT_EQ(router.adds, 4);  // the first, a renewal, the one after the loss, a renewal
@@ -194,16 +218,16 @@ TEST(Keep, ARouterAwayIsWaitedForWithGrowingWaits) {
   OneEntryRouter router;
   GatewayHandle gateway = router.gateway();
   std::vector<int> asked;
-  KeepWaiter waiter{[&](int milliseconds) {
+  KeepWaiter waiter = waits_in_turn([&](int milliseconds) {
     asked.push_back(milliseconds);
     if (asked.size() == 1) router.away = true;
     if (asked.size() == 9) router.away = false;
     return asked.size() > 10;
-  }};
+  });
   // Discovery of a URL where nothing answers: the router comes back where it was.
   DiscoveryOptions discovery{
       "http://127.0.0.1:" + std::to_string(closed_loopback_port()) + "/rootDesc.xml", ""};
-  const Outcome outcome = keep_run(ssh_request(10), &gateway, discovery, true, waiter);
+  const Outcome outcome = keep_forwarding(ssh_request(10), &gateway, discovery, waiter);
   EXPECT_EQ(outcome.status, Status::kSuccess);
   const std::vector<int> expected = {5000, 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
   EXPECT_EQ(std::vector<int>(asked.begin(), asked.begin() + 9), expected);
