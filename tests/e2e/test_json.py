@@ -120,6 +120,10 @@ class Json(unittest.TestCase):
             (["--json", "--keep", "-list"], {}, 2,
              {"error": {"status": 0, "name": "syntax_error", "cause": "--keep goes with -add and -pinhole -add alone",
                         "message": "Portwrangler - Syntax Information"}}),
+            (["--json", "--keep", "-pinhole", "-add", "TCP", "5000", "1"], {}, 2,
+             {"error": {"status": 0, "name": "syntax_error",
+                        "cause": "--keep needs a lease of at least 2 seconds",
+                        "message": "Portwrangler - Syntax Information"}}),
             (["--json", "-help"], {}, 0, {"command": "help"}),
         ]
         results = self.runs([(c[0], c[1]) for c in cases])
