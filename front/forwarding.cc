@@ -216,14 +216,6 @@ HeldEntry hold_forwarding(const RequestRecord& request, bool json) {
   forwarding->json = json;
   HeldEntry entry;
   entry.lease_seconds = request.lease_seconds;
-  entry.kind.hold = [forwarding](const GatewayHandle& g) { return hold(forwarding.get(), g); };
-  entry.kind.renew = [forwarding](const GatewayHandle& g) { return renew(forwarding.get(), g); };
-  entry.kind.readd = [forwarding](const GatewayHandle& g) { return readd(forwarding.get(), g); };
-  entry.kind.release = [forwarding](const GatewayHandle& g) {
-    return release(forwarding.get(), g);
-  };
-  entry.kind.describe = [forwarding](const char* event, const HoldAnswer& answer) {
-    describe(*forwarding, event, answer);
-  };
+  entry.kind = hold_kind(forwarding, hold, renew, readd, release, describe);
   return entry;
 }

@@ -7,6 +7,7 @@
 #define PORTWRANGLER_FRONT_KEEP_H_
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -84,6 +85,24 @@ struct HoldKind {
   /// Writes one event line of the entry: `event` and the answer's text, error and lease.
   std::function<void(const char* event, const HoldAnswer& answer)> describe;
 };
+
+/// A kind whose operations are plain functions over one state, which the entry owns.
+template <typename State>
+HoldKind hold_kind(std::shared_ptr<State> state, HoldAnswer (*hold)(State*, const GatewayHandle&),
+                   HoldAnswer (*renew)(State*, const GatewayHandle&),
+                   HoldAnswer (*readd)(State*, const GatewayHandle&),
+                   HoldAnswer (*release)(State*, const GatewayHandle&),
+                   void (*describe)(const State&, const char*, const HoldAnswer&)) {
+  HoldKind kind;
+  kind.hold = [state, hold](const GatewayHandle& g) { return hold(state.get(), g); };
+  kind.renew = [state, renew](const GatewayHandle& g) { return renew(state.get(), g); };
+  kind.readd = [state, readd](const GatewayHandle& g) { return readd(state.get(), g); };
+  kind.release = [state, release](const GatewayHandle& g) { return release(state.get(), g); };
+  kind.describe = [state, describe](const char* event, const HoldAnswer& answer) {
+    describe(*state, event, answer);
+  };
+  return kind;
+}
 
 /// One held entry: its kind, and its place in the loop's schedule.
 struct HeldEntry {

@@ -287,6 +287,10 @@ HoldAnswer renew(HeldPinhole* pinhole, const GatewayHandle& gateway) {
   return answer;
 }
 
+HoldAnswer readd(HeldPinhole* pinhole, const GatewayHandle& gateway) {
+  return open(pinhole, gateway, "added again", "the router had lost it");
+}
+
 HoldAnswer release(HeldPinhole* pinhole, const GatewayHandle& gateway) {
   int fault = 0;
   PinholeResult result = pinhole->held;
@@ -312,14 +316,6 @@ HeldEntry hold_pinhole(const RequestRecord& request, bool json) {
   pinhole->json = json;
   HeldEntry entry;
   entry.lease_seconds = request.pinhole_lease;
-  entry.kind.hold = [pinhole](const GatewayHandle& g) { return hold(pinhole.get(), g); };
-  entry.kind.renew = [pinhole](const GatewayHandle& g) { return renew(pinhole.get(), g); };
-  entry.kind.readd = [pinhole](const GatewayHandle& g) {
-    return open(pinhole.get(), g, "added again", "the router had lost it");
-  };
-  entry.kind.release = [pinhole](const GatewayHandle& g) { return release(pinhole.get(), g); };
-  entry.kind.describe = [pinhole](const char* event, const HoldAnswer& answer) {
-    describe(*pinhole, event, answer);
-  };
+  entry.kind = hold_kind(pinhole, hold, renew, readd, release, describe);
   return entry;
 }
