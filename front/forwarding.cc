@@ -102,6 +102,7 @@ HoldAnswer answer_of_add(Forwarding* forwarding, const AddResult& result, const 
     if (answer.lease_seconds == 0) answer.lease_seconds = forwarding->request.lease_seconds;
   } else if (result.error == Error::kGatewayMappingRefused) {
     answer.step = HoldStep::kConflict;
+    answer.text = "the router refused the add as a conflict";
     answer.fault = kUpnpConflictInMappingEntry;
     answer.ending = {Status::kAddRefused, kMessageAddRefused, ExitStatus::kRefused};
   } else if (error_in_transport(result.error)) {
