@@ -81,10 +81,12 @@ HoldStep look_up(const GatewayHandle& gateway, const MappingRequest& mapping, Ma
   return HoldStep::kGone;
 }
 
-HoldAnswer taken_by(const MappingEntry& entry, const char* text) {
+/// Another host's entry found where ours was: never overwritten.
+HoldAnswer taken_by(const MappingEntry& entry) {
   HoldAnswer answer;
   answer.step = HoldStep::kTaken;
-  answer.text = format_string(text, entry.client.c_str(), entry.internal_port);
+  answer.text = format_string("held by %s:%u now: not overwritten, no longer held",
+                              entry.client.c_str(), entry.internal_port);
   answer.ending = {Status::kDuplicate, kMessageDuplicate, ExitStatus::kClash};
   return answer;
 }
@@ -126,7 +128,7 @@ AddResult checked_add(const Forwarding& forwarding, const GatewayHandle& gateway
 HoldAnswer readd(Forwarding* forwarding, const GatewayHandle& gateway) {
   const AddResult result = checked_add(*forwarding, gateway);
   if (result.clash) {
-    return taken_by(result.clash_entry, "held by %s:%u now: not overwritten, no longer held");
+    return taken_by(result.clash_entry);
   }
   if (result.unchecked) {
     HoldAnswer answer;
@@ -167,7 +169,7 @@ HoldAnswer renew(Forwarding* forwarding, const GatewayHandle& gateway) {
   HoldAnswer answer;
   answer.step = look_up(gateway, forwarding->held.mapping, &entry, &answer.error);
   if (answer.step == HoldStep::kTaken) {
-    return taken_by(entry, "held by %s:%u now: not overwritten, no longer held");
+    return taken_by(entry);
   }
   if (answer.step != HoldStep::kHeld) return answer;
   AddResult next;
@@ -183,8 +185,8 @@ HoldAnswer release(Forwarding* forwarding, const GatewayHandle& gateway) {
   HoldAnswer answer;
   answer.step = look_up(gateway, mapping, &entry, &answer.error);
   if (answer.step == HoldStep::kTaken) {
-    answer = taken_by(entry, "held by %s:%u: left alone");
     answer.event = "stopped";
+    answer.text = "another host holds the port: left alone";
     return answer;
   }
   answer.event = "removed";
