@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/clock.h"
 #include "base/limits.h"
 #include "base/trace.h"
 #include "front/change.h"
 #include "front/console.h"
+#include "front/forwarding.h"
 #include "front/grammar.h"
 #include "front/json_out.h"
 #include "front/keep.h"
@@ -78,7 +80,7 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   run->code = parse_command(count, argv, &request);
   if (run->code == kSyntaxError) return {Status::kSyntaxError, kMessageSyntax};
   if (run->code == kHelp) return {Status::kHelp, kMessageSyntax};
-  if (!options_fit_command(options, run->code, request.quick, &run->problem)) {
+  if (!options_fit_command(options, run->code, request, &run->problem)) {
     return {Status::kSyntaxError, kMessageSyntax};
   }
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
@@ -153,19 +155,19 @@ Ending run(int argc, char** argv) {
   }
   // A holding run takes its stop signals from its start: a stop before anything is held
   // ends the exchange under way, and the run, at once.
-  KeepWaiter waiter;
+  KeepWaiter waiter(nullptr);
   if (options_good && options.keep) waiter = keep_platform_waiter();
   Outcome outcome = options_good ? prepare(argc, argv, options, &run)
                                  : Outcome{Status::kSyntaxError, kMessageSyntax};
+  // A stop during the start ends it at once: the holding loop then reports it.
   const bool ran = outcome.status != Status::kSyntaxError && outcome.status != Status::kHelp;
-  if (ran && options.keep && keep_stop_asked(waiter)) {
-    outcome = run.code == kPinholeAdd ? pinhole_keep_stopped_early(run.request, options.json)
-                                      : keep_stopped_early(run.request, options.json);
-  } else if (outcome.status == Status::kSuccess) {
-    if (options.keep && run.code == kPinholeAdd) {
-      outcome = pinhole_keep_run(run.request, &run.gateway, run.discovery, options.json, waiter);
-    } else if (options.keep) {
-      outcome = keep_run(run.request, &run.gateway, run.discovery, options.json, waiter);
+  const bool stopped = ran && options.keep && keep_stop_asked(waiter);
+  if (outcome.status == Status::kSuccess || stopped) {
+    if (options.keep) {
+      std::vector<HeldEntry> held;
+      held.push_back(run.code == kPinholeAdd ? hold_pinhole(run.request, options.json)
+                                             : hold_forwarding(run.request, options.json));
+      outcome = hold_run(&held, &run.gateway, run.discovery, waiter);
     } else if (options.json && is_pinhole_command(run.code)) {
       outcome = json_pinhole_flow(run.code, run.request, run.gateway);
     } else if (options.json) {

@@ -21,5 +21,5 @@ bool stop_asked() {
 
 KeepWaiter keep_platform_waiter() {
   if (net_stop_watch() == Error::kOk) keep_platform_watch();
-  return {wait_for_stop, stop_asked};
+  return KeepWaiter(wait_for_stop, nullptr, stop_asked);
 }
