@@ -154,9 +154,9 @@ Error gateway_parse_description(GatewayHandle* gateway, const std::string& locat
     std::string url = parse.control_text.compare(0, 7, "http://") == 0
                           ? parse.control_text
                           : join_control_url(base, parse.control_text);
-    if (url.size() > kUrlMax) return Error::kGatewayTooLong;
     error = control_url_checked(where, &url);
     if (error != Error::kOk) return error;
+    if (url.size() > kUrlMax) return Error::kGatewayTooLong;
     gateway->control_url = url;
     return Error::kOk;
   });
