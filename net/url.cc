@@ -305,6 +305,7 @@ Error url_split(const std::string& url, std::string* host, std::string* path, in
 }
 
 std::string http_host_port(const std::string& host, int port) {
+  if (host.find(':') == std::string::npos) return host + ":" + std::to_string(port);
   Url url;
   const size_t mark = host.find('%');
   url.host = host.substr(0, mark);
