@@ -152,8 +152,12 @@ Error judge_description(Search* search, const std::string& location, const std::
   for (int candidate = kWanIp; candidate < 2; ++candidate) {
     GatewayHandle found;
     found.service_type = kServiceTypes[candidate];
-    error = gateway_parse_description(&found, location, document);
-    if (error != Error::kOk) continue;
+    const Error parsed = gateway_parse_description(&found, location, document);
+    // A service whose control URL was refused says more than one that is not there.
+    if (parsed != Error::kOk) {
+      if (error == Error::kGatewayNoControlUrl) error = parsed;
+      continue;
+    }
     found.device_description = document;
     trace("description %s offers %s", location.c_str(), found.service_type.c_str());
     if (candidate == kWanIp) {
