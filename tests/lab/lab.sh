@@ -296,6 +296,10 @@ up() {
     in_ns "$gateway" sysctl -qw net.ipv6.conf.all.forwarding=1
     ipv6_addresses
   fi
+  # A mapping is proven by a packet from the WAN host: the gateway must forward IPv4.
+  if [ -n "${LAB_PORTMAP:-}" ]; then
+    in_ns "$gateway" sysctl -qw net.ipv4.ip_forward=1
+  fi
   loss 0 0
   filter_rules "$family"
 
