@@ -11,12 +11,16 @@ import tempfile
 import time
 import unittest
 
+import jsonschema
+
 from test_lab import CLIENT, EXTERNAL, LAB, PROGRAM
 from harness import BANNER, CLOSING, RULE  # noqa: E402 (test_lab put e2e on the path)
 
 GATEWAY = "192.168.77.1"
 DEVICE = "192.168.77.3"
 PYTHON = "/usr/bin/python3"
+with open(os.path.join(os.path.dirname(__file__), "..", "e2e", "schema.json")) as schema_file:
+    SCHEMA = json.load(schema_file)
 
 # Accepts connections on a port for a bounded time, greeting each with its name.
 LISTENER = r"""
@@ -119,7 +123,9 @@ class PortmapLab(unittest.TestCase):
 
     def document(self, *args, host="client", state=None):
         code, out, _, _ = self.pw("--json", *args, host=host, state=state)
-        return code, json.loads(out)
+        document = json.loads(out)
+        jsonschema.validate(document, SCHEMA)
+        return code, document
 
 
 class Beside(PortmapLab):
