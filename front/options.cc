@@ -21,6 +21,8 @@ bool options_fit_protocol(const RunOptions& options, bool add, std::string* prob
              (options.lease_seconds < kPortmapLeaseMinSeconds ||
               options.lease_seconds > kPortmapLeaseMaxSeconds)) {
     *problem = "--lease takes 120 to 86400 seconds with NAT-PMP and PCP";
+  } else if (options.any_port && !portmap) {
+    *problem = "--any-port goes with --protocol pcp or natpmp alone for now";
   } else if (options.keep && options.via != MapVia::kUpnp) {
     *problem = "--keep holds UPnP forwardings alone for now: not with --protocol " +
                std::string(map_via_name(options.via));
@@ -229,6 +231,7 @@ const char* options_usage() {
          "                     120 to 86400)\n"
          "  --gateway ADDR     NAT-PMP/PCP: ask ADDR, not the default route's gateway\n"
          "  --any-port         -add: take whatever external port the router assigns\n"
+         "                     (with --protocol pcp or natpmp)\n"
          "  --help             this usage\n"
          "  --version          the version\n"
          "\n"

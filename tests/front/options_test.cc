@@ -142,7 +142,9 @@ TEST(Options, WhatGoesWithWhichProtocol) {
       {MapVia::kUpnp, -1, false, "", "192.168.1.1", false, kStats, false},
       {MapVia::kNatpmp, -1, false, "", "192.168.1.1", false, kStats, true},
       {MapVia::kPcp, -1, true, "", "", false, kAdd, false},
-      {MapVia::kUpnp, -1, false, "", "", true, kAdd, true},
+      {MapVia::kUpnp, -1, false, "", "", true, kAdd, false},
+      {MapVia::kAuto, -1, false, "", "", true, kAdd, false},
+      {MapVia::kNatpmp, -1, false, "", "", true, kAdd, true},
       {MapVia::kPcp, -1, false, "", "", true, kRemove, false},
   };
   for (const FitCase& c : cases) {
