@@ -14,7 +14,7 @@ import unittest
 import jsonschema
 
 from test_lab import CLIENT, EXTERNAL, LAB, PROGRAM
-from harness import BANNER, CLOSING, RULE  # noqa: E402 (test_lab put e2e on the path)
+from harness import BANNER, BAR, CLOSING, RULE  # noqa: E402 (test_lab put e2e on the path)
 
 GATEWAY = "192.168.77.1"
 DEVICE = "192.168.77.3"
@@ -205,6 +205,14 @@ class Beside(PortmapLab):
         self.assertEqual(code, 0)
         self.assertEqual(self.probe(document["entry"]["external_port"]), "client")
 
+    def test_another_host_through_third_party_is_refused_by_the_daemon(self):
+        # miniupnpd 2.3.1 does not take THIRD_PARTY: the outcome says so.
+        code, document = self.document("--protocol", "pcp", "-add", "TCP", "-ip", DEVICE, "22",
+                                       "2223")
+        self.assertEqual((code, document["added"]), (1, False))
+        self.assertEqual(document["error"]["cause"], "UNSUPP_OPTION (5)")
+        self.assertEqual(document["entry"]["internal_client"], DEVICE)
+
     def test_what_these_protocols_cannot_do_is_said(self):
         for args, exit_status, name in (
                 (["--protocol", "pcp", "-list"], 2, "needs_upnp"),
@@ -268,7 +276,19 @@ class Fake(PortmapLab):
         code, out, err, seconds = self.pw("--exit-status", "--protocol", "pcp", "-add", "TCP",
                                           "22", "2222")
         self.assertEqual(code, 3, out)
-        self.assertIn("No Answer From 192.168.77.1.", out)
+        self.assertEqual(out, BANNER + RULE +
+                         "| Status: [063] - (PCP Gateway Error)                                |\n"
+                         + RULE +
+                         "| PCP Failure -> No Answer From 192.168.77.1.                        |\n"
+                         + RULE + BAR + RULE +
+                         "| [Entry Not Added]   -   PCP Gateway - Port Mapping                 |\n"
+                         + RULE +
+                         "| Description |  N/A: PCP carries no description                     |\n"
+                         + RULE +
+                         "| Protocol |   Private IP     | Internal  Port |  External  Port     |\n"
+                         + RULE +
+                         "|   TCP         192.168.77.2           22               2222         |\n"
+                         + RULE + CLOSING)
         self.assertLess(seconds, 10 * 2)  # designed under 10 s; twice that on a loaded box
 
     def test_natpmp_only_server_makes_auto_fall_back(self):
