@@ -9,12 +9,14 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "base/budget.h"
 #include "base/limits.h"
 #include "base/trace.h"
 #include "front/change.h"
 #include "front/console.h"
+#include "front/forwarding.h"
 #include "front/grammar.h"
 #include "front/json_out.h"
 #include "front/keep.h"
@@ -121,7 +123,7 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   run->code = parse_command(count, argv, &request);
   if (run->code == kSyntaxError) return {Status::kSyntaxError, kMessageSyntax};
   if (run->code == kHelp) return {Status::kHelp, kMessageSyntax};
-  if (!options_fit_command(options, run->code, request.quick, &run->problem)) {
+  if (!options_fit_command(options, run->code, request, &run->problem)) {
     return {Status::kSyntaxError, kMessageSyntax};
   }
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
@@ -226,12 +228,11 @@ Ending run(int argc, char** argv) {
   if (outcome.status == Status::kSuccess) {
     if (run.via != MapVia::kUpnp) {
       outcome = portmap_flow(run.code, run.via, run.request, run.portmap_gateway, options);
-    } else if (options.keep && run.code == kPinholeAdd) {
-      outcome = pinhole_keep_run(run.request, &run.gateway, run.discovery, options.json,
-                                 keep_platform_waiter());
     } else if (options.keep) {
-      outcome =
-          keep_run(run.request, &run.gateway, run.discovery, options.json, keep_platform_waiter());
+      std::vector<HeldEntry> held;
+      held.push_back(run.code == kPinholeAdd ? hold_pinhole(run.request, options.json)
+                                             : hold_forwarding(run.request, options.json));
+      outcome = hold_run(&held, &run.gateway, run.discovery, keep_platform_waiter());
     } else if (options.json && is_pinhole_command(run.code)) {
       outcome = json_pinhole_flow(run.code, run.request, run.gateway);
     } else if (options.json) {
