@@ -45,7 +45,7 @@
   X(GatewayPastEnd, -693, "the router says the index is past the end of its table")          \
   X(GatewayNoEntry, -692, "an answer of 200 that holds no entry")                            \
   X(GatewayOnlyPermanent, -691, "the router takes permanent entries alone")                  \
-  X(GatewayNoFirewall, -690, "the router offers no IPv6 firewall control")                 \
+  X(GatewayNoFirewall, -690, "the router offers no IPv6 firewall control")                   \
   /* NAT-PMP and PCP. */                                                                     \
   X(RouteNoGateway, -599, "the system names no default gateway")                             \
   X(PortmapNoAnswer, -598, "no NAT-PMP or PCP answer from the gateway")                      \
