@@ -96,6 +96,11 @@ ProbeFound probe_result(const std::shared_ptr<Probe>& probe) {
   return probe->done ? probe->found : ProbeFound::kNothing;
 }
 
+bool is_add_command(int code) {
+  return code == kAdd || code == kAddWithDescription || code == kAddClient ||
+         code == kAddClientWithDescription;
+}
+
 bool is_portmap_command(int code) {
   return code == kAdd || code == kAddWithDescription || code == kAddClient ||
          code == kAddClientWithDescription || code == kRemove || code == kStats;
@@ -226,7 +231,13 @@ Ending run(int argc, char** argv) {
   Outcome outcome = options_good ? prepare(argc, argv, options, &run)
                                  : Outcome{Status::kSyntaxError, kMessageSyntax};
   if (outcome.status == Status::kSuccess) {
-    if (run.via != MapVia::kUpnp) {
+    // NAT-PMP cannot map for another host: its flow says so.
+    if (run.via != MapVia::kUpnp && options.keep && is_add_command(run.code) &&
+        (run.via == MapVia::kPcp || run.request.ip_address.empty())) {
+      std::vector<HeldEntry> held;
+      held.push_back(hold_portmap(run.via, run.request, run.portmap_gateway, options));
+      outcome = hold_run(&held, &run.gateway, run.discovery, keep_platform_waiter());
+    } else if (run.via != MapVia::kUpnp) {
       outcome = portmap_flow(run.code, run.via, run.request, run.portmap_gateway, options);
     } else if (options.keep) {
       std::vector<HeldEntry> held;

@@ -23,9 +23,6 @@ bool options_fit_protocol(const RunOptions& options, bool add, std::string* prob
     *problem = "--lease takes 120 to 86400 seconds with NAT-PMP and PCP";
   } else if (options.any_port && !portmap) {
     *problem = "--any-port goes with --protocol pcp or natpmp alone for now";
-  } else if (options.keep && options.via != MapVia::kUpnp) {
-    *problem = "--keep holds UPnP forwardings alone for now: not with --protocol " +
-               std::string(map_via_name(options.via));
   } else {
     return true;
   }

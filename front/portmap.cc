@@ -1,8 +1,12 @@
 #include "front/portmap.h"
 
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <random>
 
+#include "base/format.h"
 #include "base/limits.h"
 #include "base/text.h"
 #include "base/trace.h"
@@ -14,6 +18,7 @@
 #include "portmap/pcp.h"
 #include "portmap/route.h"
 #include "portmap/store.h"
+#include "portmap/wire.h"
 
 namespace {
 
@@ -343,7 +348,154 @@ std::string document(const PortmapResult& result, const PortmapGateway& gateway)
   return doc.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
+// The held mapping ---------------------------------------------------------------------
+
+/// What the holding loop keeps of one mapping between its steps.
+struct HeldMapping {
+  MapVia via = MapVia::kPcp;
+  PortmapGateway gateway;
+  RunOptions options;
+  PortmapRequest request;  // external_port: as asked, then as granted
+  StoreSecret secret{};
+  bool epoch_known = false;
+  uint32_t epoch = 0;
+  std::chrono::steady_clock::time_point epoch_at;
+};
+
+/// The lease handed to the loop, which renews at half of it: for PCP a random point
+/// between 1/2 and 5/8 of the lifetime, for NAT-PMP its half.
+long renewal_lease(MapVia via, uint32_t lifetime) {
+  if (via != MapVia::kPcp) return static_cast<long>(lifetime);
+  static std::minstd_rand random(std::random_device{}());
+  std::uniform_real_distribution<double> stretch(1.0, 1.25);
+  return static_cast<long>(lifetime * stretch(random));
+}
+
+/// Whether the gateway lost its mappings since the last answer (the epoch test).
+bool epoch_reset(HeldMapping* held, uint32_t epoch) {
+  const auto now = std::chrono::steady_clock::now();
+  const bool lost =
+      held->epoch_known &&
+      epoch_lost(
+          held->epoch, epoch,
+          static_cast<uint64_t>(
+              std::chrono::duration_cast<std::chrono::seconds>(now - held->epoch_at).count()));
+  held->epoch_known = true;
+  held->epoch = epoch;
+  held->epoch_at = now;
+  return lost;
+}
+
+HoldAnswer held_map(HeldMapping* held, bool first) {
+  HoldAnswer answer;
+  const PortmapGrant grant = exchange(held->via, held->gateway, held->request, held->secret);
+  answer.error = grant.error;
+  if (grant.error == Error::kPortmapNoAnswer) {
+    answer.step = HoldStep::kAway;
+    answer.ending = {Status::kFailure, nullptr, ExitStatus::kNoRouter};
+    return answer;
+  }
+  if (grant.error != Error::kOk) {
+    answer.step = HoldStep::kRefused;
+    answer.text = "the gateway answered " + cause_of(held->via, grant);
+    answer.ending = {Status::kFailure, nullptr, ExitStatus::kRefused};
+    return answer;
+  }
+  if (grant.external_port != held->request.external_port && (!first || !held->options.any_port)) {
+    PortmapRequest undo = held->request;
+    undo.external_port = grant.external_port;
+    undo.lifetime = 0;
+    (void)exchange(held->via, held->gateway, undo, held->secret);
+    answer.step = HoldStep::kTaken;
+    answer.text = "the port is taken: the gateway offered " + std::to_string(grant.external_port) +
+                  " (deleted)";
+    answer.ending = {Status::kFailure, nullptr, ExitStatus::kClash};
+    return answer;
+  }
+  held->request.external_port = grant.external_port;
+  answer.event = first ? "added" : "";
+  if (!first && epoch_reset(held, grant.epoch)) {
+    answer.event = "added again";
+    answer.text = "the gateway lost its mappings (its epoch went back)";
+  } else if (first) {
+    (void)epoch_reset(held, grant.epoch);
+  }
+  answer.text += (answer.text.empty() ? "" : "; ") + std::to_string(grant.lifetime) + " s granted";
+  answer.lease_seconds = renewal_lease(held->via, grant.lifetime);
+  return answer;
+}
+
+HoldAnswer held_hold(HeldMapping* held, const GatewayHandle&) {
+  return held_map(held, true);
+}
+
+HoldAnswer held_renew(HeldMapping* held, const GatewayHandle&) {
+  return held_map(held, false);
+}
+
+HoldAnswer held_release(HeldMapping* held, const GatewayHandle&) {
+  PortmapRequest undo = held->request;
+  undo.lifetime = 0;
+  const PortmapGrant grant = exchange(held->via, held->gateway, undo, held->secret);
+  HoldAnswer answer;
+  answer.error = grant.error;
+  if (grant.error == Error::kOk) {
+    answer.step = HoldStep::kGone;
+    answer.event = "removed";
+    return answer;
+  }
+  answer.step = grant.error == Error::kPortmapNoAnswer ? HoldStep::kAway : HoldStep::kRefused;
+  answer.event = "not removed";
+  answer.text = grant.error == Error::kPortmapRefused
+                    ? "the gateway answered " + cause_of(held->via, grant)
+                    : "the gateway did not answer";
+  answer.ending = {Status::kFailure, nullptr, ExitStatus::kRefused};
+  return answer;
+}
+
+void held_describe(const HeldMapping& held, const char* name, const HoldAnswer& answer) {
+  const std::string time = keep_utc_now();
+  const PortmapRequest& m = held.request;
+  if (held.options.json) {
+    json line = {{"time", time},
+                 {"event", name},
+                 {"text", answer.text},
+                 {"protocol_used", map_via_name(held.via)},
+                 {"protocol", protocol_text(m.protocol)},
+                 {"external_port", m.external_port},
+                 {"internal_client", m.internal_address},
+                 {"internal_port", m.internal_port}};
+    console_write(line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
+    std::fflush(stdout);
+    return;
+  }
+  std::fprintf(stderr, "%s %s: %s %s %u -> %s:%u%s%s\n", time.c_str(), name, via_title(held.via),
+               protocol_text(m.protocol), m.external_port, m.internal_address.c_str(),
+               m.internal_port, answer.text.empty() ? "" : ", ", answer.text.c_str());
+  std::fflush(stderr);
+}
+
 }  // namespace
+
+HeldEntry hold_portmap(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
+                       const RunOptions& options) {
+  auto held = std::make_shared<HeldMapping>();
+  held->via = via;
+  held->gateway = gateway;
+  held->options = options;
+  held->request.protocol =
+      text_equal_ignoring_case(request.protocol, "UDP") ? kIpProtocolUdp : kIpProtocolTcp;
+  held->request.internal_address =
+      request.ip_address.empty() ? gateway.source : address_meant(request.ip_address);
+  held->request.internal_port = request.internal_port;
+  held->request.external_port = request.external_port;
+  held->request.lifetime =
+      options.lease_seconds > 0 ? options.lease_seconds : kPortmapLifetimeSeconds;
+  if (via == MapVia::kPcp) (void)store_secret(store_folder(), &held->secret);
+  HeldEntry entry;
+  entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_describe);
+  return entry;
+}
 
 Error portmap_find_gateway(const RunOptions& options, PortmapGateway* gateway) {
   gateway->address = options.gateway;

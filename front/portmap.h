@@ -8,6 +8,7 @@
 #include <future>
 #include <string>
 
+#include "front/keep.h"
 #include "front/options.h"
 #include "front/records.h"
 #include "front/status.h"
@@ -33,5 +34,12 @@ void portmap_hint(ProbeFound found, const PortmapGateway& gateway);
 /// or its JSON document with `options.json`.
 Outcome portmap_flow(int code, MapVia via, const RequestRecord& request,
                      const PortmapGateway& gateway, const RunOptions& options);
+
+/// The mapping an -add asks for through `via` as an entry of the holding loop: made
+/// (the port asked, or --any-port's), renewed with the port granted before, made again
+/// when the gateway's epoch says it lost its mappings, deleted at the end. Its events
+/// are lines on standard error, or JSON lines with `options.json`.
+HeldEntry hold_portmap(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
+                       const RunOptions& options);
 
 #endif  // PORTWRANGLER_FRONT_PORTMAP_H_

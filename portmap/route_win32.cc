@@ -1,9 +1,13 @@
-#include <iphlpapi.h>
+// The default gateways of the adapters that are up, from the IP Helper API.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <iphlpapi.h>
+// clang-format on
 
 #include <cstdio>
 #include <memory>
+#include <new>
 
 #include "base/wide.h"
 #include "portmap/route_platform.h"

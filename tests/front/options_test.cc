@@ -141,7 +141,7 @@ TEST(Options, WhatGoesWithWhichProtocol) {
       {MapVia::kAuto, -1, false, "http://192.168.1.1/d.xml", "", false, kStats, false},
       {MapVia::kUpnp, -1, false, "", "192.168.1.1", false, kStats, false},
       {MapVia::kNatpmp, -1, false, "", "192.168.1.1", false, kStats, true},
-      {MapVia::kPcp, -1, true, "", "", false, kAdd, false},
+      {MapVia::kPcp, -1, true, "", "", false, kAdd, true},
       {MapVia::kUpnp, -1, false, "", "", true, kAdd, false},
       {MapVia::kAuto, -1, false, "", "", true, kAdd, false},
       {MapVia::kNatpmp, -1, false, "", "", true, kAdd, true},

@@ -169,6 +169,22 @@ class Beside(PortmapLab):
         with open(os.path.join(self.state, "mappings")) as table:
             self.assertEqual(table.read(), "")
 
+    def test_keep_holds_a_pcp_mapping_and_deletes_it_on_stop(self):
+        self.listen("client", 22, "client", seconds=40)
+        keeper = subprocess.Popen([LAB, "client", self.name, "env",
+                                   "PORTWRANGLER_STATE_DIR=" + self.state, PROGRAM, "--keep",
+                                   "--protocol", "pcp", "--lease", "120", "-add", "TCP", "22",
+                                   "2222"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.addCleanup(keeper.stderr.close)
+        added = keeper.stderr.readline().decode()  # bounded by the one-shot exchange
+        self.assertRegex(added, r"added: PCP TCP 2222 -> 192\.168\.77\.2:22, 120 s granted\n$")
+        self.assertEqual(self.probe(2222), "client")
+        keeper.terminate()
+        self.assertEqual(keeper.wait(timeout=30), 0)
+        self.assertRegex(keeper.stderr.read().decode(),
+                         r"removed: PCP TCP 2222 -> 192\.168\.77\.2:22\n$")
+        self.assertNotEqual(self.probe(2222), "client")
+
     def test_natpmp_add_stats_remove_against_natpmpc(self):
         self.listen("client", 8022, "client")
         code, document = self.document("--protocol", "natpmp", "--lease", "300", "-add", "TCP",
