@@ -131,6 +131,15 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   if (!options_fit_command(options, run->code, request, &run->problem)) {
     return {Status::kSyntaxError, kMessageSyntax};
   }
+  // A pinhole is asked for over IPv6, for the address the request comes from.
+  const bool pinhole = is_pinhole_command(run->code);
+  run->discovery = {options.url, options.interface_name, pinhole};
+  // A mistyped interface is the command line's fault, told before any search.
+  if (discovery_interface_check(run->discovery) != Error::kOk) {
+    run->problem =
+        "--interface: no interface named \"" + options.interface_name + "\" can carry the search";
+    return {Status::kSyntaxError, kMessageSyntax};
+  }
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
   if (options.keep && options.lease_seconds <= 0) request.lease_seconds = kKeepLeaseSeconds;
 
@@ -145,15 +154,12 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
     }
     return {Status::kSuccess, ""};
   }
-  // A pinhole is asked for over IPv6, for the address the request comes from.
-  const bool pinhole = is_pinhole_command(run->code);
   // Beside the search, a probe for NAT-PMP/PCP: auto's second choice, else the hint.
   std::shared_ptr<Probe> probe;
   if (options.via == MapVia::kAuto ||
       (options.url.empty() && !pinhole && !options.keep && options.gateway.empty())) {
     probe = start_probe(options);
   }
-  run->discovery = {options.url, options.interface_name, pinhole};
   Error error = discover_gateway(run->discovery, &run->gateway);
   if (error != Error::kOk && options.via == MapVia::kAuto && is_portmap_command(run->code)) {
     const ProbeFound found = probe_result(probe);

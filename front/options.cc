@@ -6,6 +6,7 @@
 #include "base/limits.h"
 #include "front/grammar.h"
 #include "net/socket.h"
+#include "net/url.h"
 
 namespace {
 
@@ -43,8 +44,13 @@ const LongOption kLongOptions[] = {
     {"gateway", Kind::kValue}, {"any-port", Kind::kFlag},
 };
 
-// An interface name: Linux allows 15 bytes, Windows' friendly names run longer.
+// An interface name: Linux allows 15 bytes (IFNAMSIZ less its NUL), Windows' friendly
+// names run longer.
+#ifdef _WIN32
 constexpr size_t kInterfaceNameMax = 255;
+#else
+constexpr size_t kInterfaceNameMax = 15;
+#endif
 
 void set_flag(const std::string& name, RunOptions* options) {
   if (name == "json") options->json = true;
@@ -72,6 +78,11 @@ void set_value(const std::string& name, const std::string& value, RunOptions* op
       *problem = "--url takes an http:// URL of at most 511 characters";
       return;
     }
+    const char* fault = url_fault(value);
+    if (fault != nullptr || value.find_first_of(" \t\r\n") != std::string::npos) {
+      *problem = std::string("--url: ") + (fault != nullptr ? fault : "it holds white space");
+      return;
+    }
     options->url = value;
   } else if (name == "protocol") {
     const MapVia all[] = {MapVia::kUpnp, MapVia::kPcp, MapVia::kNatpmp, MapVia::kAuto};
@@ -92,7 +103,8 @@ void set_value(const std::string& name, const std::string& value, RunOptions* op
     options->gateway = value;
   } else {
     if (value.empty() || value.size() > kInterfaceNameMax) {
-      *problem = "--interface takes an interface's name";
+      *problem = "--interface takes an interface's name of 1 to " +
+                 std::to_string(kInterfaceNameMax) + " bytes";
       return;
     }
     options->interface_name = value;
@@ -225,8 +237,9 @@ const char* options_usage() {
          "                     SIGINT or SIGHUP (Ctrl-C, closing the console, logoff on\n"
          "                     Windows), or after 3 refused renewals in a row\n"
          "  --url URL          use the device description at URL instead of a search\n"
-         "  --interface NAME   search on this network interface alone (NAT-PMP, PCP:\n"
-         "                     ask this interface's default gateway)\n"
+         "  --interface NAME   search on this network interface alone (an interface that\n"
+         "                     is not there is a bad command line, as a bad URL is; NAT-PMP,\n"
+         "                     PCP: ask this interface's default gateway)\n"
          "  --protocol P       upnp (the default), pcp, natpmp, or auto: UPnP when a router\n"
          "                     answers, else PCP, else NAT-PMP; with pcp and natpmp only\n"
          "                     -add, -remove and -stats (lifetime 7200 s unless --lease,\n"
