@@ -4,10 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-tools/need-packages.sh cmake g++ make libexpat1-dev unicode-data libgtest-dev iproute2 strace python3 \
-  procps miniupnpd-nftables nftables miniupnpc valgrind clang libclang-rt-14-dev \
-  libbenchmark-dev g++-mingw-w64-x86-64-posix dpkg-dev googletest wine wine64 tmux man-db \
-  clang-format lintian devscripts nlohmann-json3-dev python3-jsonschema systemd
+tools/need-packages.sh build test fuzz windows wine package format
 
 # The whole-run tests build network namespaces of their own: say so plainly if we cannot.
 probe="pw-probe-$$"
