@@ -37,7 +37,10 @@ class Demo(unittest.TestCase):
         events = re.findall(r"^\S+Z (\w+): TCP 2222 ", out, re.M)
         self.assertEqual(events[0], "added")
         self.assertIn("renewed", events)
-        self.assertEqual(events[-3:], ["lost", "added", "removed"], out)
+        # The restart: the router away for a moment, or the entry found gone; added again.
+        restart = min(events.index(e) for e in ("lost", "unreachable") if e in events)
+        self.assertEqual(events[-2:], ["added", "removed"], out)
+        self.assertGreater(len(events) - 2, restart, out)
         self.assertEqual(re.findall(r"a connect from the internet: (\w+)", out),
                          ["dropped", "answered", "dropped"], out)
         labs = subprocess.run(["ip", "netns", "list"], stdout=subprocess.PIPE, text=True).stdout
