@@ -44,8 +44,16 @@ other_builds() {
   echo "== the Windows build"
   time ./build-windows.sh build-windows -DPORTWRANGLER_COMPARE_WITH="$PWD/build/portwrangler"
 }
+# A process and everything it started, deepest first, by their pids.
+tree() {
+  local child
+  for child in $(cat /proc/"$1"/task/*/children 2>/dev/null); do tree "$child"; done
+  echo "$1"
+}
 builds_log=$(mktemp)
-trap 'rm -f "$builds_log"' EXIT
+builds=
+# A failing phase stops the run: the builds still going stop with it.
+trap '[ -z "$builds" ] || kill $(tree "$builds") 2>/dev/null; rm -f "$builds_log"' EXIT
 (renice -n 19 -p $BASHPID >/dev/null && other_builds) >"$builds_log" 2>&1 &
 builds=$!
 
@@ -55,10 +63,12 @@ time (cd build && ctest --output-on-failure -j 4 --timeout 300)
 
 echo "== (waiting for the other builds)"
 if ! time wait "$builds"; then
+  builds=
   tail -60 "$builds_log" >&2
   echo "test.sh: the sanitized or the Windows build failed" >&2
   exit 1
 fi
+builds=
 grep -E '^(==|   [0-9.]+ s, processors)' "$builds_log"
 
 # The real-daemon labs run in the plain build: under the sanitizers the same code is run
