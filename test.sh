@@ -27,8 +27,9 @@ time {
   cmake --build build -j "$(nproc)"
 }
 
-# The other two builds, made at the lowest priority while the whole suite runs (its runs
-# mostly wait on the network: searches, lost packets, a silent router's 10 s):
+# The other two builds, made at a low priority while the whole suite runs (its runs mostly
+# wait on the network: searches, lost packets, a silent router's 10 s), at the usual one
+# once it is done:
 # - the program and its tests with AddressSanitizer and UndefinedBehaviorSanitizer (clang),
 #   at -O1 with line tables only, as AddressSanitizer advises, the libFuzzer targets beside
 #   them: one build for both;
@@ -54,7 +55,7 @@ builds_log=$(mktemp)
 builds=
 # A failing phase stops the run: the builds still going stop with it.
 trap '[ -z "$builds" ] || kill $(tree "$builds") 2>/dev/null; rm -f "$builds_log"' EXIT
-(renice -n 19 -p $BASHPID >/dev/null && other_builds) >"$builds_log" 2>&1 &
+(renice -n 10 -p $BASHPID >/dev/null && other_builds) >"$builds_log" 2>&1 &
 builds=$!
 
 # Four at once on two cores: the whole runs spend most of their time waiting.
@@ -62,6 +63,7 @@ echo "== the whole suite"
 time (cd build && ctest --output-on-failure -j 4 --timeout 300)
 
 echo "== (waiting for the other builds)"
+renice -n 0 -p $(tree "$builds") >/dev/null 2>&1 || true
 if ! time wait "$builds"; then
   builds=
   tail -60 "$builds_log" >&2
