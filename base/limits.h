@@ -57,13 +57,21 @@ constexpr int kTransportTries = 3;
 constexpr int kSsdpSendAtMilliseconds[] = {0, 300, 1000};
 constexpr int kSsdpPreferIpMilliseconds = 2500;
 
-// Descriptions read by one search: at most this many in all, and this many for one sender
-// (a router may offer a few root devices; a device that answers every search with a new
-// LOCATION gets no more), each within its own time. They are read side by side, so a
-// device that stays silent costs the router nothing; once the search's wait is over, the
-// reads under way get until the search's end at most.
-constexpr int kDescriptionsMax = 8;
+// Descriptions read by one search: this many side by side at most, a finished read making
+// room for the next; the others wait their turn, a sender's first LOCATION before any
+// sender's second. A sender's LOCATIONs are taken this many at most (a router may offer a
+// few root devices; a device that answers every search with a new LOCATION gets no more),
+// the LOCATIONs waiting and read are kept this many at most (a full list makes room with
+// a read one, or with a later LOCATION of a sender for a sender's first), the senders
+// counted this many, and the reads of one search, tries again included, this many: a
+// flood costs a fixed amount of memory and work. Each read has its own time; reads run
+// side by side, so a device that stays silent costs the router nothing; once the search's
+// wait is over, the reads under way get until the search's end at most.
+constexpr int kDescriptionReadsAtOnce = 8;
 constexpr int kDescriptionsPerSender = 3;
+constexpr size_t kCandidatesMax = 64;
+constexpr size_t kSendersMax = 256;
+constexpr int kDescriptionReadsMax = 128;
 constexpr int kDescriptionSeconds = 4;
 constexpr int kDiscoverySeconds = 10;
 
@@ -82,5 +90,25 @@ constexpr int kHttpExchangeSeconds = 10;
 // table is read whole while a router that answers each read slowly cannot hold the run.
 constexpr int kRunSeconds = 60;
 constexpr int kRunSecondsPerEntry = 1;
+
+// Leases, in seconds. UPnP IGD caps a forwarding's lease at a week; a pinhole's at a day
+// (WANIPv6FirewallControl), 3600 unless the command gives one.
+constexpr int kLeaseMaxSeconds = 604800;
+constexpr unsigned long kPinholeLeaseMin = 1;
+constexpr unsigned long kPinholeLeaseMax = 86400;
+constexpr unsigned long kPinholeLeaseDefault = 3600;
+
+// Holding (--keep). The lease asked without --lease; the shortest held, as the loop renews
+// at half the lease in whole seconds and a check and an add must fit in between.
+constexpr int kKeepLeaseSeconds = 3600;
+constexpr int kKeepLeaseMinSeconds = 2;
+// The waits after a failed step: from the first, doubling, up to the last.
+constexpr int kKeepBackoffFirstMs = 1000;
+constexpr int kKeepBackoffMaxMs = 60000;
+// The longest wait before a renewal: half the longest lease a router grants in practice.
+constexpr int kKeepRenewMaxMs = 86400000;
+// Renewals refused in a row before the holding ends: a passing refusal (a router busy
+// or restarting its service) is waited out; one that stays is not asked forever.
+constexpr int kKeepRefusalsMax = 3;
 
 #endif  // PORTWRANGLER_BASE_LIMITS_H_

@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/budget.h"
 #include "base/limits.h"
 #include "base/trace.h"
 #include "front/change.h"
 #include "front/console.h"
+#include "front/forwarding.h"
 #include "front/grammar.h"
 #include "front/json_out.h"
 #include "front/keep.h"
@@ -78,7 +80,16 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   run->code = parse_command(count, argv, &request);
   if (run->code == kSyntaxError) return {Status::kSyntaxError, kMessageSyntax};
   if (run->code == kHelp) return {Status::kHelp, kMessageSyntax};
-  if (!options_fit_command(options, run->code, request.quick, &run->problem)) {
+  if (!options_fit_command(options, run->code, request, &run->problem)) {
+    return {Status::kSyntaxError, kMessageSyntax};
+  }
+  // A pinhole is asked for over IPv6, for the address the request comes from.
+  const bool pinhole = is_pinhole_command(run->code);
+  run->discovery = {options.url, options.interface_name, pinhole};
+  // A mistyped interface is the command line's fault, told before any search.
+  if (discovery_interface_check(run->discovery) != Error::kOk) {
+    run->problem =
+        "--interface: no interface named \"" + options.interface_name + "\" can carry the search";
     return {Status::kSyntaxError, kMessageSyntax};
   }
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
@@ -86,9 +97,6 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
 
   // From here on the run waits for the network, and never longer than its budget.
   run_budget_start(kRunSeconds);
-  // A pinhole is asked for over IPv6, for the address the request comes from.
-  const bool pinhole = is_pinhole_command(run->code);
-  run->discovery = {options.url, options.interface_name, pinhole};
   Error error = discover_gateway(run->discovery, &run->gateway);
   if (error == Error::kGatewayNoFirewall) {
     return failed_step("discovery", error, Status::kNoFirewall, kMessageNoFirewall);
@@ -154,12 +162,11 @@ Ending run(int argc, char** argv) {
   Outcome outcome = options_good ? prepare(argc, argv, options, &run)
                                  : Outcome{Status::kSyntaxError, kMessageSyntax};
   if (outcome.status == Status::kSuccess) {
-    if (options.keep && run.code == kPinholeAdd) {
-      outcome = pinhole_keep_run(run.request, &run.gateway, run.discovery, options.json,
-                                 keep_platform_waiter());
-    } else if (options.keep) {
-      outcome =
-          keep_run(run.request, &run.gateway, run.discovery, options.json, keep_platform_waiter());
+    if (options.keep) {
+      std::vector<HeldEntry> held;
+      held.push_back(run.code == kPinholeAdd ? hold_pinhole(run.request, options.json)
+                                             : hold_forwarding(run.request, options.json));
+      outcome = hold_run(&held, &run.gateway, run.discovery, keep_platform_waiter());
     } else if (options.json && is_pinhole_command(run.code)) {
       outcome = json_pinhole_flow(run.code, run.request, run.gateway);
     } else if (options.json) {

@@ -5,6 +5,7 @@
 
 #include "base/limits.h"
 #include "front/grammar.h"
+#include "net/url.h"
 
 namespace {
 
@@ -21,8 +22,13 @@ const LongOption kLongOptions[] = {
     {"url", Kind::kValue}, {"interface", Kind::kValue},
 };
 
-// An interface name: Linux allows 15 bytes, Windows' friendly names run longer.
+// An interface name: Linux allows 15 bytes (IFNAMSIZ less its NUL), Windows' friendly
+// names run longer.
+#ifdef _WIN32
 constexpr size_t kInterfaceNameMax = 255;
+#else
+constexpr size_t kInterfaceNameMax = 15;
+#endif
 
 void set_flag(const std::string& name, RunOptions* options) {
   if (name == "json") options->json = true;
@@ -49,10 +55,16 @@ void set_value(const std::string& name, const std::string& value, RunOptions* op
       *problem = "--url takes an http:// URL of at most 511 characters";
       return;
     }
+    const char* fault = url_fault(value);
+    if (fault != nullptr || value.find_first_of(" \t\r\n") != std::string::npos) {
+      *problem = std::string("--url: ") + (fault != nullptr ? fault : "it holds white space");
+      return;
+    }
     options->url = value;
   } else {
     if (value.empty() || value.size() > kInterfaceNameMax) {
-      *problem = "--interface takes an interface's name";
+      *problem = "--interface takes an interface's name of 1 to " +
+                 std::to_string(kInterfaceNameMax) + " bytes";
       return;
     }
     options->interface_name = value;
@@ -107,7 +119,8 @@ bool exit_status_meaningful(const RunOptions& options) {
   return options.json || options.keep || options.exit_status;
 }
 
-bool options_fit_command(const RunOptions& options, int code, bool quick, std::string* problem) {
+bool options_fit_command(const RunOptions& options, int code, const RequestRecord& request,
+                         std::string* problem) {
   const bool add = code == kAdd || code == kAddWithDescription || code == kAddClient ||
                    code == kAddClientWithDescription;
   if (code == kSyntaxError || code == kHelp) return true;
@@ -116,10 +129,12 @@ bool options_fit_command(const RunOptions& options, int code, bool quick, std::s
     return false;
   }
   if (!options.keep) return true;
-  if (code == kPinholeAdd) return true;  // its lease is the command's own
-  if (!add) {
+  if (code == kPinholeAdd && request.pinhole_lease >= kKeepLeaseMinSeconds) return true;
+  if (code == kPinholeAdd) {
+    *problem = "--keep needs a lease of at least 2 seconds";
+  } else if (!add) {
     *problem = "--keep goes with -add and -pinhole -add alone";
-  } else if (quick) {
+  } else if (request.quick) {
     *problem = "--keep checks the table before every add: not with -q";
   } else if (options.lease_seconds != -1 && options.lease_seconds < kKeepLeaseMinSeconds) {
     *problem = "--keep needs a lease of at least 2 seconds";
@@ -157,12 +172,15 @@ const char* options_usage() {
          "  --exit-status      exit statuses that tell the outcome (below) with the screens\n"
          "  --lease SECONDS    -add: the forwarding expires after 1 to 604800 seconds\n"
          "                     (without it, it is permanent)\n"
-         "  --keep             -add: hold the forwarding while the run lasts: renew it at\n"
-         "                     half its lease (3600 s unless --lease, at least 2), add it\n"
-         "                     again when the router lost it, remove it on SIGTERM, SIGINT\n"
-         "                     or SIGHUP (Ctrl-C, closing the console, logoff on Windows)\n"
+         "  --keep             -add, -pinhole -add: hold it while the run lasts: renew it\n"
+         "                     at half its lease (3600 s unless --lease, at least 2), take\n"
+         "                     back our own entry a killed run left, add it again when the\n"
+         "                     router lost it, remove it when the holding ends: on SIGTERM,\n"
+         "                     SIGINT or SIGHUP (Ctrl-C, closing the console, logoff on\n"
+         "                     Windows), or after 3 refused renewals in a row\n"
          "  --url URL          use the device description at URL instead of a search\n"
-         "  --interface NAME   search on this network interface alone\n"
+         "  --interface NAME   search on this network interface alone (an interface that\n"
+         "                     is not there is a bad command line, as a bad URL is)\n"
          "  --help             this usage\n"
          "  --version          the version\n"
          "\n"

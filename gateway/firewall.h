@@ -19,10 +19,6 @@ constexpr int kUpnpNoSuchPinhole = 704;
 constexpr int kUpnpPinholesNotAllowed = 706;
 constexpr int kUpnpNoTrafficReceived = 709;
 
-// A pinhole's lease, in seconds: what the service takes.
-constexpr uint32_t kPinholeLeaseMin = 1;
-constexpr uint32_t kPinholeLeaseMax = 86400;
-
 struct FirewallStatus {
   bool enabled = false;
   bool inbound_allowed = false;

@@ -5,16 +5,18 @@ of each class; an empty external address; the screens unchanged by --exit-status
 import concurrent.futures
 import json
 import os
+import queue
 import signal
 import subprocess
+import threading
 import time
 import unittest
 
 import jsonschema
 
-from harness import (ADDED, BANNER, CLOSING, EXTERNAL, GAME, IDENTITY, LOCAL, LONG, PROGRAM,
-                     RULE, THREE, WEB, FakeGateway, Namespace, entry_block, information, mapping,
-                     outcome, run, run_isolated)
+from harness import (ADDED, BANNER, CLOSING, DUPLICATE_ID, EXTERNAL, GAME, IDENTITY, LOCAL,
+                     LONG, PROGRAM, RULE, THREE, WEB, FakeGateway, Namespace, entry_block,
+                     information, mapping, outcome, run, run_isolated)
 
 with open(os.path.join(os.path.dirname(__file__), "schema.json")) as f:
     SCHEMA = json.load(f)
@@ -118,6 +120,10 @@ class Json(unittest.TestCase):
             (["--json", "--keep", "-list"], {}, 2,
              {"error": {"status": 0, "name": "syntax_error", "cause": "--keep goes with -add and -pinhole -add alone",
                         "message": "Portwrangler - Syntax Information"}}),
+            (["--json", "--keep", "-pinhole", "-add", "TCP", "5000", "1"], {}, 2,
+             {"error": {"status": 0, "name": "syntax_error",
+                        "cause": "--keep needs a lease of at least 2 seconds",
+                        "message": "Portwrangler - Syntax Information"}}),
             (["--json", "-help"], {}, 0, {"command": "help"}),
         ]
         results = self.runs([(c[0], c[1]) for c in cases])
@@ -211,6 +217,49 @@ class Json(unittest.TestCase):
         self.assertEqual((missed.code, document(missed)["error"]["status"]), (3, 48))
         self.assertLess(missed.seconds, 3)
 
+    def test_a_bad_url_or_interface_is_a_command_line_error(self):
+        # Each told before any search, with its cause; the syntax screen without --json.
+        bad = [
+            (["--url", "http://127.0.0.1:99999/rootDesc.xml"], "--url: its port is not from 1 to 65535"),
+            (["--url", "http://127.0.0.1:0/rootDesc.xml"], "--url: its port is not from 1 to 65535"),
+            (["--url", "http://127.0.0.1:abc/rootDesc.xml"], "--url: its port is not a number"),
+            (["--url", "http://[2001:db8::5:5000/rootDesc.xml"], "--url: its '[' is not closed"),
+            (["--url", "http://[127.0.0.1]:5000/rootDesc.xml"],
+             "--url: its brackets hold no IPv6 address alone"),
+            (["--url", "http://127.0.0.1:5000"], "--url: it has no '/' after the host"),
+            (["--interface", "e" * 200], "--interface takes an interface's name of 1 to 15 bytes"),
+            (["--interface", "wlan7"], "--interface: no interface named \"wlan7\" can carry the search"),
+        ]
+        with Namespace() as ns, FakeGateway(ns, http_port=5000, entries=THREE) as gw:
+            subprocess.run(["ip", "netns", "exec", ns.name, "ip", "link", "add", "d0", "type",
+                            "veth", "peer", "name", "d1"], check=True)
+            subprocess.run(["ip", "netns", "exec", ns.name, "ip", "link", "set", "d1", "up"],
+                           check=True)
+            subprocess.run(["ip", "netns", "exec", ns.name, "ip", "link", "set", "d0", "up",
+                            "multicast", "on"], check=True)
+            subprocess.run(["ip", "netns", "exec", ns.name, "ip", "addr", "add", "10.77.0.1/24",
+                            "dev", "d0"], check=True)
+            results = [run(["--json"] + options + ["-list"], ns.name) for options, _ in bad]
+            screen = run(["--exit-status", "--url", "http://127.0.0.1:99999/x", "-list"], ns.name)
+            searches = len(gw.requests("ssdp"))
+            # The controls: a URL and an interface that are right are taken.
+            good_url = run(["--json", "--url", "http://127.0.0.1:5000/rootDesc.xml",
+                            "-list"], ns.name)
+            good_interface = run(["--json", "--interface", "d0", "-list"], ns.name)
+        for (options, cause), result in zip(bad, results):
+            with self.subTest(options=options[0] + " " + options[1][:40]):
+                self.assertEqual(result.code, 2, result.err)
+                self.assertEqual(document(result)["error"],
+                                 {"status": 0, "name": "syntax_error", "cause": cause,
+                                  "message": "Portwrangler - Syntax Information"})
+        self.assertEqual(screen.out, run(["-list", "-x"]).out)
+        self.assertEqual(screen.code, 2)
+        self.assertEqual(searches, 0)
+        self.assertEqual((good_url.code, len(document(good_url)["entries"])), (0, 3))
+        # Searched on d0, where no router answers: a missing router, not a typo.
+        self.assertEqual((good_interface.code, document(good_interface)["error"]["status"]),
+                         (3, 48))
+
     def test_keep_on_the_screens(self):
         # The first add's report, one line per event on standard error, and the closing
         # frame once a signal ended the holding and removed the entry.
@@ -233,6 +282,79 @@ class Json(unittest.TestCase):
         self.assertIn(" renewed: TCP 2222 -> 127.0.0.1:22, lease 2 s", lines[1])
         self.assertIn(" removed: TCP 2222 -> 127.0.0.1:22", lines[-1])
         self.assertEqual(actions[-2:], ["GetSpecificPortMappingEntry", "DeletePortMapping"])
+
+    def hold(self, config, until=None, limit=20):
+        """A --keep --json run holding TCP 2222 (lease 2 s) against a fake gateway of
+        `config`, stopped by SIGTERM once its `until` (event, count) came: its events
+        (schema-checked), its exit status, and the gateway's table after its last answer."""
+        with Namespace() as ns, FakeGateway(ns, **dict({"entries": []}, **config)) as gw:
+            keeper = subprocess.Popen(["ip", "netns", "exec", ns.name, PROGRAM, "--json",
+                                       "--keep", "--lease", "2", "-add", "TCP", "22", "2222"],
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                      text=True)
+            lines = queue.Queue()
+            threading.Thread(target=lambda: [lines.put(line) for line in keeper.stdout] +
+                             [lines.put(None)], daemon=True).start()
+            events, end = [], time.monotonic() + limit
+            while time.monotonic() < end:
+                try:
+                    line = lines.get(timeout=end - time.monotonic())
+                except queue.Empty:
+                    break
+                if line is None:
+                    break
+                event = json.loads(line)
+                jsonschema.validate(event, SCHEMA)
+                events.append(event)
+                if until and [e["event"] for e in events].count(until[0]) == until[1]:
+                    keeper.send_signal(signal.SIGTERM)  # the run this test started
+            try:
+                code = keeper.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                keeper.kill()
+                code = "still running"
+            keeper.stdout.close()
+            table = [r["table"] for r in gw.requests("answer")][-1]
+        return events, code, table
+
+    def test_keep_through_refusals(self):
+        # Each way a router refuses while the forwarding is held; the control is the plain
+        # holding above (renewed, removed).
+        ours = mapping("ssh", "TCP", LOCAL, 22, 2222)
+        theirs = mapping("theirs", "TCP", "127.0.0.9", 22, 2222)
+        cases = [
+            # config, stop after, the events, exit status, the table at the end
+            ({"fault_calls": {"AddPortMapping": {"2": 501}}}, ("renewed", 1),
+             ["added", "refused", "renewed", "removed"], 0, []),
+            ({"fault_calls": {"AddPortMapping": {"2": 501, "3": 501, "4": 501}}}, None,
+             ["added", "refused", "refused", "refused", "removed"], 1, []),
+            ({"readd_conflict": True}, ("added", 2),
+             ["added", "conflict", "removed", "added", "removed"], 0, []),
+            ({"faults": {"GetSpecificPortMappingEntry": 401}}, ("renewed", 2),
+             ["added", "renewed", "renewed", "removed"], 0, []),
+            # Our own leftover adopted (here by a router that will not add over it), and
+            # the control: another host's entry, never touched.
+            ({"entries": [ours], "readd_conflict": True}, ("adopted", 1),
+             ["adopted", "removed"], 0, []),
+            ({"entries": [theirs]}, None, ["taken"], 4, [["TCP", "2222", "127.0.0.9"]]),
+        ]
+        for config, until, expected, status, left in cases:
+            with self.subTest(config=config):
+                events, code, table = self.hold(config, until)
+                self.assertEqual([e["event"] for e in events], expected)
+                self.assertEqual(code, status)
+                self.assertEqual(table, left)  # ours removed, whatever ended the holding
+                texts = [e["text"] for e in events]
+                if expected[1:2] == ["refused"]:
+                    self.assertIn("HttpNotOk", events[1]["error"])
+                    self.assertTrue(texts[1].endswith("; next try in 1 s"), texts[1])
+                if status == 1:
+                    self.assertTrue(texts[3].endswith("refused 3 times in a row: no longer held"))
+        # A one-shot add keeps its clash screen for an entry of ours: 050, status 4.
+        result, _ = run_isolated(["--exit-status", "-add", "TCP", "22", "2222"],
+                                 {"entries": [ours]})
+        self.assertEqual(result.code, 4)
+        self.assertIn(DUPLICATE_ID % 1, result.out)
 
     def test_help_and_version(self):
         usage = run(["--help"])
