@@ -80,7 +80,7 @@ step_exit_status() {
   run 'portwrangler --exit-status -add TCP 22 2222 ssh >/dev/null; echo "status $?"'
   run 'if portwrangler --exit-status -add UDP 27015 5000 game >/dev/null; then echo added
 else echo "not added, status $?: another host holds UDP 5000"; fi'
-  run 'portwrangler --exit-status --interface wlan7 -list >/dev/null; echo "status $?"'
+  run 'portwrangler --exit-status --url http://192.168.77.1:9/rootDesc.xml -list >/dev/null; echo "status $?"'
   run 'portwrangler --exit-status -remove TCP 2222 >/dev/null && echo removed'
 }
 

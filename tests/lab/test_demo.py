@@ -29,18 +29,18 @@ class Demo(unittest.TestCase):
         for proof in ["[Entry Added]", "Found (001) Matching Results.",
                       '"description":"Game server"}',
                       "status 0\n", "not added, status 4:", "status 3\n", "removed\n",
-                      "600 s granted of 600 s asked",                       "Inbound Pinholes: Allowed",
+                      "Inbound Pinholes: Allowed",
                       "entries on this router cannot be reached from the internet",
                       '"reachable_from_internet":false']:
             self.assertIn(proof, out)
-        self.assertRegex(out, r'\{"external_port":8443,"lease_seconds":(599|600)\}')
+        # What is left of the lease, read back: a second or two may have gone by.
+        self.assertRegex(out, r"\| Lease       \|  (59\d|600) s granted of 600 s asked ")
+        self.assertRegex(out, r'\{"external_port":8443,"lease_seconds":(59\d|600)\}')
         events = re.findall(r"^\S+Z (\w+): TCP 2222 ", out, re.M)
-        self.assertEqual(events[0], "added")
-        self.assertIn("renewed", events)
+        self.assertEqual((events[0], events[-1]), ("added", "removed"), out)
         # The restart: the router away for a moment, or the entry found gone; added again.
         restart = min(events.index(e) for e in ("lost", "unreachable") if e in events)
-        self.assertEqual(events[-2:], ["added", "removed"], out)
-        self.assertGreater(len(events) - 2, restart, out)
+        self.assertIn("added", events[restart:], out)
         self.assertEqual(re.findall(r"a connect from the internet: (\w+)", out),
                          ["dropped", "answered", "dropped"], out)
         labs = subprocess.run(["ip", "netns", "list"], stdout=subprocess.PIPE, text=True).stdout
