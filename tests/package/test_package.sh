@@ -8,6 +8,7 @@ set -euo pipefail
 build=$(realpath "$1")
 suite=package
 source "$(dirname "$0")/check.sh"
+"$(dirname "$0")/../../tools/need-packages.sh" build package
 
 # The package is installed machine-wide: checkouts testing on one machine take turns.
 exec {lock}>/run/lock/portwrangler-package-test.lock
