@@ -21,7 +21,8 @@ namespace {
 struct Forwarding {
   RequestRecord request;
   bool json = false;
-  AddResult held;  // the entry as last added, with its lease
+  bool show_first = true;  // the first add shown as the one-shot add shows it
+  AddResult held;          // the entry as last added, with its lease
 };
 
 long granted_lease(const AddResult& result) {
@@ -149,7 +150,7 @@ HoldAnswer hold(Forwarding* forwarding, const GatewayHandle& gateway) {
       add_send(gateway, &result);
     }
   }
-  if (!forwarding->json) add_show(forwarding->request, result);
+  if (!forwarding->json && forwarding->show_first) add_show(forwarding->request, result);
   forwarding->held = result;
   if (result.added()) {
     return answer_of_add(forwarding, result, result.adopted ? "adopted" : "added",
@@ -213,10 +214,11 @@ HoldAnswer release(Forwarding* forwarding, const GatewayHandle& gateway) {
 
 }  // namespace
 
-HeldEntry hold_forwarding(const RequestRecord& request, bool json) {
+HeldEntry hold_forwarding(const RequestRecord& request, bool json, bool show_first) {
   auto forwarding = std::make_shared<Forwarding>();
   forwarding->request = request;
   forwarding->json = json;
+  forwarding->show_first = show_first;
   HeldEntry entry;
   entry.lease_seconds = request.lease_seconds;
   entry.kind = hold_kind(forwarding, hold, renew, readd, release, describe);

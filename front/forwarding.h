@@ -8,8 +8,8 @@
 #include "front/records.h"
 
 /// The forwarding `request` asks for (its lease in lease_seconds) as a held entry. Its
-/// first add is shown as -add shows it, unless `json`; its events are lines on standard
-/// error, or JSON lines on standard output with `json`.
-HeldEntry hold_forwarding(const RequestRecord& request, bool json);
+/// first add is shown as -add shows it, unless `json` or not `show_first`; its events are
+/// lines on standard error, or JSON lines on standard output with `json`.
+HeldEntry hold_forwarding(const RequestRecord& request, bool json, bool show_first = true);
 
 #endif  // PORTWRANGLER_FRONT_FORWARDING_H_

@@ -27,11 +27,16 @@ struct KeepWaiter {
   /// The loop's clock in milliseconds; unset: the system's steady clock. A test that
   /// hands the waits back at once sets one that the waits move on.
   std::function<long long()> now_ms;
+  /// True once for each reload asked for since the last call (SIGHUP with --hold); unset:
+  /// none is ever asked.
+  std::function<bool()> reload_asked;
 };
 
 /// The platform's waiter: it stops on SIGTERM, SIGINT and SIGHUP (POSIX), or on Ctrl-C,
-/// Ctrl-Break, the console closed, logoff and shutdown (Windows).
-KeepWaiter keep_platform_waiter();
+/// Ctrl-Break, the console closed, logoff and shutdown (Windows). With `hangup_reloads`,
+/// SIGHUP asks for a reload instead of a stop; a wait also ends (not as a stop) when the
+/// socket `watch` has something to read (POSIX; -1: none).
+KeepWaiter keep_platform_waiter(bool hangup_reloads = false, long long watch = -1);
 
 /// Tells the platform the forwarding is gone: Windows holds a closing console open until
 /// then.
@@ -39,6 +44,9 @@ void keep_platform_done();
 
 /// Now, as the events' UTC time ("2026-12-08T10:00:00Z").
 std::string keep_utc_now();
+
+/// The time `seconds` from now, in the same form.
+std::string keep_utc_after(long seconds);
 
 /// The waits after a failed exchange: from 1 s doubling to 60 s.
 int keep_backoff_ms(int failures);
@@ -113,6 +121,21 @@ struct HeldEntry {
   int refusals = 0;        // renewals in a row the router refused
   bool ended = false;      // no longer held
   Outcome outcome{Status::kSuccess, ""};  // how it ended
+  // Of a held set: the words of its line, as parsed (the same words, the same entry).
+  std::string key;
+  // Of a held set: a port another host takes is looked at again, not given up.
+  bool retry_taken = false;
+  bool taken = false;  // another host holds the port now: looked at again later
+};
+
+/// What a held set asks of the loop besides its entries' steps.
+struct HoldSetCalls {
+  /// Reads the set again when a reload is asked: true with the entries wanted now in
+  /// `*wanted` (each with its key); false when the set stays as it is.
+  std::function<bool(std::vector<HeldEntry>* wanted)> reread;
+  /// Reads what the router announced since: true when it started again (its table may
+  /// be gone), and every entry is looked at at once.
+  std::function<bool()> announced;
 };
 
 /// Holds every entry of `entries` on the router in `*gateway` (found again through
@@ -120,7 +143,12 @@ struct HeldEntry {
 /// An entry ends on its own when another host takes its port or after three refusals in
 /// a row (then released); the run's outcome is the first entry's that ended otherwise
 /// than by the stop, else success.
+/// A held set (`set` given) goes on while no entry is held, until the stop, and takes
+/// the entries a reload wants: those of a key it holds stay untouched, those gone are
+/// released, new ones are added; an entry whose port another host takes is looked at
+/// again every kHoldTakenRecheckMs, and does not end the run with a clash.
 Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
-                 const DiscoveryOptions& discovery, const KeepWaiter& waiter);
+                 const DiscoveryOptions& discovery, const KeepWaiter& waiter,
+                 const HoldSetCalls* set = nullptr);
 
 #endif  // PORTWRANGLER_FRONT_KEEP_H_

@@ -13,11 +13,18 @@
 namespace {
 
 volatile std::sig_atomic_t stop_asked = 0;
+volatile std::sig_atomic_t hangup_reloads = 0;  // --hold: SIGHUP reloads the set
+volatile std::sig_atomic_t reload_asked = 0;
+int watch_fd = -1;  // a socket whose datagrams end a wait
 int stop_pipe[2] = {-1, -1};
 
-extern "C" void on_stop(int) {
+extern "C" void on_stop(int signal) {
   const int saved = errno;
-  stop_asked = 1;
+  if (signal == SIGHUP && hangup_reloads != 0) {
+    reload_asked = 1;
+  } else {
+    stop_asked = 1;
+  }
   const char byte = 1;
   if (stop_pipe[1] >= 0) (void)!write(stop_pipe[1], &byte, 1);
   errno = saved;
@@ -40,26 +47,37 @@ bool watch_stops() {
 bool wait_for_stop(int milliseconds) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
-  while (stop_asked == 0) {
+  while (stop_asked == 0 && reload_asked == 0) {
     const long left =
         std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
     if (left <= 0) break;
-    pollfd watched{stop_pipe[0], POLLIN, 0};
+    pollfd watched[2] = {{stop_pipe[0], POLLIN, 0}, {watch_fd, POLLIN, 0}};
     // A signal that comes between the test and the poll has written its byte already.
-    if (poll(&watched, 1, static_cast<int>(left)) > 0) {
+    if (poll(watched, 2, static_cast<int>(left)) > 0) {
       char drained[16];
       while (read(stop_pipe[0], drained, sizeof(drained)) > 0) {
       }
+      if (watched[1].revents != 0) break;  // the caller reads it
     }
   }
   return stop_asked != 0;
 }
 
+bool take_reload() {
+  const bool asked = reload_asked != 0;
+  reload_asked = 0;
+  return asked;
+}
+
 }  // namespace
 
-KeepWaiter keep_platform_waiter() {
+KeepWaiter keep_platform_waiter(bool hangup_to_reload, long long watch) {
+  hangup_reloads = hangup_to_reload ? 1 : 0;
+  watch_fd = static_cast<int>(watch);
   watch_stops();
-  return {wait_for_stop};
+  KeepWaiter waiter{wait_for_stop};
+  if (hangup_to_reload) waiter.reload_asked = take_reload;
+  return waiter;
 }
 
 void keep_platform_done() {}

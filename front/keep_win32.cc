@@ -37,7 +37,10 @@ bool wait_for_stop(int milliseconds) {
 
 }  // namespace
 
-KeepWaiter keep_platform_waiter() {
+// Windows has no hang-up to reload on (a held set there is restarted to read its file),
+// and the router's announcements are not waited on: its entries are looked at on their
+// own schedule.
+KeepWaiter keep_platform_waiter(bool, long long) {
   if (stop_event == nullptr) {
     stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     done_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);

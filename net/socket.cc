@@ -143,6 +143,24 @@ Error udp_open(Socket* out, bool v6) {
   return open_socket(out, false, v6);
 }
 
+Error udp_listen_group(Socket* out, const char* group, int port) {
+  Socket socket;
+  Error error = open_socket(&socket, false, false);
+  if (error != Error::kOk) return error;
+  if (!sys_bind_shared(sys_of(socket.get()), port)) return Error::kSocketCreateFailed;
+  std::vector<NetInterface> interfaces;
+  error = net_interfaces(&interfaces);
+  if (error != Error::kOk) return error;
+  bool joined = false;
+  for (const NetInterface& through : interfaces) {
+    joined = sys_join_group(sys_of(socket.get()), group, through.address) || joined;
+  }
+  if (interfaces.empty()) joined = sys_join_group(sys_of(socket.get()), group, "0.0.0.0");
+  if (!joined) return Error::kSocketCreateFailed;
+  *out = std::move(socket);
+  return Error::kOk;
+}
+
 Error tcp_connect_start(Socket* out, const std::string& host, int port, bool* connected) {
   const bool v6 = net_host_is_v6(host);
   Socket socket;

@@ -56,6 +56,11 @@ Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6 = false);
 /// kOk with a new non-blocking, unbound UDP socket (IPv6 with `v6`).
 Error udp_open(Socket* out, bool v6 = false);
 
+/// An IPv4 datagram socket bound to `port` (shared with the host's other listeners) that
+/// has joined `group` on every multicast interface (the default one where none is
+/// listed): kOk, or kSocketCreateFailed when it cannot bind or join anywhere.
+Error udp_listen_group(Socket* out, const char* group, int port);
+
 /// kOk with a TCP socket connected to host:port within `seconds`; kSocketNoResolve,
 /// kSocketConnectFailed (refused, unreachable or too slow), or an open failure.
 Error tcp_connect(Socket* out, const std::string& host, int port, int seconds);

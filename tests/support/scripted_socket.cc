@@ -117,3 +117,9 @@ bool sys_set_multicast_interface(SysSocket, bool, const NetInterface&) {
 bool sys_interfaces(bool, std::vector<NetInterface>*) {
   return false;
 }
+bool sys_bind_shared(SysSocket, int) {
+  return false;
+}
+bool sys_join_group(SysSocket, const char*, const std::string&) {
+  return false;
+}
