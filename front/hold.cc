@@ -345,7 +345,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
   } else {
     request.local_address = set->base.local_address;
     request.external_address = set->base.external_address;
-    entry = hold_forwarding(request, set->options.json, false);
+    entry = hold_forwarding(request, set->options.json, true);
     facts->protocol = request.protocol;
     facts->external_port = request.external_port;
     facts->internal_port = request.internal_port;
