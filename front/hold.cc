@@ -511,6 +511,11 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
   }
   std::vector<HoldLine> lines;
   if (!read_set(options.file, &lines, problem)) return {Status::kSyntaxError, kMessageSyntax};
+  if (lines.empty()) {
+    // Nothing to find a router for (a reload may empty a set that runs, though).
+    *problem = options.file + ": holds no entry";
+    return {Status::kSyntaxError, kMessageSyntax};
+  }
 
   // From here on the run waits for the network, and never longer than its budget.
   run_budget_start(kRunSeconds);
