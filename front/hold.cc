@@ -275,9 +275,10 @@ void run_hook(const HoldSet& set, const Facts& facts, const char* event) {
   }
 }
 
-/// Follows an entry's event into its facts, the status file and the hook.
-void note(HoldSet* set, const std::shared_ptr<Facts>& facts, const std::string& event,
-          const HoldAnswer& answer) {
+/// Follows an entry's event into its facts and the status file; the hook's event for it,
+/// or null.
+const char* note(HoldSet* set, const std::shared_ptr<Facts>& facts, const std::string& event,
+                 const HoldAnswer& answer) {
   if (!facts->listed) {
     facts->listed = true;
     set->facts.push_back(facts);
@@ -318,7 +319,7 @@ void note(HoldSet* set, const std::shared_ptr<Facts>& facts, const std::string& 
     facts->last_error = answer.text;
   }
   write_status(*set);
-  if (hook_event != nullptr && !set->hook.empty()) run_hook(*set, *facts, hook_event);
+  return hook_event;
 }
 
 /// Every operation of `kind` against `gateway` rather than the loop's router.
@@ -361,8 +362,10 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
   entry.retry_taken = true;
   auto inner = entry.kind.describe;
   entry.kind.describe = [set, facts, inner](const char* event, const HoldAnswer& answer) {
+    // The status file first: a reader woken by the event line finds it told there too.
+    const char* hook_event = note(set, facts, event, answer);
     inner(event, answer);
-    note(set, facts, event, answer);
+    if (hook_event != nullptr && !set->hook.empty()) run_hook(*set, *facts, hook_event);
   };
   return entry;
 }

@@ -5,6 +5,7 @@
 
 #include "base/limits.h"
 #include "front/grammar.h"
+#include "net/url.h"
 
 namespace {
 
@@ -22,8 +23,13 @@ const LongOption kLongOptions[] = {
     {"on-change", Kind::kValue}, {"status-file", Kind::kValue},
 };
 
-// An interface name: Linux allows 15 bytes, Windows' friendly names run longer.
+// An interface name: Linux allows 15 bytes (IFNAMSIZ less its NUL), Windows' friendly
+// names run longer.
+#ifdef _WIN32
 constexpr size_t kInterfaceNameMax = 255;
+#else
+constexpr size_t kInterfaceNameMax = 15;
+#endif
 
 void set_flag(const std::string& name, RunOptions* options) {
   if (name == "json") options->json = true;
@@ -50,6 +56,11 @@ void set_value(const std::string& name, const std::string& value, RunOptions* op
       *problem = "--url takes an http:// URL of at most 511 characters";
       return;
     }
+    const char* fault = url_fault(value);
+    if (fault != nullptr || value.find_first_of(" \t\r\n") != std::string::npos) {
+      *problem = std::string("--url: ") + (fault != nullptr ? fault : "it holds white space");
+      return;
+    }
     options->url = value;
   } else if (name == "hold" || name == "on-change" || name == "status-file") {
     if (value.empty()) {
@@ -61,7 +72,8 @@ void set_value(const std::string& name, const std::string& value, RunOptions* op
                            : options->status_file) = value;
   } else {
     if (value.empty() || value.size() > kInterfaceNameMax) {
-      *problem = "--interface takes an interface's name";
+      *problem = "--interface takes an interface's name of 1 to " +
+                 std::to_string(kInterfaceNameMax) + " bytes";
       return;
     }
     options->interface_name = value;
@@ -201,7 +213,8 @@ const char* options_usage() {
          "                     PORTWRANGLER_* variables, for at most 30 s\n"
          "  --status-file PATH --hold: keep the set's state in PATH as one JSON document\n"
          "  --url URL          use the device description at URL instead of a search\n"
-         "  --interface NAME   search on this network interface alone\n"
+         "  --interface NAME   search on this network interface alone (an interface that\n"
+         "                     is not there is a bad command line, as a bad URL is)\n"
          "  --help             this usage\n"
          "  --version          the version\n"
          "\n"
