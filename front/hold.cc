@@ -172,6 +172,7 @@ struct Facts {
   std::string last_renewal;
   std::string next_renewal;
   std::string last_error;
+  std::string key;      // its line's words
   bool listed = false;  // told of once at least
   bool removed = false;
 };
@@ -334,6 +335,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
   RequestRecord request = line.request;
   auto facts = std::make_shared<Facts>();
   facts->via = line.via;
+  facts->key = line.key;
   HeldEntry entry;
   if (line.code == kPinholeAdd) {
     request.local_address = set->firewall_local;
@@ -540,6 +542,10 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
     }
     std::vector<std::shared_ptr<Facts>> kept;
     for (auto& facts : set.facts) {
+      // A port another host holds has nothing of ours to remove: its line gone, it goes.
+      bool wanted = false;
+      for (const HoldLine& line : again) wanted = wanted || line.key == facts->key;
+      if (!wanted && facts->state == "taken") facts->removed = true;
       if (!facts->removed) kept.push_back(std::move(facts));
     }
     set.facts = std::move(kept);
