@@ -8,6 +8,7 @@ set -euo pipefail
 build=$(realpath "$1")
 suite=package
 source "$(dirname "$0")/check.sh"
+"$(dirname "$0")/../../tools/need-packages.sh" build package
 
 # The package is installed machine-wide: checkouts testing on one machine take turns.
 exec {lock}>/run/lock/portwrangler-package-test.lock
@@ -113,8 +114,8 @@ completion_cases=(
   "|" "-add|" "-add -q|" "-add TCP|-" "-add UDP 80|" "-remove|T" "-remove -q|U"
   "-list|" "-list -p TCP|" "-list -ip 10.0.0.1|" "-list -s|E" "-list -stats|" "-li|"
   "|--" "--lease|" "--json --lease=60|" "--json --lease 60 -add|" "--|--" "-pinhole|"
-  "-pinhole -add|" "-pinhole -remove|" "--hold|" "--hold set.conf|" "--hold=set.conf --json|"
-  "--hold set.conf --on-change|")
+  "-pinhole -add|" "-pinhole -remove|" "--protocol|" "--protocol pcp|" "--hold|"
+  "--hold set.conf|" "--hold=set.conf --json|" "--hold set.conf --on-change|")
 complete_all() {
   (cd "$out/completion" && bash -c '
     cases=("${@:2}")
@@ -147,7 +148,7 @@ expected="complete -F _portwrangler portwrangler
 [Enabled]
 
 
-[--json][--exit-status][--lease][--keep][--hold][--on-change][--status-file][--url][--interface][--help][--version]
+[--json][--exit-status][--lease][--keep][--url][--interface][--protocol][--gateway][--any-port][--hold][--on-change][--status-file][--help][--version]
 
 [-add][-remove][-list][-stats][-pinhole][-help][/?]
 [-q][TCP][UDP]
@@ -155,6 +156,8 @@ expected="complete -F _portwrangler portwrangler
 [-status][-add][-remove][-check]
 [TCP][UDP]
 
+[upnp][pcp][natpmp][auto]
+[-add][-remove][-list][-stats][-pinhole][-help][/?]
 
 
 
