@@ -111,6 +111,16 @@ constexpr int kKeepRenewMaxMs = 86400000;
 // Renewals refused in a row before the holding ends: a passing refusal (a router busy
 // or restarting its service) is waited out; one that stays is not asked forever.
 constexpr int kKeepRefusalsMax = 3;
+// A held set: how often a port another host took is looked at again (it is never
+// overwritten; asking more often only loads the router).
+constexpr int kHoldTakenRecheckMs = 600000;
+// The lines of a held set's file, and the bytes of the file: a set is a handful of ports.
+constexpr int kHoldLinesMax = 1024;
+constexpr long kHoldFileBytesMax = 1 << 20;
+// How long a hook (--on-change) may run before it is stopped, and the bytes of one of its
+// output lines.
+constexpr int kHookMs = 30000;
+constexpr size_t kHookLineMax = 4096;
 
 // What a holding run may still take once it is stopped, however the router answers: the
 // removal's check of the entry, then its DeletePortMapping (one exchange's whole 10 s),

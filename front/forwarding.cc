@@ -12,6 +12,7 @@
 #include "base/trace.h"
 #include "front/change.h"
 #include "front/console.h"
+#include "front/grammar.h"
 #include "front/json_out.h"
 #include "front/walk.h"
 #include "gateway/mapping.h"
@@ -22,7 +23,8 @@ namespace {
 struct Forwarding {
   RequestRecord request;
   bool json = false;
-  AddResult held;  // the entry as last added, with its lease
+  bool in_set = false;  // of a held set: no first screen; the check asks for the one entry
+  AddResult held;       // the entry as last added, with its lease
 };
 
 long granted_lease(const AddResult& result) {
@@ -122,8 +124,35 @@ HoldAnswer answer_of_add(Forwarding* forwarding, const AddResult& result, const 
 /// client it holds.
 AddResult checked_add(const Forwarding& forwarding, const GatewayHandle& gateway) {
   RequestRecord request = forwarding.request;
-  request.ip_address = forwarding.held.mapping.client;
-  return add_apply(request, gateway, true);
+  if (!forwarding.held.mapping.client.empty()) request.ip_address = forwarding.held.mapping.client;
+  if (!forwarding.in_set) return add_apply(request, gateway, true);
+  // A set asks for the one entry on the port: a walk of the table before each of its adds
+  // would read the set's own entries again and again.
+  AddResult result;
+  result.mapping = {
+      address_meant(request.ip_address.empty() ? request.local_address : request.ip_address),
+      request.external_port,
+      request.internal_port,
+      request.protocol,
+      request.description,
+      request.lease_seconds};
+  Error error = Error::kOk;
+  switch (look_up(gateway, result.mapping, &result.clash_entry, &error)) {
+    case HoldStep::kTaken:
+      result.clash = true;
+      return result;
+    case HoldStep::kAway:
+      result.unchecked = true;
+      result.error = error;
+      return result;
+    case HoldStep::kHeld:
+      result.adopted = true;
+      break;
+    default:
+      break;
+  }
+  add_send(gateway, &result);
+  return result;
 }
 
 HoldAnswer readd(Forwarding* forwarding, const GatewayHandle& gateway) {
@@ -141,7 +170,7 @@ HoldAnswer readd(Forwarding* forwarding, const GatewayHandle& gateway) {
 }
 
 HoldAnswer hold(Forwarding* forwarding, const GatewayHandle& gateway) {
-  AddResult result = add_apply(forwarding->request, gateway, true);
+  AddResult result = checked_add(*forwarding, gateway);
   if (result.adopted && result.error == Error::kGatewayMappingRefused) {
     // A router that answers 718 to any add over an existing entry: ours goes first.
     trace("keep: the router will not renew our own entry: removed and added again");
@@ -150,7 +179,7 @@ HoldAnswer hold(Forwarding* forwarding, const GatewayHandle& gateway) {
       add_send(gateway, &result);
     }
   }
-  if (!forwarding->json) add_show(forwarding->request, result);
+  if (!forwarding->json && !forwarding->in_set) add_show(forwarding->request, result);
   forwarding->held = result;
   if (result.added()) {
     return answer_of_add(forwarding, result, result.adopted ? "adopted" : "added",
@@ -219,7 +248,7 @@ HoldAnswer release(Forwarding* forwarding, const GatewayHandle& gateway) {
 
 }  // namespace
 
-HeldEntry hold_forwarding(const RequestRecord& request, bool json) {
+HeldEntry hold_forwarding(const RequestRecord& request, bool json, bool in_set) {
   auto forwarding = std::make_shared<Forwarding>();
   forwarding->request = request;
   forwarding->json = json;
@@ -231,6 +260,7 @@ HeldEntry hold_forwarding(const RequestRecord& request, bool json) {
       request.protocol,
       request.description,
       request.lease_seconds};
+  forwarding->in_set = in_set;
   HeldEntry entry;
   entry.lease_seconds = request.lease_seconds;
   entry.kind = hold_kind(forwarding, hold, renew, readd, release, describe);

@@ -8,8 +8,9 @@
 #include "front/records.h"
 
 /// The forwarding `request` asks for (its lease in lease_seconds) as a held entry. Its
-/// first add is shown as -add shows it, unless `json`; its events are lines on standard
-/// error, or JSON lines on standard output with `json`.
-HeldEntry hold_forwarding(const RequestRecord& request, bool json);
+/// first add is shown as -add shows it, unless `json` or `in_set` (an entry of a held set,
+/// whose clash check asks for the entry on its port alone); its events are lines on
+/// standard error, or JSON lines on standard output with `json`.
+HeldEntry hold_forwarding(const RequestRecord& request, bool json, bool in_set = false);
 
 #endif  // PORTWRANGLER_FRONT_FORWARDING_H_

@@ -103,14 +103,22 @@ void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, l
   switch (answer.step) {
     case HoldStep::kHeld:
       report(*entry, answer);
+      entry->taken = false;
       entry->failures = 0;
       entry->refusals = 0;
       if (answer.lease_seconds != 0) entry->lease_seconds = answer.lease_seconds;
       entry->next_ms = now + keep_renew_ms(entry->lease_seconds);
       return;
     case HoldStep::kTaken:
-      // Nothing of ours is left to remove.
-      report(*entry, answer);
+      // Nothing of ours is left to remove. A set looks at the port again later, and
+      // tells of it once.
+      if (!entry->taken) report(*entry, answer);
+      if (entry->retry_taken) {
+        entry->taken = true;
+        entry->failures = 0;
+        entry->next_ms = now + kHoldTakenRecheckMs;
+        return;
+      }
       entry->ended = true;
       entry->outcome = answer.ending;
       return;
@@ -145,14 +153,68 @@ void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, l
 void renew(HeldEntry* entry, GatewayHandle* gateway, const DiscoveryOptions& discovery,
            const KeepWaiter& waiter) {
   step_budget(*gateway);
-  HoldAnswer answer = entry->kind.renew(*gateway);
+  // A port another host held is added again (with the clash check) once it is free.
+  const auto step = entry->taken ? entry->kind.readd : entry->kind.renew;
+  HoldAnswer answer = step(*gateway);
   if (answer.step == HoldStep::kAway && keep_stop_asked(waiter)) return;  // cut off: released
   if (answer.step == HoldStep::kAway && entry->failures > 0) {
     find_again(discovery, gateway);
-    answer = entry->kind.renew(*gateway);
+    answer = step(*gateway);
   }
   answer = resolve(*entry, *gateway, answer);
   settle(entry, *gateway, answer, clock_ms(waiter));
+}
+
+/// The first add of an entry, and its place in the schedule.
+void start(HeldEntry* entry, const GatewayHandle& gateway, const KeepWaiter& waiter) {
+  if (keep_stop_asked(waiter)) {
+    keep_stopped_early(entry);
+    return;
+  }
+  step_budget(gateway);
+  HoldAnswer answer = entry->kind.hold(gateway);
+  if (answer.step == HoldStep::kHeld || (answer.step == HoldStep::kTaken && entry->retry_taken)) {
+    settle(entry, gateway, answer, clock_ms(waiter));
+  } else if (keep_stop_asked(waiter) && !request_may_have_arrived(answer.error)) {
+    keep_stopped_early(entry);  // the stop cut the first add off before it went out
+  } else if (keep_stop_asked(waiter)) {
+    entry->lease_seconds = 0;  // it may have been added: removed at the end
+  } else {
+    // Not added: nothing to remove, and the run says why at once.
+    report(*entry, answer);
+    entry->ended = true;
+    entry->outcome = answer.ending;
+  }
+}
+
+/// Takes the set a reload wants: entries of a key held stay as they are, those no longer
+/// wanted are released, new ones added.
+void reload(std::vector<HeldEntry>* entries, const GatewayHandle& gateway, const HoldSetCalls& set,
+            const KeepWaiter& waiter) {
+  std::vector<HeldEntry> wanted;
+  if (!set.reread(&wanted)) return;
+  auto wanted_key = [&wanted](const std::string& key) {
+    for (const HeldEntry& entry : wanted) {
+      if (entry.key == key) return true;
+    }
+    return false;
+  };
+  std::vector<HeldEntry> kept;
+  for (HeldEntry& entry : *entries) {
+    if (wanted_key(entry.key)) {
+      kept.push_back(std::move(entry));
+    } else if (!entry.ended && !entry.taken) {
+      release(&entry, gateway, false);
+    }
+  }
+  for (HeldEntry& entry : wanted) {
+    bool held = false;
+    for (const HeldEntry& old : kept) held = held || old.key == entry.key;
+    if (held) continue;
+    kept.push_back(std::move(entry));
+    start(&kept.back(), gateway, waiter);
+  }
+  *entries = std::move(kept);
 }
 
 }  // namespace
@@ -163,8 +225,8 @@ int keep_backoff_ms(int failures) {
   return wait < kKeepBackoffMaxMs ? wait : kKeepBackoffMaxMs;
 }
 
-std::string keep_utc_now() {
-  const std::time_t now = std::time(nullptr);
+std::string keep_utc_after(long seconds) {
+  const std::time_t now = std::time(nullptr) + seconds;
   std::tm parts{};
 #ifdef _WIN32
   gmtime_s(&parts, &now);
@@ -176,6 +238,10 @@ std::string keep_utc_now() {
   return text;
 }
 
+std::string keep_utc_now() {
+  return keep_utc_after(0);
+}
+
 int keep_renew_ms(long lease_seconds) {
   const long half = lease_seconds * 500;
   if (half < kKeepBackoffFirstMs) return kKeepBackoffFirstMs;
@@ -183,38 +249,39 @@ int keep_renew_ms(long lease_seconds) {
 }
 
 Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
-                 const DiscoveryOptions& discovery, const KeepWaiter& waiter) {
-  for (HeldEntry& entry : *entries) {
-    if (keep_stop_asked(waiter)) {
-      keep_stopped_early(&entry);
-      continue;
-    }
-    HoldAnswer answer = entry.kind.hold(*gateway);
-    if (answer.step == HoldStep::kHeld) {
-      settle(&entry, *gateway, answer, clock_ms(waiter));
-    } else if (keep_stop_asked(waiter) && !request_may_have_arrived(answer.error)) {
-      keep_stopped_early(&entry);  // the stop cut the first add off before it went out
-    } else if (keep_stop_asked(waiter)) {
-      entry.lease_seconds = 0;  // it may have been added: removed below
-    } else {
-      // Not added: nothing to remove, and the run says why at once.
-      report(entry, answer);
-      entry.ended = true;
-      entry.outcome = answer.ending;
-    }
-  }
+                 const DiscoveryOptions& discovery, const KeepWaiter& waiter,
+                 const HoldSetCalls* set) {
+  for (HeldEntry& entry : *entries) start(&entry, *gateway, waiter);
   for (;;) {
     HeldEntry* due = nullptr;
     for (HeldEntry& entry : *entries) {
       if (!entry.ended && (due == nullptr || entry.next_ms < due->next_ms)) due = &entry;
     }
-    if (due == nullptr) break;
-    const long long left = due->next_ms - clock_ms(waiter);
+    if (due == nullptr && set == nullptr) break;
+    // A set with nothing to hold waits for a reload or the stop.
+    const long long left =
+        due != nullptr ? due->next_ms - clock_ms(waiter) : static_cast<long long>(kKeepRenewMaxMs);
+    // A reload is taken as soon as it is seen: before the wait (asked while an exchange
+    // was under way) or after it.
+    const auto reload_now = [&] {
+      if (set == nullptr || !waiter.reload_asked || !waiter.reload_asked()) return false;
+      reload(entries, *gateway, *set, waiter);
+      return true;
+    };
+    if (reload_now()) continue;
     if (waiter.wait(left > 0 ? static_cast<int>(left) : 0)) break;
-    if (due->next_ms <= clock_ms(waiter)) renew(due, gateway, discovery, waiter);
+    if (reload_now()) continue;
+    if (set != nullptr && set->announced && set->announced()) {
+      const long long now = clock_ms(waiter);
+      for (HeldEntry& entry : *entries) {
+        if (!entry.ended) entry.next_ms = now;
+      }
+      continue;
+    }
+    if (due != nullptr && due->next_ms <= clock_ms(waiter)) renew(due, gateway, discovery, waiter);
   }
   for (HeldEntry& entry : *entries) {
-    if (!entry.ended) release(&entry, *gateway, true);
+    if (!entry.ended && !entry.taken) release(&entry, *gateway, true);
   }
   keep_platform_done();
   for (const HeldEntry& entry : *entries) {

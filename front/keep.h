@@ -31,6 +31,9 @@ struct KeepWaiter {
   /// Whether a stop was asked, without waiting (unset: never); an exchange it cut off
   /// ended with kSocketStopped.
   std::function<bool()> stopped;
+  /// True once for each reload asked for since the last call (SIGHUP with --hold); unset:
+  /// none is ever asked.
+  std::function<bool()> reload_asked;
 };
 
 /// Whether the waiter was told to stop.
@@ -40,12 +43,18 @@ inline bool keep_stop_asked(const KeepWaiter& waiter) {
 
 /// The platform's waiter: it stops on SIGTERM, SIGINT and SIGHUP (POSIX), or on Ctrl-C,
 /// Ctrl-Break, the console closed, logoff and shutdown (Windows), taken from the call on;
-/// every wait of the socket layer ends by the stop too, until the waiter reports it.
-KeepWaiter keep_platform_waiter();
+/// every wait of the socket layer ends by the stop too, until the waiter reports it. With
+/// `hangup_reloads`, SIGHUP asks for a reload instead of a stop (POSIX), and a wait between
+/// steps ends (not as a stop) on it or when the socket `watch` has something to read (-1:
+/// none). Called again, it keeps what was taken and changes the watch.
+KeepWaiter keep_platform_waiter(bool hangup_reloads = false, long long watch = -1);
 
 /// Has the platform's stop signals (console events) ask the socket layer's stop
-/// (keep_posix.cc, keep_win32.cc).
-void keep_platform_watch();
+/// (keep_posix.cc, keep_win32.cc); with `hangup_reloads`, SIGHUP asks a reload.
+void keep_platform_watch(bool hangup_reloads);
+
+/// True once for each reload asked since the last call.
+bool keep_platform_take_reload();
 
 /// Tells the platform the forwarding is gone: Windows holds a closing console open until
 /// then.
@@ -53,6 +62,9 @@ void keep_platform_done();
 
 /// Now, as the events' UTC time ("2026-12-08T10:00:00Z").
 std::string keep_utc_now();
+
+/// The time `seconds` from now, in the same form.
+std::string keep_utc_after(long seconds);
 
 /// The waits after a failed exchange: from 1 s doubling to 60 s.
 int keep_backoff_ms(int failures);
@@ -127,6 +139,21 @@ struct HeldEntry {
   int refusals = 0;        // renewals in a row the router refused
   bool ended = false;      // no longer held
   Outcome outcome{Status::kSuccess, ""};  // how it ended
+  // Of a held set: the words of its line, as parsed (the same words, the same entry).
+  std::string key;
+  // Of a held set: a port another host takes is looked at again, not given up.
+  bool retry_taken = false;
+  bool taken = false;  // another host holds the port now: looked at again later
+};
+
+/// What a held set asks of the loop besides its entries' steps.
+struct HoldSetCalls {
+  /// Reads the set again when a reload is asked: true with the entries wanted now in
+  /// `*wanted` (each with its key); false when the set stays as it is.
+  std::function<bool(std::vector<HeldEntry>* wanted)> reread;
+  /// Reads what the router announced since: true when it started again (its table may
+  /// be gone), and every entry is looked at at once.
+  std::function<bool()> announced;
 };
 
 /// Holds every entry of `entries` on the router in `*gateway` (found again through
@@ -136,7 +163,12 @@ struct HeldEntry {
 /// An entry ends on its own when another host takes its port or after three refusals in
 /// a row (then released); the run's outcome is the first entry's that ended otherwise
 /// than by the stop, else success.
+/// A held set (`set` given) goes on while no entry is held, until the stop, and takes
+/// the entries a reload wants: those of a key it holds stay untouched, those gone are
+/// released, new ones are added; an entry whose port another host takes is looked at
+/// again every kHoldTakenRecheckMs, and does not end the run with a clash.
 Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
-                 const DiscoveryOptions& discovery, const KeepWaiter& waiter);
+                 const DiscoveryOptions& discovery, const KeepWaiter& waiter,
+                 const HoldSetCalls* set = nullptr);
 
 #endif  // PORTWRANGLER_FRONT_KEEP_H_

@@ -34,10 +34,15 @@ BOOL WINAPI on_control(DWORD type) {
 
 }  // namespace
 
-void keep_platform_watch() {
+// Windows has no hang-up to reload on: a held set there is restarted to read its file.
+void keep_platform_watch(bool) {
   if (done_event != nullptr) return;
   done_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(on_control, TRUE);
+}
+
+bool keep_platform_take_reload() {
+  return false;
 }
 
 void keep_platform_done() {

@@ -18,6 +18,7 @@
 #include "front/console.h"
 #include "front/forwarding.h"
 #include "front/grammar.h"
+#include "front/hold.h"
 #include "front/json_out.h"
 #include "front/keep.h"
 #include "front/listing.h"
@@ -220,6 +221,38 @@ struct Ending {
   const char* plain = nullptr;  // --help or --version: this text alone, exit status 0
 };
 
+/// A held set: its events alone, no screens; a problem before the holding is one line on
+/// standard error (or the JSON error document).
+Ending run_hold(int argc, const RunOptions& options) {
+  std::string problem;
+  Outcome outcome{Status::kSyntaxError, kMessageSyntax};
+  const bool fits = options_fit_hold(options, argc, &problem);
+  // The stop signals are taken from the start, SIGHUP as a reload: a stop before anything
+  // is held ends the search under way, and the run, at once.
+  if (fits) keep_platform_waiter(true);
+  if (fits &&
+      discovery_interface_check({options.url, options.interface_name, false}) != Error::kOk) {
+    // A mistyped interface is the command line's fault, told before any search.
+    problem =
+        "--interface: no interface named \"" + options.interface_name + "\" can carry the search";
+  } else if (fits) {
+    outcome = hold_set_run({options.hold_file, options.on_change, options.status_file, options.json,
+                            options.url, options.interface_name},
+                           &problem);
+  }
+  if (outcome.status != Status::kSuccess) {
+    if (options.json) {
+      json_write_failure(outcome, problem);
+    } else {
+      std::fprintf(stderr, "%s\n",
+                   problem.empty() ? ("portwrangler: " + std::string(outcome.message)).c_str()
+                                   : problem.c_str());
+      std::fflush(stderr);
+    }
+  }
+  return {outcome, static_cast<int>(exit_status_of(outcome)), true};
+}
+
 Ending run(int argc, char** argv) {
   RunOptions options;
   Prepared run;
@@ -227,6 +260,10 @@ Ending run(int argc, char** argv) {
   if (options_good && options.help) return {{Status::kHelp, ""}, 0, false, options_usage()};
   if (options_good && options.version) {
     return {{Status::kHelp, ""}, 0, false, "portwrangler " PORTWRANGLER_VERSION "\n"};
+  }
+  if (options_good &&
+      (!options.hold_file.empty() || !options.on_change.empty() || !options.status_file.empty())) {
+    return run_hold(argc, options);
   }
   // A JSON answer is the document alone: no banner, no colour, the console left as it is.
   if (!options.json) {

@@ -38,10 +38,11 @@ struct LongOption {
 };
 
 const LongOption kLongOptions[] = {
-    {"json", Kind::kFlag},     {"keep", Kind::kFlag},       {"exit-status", Kind::kFlag},
-    {"help", Kind::kFlag},     {"version", Kind::kFlag},    {"lease", Kind::kValue},
-    {"url", Kind::kValue},     {"interface", Kind::kValue}, {"protocol", Kind::kValue},
-    {"gateway", Kind::kValue}, {"any-port", Kind::kFlag},
+    {"json", Kind::kFlag},       {"keep", Kind::kFlag},         {"exit-status", Kind::kFlag},
+    {"help", Kind::kFlag},       {"version", Kind::kFlag},      {"lease", Kind::kValue},
+    {"url", Kind::kValue},       {"interface", Kind::kValue},   {"protocol", Kind::kValue},
+    {"gateway", Kind::kValue},   {"any-port", Kind::kFlag},     {"hold", Kind::kValue},
+    {"on-change", Kind::kValue}, {"status-file", Kind::kValue},
 };
 
 // An interface name: Linux allows 15 bytes (IFNAMSIZ less its NUL), Windows' friendly
@@ -84,6 +85,14 @@ void set_value(const std::string& name, const std::string& value, RunOptions* op
       return;
     }
     options->url = value;
+  } else if (name == "hold" || name == "on-change" || name == "status-file") {
+    if (value.empty()) {
+      *problem = "--" + name + (name == "on-change" ? " takes a command" : " takes a file's path");
+      return;
+    }
+    (name == "hold"        ? options->hold_file
+     : name == "on-change" ? options->on_change
+                           : options->status_file) = value;
   } else if (name == "protocol") {
     const MapVia all[] = {MapVia::kUpnp, MapVia::kPcp, MapVia::kNatpmp, MapVia::kAuto};
     for (MapVia via : all) {
@@ -169,7 +178,26 @@ const char* map_via_name(MapVia via) {
 }
 
 bool exit_status_meaningful(const RunOptions& options) {
-  return options.json || options.keep || options.exit_status;
+  return options.json || options.keep || options.exit_status || !options.hold_file.empty();
+}
+
+bool options_fit_hold(const RunOptions& options, int argc, std::string* problem) {
+  if (options.hold_file.empty()) {
+    if (options.on_change.empty() && options.status_file.empty()) return true;
+    *problem = options.on_change.empty() ? "--status-file goes with --hold alone"
+                                         : "--on-change goes with --hold alone";
+  } else if (argc > 1) {
+    *problem = "--hold takes no command: its entries are the lines of its file";
+  } else if (options.keep) {
+    *problem = "--hold holds every line of its file: not with --keep";
+  } else if (options.lease_seconds != -1) {
+    *problem = "--hold: each line takes its own --lease";
+  } else if (options.via != MapVia::kUpnp || !options.gateway.empty() || options.any_port) {
+    *problem = "--hold: --protocol, --gateway and --any-port are not for a held set";
+  } else {
+    return true;
+  }
+  return false;
 }
 
 bool options_fit_command(const RunOptions& options, int code, const RequestRecord& request,
@@ -236,6 +264,14 @@ const char* options_usage() {
          "                     router lost it, remove it when the holding ends: on SIGTERM,\n"
          "                     SIGINT or SIGHUP (Ctrl-C, closing the console, logoff on\n"
          "                     Windows), or after 3 refused renewals in a row\n"
+         "  --hold FILE        hold every forwarding and pinhole FILE names, one a line\n"
+         "                     (-add ... or -pinhole -add ..., a line's own --lease; # for\n"
+         "                     comments; quotes as in a shell), as --keep holds one: taken\n"
+         "                     ports looked at again every 10 minutes; SIGHUP reads FILE\n"
+         "                     again, SIGTERM or SIGINT end it\n"
+         "  --on-change CMD    --hold: run CMD (no shell) after each change, the event in\n"
+         "                     PORTWRANGLER_* variables, for at most 30 s\n"
+         "  --status-file PATH --hold: keep the set's state in PATH as one JSON document\n"
          "  --url URL          use the device description at URL instead of a search\n"
          "  --interface NAME   search on this network interface alone (an interface that\n"
          "                     is not there is a bad command line, as a bad URL is; NAT-PMP,\n"
@@ -250,7 +286,7 @@ const char* options_usage() {
          "  --help             this usage\n"
          "  --version          the version\n"
          "\n"
-         "Exit status with --json, --keep or --exit-status (otherwise always 1):\n"
+         "Exit status with --json, --keep, --hold or --exit-status (otherwise always 1):\n"
          "  0 done (an empty table included)   1 the router refused the change\n"
          "  2 bad command line                 3 no usable router, or the network failed\n"
          "  4 a forwarding holds the port      5 the table could not be read whole\n";

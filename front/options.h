@@ -28,6 +28,9 @@ struct RunOptions {
   int lease_seconds = -1;      // --lease: 1 to 604800; -1 when not given
   std::string url;             // --url: the description to use instead of a search
   std::string interface_name;  // --interface: search on this interface alone
+  std::string hold_file;       // --hold: hold every entry of this file
+  std::string on_change;       // --on-change: the hook run after each change of a held set
+  std::string status_file;     // --status-file: a held set's state, kept as JSON
   MapVia via = MapVia::kUpnp;  // --protocol
   bool any_port = false;       // --any-port: take the external port the router assigns
   std::string gateway;         // --gateway: the NAT-PMP/PCP gateway, not the default one
@@ -41,6 +44,11 @@ const char* map_via_name(MapVia via);
 /// formed; otherwise `*problem` says which was not, and the options read so far stay
 /// set (so --json before a bad option still asks for a JSON answer).
 bool take_long_options(int* argc, char** argv, RunOptions* options, std::string* problem);
+
+/// What may go with --hold: no command (its entries are the file's lines), nor --keep or
+/// --lease (a line has its own); --on-change and --status-file only with it. true when
+/// `argc` (the arguments left, the program name counted) fits; otherwise `*problem`.
+bool options_fit_hold(const RunOptions& options, int argc, std::string* problem);
 
 /// Whether the exit status tells the outcome (else every run ends with 1).
 bool exit_status_meaningful(const RunOptions& options);

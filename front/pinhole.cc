@@ -191,6 +191,7 @@ namespace {
 struct HeldPinhole {
   RequestRecord request;  // local_address: the address the pinhole is for
   bool json = false;
+  bool show_first = true;  // the first add shown as the one-shot add shows it
   PinholeResult held;
 };
 
@@ -232,7 +233,7 @@ HoldAnswer open(HeldPinhole* pinhole, const GatewayHandle& gateway, const char* 
 
 HoldAnswer hold(HeldPinhole* pinhole, const GatewayHandle& gateway) {
   pinhole->held = pinhole_apply(kPinholeAdd, pinhole->request, gateway);
-  if (!pinhole->json) pinhole_show(pinhole->held);
+  if (!pinhole->json && pinhole->show_first) pinhole_show(pinhole->held);
   if (pinhole->held.error != Error::kOk) {
     HoldAnswer answer = failed(pinhole->held);
     answer.event = "refused";
@@ -310,7 +311,7 @@ HoldAnswer release(HeldPinhole* pinhole, const GatewayHandle& gateway) {
 
 }  // namespace
 
-HeldEntry hold_pinhole(const RequestRecord& request, bool json) {
+HeldEntry hold_pinhole(const RequestRecord& request, bool json, bool show_first) {
   auto pinhole = std::make_shared<HeldPinhole>();
   pinhole->request = request;
   pinhole->json = json;
@@ -320,6 +321,7 @@ HeldEntry hold_pinhole(const RequestRecord& request, bool json) {
   pinhole->held.request.port = request.pinhole_port;
   pinhole->held.request.protocol = pinhole_protocol_number(request.protocol);
   pinhole->held.request.lease_seconds = request.pinhole_lease;
+  pinhole->show_first = show_first;
   HeldEntry entry;
   entry.lease_seconds = request.pinhole_lease;
   entry.kind = hold_kind(pinhole, hold, renew, readd, release, describe);

@@ -48,7 +48,8 @@ Outcome json_pinhole_flow(int code, const RequestRecord& request, const GatewayH
 /// half its lease for the address this host reaches the router from at that time (opened
 /// for a new address and deleted for the old one when it changed), opened again when the
 /// router lost it, deleted at the end. Its first add is shown as -pinhole -add shows it,
-/// unless `json`; events go to standard error, or as JSON lines with `json`.
-HeldEntry hold_pinhole(const RequestRecord& request, bool json);
+/// unless `json` or not `show_first`; events go to standard error, or as JSON lines with
+/// `json`.
+HeldEntry hold_pinhole(const RequestRecord& request, bool json, bool show_first = true);
 
 #endif  // PORTWRANGLER_FRONT_PINHOLE_H_

@@ -5,8 +5,11 @@
 
 namespace {
 
+SocketHandle watched{-1};  // a socket whose datagrams end a wait between steps
+
 bool wait_for_stop(int milliseconds) {
-  if (net_stop_wait(milliseconds) != Error::kSocketStopped) return false;
+  SocketHandle* watch = watched.descriptor >= 0 ? &watched : nullptr;
+  if (net_stop_wait(milliseconds, watch) != Error::kSocketStopped) return false;
   net_stop_take();
   return true;
 }
@@ -19,7 +22,10 @@ bool stop_asked() {
 
 }  // namespace
 
-KeepWaiter keep_platform_waiter() {
-  if (net_stop_watch() == Error::kOk) keep_platform_watch();
-  return KeepWaiter(wait_for_stop, nullptr, stop_asked);
+KeepWaiter keep_platform_waiter(bool hangup_reloads, long long watch) {
+  if (net_stop_watch() == Error::kOk) keep_platform_watch(hangup_reloads);
+  watched.descriptor = watch;
+  KeepWaiter waiter(wait_for_stop, nullptr, stop_asked);
+  if (hangup_reloads) waiter.reload_asked = keep_platform_take_reload;
+  return waiter;
 }

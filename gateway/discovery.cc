@@ -563,3 +563,18 @@ Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) 
     return Error::kOk;
   });
 }
+
+Announcement gateway_announcement(const std::string& datagram, const std::string& sender,
+                                  const GatewayHandle& gateway, std::string* boot_id) {
+  std::string host, path;
+  int port = 0;
+  if (datagram.compare(0, 9, "NOTIFY * ") != 0 ||
+      url_split(gateway.control_url, &host, &path, &port) != Error::kOk || host != sender) {
+    return Announcement::kOther;
+  }
+  const std::string kind = text_upper_ascii(ssdp_header(datagram, "NTS"));
+  if (kind == "SSDP:BYEBYE") return Announcement::kLeaving;
+  if (kind != "SSDP:ALIVE") return Announcement::kOther;
+  *boot_id = ssdp_header(datagram, "BOOTID.UPNP.ORG");
+  return Announcement::kAlive;
+}

@@ -66,4 +66,16 @@ const char* reply_rule_text(ReplyRule rule);
 /// device or service).
 Error discovery_read_reply(const std::string& reply, std::string* location, ReplyRule* rule);
 
+/// What an SSDP announcement (NOTIFY) says of the router in `gateway`.
+enum class Announcement {
+  kOther,    // not the router's, or not an announcement
+  kLeaving,  // ssdp:byebye: it goes (a daemon that stops)
+  kAlive,    // ssdp:alive, its boot ID in `*boot_id` (empty when it gives none)
+};
+
+/// Reads `datagram`, sent from `sender`: the router's when it comes from the host of
+/// its control URL.
+Announcement gateway_announcement(const std::string& datagram, const std::string& sender,
+                                  const GatewayHandle& gateway, std::string* boot_id);
+
 #endif  // PORTWRANGLER_GATEWAY_DISCOVERY_H_

@@ -79,8 +79,9 @@ Error wait_any(std::vector<SysWait>* waits, int milliseconds, SysStatus* status)
     if (*status == SysStatus::kInterrupted) continue;
     if (*status == SysStatus::kDone && watch && (waits->back().ready || waits->back().failed)) {
       if (stop_ends_waits()) break;
-      // A wake-up without a stop asked: none writes one, but look again rather than spin.
-      *status = SysStatus::kWouldBlock;
+      // A wake-up without a stop (a reload asked): spent, and the exchange waits on.
+      sys_wake_drain(wake_read);
+      continue;
     }
     if (watch) waits->pop_back();
     return *status == SysStatus::kFailed ? Error::kSocketReceiveFailed : Error::kOk;
@@ -203,17 +204,27 @@ void net_stop_take() {
   stop_taken = 1;
 }
 
-Error net_stop_wait(int milliseconds) {
+Error net_stop_wait(int milliseconds, SocketHandle* watch) {
   const Deadline end = deadline_in(milliseconds);
-  // Only the wake-up is watched, so a return before the end is a stop or a signal.
   while (stop_asked == 0 && !deadline_passed(end)) {
     if (wake_read == kSysNoSocket) return Error::kSocketReceiveFailed;
     std::vector<SysWait> waits{{wake_read, false, false, false}};
+    if (watch != nullptr) waits.push_back({sys_of(watch), false, false, false});
     const SysStatus status =
         sys_wait_any(waits.data(), waits.size(), deadline_left_ms(end, milliseconds));
     if (status == SysStatus::kFailed) return Error::kSocketReceiveFailed;
+    if (status != SysStatus::kDone) continue;
+    if (waits[0].ready && stop_asked == 0) {
+      sys_wake_drain(wake_read);  // a wake-up without a stop: its byte is spent here
+      return Error::kOk;
+    }
+    if (watch != nullptr && (waits[1].ready || waits[1].failed)) return Error::kOk;
   }
   return stop_asked != 0 ? Error::kSocketStopped : Error::kOk;
+}
+
+void net_wake() {
+  if (wake_write != kSysNoSocket) sys_wake(wake_write);
 }
 
 void SocketCloser::operator()(SocketHandle* handle) const {
@@ -267,6 +278,24 @@ Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6) {
 
 Error udp_open(Socket* out, bool v6) {
   return open_socket(out, false, v6);
+}
+
+Error udp_listen_group(Socket* out, const char* group, int port) {
+  Socket socket;
+  Error error = open_socket(&socket, false, false);
+  if (error != Error::kOk) return error;
+  if (!sys_bind_shared(sys_of(socket.get()), port)) return Error::kSocketCreateFailed;
+  std::vector<NetInterface> interfaces;
+  error = net_interfaces(&interfaces);
+  if (error != Error::kOk) return error;
+  bool joined = false;
+  for (const NetInterface& through : interfaces) {
+    joined = sys_join_group(sys_of(socket.get()), group, through.address) || joined;
+  }
+  if (interfaces.empty()) joined = sys_join_group(sys_of(socket.get()), group, "0.0.0.0");
+  if (!joined) return Error::kSocketCreateFailed;
+  *out = std::move(socket);
+  return Error::kOk;
 }
 
 Error tcp_connect_start(Socket* out, const std::string& host, int port, bool* connected) {

@@ -57,6 +57,11 @@ Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6 = false);
 /// kOk with a new non-blocking, unbound UDP socket (IPv6 with `v6`).
 Error udp_open(Socket* out, bool v6 = false);
 
+/// An IPv4 datagram socket bound to `port` (shared with the host's other listeners) that
+/// has joined `group` on every multicast interface (the default one where none is
+/// listed): kOk, or kSocketCreateFailed when it cannot bind or join anywhere.
+Error udp_listen_group(Socket* out, const char* group, int port);
+
 /// kOk with a TCP socket connected to host:port within `milliseconds`; kSocketNoResolve,
 /// kSocketConnectFailed (refused, unreachable or too slow), kSocketStopped, or an open
 /// failure.
@@ -139,10 +144,15 @@ bool net_stop_asked();
 /// removal, under a deadline of its own) can wait for their answers.
 void net_stop_take();
 
-/// Waits up to `milliseconds` for a stop alone: kSocketStopped as soon as one is asked
-/// (also before the call), kOk when the time ran out without one, kSocketReceiveFailed
-/// when stops are not watched.
-Error net_stop_wait(int milliseconds);
+/// Waits up to `milliseconds` for a stop: kSocketStopped as soon as one is asked (also
+/// before the call), kOk when the time ran out without one, or earlier when net_wake was
+/// called or `watch` (when given) has something to read; kSocketReceiveFailed when stops
+/// are not watched.
+Error net_stop_wait(int milliseconds, SocketHandle* watch = nullptr);
+
+/// Ends a net_stop_wait under way without a stop (a reload asked); other waits go on.
+/// Safe in a signal handler.
+void net_wake();
 
 /// kOk with the local address of the socket, dotted decimal or canonical IPv6 text (no
 /// zone); kSocketNoLocalAddress.

@@ -91,6 +91,8 @@ SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, SysA
 bool sys_wake_open(SysSocket* read_end, SysSocket* write_end);
 /// Makes the wake-up readable; safe in a signal handler and from another thread.
 void sys_wake(SysSocket write_end);
+/// Takes what sys_wake wrote, so the wake-up is quiet again.
+void sys_wake_drain(SysSocket read_end);
 
 /// The local address of a socket; false when the platform does not tell.
 bool sys_local_address(SysSocket socket, SysAddress* address);
@@ -102,5 +104,12 @@ bool sys_set_multicast_interface(SysSocket socket, bool v6, const NetInterface& 
 /// The interfaces that are up, multicast-capable and not loopback, with an address of the
 /// family asked for (IPv6: a global one where there is one, else its link-local one).
 bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces);
+
+/// Binds an IPv4 datagram socket to `port` on every address, shared with the other
+/// listeners of the host (SO_REUSEADDR).
+bool sys_bind_shared(SysSocket socket, int port);
+/// Joins the IPv4 multicast group `group` (dotted decimal) on the interface of address
+/// `through`.
+bool sys_join_group(SysSocket socket, const char* group, const std::string& through);
 
 #endif  // PORTWRANGLER_NET_SOCKET_PLATFORM_H_

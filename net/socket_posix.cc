@@ -162,6 +162,12 @@ void sys_wake(SysSocket write_end) {
   errno = saved;
 }
 
+void sys_wake_drain(SysSocket read_end) {
+  char bytes[16];
+  while (read(fd_of(read_end), bytes, sizeof(bytes)) > 0) {
+  }
+}
+
 bool sys_local_address(SysSocket socket, SysAddress* address) {
   sockaddr_storage local;
   std::memset(&local, 0, sizeof(local));
@@ -196,4 +202,24 @@ bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces) {
     interfaces->push_back({at->ifa_name, text, if_nametoindex(at->ifa_name)});
   }
   return true;
+}
+
+bool sys_bind_shared(SysSocket socket, int port) {
+  const int on = 1;
+  if (setsockopt(fd_of(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  return bind(fd_of(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+}
+
+bool sys_join_group(SysSocket socket, const char* group, const std::string& through) {
+  ip_mreq membership{};
+  if (inet_pton(AF_INET, group, &membership.imr_multiaddr) != 1 ||
+      inet_pton(AF_INET, through.c_str(), &membership.imr_interface) != 1) {
+    return false;
+  }
+  return setsockopt(fd_of(socket), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership,
+                    sizeof(membership)) == 0;
 }

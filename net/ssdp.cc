@@ -90,3 +90,7 @@ std::string ssdp_header(const std::string& reply, const std::string& name) {
   }
   return std::string();
 }
+
+Error ssdp_listen(Socket* out) {
+  return udp_listen_group(out, kSsdpGroup, kSsdpPort);
+}

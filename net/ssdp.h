@@ -28,6 +28,10 @@ std::string ssdp_search_text(const std::string& target, bool v6 = false);
 Error ssdp_send_search(SocketHandle* socket, const std::string& target, bool v6 = false,
                        unsigned zone = 0);
 
+/// kOk with a socket that hears the SSDP group's announcements (NOTIFY) on every
+/// interface; its datagrams are read with ssdp_receive_reply.
+Error ssdp_listen(Socket* out);
+
 /// kOk with the next datagram within `milliseconds` (at most 1024 bytes of it);
 /// kSsdpNoReply when none came, kSocketReceiveFailed.
 Error ssdp_receive_reply(SocketHandle* socket, int milliseconds, SsdpReply* reply);

@@ -1,8 +1,8 @@
 # Bash completion for portwrangler. It knows the command grammar: the long options
-# before the command word, the command words, "-q" right after -add or -remove, the
-# words after -pinhole, the protocols after --protocol, TCP/UDP
-# where a protocol goes, the search options of -list in their order and each at most
-# once, Enabled/Disabled after -s. It runs nothing and looks nothing up: ports,
+# before the command word, the command words (none after --hold: its entries are in its
+# file), "-q" right after -add or -remove, the words after -pinhole, the protocols after
+# --protocol, TCP/UDP where a protocol goes, the search options of -list in their order
+# and each at most once, Enabled/Disabled after -s. It runs nothing and looks nothing up: ports,
 # addresses, descriptions, leases, URLs and interfaces are the user's.
 #
 # It runs in the user's shell, under the user's IFS and options: the candidates are kept
@@ -13,10 +13,12 @@ _portwrangler() {
   local typed=("${COMP_WORDS[@]:1:COMP_CWORD-1}")  # the words before the current one
   local candidates=()
   # The long options before the command word, each with its value when it takes one.
-  local value=no ended=no option=
+  local value=no ended=no option= held=no
   while [ ${#typed[@]} -gt 0 ] && [ "${typed[0]:0:2}" = "--" ]; do
     case ${typed[0]} in
-      --lease|--url|--interface|--protocol|--gateway) value=yes option=${typed[0]} ;;
+      --hold|--hold=*) held=yes; [ "${typed[0]}" = --hold ] && value=yes ;;
+      --lease|--url|--interface|--protocol|--gateway|--on-change|--status-file)
+        value=yes option=${typed[0]} ;;
       *) value=no ;;
     esac
     if [ "${typed[0]}" = "--" ]; then value=no ended=yes; typed=("${typed[@]:1}"); break; fi
@@ -30,9 +32,10 @@ _portwrangler() {
     fi  # else a value of the user's
   elif [ "$count" -eq 0 ]; then
     candidates=(-add -remove -list -stats -pinhole -help '/?')
+    [ $held = yes ] && candidates=()  # a held set's entries are in its file
     if [ "${current:0:2}" = "--" ] && [ $ended = no ]; then
       candidates=(--json --exit-status --lease --keep --url --interface --protocol --gateway
-        --any-port --help --version)
+        --any-port --hold --on-change --status-file --help --version)
     fi
   else
     local command=${typed[0],,}

@@ -358,4 +358,47 @@ TEST(Keep, EachEntryOfASetRenewsOnItsOwnLeaseInOneWait) {
   EXPECT_EQ(long_lease->log, "added renewed removed");
 }
 
+TEST(Keep, AHeldSetLooksAtATakenPortAgainAndReloadsByItsLines) {
+  auto ssh = std::make_shared<ScriptedKind>();
+  ssh->renewals = {HoldStep::kTaken};  // another host holds the port at its first renewal
+  auto game = std::make_shared<ScriptedKind>();
+  auto web = std::make_shared<ScriptedKind>();
+  auto in_set = [](HeldEntry entry, const char* key) {
+    entry.key = key;
+    entry.retry_taken = true;
+    return entry;
+  };
+  std::vector<HeldEntry> held;
+  held.push_back(in_set(scripted_entry(ssh, 3600), "ssh"));
+  held.push_back(in_set(scripted_entry(game, 7200), "game"));
+  auto game_again = std::make_shared<ScriptedKind>();
+  HoldSetCalls set;
+  set.reread = [&](std::vector<HeldEntry>* wanted) {
+    wanted->push_back(in_set(scripted_entry(game_again, 7200), "game"));  // the same line
+    wanted->push_back(in_set(scripted_entry(web, 7200), "web"));          // a new one
+    return true;
+  };
+  std::vector<int> waits;
+  bool reload = false;
+  KeepWaiter waiter = waits_in_turn([&](int milliseconds) {
+    waits.push_back(milliseconds);
+    reload = waits.size() == 4;
+    return waits.size() == 5;
+  });
+  waiter.reload_asked = [&reload] {
+    const bool asked = reload;
+    reload = false;
+    return asked;
+  };
+  GatewayHandle gateway;
+  EXPECT_EQ(hold_run(&held, &gateway, {}, waiter, &set).status, Status::kSuccess);
+  // At 1800 s the port is taken; 600 s later it is free and added again; at 3600 s the
+  // game's renewal; at 4200 s the reload: ssh gone, game untouched, web new; the stop.
+  EXPECT_EQ(waits, (std::vector<int>{1800000, 600000, 1200000, 600000, 3000000}));
+  EXPECT_EQ(ssh->log, "added taken added removed");
+  EXPECT_EQ(game->log, "added renewed removed");
+  EXPECT_EQ(game_again->log, "");  // the line held already: not added again
+  EXPECT_EQ(web->log, "added removed");
+}
+
 }  // namespace

@@ -8,9 +8,11 @@ import json
 import os
 import queue
 import re
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -34,9 +36,9 @@ def listed(entry):
 class Keeper:
     """A `--keep --json` run on the lab's client: its events as they come."""
 
-    def __init__(self, lab, args):
+    def __init__(self, lab, args, mode=("--keep",)):
         self.process = subprocess.Popen([LAB, "client", lab.name] + lab.program +
-                                        ["--json", "--keep"] + args,
+                                        ["--json"] + list(mode) + args,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                         stdin=subprocess.DEVNULL, text=True)
         self.events = queue.Queue()
@@ -107,6 +109,124 @@ class Scripts(LabClient, unittest.TestCase):
         keeper = Keeper(self, list(args))
         self.addCleanup(keeper.close)
         return keeper
+
+    def holder(self, lines, *args):
+        """A `--hold --json` run of a file holding `lines`; the file's path is its `file`."""
+        folder = tempfile.mkdtemp(prefix="pwhold")
+        self.addCleanup(shutil.rmtree, folder)
+        path = os.path.join(folder, "hold.conf")
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        holder = Keeper(self, list(args), mode=("--hold", path))
+        self.addCleanup(holder.close)
+        holder.file, holder.folder = path, folder
+        return holder
+
+    def wait_for_all(self, holder, name, ports, timeout):
+        """The events `name` of each port of `ports`, or None when one did not come."""
+        end, got = time.monotonic() + timeout, {}
+        while set(got) != set(ports) and time.monotonic() < end:
+            event = holder.next(end - time.monotonic())
+            if event is None:
+                return None
+            if event["event"] == name and "external_port" in event:
+                got[event["external_port"]] = event
+        return got if set(got) == set(ports) else None
+
+    def ports(self):
+        return sorted(e["NewExternalPort"] for e in self.upnpc_table())
+
+    def test_hold_a_set_with_its_hook_and_status_file(self):
+        hook = os.path.join(tempfile.mkdtemp(prefix="pwhook"), "hook.py")
+        self.addCleanup(shutil.rmtree, os.path.dirname(hook))
+        record = hook + ".out"
+        with open(hook, "w") as f:
+            f.write("import json, os, sys\n"
+                    "with open(sys.argv[1], 'a') as out:\n"
+                    "    out.write(json.dumps({k: v for k, v in os.environ.items()\n"
+                    "                          if k.startswith('PORTWRANGLER_')}) + '\\n')\n"
+                    "print('seen', os.environ['PORTWRANGLER_EVENT'])\n")
+        odd = "game; $(touch x) `y` \"z\" 'w'"
+        status = hook + ".status"
+        holder = self.holder(["# a game server and SSH", "",
+                              "-add TCP 22 2222 ssh",
+                              "-add UDP 27015 27015 '%s'" % odd.replace("'", "'\\''"),
+                              "--lease 4 -add TCP 8080 8080 web  # short: it renews often"],
+                             "--on-change", "/usr/bin/python3 '%s' %s" % (hook, record),
+                             "--status-file", status)
+        self.assertIsNotNone(self.wait_for_all(holder, "added", {2222, 27015, 8080}, 15),
+                             holder.seen)
+        self.assertEqual(self.ports(), [2222, 8080, 27015])
+        # The status file, read while the set is held.
+        with open(status) as f:
+            document = json.load(f)
+        jsonschema.validate(document, SCHEMA)
+        held = {e["external_port"]: e for e in document["entries"]}
+        self.assertEqual(sorted(held), [2222, 8080, 27015])
+        self.assertEqual({e["state"] for e in held.values()}, {"held"})
+        # The lease the daemon tells, read back: a second may have gone.
+        self.assertIn(held[2222]["lease_seconds"], (3598, 3599, 3600))
+        self.assertEqual(held[8080]["lease_seconds"], 4)
+        self.assertEqual((held[27015]["description"], held[27015]["via"],
+                          held[27015]["external_address"]), (odd, "upnp", EXTERNAL))
+        # Another host takes one port: that one alone is dropped.
+        self.upnpc("-d", "8080", "TCP")
+        self.upnpc("-e", "theirs", "-a", "192.168.77.5", "8080", "8080", "TCP")
+        taken = holder.wait_for("taken", 10)
+        self.assertEqual(taken["external_port"], 8080, holder.seen)
+        with open(status) as f:
+            states = {e["external_port"]: e["state"] for e in json.load(f)["entries"]}
+        self.assertEqual(states, {2222: "held", 27015: "held", 8080: "taken"})
+        holder.process.send_signal(signal.SIGTERM)
+        self.assertIsNotNone(self.wait_for_all(holder, "removed", {2222, 27015}, 10), holder.seen)
+        self.assertEqual(holder.end(), 0)
+        self.assertEqual(self.upnpc_table(), [mapping("theirs", "TCP", "192.168.77.5", 8080, 8080)])
+        with open(record) as f:
+            calls = [json.loads(line) for line in f]
+        self.assertEqual(sorted((c["PORTWRANGLER_EVENT"], int(c["PORTWRANGLER_EXTERNAL_PORT"]))
+                                for c in calls),
+                         [("added", 2222), ("added", 8080), ("added", 27015), ("removed", 2222),
+                          ("removed", 27015), ("taken", 8080)])
+        game = [c for c in calls if c["PORTWRANGLER_EXTERNAL_PORT"] == "27015"][0]
+        self.assertEqual(game, {"PORTWRANGLER_EVENT": "added", "PORTWRANGLER_PROTOCOL": "UDP",
+                                "PORTWRANGLER_EXTERNAL_ADDRESS": EXTERNAL,
+                                "PORTWRANGLER_EXTERNAL_PORT": "27015",
+                                "PORTWRANGLER_INTERNAL_CLIENT": CLIENT,
+                                "PORTWRANGLER_INTERNAL_PORT": "27015",
+                                "PORTWRANGLER_DESCRIPTION": odd, "PORTWRANGLER_VIA": "upnp"})
+        self.assertFalse(os.path.exists("x"))
+        self.assertIn("hook: seen added\n", holder.process.stderr.read())
+
+    def test_hold_through_a_restart_and_reloads(self):
+        holder = self.holder(["-add TCP 22 2222 ssh", "-add UDP 27015 27015 game"])
+        self.assertIsNotNone(self.wait_for_all(holder, "added", {2222, 27015}, 15), holder.seen)
+        # The daemon restarts with an empty table: with leases of an hour, the entries
+        # are back from its announcements, not from a renewal.
+        subprocess.run([LAB, "stop", self.name], check=True)
+        subprocess.run([LAB, "start", self.name], check=True)
+        restarted = time.monotonic()
+        self.assertIsNotNone(self.wait_for_all(holder, "added", {2222, 27015}, 10), holder.seen)
+        self.assertLess(time.monotonic() - restarted, 10)
+        self.assertEqual(self.ports(), [2222, 27015])
+        # One line gone, one new, one untouched: only the first two change.
+        with open(holder.file, "w") as f:
+            f.write("-add UDP 27015 27015 game\n-add TCP 8080 8080 web\n")
+        holder.seen.clear()
+        holder.process.send_signal(signal.SIGHUP)
+        self.assertIsNotNone(self.wait_for_all(holder, "added", {8080}, 10), holder.seen)
+        self.assertEqual(self.ports(), [8080, 27015])
+        # A file that no longer parses: the set stays as it is.
+        with open(holder.file, "w") as f:
+            f.write("-add UDP 27015 27015 game\n-add TCP 8080\n")
+        holder.process.send_signal(signal.SIGHUP)
+        failed = holder.wait_for("reload-failed", 10)
+        self.assertTrue(failed["text"].startswith(holder.file + ":2: "), failed)
+        self.assertEqual(holder.seen, ["reloaded", "removed", "added", "reload-failed"])
+        self.assertEqual(self.ports(), [8080, 27015])
+        holder.process.send_signal(signal.SIGINT)
+        self.assertIsNotNone(self.wait_for_all(holder, "removed", {8080, 27015}, 10), holder.seen)
+        self.assertEqual(holder.end(), 0)
+        self.assertEqual(self.upnpc_table(), [])
 
     def test_json_against_upnpc_and_exit_statuses(self):
         empty = self.answer("-list")

@@ -86,6 +86,23 @@ check "the unit allows IPv6, and gives a stop (20 s at most) 30 s" \
   bash -c "grep -q '^RestrictAddressFamilies=.*AF_INET6' '$unit' && grep -qx 'TimeoutStopSec=30' '$unit'"
 check "the unit's example configuration" \
   grep -q '^FORWARD=' /usr/share/doc/portwrangler/examples/keep.conf
+# The held set's unit: verified and rated as the template is, its example file one the
+# program reads.
+hold_unit=/lib/systemd/system/portwrangler-hold.service
+check "the hold unit, installed, reloads with SIGHUP" grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$hold_unit"
+verified=$(systemd-analyze verify "$hold_unit" 2>&1) && good=yes || good=no
+check "systemd-analyze verify finds nothing in the hold unit:
+$verified" test "$good" = yes -a -z "$verified"
+rated=$(exposure "$hold_unit")
+check "the hold unit's exposure is below 2 (it is $rated)" \
+  bash -c "$(declare -f below); below '$rated' 2"
+set +e
+portwrangler --hold /usr/share/doc/portwrangler/examples/hold.conf --url http://127.0.0.1:9/ \
+  >/dev/null 2>&1
+status=$?
+set -e
+check "the example set parses (the run ends at the router, not at the file: $status)" \
+  test "$status" -eq 3
 check "the changelog's newest entry is this package's" \
   test "$(zcat /usr/share/doc/portwrangler/changelog.Debian.gz | head -n 1 | cut -d ' ' -f 2)" \
   = "($(dpkg-deb -f "$deb" Version))"
@@ -97,7 +114,8 @@ completion_cases=(
   "|" "-add|" "-add -q|" "-add TCP|-" "-add UDP 80|" "-remove|T" "-remove -q|U"
   "-list|" "-list -p TCP|" "-list -ip 10.0.0.1|" "-list -s|E" "-list -stats|" "-li|"
   "|--" "--lease|" "--json --lease=60|" "--json --lease 60 -add|" "--|--" "-pinhole|"
-  "-pinhole -add|" "-pinhole -remove|" "--protocol|" "--protocol pcp|")
+  "-pinhole -add|" "-pinhole -remove|" "--protocol|" "--protocol pcp|" "--hold|"
+  "--hold set.conf|" "--hold=set.conf --json|" "--hold set.conf --on-change|")
 complete_all() {
   (cd "$out/completion" && bash -c '
     cases=("${@:2}")
@@ -130,7 +148,7 @@ expected="complete -F _portwrangler portwrangler
 [Enabled]
 
 
-[--json][--exit-status][--lease][--keep][--url][--interface][--protocol][--gateway][--any-port][--help][--version]
+[--json][--exit-status][--lease][--keep][--url][--interface][--protocol][--gateway][--any-port][--hold][--on-change][--status-file][--help][--version]
 
 [-add][-remove][-list][-stats][-pinhole][-help][/?]
 [-q][TCP][UDP]
@@ -140,6 +158,10 @@ expected="complete -F _portwrangler portwrangler
 
 [upnp][pcp][natpmp][auto]
 [-add][-remove][-list][-stats][-pinhole][-help][/?]
+
+
+
+
 end"
 for setting in "" "IFS=x" "IFS=" "unset IFS" "IFS=-" "set -euf -o pipefail" \
   "shopt -s nullglob failglob nocasematch nocaseglob extglob dotglob globstar" \

@@ -121,3 +121,10 @@ bool sys_wake_open(SysSocket*, SysSocket*) {
   return false;
 }
 void sys_wake(SysSocket) {}
+void sys_wake_drain(SysSocket) {}
+bool sys_bind_shared(SysSocket, int) {
+  return false;
+}
+bool sys_join_group(SysSocket, const char*, const std::string&) {
+  return false;
+}
