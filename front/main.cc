@@ -13,6 +13,7 @@
 #include "base/trace.h"
 #include "front/change.h"
 #include "front/console.h"
+#include "front/diagnose.h"
 #include "front/forwarding.h"
 #include "front/grammar.h"
 #include "front/json_out.h"
@@ -92,6 +93,8 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
         "--interface: no interface named \"" + options.interface_name + "\" can carry the search";
     return {Status::kSyntaxError, kMessageSyntax};
   }
+  // The report searches on its own, within a bound of its own.
+  if (run->code == kDiagnose) return {Status::kSuccess, ""};
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
   if (options.keep && options.lease_seconds <= 0) request.lease_seconds = kKeepLeaseSeconds;
 
@@ -162,7 +165,9 @@ Ending run(int argc, char** argv) {
   Outcome outcome = options_good ? prepare(argc, argv, options, &run)
                                  : Outcome{Status::kSyntaxError, kMessageSyntax};
   if (outcome.status == Status::kSuccess) {
-    if (options.keep) {
+    if (run.code == kDiagnose) {
+      outcome = diagnose_flow(run.request, run.discovery, options.json);
+    } else if (options.keep) {
       std::vector<HeldEntry> held;
       held.push_back(run.code == kPinholeAdd ? hold_pinhole(run.request, options.json)
                                              : hold_forwarding(run.request, options.json));
@@ -177,8 +182,9 @@ Ending run(int argc, char** argv) {
   } else if (options.json) {
     json_write_failure(outcome, run.problem);
   }
+  const bool report = run.code == kDiagnose && outcome.status == Status::kSuccess;
   const int exit_code =
-      exit_status_meaningful(options) ? static_cast<int>(exit_status_of(outcome)) : 1;
+      exit_status_meaningful(options) || report ? static_cast<int>(exit_status_of(outcome)) : 1;
   return {outcome, exit_code, options.json};
 }
 

@@ -124,6 +124,10 @@ bool options_fit_command(const RunOptions& options, int code, const RequestRecor
   const bool add = code == kAdd || code == kAddWithDescription || code == kAddClient ||
                    code == kAddClientWithDescription;
   if (code == kSyntaxError || code == kHelp) return true;
+  if (code == kDiagnose && !options.url.empty()) {
+    *problem = "--url names one device: -diagnose searches for them all";
+    return false;
+  }
   if (options.lease_seconds != -1 && !add) {
     *problem = "--lease goes with -add alone";
     return false;
