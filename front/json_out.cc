@@ -398,6 +398,7 @@ void json_write_diagnosis(const Diagnosis& diagnosis, const Outcome& outcome) {
           advice.push_back({{"finding", item.finding}, {"next_step", item.next_step}});
         }
         const json document = {
+            {"command", "diagnose"},
             {"gateways", gateways},
             {"silent_interfaces", silent},
             {"double_nat", {{"detected", diagnosis.double_nat}, {"evidence", diagnosis.evidence}}},

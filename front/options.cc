@@ -168,6 +168,8 @@ const char* options_usage() {
          "                                              (LEASE 1 to 86400 s, 3600 unless given)\n"
          "  -pinhole -remove ID                         close the pinhole ID\n"
          "  -pinhole -check ID                          whether it works, packets through\n"
+         "  -diagnose [PROTO EPORT]                     every router found, double NAT, the\n"
+         "                                              entry EPORT; changes nothing (14 s)\n"
          "PROTO is TCP or UDP, ports 1 to 65535, STATUS Enabled or Disabled; -q skips the\n"
          "look at the table before an add or a removal.\n"
          "\n"

@@ -27,7 +27,7 @@ _portwrangler() {
   if [ $value = yes ]; then
     :  # a value of the user's
   elif [ "$count" -eq 0 ]; then
-    candidates=(-add -remove -list -stats -pinhole -help '/?')
+    candidates=(-add -remove -list -stats -pinhole -diagnose -help '/?')
     if [ "${current:0:2}" = "--" ] && [ $ended = no ]; then
       candidates=(--json --exit-status --lease --keep --url --interface --help --version)
     fi
@@ -45,6 +45,9 @@ _portwrangler() {
         elif [ "$command" = "-add" ] && [ ${#rest[@]} -eq 1 ] && [ "${current:0:1}" = "-" ]; then
           candidates=(-ip)  # only when asked for: a port may go here as well
         fi
+        ;;
+      -diagnose)
+        if [ "$count" -eq 1 ]; then candidates=(TCP UDP); fi
         ;;
       -pinhole)
         if [ "$count" -eq 1 ]; then
