@@ -22,8 +22,12 @@ enum class Status : int {
   kPinholeNotAllowed = 60,     // 703, 706
   kNoSuchPinhole = 61,         // 704 (402 for an ID)
   kPinholeFailed = 62,         // any other failure
-  kFailure = 24576,            // silent: after a not-added / not-removed box
-  kSuccess = 37906,            // silent
+  // NAT-PMP and PCP.
+  kPortmapNoGateway = 63,   // no default gateway, or no answer from it
+  kNeedsUpnp = 64,          // a command these protocols cannot carry
+  kPortmapThirdParty = 65,  // NAT-PMP maps for the sender alone
+  kFailure = 24576,         // silent: after a not-added / not-removed box
+  kSuccess = 37906,         // silent
 };
 
 /// The exit statuses a run ends with when they carry meaning (--json, --keep,
@@ -67,6 +71,8 @@ constexpr char kMessageRemoveRefused[] =
 constexpr char kMessageEnumerateFailed[] =
     "Enumerate Failure -> Invalid Response From UPnP Router.";
 
+constexpr char kMessageNoPortmapGateway[] =
+    "NAT-PMP/PCP Failure -> No Default Gateway (--gateway ADDR).";
 constexpr char kMessageNoFirewall[] = "Pinhole Failure -> No IPv6 Firewall Control On UPnP Router.";
 constexpr char kMessagePinholeNotAuthorized[] =
     "Pinhole Refused (606) -> Not Authorized For This Host Or Port.";
