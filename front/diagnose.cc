@@ -1,8 +1,8 @@
 #include "front/diagnose.h"
 
+#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <map>
+#include <future>
 #include <sstream>
 
 #include "base/budget.h"
@@ -15,38 +15,68 @@
 #include "gateway/local_address.h"
 #include "gateway/reach.h"
 #include "net/socket.h"
+#include "portmap/natpmp.h"
+#include "portmap/pcp.h"
+#include "portmap/route.h"
 
 namespace {
 
 constexpr char kServicePrefix[] = "urn:schemas-upnp-org:service:";
 constexpr char kIgdPrefix[] = "urn:schemas-upnp-org:device:InternetGatewayDevice:";
 
-/// The default gateway of each interface, from the system's IPv4 routing table (none
-/// where the system does not show one this way).
-std::map<std::string, std::string> default_gateways() {
-  std::map<std::string, std::string> gateways;
-  std::ifstream table("/proc/net/route");
-  std::string line;
-  std::getline(table, line);  // the heading
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string name, destination, gateway;
-    if (!(fields >> name >> destination >> gateway)) continue;
-    unsigned long next_hop = 0;
-    try {
-      if (std::stoul(destination, nullptr, 16) != 0) continue;
-      next_hop = std::stoul(gateway, nullptr, 16);
-    } catch (const std::exception&) {
-      continue;
-    }
-    if (next_hop == 0 || gateways.count(name) != 0) continue;
-    char dotted[16];
-    // Printed as the host-order number of a little-endian machine.
-    std::snprintf(dotted, sizeof(dotted), "%lu.%lu.%lu.%lu", next_hop & 0xff,
-                  (next_hop >> 8) & 0xff, (next_hop >> 16) & 0xff, (next_hop >> 24) & 0xff);
-    gateways[name] = dotted;
+/// What one NAT-PMP/PCP exchange with a default gateway gave, and how long it took.
+struct Probed {
+  PortmapGrant grant;
+  int ms = 0;
+};
+
+/// Runs `ask` on a thread of its own beside the search; an invalid future when no thread
+/// could be made (the probe is then left out).
+template <typename Ask>
+std::future<Probed> probe_beside(Ask ask) {
+  try {
+    return std::async(std::launch::async, [ask] {
+      const auto start = std::chrono::steady_clock::now();
+      Probed probed{ask(), 0};
+      probed.ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - start)
+                                       .count());
+      return probed;
+    });
+  } catch (const std::exception&) {
+    return std::future<Probed>();
   }
-  return gateways;
+}
+
+/// The probes of one default gateway: a PCP ANNOUNCE and NAT-PMP's external-address
+/// request, neither of which changes anything.
+struct GatewayProbes {
+  std::string interface_name;
+  std::string address;
+  std::future<Probed> pcp;
+  std::future<Probed> natpmp;
+};
+
+/// A PCP or NAT-PMP server as found, or false when it did not answer in its shape.
+bool portmap_found(GatewayProbes* probes, bool pcp, DiagnosedGateway* gateway) {
+  std::future<Probed>& future = pcp ? probes->pcp : probes->natpmp;
+  if (!future.valid()) return false;
+  const Probed probed = future.get();
+  const PortmapGrant& grant = probed.grant;
+  if (grant.error != Error::kOk && grant.error != Error::kPortmapRefused) return false;
+  gateway->protocol = pcp ? "pcp" : "natpmp";
+  gateway->address = probes->address;
+  gateway->interface_name = probes->interface_name;
+  gateway->default_gateway = true;
+  gateway->version = pcp ? 2 : 0;
+  gateway->epoch = grant.epoch;
+  gateway->answer_ms = probed.ms;
+  gateway->refusal = grant.error == Error::kPortmapRefused ? grant.result : 0;
+  gateway->services.push_back(pcp ? "PCP 2" : "NAT-PMP 0");
+  // PCP's ANNOUNCE tells no external address; NAT-PMP's request is for it.
+  gateway->external_read = !pcp && grant.error == Error::kOk;
+  gateway->external_address = gateway->external_read ? grant.external_address : "";
+  return true;
 }
 
 /// The sender's address without a zone.
@@ -127,15 +157,28 @@ const DiagnosedGateway* chosen_of(const Diagnosis& diagnosis) {
 
 Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& options) {
   Diagnosis diagnosis;
-  std::vector<FoundDevice> found;
   std::vector<NetInterface> interfaces;
-  (void)discover_all(options, &found, &interfaces);
-  const std::map<std::string, std::string> routes = default_gateways();
+  (void)discovery_interfaces(options, &interfaces);
+  // The default gateways are asked beside the search, each once.
+  std::vector<GatewayProbes> probes;
   for (const NetInterface& interface : interfaces) {
-    const auto route = routes.find(interface.name);
-    diagnosis.interfaces.push_back(
-        {interface.name, interface.address, route != routes.end() ? route->second : "", false});
+    std::string gateway;
+    if (route_default_gateway(interface.name, &gateway) != Error::kOk) gateway.clear();
+    diagnosis.interfaces.push_back({interface.name, interface.address, gateway, false});
+    bool asked = gateway.empty();
+    for (const GatewayProbes& known : probes) asked = asked || known.address == gateway;
+    PortmapGateway target{gateway, ""};
+    if (asked || route_source_address(gateway, &target.source) != Error::kOk) continue;
+    GatewayProbes probe;
+    probe.interface_name = interface.name;
+    probe.address = gateway;
+    probe.pcp = probe_beside([target] { return pcp_announce(target, pcp_one_shot_schedule()); });
+    probe.natpmp = probe_beside(
+        [target] { return natpmp_external_address(target, natpmp_one_shot_schedule()); });
+    probes.push_back(std::move(probe));
   }
+  std::vector<FoundDevice> found;
+  (void)discover_all(options, &found, &interfaces);
   for (const FoundDevice& device : found) {
     DiagnosedGateway gateway;
     describe(device, &gateway);
@@ -163,16 +206,19 @@ Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& op
     }
   }
   if (chosen != nullptr) chosen->chosen = true;
-  for (const DiagnosedGateway& gateway : diagnosis.gateways) {
-    if (!gateway.usable || !gateway.external_read) continue;
-    const Reach reach = reach_of(gateway.external_address);
-    if (!reach_blocked(reach)) continue;
-    diagnosis.double_nat = true;
-    diagnosis.evidence.push_back(
-        "router " + gateway.address +
-        (gateway.external_address.empty() ? "" : " (external " + gateway.external_address + ")") +
-        ": " + reach_reason(reach));
+  for (GatewayProbes& probe : probes) {
+    for (const bool pcp : {true, false}) {
+      DiagnosedGateway gateway;
+      if (portmap_found(&probe, pcp, &gateway)) diagnosis.gateways.push_back(std::move(gateway));
+    }
   }
+  // The pointer into the list may have moved with it.
+  chosen = nullptr;
+  for (DiagnosedGateway& gateway : diagnosis.gateways) {
+    if (gateway.chosen) chosen = &gateway;
+  }
+  diagnosis.evidence = diagnose_evidence(diagnosis.gateways);
+  diagnosis.double_nat = !diagnosis.evidence.empty();
   diagnosis.forwarding_asked = request.external_port != 0;
   if (diagnosis.forwarding_asked) {
     diagnosis.forwarding.protocol = text_upper_ascii(request.protocol);
@@ -181,6 +227,38 @@ Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& op
   }
   diagnosis.advice = diagnose_advice(diagnosis);
   return diagnosis;
+}
+
+std::vector<std::string> diagnose_evidence(const std::vector<DiagnosedGateway>& gateways) {
+  std::vector<std::string> evidence;
+  std::string first_external;  // the first public external address told, and by whom
+  std::string first_by;
+  for (const DiagnosedGateway& gateway : gateways) {
+    const std::string who = gateway.protocol == "upnp"  ? "router " + gateway.address
+                            : gateway.protocol == "pcp" ? "PCP at " + gateway.address
+                                                        : "NAT-PMP at " + gateway.address;
+    if (gateway.protocol == "natpmp" && gateway.refusal == 3) {
+      evidence.push_back(who + ": result 3, network failure (no external address)");
+    }
+    if (gateway.protocol == "pcp" && gateway.refusal == kPcpAddressMismatch) {
+      evidence.push_back(who + ": ADDRESS_MISMATCH (another NAT between this host and it)");
+    }
+    if ((gateway.protocol == "upnp" && !gateway.usable) || !gateway.external_read) continue;
+    const Reach reach = reach_of(gateway.external_address);
+    if (reach_blocked(reach)) {
+      evidence.push_back(
+          who +
+          (gateway.external_address.empty() ? "" : " (external " + gateway.external_address + ")") +
+          ": " + reach_reason(reach));
+    } else if (first_external.empty()) {
+      first_external = gateway.external_address;
+      first_by = who;
+    } else if (gateway.external_address != first_external) {
+      evidence.push_back(first_by + " reports " + first_external + ", " + who + " " +
+                         gateway.external_address);
+    }
+  }
+  return evidence;
 }
 
 std::vector<Advice> diagnose_advice(const Diagnosis& diagnosis) {
@@ -196,12 +274,20 @@ std::vector<Advice> diagnose_advice(const Diagnosis& diagnosis) {
                    ", or let UDP replies from port 1900 through this host's "
                    "firewall."});
   }
+  const DiagnosedGateway* portmap = nullptr;
+  bool upnp_heard = false;
+  for (const DiagnosedGateway& gateway : diagnosis.gateways) {
+    if (gateway.version >= 0 && portmap == nullptr) portmap = &gateway;
+    upnp_heard = upnp_heard || gateway.version < 0;
+  }
   if (chosen == nullptr) {
-    advice.push_back({diagnosis.gateways.empty()
-                          ? "No UPnP router answered the search."
-                          : "No device that answered offers a WAN connection service.",
-                      "Turn UPnP IGD on in the router's settings, or name its description "
-                      "with --url."});
+    advice.push_back({!upnp_heard ? "No UPnP router answered the search."
+                                  : "No device that answered offers a WAN connection service.",
+                      portmap != nullptr
+                          ? "Use --protocol auto: " + portmap->address + " answers " +
+                                (portmap->version == 2 ? "PCP." : "NAT-PMP.")
+                          : "Turn UPnP IGD on in the router's settings, or name its "
+                            "description with --url."});
   } else {
     const DiagnosedGateway* at_default = nullptr;
     std::string default_address;
@@ -315,9 +401,27 @@ void print_row(const char* label, const std::string& value) {
 }
 
 void print_gateway(const DiagnosedGateway& gateway) {
+  const bool upnp = gateway.version < 0;
   print_row("Device:        ",
-            "UPnP at " + gateway.address +
+            std::string(upnp                   ? "UPnP"
+                        : gateway.version == 2 ? "PCP"
+                                               : "NAT-PMP") +
+                " at " + gateway.address +
                 (gateway.interface_name.empty() ? "" : " on " + gateway.interface_name));
+  if (!upnp) {
+    print_row("Version:       ",
+              std::to_string(gateway.version) + ", epoch " + std::to_string(gateway.epoch) + " s" +
+                  (gateway.refusal != 0 ? ", refused with result " + std::to_string(gateway.refusal)
+                                        : ""));
+    print_row("External IP:   ",
+              gateway.external_read
+                  ? (gateway.external_address.empty() ? "(none given)" : gateway.external_address)
+                  : "N/A");
+    print_row("Answered in:   ", std::to_string(gateway.answer_ms) + " ms");
+    print_row("Marks:         ", gateway.default_gateway ? "default gateway" : "-");
+    print_rule_line();
+    return;
+  }
   print_row("Name:          ", gateway.friendly_name);
   print_row("Services:      ", joined(gateway.services, ", "));
   print_row("Kind:          ",

@@ -29,6 +29,9 @@ struct DiagnosedGateway {
   std::string external_address;
   int answer_ms = 0;
   GatewayHandle handle;
+  int version = -1;      // PCP's or NAT-PMP's; -1 for UPnP
+  long long epoch = -1;  // the server's epoch in seconds; -1: not told
+  int refusal = 0;       // the result code of a refusing answer (0: none)
 };
 
 /// An interface searched, with its default gateway and whether anything answered there.
@@ -68,6 +71,11 @@ struct Diagnosis {
 
 /// Everything that can be found out, within the run's budget.
 Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& options);
+
+/// The double NAT's evidence among the gateways' answers: an external address that is
+/// not public, NAT-PMP's network failure (3), PCP's ADDRESS_MISMATCH, or protocols that
+/// report other external addresses.
+std::vector<std::string> diagnose_evidence(const std::vector<DiagnosedGateway>& gateways);
 
 /// The findings and next steps of a diagnosis whose facts are read (pure: no network).
 std::vector<Advice> diagnose_advice(const Diagnosis& diagnosis);

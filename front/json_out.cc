@@ -382,7 +382,10 @@ void json_write_diagnosis(const Diagnosis& diagnosis, const Outcome& outcome) {
                {"ipv6_firewall", gateway.firewall},
                {"external_address",
                 gateway.external_read ? json(gateway.external_address) : json(nullptr)},
-               {"answer_ms", gateway.answer_ms}});
+               {"answer_ms", gateway.answer_ms},
+               {"version", gateway.version < 0 ? json(nullptr) : json(gateway.version)},
+               {"epoch_seconds", gateway.epoch < 0 ? json(nullptr) : json(gateway.epoch)},
+               {"result", gateway.version < 0 ? json(nullptr) : json(gateway.refusal)}});
         }
         json silent = json::array();
         for (const DiagnosedInterface& interface : diagnosis.interfaces) {

@@ -485,6 +485,10 @@ Error discovery_interface_check(const DiscoveryOptions& options) {
   });
 }
 
+Error discovery_interfaces(const DiscoveryOptions& options, std::vector<NetInterface>* interfaces) {
+  return guard_allocation([&] { return search_interfaces(options, interfaces); });
+}
+
 const char* reply_rule_text(ReplyRule rule) {
   switch (rule) {
     case ReplyRule::kService:

@@ -55,6 +55,10 @@ struct FoundDevice {
 Error discover_all(const DiscoveryOptions& options, std::vector<FoundDevice>* found,
                    std::vector<NetInterface>* interfaces);
 
+/// kOk with the interfaces a search with `options` goes out on (empty: the platform's
+/// default one); kSsdpNoInterface as discover_gateway.
+Error discovery_interfaces(const DiscoveryOptions& options, std::vector<NetInterface>* interfaces);
+
 /// The search on every interface.
 inline Error discover_gateway(GatewayHandle* gateway) {
   return discover_gateway(DiscoveryOptions(), gateway);
