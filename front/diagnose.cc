@@ -302,13 +302,16 @@ std::vector<Advice> diagnose_advice(const Diagnosis& diagnosis) {
                             (chosen->default_gateway ? ", your default gateway." : "."),
                         "Nothing to change."});
     } else {
-      advice.push_back({"The device at " + chosen->address +
-                            " answered first; your default gateway is " + default_address + ".",
-                        at_default != nullptr
-                            ? "Use --url " + at_default->location +
-                                  " to reach it, or turn UPnP off on " + chosen->address + "."
-                            : "Turn UPnP IGD on in the settings of " + default_address +
-                                  ", or turn it off on " + chosen->address + "."});
+      advice.push_back(
+          {"The device at " + chosen->address + " answered first; your default gateway is " +
+               default_address + ".",
+           at_default != nullptr ? "Use --url " + at_default->location +
+                                       " to reach it, or turn UPnP off on " + chosen->address + "."
+           : portmap != nullptr && portmap->address == default_address
+               ? "Use --protocol " + std::string(portmap->version == 2 ? "pcp" : "natpmp") +
+                     " to reach it, or turn UPnP off on " + chosen->address + "."
+               : "Turn UPnP IGD on in the settings of " + default_address + ", or turn it off on " +
+                     chosen->address + "."});
     }
   }
   if (diagnosis.double_nat) {
