@@ -5,7 +5,7 @@
 #include <future>
 #include <sstream>
 
-#include "base/budget.h"
+#include "base/clock.h"
 #include "base/limits.h"
 #include "base/text.h"
 #include "front/console.h"
@@ -110,10 +110,11 @@ void describe(const FoundDevice& device, DiagnosedGateway* gateway) {
 }
 
 /// The interface whose address this host uses toward `location`'s host.
-std::string interface_toward(const std::string& location,
+std::string interface_toward(const std::string& location, Deadline deadline,
                              const std::vector<DiagnosedInterface>& interfaces) {
   GatewayHandle toward;
   toward.control_url = location;
+  toward.deadline = deadline;
   std::string local;
   if (gateway_local_address(toward, &local) != Error::kOk) return "";
   for (const DiagnosedInterface& interface : interfaces) {
@@ -135,7 +136,7 @@ void look_up_forwarding(const DiagnosedGateway& chosen, DiagnosedForwarding* for
   if (!forwarding->this_host || forwarding->protocol != "TCP") return;
   Socket socket;
   forwarding->listening = tcp_connect(&socket, local, forwarding->entry.internal_port,
-                                      kDiagnoseConnectSeconds) == Error::kOk
+                                      kDiagnoseConnectSeconds * 1000) == Error::kOk
                               ? 1
                               : 0;
 }
@@ -182,7 +183,8 @@ Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& op
   for (const FoundDevice& device : found) {
     DiagnosedGateway gateway;
     describe(device, &gateway);
-    gateway.interface_name = interface_toward(device.location, diagnosis.interfaces);
+    gateway.interface_name =
+        interface_toward(device.location, options.deadline, diagnosis.interfaces);
     for (DiagnosedInterface& interface : diagnosis.interfaces) {
       if (interface.name != gateway.interface_name) continue;
       interface.answered = true;
@@ -464,8 +466,9 @@ void print_diagnosis(const Diagnosis& diagnosis) {
 }  // namespace
 
 Outcome diagnose_flow(const RequestRecord& request, const DiscoveryOptions& options, bool json) {
-  run_budget_start(kDiagnoseSeconds);
-  const Diagnosis diagnosis = diagnose_read(request, options);
+  DiscoveryOptions bounded = options;
+  bounded.deadline = deadline_in(kDiagnoseSeconds * 1000LL);
+  const Diagnosis diagnosis = diagnose_read(request, bounded);
   const Outcome outcome{Status::kSuccess, "", ExitStatus::kDone};
   if (json) {
     json_write_diagnosis(diagnosis, outcome);
