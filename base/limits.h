@@ -92,6 +92,12 @@ constexpr int kHttpExchangeSeconds = 10;
 constexpr int kRunSeconds = 60;
 constexpr int kRunSecondsPerEntry = 1;
 
+// -diagnose: the whole report within this, its search (10 s at most) included; what is
+// read after the search shares what is left. A listener on this host answers a connect at
+// once: one second tells.
+constexpr int kDiagnoseSeconds = 14;
+constexpr int kDiagnoseConnectSeconds = 1;
+
 // Leases, in seconds. UPnP IGD caps a forwarding's lease at a week; a pinhole's at a day
 // (WANIPv6FirewallControl), 3600 unless the command gives one.
 constexpr int kLeaseMaxSeconds = 604800;

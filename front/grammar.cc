@@ -297,5 +297,14 @@ int parse_command(int count, char** argv, RequestRecord* request) {
   }
   if (text_equal_ignoring_case(keyword, "-list")) return parse_list(n, argv, request);
   if (text_equal_ignoring_case(keyword, "-pinhole")) return parse_pinhole(n, argv, request);
+  if (text_equal_ignoring_case(keyword, "-diagnose")) {
+    if (request->quick) return kSyntaxError;  // -q skips a look, and the report is all looks
+    if (n == 1) return kDiagnose;
+    if (n != 3 || !is_protocol(argv[2]) || !read_port(argv[3], &request->external_port)) {
+      return kSyntaxError;
+    }
+    store_protocol(argv[2], request);
+    return kDiagnose;
+  }
   return kSyntaxError;
 }

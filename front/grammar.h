@@ -24,6 +24,8 @@ enum CommandCode : int {
   kPinholeAdd = 31,
   kPinholeRemove = 32,
   kPinholeCheck = 33,
+  // A report that reads and changes nothing.
+  kDiagnose = 35,
   kFilteredListingMin = 355,
   kListById = 440,
   kHelp = 963,

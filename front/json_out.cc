@@ -363,3 +363,57 @@ std::string json_pinhole_event_line(const std::string& time, const std::string& 
   if (!error.empty()) line["error"] = error;
   return text_of(line);
 }
+
+void json_write_diagnosis(const Diagnosis& diagnosis, const Outcome& outcome) {
+  write_document(
+      [&] {
+        json gateways = json::array();
+        for (const DiagnosedGateway& gateway : diagnosis.gateways) {
+          gateways.push_back(
+              {{"protocol", gateway.protocol},
+               {"address", gateway.address},
+               {"interface",
+                gateway.interface_name.empty() ? json(nullptr) : json(gateway.interface_name)},
+               {"default_gateway", gateway.default_gateway},
+               {"chosen", gateway.chosen},
+               {"friendly_name", gateway.friendly_name},
+               {"services", gateway.services},
+               {"igd_version", gateway.igd_version},
+               {"ipv6_firewall", gateway.firewall},
+               {"external_address",
+                gateway.external_read ? json(gateway.external_address) : json(nullptr)},
+               {"answer_ms", gateway.answer_ms},
+               {"version", gateway.version < 0 ? json(nullptr) : json(gateway.version)},
+               {"epoch_seconds", gateway.epoch < 0 ? json(nullptr) : json(gateway.epoch)},
+               {"result", gateway.version < 0 ? json(nullptr) : json(gateway.refusal)}});
+        }
+        json silent = json::array();
+        for (const DiagnosedInterface& interface : diagnosis.interfaces) {
+          if (!interface.answered) silent.push_back(interface.name);
+        }
+        json forwarding = nullptr;
+        if (diagnosis.forwarding_asked) {
+          const DiagnosedForwarding& asked = diagnosis.forwarding;
+          forwarding = {
+              {"protocol", asked.protocol},
+              {"external_port", asked.external_port},
+              {"in_table", asked.looked_up ? json(asked.in_table) : json(nullptr)},
+              {"entry", asked.in_table ? entry_json(asked.entry) : json(nullptr)},
+              {"this_host", asked.in_table ? json(asked.this_host) : json(nullptr)},
+              {"listening", asked.listening < 0 ? json(nullptr) : json(asked.listening == 1)}};
+        }
+        json advice = json::array();
+        for (const Advice& item : diagnosis.advice) {
+          advice.push_back({{"finding", item.finding}, {"next_step", item.next_step}});
+        }
+        const json document = {
+            {"command", "diagnose"},
+            {"gateways", gateways},
+            {"silent_interfaces", silent},
+            {"double_nat", {{"detected", diagnosis.double_nat}, {"evidence", diagnosis.evidence}}},
+            {"forwarding", forwarding},
+            {"advice", advice}};
+        return text_of(document);
+      },
+      outcome);
+}

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "front/change.h"
+#include "front/diagnose.h"
 #include "front/listing.h"
 #include "front/pinhole.h"
 #include "front/records.h"
@@ -19,6 +20,9 @@ Outcome json_flow(int code, const RequestRecord& request, const GatewayHandle& g
 /// Writes the document of a run that ended before any flow ran (or of -help), with
 /// `detail` (what was wrong with the command line) when it is not empty.
 void json_write_failure(const Outcome& outcome, const std::string& detail);
+
+/// Writes the document of a diagnosis.
+void json_write_diagnosis(const Diagnosis& diagnosis, const Outcome& outcome);
 
 /// The name of a status in documents ("no_router").
 const char* json_status_name(Status status);

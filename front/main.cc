@@ -16,6 +16,7 @@
 #include "base/trace.h"
 #include "front/change.h"
 #include "front/console.h"
+#include "front/diagnose.h"
 #include "front/forwarding.h"
 #include "front/grammar.h"
 #include "front/hold.h"
@@ -141,6 +142,8 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
         "--interface: no interface named \"" + options.interface_name + "\" can carry the search";
     return {Status::kSyntaxError, kMessageSyntax};
   }
+  // The report searches on its own, within a bound of its own.
+  if (run->code == kDiagnose) return {Status::kSuccess, ""};
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
   if (options.keep && options.lease_seconds <= 0) request.lease_seconds = kKeepLeaseSeconds;
 
@@ -281,9 +284,11 @@ Ending run(int argc, char** argv) {
   const bool ran = outcome.status != Status::kSyntaxError && outcome.status != Status::kHelp;
   const bool stopped = ran && options.keep && keep_stop_asked(waiter);
   if (outcome.status == Status::kSuccess || stopped) {
-    // NAT-PMP cannot map for another host: its flow says so.
-    if (run.via != MapVia::kUpnp && options.keep && is_add_command(run.code) &&
-        (run.via == MapVia::kPcp || run.request.ip_address.empty())) {
+    if (run.code == kDiagnose) {
+      outcome = diagnose_flow(run.request, run.discovery, options.json);
+      // NAT-PMP cannot map for another host: its flow says so.
+    } else if (run.via != MapVia::kUpnp && options.keep && is_add_command(run.code) &&
+               (run.via == MapVia::kPcp || run.request.ip_address.empty())) {
       std::vector<HeldEntry> held;
       held.push_back(hold_portmap(run.via, run.request, run.portmap_gateway, options));
       outcome = hold_run(&held, &run.gateway, run.discovery, waiter);
@@ -304,8 +309,9 @@ Ending run(int argc, char** argv) {
   } else if (options.json) {
     json_write_failure(outcome, run.problem);
   }
+  const bool report = run.code == kDiagnose && outcome.status == Status::kSuccess;
   const int exit_code =
-      exit_status_meaningful(options) ? static_cast<int>(exit_status_of(outcome)) : 1;
+      exit_status_meaningful(options) || report ? static_cast<int>(exit_status_of(outcome)) : 1;
   return {outcome, exit_code, options.json};
 }
 

@@ -205,6 +205,10 @@ bool options_fit_command(const RunOptions& options, int code, const RequestRecor
   const bool add = code == kAdd || code == kAddWithDescription || code == kAddClient ||
                    code == kAddClientWithDescription;
   if (code == kSyntaxError || code == kHelp) return true;
+  if (code == kDiagnose && !options.url.empty()) {
+    *problem = "--url names one device: -diagnose searches for them all";
+    return false;
+  }
   if (options.lease_seconds != -1 && !add) {
     *problem = "--lease goes with -add alone";
     return false;
@@ -250,6 +254,8 @@ const char* options_usage() {
          "                                              (LEASE 1 to 86400 s, 3600 unless given)\n"
          "  -pinhole -remove ID                         close the pinhole ID\n"
          "  -pinhole -check ID                          whether it works, packets through\n"
+         "  -diagnose [PROTO EPORT]                     every router found, double NAT, the\n"
+         "                                              entry EPORT; changes nothing (14 s)\n"
          "PROTO is TCP or UDP, ports 1 to 65535, STATUS Enabled or Disabled; -q skips the\n"
          "look at the table before an add or a removal.\n"
          "\n"

@@ -161,3 +161,55 @@ Error gateway_parse_description(GatewayHandle* gateway, const std::string& locat
     return Error::kOk;
   });
 }
+
+namespace {
+
+/// The summary being read: the element open now and its text so far.
+struct SummaryParse {
+  DescriptionSummary* summary;
+  std::string open;
+  std::string text;
+  bool named = false;
+};
+
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+void summary_start(void* state, const char* name) {
+  SummaryParse* parse = static_cast<SummaryParse*>(state);
+  parse->open = name;
+  parse->text.clear();
+}
+
+void summary_end(void* state, const char* name) {
+  SummaryParse* parse = static_cast<SummaryParse*>(state);
+  if (parse->open != name) return;
+  const std::string text = trimmed(parse->text);
+  if (parse->open == "deviceType") parse->summary->device_types.push_back(text);
+  if (parse->open == "serviceType") parse->summary->service_types.push_back(text);
+  if (parse->open == "friendlyName" && !parse->named) {
+    parse->summary->friendly_name = text;
+    parse->named = true;
+  }
+  parse->open.clear();
+}
+
+void summary_text(void* state, const char* text, size_t length) {
+  SummaryParse* parse = static_cast<SummaryParse*>(state);
+  if (!parse->open.empty() && parse->text.size() < kDescriptionMax)
+    parse->text.append(text, length);
+}
+
+}  // namespace
+
+Error gateway_description_summary(const std::string& description, DescriptionSummary* summary) {
+  return guard_allocation([&] {
+    SummaryParse parse{summary, "", "", false};
+    const XmlHandlers handlers = {summary_start, summary_end, summary_text};
+    const Error error = xml_parse(description, handlers, &parse);
+    return error == Error::kGatewayUnparsable ? Error::kGatewayDescriptionUnparsable : error;
+  });
+}

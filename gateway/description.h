@@ -3,6 +3,7 @@
 #define PORTWRANGLER_GATEWAY_DESCRIPTION_H_
 
 #include <string>
+#include <vector>
 
 #include "base/error.h"
 #include "gateway/handle.h"
@@ -18,6 +19,17 @@
 /// takes the zone of `location`.
 Error gateway_parse_description(GatewayHandle* gateway, const std::string& location,
                                 const std::string& description);
+
+/// What a description says of itself: every deviceType and serviceType in document order,
+/// and the first friendlyName (the root device's).
+struct DescriptionSummary {
+  std::vector<std::string> device_types;
+  std::vector<std::string> service_types;
+  std::string friendly_name;
+};
+
+/// kOk with the summary of `description`; kGatewayDescriptionUnparsable for a malformed one.
+Error gateway_description_summary(const std::string& description, DescriptionSummary* summary);
 
 /// Whether a serviceType `text` names the wanted service: a leading part of `wanted_urn`,
 /// or the same URN with an equal or greater version number.

@@ -2,6 +2,7 @@
 // side, and the control URL in the one taken.
 #include "gateway/discovery.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <vector>
@@ -46,6 +47,7 @@ struct Candidate {
   int rank = 0;             // LOCATIONs of its sender taken before it: every first goes first
   unsigned long order = 0;  // when it came, among the search's candidates
   int tries = 0;
+  int arrived_ms = 0;
   State state = State::kQueued;
 };
 
@@ -74,6 +76,8 @@ struct Search {
   GatewayHandle ppp;
   bool ip_found = false;  // the service wanted first: taken at once
   GatewayHandle ip;
+  bool collect = false;  // every description read and kept; the window listened out
+  std::vector<FoundDevice> found;
 };
 
 int ms_since(long long start) {
@@ -124,7 +128,8 @@ void send_round(Search* search, size_t round) {
 /// Takes the description if it offers a WAN connection service with a control URL: WAN
 /// IP first, whatever the reply said (a reply to the WAN PPP search so stands in for a
 /// lost WAN IP one); otherwise why not.
-Error judge_description(Search* search, const std::string& location, const std::string& document) {
+Error judge_description(Search* search, const std::string& location, const std::string& document,
+                        GatewayHandle* taken = nullptr) {
   Error error = Error::kGatewayNoControlUrl;
   if (search->v6) {
     GatewayHandle found;
@@ -158,6 +163,10 @@ Error judge_description(Search* search, const std::string& location, const std::
     }
     found.device_description = document;
     trace("description %s offers %s", location.c_str(), found.service_type.c_str());
+    if (taken != nullptr) {
+      *taken = std::move(found);
+      return Error::kOk;
+    }
     if (candidate == kWanIp) {
       search->ip_found = true;
       search->ip = std::move(found);
@@ -250,6 +259,7 @@ void take_reply(Search* search, const SsdpReply& reply) {
   candidate.rule = rule;
   candidate.rank = rank;
   candidate.order = search->arrivals++;
+  candidate.arrived_ms = elapsed_ms(*search);
   size_t at = search->candidates.size();
   if (at >= kCandidatesMax) {
     at = room_for(*search, rank);
@@ -334,14 +344,28 @@ void end_reading(Search* search, const Reading& reading) {
   trace("description %s: status %d, %zu bytes, %d ms%s%s", candidate.location.c_str(),
         exchange.response.status, exchange.response.body.size(), ms_since(reading.start),
         error != Error::kOk ? ": " : "", error != Error::kOk ? error_name(error) : "");
-  if (error == Error::kOk)
-    error = judge_description(search, candidate.location, exchange.response.body);
-  if (error == Error::kOk) return;
+  FoundDevice device;
+  if (error == Error::kOk) {
+    error = judge_description(search, candidate.location, exchange.response.body,
+                              search->collect ? &device.gateway : nullptr);
+  }
   const RetryRule& rule = retry_rule(Retry::kSearchRead);
-  if (!exchange.timed_out && candidate.tries < rule.tries && rule.again(error)) {
+  if (error != Error::kOk && !exchange.timed_out && candidate.tries < rule.tries &&
+      rule.again(error)) {
     candidate.state = Candidate::State::kQueued;
     return;
   }
+  if (search->collect) {
+    device.sender = candidate.sender;
+    device.location = candidate.location;
+    device.answer_ms = candidate.arrived_ms;
+    device.error = error;
+    if (device.gateway.device_description.empty()) {
+      device.gateway.device_description = exchange.response.body;
+    }
+    search->found.push_back(std::move(device));
+  }
+  if (error == Error::kOk) return;
   trace("description %s passed over: %s", candidate.location.c_str(), trace_error(error));
   search->last_skip = error;
 }
@@ -395,7 +419,7 @@ void run_search(Search* search) {
     }
     int now = elapsed_ms(*search);
     while (round < kSsdpSends && now >= kSsdpSendAtMilliseconds[round]) send_round(search, round++);
-    if (search->ppp_found && now >= kSsdpPreferIpMilliseconds) break;
+    if (search->ppp_found && now >= kSsdpPreferIpMilliseconds && !search->collect) break;
     const bool listening = now < listen_end;
     if (!listening && !drained) {
       // Replies already waiting when the wait is over are still read.
@@ -412,7 +436,7 @@ void run_search(Search* search) {
       waits.push_back({search->socket.get(), false, false});
       until = std::min(until, listen_end);
       if (round < kSsdpSends) until = std::min(until, kSsdpSendAtMilliseconds[round]);
-      if (search->ppp_found) until = std::min(until, kSsdpPreferIpMilliseconds);
+      if (search->ppp_found && !search->collect) until = std::min(until, kSsdpPreferIpMilliseconds);
     }
     const size_t first_reading = waits.size();
     for (const std::unique_ptr<Reading>& reading : search->readings) {
@@ -467,6 +491,10 @@ Error discovery_interface_check(const DiscoveryOptions& options) {
     std::vector<NetInterface> interfaces;
     return search_interfaces(options, &interfaces);
   });
+}
+
+Error discovery_interfaces(const DiscoveryOptions& options, std::vector<NetInterface>* interfaces) {
+  return guard_allocation([&] { return search_interfaces(options, interfaces); });
 }
 
 const char* reply_rule_text(ReplyRule rule) {
@@ -531,6 +559,28 @@ Error fetch_description(const std::string& location, std::string* description, D
     error = with_retries(Retry::kRead, attempt);
     if (error != Error::kOk) return error;
     description->swap(response.body);
+    return Error::kOk;
+  });
+}
+
+Error discover_all(const DiscoveryOptions& options, std::vector<FoundDevice>* found,
+                   std::vector<NetInterface>* interfaces) {
+  return guard_allocation([&] {
+    Search search;
+    search.collect = true;
+    Error error = udp_open(&search.socket, false);
+    if (error != Error::kOk) return error;
+    error = search_interfaces(options, &search.interfaces);
+    if (error != Error::kOk) return error;
+    *interfaces = search.interfaces;
+    search.start = clock_ms();
+    search.deadline = options.deadline;
+    run_search(&search);
+    for (FoundDevice& device : search.found) device.gateway.deadline = options.deadline;
+    std::stable_sort(
+        search.found.begin(), search.found.end(),
+        [](const FoundDevice& a, const FoundDevice& b) { return a.answer_ms < b.answer_ms; });
+    found->swap(search.found);
     return Error::kOk;
   });
 }

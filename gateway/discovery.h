@@ -13,10 +13,12 @@
 #define PORTWRANGLER_GATEWAY_DISCOVERY_H_
 
 #include <string>
+#include <vector>
 
 #include "base/clock.h"
 #include "base/error.h"
 #include "gateway/handle.h"
+#include "net/socket.h"
 
 /// Where to look: a description named outright (the search is skipped), or one interface
 /// to search on; empty for the search on every interface. With `firewall`, the search goes
@@ -38,6 +40,27 @@ Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway);
 /// kOk when no interface is named, or the one named is there and can carry the search;
 /// kSsdpNoInterface otherwise.
 Error discovery_interface_check(const DiscoveryOptions& options);
+
+/// One device a collecting search heard from: who answered, when, where its description
+/// is, and what became of it.
+struct FoundDevice {
+  std::string sender;        // the reply's source address
+  std::string location;      // the description it named
+  int answer_ms = 0;         // from the search's start to the reply
+  Error error = Error::kOk;  // kOk: `gateway` is what a plain command would take from it
+  GatewayHandle gateway;     // the description is kept even when it offers no WAN service
+};
+
+/// The search of discover_gateway (no --url), but listening out its whole window and
+/// reading every description named, none taken early: every device heard, in the order
+/// their replies came. kOk even when none answered; kSsdpNoInterface as discover_gateway.
+/// `interfaces` gets those searched on.
+Error discover_all(const DiscoveryOptions& options, std::vector<FoundDevice>* found,
+                   std::vector<NetInterface>* interfaces);
+
+/// kOk with the interfaces a search with `options` goes out on (empty: the platform's
+/// default one); kSsdpNoInterface as discover_gateway.
+Error discovery_interfaces(const DiscoveryOptions& options, std::vector<NetInterface>* interfaces);
 
 /// The search on every interface.
 inline Error discover_gateway(GatewayHandle* gateway) {

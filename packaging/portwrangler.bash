@@ -31,7 +31,7 @@ _portwrangler() {
       candidates=(upnp pcp natpmp auto)
     fi  # else a value of the user's
   elif [ "$count" -eq 0 ]; then
-    candidates=(-add -remove -list -stats -pinhole -help '/?')
+    candidates=(-add -remove -list -stats -pinhole -diagnose -help '/?')
     [ $held = yes ] && candidates=()  # a held set's entries are in its file
     if [ "${current:0:2}" = "--" ] && [ $ended = no ]; then
       candidates=(--json --exit-status --lease --keep --url --interface --protocol --gateway
@@ -51,6 +51,9 @@ _portwrangler() {
         elif [ "$command" = "-add" ] && [ ${#rest[@]} -eq 1 ] && [ "${current:0:1}" = "-" ]; then
           candidates=(-ip)  # only when asked for: a port may go here as well
         fi
+        ;;
+      -diagnose)
+        if [ "$count" -eq 1 ]; then candidates=(TCP UDP); fi
         ;;
       -pinhole)
         if [ "$count" -eq 1 ]; then

@@ -191,6 +191,7 @@ TEST(Options, WhatGoesWithWhichCommand) {
     bool quick;
     bool fits;
     unsigned long pinhole_lease = 3600;  // -pinhole -add's own
+    const char* url = "";
   };
   const FitCase cases[] = {
       {3600, false, kAdd, false, true},
@@ -206,11 +207,18 @@ TEST(Options, WhatGoesWithWhichCommand) {
       {-1, true, kPinholeAdd, false, true, 2},
       {-1, true, kPinholeAdd, false, false, 1},
       {-1, false, kPinholeAdd, false, true, 1},
+      // The report searches for every device: one named outright is refused.
+      {-1, false, kDiagnose, false, true},
+      {-1, false, kDiagnose, false, false, 3600, "http://192.168.1.1:5000/rootDesc.xml"},
+      {-1, false, kList, false, true, 3600, "http://192.168.1.1:5000/rootDesc.xml"},
+      {3600, false, kDiagnose, false, false},
+      {-1, true, kDiagnose, false, false},
   };
   for (const FitCase& c : cases) {
     RunOptions options;
     options.lease_seconds = c.lease;
     options.keep = c.keep;
+    options.url = c.url;
     RequestRecord request;
     request.quick = c.quick;
     request.pinhole_lease = static_cast<uint32_t>(c.pinhole_lease);

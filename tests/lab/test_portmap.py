@@ -5,6 +5,7 @@ mapping exists, and not after it is removed. natpmpc is the independent NAT-PMP 
 small fake server in the gateway's namespace sends what the daemon never would."""
 
 import json
+import re
 import os
 import subprocess
 import tempfile
@@ -318,3 +319,81 @@ class Fake(PortmapLab):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class Diagnosis(PortmapLab):
+    maxDiff = None
+    """-diagnose on a LAN with two routers: the default gateway with UPnP off, PCP and
+    NAT-PMP on, behind a second NAT (its WAN address in 100.64/10), and an old router
+    beside it (the fake gateway on the device's address) that answers UPnP; the entry
+    asked for is this host's, and nothing listens on its internal port."""
+    mode = "only"
+
+    def setUp(self):
+        self.name = "pwd%d" % os.getpid()
+        env = dict(os.environ, LAB_PORTMAP=self.mode)
+        subprocess.run([LAB, "up", self.name, "2869", "1", "100.64.9.2"], check=True, env=env)
+        self.addCleanup(subprocess.run, [LAB, "down", self.name])
+
+    def test_each_finding_once(self):
+        import types
+        from harness import FakeGateway
+        old = FakeGateway(types.SimpleNamespace(name=self.name + "-dev"), address=DEVICE,
+                          http_port=5000, external_ip=DEVICE,
+                          identity={"friendlyName": "Old router"},
+                          entries=[{"NewRemoteHost": "", "NewExternalPort": 2222,
+                                    "NewProtocol": "TCP", "NewInternalPort": 22,
+                                    "NewEnabled": 1, "NewPortMappingDescription": "ssh",
+                                    "NewLeaseDuration": 0, "NewInternalClient": CLIENT}])
+        self.addCleanup(old.close)
+        start = time.monotonic()
+        done = self.on("client", PROGRAM, "-diagnose", "TCP", "2222")
+        seconds = time.monotonic() - start
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertLess(seconds, 14)
+        out = re.sub(r"\| Answered in:   \d+ ms +\|\n", row("Answered in:   N ms"),
+                     done.stdout.decode())
+        out = re.sub(r"\| Version:       (\d), epoch \d+ s([^|]*?) *\|\n",
+                     lambda m: row("Version:       %s, epoch N s%s" % m.groups()), out)
+        self.assertEqual(out, BANNER + RULE +
+                         "| --------------------  UPnP Router - Diagnosis  "
+                         "-------------------- |\n" + RULE +
+                         row("Interface:     lan0 (%s), default gateway %s" % (CLIENT, GATEWAY)) +
+                         RULE +
+                         row("Device:        UPnP at %s on lan0" % DEVICE) +
+                         row("Name:          Old router") +
+                         row("Services:      WANIPConnection:1") +
+                         row("Kind:          IGD v1, IPv6 firewall: No") +
+                         row("External IP:   " + DEVICE) + row("Answered in:   N ms") +
+                         row("Marks:         used by commands") + RULE +
+                         row("Device:        PCP at %s on lan0" % GATEWAY) +
+                         row("Version:       2, epoch N s") + row("External IP:   N/A") +
+                         row("Answered in:   N ms") + row("Marks:         default gateway") + RULE +
+                         row("Device:        NAT-PMP at %s on lan0" % GATEWAY) +
+                         row("Version:       0, epoch N s, refused with result 3") +
+                         row("External IP:   N/A") + row("Answered in:   N ms") +
+                         row("Marks:         default gateway") + RULE + RULE +
+                         "| --------------------  Findings And Next Steps  "
+                         "-------------------- |\n" + RULE +
+                         row("The device at %s answered first; your default gateway is"
+                             % DEVICE) + row("%s." % GATEWAY) +
+                         row("-> Use --protocol pcp to reach it, or turn UPnP off on") +
+                         row("   %s." % DEVICE) + RULE +
+                         row("Double NAT: router %s (external %s): its" % (DEVICE, DEVICE)) +
+                         row("external address is private (RFC 1918): another router stands in") +
+                         row("front of it; NAT-PMP at %s: result 3, network failure" % GATEWAY) +
+                         row("(no external address).") +
+                         row("-> Forward the port on the outer router too, or ask your provider") +
+                         row("   for a public address.") + RULE +
+                         row("TCP 2222 goes to %s:22 (this host), enabled, permanent." % CLIENT) +
+                         row("-> Nothing to change in the table.") + RULE +
+                         row("Nothing listens on TCP port 22 of this host.") +
+                         row("-> Start the service, or forward to the port it listens on.") +
+                         RULE + CLOSING)
+        # Reads alone: the old router got no change, the daemon's table stays empty.
+        self.assertLessEqual(set(old.actions()),
+                             {"GetExternalIPAddress", "GetSpecificPortMappingEntry"})
+
+
+def row(text):
+    return "| %-66s |\n" % text
