@@ -21,6 +21,7 @@
   X(SocketCreateFailed, -991, "no socket could be made")                                     \
   X(SocketNonBlockFailed, -990, "the socket cannot be non-blocking")                         \
   X(SocketNoLocalAddress, -987, "the local address is unknown")                              \
+  X(SocketNoIpv4, -986, "no IPv4 address on the interface toward the router")                \
   /* URLs and the HTTP client. */                                                            \
   X(HttpNoHead, -899, "no answer came back")                                                 \
   X(HttpHeadTooLong, -898, "the answer's head is over 4095 bytes")                           \
@@ -45,7 +46,8 @@
   X(GatewayPastEnd, -693, "the router says the index is past the end of its table")          \
   X(GatewayNoEntry, -692, "an answer of 200 that holds no entry")                            \
   X(GatewayOnlyPermanent, -691, "the router takes permanent entries alone")                  \
-  X(GatewayNoFirewall, -690, "the router offers no IPv6 firewall control")
+  X(GatewayNoFirewall, -690, "the router offers no IPv6 firewall control")                   \
+  X(GatewayNoPinholeId, -689, "an answer of 200 that names no pinhole ID")
 
 enum class Error : int {
 #define PW_ERROR_VALUE(name, value, text) k##name = value,

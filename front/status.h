@@ -22,8 +22,14 @@ enum class Status : int {
   kPinholeNotAllowed = 60,     // 703, 706
   kNoSuchPinhole = 61,         // 704 (402 for an ID)
   kPinholeFailed = 62,         // any other failure
-  kFailure = 24576,            // silent: after a not-added / not-removed box
-  kSuccess = 37906,            // silent
+  // A change whose answer was lost and that could not be read back, and what is missing
+  // for an IPv4 forwarding.
+  kAddUnknown = 63,
+  kRemoveUnknown = 64,
+  kPinholeUnknown = 65,  // also: a 200 that names no pinhole ID
+  kNoLocalIpv4 = 66,
+  kFailure = 24576,  // silent: after a not-added / not-removed box
+  kSuccess = 37906,  // silent
 };
 
 /// The exit statuses a run ends with when they carry meaning (--json, --keep,
@@ -78,5 +84,13 @@ constexpr char kMessagePinholeNotAllowed[] =
     "Pinhole Refused -> The Router Allows No Such Inbound Pinhole.";
 constexpr char kMessageNoSuchPinhole[] = "Pinhole Failure -> No Such Pinhole On UPnP Router.";
 constexpr char kMessagePinholeFailed[] = "Pinhole Failure -> Invalid Response From UPnP Router.";
+constexpr char kMessageAddUnknown[] =
+    "Add Entry Unknown -> Answer Lost And Entry Unreadable On Router.";
+constexpr char kMessageRemoveUnknown[] =
+    "Remove Entry Unknown -> Answer Lost And Entry Unreadable On Router.";
+constexpr char kMessagePinholeUnknown[] =
+    "Pinhole Unknown -> Router May Have Opened It: See -pinhole -check.";
+constexpr char kMessageNoLocalIpv4[] =
+    "Internal IP Address Failure -> No IPv4 Address Toward UPnP Router.";
 
 #endif  // PORTWRANGLER_FRONT_STATUS_H_

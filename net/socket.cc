@@ -111,6 +111,35 @@ Error net_startup() {
   return Error::kOk;
 }
 
+Error net_ipv4_beside(const std::string& v6_address, std::string* v4_address) {
+  Error error = net_startup();
+  if (error != Error::kOk) return error;
+  std::vector<NetInterface> v6_found, v4_found;
+  bool listed = false;
+  try {
+    listed = sys_interfaces(true, &v6_found) && sys_interfaces(false, &v4_found);
+  } catch (const std::bad_alloc&) {
+    sys_cleanup();
+    return Error::kNoMemory;
+  }
+  sys_cleanup();
+  if (!listed) return Error::kSocketNoIpv4;
+  const std::string bare = v6_address.substr(0, v6_address.find('%'));
+  for (const NetInterface& held : v6_found) {
+    if (held.address != bare) continue;
+    for (const NetInterface& beside : v4_found) {
+      if (beside.name != held.name) continue;
+      try {
+        *v4_address = beside.address;
+      } catch (const std::bad_alloc&) {
+        return Error::kNoMemory;
+      }
+      return Error::kOk;
+    }
+  }
+  return Error::kSocketNoIpv4;
+}
+
 Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6) {
   interfaces->clear();
   Error error = net_startup();
