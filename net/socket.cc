@@ -9,6 +9,7 @@
 
 #include "base/budget.h"
 #include "base/limits.h"
+#include "base/number.h"
 #include "net/socket_platform.h"
 
 namespace {
@@ -75,12 +76,12 @@ std::string text_of(const SysAddress& address, bool with_zone) {
 /// which is set here rather than left to the platform's resolver (not every one reads it).
 bool resolve(const std::string& host, bool v6, SysAddress* address) {
   const size_t mark = host.find('%');
-  const bool numbered = v6 && mark != std::string::npos && mark + 1 < host.size() &&
-                        mark + 11 > host.size() &&
-                        host.find_first_not_of("0123456789", mark + 1) == std::string::npos;
+  uint64_t zone = 0;
+  const bool numbered = v6 && mark != std::string::npos &&
+                        number_read(host.substr(mark + 1), UINT32_MAX, &zone);
   if (!numbered) return sys_resolve(host.c_str(), v6, address);
   if (!sys_resolve(host.substr(0, mark).c_str(), v6, address)) return false;
-  address->zone = static_cast<uint32_t>(std::stoul(host.substr(mark + 1)));
+  address->zone = static_cast<uint32_t>(zone);
   return true;
 }
 
