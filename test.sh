@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 tools/need-packages.sh cmake g++ make libexpat1-dev unicode-data libgtest-dev iproute2 strace python3 \
   procps miniupnpd-nftables nftables miniupnpc valgrind clang libclang-rt-14-dev \
   libbenchmark-dev g++-mingw-w64-x86-64-posix dpkg-dev googletest wine wine64 tmux man-db \
-  clang-format lintian devscripts nlohmann-json3-dev python3-jsonschema systemd
+  clang-format lintian devscripts nlohmann-json3-dev python3-jsonschema jq systemd
 
 # The whole-run tests build network namespaces of their own: say so plainly if we cannot.
 probe="pw-probe-$$"

@@ -77,8 +77,8 @@ std::string text_of(const SysAddress& address, bool with_zone) {
 bool resolve(const std::string& host, bool v6, SysAddress* address) {
   const size_t mark = host.find('%');
   uint64_t zone = 0;
-  const bool numbered = v6 && mark != std::string::npos &&
-                        number_read(host.substr(mark + 1), UINT32_MAX, &zone);
+  const bool numbered =
+      v6 && mark != std::string::npos && number_read(host.substr(mark + 1), UINT32_MAX, &zone);
   if (!numbered) return sys_resolve(host.c_str(), v6, address);
   if (!sys_resolve(host.substr(0, mark).c_str(), v6, address)) return false;
   address->zone = static_cast<uint32_t>(zone);

@@ -320,13 +320,13 @@ TEST(MappingEntry, NumbersAndBooleansWithinTheirBounds) {
   };
   for (const NumbersCase& c : cases) {
     MappingEntry entry;
-    ASSERT_EQ(gateway_parse_mapping_entry(
-                  std::string("<r><NewExternalPort>1</NewExternalPort><NewProtocol>TCP</NewProtocol>"
-                              "<NewEnabled>") +
-                      c.enabled + "</NewEnabled><NewLeaseDuration>" + c.lease +
-                      "</NewLeaseDuration></r>",
-                  &entry),
-              Error::kOk);
+    ASSERT_EQ(
+        gateway_parse_mapping_entry(
+            std::string("<r><NewExternalPort>1</NewExternalPort><NewProtocol>TCP</NewProtocol>"
+                        "<NewEnabled>") +
+                c.enabled + "</NewEnabled><NewLeaseDuration>" + c.lease + "</NewLeaseDuration></r>",
+            &entry),
+        Error::kOk);
     EXPECT_EQ(entry.enabled, c.enabled_read) << c.enabled;
     EXPECT_EQ(entry.lease_known, c.lease_known) << c.lease;
     EXPECT_EQ(entry.lease_seconds, c.lease_read) << c.lease;
@@ -359,12 +359,12 @@ TEST(Firewall, PinholeIdsAndCounts) {
   }
 
   // Past 32 bits a packet count is read whole; past 64 it is unknown, kept as written.
-  LoopbackServer server({{soap_response("CheckPinholeWorking", "<IsWorking>maybe</IsWorking>")},
-                         {soap_response("GetPinholePackets",
-                                        "<PinholePackets>9999999999</PinholePackets>")},
-                         {soap_response("CheckPinholeWorking", "<IsWorking>yes</IsWorking>")},
-                         {soap_response("GetPinholePackets",
-                                        "<PinholePackets>18446744073709551616</PinholePackets>")}});
+  LoopbackServer server(
+      {{soap_response("CheckPinholeWorking", "<IsWorking>maybe</IsWorking>")},
+       {soap_response("GetPinholePackets", "<PinholePackets>9999999999</PinholePackets>")},
+       {soap_response("CheckPinholeWorking", "<IsWorking>yes</IsWorking>")},
+       {soap_response("GetPinholePackets",
+                      "<PinholePackets>18446744073709551616</PinholePackets>")}});
   GatewayHandle gateway = gateway_at(server);
   PinholeCheck check;
   int fault = 0;
