@@ -398,7 +398,7 @@ std::string json_pinhole_document(const PinholeResult& result, const Outcome& ou
       if (!done) document["pinhole"]["id"] = nullptr;
       break;
     case kPinholeRemove:
-      document["removed"] = done;
+      document["removed"] = result.unknown ? json(nullptr) : json(done);
       document["pinhole"] = {{"id", result.id}};
       break;
     default:
@@ -417,6 +417,10 @@ std::string json_pinhole_document(const PinholeResult& result, const Outcome& ou
     } else if (pinhole_maybe_added(result)) {
       error["cause"] = std::string(error_text(result.error)) +
                        " after the request went out: the router may have opened it";
+    } else if (result.unknown) {
+      error["cause"] = std::string(error_text(result.error)) +
+                       " after the request went out, and a check could not tell whether it is "
+                       "gone";
     }
     if (result.fault != 0) error["upnp_error"] = result.fault;
     document["error"] = std::move(error);

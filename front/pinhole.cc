@@ -56,6 +56,7 @@ std::string untold(const std::string& text) {
 Outcome refusal_of(const PinholeResult& result) {
   if (result.error == Error::kGatewayNoFirewall) return {Status::kNoFirewall, kMessageNoFirewall};
   if (pinhole_maybe_added(result)) return {Status::kPinholeUnknown, kMessagePinholeUnknown};
+  if (result.unknown) return {Status::kRemoveUnknown, kMessageRemoveUnknown};
   if (result.error == Error::kHttpNotOk) {
     switch (result.fault) {
       case kUpnpActionNotAuthorized:
@@ -135,6 +136,21 @@ PinholeResult pinhole_apply(int code, const RequestRecord& request, const Gatewa
     case kPinholeRemove:
       result.id = static_cast<uint16_t>(request.pinhole_id);
       result.error = pinhole_delete(gateway, result.id, &result.fault);
+      if (request_may_have_arrived(result.error)) {
+        // The router may have closed it: a check of the ID tells.
+        PinholeCheck check;
+        int fault = 0;
+        const Error read = pinhole_check(gateway, result.id, &check, &fault);
+        if (pinhole_gone(read, fault)) {
+          trace("pinhole: the answer was lost after the request went out; it is gone");
+          result.error = Error::kOk;
+        } else if (read != Error::kOk) {
+          trace(
+              "pinhole: the answer was lost after the request went out, and a check "
+              "cannot tell whether it is gone");
+          result.unknown = true;
+        }
+      }
       break;
     default:
       result.id = static_cast<uint16_t>(request.pinhole_id);
@@ -189,7 +205,9 @@ Outcome pinhole_show(const PinholeResult& result) {
       print_rule_line();
       break;
     case kPinholeRemove:
-      print_title(failed, failed ? "Pinhole Not Removed" : "Pinhole Removed");
+      print_title(failed, result.unknown ? "Pinhole Not Confirmed"
+                          : failed       ? "Pinhole Not Removed"
+                                         : "Pinhole Removed");
       print_row("Pinhole ID:", std::to_string(result.id));
       print_rule_line();
       break;

@@ -23,6 +23,7 @@ struct PinholeResult {
   PinholeRequest request;    // -add: what was asked for
   uint16_t id = 0;           // -add: the router's ID; -remove, -check: the one asked about
   std::string id_text;       // -add: what the router named, when no ID (kGatewayNoPinholeId)
+  bool unknown = false;      // -remove: the answer was lost, and a check could not tell
   PinholeCheck check;        // -check
 };
 
