@@ -337,8 +337,8 @@ void json_write_failure(const Outcome& outcome, const std::string& detail) {
 }
 
 std::string json_event_line(const std::string& time, const std::string& event,
-                            const std::string& text, const MappingRequest& held, long lease_seconds,
-                            const std::string& error) {
+                            const std::string& text, const MappingRequest& held,
+                            int64_t lease_seconds, const std::string& error) {
   try {
     json line = {{"time", time},
                  {"event", event},

@@ -27,13 +27,13 @@ struct Holding {
   AddResult held;  // the entry as last added, with its lease
 };
 
-long granted_lease(const AddResult& result) {
+int64_t granted_lease(const AddResult& result) {
   if (result.lease_read) return result.granted.lease_seconds;
   return result.mapping.lease_seconds;
 }
 
 /// One line per event: standard error with the screens, a JSON line with --json.
-void event(const Holding& holding, const char* name, const std::string& text, long lease,
+void event(const Holding& holding, const char* name, const std::string& text, int64_t lease,
            Error error) {
   const std::string time = keep_utc_now();
   const std::string answer = error != Error::kOk ? trace_error(error) : "";
@@ -54,7 +54,7 @@ void event(const Holding& holding, const char* name, const std::string& text, lo
 
 std::string lease_text(const AddResult& result) {
   if (result.permanent) return "permanent: the router takes no lease";
-  return format_string("lease %ld s", granted_lease(result));
+  return "lease " + std::to_string(granted_lease(result)) + " s";
 }
 
 /// Whether the router's entry for the port is the one held: the same client and port.
@@ -170,9 +170,10 @@ std::string keep_utc_now() {
   return text;
 }
 
-int keep_renew_ms(long lease_seconds) {
-  const long half = lease_seconds * 500;
-  return half < 1000 ? 1000 : static_cast<int>(half < 86400000L ? half : 86400000L);
+int keep_renew_ms(int64_t lease_seconds) {
+  // In 64 bits: a long is 32 on Windows, and a lease read back may be near 2^32 s.
+  const int64_t half = lease_seconds * 500;
+  return half < 1000 ? 1000 : static_cast<int>(half < 86400000 ? half : 86400000);
 }
 
 Outcome keep_run(const RequestRecord& request, GatewayHandle* gateway,
@@ -213,7 +214,7 @@ Outcome keep_run(const RequestRecord& request, GatewayHandle* gateway,
       continue;
     }
     failures = 0;
-    const long lease = granted_lease(holding.held);
+    const int64_t lease = granted_lease(holding.held);
     wait = keep_renew_ms(lease != 0 ? lease : request.lease_seconds);
   }
   run_budget_start(kRunSeconds);

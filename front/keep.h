@@ -5,6 +5,7 @@
 #ifndef PORTWRANGLER_FRONT_KEEP_H_
 #define PORTWRANGLER_FRONT_KEEP_H_
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -35,7 +36,7 @@ std::string keep_utc_now();
 int keep_backoff_ms(int failures);
 
 /// The wait before a renewal: half the lease, at least a second.
-int keep_renew_ms(long lease_seconds);
+int keep_renew_ms(int64_t lease_seconds);
 
 /// Holds `request`'s entry (its lease asked in lease_seconds) on the router found by
 /// `discovery` (`*gateway` at first) until the waiter says stop; the outcome tells how it

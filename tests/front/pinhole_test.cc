@@ -23,16 +23,27 @@ struct RemoveCase {
 
 TEST(Pinhole, ALostRemovalIsCheckedByItsId) {
   const RemoveCase cases[] = {
-      {"answered (the control)", {{soap_response("DeletePinhole", "")}}, Error::kOk, false,
+      {"answered (the control)",
+       {{soap_response("DeletePinhole", "")}},
+       Error::kOk,
+       false,
        Status::kSuccess},
-      {"lost, then the ID is gone", {kLost, {fault_response(704)}}, Error::kOk, false,
+      {"lost, then the ID is gone",
+       {kLost, {fault_response(704)}},
+       Error::kOk,
+       false,
        Status::kSuccess},
       {"lost, then the ID is there",
        {kLost,
         {soap_response("CheckPinholeWorking", "<IsWorking>1</IsWorking>")},
         {soap_response("GetPinholePackets", "<PinholePackets>3</PinholePackets>")}},
-       Error::kHttpNoHead, false, Status::kPinholeFailed},
-      {"lost, and the check lost too", {kLost, kLost, kLost, kLost}, Error::kHttpNoHead, true,
+       Error::kHttpNoHead,
+       false,
+       Status::kPinholeFailed},
+      {"lost, and the check lost too",
+       {kLost, kLost, kLost, kLost},
+       Error::kHttpNoHead,
+       true,
        Status::kRemoveUnknown},
   };
   for (const RemoveCase& c : cases) {
@@ -55,12 +66,18 @@ struct AddCase {
 
 TEST(Pinhole, AnAddWithoutAUsableIdMayHaveOpenedIt) {
   const AddCase cases[] = {
-      {"an ID (the control)", {soap_response("AddPinhole", "<UniqueID>12</UniqueID>")}, false,
+      {"an ID (the control)",
+       {soap_response("AddPinhole", "<UniqueID>12</UniqueID>")},
+       false,
        Status::kSuccess},
-      {"a word", {soap_response("AddPinhole", "<UniqueID>abc</UniqueID>")}, true,
+      {"a word",
+       {soap_response("AddPinhole", "<UniqueID>abc</UniqueID>")},
+       true,
        Status::kPinholeUnknown},
-      {"digits in elements", {soap_response("AddPinhole", "<UniqueID>5<b>6</b></UniqueID>")},
-       true, Status::kPinholeUnknown},
+      {"digits in elements",
+       {soap_response("AddPinhole", "<UniqueID>5<b>6</b></UniqueID>")},
+       true,
+       Status::kPinholeUnknown},
       {"lost", kLost, true, Status::kPinholeUnknown},
       {"refused", {fault_response(606)}, false, Status::kPinholeNotAuthorized},
   };
