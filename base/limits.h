@@ -83,4 +83,24 @@ constexpr int kHttpExchangeSeconds = 10;
 constexpr int kRunSeconds = 60;
 constexpr int kRunSecondsPerEntry = 1;
 
+// Leases, in seconds. UPnP IGD caps a forwarding's lease at a week; a pinhole's at a day
+// (WANIPv6FirewallControl), 3600 unless the command gives one.
+constexpr int kLeaseMaxSeconds = 604800;
+constexpr unsigned long kPinholeLeaseMin = 1;
+constexpr unsigned long kPinholeLeaseMax = 86400;
+constexpr unsigned long kPinholeLeaseDefault = 3600;
+
+// Holding (--keep). The lease asked without --lease; the shortest held, as the loop renews
+// at half the lease in whole seconds and a check and an add must fit in between.
+constexpr int kKeepLeaseSeconds = 3600;
+constexpr int kKeepLeaseMinSeconds = 2;
+// The waits after a failed step: from the first, doubling, up to the last.
+constexpr int kKeepBackoffFirstMs = 1000;
+constexpr int kKeepBackoffMaxMs = 60000;
+// The longest wait before a renewal: half the longest lease a router grants in practice.
+constexpr int kKeepRenewMaxMs = 86400000;
+// Renewals refused in a row before the holding ends: a passing refusal (a router busy
+// or restarting its service) is waited out; one that stays is not asked forever.
+constexpr int kKeepRefusalsMax = 3;
+
 #endif  // PORTWRANGLER_BASE_LIMITS_H_

@@ -59,6 +59,13 @@ bool add_clashes(const RequestRecord& request, const MappingEntry& entry) {
          entry.internal_port == request.internal_port;
 }
 
+bool entry_is_ours(const MappingEntry& entry, const MappingRequest& mapping) {
+  return entry.external_port == mapping.external_port &&
+         text_equal_ignoring_case(entry.protocol, mapping.protocol) &&
+         entry.internal_port == mapping.internal_port &&
+         text_equal_ignoring_case(entry.client, mapping.client);
+}
+
 const char* add_outcome_title(bool failed) {
   return failed ? "| [Entry Not Added]   -   UPnP Router - Port Forwarding              |\n"
                 : "| [Entry Added]   -   UPnP Router - Port Forwarding                  |\n";
@@ -84,7 +91,8 @@ std::string remove_outcome_title(bool found, bool failed, int id) {
                             : ") Removed]   -   UPnP Router - Port Forwarding          "));
 }
 
-AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, bool read_always) {
+AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, bool adopt,
+                    bool read_always) {
   AddResult result;
   // An address typed in a short, octal or hexadecimal form is sent as the one it means.
   result.mapping = {
@@ -103,6 +111,11 @@ AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, 
            ((step = walk_next(&walk, gateway, &result.clash_entry)) == WalkStep::kEntry ||
             step == WalkStep::kRestarted)) {
       result.clash = step == WalkStep::kEntry && add_clashes(request, result.clash_entry);
+      if (result.clash && adopt && entry_is_ours(result.clash_entry, result.mapping)) {
+        // Left by an earlier run of ours (killed, or a power loss): renewed, not refused.
+        result.clash = false;
+        result.adopted = true;
+      }
     }
   }
   result.clash_id = walk.count;

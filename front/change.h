@@ -23,6 +23,7 @@ struct AddResult {
   bool clash = false;      // the check found `clash_entry`, of ID `clash_id`
   MappingEntry clash_entry;
   int clash_id = 0;
+  bool adopted = false;      // the check found our own entry and let the add renew it
   bool unchecked = false;    // the check could not read the table whole: no add was sent
   Error error = Error::kOk;  // the add's answer
   bool permanent = false;    // a lease was asked, the router takes none: added for good
@@ -51,8 +52,10 @@ ReadBack read_back(const GatewayHandle& gateway, const MappingRequest& mapping,
 
 /// The add of `request` (its lease included): the clash check unless "-q", the add,
 /// again without a lease when the router takes permanent entries alone, and the entry
-/// read back when it was added with a lease, or with `read_always`.
-AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway,
+/// read back when it was added with a lease, or with `read_always`. With `adopt`, an
+/// entry of ours at the port (entry_is_ours) is no clash: the add renews it. Without, it
+/// clashes as any other.
+AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, bool adopt = false,
                     bool read_always = false);
 
 /// The add of `result->mapping` alone (no check): again without a lease when the router
@@ -91,6 +94,11 @@ Outcome remove_outcome(const RequestRecord& request, const RemoveResult& result)
 /// internal port. Without "-ip" the request's client is empty and matches no entry. An
 /// entry whose port text names no port matches on no port.
 bool add_clashes(const RequestRecord& request, const MappingEntry& entry);
+
+/// Whether the router's `entry` is ours: the entry of `mapping`'s protocol and external
+/// port, naming its internal client and internal port (texts ignoring letter case). A
+/// holding renews such an entry as its own, whichever run made it.
+bool entry_is_ours(const MappingEntry& entry, const MappingRequest& mapping);
 
 /// The title line of the add's outcome box.
 const char* add_outcome_title(bool failed);

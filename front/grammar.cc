@@ -192,7 +192,7 @@ int parse_pinhole(int n, char** argv, RequestRecord* request) {
     }
     request->pinhole_lease = kPinholeLeaseDefault;
     if (n == 5) {
-      if (!read_number(argv[5], kPinholeLeaseLow, kPinholeLeaseHigh, &value)) return kSyntaxError;
+      if (!read_number(argv[5], kPinholeLeaseMin, kPinholeLeaseMax, &value)) return kSyntaxError;
       request->pinhole_lease = static_cast<uint32_t>(value);
     }
     store_protocol(argv[3], request);

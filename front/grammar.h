@@ -29,12 +29,6 @@ enum CommandCode : int {
   kHelp = 963,
 };
 
-// A pinhole's lease as typed, in seconds (what the router's service takes), and the one
-// it gets when none is typed.
-constexpr unsigned long kPinholeLeaseLow = 1;
-constexpr unsigned long kPinholeLeaseHigh = 86400;
-constexpr unsigned long kPinholeLeaseDefault = 3600;
-
 enum CriterionValue : int {
   kCriterionProtocol = 528,
   kCriterionAddress = 624,

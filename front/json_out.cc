@@ -301,7 +301,7 @@ Outcome json_flow(int code, const RequestRecord& request, const GatewayHandle& g
   if (code == kAdd || code == kAddWithDescription || code == kAddClient ||
       code == kAddClientWithDescription) {
     // The entry is read back whatever its lease: the document says what the router holds.
-    const AddResult result = add_apply(request, gateway, true);
+    const AddResult result = add_apply(request, gateway, false, true);
     const Outcome outcome = add_outcome(result);
     write_document([&] { return json_add_document(request, gateway, result, outcome); }, outcome);
     return outcome;

@@ -1,160 +1,151 @@
 #include "front/keep.h"
 
-#include <cstdio>
+#include <chrono>
 #include <ctime>
 #include <string>
 
 #include "base/budget.h"
 #include "base/format.h"
 #include "base/limits.h"
-#include "base/retry.h"
-#include "base/text.h"
-#include "base/trace.h"
-#include "front/change.h"
-#include "front/console.h"
-#include "front/json_out.h"
 #include "gateway/local_address.h"
-#include "gateway/mapping.h"
 
 namespace {
 
-/// The loop's state.
-struct Holding {
-  const RequestRecord* request;
-  GatewayHandle* gateway;
-  const DiscoveryOptions* discovery;
-  bool json;
-  AddResult held;  // the entry as last added, with its lease
-};
-
-int64_t granted_lease(const AddResult& result) {
-  if (result.lease_read) return result.granted.lease_seconds;
-  return result.mapping.lease_seconds;
+long long clock_ms(const KeepWaiter& waiter) {
+  if (waiter.now_ms) return waiter.now_ms();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
-/// One line per event: standard error with the screens, a JSON line with --json.
-void event(const Holding& holding, const char* name, const std::string& text, int64_t lease,
-           Error error) {
-  const std::string time = keep_utc_now();
-  const std::string answer = error != Error::kOk ? trace_error(error) : "";
-  if (holding.json) {
-    console_write(json_event_line(time, name, text, holding.held.mapping, lease, answer));
-    std::fflush(stdout);
+/// Each step against the router is bounded as a run of its own.
+void step_budget() {
+  run_budget_start(kRunSeconds);
+}
+
+/// The event an answer is reported as when its kind names none.
+const char* event_of(HoldStep step) {
+  switch (step) {
+    case HoldStep::kHeld:
+      return "renewed";
+    case HoldStep::kGone:
+      return "lost";
+    case HoldStep::kConflict:
+      return "conflict";
+    case HoldStep::kTaken:
+      return "taken";
+    case HoldStep::kAway:
+      return "unreachable";
+    case HoldStep::kRefused:
+      break;
+  }
+  return "refused";
+}
+
+void report(const HeldEntry& entry, const HoldAnswer& answer) {
+  entry.kind.describe(answer.event[0] != '\0' ? answer.event : event_of(answer.step), answer);
+}
+
+/// Finds the router again after it went away (another port, another address).
+void find_again(const DiscoveryOptions& discovery, GatewayHandle* gateway) {
+  GatewayHandle found;
+  std::string local;
+  if (discover_gateway(discovery, &found) == Error::kOk &&
+      gateway_local_address(found, &local) == Error::kOk) {
+    *gateway = std::move(found);
+  }
+}
+
+/// What follows an answer that is neither held nor final: a lost entry is added again;
+/// our own entry that the router will not renew is removed and added again.
+HoldAnswer resolve(const HeldEntry& entry, const GatewayHandle& gateway, HoldAnswer answer) {
+  if (answer.step == HoldStep::kGone) {
+    report(entry, answer);
+    answer = entry.kind.readd(gateway);
+  } else if (answer.step == HoldStep::kConflict) {
+    answer.text = "the router will not renew our own entry: removed and added again";
+    report(entry, answer);
+    const HoldAnswer removed = entry.kind.release(gateway);
+    report(entry, removed);
+    answer = removed.step == HoldStep::kGone ? entry.kind.readd(gateway) : removed;
+  }
+  return answer;
+}
+
+/// Removes what `entry` holds and reports it; the outcome of a removal that failed.
+void release(HeldEntry* entry, const GatewayHandle& gateway) {
+  step_budget();
+  const HoldAnswer answer = entry->kind.release(gateway);
+  report(*entry, answer);
+  entry->ended = true;
+  if (answer.step != HoldStep::kGone && answer.step != HoldStep::kTaken) {
+    entry->outcome = answer.ending;
+  }
+}
+
+/// Sets the entry's next step by the answer of its last one, ending it where the answer
+/// says so.
+void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, long long now) {
+  switch (answer.step) {
+    case HoldStep::kHeld:
+      report(*entry, answer);
+      entry->failures = 0;
+      entry->refusals = 0;
+      if (answer.lease_seconds != 0) entry->lease_seconds = answer.lease_seconds;
+      entry->next_ms = now + keep_renew_ms(entry->lease_seconds);
+      return;
+    case HoldStep::kTaken:
+      // Nothing of ours is left to remove.
+      report(*entry, answer);
+      entry->ended = true;
+      entry->outcome = answer.ending;
+      return;
+    case HoldStep::kAway:
+      ++entry->failures;
+      answer.text = format_string("the router does not answer; next try in %d s",
+                                  keep_backoff_ms(entry->failures) / 1000);
+      report(*entry, answer);
+      entry->next_ms = now + keep_backoff_ms(entry->failures);
+      return;
+    case HoldStep::kGone:
+    case HoldStep::kConflict:
+    case HoldStep::kRefused:
+      break;
+  }
+  ++entry->failures;
+  if (++entry->refusals < kKeepRefusalsMax) {
+    answer.text += format_string("; next try in %d s", keep_backoff_ms(entry->failures) / 1000);
+    answer.step = HoldStep::kRefused;
+    report(*entry, answer);
+    entry->next_ms = now + keep_backoff_ms(entry->failures);
     return;
   }
-  const MappingRequest& m = holding.held.mapping;
-  // Texts from the router go in: the line is made printable, as on screen.
-  const std::string line =
-      format_string("%s %s: %s %u -> %s:%u%s%s%s%s", time.c_str(), name, m.protocol.c_str(),
-                    m.external_port, m.client.c_str(), m.internal_port, text.empty() ? "" : ", ",
-                    text.c_str(), answer.empty() ? "" : "; router: ", answer.c_str());
-  std::fputs((text_printable(line) + "\n").c_str(), stderr);
-  std::fflush(stderr);
+  answer.text += format_string("; refused %d times in a row: no longer held", entry->refusals);
+  answer.step = HoldStep::kRefused;
+  report(*entry, answer);
+  release(entry, gateway);
+  entry->outcome = answer.ending;
 }
 
-std::string lease_text(const AddResult& result) {
-  if (result.permanent) return "permanent: the router takes no lease";
-  return "lease " + std::to_string(granted_lease(result)) + " s";
-}
-
-/// Whether the router's entry for the port is the one held: the same client and port.
-bool ours(const MappingEntry& entry, const MappingRequest& mapping) {
-  return entry.client == mapping.client && entry.internal_port == mapping.internal_port;
-}
-
-/// Finds the router again after it went away: discovery and this host's address.
-Error find_again(Holding* holding) {
-  GatewayHandle found;
-  Error error = discover_gateway(*holding->discovery, &found);
-  std::string local;
-  if (error == Error::kOk) error = gateway_local_address(found, &local);
-  if (error == Error::kOk) *holding->gateway = std::move(found);
-  return error;
-}
-
-enum class Step { kHeld, kTaken, kAway, kRefused };
-
-/// The check before a renewal, and the renewal: the entry read; when it is ours, added
-/// again with its lease; when the router lost it, added again after the clash check.
-/// kAway with the error in `*away` when the router did not answer.
-Step renew(Holding* holding, Error* away) {
-  const MappingRequest& mapping = holding->held.mapping;
-  MappingEntry entry;
-  Error error =
-      gateway_specific_entry(*holding->gateway, mapping.external_port, mapping.protocol, &entry);
-  if (error_in_transport(error) ||
-      (error != Error::kOk && error != Error::kHttpNotOk &&
-       error != Error::kGatewayMappingRefused && error != Error::kGatewayUnparsable)) {
-    *away = error;
-    return Step::kAway;
+/// The renewal of an entry whose step is due.
+void renew(HeldEntry* entry, GatewayHandle* gateway, const DiscoveryOptions& discovery,
+           const KeepWaiter& waiter) {
+  step_budget();
+  HoldAnswer answer = entry->kind.renew(*gateway);
+  if (answer.step == HoldStep::kAway && entry->failures > 0) {
+    find_again(discovery, gateway);
+    answer = entry->kind.renew(*gateway);
   }
-  AddResult next;
-  next.mapping = mapping;
-  next.mapping.lease_seconds = holding->request->lease_seconds;
-  if (error == Error::kOk && !ours(entry, mapping)) {
-    next.clash = true;
-    next.clash_entry = entry;
-  } else if (error == Error::kOk) {
-    add_send(*holding->gateway, &next);
-  } else {
-    // Gone (a reboot, a lease that ran out), or a router that cannot be asked for one
-    // entry: the table is checked for a clash before the entry goes back.
-    if (error == Error::kGatewayMappingRefused) event(*holding, "lost", "", -1, Error::kOk);
-    RequestRecord request = *holding->request;
-    request.ip_address = mapping.client;
-    next = add_apply(request, *holding->gateway);
-  }
-  if (next.clash) {
-    event(*holding, "taken",
-          format_string("held by %s:%u now: not overwritten, no longer held",
-                        next.clash_entry.client.c_str(), next.clash_entry.internal_port),
-          -1, Error::kOk);
-    return Step::kTaken;
-  }
-  if (next.unchecked || error_in_transport(next.error)) {
-    *away = next.error;
-    return Step::kAway;
-  }
-  if (next.error != Error::kOk) {
-    event(*holding, "refused", "the router refused the add", -1, next.error);
-    return Step::kRefused;
-  }
-  holding->held = next;
-  event(*holding, error == Error::kOk ? "renewed" : "added", lease_text(next), granted_lease(next),
-        Error::kOk);
-  return Step::kHeld;
-}
-
-/// Removes the entry held, unless another host holds the port now.
-Outcome release(Holding* holding) {
-  const MappingRequest& mapping = holding->held.mapping;
-  MappingEntry entry;
-  Error error =
-      gateway_specific_entry(*holding->gateway, mapping.external_port, mapping.protocol, &entry);
-  if (error == Error::kOk && !ours(entry, mapping)) {
-    event(*holding, "stopped", "another host holds the port: left alone", -1, Error::kOk);
-    return {Status::kSuccess, ""};
-  }
-  if (error != Error::kGatewayMappingRefused) {
-    error = gateway_delete_mapping(*holding->gateway, mapping.external_port, mapping.protocol);
-  }
-  if (error == Error::kOk || error == Error::kGatewayMappingRefused) {
-    event(*holding, "removed", error == Error::kOk ? "" : "the router had it no more", -1,
-          Error::kOk);
-    return {Status::kSuccess, ""};
-  }
-  event(*holding, "remove failed", "", -1, error);
-  if (error_in_transport(error))
-    return {Status::kRemoveRefused, kMessageRemoveRefused, ExitStatus::kNoRouter};
-  return {Status::kRemoveRefused, kMessageRemoveRefused, ExitStatus::kRefused};
+  answer = resolve(*entry, *gateway, answer);
+  settle(entry, *gateway, answer, clock_ms(waiter));
 }
 
 }  // namespace
 
 int keep_backoff_ms(int failures) {
-  int wait = 1000;
-  for (int i = 1; i < failures && wait < 60000; ++i) wait *= 2;
-  return wait < 60000 ? wait : 60000;
+  int wait = kKeepBackoffFirstMs;
+  for (int i = 1; i < failures && wait < kKeepBackoffMaxMs; ++i) wait *= 2;
+  return wait < kKeepBackoffMaxMs ? wait : kKeepBackoffMaxMs;
 }
 
 std::string keep_utc_now() {
@@ -173,52 +164,39 @@ std::string keep_utc_now() {
 int keep_renew_ms(int64_t lease_seconds) {
   // In 64 bits: a long is 32 on Windows, and a lease read back may be near 2^32 s.
   const int64_t half = lease_seconds * 500;
-  return half < 1000 ? 1000 : static_cast<int>(half < 86400000 ? half : 86400000);
+  if (half < kKeepBackoffFirstMs) return kKeepBackoffFirstMs;
+  return static_cast<int>(half < kKeepRenewMaxMs ? half : kKeepRenewMaxMs);
 }
 
-Outcome keep_run(const RequestRecord& request, GatewayHandle* gateway,
-                 const DiscoveryOptions& discovery, bool json, const KeepWaiter& waiter) {
-  Holding holding{&request, gateway, &discovery, json, AddResult()};
-  holding.held = add_apply(request, *gateway);
-  if (!json) add_show(request, holding.held);
-  if (!holding.held.added()) {
-    event(holding, holding.held.clash ? "taken" : "refused",
-          holding.held.clash ? "another entry holds the port: not added" : "not added", -1,
-          holding.held.error);
-    return add_outcome(holding.held);
+Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
+                 const DiscoveryOptions& discovery, const KeepWaiter& waiter) {
+  for (HeldEntry& entry : *entries) {
+    HoldAnswer answer = entry.kind.hold(*gateway);
+    if (answer.step == HoldStep::kHeld) {
+      settle(&entry, *gateway, answer, clock_ms(waiter));
+    } else {
+      // Not added: nothing to remove, and the run says why at once.
+      report(entry, answer);
+      entry.ended = true;
+      entry.outcome = answer.ending;
+    }
   }
-  event(holding, "added", lease_text(holding.held), granted_lease(holding.held), Error::kOk);
-  int failures = 0;
-  // The wait before the next step: half the lease while held, the backoff while away.
-  int wait = keep_renew_ms(granted_lease(holding.held) != 0 ? granted_lease(holding.held)
-                                                            : request.lease_seconds);
-  while (!waiter.wait(wait)) {
-    // Each renewal is a run of its own: the same bound on its waits, afresh.
-    run_budget_start(kRunSeconds);
-    Error away = Error::kOk;
-    Step step = renew(&holding, &away);
-    // A router that went away may be back elsewhere (another port, another address).
-    if (step == Step::kAway && failures > 0 && find_again(&holding) == Error::kOk) {
-      step = renew(&holding, &away);
+  for (;;) {
+    HeldEntry* due = nullptr;
+    for (HeldEntry& entry : *entries) {
+      if (!entry.ended && (due == nullptr || entry.next_ms < due->next_ms)) due = &entry;
     }
-    if (step == Step::kTaken) return {Status::kDuplicate, kMessageDuplicate, ExitStatus::kClash};
-    if (step == Step::kRefused) {
-      return {Status::kAddRefused, kMessageAddRefused, ExitStatus::kRefused};
-    }
-    if (step == Step::kAway) {
-      event(holding, "unreachable",
-            format_string("the router does not answer; next try in %d s",
-                          keep_backoff_ms(failures + 1) / 1000),
-            -1, away);
-      wait = keep_backoff_ms(++failures);
-      continue;
-    }
-    failures = 0;
-    const int64_t lease = granted_lease(holding.held);
-    wait = keep_renew_ms(lease != 0 ? lease : request.lease_seconds);
+    if (due == nullptr) break;
+    const long long left = due->next_ms - clock_ms(waiter);
+    if (waiter.wait(left > 0 ? static_cast<int>(left) : 0)) break;
+    if (due->next_ms <= clock_ms(waiter)) renew(due, gateway, discovery, waiter);
   }
-  run_budget_start(kRunSeconds);
-  const Outcome outcome = release(&holding);
+  for (HeldEntry& entry : *entries) {
+    if (!entry.ended) release(&entry, *gateway);
+  }
   keep_platform_done();
-  return outcome;
+  for (const HeldEntry& entry : *entries) {
+    if (entry.outcome.status != Status::kSuccess) return entry.outcome;
+  }
+  return {Status::kSuccess, ""};
 }

@@ -1,24 +1,33 @@
-// Holding a forwarding for as long as the run lasts (--keep): the same add, check and
-// remove calls as the one-shot commands, in a loop. It renews at half the lease granted,
-// adds the entry again when the router lost it, waits out a router that is away, never
-// overwrites another host's entry, and removes its own when told to stop.
+// The holding loop (--keep): one loop for every kind of entry it holds (a forwarding, a
+// pinhole), each kind a few operations over its own state (HoldKind). The loop owns the
+// decisions alike for all: when to renew, when a router is away and how long to wait for
+// it, what a refusal leads to, and that every end but a kill removes what is held. It
+// holds a set of entries, each with its own next step; one wait serves them all.
 #ifndef PORTWRANGLER_FRONT_KEEP_H_
 #define PORTWRANGLER_FRONT_KEEP_H_
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "front/options.h"
-#include "front/records.h"
+#include "base/error.h"
 #include "front/status.h"
 #include "gateway/discovery.h"
 #include "gateway/handle.h"
 
 /// How the loop waits between its steps.
 struct KeepWaiter {
+  // The platforms' waiters name the wait alone.
+  KeepWaiter(std::function<bool(int)> wait_for, std::function<long long()> clock = nullptr)
+      : wait(std::move(wait_for)), now_ms(std::move(clock)) {}
   /// Waits up to `milliseconds`; true as soon as a stop is asked (also before the call).
   std::function<bool(int milliseconds)> wait;
+  /// The loop's clock in milliseconds; unset: the system's steady clock. A test that
+  /// hands the waits back at once sets one that the waits move on.
+  std::function<long long()> now_ms;
 };
 
 /// The platform's waiter: it stops on SIGTERM, SIGINT and SIGHUP (POSIX), or on Ctrl-C,
@@ -38,10 +47,81 @@ int keep_backoff_ms(int failures);
 /// The wait before a renewal: half the lease, at least a second.
 int keep_renew_ms(int64_t lease_seconds);
 
-/// Holds `request`'s entry (its lease asked in lease_seconds) on the router found by
-/// `discovery` (`*gateway` at first) until the waiter says stop; the outcome tells how it
-/// ended. Events go to standard error, or as JSON lines to standard output with `json`.
-Outcome keep_run(const RequestRecord& request, GatewayHandle* gateway,
-                 const DiscoveryOptions& discovery, bool json, const KeepWaiter& waiter);
+/// What one operation on a held entry came to, as the loop acts on it.
+enum class HoldStep {
+  kHeld,      // the router holds it for us now
+  kGone,      // the router holds it no more (a reboot, a lease run out); after a release:
+              // removed
+  kConflict,  // the router refused to renew our own entry as a conflict (UPnP error 718)
+  kTaken,     // another host holds the port: never overwritten
+  kAway,      // the router did not answer
+  kRefused,   // the router refused, for another reason
+};
+
+/// One operation's answer.
+struct HoldAnswer {
+  HoldStep step = HoldStep::kHeld;
+  const char* event = "";     // the event the kind reports it as ("added", "adopted" ...);
+                              // empty: the loop names it by the step
+  std::string text;           // what the event line says of it
+  Error error = Error::kOk;   // the router's answer, where it failed
+  int fault = 0;              // its UPnP error, 0 when it named none
+  int64_t lease_seconds = 0;  // kHeld: the lease granted, 0 when none
+  Outcome ending{Status::kSuccess, ""};  // how the run ends when this ends the holding
+};
+
+/// One kind of held entry: its operations, each a closure over the entry's own state,
+/// each against the router the loop hands it. None prints but `describe`.
+struct HoldKind {
+  /// The first add, with the clash check; an entry of ours left from an earlier run is
+  /// adopted. The kind shows its first report here.
+  std::function<HoldAnswer(const GatewayHandle&)> hold;
+  /// The check before a renewal and the renewal: kHeld, or what stands in its way.
+  std::function<HoldAnswer(const GatewayHandle&)> renew;
+  /// The add again after kGone (with the clash check) or after a release for kConflict.
+  std::function<HoldAnswer(const GatewayHandle&)> readd;
+  /// The removal of what is held: kGone once it is gone (or the router had it no more),
+  /// kTaken when another host holds the port by then (left alone), else the failure.
+  std::function<HoldAnswer(const GatewayHandle&)> release;
+  /// Writes one event line of the entry: `event` and the answer's text, error and lease.
+  std::function<void(const char* event, const HoldAnswer& answer)> describe;
+};
+
+/// A kind whose operations are plain functions over one state, which the entry owns.
+template <typename State>
+HoldKind hold_kind(std::shared_ptr<State> state, HoldAnswer (*hold)(State*, const GatewayHandle&),
+                   HoldAnswer (*renew)(State*, const GatewayHandle&),
+                   HoldAnswer (*readd)(State*, const GatewayHandle&),
+                   HoldAnswer (*release)(State*, const GatewayHandle&),
+                   void (*describe)(const State&, const char*, const HoldAnswer&)) {
+  HoldKind kind;
+  kind.hold = [state, hold](const GatewayHandle& g) { return hold(state.get(), g); };
+  kind.renew = [state, renew](const GatewayHandle& g) { return renew(state.get(), g); };
+  kind.readd = [state, readd](const GatewayHandle& g) { return readd(state.get(), g); };
+  kind.release = [state, release](const GatewayHandle& g) { return release(state.get(), g); };
+  kind.describe = [state, describe](const char* event, const HoldAnswer& answer) {
+    describe(*state, event, answer);
+  };
+  return kind;
+}
+
+/// One held entry: its kind, and its place in the loop's schedule.
+struct HeldEntry {
+  HoldKind kind;
+  long long next_ms = 0;      // when its next step is due, on the loop's clock
+  int64_t lease_seconds = 0;  // as last granted
+  int failures = 0;           // steps in a row that failed (away or refused): the back-off
+  int refusals = 0;           // renewals in a row the router refused
+  bool ended = false;         // no longer held
+  Outcome outcome{Status::kSuccess, ""};  // how it ended
+};
+
+/// Holds every entry of `entries` on the router in `*gateway` (found again through
+/// `discovery` when it went away) until the waiter says stop, then releases them all.
+/// An entry ends on its own when another host takes its port or after three refusals in
+/// a row (then released); the run's outcome is the first entry's that ended otherwise
+/// than by the stop, else success.
+Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
+                 const DiscoveryOptions& discovery, const KeepWaiter& waiter);
 
 #endif  // PORTWRANGLER_FRONT_KEEP_H_

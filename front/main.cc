@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/budget.h"
 #include "base/limits.h"
 #include "base/trace.h"
 #include "front/change.h"
 #include "front/console.h"
+#include "front/forwarding.h"
 #include "front/grammar.h"
 #include "front/json_out.h"
 #include "front/keep.h"
@@ -78,7 +80,7 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   run->code = parse_command(count, argv, &request);
   if (run->code == kSyntaxError) return {Status::kSyntaxError, kMessageSyntax};
   if (run->code == kHelp) return {Status::kHelp, kMessageSyntax};
-  if (!options_fit_command(options, run->code, request.quick, &run->problem)) {
+  if (!options_fit_command(options, run->code, request, &run->problem)) {
     return {Status::kSyntaxError, kMessageSyntax};
   }
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
@@ -160,12 +162,11 @@ Ending run(int argc, char** argv) {
   Outcome outcome = options_good ? prepare(argc, argv, options, &run)
                                  : Outcome{Status::kSyntaxError, kMessageSyntax};
   if (outcome.status == Status::kSuccess) {
-    if (options.keep && run.code == kPinholeAdd) {
-      outcome = pinhole_keep_run(run.request, &run.gateway, run.discovery, options.json,
-                                 keep_platform_waiter());
-    } else if (options.keep) {
-      outcome =
-          keep_run(run.request, &run.gateway, run.discovery, options.json, keep_platform_waiter());
+    if (options.keep) {
+      std::vector<HeldEntry> held;
+      held.push_back(run.code == kPinholeAdd ? hold_pinhole(run.request, options.json)
+                                             : hold_forwarding(run.request, options.json));
+      outcome = hold_run(&held, &run.gateway, run.discovery, keep_platform_waiter());
     } else if (options.json && is_pinhole_command(run.code)) {
       outcome = json_pinhole_flow(run.code, run.request, run.gateway);
     } else if (options.json) {

@@ -107,7 +107,8 @@ bool exit_status_meaningful(const RunOptions& options) {
   return options.json || options.keep || options.exit_status;
 }
 
-bool options_fit_command(const RunOptions& options, int code, bool quick, std::string* problem) {
+bool options_fit_command(const RunOptions& options, int code, const RequestRecord& request,
+                         std::string* problem) {
   const bool add = code == kAdd || code == kAddWithDescription || code == kAddClient ||
                    code == kAddClientWithDescription;
   if (code == kSyntaxError || code == kHelp) return true;
@@ -116,10 +117,12 @@ bool options_fit_command(const RunOptions& options, int code, bool quick, std::s
     return false;
   }
   if (!options.keep) return true;
-  if (code == kPinholeAdd) return true;  // its lease is the command's own
-  if (!add) {
+  if (code == kPinholeAdd && request.pinhole_lease >= kKeepLeaseMinSeconds) return true;
+  if (code == kPinholeAdd) {
+    *problem = "--keep needs a lease of at least 2 seconds";
+  } else if (!add) {
     *problem = "--keep goes with -add and -pinhole -add alone";
-  } else if (quick) {
+  } else if (request.quick) {
     *problem = "--keep checks the table before every add: not with -q";
   } else if (options.lease_seconds != -1 && options.lease_seconds < kKeepLeaseMinSeconds) {
     *problem = "--keep needs a lease of at least 2 seconds";
@@ -157,10 +160,12 @@ const char* options_usage() {
          "  --exit-status      exit statuses that tell the outcome (below) with the screens\n"
          "  --lease SECONDS    -add: the forwarding expires after 1 to 604800 seconds\n"
          "                     (without it, it is permanent)\n"
-         "  --keep             -add: hold the forwarding while the run lasts: renew it at\n"
-         "                     half its lease (3600 s unless --lease, at least 2), add it\n"
-         "                     again when the router lost it, remove it on SIGTERM, SIGINT\n"
-         "                     or SIGHUP (Ctrl-C, closing the console, logoff on Windows)\n"
+         "  --keep             -add, -pinhole -add: hold it while the run lasts: renew it\n"
+         "                     at half its lease (3600 s unless --lease, at least 2), take\n"
+         "                     back our own entry a killed run left, add it again when the\n"
+         "                     router lost it, remove it when the holding ends: on SIGTERM,\n"
+         "                     SIGINT or SIGHUP (Ctrl-C, closing the console, logoff on\n"
+         "                     Windows), or after 3 refused renewals in a row\n"
          "  --url URL          use the device description at URL instead of a search\n"
          "  --interface NAME   search on this network interface alone\n"
          "  --help             this usage\n"

@@ -6,15 +6,8 @@
 
 #include <string>
 
+#include "front/records.h"
 #include "front/status.h"
-
-/// The longest lease a router is asked for: UPnP IGD caps a lease at a week.
-constexpr int kLeaseMaxSeconds = 604800;
-/// The lease --keep asks for when --lease is not given.
-constexpr int kKeepLeaseSeconds = 3600;
-/// The shortest lease --keep holds: it renews at half the lease, in whole seconds, and a
-/// check and an add must fit in between.
-constexpr int kKeepLeaseMinSeconds = 2;
 
 struct RunOptions {
   bool json = false;           // --json: one JSON document on standard output
@@ -37,9 +30,11 @@ bool take_long_options(int* argc, char** argv, RunOptions* options, std::string*
 bool exit_status_meaningful(const RunOptions& options);
 
 /// What may go with which command: --lease and --keep only with an add, --keep not with
-/// "-q" (it checks the table before every add), and a lease --keep can hold. true when the command
-/// `code` (a CommandCode) fits; otherwise `*problem` says why.
-bool options_fit_command(const RunOptions& options, int code, bool quick, std::string* problem);
+/// "-q" (it checks the table before every add), and a lease --keep can hold (--lease, or
+/// a pinhole's own). true when the command `code` (a CommandCode) of `request` fits;
+/// otherwise `*problem` says why.
+bool options_fit_command(const RunOptions& options, int code, const RequestRecord& request,
+                         std::string* problem);
 
 /// The usage that --help prints.
 const char* options_usage();

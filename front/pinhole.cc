@@ -1,8 +1,8 @@
 #include "front/pinhole.h"
 
 #include <cstdio>
+#include <memory>
 
-#include "base/budget.h"
 #include "base/format.h"
 #include "base/limits.h"
 #include "base/retry.h"
@@ -238,69 +238,137 @@ Outcome json_pinhole_flow(int code, const RequestRecord& request, const GatewayH
   return outcome;
 }
 
-Outcome pinhole_keep_run(const RequestRecord& request, GatewayHandle* gateway,
-                         const DiscoveryOptions& discovery, bool json, const KeepWaiter& waiter) {
-  PinholeResult held = pinhole_apply(kPinholeAdd, request, *gateway);
-  if (!json) pinhole_show(held);
-  if (held.error != Error::kOk) {
-    event(json, held, "refused", "not added", held.error, held.fault);
-    return pinhole_outcome(held);
+namespace {
+
+/// What the loop holds of a pinhole.
+struct HeldPinhole {
+  RequestRecord request;  // local_address: the address the pinhole is for
+  bool json = false;
+  PinholeResult held;
+};
+
+/// One line per event of a held pinhole: standard error, or a JSON line with `json`.
+void describe(const HeldPinhole& pinhole, const char* name, const HoldAnswer& answer) {
+  event(pinhole.json, pinhole.held, name, answer.text, answer.error, answer.fault);
+}
+
+/// The answer of a failed action: away when the router did not answer, else refused.
+HoldAnswer failed(const PinholeResult& result) {
+  HoldAnswer answer;
+  answer.error = result.error;
+  answer.fault = result.fault;
+  answer.step = error_in_transport(result.error) ? HoldStep::kAway : HoldStep::kRefused;
+  answer.ending = pinhole_outcome(result);
+  if (error_in_transport(result.error)) {
+    answer.ending = {Status::kPinholeFailed, kMessagePinholeFailed, ExitStatus::kNoRouter};
   }
-  event(json, held, "added", format_string("lease %u s", held.request.lease_seconds), Error::kOk,
-        0);
-  int failures = 0;
-  int wait = keep_renew_ms(held.request.lease_seconds);
-  while (!waiter.wait(wait)) {
-    // Each renewal is a run of its own: the same bound on its waits, afresh.
-    run_budget_start(kRunSeconds);
-    int fault = 0;
-    Error error = pinhole_update(*gateway, held.id, held.request.lease_seconds, &fault);
-    if (pinhole_gone(error, fault)) {
-      // The router lost it (a reboot, a lease that ran out): opened again, a new ID.
-      const PinholeResult again = pinhole_apply(kPinholeAdd, request, *gateway);
-      error = again.error;
-      fault = again.fault;
-      if (error == Error::kOk) {
-        held = again;
-        event(json, held, "added again", "the router had lost it", Error::kOk, 0);
-      }
-    } else if (error == Error::kOk) {
-      event(json, held, "renewed", format_string("lease %u s", held.request.lease_seconds),
-            Error::kOk, 0);
-    }
-    if (error == Error::kOk) {
-      failures = 0;
-      wait = keep_renew_ms(held.request.lease_seconds);
-      continue;
-    }
-    if (error == Error::kHttpNotOk) {
-      // A refusal other than a lost pinhole: the router will not hold it for us.
-      held.error = error;
-      held.fault = fault;
-      event(json, held, "refused", "no longer held", error, fault);
-      return pinhole_outcome(held);
-    }
-    // Away: waited out, and looked for again, as long as it takes.
-    event(json, held, "unreachable",
-          format_string("the router does not answer; next try in %d s",
-                        keep_backoff_ms(failures + 1) / 1000),
-          error, 0);
-    wait = keep_backoff_ms(++failures);
-    GatewayHandle found;
-    if (failures > 1 && discover_gateway(discovery, &found) == Error::kOk) {
-      *gateway = std::move(found);
-    }
+  return answer;
+}
+
+HoldAnswer held_answer(const HeldPinhole& pinhole, const char* event, const std::string& text) {
+  HoldAnswer answer;
+  answer.event = event;
+  answer.text =
+      text.empty() ? format_string("lease %u s", pinhole.held.request.lease_seconds) : text;
+  answer.lease_seconds = pinhole.held.request.lease_seconds;
+  return answer;
+}
+
+/// Opens the pinhole for the address the request names now.
+HoldAnswer open(HeldPinhole* pinhole, const GatewayHandle& gateway, const char* event,
+                const std::string& text) {
+  const PinholeResult result = pinhole_apply(kPinholeAdd, pinhole->request, gateway);
+  if (result.error != Error::kOk) return failed(result);
+  pinhole->held = result;
+  return held_answer(*pinhole, event, text);
+}
+
+HoldAnswer hold(HeldPinhole* pinhole, const GatewayHandle& gateway) {
+  pinhole->held = pinhole_apply(kPinholeAdd, pinhole->request, gateway);
+  if (!pinhole->json) pinhole_show(pinhole->held);
+  if (pinhole->held.error != Error::kOk) {
+    HoldAnswer answer = failed(pinhole->held);
+    answer.event = "refused";
+    answer.text = "not added";
+    answer.ending = pinhole_outcome(pinhole->held);
+    return answer;
   }
-  run_budget_start(kRunSeconds);
+  return held_answer(*pinhole, "added", "");
+}
+
+/// This host's address changed (temporary addresses rotate): the pinhole is opened for
+/// the new one, and the old one deleted, as far as the router lets it.
+HoldAnswer move(HeldPinhole* pinhole, const GatewayHandle& gateway, const std::string& now) {
+  const PinholeResult old = pinhole->held;
+  pinhole->request.local_address = now;
+  HoldAnswer answer = open(pinhole, gateway, "moved", "");
+  if (answer.step != HoldStep::kHeld) {
+    pinhole->request.local_address = old.request.client;
+    return answer;
+  }
   int fault = 0;
-  const Error error = pinhole_delete(*gateway, held.id, &fault);
-  event(json, held, error == Error::kOk ? "removed" : "not removed", "", error, fault);
-  keep_platform_done();
-  if (error == Error::kOk || pinhole_gone(error, fault)) return {Status::kSuccess, ""};
-  if (error_in_transport(error)) {
-    return {Status::kPinholeFailed, kMessagePinholeFailed, ExitStatus::kNoRouter};
+  const Error error = pinhole_delete(gateway, old.id, &fault);
+  answer.text = format_string("this host's address was %s: opened for the new one, ",
+                              old.request.client.c_str());
+  answer.text += error == Error::kOk || pinhole_gone(error, fault)
+                     ? format_string("pinhole %u deleted", old.id)
+                     : format_string("pinhole %u not deleted (its lease ends it)", old.id);
+  answer.error = error == Error::kOk || pinhole_gone(error, fault) ? Error::kOk : error;
+  answer.fault = answer.error == Error::kOk ? 0 : fault;
+  return answer;
+}
+
+HoldAnswer renew(HeldPinhole* pinhole, const GatewayHandle& gateway) {
+  std::string now;
+  HoldAnswer answer;
+  answer.error = gateway_local_address(gateway, &now);
+  if (answer.error != Error::kOk) {
+    answer.step = HoldStep::kAway;
+    return answer;
   }
-  held.error = error;
-  held.fault = fault;
-  return pinhole_outcome(held);
+  if (now != pinhole->held.request.client) return move(pinhole, gateway, now);
+  int fault = 0;
+  const Error error =
+      pinhole_update(gateway, pinhole->held.id, pinhole->held.request.lease_seconds, &fault);
+  if (error == Error::kOk) return held_answer(*pinhole, "renewed", "");
+  PinholeResult result = pinhole->held;
+  result.error = error;
+  result.fault = fault;
+  answer = failed(result);
+  // The router lost it (a reboot, a lease that ran out): opened again, a new ID.
+  if (pinhole_gone(error, fault)) answer.step = HoldStep::kGone;
+  return answer;
+}
+
+HoldAnswer readd(HeldPinhole* pinhole, const GatewayHandle& gateway) {
+  return open(pinhole, gateway, "added again", "the router had lost it");
+}
+
+HoldAnswer release(HeldPinhole* pinhole, const GatewayHandle& gateway) {
+  int fault = 0;
+  PinholeResult result = pinhole->held;
+  result.error = pinhole_delete(gateway, result.id, &fault);
+  result.fault = fault;
+  if (result.error == Error::kOk || pinhole_gone(result.error, fault)) {
+    HoldAnswer answer;
+    answer.step = HoldStep::kGone;
+    answer.event = "removed";
+    if (result.error != Error::kOk) answer.text = "the router had it no more";
+    return answer;
+  }
+  HoldAnswer answer = failed(result);
+  answer.event = "not removed";
+  return answer;
+}
+
+}  // namespace
+
+HeldEntry hold_pinhole(const RequestRecord& request, bool json) {
+  auto pinhole = std::make_shared<HeldPinhole>();
+  pinhole->request = request;
+  pinhole->json = json;
+  HeldEntry entry;
+  entry.lease_seconds = request.pinhole_lease;
+  entry.kind = hold_kind(pinhole, hold, renew, readd, release, describe);
+  return entry;
 }

@@ -50,10 +50,11 @@ std::string json_pinhole_document(const PinholeResult& result, const Outcome& ou
 /// The whole command with its JSON document.
 Outcome json_pinhole_flow(int code, const RequestRecord& request, const GatewayHandle& gateway);
 
-/// Holds the pinhole of `request` (-pinhole -add) until the waiter says stop, renewing
-/// it at half its lease, adding it again when the router lost it, and deleting it at the
-/// end. Events go to standard error, or as JSON lines with `json`.
-Outcome pinhole_keep_run(const RequestRecord& request, GatewayHandle* gateway,
-                         const DiscoveryOptions& discovery, bool json, const KeepWaiter& waiter);
+/// The pinhole of `request` (-pinhole -add) as an entry of the holding loop: renewed at
+/// half its lease for the address this host reaches the router from at that time (opened
+/// for a new address and deleted for the old one when it changed), opened again when the
+/// router lost it, deleted at the end. Its first add is shown as -pinhole -add shows it,
+/// unless `json`; events go to standard error, or as JSON lines with `json`.
+HeldEntry hold_pinhole(const RequestRecord& request, bool json);
 
 #endif  // PORTWRANGLER_FRONT_PINHOLE_H_

@@ -20,10 +20,6 @@ constexpr int kUpnpNoSuchPinhole = 704;
 constexpr int kUpnpPinholesNotAllowed = 706;
 constexpr int kUpnpNoTrafficReceived = 709;
 
-// A pinhole's lease, in seconds: what the service takes.
-constexpr uint32_t kPinholeLeaseMin = 1;
-constexpr uint32_t kPinholeLeaseMax = 86400;
-
 /// The two booleans of the firewall's status; a word that is no UPnP boolean is unknown,
 /// kept as the router wrote it.
 struct FirewallStatus {

@@ -5,16 +5,18 @@ of each class; an empty external address; the screens unchanged by --exit-status
 import concurrent.futures
 import json
 import os
+import queue
 import signal
 import subprocess
+import threading
 import time
 import unittest
 
 import jsonschema
 
-from harness import (ADDED, BANNER, CLOSING, EXTERNAL, GAME, IDENTITY, LOCAL, LONG, PROGRAM,
-                     RULE, THREE, WEB, FakeGateway, Namespace, entry_block, information, mapping,
-                     outcome, run, run_isolated)
+from harness import (ADDED, BANNER, CLOSING, DUPLICATE_ID, EXTERNAL, GAME, IDENTITY, LOCAL,
+                     LONG, PROGRAM, RULE, THREE, WEB, FakeGateway, Namespace, entry_block,
+                     information, mapping, outcome, run, run_isolated)
 
 with open(os.path.join(os.path.dirname(__file__), "schema.json")) as f:
     SCHEMA = json.load(f)
@@ -155,6 +157,10 @@ class Json(unittest.TestCase):
                         "message": "Portwrangler - Syntax Information"}}),
             (["--json", "--keep", "-list"], {}, 2,
              {"error": {"status": 0, "name": "syntax_error", "cause": "--keep goes with -add and -pinhole -add alone",
+                        "message": "Portwrangler - Syntax Information"}}),
+            (["--json", "--keep", "-pinhole", "-add", "TCP", "5000", "1"], {}, 2,
+             {"error": {"status": 0, "name": "syntax_error",
+                        "cause": "--keep needs a lease of at least 2 seconds",
                         "message": "Portwrangler - Syntax Information"}}),
             (["--json", "-help"], {}, 0, {"command": "help"}),
         ]
@@ -302,6 +308,79 @@ class Json(unittest.TestCase):
         self.assertIn(" renewed: TCP 2222 -> 127.0.0.1:22, lease 2 s", lines[1])
         self.assertIn(" removed: TCP 2222 -> 127.0.0.1:22", lines[-1])
         self.assertEqual(actions[-2:], ["GetSpecificPortMappingEntry", "DeletePortMapping"])
+
+    def hold(self, config, until=None, limit=20):
+        """A --keep --json run holding TCP 2222 (lease 2 s) against a fake gateway of
+        `config`, stopped by SIGTERM once its `until` (event, count) came: its events
+        (schema-checked), its exit status, and the gateway's table after its last answer."""
+        with Namespace() as ns, FakeGateway(ns, **dict({"entries": []}, **config)) as gw:
+            keeper = subprocess.Popen(["ip", "netns", "exec", ns.name, PROGRAM, "--json",
+                                       "--keep", "--lease", "2", "-add", "TCP", "22", "2222"],
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                      text=True)
+            lines = queue.Queue()
+            threading.Thread(target=lambda: [lines.put(line) for line in keeper.stdout] +
+                             [lines.put(None)], daemon=True).start()
+            events, end = [], time.monotonic() + limit
+            while time.monotonic() < end:
+                try:
+                    line = lines.get(timeout=end - time.monotonic())
+                except queue.Empty:
+                    break
+                if line is None:
+                    break
+                event = json.loads(line)
+                jsonschema.validate(event, SCHEMA)
+                events.append(event)
+                if until and [e["event"] for e in events].count(until[0]) == until[1]:
+                    keeper.send_signal(signal.SIGTERM)  # the run this test started
+            try:
+                code = keeper.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                keeper.kill()
+                code = "still running"
+            keeper.stdout.close()
+            table = [r["table"] for r in gw.requests("answer")][-1]
+        return events, code, table
+
+    def test_keep_through_refusals(self):
+        # Each way a router refuses while the forwarding is held; the control is the plain
+        # holding above (renewed, removed).
+        ours = mapping("ssh", "TCP", LOCAL, 22, 2222)
+        theirs = mapping("theirs", "TCP", "127.0.0.9", 22, 2222)
+        cases = [
+            # config, stop after, the events, exit status, the table at the end
+            ({"fault_calls": {"AddPortMapping": {"2": 501}}}, ("renewed", 1),
+             ["added", "refused", "renewed", "removed"], 0, []),
+            ({"fault_calls": {"AddPortMapping": {"2": 501, "3": 501, "4": 501}}}, None,
+             ["added", "refused", "refused", "refused", "removed"], 1, []),
+            ({"readd_conflict": True}, ("added", 2),
+             ["added", "conflict", "removed", "added", "removed"], 0, []),
+            ({"faults": {"GetSpecificPortMappingEntry": 401}}, ("renewed", 2),
+             ["added", "renewed", "renewed", "removed"], 0, []),
+            # Our own leftover adopted (here by a router that will not add over it), and
+            # the control: another host's entry, never touched.
+            ({"entries": [ours], "readd_conflict": True}, ("adopted", 1),
+             ["adopted", "removed"], 0, []),
+            ({"entries": [theirs]}, None, ["taken"], 4, [["TCP", "2222", "127.0.0.9"]]),
+        ]
+        for config, until, expected, status, left in cases:
+            with self.subTest(config=config):
+                events, code, table = self.hold(config, until)
+                self.assertEqual([e["event"] for e in events], expected)
+                self.assertEqual(code, status)
+                self.assertEqual(table, left)  # ours removed, whatever ended the holding
+                texts = [e["text"] for e in events]
+                if expected[1:2] == ["refused"]:
+                    self.assertIn("HttpNotOk", events[1]["error"])
+                    self.assertTrue(texts[1].endswith("; next try in 1 s"), texts[1])
+                if status == 1:
+                    self.assertTrue(texts[3].endswith("refused 3 times in a row: no longer held"))
+        # A one-shot add keeps its clash screen for an entry of ours: 050, status 4.
+        result, _ = run_isolated(["--exit-status", "-add", "TCP", "22", "2222"],
+                                 {"entries": [ours]})
+        self.assertEqual(result.code, 4)
+        self.assertIn(DUPLICATE_ID % 1, result.out)
 
     def test_help_and_version(self):
         usage = run(["--help"])

@@ -35,6 +35,9 @@ DEFAULTS = {
     "external_ip": "203.0.113.9",     # None: the answer has no NewExternalIPAddress
     "status": {},                     # action -> HTTP status to answer with (no change)
     "faults": {},                     # action -> UPnP errorCode to refuse with (HTTP 500)
+    "fault_calls": {},                # action -> {"N": code}: its Nth call (from 1) refused
+    "readd_conflict": False,          # an add for a port in the table is refused with 718,
+                                      # whoever's entry it is (as some routers do)
     "entries": [],                    # the table: dicts of the GetGenericPortMappingEntry fields
     "raw_entries": {},                # index -> raw XML inside the entry response
     "index_mode": "honour",           # "repeat": every index answers the first entry;
@@ -132,6 +135,7 @@ class Gateway:
         self.entries = [dict(e) for e in config["entries"]]
         self.log = open(config["log"], "a") if config["log"] else None
         self.answered = {}
+        self.calls = {}
         self.dying = False
 
     def record(self, what):
@@ -160,6 +164,10 @@ class Gateway:
 
     def action(self, name, body):
         service = self.config["service"]
+        self.calls[name] = self.calls.get(name, 0) + 1
+        refusal = self.config["fault_calls"].get(name, {}).get(str(self.calls[name]))
+        if refusal is not None:
+            return 500, fault(int(refusal))
         if name in self.config["faults"]:
             return 500, fault(int(self.config["faults"][name]))
         if name in self.config["status"]:
@@ -207,7 +215,8 @@ class Gateway:
             for i, old in enumerate(self.entries):
                 if (str(old.get("NewExternalPort")) == entry["NewExternalPort"] and
                         str(old.get("NewProtocol")).upper() == str(entry["NewProtocol"]).upper()):
-                    if old.get("NewInternalClient") != entry["NewInternalClient"]:
+                    if (old.get("NewInternalClient") != entry["NewInternalClient"] or
+                            self.config["readd_conflict"]):
                         return 500, fault(718)
                     self.entries[i] = entry  # the same client's entry: an update
                     return 200, envelope(name, service, "")
@@ -255,6 +264,11 @@ class Gateway:
             payload = text.replace("$BASE", base)
         elif soapaction:
             status, payload = self.action(soapaction.group(1), body_text)
+            # What the action came to, and the table after it.
+            self.record({"kind": "answer", "action": soapaction.group(1), "status": status,
+                         "fault": int(argument(payload, "errorCode") or 0),
+                         "table": [[e.get("NewProtocol"), str(e.get("NewExternalPort")),
+                                    e.get("NewInternalClient")] for e in self.entries]})
         else:
             status, payload = 404, ""
         key = "GET" if request_line.startswith("GET ") else (soapaction.group(1) if soapaction else "")

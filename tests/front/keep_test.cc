@@ -13,10 +13,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "front/forwarding.h"
+#include "front/pinhole.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/router_replies.h"
 
@@ -138,6 +143,25 @@ RequestRecord ssh_request(uint32_t lease) {
   return request;
 }
 
+/// The loop's clock moved on by each wait, which the test hands back at once.
+KeepWaiter waits_in_turn(std::function<bool(int)> wait) {
+  auto now = std::make_shared<long long>(0);
+  return KeepWaiter(
+      [now, wait](int milliseconds) {
+        *now += milliseconds;
+        return wait(milliseconds);
+      },
+      [now] { return *now; });
+}
+
+/// Holds the forwarding of `request` as --keep --json does.
+Outcome keep_forwarding(const RequestRecord& request, GatewayHandle* gateway,
+                        const DiscoveryOptions& discovery, const KeepWaiter& waiter) {
+  std::vector<HeldEntry> held;
+  held.push_back(hold_forwarding(request, true));
+  return hold_run(&held, gateway, discovery, waiter);
+}
+
 size_t heap_in_use() {
   return mallinfo2().uordblks;
 }
@@ -150,15 +174,15 @@ TEST(Keep, ManyRenewalsLeaveDescriptorsAndHeapFlat) {
   int descriptors_early = 0, descriptors_late = 0;
   size_t heap_early = 0, heap_late = 0;
   int first_wait = 0;
-  KeepWaiter waiter{[&](int milliseconds) {
+  KeepWaiter waiter = waits_in_turn([&](int milliseconds) {
     if (waits == 0) first_wait = milliseconds;
     ++waits;
     if (waits == 100 || waits == kRenewals) router.settle();
     if (waits == 100) descriptors_early = open_descriptor_count(), heap_early = heap_in_use();
     if (waits == kRenewals) descriptors_late = open_descriptor_count(), heap_late = heap_in_use();
     return waits > kRenewals;
-  }};
-  const Outcome outcome = keep_run(ssh_request(4), &gateway, {}, true, waiter);
+  });
+  const Outcome outcome = keep_forwarding(ssh_request(4), &gateway, {}, waiter);
   EXPECT_EQ(outcome.status, Status::kSuccess);
   EXPECT_EQ(router.adds, kRenewals + 1);
   EXPECT_EQ(router.removals, 1);
@@ -174,14 +198,14 @@ TEST(Keep, AnEntryLostIsAddedAgainAndATakenPortIsLeftAlone) {
   OneEntryRouter router;
   GatewayHandle gateway = router.gateway();
   int waits = 0;
-  KeepWaiter waiter{[&](int) {
+  KeepWaiter waiter = waits_in_turn([&](int) {
     ++waits;
     std::lock_guard<std::mutex> lock(router.mutex);
     if (waits == 2) router.present = false;      // a reboot: the table is empty
     if (waits == 4) router.owner = "10.0.0.99";  // another host holds the port now
     return waits > 10;
-  }};
-  const Outcome outcome = keep_run(ssh_request(60), &gateway, {}, true, waiter);
+  });
+  const Outcome outcome = keep_forwarding(ssh_request(60), &gateway, {}, waiter);
   EXPECT_EQ(outcome.exit, ExitStatus::kClash);
   EXPECT_EQ(waits, 4);
   EXPECT_EQ(router.adds, 4);  // the first, a renewal, the one after the loss, a renewal
@@ -194,21 +218,144 @@ TEST(Keep, ARouterAwayIsWaitedForWithGrowingWaits) {
   OneEntryRouter router;
   GatewayHandle gateway = router.gateway();
   std::vector<int> asked;
-  KeepWaiter waiter{[&](int milliseconds) {
+  KeepWaiter waiter = waits_in_turn([&](int milliseconds) {
     asked.push_back(milliseconds);
     if (asked.size() == 1) router.away = true;
     if (asked.size() == 9) router.away = false;
     return asked.size() > 10;
-  }};
+  });
   // Discovery of a URL where nothing answers: the router comes back where it was.
   DiscoveryOptions discovery{
       "http://127.0.0.1:" + std::to_string(closed_loopback_port()) + "/rootDesc.xml", ""};
-  const Outcome outcome = keep_run(ssh_request(10), &gateway, discovery, true, waiter);
+  const Outcome outcome = keep_forwarding(ssh_request(10), &gateway, discovery, waiter);
   EXPECT_EQ(outcome.status, Status::kSuccess);
   const std::vector<int> expected = {5000, 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
   EXPECT_EQ(std::vector<int>(asked.begin(), asked.begin() + 9), expected);
   EXPECT_EQ(asked.at(9), 5000);  // held again: half the lease
   EXPECT_EQ(router.removals, 1);
+}
+
+/// A kind of entry that answers its renewals from a script (held once the script is
+/// over) and writes down each event and the wait after it: the loop's decisions alone.
+struct ScriptedKind {
+  std::vector<HoldStep> renewals;
+  size_t next = 0;
+  std::string log;
+};
+
+HeldEntry scripted_entry(const std::shared_ptr<ScriptedKind>& script, long lease) {
+  auto held = [lease](ScriptedKind*, const GatewayHandle&) {
+    HoldAnswer answer;
+    answer.event = "added";
+    answer.lease_seconds = lease;
+    return answer;
+  };
+  auto renew = [](ScriptedKind* s, const GatewayHandle&) {
+    HoldAnswer answer;
+    answer.step = s->next < s->renewals.size() ? s->renewals[s->next++] : HoldStep::kHeld;
+    answer.ending = {Status::kAddRefused, kMessageAddRefused, ExitStatus::kRefused};
+    if (answer.step == HoldStep::kTaken) answer.ending.exit = ExitStatus::kClash;
+    return answer;
+  };
+  auto gone = [](ScriptedKind*, const GatewayHandle&) {
+    HoldAnswer answer;
+    answer.step = HoldStep::kGone;
+    answer.event = "removed";
+    return answer;
+  };
+  HeldEntry entry;
+  entry.lease_seconds = lease;
+  entry.kind.hold = [script, held](const GatewayHandle& g) { return held(script.get(), g); };
+  entry.kind.readd = [script, held](const GatewayHandle& g) { return held(script.get(), g); };
+  entry.kind.renew = [script, renew](const GatewayHandle& g) { return renew(script.get(), g); };
+  entry.kind.release = [script, gone](const GatewayHandle& g) { return gone(script.get(), g); };
+  entry.kind.describe = [script](const char* event, const HoldAnswer&) {
+    script->log += std::string(script->log.empty() ? "" : " ") + event;
+  };
+  return entry;
+}
+
+TEST(Keep, TheLoopsDecisionsForAnyKind) {
+  struct Case {
+    std::vector<HoldStep> renewals;
+    const char* events;
+    std::vector<int> waits;  // asked of the waiter
+    size_t stop_at;          // the wait that the stop ends; past the last: none
+    ExitStatus exit;
+  };
+  using S = HoldStep;
+  const Case cases[] = {
+      // The control: renewed at half the 4 s lease until the stop, then removed.
+      {{}, "added renewed renewed renewed removed", {2000, 2000, 2000, 2000}, 4, ExitStatus::kDone},
+      // A refusal waits the back-off; three in a row end the holding, removed.
+      {{S::kRefused, S::kHeld},
+       "added refused renewed renewed renewed removed",
+       {2000, 1000, 2000, 2000, 2000},
+       5,
+       ExitStatus::kDone},
+      {{S::kRefused, S::kRefused, S::kRefused},
+       "added refused refused refused removed",
+       {2000, 1000, 2000},
+       99,
+       ExitStatus::kRefused},
+      // Away: the back-off, the router looked for again from the second try on.
+      {{S::kAway, S::kAway, S::kAway, S::kHeld},
+       "added unreachable unreachable renewed renewed removed",
+       {2000, 1000, 2000, 2000, 2000},
+       5,
+       ExitStatus::kDone},
+      // Lost: added again. Our own entry refused as a conflict: removed, added again.
+      {{S::kGone},
+       "added lost added renewed renewed removed",
+       {2000, 2000, 2000, 2000},
+       4,
+       ExitStatus::kDone},
+      {{S::kConflict},
+       "added conflict removed added renewed renewed removed",
+       {2000, 2000, 2000, 2000},
+       4,
+       ExitStatus::kDone},
+      // Taken: nothing of ours to remove.
+      {{S::kTaken}, "added taken", {2000}, 99, ExitStatus::kClash},
+  };
+  DiscoveryOptions nowhere{
+      "http://127.0.0.1:" + std::to_string(closed_loopback_port()) + "/rootDesc.xml", ""};
+  for (const Case& c : cases) {
+    auto script = std::make_shared<ScriptedKind>();
+    script->renewals = c.renewals;
+    std::vector<HeldEntry> held;
+    held.push_back(scripted_entry(script, 4));
+    std::vector<int> waits;
+    const KeepWaiter waiter = waits_in_turn([&](int milliseconds) {
+      waits.push_back(milliseconds);
+      return waits.size() >= c.stop_at;
+    });
+    GatewayHandle gateway;
+    const Outcome outcome = hold_run(&held, &gateway, nowhere, waiter);
+    EXPECT_EQ(script->log, c.events);
+    EXPECT_EQ(waits, c.waits) << c.events;
+    EXPECT_EQ(exit_status_of(outcome), c.exit) << c.events;
+  }
+}
+
+TEST(Keep, EachEntryOfASetRenewsOnItsOwnLeaseInOneWait) {
+  auto short_lease = std::make_shared<ScriptedKind>();
+  auto long_lease = std::make_shared<ScriptedKind>();
+  std::vector<HeldEntry> held;
+  held.push_back(scripted_entry(short_lease, 4));  // renewed every 2 s
+  held.push_back(scripted_entry(long_lease, 10));  // every 5 s
+  std::vector<int> waits;
+  const KeepWaiter waiter = waits_in_turn([&](int milliseconds) {
+    waits.push_back(milliseconds);
+    return waits.size() == 7;
+  });
+  GatewayHandle gateway;
+  EXPECT_EQ(hold_run(&held, &gateway, {}, waiter).status, Status::kSuccess);
+  // Steps due at 2, 4, 5, 6, 8 and 10 s (both; the stop comes before the second):
+  // one wait at a time, to the next of them.
+  EXPECT_EQ(waits, (std::vector<int>{2000, 2000, 1000, 1000, 2000, 2000, 0}));
+  EXPECT_EQ(short_lease->log, "added renewed renewed renewed renewed renewed removed");
+  EXPECT_EQ(long_lease->log, "added renewed removed");
 }
 
 }  // namespace

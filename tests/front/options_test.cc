@@ -94,20 +94,32 @@ TEST(Options, WhatGoesWithWhichCommand) {
     int code;
     bool quick;
     bool fits;
+    unsigned long pinhole_lease = 3600;  // -pinhole -add's own
   };
   const FitCase cases[] = {
-      {3600, false, kAdd, false, true},        {3600, false, kAddClient, true, true},
-      {3600, false, kList, false, false},      {-1, true, kAddWithDescription, false, true},
-      {-1, true, kRemove, false, false},       {-1, true, kAdd, true, false},
-      {1, true, kAdd, false, false},           {2, true, kAdd, false, true},
+      {3600, false, kAdd, false, true},
+      {3600, false, kAddClient, true, true},
+      {3600, false, kList, false, false},
+      {-1, true, kAddWithDescription, false, true},
+      {-1, true, kRemove, false, false},
+      {-1, true, kAdd, true, false},
+      {1, true, kAdd, false, false},
+      {2, true, kAdd, false, true},
       {3600, true, kSyntaxError, false, true},  // the syntax screen says it all
+      // A pinhole held needs a lease of 2 s as well; without --keep, 1 s is a lease.
+      {-1, true, kPinholeAdd, false, true, 2},
+      {-1, true, kPinholeAdd, false, false, 1},
+      {-1, false, kPinholeAdd, false, true, 1},
   };
   for (const FitCase& c : cases) {
     RunOptions options;
     options.lease_seconds = c.lease;
     options.keep = c.keep;
+    RequestRecord request;
+    request.quick = c.quick;
+    request.pinhole_lease = static_cast<uint32_t>(c.pinhole_lease);
     std::string problem;
-    EXPECT_EQ(options_fit_command(options, c.code, c.quick, &problem), c.fits)
+    EXPECT_EQ(options_fit_command(options, c.code, request, &problem), c.fits)
         << c.lease << " " << c.keep << " " << c.code << " " << c.quick;
     EXPECT_EQ(problem.empty(), c.fits);
   }

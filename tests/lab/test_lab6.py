@@ -229,6 +229,48 @@ class PinholeLab(unittest.TestCase):
         self.assertEqual(lab.pinholes(), [])
         self.assertEqual(lab.probe(port, DROPPED_WAIT), "dropped")
 
+    def test_a_held_pinhole_follows_the_host_to_a_new_address(self):
+        # A new address takes over from the old one, as temporary addresses rotate: the
+        # next renewal opens the pinhole for it. The control: the old address answered.
+        lab, port, new = self.lab, PORT + 41, "2001:db8:77::20"
+        keeper = subprocess.Popen([LAB, "client", lab.name, PROGRAM, "--keep", "-pinhole",
+                                   "-add", "TCP", str(port), "4"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(lab.on, "client", "ip", "-6", "addr", "change", CLIENT6 + "/64", "dev",
+                        "lan0", "preferred_lft", "forever", "nodad")
+        self.addCleanup(lab.on, "client", "ip", "-6", "addr", "del", new + "/64", "dev", "lan0")
+        try:
+            with lab.listener(port):
+                self.assertTrue(self.until(lambda: lab.pinholes(), 10))
+                self.assertEqual(lab.probe(port), "answered")
+                lab.on("client", "ip", "-6", "addr", "add", new + "/64", "dev", "lan0", "nodad")
+                lab.on("client", "ip", "-6", "addr", "change", CLIENT6 + "/64", "dev", "lan0",
+                       "preferred_lft", "0", "nodad")
+                # Renewed every 2 s: moved at the next renewal.
+                self.assertTrue(self.until(
+                    lambda: new in [hole["internal"] for hole in lab.pinholes()], 10))
+                self.assertEqual(lab.probe(port, address=new), "answered")
+        finally:
+            keeper.send_signal(signal.SIGTERM)  # the run this test started
+            _, err = keeper.communicate(timeout=20)
+        self.assertEqual(keeper.returncode, 0, err)
+        events = [line.split(" ")[1] for line in err.splitlines()]
+        self.assertEqual(events.count("moved:"), 1, err)
+        self.assertIn("this host's address was %s: opened for the new one" % CLIENT6, err)
+        self.assertEqual(events[-1], "removed:")
+        # The old address may not delete its pinhole (606: another host's); its 4 s lease
+        # ends it.
+        self.assertTrue(self.until(lambda: not lab.pinholes(), 10), lab.pinholes())
+
+    def until(self, condition, seconds):
+        """Whether `condition()` holds within `seconds` (tried every 0.2 s)."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if condition():
+                return True
+            time.sleep(0.2)
+        return bool(condition())
+
 
 class NoFirewall(unittest.TestCase):
     def test_a_router_without_the_service_says_so(self):

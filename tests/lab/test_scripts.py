@@ -176,6 +176,28 @@ class Scripts(LabClient, unittest.TestCase):
         self.assertLess(time.monotonic() - start, 3)
         self.assertEqual(self.upnpc_table(), [])
 
+    def test_keep_adopts_its_own_leftover_after_a_kill(self):
+        # A run killed outright leaves its entry; the same command started again (as the
+        # unit's Restart= does) renews it as its own. Another host's entry is the control
+        # (below: status 4).
+        args = ("--lease", "60", "-add", "TCP", "22", "2222", "ssh")
+        killed = self.keeper(*args)
+        self.assertIsNotNone(killed.wait_for("added", 10), killed.seen)
+        killed.process.kill()  # the run this test started, by its pid: SIGKILL
+        killed.process.wait()
+        self.assertEqual([e["NewExternalPort"] for e in self.upnpc_table()], [2222])
+        again = self.keeper(*args)
+        adopted = again.wait_for("adopted", 10)
+        self.assertIsNotNone(adopted, again.seen)
+        self.assertEqual((adopted["internal_client"], adopted["lease_seconds"]),
+                         ("192.168.77.2", 60))
+        self.assertEqual([e["NewExternalPort"] for e in self.upnpc_table()], [2222])
+        again.process.send_signal(signal.SIGTERM)
+        self.assertIsNotNone(again.wait_for("removed", 10), again.seen)
+        self.assertEqual(again.end(), 0)
+        self.assertEqual(again.seen, ["adopted", "removed"])
+        self.assertEqual(self.upnpc_table(), [])
+
     def test_keep_never_overwrites_another_host(self):
         self.upnpc("-e", "theirs", "-a", "192.168.77.5", "22", "2222", "TCP")
         refused = self.keeper("--lease", "4", "-add", "TCP", "22", "2222", "ssh")

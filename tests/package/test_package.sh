@@ -68,6 +68,21 @@ cp "$unit" "$out/portwrangler-keep@ssh.service"
 verified=$(systemd-analyze verify "$out/portwrangler-keep@ssh.service" 2>&1) && good=yes || good=no
 check "systemd-analyze verify finds nothing in the unit:
 $verified" test "$good" = yes -a -z "$verified"
+# Its exposure as systemd rates it, below 2; the control: the same unit without the
+# protections it sets beside the old ones rates 2 or more, so the rating sees them.
+exposure() {
+  systemd-analyze security --offline=yes "$1" 2>&1 |
+    sed -n 's/.*Overall exposure level for .*: \([0-9.]*\).*/\1/p'
+}
+below() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a != "" && a + 0 < b + 0) }'; }
+rated=$(exposure "$out/portwrangler-keep@ssh.service")
+grep -Ev '^(Protect(Clock|Kernel|ControlGroups|Hostname|Proc)|ProcSubset|RestrictRealtime|SystemCall(Filter|ErrorNumber)|PrivateUsers|UMask)' \
+  "$unit" >"$out/bare@ssh.service"
+bare=$(exposure "$out/bare@ssh.service")
+check "the unit's exposure is below 2 (it is $rated); without its protections $bare" \
+  bash -c "$(declare -f below); below '$rated' 2 && ! below '$bare' 2"
+check "the unit allows IPv6, and gives a stop (20 s at most) 30 s" \
+  bash -c "grep -q '^RestrictAddressFamilies=.*AF_INET6' '$unit' && grep -qx 'TimeoutStopSec=30' '$unit'"
 check "the unit's example configuration" \
   grep -q '^FORWARD=' /usr/share/doc/portwrangler/examples/keep.conf
 check "the changelog's newest entry is this package's" \

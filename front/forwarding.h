@@ -1,0 +1,15 @@
+// A port forwarding as an entry of the holding loop (--keep -add): the add and its clash
+// check, the check of the router's entry before each renewal, the add again, and the
+// removal at the end, each as one HoldKind operation.
+#ifndef PORTWRANGLER_FRONT_FORWARDING_H_
+#define PORTWRANGLER_FRONT_FORWARDING_H_
+
+#include "front/keep.h"
+#include "front/records.h"
+
+/// The forwarding `request` asks for (its lease in lease_seconds) as a held entry. Its
+/// first add is shown as -add shows it, unless `json`; its events are lines on standard
+/// error, or JSON lines on standard output with `json`.
+HeldEntry hold_forwarding(const RequestRecord& request, bool json);
+
+#endif  // PORTWRANGLER_FRONT_FORWARDING_H_
