@@ -30,6 +30,7 @@
   X(HttpBadStatusLine, -895, "the answer has no HTTP status line")                           \
   X(HttpNotOk, -894, "the status was not 200")                                               \
   X(HttpBadUrl, -893, "the URL cannot be split into host, port and path")                    \
+  X(HttpRefusedHost, -892, "the URL names no router's address (loopback, multicast, ...)")   \
   /* The SSDP search. */                                                                     \
   X(SsdpNoReply, -799, "no usable reply to the search")                                      \
   X(SsdpOtherTarget, -798, "the reply's ST names another kind of device or service")         \

@@ -57,13 +57,21 @@ constexpr int kTransportTries = 3;
 constexpr int kSsdpSendAtMilliseconds[] = {0, 300, 1000};
 constexpr int kSsdpPreferIpMilliseconds = 2500;
 
-// Descriptions read by one search: at most this many in all, and this many for one sender
-// (a router may offer a few root devices; a device that answers every search with a new
-// LOCATION gets no more), each within its own time. They are read side by side, so a
-// device that stays silent costs the router nothing; once the search's wait is over, the
-// reads under way get until the search's end at most.
-constexpr int kDescriptionsMax = 8;
+// Descriptions read by one search: this many side by side at most, a finished read making
+// room for the next; the others wait their turn, a sender's first LOCATION before any
+// sender's second. A sender's LOCATIONs are taken this many at most (a router may offer a
+// few root devices; a device that answers every search with a new LOCATION gets no more),
+// the LOCATIONs waiting and read are kept this many at most (a full list makes room with
+// a read one, or with a later LOCATION of a sender for a sender's first), the senders
+// counted this many, and the reads of one search, tries again included, this many: a
+// flood costs a fixed amount of memory and work. Each read has its own time; reads run
+// side by side, so a device that stays silent costs the router nothing; once the search's
+// wait is over, the reads under way get until the search's end at most.
+constexpr int kDescriptionReadsAtOnce = 8;
 constexpr int kDescriptionsPerSender = 3;
+constexpr size_t kCandidatesMax = 64;
+constexpr size_t kSendersMax = 256;
+constexpr int kDescriptionReadsMax = 128;
 constexpr int kDescriptionSeconds = 4;
 constexpr int kDiscoverySeconds = 10;
 

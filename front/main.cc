@@ -83,14 +83,20 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   if (!options_fit_command(options, run->code, request, &run->problem)) {
     return {Status::kSyntaxError, kMessageSyntax};
   }
+  // A pinhole is asked for over IPv6, for the address the request comes from.
+  const bool pinhole = is_pinhole_command(run->code);
+  run->discovery = {options.url, options.interface_name, pinhole};
+  // A mistyped interface is the command line's fault, told before any search.
+  if (discovery_interface_check(run->discovery) != Error::kOk) {
+    run->problem =
+        "--interface: no interface named \"" + options.interface_name + "\" can carry the search";
+    return {Status::kSyntaxError, kMessageSyntax};
+  }
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
   if (options.keep && options.lease_seconds <= 0) request.lease_seconds = kKeepLeaseSeconds;
 
   // From here on the run waits for the network, and never longer than its budget.
   run_budget_start(kRunSeconds);
-  // A pinhole is asked for over IPv6, for the address the request comes from.
-  const bool pinhole = is_pinhole_command(run->code);
-  run->discovery = {options.url, options.interface_name, pinhole};
   Error error = discover_gateway(run->discovery, &run->gateway);
   if (error == Error::kGatewayNoFirewall) {
     return failed_step("discovery", error, Status::kNoFirewall, kMessageNoFirewall);

@@ -5,6 +5,7 @@
 
 #include "base/limits.h"
 #include "front/grammar.h"
+#include "net/url.h"
 
 namespace {
 
@@ -21,8 +22,13 @@ const LongOption kLongOptions[] = {
     {"url", Kind::kValue}, {"interface", Kind::kValue},
 };
 
-// An interface name: Linux allows 15 bytes, Windows' friendly names run longer.
+// An interface name: Linux allows 15 bytes (IFNAMSIZ less its NUL), Windows' friendly
+// names run longer.
+#ifdef _WIN32
 constexpr size_t kInterfaceNameMax = 255;
+#else
+constexpr size_t kInterfaceNameMax = 15;
+#endif
 
 void set_flag(const std::string& name, RunOptions* options) {
   if (name == "json") options->json = true;
@@ -49,10 +55,16 @@ void set_value(const std::string& name, const std::string& value, RunOptions* op
       *problem = "--url takes an http:// URL of at most 511 characters";
       return;
     }
+    const char* fault = url_fault(value);
+    if (fault != nullptr || value.find_first_of(" \t\r\n") != std::string::npos) {
+      *problem = std::string("--url: ") + (fault != nullptr ? fault : "it holds white space");
+      return;
+    }
     options->url = value;
   } else {
     if (value.empty() || value.size() > kInterfaceNameMax) {
-      *problem = "--interface takes an interface's name";
+      *problem = "--interface takes an interface's name of 1 to " +
+                 std::to_string(kInterfaceNameMax) + " bytes";
       return;
     }
     options->interface_name = value;
@@ -167,7 +179,8 @@ const char* options_usage() {
          "                     SIGINT or SIGHUP (Ctrl-C, closing the console, logoff on\n"
          "                     Windows), or after 3 refused renewals in a row\n"
          "  --url URL          use the device description at URL instead of a search\n"
-         "  --interface NAME   search on this network interface alone\n"
+         "  --interface NAME   search on this network interface alone (an interface that\n"
+         "                     is not there is a bad command line, as a bad URL is)\n"
          "  --help             this usage\n"
          "  --version          the version\n"
          "\n"

@@ -24,6 +24,20 @@ std::string key_of(const MappingEntry& entry) {
   return entry.remote_host + '\n' + port + '\n' + text_upper_ascii(entry.protocol);
 }
 
+/// Whether the pass's first index still holds its first entry. The read counts as one of
+/// the pass; a failed one says the table moved (a shrunken table is read again).
+bool first_entry_stays(TableWalk* walk, const GatewayHandle& gateway) {
+  MappingEntry again;
+  const Error error =
+      gateway_mapping_entry(gateway, static_cast<uint16_t>(walk->first_index), &again);
+  --walk->reads_left;
+  if (error != Error::kOk) {
+    trace("walk: index %d unread again: %s", walk->first_index, trace_error(error));
+    return false;
+  }
+  return key_of(again) == walk->first_key;
+}
+
 }  // namespace
 
 TableWalk walk_from(int first, int limit) {
@@ -50,7 +64,11 @@ WalkStep walk_next(TableWalk* walk, const GatewayHandle& gateway, MappingEntry* 
   }
   const std::string key = key_of(read);
   if (!walk->seen.insert(key).second) {
-    if (key == walk->first_key) {
+    // The first entry right after itself: a router that ignores the index. Further on it
+    // may be a router that wraps, or the table shifted on by entries added at its front:
+    // the first index read again tells them apart.
+    if (key == walk->first_key &&
+        (index == walk->first_index + 1 || first_entry_stays(walk, gateway))) {
       walk->reads_left = 0;
       return WalkStep::kEnd;
     }

@@ -30,11 +30,12 @@ struct TableWalk {
 enum class WalkStep {
   kEntry,      // an entry, counted
   kEnd,        // the table is over: the router said the index is past its end, handed back
-               // the pass's first entry again (it ignores or wraps the index), or the reads
-               // are used up
-  kRestarted,  // the table changed under the walk (another entry came back again: an entry
-               // added at the front pushed the rest on); what this pass read is void, and
-               // the next step reads from the first index again
+               // the pass's first entry again at the next index (it ignores the index) or
+               // later while the first index still holds it (it wraps), or the reads are
+               // used up
+  kRestarted,  // the table changed under the walk (an entry came back again: entries added
+               // at the front pushed the rest on); what this pass read is void, and the
+               // next step reads from the first index again
   kBroken,     // a read failed after its tries, or the table kept changing: it goes on
                // past what was read, so what was read is not all of it
 };

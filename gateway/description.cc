@@ -6,6 +6,7 @@
 
 #include "base/guard.h"
 #include "base/limits.h"
+#include "base/trace.h"
 #include "gateway/xml.h"
 #include "net/http.h"
 
@@ -95,6 +96,31 @@ bool service_urn_at_least(const std::string& urn, const std::string& wanted_urn)
          urn.compare(0, colon, wanted_urn, 0, wanted_colon) == 0;
 }
 
+namespace {
+
+/// The composed control URL judged by the address it names, and given the zone its
+/// description came over.
+Error control_url_checked(const Url& location, std::string* control_url) {
+  Url control;
+  // One that does not parse reaches no host: the call that would use it fails.
+  if (url_parse(*control_url, &control) != Error::kOk) return Error::kOk;
+  // A link-local host means something on the link the description came over alone.
+  if (url_host_link_local(control) && control.zone.empty() && !location.zone.empty()) {
+    control.zone = location.zone;
+    *control_url = url_text(control);
+  }
+  // A router is never this host's own loopback, but a description this host serves
+  // itself may name it.
+  const char* refusal = url_host_refusal(control);
+  if (refusal != nullptr && !(url_host_loopback(control) && url_host_loopback(location))) {
+    trace("control URL %s refused: it names %s", control_url->c_str(), refusal);
+    return Error::kHttpRefusedHost;
+  }
+  return Error::kOk;
+}
+
+}  // namespace
+
 bool service_type_matches(const std::string& text, const std::string& wanted_urn) {
   if (text.empty()) return false;
   return wanted_urn.compare(0, text.size(), text) == 0 || service_urn_at_least(text, wanted_urn);
@@ -111,11 +137,10 @@ std::string join_control_url(const std::string& base, const std::string& path) {
 Error gateway_parse_description(GatewayHandle* gateway, const std::string& location,
                                 const std::string& description) {
   return guard_allocation([&] {
-    std::string host;
-    int port = 80;
-    Error error = url_split(location, &host, nullptr, &port);
+    Url where;
+    Error error = url_parse(location, &where);
     if (error != Error::kOk) return error;
-    const std::string default_base = http_host_port(host, port);
+    const std::string default_base = url_authority(where);
 
     static const XmlHandlers kHandlers = {on_start, on_end, on_text};
     DescriptionParse parse;
@@ -129,6 +154,8 @@ Error gateway_parse_description(GatewayHandle* gateway, const std::string& locat
     std::string url = parse.control_text.compare(0, 7, "http://") == 0
                           ? parse.control_text
                           : join_control_url(base, parse.control_text);
+    error = control_url_checked(where, &url);
+    if (error != Error::kOk) return error;
     if (url.size() > kUrlMax) return Error::kGatewayTooLong;
     gateway->control_url = url;
     return Error::kOk;

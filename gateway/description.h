@@ -12,7 +12,10 @@
 /// the URLBase (or baseURL) or to host:port of `location` unless it is absolute. kHttpBadUrl for a
 /// location that does not split, kGatewayDescriptionUnparsable for a malformed document,
 /// kGatewayNoControlUrl when no controlURL was found for the service, kGatewayTooLong for
-/// a control URL longer than 511 characters.
+/// a control URL longer than 511 characters, kHttpRefusedHost for one that names a
+/// loopback, unspecified, multicast or broadcast address (loopback is taken from a
+/// description that came from loopback itself). A link-local control URL without a zone
+/// takes the zone of `location`.
 Error gateway_parse_description(GatewayHandle* gateway, const std::string& location,
                                 const std::string& description);
 

@@ -40,11 +40,14 @@ const char* const kGatewayDeviceUrns[] = {"urn:schemas-upnp-org:device:InternetG
 
 /// A LOCATION a reply named, read once.
 struct Candidate {
+  enum class State { kQueued, kReading, kDone };
   std::string location;
   std::string sender;
   ReplyRule rule;
+  int rank = 0;             // LOCATIONs of its sender taken before it: every first goes first
+  unsigned long order = 0;  // when it came, among the search's candidates
   int tries = 0;
-  bool queued = true;
+  State state = State::kQueued;
 };
 
 /// A description being read.
@@ -61,8 +64,9 @@ struct Search {
   Clock::time_point start;
   std::vector<Candidate> candidates;
   std::vector<std::unique_ptr<Reading>> readings;
-  std::map<std::string, int> per_sender;
-  int started = 0;  // descriptions whose read began
+  std::map<std::string, int> per_sender;  // LOCATIONs taken of each sender
+  unsigned long arrivals = 0;
+  int started = 0;  // reads begun, tries again included
   Error last_skip = Error::kSsdpNoReply;
   bool v6 = false;       // the search for the IPv6 firewall, over IPv6
   bool saw_wan = false;  // a description offered a WAN connection, not the firewall
@@ -148,8 +152,12 @@ Error judge_description(Search* search, const std::string& location, const std::
   for (int candidate = kWanIp; candidate < 2; ++candidate) {
     GatewayHandle found;
     found.service_type = kServiceTypes[candidate];
-    error = gateway_parse_description(&found, location, document);
-    if (error != Error::kOk) continue;
+    const Error parsed = gateway_parse_description(&found, location, document);
+    // A service whose control URL was refused says more than one that is not there.
+    if (parsed != Error::kOk) {
+      if (error == Error::kGatewayNoControlUrl) error = parsed;
+      continue;
+    }
     found.device_description = document;
     trace("description %s offers %s", location.c_str(), found.service_type.c_str());
     if (candidate == kWanIp) {
@@ -164,15 +172,43 @@ Error judge_description(Search* search, const std::string& location, const std::
   return error;
 }
 
-/// `location` with the zone of `sender` when it names a link-local IPv6 host without one:
-/// such an address means something only on the link the reply came from.
-std::string with_zone_of(const std::string& location, const std::string& sender) {
+/// The LOCATION a reply named, judged by the address it names: kOk with it, given the
+/// zone of `sender` when it names a link-local IPv6 host without one (such an address
+/// means something only on the link the reply came from); kHttpBadUrl, or
+/// kHttpRefusedHost for an address no router on the LAN is at. This host's loopback is
+/// taken from a reply that came over loopback alone.
+Error judge_location(const std::string& sender, std::string* location) {
+  Url url;
+  const Error error = url_parse(*location, &url);
+  if (error != Error::kOk) return error;
   const size_t zone = sender.find('%');
-  const size_t open = location.find("[fe80:");
-  if (zone == std::string::npos || open == std::string::npos) return location;
-  const size_t close = location.find(']', open);
-  if (close == std::string::npos || location.find('%', open) < close) return location;
-  return location.substr(0, close) + "%25" + sender.substr(zone + 1) + location.substr(close);
+  if (zone != std::string::npos && url.zone.empty() && url_host_link_local(url)) {
+    url.zone = sender.substr(zone + 1);
+    *location = url_text(url);
+  }
+  Url from;
+  from.host = sender.substr(0, zone);
+  const char* refusal = url_host_refusal(url);
+  if (refusal == nullptr || (url_host_loopback(url) && url_host_loopback(from))) {
+    return Error::kOk;
+  }
+  trace("reply from %s passed over: its LOCATION names %s", sender.c_str(), refusal);
+  return Error::kHttpRefusedHost;
+}
+
+/// Where a new candidate goes when the list is full: over a read one, or over a queued
+/// one of a higher rank (the latest of them), else nowhere (the list's size).
+size_t room_for(const Search& search, int rank) {
+  size_t found = search.candidates.size();
+  for (size_t i = 0; i < search.candidates.size(); ++i) {
+    const Candidate& candidate = search.candidates[i];
+    if (candidate.state == Candidate::State::kDone) return i;
+    if (candidate.state == Candidate::State::kQueued && candidate.rank > rank &&
+        (found == search.candidates.size() || candidate.order > search.candidates[found].order)) {
+      found = i;
+    }
+  }
+  return found;
 }
 
 /// A reply that came: judged by its ST, its LOCATION queued for reading once.
@@ -187,7 +223,14 @@ void take_reply(Search* search, const SsdpReply& reply) {
     search->last_skip = error;
     return;
   }
-  location = with_zone_of(location, reply.sender);
+  const Error judged = judge_location(reply.sender, &location);
+  if (judged != Error::kOk) {
+    if (judged != Error::kHttpRefusedHost) {
+      trace("reply from %s passed over: %s", reply.sender.c_str(), trace_error(judged));
+    }
+    search->last_skip = judged;
+    return;
+  }
   for (Candidate& known : search->candidates) {
     if (known.location != location) continue;
     // A better reason to read the same LOCATION moves it up the queue.
@@ -195,41 +238,70 @@ void take_reply(Search* search, const SsdpReply& reply) {
     trace("reply from %s passed over: its LOCATION is known already", reply.sender.c_str());
     return;
   }
+  // Each sender's LOCATIONs are counted, and the senders too: a flood costs a fixed amount.
+  const auto sender = search->per_sender.find(reply.sender);
+  const int rank = sender == search->per_sender.end() ? 0 : sender->second;
+  if (rank >= kDescriptionsPerSender || (rank == 0 && search->per_sender.size() >= kSendersMax)) {
+    trace("reply from %s passed over: %s", reply.sender.c_str(),
+          rank > 0 ? "its sender's LOCATIONs are taken already" : "too many senders answered");
+    return;
+  }
   Candidate candidate;
   candidate.location = location;
   candidate.sender = reply.sender;
   candidate.rule = rule;
-  search->candidates.push_back(candidate);
+  candidate.rank = rank;
+  candidate.order = search->arrivals++;
+  size_t at = search->candidates.size();
+  if (at >= kCandidatesMax) {
+    at = room_for(*search, rank);
+    if (at == search->candidates.size()) {
+      trace("reply from %s passed over: %zu LOCATIONs wait already", reply.sender.c_str(), at);
+      return;
+    }
+    if (search->candidates[at].state == Candidate::State::kQueued) {
+      trace("description %s dropped for a sender's first", search->candidates[at].location.c_str());
+    }
+    search->candidates[at] = std::move(candidate);
+  } else {
+    search->candidates.push_back(std::move(candidate));
+  }
+  ++search->per_sender[reply.sender];
   trace("reply from %s taken: %s", reply.sender.c_str(), reply_rule_text(rule));
 }
 
-/// Begins reading the best queued descriptions, within the search's caps.
+/// Whether `a` is read before `b`: a sender's first LOCATION before any sender's
+/// second, then by the reply's rule, then in the order they came.
+bool read_before(const Candidate& a, const Candidate& b) {
+  if (a.rank != b.rank) return a.rank < b.rank;
+  if (a.rule != b.rule) return a.rule < b.rule;
+  return a.order < b.order;
+}
+
+/// Begins reading the best queued descriptions while a read's place is free; the others
+/// wait their turn.
 void start_readings(Search* search) {
-  for (;;) {
+  while (search->readings.size() < static_cast<size_t>(kDescriptionReadsAtOnce)) {
     Candidate* best = nullptr;
     size_t best_index = 0;
     for (size_t i = 0; i < search->candidates.size(); ++i) {
       Candidate& candidate = search->candidates[i];
-      if (candidate.queued && (best == nullptr || candidate.rule < best->rule)) {
+      if (candidate.state == Candidate::State::kQueued &&
+          (best == nullptr || read_before(candidate, *best))) {
         best = &candidate;
         best_index = i;
       }
     }
     if (best == nullptr) return;
-    best->queued = false;
+    best->state = Candidate::State::kDone;
     const int left_ms = kDiscoverySeconds * 1000 - elapsed_ms(*search);
-    if (best->tries == 0) {
-      int& share = search->per_sender[best->sender];
-      if (search->started >= kDescriptionsMax || share >= kDescriptionsPerSender) {
-        trace("description %s not read: %d descriptions of %s read already", best->location.c_str(),
-              search->started >= kDescriptionsMax ? search->started : share,
-              search->started >= kDescriptionsMax ? "this search" : "this sender");
-        continue;
-      }
-      ++share;
-      ++search->started;
-    }
     if (left_ms <= 0) continue;
+    if (search->started >= kDescriptionReadsMax) {
+      trace("description %s not read: %d reads made by this search already", best->location.c_str(),
+            search->started);
+      continue;
+    }
+    ++search->started;
     ++best->tries;
     std::string host, path;
     int port = 80;
@@ -245,6 +317,7 @@ void start_readings(Search* search) {
       search->last_skip = error;
       continue;
     }
+    best->state = Candidate::State::kReading;
     search->readings.push_back(std::move(reading));
   }
 }
@@ -252,6 +325,7 @@ void start_readings(Search* search) {
 /// A read that ended: its description judged, or tried again after a failure in transport.
 void end_reading(Search* search, const Reading& reading) {
   Candidate& candidate = search->candidates[reading.candidate];
+  candidate.state = Candidate::State::kDone;
   const HttpExchange& exchange = reading.exchange;
   Error error = exchange.result;
   // Some routers miscount their Content-Length: a short body that parses is read.
@@ -266,7 +340,7 @@ void end_reading(Search* search, const Reading& reading) {
   if (error == Error::kOk) return;
   const RetryRule& rule = retry_rule(Retry::kSearchRead);
   if (!exchange.timed_out && candidate.tries < rule.tries && rule.again(error)) {
-    candidate.queued = true;
+    candidate.state = Candidate::State::kQueued;
     return;
   }
   trace("description %s passed over: %s", candidate.location.c_str(), trace_error(error));
@@ -303,7 +377,7 @@ void take_replies(Search* search) {
 
 bool any_queued(const Search& search) {
   for (const Candidate& candidate : search.candidates) {
-    if (candidate.queued) return true;
+    if (candidate.state == Candidate::State::kQueued) return true;
   }
   return false;
 }
@@ -361,7 +435,31 @@ Error discover_at(const std::string& url, bool firewall, GatewayHandle* gateway)
   return Error::kOk;
 }
 
+/// The interfaces to search on: those that can carry the search, or the one named alone;
+/// kSsdpNoInterface when there is none to search (empty: the platform's default).
+Error search_interfaces(const DiscoveryOptions& options, std::vector<NetInterface>* interfaces) {
+  if (net_interfaces(interfaces, options.firewall) != Error::kOk) interfaces->clear();
+  // The IPv6 group is link-local: without an interface there is no link to search.
+  if (options.firewall && interfaces->empty()) return Error::kSsdpNoInterface;
+  if (options.interface_name.empty()) return Error::kOk;
+  std::vector<NetInterface> chosen;
+  for (const NetInterface& interface : *interfaces) {
+    if (interface.name == options.interface_name) chosen.push_back(interface);
+  }
+  if (chosen.empty()) return Error::kSsdpNoInterface;
+  interfaces->swap(chosen);
+  return Error::kOk;
+}
+
 }  // namespace
+
+Error discovery_interface_check(const DiscoveryOptions& options) {
+  if (options.interface_name.empty()) return Error::kOk;
+  return guard_allocation([&] {
+    std::vector<NetInterface> interfaces;
+    return search_interfaces(options, &interfaces);
+  });
+}
 
 const char* reply_rule_text(ReplyRule rule) {
   switch (rule) {
@@ -441,17 +539,8 @@ Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) 
     search.v6 = options.firewall;
     Error error = udp_open(&search.socket, search.v6);
     if (error != Error::kOk) return error;
-    if (net_interfaces(&search.interfaces, search.v6) != Error::kOk) search.interfaces.clear();
-    // The IPv6 group is link-local: without an interface there is no link to search.
-    if (search.v6 && search.interfaces.empty()) return Error::kSsdpNoInterface;
-    if (!options.interface_name.empty()) {
-      std::vector<NetInterface> chosen;
-      for (const NetInterface& interface : search.interfaces) {
-        if (interface.name == options.interface_name) chosen.push_back(interface);
-      }
-      if (chosen.empty()) return Error::kSsdpNoInterface;
-      search.interfaces.swap(chosen);
-    }
+    error = search_interfaces(options, &search.interfaces);
+    if (error != Error::kOk) return error;
     search.start = Clock::now();
     run_search(&search);
     if (!search.ip_found && !search.ppp_found) {

@@ -5,7 +5,8 @@
 // LAN). A reply is judged by what it points to: one whose ST is a service searched, a
 // gateway device type, a root device or a uuid names a description worth reading; any
 // other ST is passed over unread. Descriptions are read side by side, each once, a bounded
-// number of them, each within its own time, while the search listens on; one that offers
+// number at a time (the rest wait their turn, every sender's first LOCATION before any
+// second), each within its own time, while the search listens on; one that offers
 // WAN IP is taken at once, one that offers only WAN PPP once the devices' answer window
 // has passed without a WAN IP one.
 #ifndef PORTWRANGLER_GATEWAY_DISCOVERY_H_
@@ -30,6 +31,10 @@ struct DiscoveryOptions {
 /// kSsdpNoInterface when the interface asked for is not there, kGatewayNoFirewall when a
 /// router answered the firewall search without that service), and `*gateway` untouched.
 Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway);
+
+/// kOk when no interface is named, or the one named is there and can carry the search;
+/// kSsdpNoInterface otherwise.
+Error discovery_interface_check(const DiscoveryOptions& options);
 
 /// The search on every interface.
 inline Error discover_gateway(GatewayHandle* gateway) {

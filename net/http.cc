@@ -1,4 +1,4 @@
-// The HTTP client: URL splitting, request texts, and the exchange itself.
+// The HTTP client: request texts and the exchange itself.
 #include "net/http.h"
 
 #include <algorithm>
@@ -14,8 +14,6 @@
 #include "net/socket.h"
 
 namespace {
-
-static_assert(kUrlMax == 511, "url_split's scan formats carry the URL cap");
 
 using Clock = std::chrono::steady_clock;
 
@@ -145,67 +143,6 @@ bool is_digit(char c) {
 }
 
 }  // namespace
-
-Error url_split(const std::string& url, std::string* host, std::string* path, int* port) {
-  char token[kUrlMax + 1];
-  if (std::sscanf(url.c_str(), "http://%511s", token) != 1 &&
-      std::sscanf(url.c_str(), "%511s", token) != 1) {
-    return Error::kHttpBadUrl;
-  }
-  const char* slash = std::strchr(token, '/');
-  if (slash == nullptr) return Error::kHttpBadUrl;
-  const char* host_start = token;
-  const char* host_end = slash;
-  const char* colon = std::strchr(token, ':');
-  if (token[0] == '[') {
-    // An IPv6 address in brackets, its colons its own; a zone may follow as "%25".
-    const char* close = std::strchr(token, ']');
-    if (close == nullptr || close > slash) return Error::kHttpBadUrl;
-    // Brackets hold an IPv6 address and nothing else.
-    const std::string inside(token + 1, static_cast<size_t>(close - token - 1));
-    if (inside.find(':') == std::string::npos || inside.find('[') != std::string::npos) {
-      return Error::kHttpBadUrl;
-    }
-    host_start = token + 1;
-    host_end = close;
-    colon = close[1] == ':' ? close + 1 : nullptr;
-    if (colon == nullptr && close + 1 != slash) return Error::kHttpBadUrl;
-  } else if (colon != nullptr && colon < slash) {
-    host_end = colon;
-  }
-  int value = 80;
-  if (colon != nullptr && colon < slash) {
-    const size_t digits = static_cast<size_t>(slash - colon - 1);
-    if (digits > 5) return Error::kHttpBadUrl;
-    if (digits > 0) {
-      value = 0;
-      for (const char* c = colon + 1; c < slash; ++c) {
-        if (!is_digit(*c)) return Error::kHttpBadUrl;
-        value = value * 10 + (*c - '0');
-      }
-      if (value < 1 || value > 65535) return Error::kHttpBadUrl;
-    }
-  }
-  return guard_allocation([&] {
-    std::string name(host_start, static_cast<size_t>(host_end - host_start));
-    // In brackets a '%' is written "%25" (the zone's mark).
-    for (size_t at = name.find("%25"); token[0] == '[' && at != std::string::npos;
-         at = name.find("%25", at + 1)) {
-      name.erase(at + 1, 2);
-    }
-    if (host != nullptr) host->swap(name);
-    if (path != nullptr) path->assign(slash + 1);
-    *port = value;
-    return Error::kOk;
-  });
-}
-
-std::string http_host_port(const std::string& host, int port) {
-  if (!net_host_is_v6(host)) return host + ":" + std::to_string(port);
-  std::string inside;
-  for (char c : host) inside += c == '%' ? std::string("%25") : std::string(1, c);
-  return "[" + inside + "]:" + std::to_string(port);
-}
 
 std::string upper_copy(const std::string& text) {
   return text_upper_ascii(text);

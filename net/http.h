@@ -13,6 +13,7 @@
 
 #include "base/error.h"
 #include "net/socket.h"
+#include "net/url.h"
 
 struct HttpHeader {
   std::string name;
@@ -36,17 +37,6 @@ struct HttpResponse {
   bool whole = true;  // false: the connection ended short of the Content-Length or of the
                       // last chunk (some routers miscount: the caller judges the body)
 };
-
-/// kOk with host, path (after the first '/') and port (80 when the URL names none) of
-/// "http://host[:port]/path" or "host[:port]/path", the host an IPv6 address in brackets
-/// too ("[fe80::1%25eth0]": the host is "fe80::1%eth0"); kHttpBadUrl when there is no
-/// token or no '/', the brackets do not close before it, or the port is not a number from
-/// 1 to 65535 in at most 5 characters. The URL is read up to its first white space and at
-/// most 511 characters of it.
-Error url_split(const std::string& url, std::string* host, std::string* path, int* port);
-
-/// "host:port", or "[host]:port" for an IPv6 host (a zone written "%25zone", as in a URL).
-std::string http_host_port(const std::string& host, int port);
 
 /// `text` with a..z upper-cased and every other byte unchanged.
 std::string upper_copy(const std::string& text);

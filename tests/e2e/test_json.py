@@ -286,6 +286,49 @@ class Json(unittest.TestCase):
         self.assertEqual((missed.code, document(missed)["error"]["status"]), (3, 48))
         self.assertLess(missed.seconds, 3)
 
+    def test_a_bad_url_or_interface_is_a_command_line_error(self):
+        # Each told before any search, with its cause; the syntax screen without --json.
+        bad = [
+            (["--url", "http://127.0.0.1:99999/rootDesc.xml"], "--url: its port is not from 1 to 65535"),
+            (["--url", "http://127.0.0.1:0/rootDesc.xml"], "--url: its port is not from 1 to 65535"),
+            (["--url", "http://127.0.0.1:abc/rootDesc.xml"], "--url: its port is not a number"),
+            (["--url", "http://[2001:db8::5:5000/rootDesc.xml"], "--url: its '[' is not closed"),
+            (["--url", "http://[127.0.0.1]:5000/rootDesc.xml"],
+             "--url: its brackets hold no IPv6 address alone"),
+            (["--url", "http://127.0.0.1:5000"], "--url: it has no '/' after the host"),
+            (["--interface", "e" * 200], "--interface takes an interface's name of 1 to 15 bytes"),
+            (["--interface", "wlan7"], "--interface: no interface named \"wlan7\" can carry the search"),
+        ]
+        with Namespace() as ns, FakeGateway(ns, http_port=5000, entries=THREE) as gw:
+            subprocess.run(["ip", "netns", "exec", ns.name, "ip", "link", "add", "d0", "type",
+                            "veth", "peer", "name", "d1"], check=True)
+            subprocess.run(["ip", "netns", "exec", ns.name, "ip", "link", "set", "d1", "up"],
+                           check=True)
+            subprocess.run(["ip", "netns", "exec", ns.name, "ip", "link", "set", "d0", "up",
+                            "multicast", "on"], check=True)
+            subprocess.run(["ip", "netns", "exec", ns.name, "ip", "addr", "add", "10.77.0.1/24",
+                            "dev", "d0"], check=True)
+            results = [run(["--json"] + options + ["-list"], ns.name) for options, _ in bad]
+            screen = run(["--exit-status", "--url", "http://127.0.0.1:99999/x", "-list"], ns.name)
+            searches = len(gw.requests("ssdp"))
+            # The controls: a URL and an interface that are right are taken.
+            good_url = run(["--json", "--url", "http://127.0.0.1:5000/rootDesc.xml",
+                            "-list"], ns.name)
+            good_interface = run(["--json", "--interface", "d0", "-list"], ns.name)
+        for (options, cause), result in zip(bad, results):
+            with self.subTest(options=options[0] + " " + options[1][:40]):
+                self.assertEqual(result.code, 2, result.err)
+                self.assertEqual(document(result)["error"],
+                                 {"status": 0, "name": "syntax_error", "cause": cause,
+                                  "message": "Portwrangler - Syntax Information"})
+        self.assertEqual(screen.out, run(["-list", "-x"]).out)
+        self.assertEqual(screen.code, 2)
+        self.assertEqual(searches, 0)
+        self.assertEqual((good_url.code, len(document(good_url)["entries"])), (0, 3))
+        # Searched on d0, where no router answers: a missing router, not a typo.
+        self.assertEqual((good_interface.code, document(good_interface)["error"]["status"]),
+                         (3, 48))
+
     def test_keep_on_the_screens(self):
         # The first add's report, one line per event on standard error, and the closing
         # frame once a signal ended the holding and removed the entry.

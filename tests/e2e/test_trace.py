@@ -55,6 +55,14 @@ CASES = [
      (LATER + KNOWN) * 2 +
      [r"discovery failed: GatewayNoControlUrl \(-698\): the description has no control URL "
       r"for the service"]),
+    # A control URL on no host is refused, saying why, even from a description on loopback.
+    ("048: the control URL names the unspecified address",
+     {"control_url": "http://0.0.0.0:5000/ctl"}, NO_ROUTER,
+     FIRST + [REPLY, TAKEN, read(),
+              r"control URL http://0\.0\.0\.0:5000/ctl refused: it names an unspecified address",
+              r"description %s passed over: HttpRefusedHost \(-892\): .*" % DESCRIPTION] +
+     (LATER + KNOWN) * 2 +
+     [r"discovery failed: HttpRefusedHost \(-892\): the URL names no router's address .*"]),
 ]
 
 

@@ -26,6 +26,8 @@ DEFAULTS = {
                                       # whole ones: "upnp:rootdevice"; "*" answers all)
     "reply_st": None,                 # the STs answered with, a datagram each; None: the target
     "fresh_location": False,          # each reply names a LOCATION never named before
+    "reply_delay": 0,                 # seconds between a search and its replies
+    "crowd": [],                      # more devices of this config, one at each address
     "ssdp_reply": None,               # a raw reply text instead of the usual one
     "description": None,              # a raw description; "$BASE" -> http://address:port
     "description_status": 200,
@@ -137,13 +139,26 @@ class Gateway:
         self.answered = {}
         self.calls = {}
         self.dying = False
+        self.lock = threading.Lock()
 
     def record(self, what):
         if self.log:
-            self.log.write(json.dumps(what) + "\n")
-            self.log.flush()
+            with self.lock:  # delayed replies record from threads of their own
+                self.log.write(json.dumps(what) + "\n")
+                self.log.flush()
 
-    def ssdp(self, data, sender, udp, base):
+    def ssdp(self, data, sender, devices):
+        if float(self.config["reply_delay"]) > 0:
+            threading.Timer(float(self.config["reply_delay"]), self.answer_search,
+                            args=(data, sender, devices)).start()
+        else:
+            self.answer_search(data, sender, devices)
+
+    def answer_search(self, data, sender, devices):
+        for reply_socket, base in devices:
+            self.answer_as(data, sender, reply_socket, base)
+
+    def answer_as(self, data, sender, reply_socket, base):
         text = data.decode("latin-1")
         match = re.search(r"\r\nST: ?(\S+)\r\n", text)
         searched = match.group(1) if match else ""
@@ -160,7 +175,7 @@ class Gateway:
                 reply = ("HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=120\r\nST: %s\r\n"
                          "USN: uuid:fakegw::%s\r\nEXT:\r\nSERVER: Linux UPnP/1.0 FakeGW/1.0\r\n"
                          "LOCATION: %s/%s\r\n\r\n" % (st, st, base, path))
-            self.reply_socket.sendto(reply.replace("$BASE", base).encode("latin-1"), sender)
+            reply_socket.sendto(reply.replace("$BASE", base).encode("latin-1"), sender)
 
     def action(self, name, body):
         service = self.config["service"]
@@ -326,11 +341,20 @@ def main():
         config.update(json.load(f))
     gateway = Gateway(config)
 
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind((config["address"], int(config["http_port"])))
-    listener.listen(16)
-    base = "http://%s:%d" % (config["address"], listener.getsockname()[1])
+    # One device at the address, and one more at each address of the crowd.
+    listeners, devices = {}, []
+    for number, address in enumerate([config["address"]] + list(config["crowd"])):
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.bind((address, int(config["http_port"]) if number == 0 else 0))
+        listener.listen(16)
+        listeners[listener] = "http://%s:%d" % (address, listener.getsockname()[1])
+        # Replies leave from the device's own address, so that two of them on one
+        # loopback are two senders.
+        reply_socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        reply_socket.bind((address, 0))
+        devices.append((reply_socket, listeners[listener]))
+    base = devices[0][1]
 
     udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     udp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -339,22 +363,19 @@ def main():
                              socket.inet_aton(config["address"]))
     udp.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, membership)
 
-    # Replies leave from the gateway's own address, so that two of them on one loopback
-    # are two senders.
-    gateway.reply_socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    gateway.reply_socket.bind((config["address"], 0))
-
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     print("ready %s" % base, flush=True)
     deadline = time.monotonic() + float(config["lifetime"])
     while time.monotonic() < deadline:
-        readable, _, _ = select.select([listener, udp], [], [], 0.5)
+        readable, _, _ = select.select(list(listeners) + [udp], [], [], 0.5)
         if udp in readable:
             data, sender = udp.recvfrom(2048)
-            gateway.ssdp(data, sender, udp, base)
-        if listener in readable:
+            gateway.ssdp(data, sender, devices)
+        for listener in listeners:
+            if listener not in readable:
+                continue
             conn, _ = listener.accept()
-            if not gateway.http(conn, base):
+            if not gateway.http(conn, listeners[listener]):
                 conn.close()
             if gateway.dying:
                 return  # the listener closes with the process: later connects are refused

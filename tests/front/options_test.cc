@@ -69,8 +69,28 @@ TEST(Options, LongOptionsBeforeTheCommand) {
        ""},
       {{"--url=ftp://x/", "-list"}, false, {p, "-list"}, -1, "", ""},
       {{"--url=http://" + std::string(505, 'a'), "-list"}, false, {p, "-list"}, -1, "", ""},
+      {{"--url=http://h:99999/x", "-list"}, false, {p, "-list"}, -1, "", ""},
+      {{"--url=http://h:abc/x", "-list"}, false, {p, "-list"}, -1, "", ""},
+      {{"--url=http://[10.0.0.1]:80/x", "-list"}, false, {p, "-list"}, -1, "", ""},
+      {{"--url=http://[2001:db8::1:80/x", "-list"}, false, {p, "-list"}, -1, "", ""},
+      {{"--url=http://[2001:db8::1]:80/x", "-list"},
+       true,
+       {p, "-list"},
+       -1,
+       "http://[2001:db8::1]:80/x",
+       ""},
       {{"--interface=eth0", "-list"}, true, {p, "-list"}, -1, "", "eth0"},
       {{"--interface", "", "-list"}, false, {p, "-list"}, -1, "", ""},
+#ifndef _WIN32
+      // IFNAMSIZ holds 15 bytes and the NUL.
+      {{"--interface", std::string(15, 'e'), "-list"},
+       true,
+       {p, "-list"},
+       -1,
+       "",
+       std::string(15, 'e')},
+      {{"--interface", std::string(16, 'e'), "-list"}, false, {p, "-list"}, -1, "", ""},
+#endif
       {{"--", "--json"}, true, {p, "--json"}, -1, "", ""},              // "--" ends the options
       {{"-list", "--json"}, true, {p, "-list", "--json"}, -1, "", ""},  // after: the grammar's
       {{"--bogus", "--json", "-list"}, false, {p, "-list"}, -1, "", ""},

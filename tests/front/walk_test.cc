@@ -140,22 +140,65 @@ TEST(Walk, StartsAgainWhenTheTableMovesUnderIt) {
 }
 
 TEST(Walk, EndsAtAnEntryMetAgain) {
-  // A router that ignores the index hands back its first entry again; the protocol is
-  // compared in any letter case. The same port of another protocol is another entry.
-  const WalkResult walk = walk_over(
-      {{entry_response(80, "TCP")}, {entry_response(80, "UDP")}, {entry_response(80, "tcp")}}, 0,
-      100);
-  // Without the rule the repeat would be listed, and a fourth read made.
+  // A router that wraps hands back its first entry again, and index 0 still holds it; the
+  // protocol is compared in any letter case. The same port of another protocol is another
+  // entry.
+  const WalkResult walk = walk_over({{entry_response(80, "TCP")},
+                                     {entry_response(80, "UDP")},
+                                     {entry_response(80, "tcp")},
+                                     {entry_response(80, "TCP")}},
+                                    0, 100);
+  // Without the rule the repeat would be listed.
   EXPECT_EQ(walk.ports, (std::vector<int>{80, 80}));
   EXPECT_EQ(walk.count, 2);
   EXPECT_EQ(walk.last, WalkStep::kEnd);
+  ASSERT_EQ(walk.requests.size(), 4u);
+  EXPECT_EQ(index_of(walk.requests[3]), "0");
 }
+
+struct Repeat {
+  const char* name;
+  std::vector<int> table;  // the external ports the router hands back, read by read
+  std::vector<int> ports;  // what the walk reads, -1 where it restarted
+  WalkStep last;
+  size_t reads;
+};
+
+class WalkRepeat : public ::testing::TestWithParam<Repeat> {};
+
+TEST_P(WalkRepeat, TheFirstEntryBackLaterIsCheckedAtTheFirstIndex) {
+  std::vector<ScriptedReply> replies;
+  for (int port : GetParam().table) {
+    replies.push_back({port != 0 ? entry_response(port, "TCP") : fault_response(713)});
+  }
+  const WalkResult walk = walk_over(replies, 0, 100);
+  EXPECT_EQ(walk.ports, GetParam().ports);
+  EXPECT_EQ(walk.last, GetParam().last);
+  EXPECT_EQ(walk.requests.size(), GetParam().reads);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, WalkRepeat,
+    ::testing::Values(
+        // Another host adds 90 and 91 while the walk is at index 1: 80 comes back at
+        // index 2, and index 0 now holds 90. The table moved: it is read again, whole.
+        Repeat{"ShiftOfTwo",
+               {80, 81, 80, 90, 90, 91, 80, 81, 0},
+               {80, 81, -1, 90, 91, 80, 81},
+               WalkStep::kEnd,
+               9},
+        // A router that wraps its index: index 0 still holds 80, so the table is over.
+        Repeat{"Wraps", {80, 81, 80, 80}, {80, 81}, WalkStep::kEnd, 4},
+        // At index 1 the first entry again is a router that ignores the index: no read more.
+        Repeat{"IgnoresTheIndex", {80, 80}, {80}, WalkStep::kEnd, 2}),
+    [](const ::testing::TestParamInfo<Repeat>& info) { return info.param.name; });
 
 TEST(Walk, TheTableKeyHoldsTheRemoteHost) {
   // 80/TCP for two remote hosts are two entries; the same remote host again is a repeat.
   const WalkResult walk = walk_over({{entry_response(80, "TCP", "198.51.100.1")},
                                      {entry_response(80, "TCP", "198.51.100.2")},
                                      {entry_response(80, "TCP")},
+                                     {entry_response(80, "TCP", "198.51.100.1")},
                                      {entry_response(80, "TCP", "198.51.100.1")}},
                                     0, 100);
   EXPECT_EQ(walk.ports, (std::vector<int>{80, 80, 80}));

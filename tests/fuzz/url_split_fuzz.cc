@@ -1,4 +1,5 @@
-// url_split on any text: a split URL has a port of 1..65535 and parts that fit the token.
+// url_split on any text: a split URL has a port of 1..65535 and parts that fit the token;
+// what url_parse reads, url_text writes so that it reads the same again.
 #include "base/limits.h"
 #include "net/http.h"
 #include "tests/fuzz/fuzz_check.h"
@@ -22,6 +23,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   } else {
     FUZZ_CHECK(port == -1);
+  }
+  // The writer's text parses back to the same parts.
+  Url parsed;
+  if (url_parse(url, &parsed) == Error::kOk) {
+    const std::string written = url_text(parsed);
+    Url again;
+    if (written.size() - 7 <= kUrlMax &&
+        written.find_first_of(" \t\r\n\v\f") == std::string::npos) {
+      FUZZ_CHECK(url_parse(written, &again) == Error::kOk);
+      FUZZ_CHECK(again.host == parsed.host && again.zone == parsed.zone &&
+                 again.port == parsed.port && again.path == parsed.path);
+    }
   }
   return 0;
 }

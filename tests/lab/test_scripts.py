@@ -132,10 +132,11 @@ class Scripts(LabClient, unittest.TestCase):
         removed = self.answer("-remove", "TCP", "2222")
         self.assertEqual(removed["entry"]["description"], "ssh")
         self.assertEqual([e["NewExternalPort"] for e in self.upnpc_table()], [2525])
-        # The search on one interface: the LAN's, or one the host lacks (no wait).
+        # The search on one interface: the LAN's, or one the host lacks (a command-line
+        # error, told at once).
         self.assertEqual(self.answer("--interface", "lan0", "-stats")["statistics"]["entries"], 1)
         status, _, _, seconds = self.run_program("--exit-status", "--interface=wlan7", "-list")
-        self.assertEqual(status, 3)
+        self.assertEqual(status, 2)
         self.assertLess(seconds, 2)
         subprocess.run([LAB, "stop", self.name], check=True)
         self.assertEqual(self.answer("-list", code=3)["error"]["status"], 48)

@@ -42,6 +42,13 @@ TEST(Http, UrlSplit) {
       {"http://[2001:db8::1]x/y", Error::kHttpBadUrl, "", 0, ""},
       {"http://[]:80/x", Error::kHttpBadUrl, "", 0, ""},
       {"http://[router]:80/x", Error::kHttpBadUrl, "", 0, ""},  // brackets hold IPv6 alone
+      {"http://[10.0.0.1]:80/x", Error::kHttpBadUrl, "", 0, ""},
+      {"http://[2001:db8::zz]:80/x", Error::kHttpBadUrl, "", 0, ""},
+      {"http://[2001:db8::1:80/x", Error::kHttpBadUrl, "", 0, ""},
+      {"http://[fe80::1%25]:80/x", Error::kHttpBadUrl, "", 0, ""},
+      {"http://[FE80::1%25eth0]:80/x", Error::kOk, "FE80::1%eth0", 80, "x"},
+      {"http://[fe80::1%eth0]/x", Error::kOk, "fe80::1%eth0", 80, "x"},  // as some devices write it
+      {"http://[::ffff:10.0.0.1]:80/x", Error::kOk, "::ffff:10.0.0.1", 80, "x"},
   };
   for (const SplitCase& c : cases) {
     std::string host = "unset", path = "unset";
@@ -59,6 +66,63 @@ TEST(Http, UrlSplit) {
   int port = 0;
   ASSERT_EQ(url_split(long_url, nullptr, &path, &port), Error::kOk);
   EXPECT_EQ(path.size(), 511u - 2);
+}
+
+TEST(Http, UrlParseAndWriteAgree) {
+  // The writer's text parses to the same parts; a zone is written "%25zone".
+  for (const char* text : {"http://10.0.0.1:5000/d.xml", "http://[fe80::1%25eth0]:80/ctl?a=1",
+                           "http://[2001:db8::1]:49152/", "http://h:1/a:b"}) {
+    Url url;
+    ASSERT_EQ(url_parse(text, &url), Error::kOk) << text;
+    EXPECT_EQ(url_text(url), text);
+  }
+  Url url;
+  ASSERT_EQ(url_parse("[FE80::1%25eth0]/x", &url), Error::kOk);
+  EXPECT_EQ((url.host + "|" + url.zone), "FE80::1|eth0");
+  EXPECT_TRUE(url_host_link_local(url));
+  ASSERT_EQ(url_parse("[fec0::1]/x", &url), Error::kOk);  // past fe80::/10
+  EXPECT_FALSE(url_host_link_local(url));
+}
+
+struct HostCase {
+  const char* url;
+  const char* refusal;  // null: a host a router may be at
+};
+
+TEST(Http, HostsNoRouterIsAt) {
+  const HostCase cases[] = {
+      {"http://127.0.0.1:5555/", "a loopback address"},
+      {"http://127.1:5555/", "a loopback address"},
+      {"http://0x7f.0.0.1/", "a loopback address"},
+      {"http://2130706433/", "a loopback address"},
+      {"http://017700000001/", "a loopback address"},
+      {"http://LocalHost./", "a loopback address"},
+      {"http://[::1]/", "a loopback address"},
+      {"http://[::ffff:127.0.0.2]/", "a loopback address"},
+      {"http://0.0.0.0/", "an unspecified address"},
+      {"http://0/", "an unspecified address"},
+      {"http://[::]/", "an unspecified address"},
+      {"http://239.255.255.250:1900/", "a multicast address"},
+      {"http://[FF02::1]/", "a multicast address"},
+      {"http://255.255.255.255/", "a broadcast address"},
+      // The controls: hosts of a LAN, names, and what only looks like the above.
+      {"http://192.168.1.1:5000/", nullptr},
+      {"http://10.58.0.5/", nullptr},
+      {"http://[fe80::1%25eth0]/", nullptr},
+      {"http://[2001:db8::1]/", nullptr},
+      {"http://router.lan/", nullptr},
+      {"http://127.0.0.1.example/", nullptr},
+      {"http://1.2.3.4.5/", nullptr},
+      {"http://[::2]/", nullptr},
+  };
+  for (const HostCase& c : cases) {
+    Url url;
+    ASSERT_EQ(url_parse(c.url, &url), Error::kOk) << c.url;
+    const char* refusal = url_host_refusal(url);
+    EXPECT_EQ(std::string(refusal != nullptr ? refusal : "-"),
+              std::string(c.refusal != nullptr ? c.refusal : "-"))
+        << c.url;
+  }
 }
 
 TEST(Http, HostAndPortAsUrlsAndHostLinesWriteThem) {
