@@ -17,8 +17,7 @@ root=$PWD
 out=$(realpath -m "${1:-build-windows}")
 extra=("${@:2}")
 
-tools/need-packages.sh cmake make python3 unicode-data g++-mingw-w64-x86-64-posix dpkg-dev googletest \
-  nlohmann-json3-dev
+tools/need-packages.sh build windows
 
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 deps="$out/deps"

@@ -9,7 +9,7 @@
 # them is SOURCE_DATE_EPOCH, by default the time of the last commit.
 set -euo pipefail
 cd "$(dirname "$0")"
-tools/need-packages.sh cmake g++ make libexpat1-dev unicode-data dpkg-dev python3 git
+tools/need-packages.sh build windows release
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   if ! SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null); then

@@ -48,7 +48,14 @@
   X(GatewayNoEntry, -692, "an answer of 200 that holds no entry")                            \
   X(GatewayOnlyPermanent, -691, "the router takes permanent entries alone")                  \
   X(GatewayNoFirewall, -690, "the router offers no IPv6 firewall control")                   \
-  X(GatewayNoPinholeId, -689, "an answer of 200 that names no pinhole ID")
+  X(GatewayNoPinholeId, -689, "an answer of 200 that names no pinhole ID")                   \
+  /* NAT-PMP and PCP. */                                                                     \
+  X(RouteNoGateway, -599, "the system names no default gateway")                             \
+  X(PortmapNoAnswer, -598, "no NAT-PMP or PCP answer from the gateway")                      \
+  X(PortmapRefused, -597, "the gateway answered with a failure result")                      \
+  X(PortmapNatpmpOnly, -596, "the gateway speaks NAT-PMP, not PCP")                          \
+  X(PortmapOtherPort, -595, "the gateway granted another external port")                     \
+  X(PortmapStore, -594, "the host's NAT-PMP/PCP state cannot be read or written")
 
 enum class Error : int {
 #define PW_ERROR_VALUE(name, value, text) k##name = value,

@@ -8,8 +8,6 @@
 #include "front/grammar.h"
 #include "front/walk.h"
 
-namespace {
-
 void print_entry_block(const std::string& description, const std::string& protocol,
                        const std::string& client, const std::string& internal_port,
                        const std::string& external_port) {
@@ -23,6 +21,8 @@ void print_entry_block(const std::string& description, const std::string& protoc
                  fixed_cell_right(external_port, 16).c_str(), "|");
   print_rule_line();
 }
+
+namespace {
 
 /// The outcome title between rule lines, under the highlight bar when it tells a failure.
 void print_outcome(bool failed, const std::string& title_line) {

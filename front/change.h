@@ -11,6 +11,12 @@
 #include "gateway/handle.h"
 #include "gateway/mapping.h"
 
+/// The block an added or removed entry shows: its description, then its protocol,
+/// client and both ports in one row.
+void print_entry_block(const std::string& description, const std::string& protocol,
+                       const std::string& client, const std::string& internal_port,
+                       const std::string& external_port);
+
 /// Adds the requested entry unless it clashes with one the router has.
 Outcome add_flow(const RequestRecord& request, const GatewayHandle& gateway);
 

@@ -280,6 +280,11 @@ ExitStatus exit_status_of(const Outcome& outcome) {
     case Status::kNoExternalAddress:
     case Status::kNoLocalAddress:
     case Status::kNoFirewall:
+    case Status::kPortmapNoGateway:
+      return ExitStatus::kNoRouter;
+    case Status::kNeedsUpnp:
+    case Status::kPortmapThirdParty:
+      return ExitStatus::kBadCommand;
     case Status::kNoLocalIpv4:
       return ExitStatus::kNoRouter;
     case Status::kAddUnknown:

@@ -155,6 +155,12 @@ const char* json_status_name(Status status) {
       return "pinhole_not_allowed";
     case Status::kNoSuchPinhole:
       return "no_such_pinhole";
+    case Status::kPortmapNoGateway:
+      return "no_portmap_gateway";
+    case Status::kNeedsUpnp:
+      return "needs_upnp";
+    case Status::kPortmapThirdParty:
+      return "no_third_party";
     case Status::kPinholeFailed:
       return "pinhole_failed";
     case Status::kAddUnknown:

@@ -2,10 +2,13 @@
 // command, finds the router and both addresses, and hands over to a flow (its screens,
 // its JSON document, or the keep loop). Everything a run holds lives in
 // run() and is gone when it returns its outcome; status_exit then ends the process.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "base/budget.h"
@@ -20,6 +23,7 @@
 #include "front/listing.h"
 #include "front/options.h"
 #include "front/pinhole.h"
+#include "front/portmap.h"
 #include "front/records.h"
 #include "front/status.h"
 #include "gateway/discovery.h"
@@ -60,9 +64,53 @@ void note_reach(const std::string& external_address) {
   std::fflush(stderr);
 }
 
+/// A probe for a NAT-PMP/PCP server, run on its own thread beside the UPnP search. The
+/// thread owns its half; a run that no longer needs the answer leaves it behind.
+struct Probe {
+  std::atomic<bool> done{false};
+  ProbeFound found = ProbeFound::kNothing;
+  PortmapGateway gateway;
+};
+
+std::shared_ptr<Probe> start_probe(const RunOptions& options) {
+  std::shared_ptr<Probe> probe;
+  try {
+    probe = std::make_shared<Probe>();
+    std::thread([probe, options] {
+      probe->found = portmap_probe(options, &probe->gateway);
+      probe->done = true;
+    }).detach();
+  } catch (const std::exception&) {
+    return nullptr;  // no thread, no hint: the search goes on alone
+  }
+  return probe;
+}
+
+/// The probe's finding; it ends within the search's first seconds, so a failed search
+/// has waited longer already (bounded: 5 s more at most).
+ProbeFound probe_result(const std::shared_ptr<Probe>& probe) {
+  if (probe == nullptr) return ProbeFound::kNothing;
+  for (int i = 0; i < 500 && !probe->done; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return probe->done ? probe->found : ProbeFound::kNothing;
+}
+
+bool is_add_command(int code) {
+  return code == kAdd || code == kAddWithDescription || code == kAddClient ||
+         code == kAddClientWithDescription;
+}
+
+bool is_portmap_command(int code) {
+  return code == kAdd || code == kAddWithDescription || code == kAddClient ||
+         code == kAddClientWithDescription || code == kRemove || code == kStats;
+}
+
 /// What a run holds once it is ready for its flow.
 struct Prepared {
   int code = kSyntaxError;
+  MapVia via = MapVia::kUpnp;      // the protocol the flow speaks (auto has chosen)
+  PortmapGateway portmap_gateway;  // with NAT-PMP and PCP
   RequestRecord request;
   GatewayHandle gateway;
   DiscoveryOptions discovery;
@@ -97,7 +145,34 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
 
   // From here on the run waits for the network, and never longer than its budget.
   run_budget_start(kRunSeconds);
+  if (options.via == MapVia::kPcp || options.via == MapVia::kNatpmp) {
+    run->via = options.via;
+    if (!is_portmap_command(run->code)) return {Status::kSuccess, ""};  // the flow says why
+    const Error error = portmap_find_gateway(options, &run->portmap_gateway);
+    if (error != Error::kOk) {
+      return failed_step("gateway", error, Status::kPortmapNoGateway, kMessageNoPortmapGateway);
+    }
+    return {Status::kSuccess, ""};
+  }
+  // Beside the search, a probe for NAT-PMP/PCP: auto's second choice, else the hint.
+  std::shared_ptr<Probe> probe;
+  if (options.via == MapVia::kAuto ||
+      (options.url.empty() && !pinhole && !options.keep && options.gateway.empty())) {
+    probe = start_probe(options);
+  }
   Error error = discover_gateway(run->discovery, &run->gateway);
+  if (error != Error::kOk && options.via == MapVia::kAuto && is_portmap_command(run->code)) {
+    const ProbeFound found = probe_result(probe);
+    if (found != ProbeFound::kNothing) {
+      trace("discovery failed: %s; the gateway answers %s", trace_error(error),
+            found == ProbeFound::kPcp ? "PCP" : "NAT-PMP");
+      run->via = found == ProbeFound::kPcp ? MapVia::kPcp : MapVia::kNatpmp;
+      run->portmap_gateway = probe->gateway;
+      return {Status::kSuccess, ""};
+    }
+  } else if (error != Error::kOk && options.via == MapVia::kUpnp) {
+    portmap_hint(probe_result(probe), probe != nullptr ? probe->gateway : PortmapGateway());
+  }
   if (error == Error::kGatewayNoFirewall) {
     return failed_step("discovery", error, Status::kNoFirewall, kMessageNoFirewall);
   }
@@ -168,7 +243,15 @@ Ending run(int argc, char** argv) {
   Outcome outcome = options_good ? prepare(argc, argv, options, &run)
                                  : Outcome{Status::kSyntaxError, kMessageSyntax};
   if (outcome.status == Status::kSuccess) {
-    if (options.keep) {
+    // NAT-PMP cannot map for another host: its flow says so.
+    if (run.via != MapVia::kUpnp && options.keep && is_add_command(run.code) &&
+        (run.via == MapVia::kPcp || run.request.ip_address.empty())) {
+      std::vector<HeldEntry> held;
+      held.push_back(hold_portmap(run.via, run.request, run.portmap_gateway, options));
+      outcome = hold_run(&held, &run.gateway, run.discovery, keep_platform_waiter());
+    } else if (run.via != MapVia::kUpnp) {
+      outcome = portmap_flow(run.code, run.via, run.request, run.portmap_gateway, options);
+    } else if (options.keep) {
       std::vector<HeldEntry> held;
       held.push_back(run.code == kPinholeAdd ? hold_pinhole(run.request, options.json)
                                              : hold_forwarding(run.request, options.json));

@@ -5,9 +5,30 @@
 
 #include "base/limits.h"
 #include "front/grammar.h"
+#include "net/socket.h"
 #include "net/url.h"
 
 namespace {
+
+/// What --protocol, --gateway and --url allow together.
+bool options_fit_protocol(const RunOptions& options, bool add, std::string* problem) {
+  const bool portmap = options.via == MapVia::kPcp || options.via == MapVia::kNatpmp;
+  if (!options.url.empty() && options.via != MapVia::kUpnp) {
+    *problem =
+        "--url names a UPnP device: not with --protocol " + std::string(map_via_name(options.via));
+  } else if (!options.gateway.empty() && options.via == MapVia::kUpnp) {
+    *problem = "--gateway names a NAT-PMP/PCP gateway: it goes with --protocol pcp, natpmp or auto";
+  } else if (portmap && add && options.lease_seconds != -1 &&
+             (options.lease_seconds < kPortmapLeaseMinSeconds ||
+              options.lease_seconds > kPortmapLeaseMaxSeconds)) {
+    *problem = "--lease takes 120 to 86400 seconds with NAT-PMP and PCP";
+  } else if (options.any_port && !portmap) {
+    *problem = "--any-port goes with --protocol pcp or natpmp alone for now";
+  } else {
+    return true;
+  }
+  return false;
+}
 
 enum class Kind { kFlag, kValue };
 
@@ -17,9 +38,10 @@ struct LongOption {
 };
 
 const LongOption kLongOptions[] = {
-    {"json", Kind::kFlag}, {"keep", Kind::kFlag},       {"exit-status", Kind::kFlag},
-    {"help", Kind::kFlag}, {"version", Kind::kFlag},    {"lease", Kind::kValue},
-    {"url", Kind::kValue}, {"interface", Kind::kValue},
+    {"json", Kind::kFlag},     {"keep", Kind::kFlag},       {"exit-status", Kind::kFlag},
+    {"help", Kind::kFlag},     {"version", Kind::kFlag},    {"lease", Kind::kValue},
+    {"url", Kind::kValue},     {"interface", Kind::kValue}, {"protocol", Kind::kValue},
+    {"gateway", Kind::kValue}, {"any-port", Kind::kFlag},
 };
 
 // An interface name: Linux allows 15 bytes (IFNAMSIZ less its NUL), Windows' friendly
@@ -36,6 +58,7 @@ void set_flag(const std::string& name, RunOptions* options) {
   if (name == "exit-status") options->exit_status = true;
   if (name == "help") options->help = true;
   if (name == "version") options->version = true;
+  if (name == "any-port") options->any_port = true;
 }
 
 /// Sets the option `name` to `value`, or says in `*problem` why it cannot.
@@ -61,6 +84,23 @@ void set_value(const std::string& name, const std::string& value, RunOptions* op
       return;
     }
     options->url = value;
+  } else if (name == "protocol") {
+    const MapVia all[] = {MapVia::kUpnp, MapVia::kPcp, MapVia::kNatpmp, MapVia::kAuto};
+    for (MapVia via : all) {
+      if (value == map_via_name(via)) {
+        options->via = via;
+        return;
+      }
+    }
+    *problem = "--protocol takes upnp, pcp, natpmp or auto, not \"" + value + "\"";
+  } else if (name == "gateway") {
+    uint8_t bytes[16];
+    if (value.size() > kAddressTextMax || value.find(':') != std::string::npos ||
+        !net_address_bytes(value, bytes)) {
+      *problem = "--gateway takes the gateway's IPv4 address, not \"" + value + "\"";
+      return;
+    }
+    options->gateway = value;
   } else {
     if (value.empty() || value.size() > kInterfaceNameMax) {
       *problem = "--interface takes an interface's name of 1 to " +
@@ -115,6 +155,19 @@ bool take_long_options(int* argc, char** argv, RunOptions* options, std::string*
   return good;
 }
 
+const char* map_via_name(MapVia via) {
+  switch (via) {
+    case MapVia::kPcp:
+      return "pcp";
+    case MapVia::kNatpmp:
+      return "natpmp";
+    case MapVia::kAuto:
+      return "auto";
+    default:
+      return "upnp";
+  }
+}
+
 bool exit_status_meaningful(const RunOptions& options) {
   return options.json || options.keep || options.exit_status;
 }
@@ -128,6 +181,11 @@ bool options_fit_command(const RunOptions& options, int code, const RequestRecor
     *problem = "--lease goes with -add alone";
     return false;
   }
+  if (options.any_port && !add) {
+    *problem = "--any-port goes with -add alone";
+    return false;
+  }
+  if (!options_fit_protocol(options, add, problem)) return false;
   if (!options.keep) return true;
   if (code == kPinholeAdd && request.pinhole_lease >= kKeepLeaseMinSeconds) return true;
   if (code == kPinholeAdd) {
@@ -146,7 +204,7 @@ bool options_fit_command(const RunOptions& options, int code, const RequestRecor
 
 const char* options_usage() {
   return "Usage: portwrangler [OPTION...] COMMAND\n"
-         "Manages the port forwarding of a home router through UPnP IGD.\n"
+         "Manages the port forwarding of a home router through UPnP IGD, PCP or NAT-PMP.\n"
          "\n"
          "Commands:\n"
          "  -add [-q] PROTO IPORT EPORT [DESC]          forward EPORT to IPORT of this host\n"
@@ -180,7 +238,15 @@ const char* options_usage() {
          "                     Windows), or after 3 refused renewals in a row\n"
          "  --url URL          use the device description at URL instead of a search\n"
          "  --interface NAME   search on this network interface alone (an interface that\n"
-         "                     is not there is a bad command line, as a bad URL is)\n"
+         "                     is not there is a bad command line, as a bad URL is; NAT-PMP,\n"
+         "                     PCP: ask this interface's default gateway)\n"
+         "  --protocol P       upnp (the default), pcp, natpmp, or auto: UPnP when a router\n"
+         "                     answers, else PCP, else NAT-PMP; with pcp and natpmp only\n"
+         "                     -add, -remove and -stats (lifetime 7200 s unless --lease,\n"
+         "                     120 to 86400)\n"
+         "  --gateway ADDR     NAT-PMP/PCP: ask ADDR, not the default route's gateway\n"
+         "  --any-port         -add: take whatever external port the router assigns\n"
+         "                     (with --protocol pcp or natpmp)\n"
          "  --help             this usage\n"
          "  --version          the version\n"
          "\n"

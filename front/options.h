@@ -9,6 +9,16 @@
 #include "front/records.h"
 #include "front/status.h"
 
+/// Which protocol a run speaks to the router (--protocol).
+enum class MapVia { kUpnp, kPcp, kNatpmp, kAuto };
+
+/// NAT-PMP and PCP: the lifetime asked without --lease (RFC 6886's recommendation), and
+/// the range --lease takes with them (what PCP servers grant; a NAT-PMP server grants
+/// anything, even a value that wraps).
+constexpr int kPortmapLifetimeSeconds = 7200;
+constexpr int kPortmapLeaseMinSeconds = 120;
+constexpr int kPortmapLeaseMaxSeconds = 86400;
+
 struct RunOptions {
   bool json = false;           // --json: one JSON document on standard output
   bool keep = false;           // --keep: hold the added forwarding while the run lasts
@@ -18,7 +28,13 @@ struct RunOptions {
   int lease_seconds = -1;      // --lease: 1 to 604800; -1 when not given
   std::string url;             // --url: the description to use instead of a search
   std::string interface_name;  // --interface: search on this interface alone
+  MapVia via = MapVia::kUpnp;  // --protocol
+  bool any_port = false;       // --any-port: take the external port the router assigns
+  std::string gateway;         // --gateway: the NAT-PMP/PCP gateway, not the default one
 };
+
+/// The protocol's name as --protocol and JSON spell it ("pcp").
+const char* map_via_name(MapVia via);
 
 /// Takes the long options that stand right after the program name out of `argv`
 /// (`*argc` shrinks by as many). "--" ends them. true when all were known and well

@@ -22,12 +22,16 @@ enum class Status : int {
   kPinholeNotAllowed = 60,     // 703, 706
   kNoSuchPinhole = 61,         // 704 (402 for an ID)
   kPinholeFailed = 62,         // any other failure
+  // NAT-PMP and PCP.
+  kPortmapNoGateway = 63,   // no default gateway, or no answer from it
+  kNeedsUpnp = 64,          // a command these protocols cannot carry
+  kPortmapThirdParty = 65,  // NAT-PMP maps for the sender alone
   // A change whose answer was lost and that could not be read back, and what is missing
   // for an IPv4 forwarding.
-  kAddUnknown = 63,
-  kRemoveUnknown = 64,
-  kPinholeUnknown = 65,  // also: a 200 that names no pinhole ID
-  kNoLocalIpv4 = 66,
+  kAddUnknown = 66,
+  kRemoveUnknown = 67,
+  kPinholeUnknown = 68,  // also: a 200 that names no pinhole ID
+  kNoLocalIpv4 = 69,
   kFailure = 24576,  // silent: after a not-added / not-removed box
   kSuccess = 37906,  // silent
 };
@@ -73,6 +77,8 @@ constexpr char kMessageRemoveRefused[] =
 constexpr char kMessageEnumerateFailed[] =
     "Enumerate Failure -> Invalid Response From UPnP Router.";
 
+constexpr char kMessageNoPortmapGateway[] =
+    "NAT-PMP/PCP Failure -> No Default Gateway (--gateway ADDR).";
 constexpr char kMessageNoFirewall[] = "Pinhole Failure -> No IPv6 Firewall Control On UPnP Router.";
 constexpr char kMessagePinholeNotAuthorized[] =
     "Pinhole Refused (606) -> Not Authorized For This Host Or Port.";

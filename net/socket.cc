@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "base/budget.h"
@@ -229,6 +230,11 @@ Error udp_send_to(SocketHandle* socket, const std::string& host, int port, const
 
 Error udp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
                   std::string* sender, int milliseconds) {
+  return udp_receive_from(socket, buffer, capacity, received, sender, nullptr, milliseconds);
+}
+
+Error udp_receive_from(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
+                       std::string* sender, int* sender_port, int milliseconds) {
   *received = 0;
   const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
@@ -241,6 +247,7 @@ Error udp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* r
     if (status == SysStatus::kDone) {
       *received = count;
       if (sender != nullptr) *sender = text_of(from, true);
+      if (sender_port != nullptr) *sender_port = from.port;
       return Error::kOk;
     }
     // Readable, then nothing to take (a datagram dropped for its checksum): wait on.
@@ -307,6 +314,45 @@ Error socket_local_address(SocketHandle* socket, std::string* address) {
     return Error::kNoMemory;
   }
   return Error::kOk;
+}
+
+Error udp_source_toward(const std::string& host, int port, std::string* source) {
+  const bool v6 = net_host_is_v6(host);
+  SysAddress address;
+  if (!resolve(host, v6, &address)) return Error::kSocketNoResolve;
+  Socket socket;
+  Error error = udp_open(&socket, v6);
+  if (error != Error::kOk) return error;
+  // A datagram socket's connect only picks the route: it sends nothing.
+  if (sys_connect(sys_of(socket.get()), address, port) != SysStatus::kDone) {
+    return Error::kSocketConnectFailed;
+  }
+  return socket_local_address(socket.get(), source);
+}
+
+bool net_address_bytes(const std::string& text, uint8_t bytes[16]) {
+  if (text.empty() || text.find_first_not_of("0123456789abcdefABCDEF.:") != std::string::npos) {
+    return false;
+  }
+  const bool v6 = net_host_is_v6(text);
+  SysAddress address;
+  if (!sys_resolve(text.c_str(), v6, &address)) return false;
+  if (v6) {
+    std::memcpy(bytes, address.bytes, 16);
+  } else {
+    std::memset(bytes, 0, 10);
+    bytes[10] = bytes[11] = 0xff;
+    std::memcpy(bytes + 12, address.bytes, 4);
+  }
+  return true;
+}
+
+std::string net_address_text(const uint8_t bytes[16]) {
+  static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  SysAddress address;
+  address.v6 = std::memcmp(bytes, kMapped, 12) != 0;
+  std::memcpy(address.bytes, address.v6 ? bytes : bytes + 12, address.v6 ? 16 : 4);
+  return text_of(address, false);
 }
 
 bool socket_address_valid(const char* text) {

@@ -12,6 +12,7 @@
 #define PORTWRANGLER_NET_SOCKET_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,6 +87,22 @@ Error udp_send_to(SocketHandle* socket, const std::string& host, int port, const
 /// `milliseconds`; kSocketReceiveFailed.
 Error udp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
                   std::string* sender, int milliseconds);
+
+/// The same, with the datagram's source port in `*sender_port`.
+Error udp_receive_from(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
+                       std::string* sender, int* sender_port, int milliseconds);
+
+/// kOk with the local address this host sends from toward host:port (a UDP socket is
+/// connected there; nothing is sent); kSocketNoResolve, kSocketConnectFailed,
+/// kSocketNoLocalAddress.
+Error udp_source_toward(const std::string& host, int port, std::string* source);
+
+/// The 16 bytes of an address text, IPv4 mapped into IPv6 (::ffff:a.b.c.d); false when
+/// `text` is not an address (a name is not looked up).
+bool net_address_bytes(const std::string& text, uint8_t bytes[16]);
+
+/// The text of 16 bytes: dotted decimal for a mapped IPv4 address, else IPv6 text.
+std::string net_address_text(const uint8_t bytes[16]);
 
 /// kOk with how many of `length` bytes one send took: 0 when the send buffer is full;
 /// kSocketSendFailed.

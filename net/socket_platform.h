@@ -34,6 +34,7 @@ struct SysAddress {
   bool v6 = false;
   uint8_t bytes[16] = {};  // IPv4 in the first four
   uint32_t zone = 0;
+  uint16_t port = 0;  // where one came from: a datagram's source port
 };
 
 /// A new IPv4 or IPv6 socket (stream or datagram), or kSysNoSocket.

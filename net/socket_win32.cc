@@ -46,10 +46,13 @@ bool address_of(const sockaddr* from, SysAddress* address) {
     address->v6 = true;
     std::memcpy(address->bytes, &in->sin6_addr, 16);
     address->zone = in->sin6_scope_id;
+    address->port = ntohs(in->sin6_port);
     return true;
   }
   if (from->sa_family != AF_INET) return false;
-  std::memcpy(address->bytes, &reinterpret_cast<const sockaddr_in*>(from)->sin_addr, 4);
+  const sockaddr_in* in = reinterpret_cast<const sockaddr_in*>(from);
+  std::memcpy(address->bytes, &in->sin_addr, 4);
+  address->port = ntohs(in->sin_port);
   return true;
 }
 

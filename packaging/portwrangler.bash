@@ -1,6 +1,6 @@
 # Bash completion for portwrangler. It knows the command grammar: the long options
 # before the command word, the command words, "-q" right after -add or -remove, the
-# words after -pinhole, TCP/UDP
+# words after -pinhole, the protocols after --protocol, TCP/UDP
 # where a protocol goes, the search options of -list in their order and each at most
 # once, Enabled/Disabled after -s. It runs nothing and looks nothing up: ports,
 # addresses, descriptions, leases, URLs and interfaces are the user's.
@@ -13,10 +13,10 @@ _portwrangler() {
   local typed=("${COMP_WORDS[@]:1:COMP_CWORD-1}")  # the words before the current one
   local candidates=()
   # The long options before the command word, each with its value when it takes one.
-  local value=no ended=no
+  local value=no ended=no option=
   while [ ${#typed[@]} -gt 0 ] && [ "${typed[0]:0:2}" = "--" ]; do
     case ${typed[0]} in
-      --lease|--url|--interface) value=yes ;;
+      --lease|--url|--interface|--protocol|--gateway) value=yes option=${typed[0]} ;;
       *) value=no ;;
     esac
     if [ "${typed[0]}" = "--" ]; then value=no ended=yes; typed=("${typed[@]:1}"); break; fi
@@ -25,11 +25,14 @@ _portwrangler() {
   done
   local count=${#typed[@]}
   if [ $value = yes ]; then
-    :  # a value of the user's
+    if [ "$option" = "--protocol" ]; then
+      candidates=(upnp pcp natpmp auto)
+    fi  # else a value of the user's
   elif [ "$count" -eq 0 ]; then
     candidates=(-add -remove -list -stats -pinhole -help '/?')
     if [ "${current:0:2}" = "--" ] && [ $ended = no ]; then
-      candidates=(--json --exit-status --lease --keep --url --interface --help --version)
+      candidates=(--json --exit-status --lease --keep --url --interface --protocol --gateway
+        --any-port --help --version)
     fi
   else
     local command=${typed[0],,}

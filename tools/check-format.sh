@@ -8,12 +8,9 @@ if [ "${1:-}" = "--fix" ]; then
   clang-format --style=file -i "${files[@]}"
   exit 0
 fi
-drift=()
-for f in "${files[@]}"; do
-  clang-format --style=file "$f" | cmp -s - "$f" || drift+=("$f")
-done
-if [ ${#drift[@]} -gt 0 ]; then
+# One clang-format for every file: it names each place that would change.
+if ! report=$(clang-format --style=file --dry-run --Werror "${files[@]}" 2>&1); then
   echo "check-format.sh: not formatted with .clang-format (tools/check-format.sh --fix):" >&2
-  printf '  %s\n' "${drift[@]}" >&2
+  sed -n 's/^\([^:]*\):[0-9]*:[0-9]*: error: .*/  \1/p' <<<"$report" | sort -u >&2
   exit 1
 fi

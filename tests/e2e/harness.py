@@ -96,16 +96,17 @@ class Namespace:
         subprocess.run(["ip", "netns", "del", self.name])
 
 
-def run_isolated(args, config, prefix=(), env=None):
+def run_isolated(args, config, prefix=(), env=None, actions=False):
     """Runs `args` in a fresh namespace, against a fake gateway on port 5000 with `config`
     (over the table THREE), or with no gateway at all when `config` is None. Returns the
-    run and how many searches the gateway saw (None without one)."""
+    run and how many searches the gateway saw (None without one), and with `actions` the
+    SOAP actions it was sent, in order."""
     with Namespace() as ns:
         if config is None:
-            return run(args, ns.name, prefix=prefix, env=env), None
+            return (run(args, ns.name, prefix=prefix, env=env), None) + (([],) if actions else ())
         with FakeGateway(ns, **dict({"http_port": 5000, "entries": THREE}, **config)) as gw:
             result = run(args, ns.name, prefix=prefix, env=env)
-            return result, len(gw.requests("ssdp"))
+            return (result, len(gw.requests("ssdp"))) + ((gw.actions(),) if actions else ())
 
 
 class FakeGateway:
@@ -172,8 +173,8 @@ DUPLICATE = status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP R
 ADD_REFUSED = status_box(51, "Add Entry Failure -> Invalid Response From UPnP Router.")
 ENUMERATE_FAILED = status_box(54, "Enumerate Failure -> Invalid Response From UPnP Router.")
 NO_LOCAL = status_box(55, "Internal IP Address Failure -> Invalid Response From UPnP Router.")
-ADD_UNKNOWN = status_box(63, "Add Entry Unknown -> Answer Lost And Entry Unreadable On Router.")
-REMOVE_UNKNOWN = status_box(64,
+ADD_UNKNOWN = status_box(66, "Add Entry Unknown -> Answer Lost And Entry Unreadable On Router.")
+REMOVE_UNKNOWN = status_box(67,
                             "Remove Entry Unknown -> Answer Lost And Entry Unreadable On Router.")
 UNCONFIRMED = "| [Change Not Confirmed]   -   UPnP Router - Port Forwarding         |\n"
 
@@ -233,6 +234,9 @@ def search_box(rows, found):
     return text + RULE + ("| Found (%.3d) Matching Results." % found).ljust(69) + "|\n" + RULE
 
 
+# A run whose every reply is passed over waits the search's 5 s out, and no longer: twice
+# that as the bound, room for a busy machine (a second search would take it past).
+SEARCH_WAIT = (4.5, 10.0)
 LOCAL = "127.0.0.1"      # this host's address toward the gateway inside a namespace
 EXTERNAL = "203.0.113.9"  # the fake gateway's external address
 

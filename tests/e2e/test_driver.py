@@ -77,9 +77,10 @@ class Driver(unittest.TestCase):
             targets = [s["target"] for s in gw.requests("ssdp")]
             heads = [r["head"] for r in gw.requests("http")]
         self.assertEqual(result.out, BANNER + LIST_HEAD + entry_lines(1, ENTRY) + CLOSING)
-        # A WAN IP answer is waited for through the devices' answer window, no longer.
+        # A WAN IP answer is waited for through the devices' answer window (2.5 s), no
+        # longer: the searches sent say so; the time is given twice the window.
         self.assertGreater(result.seconds, 2.4)
-        self.assertLess(result.seconds, 3.5)
+        self.assertLess(result.seconds, 5)
         self.assertEqual(targets, ["WANIPConnection:1", "WANPPPConnection:1"] + DEVICE_ROUNDS * 2)
         self.assertIn("service:WANPPPConnection:1#GetGenericPortMappingEntry", heads[-1])
 

@@ -135,7 +135,7 @@ class Json(unittest.TestCase):
             (["--json", "-add", "TCP", "80", "9090"],
              {"raw": {"AddPortMapping": LOST, "GetSpecificPortMappingEntry": LOST}}, 5,
              {"added": None, "permanent": None,
-              "error": {"status": 63, "name": "add_unknown", "cause":
+              "error": {"status": 66, "name": "add_unknown", "cause":
                         "no answer came back after the request went out, and the table "
                         "could not be read back"}}),
             (["--json", "-remove", "udp", "5000"], {"raw": {"DeletePortMapping": LOST}}, 0,
@@ -145,7 +145,7 @@ class Json(unittest.TestCase):
              {"removed": False, "error": {"status": 53, "name": "remove_refused"}}),
             (["--json", "-remove", "-q", "udp", "5000"],
              {"raw": {"DeletePortMapping": LOST, "GetSpecificPortMappingEntry": LOST}}, 5,
-             {"removed": None, "error": {"status": 64, "name": "remove_unknown"}}),
+             {"removed": None, "error": {"status": 67, "name": "remove_unknown"}}),
             (["--json", "-list"], {"external_ip": None}, 3,
              {"error": {"status": 49, "name": "no_external_address", "message":
                         "External IP Address Failure -> Invalid Response From UPnP Router."}}),

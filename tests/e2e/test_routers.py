@@ -12,7 +12,7 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 from harness import (BANNER, CLOSING, EXTERNAL, GAME, IDENTITY, LIST_HEAD, LOCAL, LONG, NO_ROUTER,
-                     THREE, WEB, FakeGateway, Namespace, entry_lines, information, run)
+                     SEARCH_WAIT, THREE, WEB, FakeGateway, Namespace, entry_lines, information, run)
 
 ROUTERS = os.path.join(os.path.dirname(__file__), "routers")
 LISTED = LIST_HEAD + entry_lines(1, WEB) + entry_lines(2, GAME) + entry_lines(3, LONG)
@@ -21,7 +21,6 @@ FOUND_WITHIN = 2.0
 # A router that offers only WAN PPP is taken once the search has waited 2.5 s for a WAN IP
 # answer from any other device; the rest of its run takes what it takes elsewhere.
 PPP_ONLY_FOUND_WITHIN = 2.5 + FOUND_WITHIN
-SEARCH_WAIT = (4.5, 6.5)  # a run whose every reply is passed over waits the search out
 SERVICES = ["WANIPConnection:1", "WANIPConnection:2", "WANPPPConnection:1"]
 
 

@@ -107,6 +107,82 @@ TEST(Options, LongOptionsBeforeTheCommand) {
   }
 }
 
+TEST(Options, ProtocolGatewayAndAnyPort) {
+  struct ProtocolCase {
+    std::vector<std::string> words;
+    bool good;
+    MapVia via;
+    std::string gateway;
+    bool any_port;
+  };
+  const ProtocolCase cases[] = {
+      {{"-add"}, true, MapVia::kUpnp, "", false},  // control: nothing changes without them
+      {{"--protocol", "pcp", "-add"}, true, MapVia::kPcp, "", false},
+      {{"--protocol=natpmp", "-add"}, true, MapVia::kNatpmp, "", false},
+      {{"--protocol=auto", "-add"}, true, MapVia::kAuto, "", false},
+      {{"--protocol=upnp", "-add"}, true, MapVia::kUpnp, "", false},
+      {{"--protocol=PCP", "-add"}, false, MapVia::kUpnp, "", false},
+      {{"--protocol=", "-add"}, false, MapVia::kUpnp, "", false},
+      {{"--gateway", "192.168.77.1", "-add"}, true, MapVia::kUpnp, "192.168.77.1", false},
+      {{"--gateway=router.lan", "-add"}, false, MapVia::kUpnp, "", false},
+      {{"--gateway=fe80::1", "-add"}, false, MapVia::kUpnp, "", false},
+      {{"--any-port", "-add"}, true, MapVia::kUpnp, "", true},
+      {{"--any-port=1", "-add"}, false, MapVia::kUpnp, "", false},
+  };
+  for (const ProtocolCase& c : cases) {
+    const Taken taken = take(c.words);
+    const std::string name = ::testing::PrintToString(c.words);
+    EXPECT_EQ(taken.good, c.good) << name;
+    EXPECT_EQ(taken.options.via, c.via) << name;
+    EXPECT_EQ(taken.options.gateway, c.gateway) << name;
+    EXPECT_EQ(taken.options.any_port, c.any_port) << name;
+  }
+}
+
+TEST(Options, WhatGoesWithWhichProtocol) {
+  struct FitCase {
+    MapVia via;
+    int lease;
+    bool keep;
+    const char* url;
+    const char* gateway;
+    bool any_port;
+    int code;
+    bool fits;
+  };
+  const FitCase cases[] = {
+      {MapVia::kPcp, -1, false, "", "", false, kAdd, true},  // control
+      {MapVia::kPcp, 120, false, "", "", false, kAdd, true},
+      {MapVia::kNatpmp, 86400, false, "", "", false, kAdd, true},
+      {MapVia::kPcp, 119, false, "", "", false, kAdd, false},
+      {MapVia::kNatpmp, 86401, false, "", "", false, kAdd, false},
+      {MapVia::kUpnp, 60, false, "", "", false, kAdd, true},  // UPnP keeps its range
+      {MapVia::kPcp, -1, false, "http://192.168.1.1/d.xml", "", false, kStats, false},
+      {MapVia::kAuto, -1, false, "http://192.168.1.1/d.xml", "", false, kStats, false},
+      {MapVia::kUpnp, -1, false, "", "192.168.1.1", false, kStats, false},
+      {MapVia::kNatpmp, -1, false, "", "192.168.1.1", false, kStats, true},
+      {MapVia::kPcp, -1, true, "", "", false, kAdd, true},
+      {MapVia::kUpnp, -1, false, "", "", true, kAdd, false},
+      {MapVia::kAuto, -1, false, "", "", true, kAdd, false},
+      {MapVia::kNatpmp, -1, false, "", "", true, kAdd, true},
+      {MapVia::kPcp, -1, false, "", "", true, kRemove, false},
+  };
+  for (const FitCase& c : cases) {
+    RunOptions options;
+    options.via = c.via;
+    options.lease_seconds = c.lease;
+    options.keep = c.keep;
+    options.url = c.url;
+    options.gateway = c.gateway;
+    options.any_port = c.any_port;
+    std::string problem;
+    const RequestRecord request;
+    EXPECT_EQ(options_fit_command(options, c.code, request, &problem), c.fits)
+        << map_via_name(c.via) << " " << c.lease << " " << c.url << " " << c.gateway;
+    EXPECT_EQ(problem.empty(), c.fits);
+  }
+}
+
 TEST(Options, WhatGoesWithWhichCommand) {
   struct FitCase {
     int lease;

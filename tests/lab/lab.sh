@@ -13,6 +13,8 @@
 #                                version 2 (unless 1 is asked for: it then describes
 #                                no firewall) with its IPv6 firewall (pinholes); the
 #                                gateway forwards IPv6 from the WAN only through them
+#                                With LAB_PORTMAP=yes the daemon serves NAT-PMP and PCP
+#                                on 5351 beside UPnP; with LAB_PORTMAP=only, those alone
 #   lab.sh wan NAME CMD...       run CMD on the WAN host (the "internet")
 #   lab.sh stop NAME             stop the lab's daemon (by the pid the lab keeps), and
 #                                wait until it is gone
@@ -180,7 +182,10 @@ start() {
     >>"$state/miniupnpd.log" 2>&1 &
   echo $! > "$state/miniupnpd.pid"
   for _ in $(seq 1 100); do
-    if in_ns "$gateway" ss -ltn "sport = :$port" | grep -q LISTEN &&
+    # Without UPnP nothing listens on TCP: NAT-PMP's UDP port tells it is up.
+    if { in_ns "$gateway" ss -ltn "sport = :$port" | grep -q LISTEN ||
+      { grep -q '^enable_upnp=no' "$state/miniupnpd.conf" &&
+        in_ns "$gateway" ss -lun "sport = :5351" | grep -q 5351; }; } &&
       [ "$(in_ns "$gateway" bridge link show | grep -c 'state forwarding')" = 2 ] &&
       [ "$(in_ns "$client" cat /sys/class/net/lan0/operstate)" = up ]; then
       return 0
@@ -291,6 +296,10 @@ up() {
     in_ns "$gateway" sysctl -qw net.ipv6.conf.all.forwarding=1
     ipv6_addresses
   fi
+  # A mapping is proven by a packet from the WAN host: the gateway must forward IPv4.
+  if [ -n "${LAB_PORTMAP:-}" ]; then
+    in_ns "$gateway" sysctl -qw net.ipv4.ip_forward=1
+  fi
   loss 0 0
   filter_rules "$family"
 
@@ -298,8 +307,8 @@ up() {
 ext_ifname=wan0
 listening_ip=br0
 port=$port
-enable_upnp=yes
-enable_natpmp=no
+enable_upnp=$([ "${LAB_PORTMAP:-}" = only ] && echo no || echo yes)
+enable_natpmp=$([ -n "${LAB_PORTMAP:-}" ] && echo yes || echo no)
 secure_mode=no
 system_uptime=yes
 $([ "$igd" = 1 ] && echo force_igd_desc_v1=yes)

@@ -7,8 +7,10 @@ and SOAP exchanges as raw bytes (for the recordings and for what upnpc cannot se
 import ast
 import contextlib
 import ipaddress
+import os
 import re
 import subprocess
+import sys
 
 from test_lab import LAB
 
@@ -234,3 +236,13 @@ def unique_id(answer):
     """The UniqueID of an AddPinhole answer, or None."""
     found = re.search(rb"<UniqueID>(\d+)</UniqueID>", answer)
     return int(found.group(1)) if found else None
+
+
+if __name__ == "__main__":
+    # For ./demo.sh: `pinholes.py listen LAB PORT SECONDS` holds a listener on the client
+    # (it says "ready"), `pinholes.py probe LAB PORT` says what a connect from the WAN host
+    # to it meets.
+    verb, name, port = sys.argv[1], sys.argv[2], sys.argv[3]
+    if verb == "listen":
+        os.execv(LAB, [LAB, "client", name, PYTHON, "-c", LISTENER, port, sys.argv[4]])
+    print(Lab6(name).probe(int(port)))

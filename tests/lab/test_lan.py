@@ -121,8 +121,9 @@ class Lan(unittest.TestCase):
         SITE.vpn(False)
         clean = max(before, listed())
         # Found on the LAN by the first searches, not after a wait gone by. Wine's start
-        # alone varies by a second or two on a busy machine.
-        slack = 2.5 if test_windows.EXE else 1.0
+        # alone varies by a second or two on a busy machine, and a machine busy enough to
+        # make the clean runs slow makes this one as slow: twice theirs at least.
+        slack = max(2.5 if test_windows.EXE else 1.0, clean)
         self.assertLess(behind_vpn, clean + slack, "clean runs: %.2f s" % clean)
 
 

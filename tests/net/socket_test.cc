@@ -81,12 +81,13 @@ TEST(Socket, WaitTellsWhichIsReadyAndReceiveTakesWhatCame) {
   EXPECT_FALSE(waits[0].ready);
   EXPECT_GE(seconds_since(start), 0.25);
 
-  // A spent run budget ends every wait at once.
+  // A spent run budget ends every wait at once: well before the 3 s asked, with room for
+  // a busy machine.
   run_budget_start(0);
   const Clock::time_point spent = Clock::now();
   ASSERT_EQ(socket_wait_any(&waits, 3000), Error::kOk);
   EXPECT_FALSE(waits[0].ready);
-  EXPECT_LT(seconds_since(spent), 0.5);
+  EXPECT_LT(seconds_since(spent), 1.5);
   run_budget_clear();
 }
 

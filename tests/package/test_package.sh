@@ -8,6 +8,7 @@ set -euo pipefail
 build=$(realpath "$1")
 suite=package
 source "$(dirname "$0")/check.sh"
+"$(dirname "$0")/../../tools/need-packages.sh" build package
 
 # The package is installed machine-wide: checkouts testing on one machine take turns.
 exec {lock}>/run/lock/portwrangler-package-test.lock
@@ -96,7 +97,7 @@ completion_cases=(
   "|" "-add|" "-add -q|" "-add TCP|-" "-add UDP 80|" "-remove|T" "-remove -q|U"
   "-list|" "-list -p TCP|" "-list -ip 10.0.0.1|" "-list -s|E" "-list -stats|" "-li|"
   "|--" "--lease|" "--json --lease=60|" "--json --lease 60 -add|" "--|--" "-pinhole|"
-  "-pinhole -add|" "-pinhole -remove|")
+  "-pinhole -add|" "-pinhole -remove|" "--protocol|" "--protocol pcp|")
 complete_all() {
   (cd "$out/completion" && bash -c '
     cases=("${@:2}")
@@ -129,7 +130,7 @@ expected="complete -F _portwrangler portwrangler
 [Enabled]
 
 
-[--json][--exit-status][--lease][--keep][--url][--interface][--help][--version]
+[--json][--exit-status][--lease][--keep][--url][--interface][--protocol][--gateway][--any-port][--help][--version]
 
 [-add][-remove][-list][-stats][-pinhole][-help][/?]
 [-q][TCP][UDP]
@@ -137,6 +138,8 @@ expected="complete -F _portwrangler portwrangler
 [-status][-add][-remove][-check]
 [TCP][UDP]
 
+[upnp][pcp][natpmp][auto]
+[-add][-remove][-list][-stats][-pinhole][-help][/?]
 end"
 for setting in "" "IFS=x" "IFS=" "unset IFS" "IFS=-" "set -euf -o pipefail" \
   "shopt -s nullglob failglob nocasematch nocaseglob extglob dotglob globstar" \

@@ -8,6 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 suite=reproducible
 source "$(dirname "$0")/check.sh"
+"$root/tools/need-packages.sh" build release  # release.sh installs the rest
 
 work=$(mktemp -d /tmp/pw-reproducible-XXXXXX)
 trap 'rm -rf "$work"' EXIT

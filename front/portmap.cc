@@ -1,0 +1,570 @@
+#include "front/portmap.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <random>
+
+#include "base/format.h"
+#include "base/limits.h"
+#include "base/text.h"
+#include "base/trace.h"
+#include "front/change.h"
+#include "front/console.h"
+#include "front/grammar.h"
+#include "front/json_out.h"
+#include "portmap/natpmp.h"
+#include "portmap/pcp.h"
+#include "portmap/route.h"
+#include "portmap/store.h"
+#include "portmap/wire.h"
+
+namespace {
+
+using nlohmann::json;
+
+/// The probe's schedule: the UPnP search's own send times, over before its wait is.
+PortmapSchedule probe_schedule() {
+  return {{0, 300, 1000}, 2500};
+}
+
+const char* via_title(MapVia via) {
+  return via == MapVia::kNatpmp ? "NAT-PMP" : "PCP";
+}
+
+/// What a command through NAT-PMP or PCP came to: the plain result both faces show.
+struct PortmapResult {
+  const char* command = "add";
+  MapVia via = MapVia::kPcp;
+  Outcome outcome{Status::kSuccess, ""};
+  std::string message;  // the status box's text, when it tells a failure
+  std::string cause;    // the gateway's words for it
+  uint8_t protocol = kIpProtocolTcp;
+  std::string client;
+  uint16_t internal_port = 0;
+  uint16_t external_port = 0;  // granted (asked, where nothing was granted)
+  uint16_t asked_port = 0;
+  uint32_t lifetime_asked = 0;
+  PortmapGrant grant;
+  bool confirmed = true;  // a NAT-PMP delete answers success whatever it removed
+  std::string external_address;
+};
+
+const char* protocol_text(uint8_t protocol) {
+  return protocol == kIpProtocolUdp ? "UDP" : "TCP";
+}
+
+/// The failure's words: the result code's name and number, or what went wrong on the way.
+std::string cause_of(MapVia via, const PortmapGrant& grant) {
+  if (grant.error != Error::kPortmapRefused) return error_text(grant.error);
+  const char* name =
+      via == MapVia::kNatpmp ? natpmp_result_name(grant.result) : pcp_result_name(grant.result);
+  return std::string(name) + " (" + std::to_string(grant.result) + ")";
+}
+
+PortmapResult failed(PortmapResult result, Status status, const std::string& message,
+                     ExitStatus exit) {
+  result.outcome = {status, nullptr, exit};
+  result.message = message;
+  return result;
+}
+
+/// The outcome of a refused exchange: no answer at all, or the gateway's refusal.
+PortmapResult refused(PortmapResult result, const std::string& gateway, Status refusal,
+                      const std::string& what) {
+  result.cause = cause_of(result.via, result.grant);
+  if (result.grant.error == Error::kPortmapNoAnswer ||
+      result.grant.error == Error::kPortmapNatpmpOnly) {
+    return failed(
+        result, Status::kPortmapNoGateway,
+        std::string(via_title(result.via)) + " Failure -> No Answer From " + gateway + ".",
+        ExitStatus::kNoRouter);
+  }
+  if (result.via == MapVia::kPcp && result.grant.result == kPcpAddressMismatch) {
+    std::fprintf(stderr,
+                 "portwrangler: another NAT stands between this host and the PCP server "
+                 "(ADDRESS_MISMATCH): its mappings cannot reach this host\n");
+  }
+  return failed(
+      result, refusal,
+      what + " Failure -> " + result.cause + " From The " + via_title(result.via) + " Gateway.",
+      ExitStatus::kRefused);
+}
+
+/// One exchange of `request` through `via`.
+PortmapGrant exchange(MapVia via, const PortmapGateway& gateway, const PortmapRequest& request,
+                      const StoreSecret& secret) {
+  if (via == MapVia::kNatpmp) return natpmp_map(gateway, request, natpmp_one_shot_schedule());
+  const PcpNonce nonce =
+      store_nonce(secret, request.internal_address, request.internal_port, request.protocol);
+  return pcp_map(gateway, request, nonce, pcp_one_shot_schedule());
+}
+
+/// Keeps one record per internal port: `record` replaces any of the same client, port
+/// and protocol; with `drop`, it goes.
+void store_record(const std::string& folder, const StoredMapping& record, bool drop) {
+  std::vector<StoredMapping> table;
+  (void)store_load(folder, &table);
+  std::vector<StoredMapping> kept;
+  for (const StoredMapping& m : table) {
+    const bool same =
+        m.protocol == record.protocol && ((m.internal_port == record.internal_port &&
+                                           m.internal_address == record.internal_address) ||
+                                          m.external_port == record.external_port);
+    if (!same) kept.push_back(m);
+  }
+  if (!drop) kept.push_back(record);
+  if (store_save(folder, kept) != Error::kOk) {
+    std::fprintf(stderr, "portwrangler: this host's NAT-PMP/PCP state in %s cannot be written\n",
+                 folder.c_str());
+  }
+}
+
+PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
+                        const RunOptions& options) {
+  PortmapResult result;
+  result.via = via;
+  result.protocol =
+      text_equal_ignoring_case(request.protocol, "UDP") ? kIpProtocolUdp : kIpProtocolTcp;
+  result.client = request.ip_address.empty() ? gateway.source : address_meant(request.ip_address);
+  result.internal_port = request.internal_port;
+  result.asked_port = result.external_port = request.external_port;
+  result.lifetime_asked =
+      options.lease_seconds > 0 ? options.lease_seconds : kPortmapLifetimeSeconds;
+  if (via == MapVia::kNatpmp && result.client != gateway.source) {
+    return failed(result, Status::kPortmapThirdParty,
+                  "Add Entry Failure -> NAT-PMP Maps For This Host Alone: No -ip.",
+                  ExitStatus::kBadCommand);
+  }
+  const std::string folder = store_folder();
+  StoreSecret secret{};
+  if (via == MapVia::kPcp && store_secret(folder, &secret) != Error::kOk) {
+    result.cause = "the secret in " + folder + " can be neither read nor made";
+    return failed(result, Status::kAddRefused,
+                  "Add Entry Failure -> This Host's PCP Secret Cannot Be Made.",
+                  ExitStatus::kRefused);
+  }
+  const PortmapRequest map{result.protocol, result.client, result.internal_port, result.asked_port,
+                           result.lifetime_asked};
+  result.grant = exchange(via, gateway, map, secret);
+  if (result.grant.error != Error::kOk) {
+    return refused(result, gateway.address, Status::kAddRefused, "Add Entry");
+  }
+  result.external_port = result.grant.external_port;
+  result.external_address = result.grant.external_address;
+  if (result.external_port != result.asked_port && !options.any_port) {
+    // The port asked is the port held: a mapping elsewhere goes at once.
+    PortmapRequest undo = map;
+    undo.external_port = result.external_port;
+    undo.lifetime = 0;
+    const PortmapGrant deleted = exchange(via, gateway, undo, secret);
+    if (deleted.error != Error::kOk) {
+      trace("portmap: the mapping granted on port %u could not be deleted: %s",
+            result.external_port, cause_of(via, deleted).c_str());
+    }
+    result.cause = "the gateway offered port " + std::to_string(result.external_port);
+    return failed(result, Status::kDuplicate,
+                  "Add Entry Failure -> Port Taken: The Gateway Offered " +
+                      std::to_string(result.external_port) + ".",
+                  ExitStatus::kClash);
+  }
+  store_record(folder,
+               {map_via_name(via), gateway.address, result.protocol, result.external_port,
+                result.internal_port, result.client},
+               false);
+  return result;
+}
+
+PortmapResult remove_apply(MapVia via, const RequestRecord& request,
+                           const PortmapGateway& gateway) {
+  PortmapResult result;
+  result.command = "remove";
+  result.via = via;
+  result.protocol =
+      text_equal_ignoring_case(request.protocol, "UDP") ? kIpProtocolUdp : kIpProtocolTcp;
+  result.asked_port = result.external_port = request.external_port;
+  const std::string folder = store_folder();
+  std::vector<StoredMapping> table;
+  (void)store_load(folder, &table);
+  const StoredMapping* record = nullptr;
+  for (const StoredMapping& m : table) {
+    if (m.protocol == result.protocol && m.external_port == request.external_port &&
+        m.via == map_via_name(via) && m.gateway == gateway.address) {
+      record = &m;
+    }
+  }
+  if (record == nullptr) {
+    result.cause = "no record in " + folder;
+    return failed(result, Status::kRemoveRefused,
+                  "Remove Entry Failure -> No Mapping Of This Host Known On That Port.",
+                  ExitStatus::kRefused);
+  }
+  result.client = record->internal_address;
+  result.internal_port = record->internal_port;
+  StoreSecret secret{};
+  if (via == MapVia::kPcp && store_secret(folder, &secret) != Error::kOk) {
+    result.cause = "the secret in " + folder + " cannot be read";
+    return failed(result, Status::kRemoveRefused,
+                  "Remove Entry Failure -> This Host's PCP Secret Cannot Be Read.",
+                  ExitStatus::kRefused);
+  }
+  const StoredMapping kept = *record;
+  result.grant = exchange(
+      via, gateway, {result.protocol, result.client, result.internal_port, result.asked_port, 0},
+      secret);
+  if (result.grant.error != Error::kOk) {
+    return refused(result, gateway.address, Status::kRemoveRefused, "Remove Entry");
+  }
+  // A NAT-PMP delete answers success whether or not it removed anything.
+  result.confirmed = via != MapVia::kNatpmp;
+  store_record(folder, kept, true);
+  return result;
+}
+
+PortmapResult stats_apply(MapVia via, const PortmapGateway& gateway) {
+  PortmapResult result;
+  result.command = "stats";
+  result.via = via;
+  // PCP has no request for the address alone; a server that speaks both answers NAT-PMP's.
+  result.grant = natpmp_external_address(gateway, natpmp_one_shot_schedule());
+  if (result.grant.error == Error::kOk) {
+    result.external_address = result.grant.external_address;
+  } else if (via == MapVia::kNatpmp) {
+    return refused(result, gateway.address, Status::kNoExternalAddress, "External Address");
+  }
+  return result;
+}
+
+// The screens ----------------------------------------------------------------------------
+
+void print_row(const char* label, const std::string& text) {
+  console_printf("| %-11s |  %s  %1s\n", label, cell(text, 50).c_str(), "|");
+  print_rule_line();
+}
+
+void print_failure_box(const PortmapResult& result) {
+  print_rule_line();
+  console_printf("%s",
+                 framed_row("| Status: [" + three_digits(static_cast<int>(result.outcome.status)) +
+                            "] - (" + via_title(result.via) + " Gateway Error)")
+                     .c_str());
+  print_rule_line();
+  console_printf("| %-66s |\n", result.message.c_str());
+  print_rule_line();
+}
+
+std::string lifetime_text(const PortmapResult& result) {
+  return std::to_string(result.grant.lifetime) + " s granted of " +
+         std::to_string(result.lifetime_asked) + " s asked";
+}
+
+void show(const PortmapResult& result) {
+  const bool failure = result.outcome.status != Status::kSuccess;
+  if (failure) print_failure_box(result);
+  const std::string title = std::string(via_title(result.via)) + " Gateway - Port Mapping";
+  std::string heading;
+  if (std::string(result.command) == "add") {
+    heading = failure ? "| [Entry Not Added]   -   " : "| [Entry Added]   -   ";
+  } else if (std::string(result.command) == "remove") {
+    heading = failure ? "| [Entry Not Removed]   -   " : "| [Entry Removed]   -   ";
+  } else {
+    heading = "| [Statistics]   -   ";
+  }
+  if (failure) print_highlight_bar();
+  print_boxed_title(framed_row(heading + title).c_str());
+  if (std::string(result.command) == "stats") {
+    print_row("Protocol", via_title(result.via));
+    print_row("Local IP", result.client);
+    print_row("External IP", result.external_address.empty()
+                                 ? "not told: the gateway does not answer NAT-PMP"
+                                 : result.external_address);
+    print_row("Epoch", result.grant.error == Error::kOk
+                           ? std::to_string(result.grant.epoch) + " s since the gateway's start"
+                           : "not told");
+    print_row("Table", "not told: NAT-PMP and PCP cannot list mappings");
+    return;
+  }
+  if (result.client.empty()) {
+    console_printf("| External Port |  %5d                                             |\n",
+                   result.asked_port);
+    print_rule_line();
+    return;
+  }
+  print_entry_block(std::string("N/A: ") + via_title(result.via) + " carries no description",
+                    protocol_text(result.protocol), result.client,
+                    std::to_string(result.internal_port), std::to_string(result.external_port));
+  if (failure) return;
+  if (std::string(result.command) == "add") {
+    print_row("Lifetime", lifetime_text(result));
+    print_row("Ends",
+              "in " + std::to_string(result.grant.lifetime) + " s unless renewed (-add again)");
+  } else if (!result.confirmed) {
+    print_row("Confirmed", "no: NAT-PMP answers success either way");
+  }
+}
+
+// The JSON document ------------------------------------------------------------------------
+
+std::string document(const PortmapResult& result, const PortmapGateway& gateway) {
+  if (std::string(result.command) == "none") {
+    return json({{"protocol_used", map_via_name(result.via)},
+                 {"error",
+                  {{"status", static_cast<int>(result.outcome.status)},
+                   {"name", json_status_name(result.outcome.status)},
+                   {"message", result.message}}}})
+               .dump() +
+           "\n";
+  }
+  json router = {{"gateway", gateway.address}, {"local_address", gateway.source}};
+  router["external_address"] =
+      result.external_address.empty() ? json(nullptr) : json(result.external_address);
+  json doc = {
+      {"command", result.command}, {"protocol_used", map_via_name(result.via)}, {"router", router}};
+  const bool done = result.outcome.status == Status::kSuccess;
+  if (std::string(result.command) == "stats") {
+    doc["epoch_seconds"] =
+        result.grant.error == Error::kOk ? json(result.grant.epoch) : json(nullptr);
+  } else {
+    doc[std::string(result.command) == "add" ? "added" : "removed"] = done;
+    json entry = {{"protocol", protocol_text(result.protocol)},
+                  {"external_port", result.external_port},
+                  {"internal_client", result.client},
+                  {"internal_port", result.internal_port},
+                  {"description", nullptr}};
+    entry["lease_seconds"] =
+        done && std::string(result.command) == "add" ? json(result.grant.lifetime) : json(nullptr);
+    doc["entry"] = result.client.empty() ? json(nullptr) : entry;
+    doc["external_port_asked"] = result.asked_port;
+    if (std::string(result.command) == "add") doc["lease_asked"] = result.lifetime_asked;
+    if (std::string(result.command) == "remove") doc["confirmed"] = done && result.confirmed;
+  }
+  if (!done) {
+    doc["error"] = {{"status", static_cast<int>(result.outcome.status)},
+                    {"name", json_status_name(result.outcome.status)},
+                    {"message", result.message},
+                    {"cause", result.cause}};
+  }
+  return doc.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+// The held mapping ---------------------------------------------------------------------
+
+/// What the holding loop keeps of one mapping between its steps.
+struct HeldMapping {
+  MapVia via = MapVia::kPcp;
+  PortmapGateway gateway;
+  RunOptions options;
+  PortmapRequest request;  // external_port: as asked, then as granted
+  StoreSecret secret{};
+  bool epoch_known = false;
+  uint32_t epoch = 0;
+  std::chrono::steady_clock::time_point epoch_at;
+};
+
+/// The lease handed to the loop, which renews at half of it: for PCP a random point
+/// between 1/2 and 5/8 of the lifetime, for NAT-PMP its half.
+long renewal_lease(MapVia via, uint32_t lifetime) {
+  if (via != MapVia::kPcp) return static_cast<long>(lifetime);
+  static std::minstd_rand random(std::random_device{}());
+  std::uniform_real_distribution<double> stretch(1.0, 1.25);
+  return static_cast<long>(lifetime * stretch(random));
+}
+
+/// Whether the gateway lost its mappings since the last answer (the epoch test).
+bool epoch_reset(HeldMapping* held, uint32_t epoch) {
+  const auto now = std::chrono::steady_clock::now();
+  const bool lost =
+      held->epoch_known &&
+      epoch_lost(
+          held->epoch, epoch,
+          static_cast<uint64_t>(
+              std::chrono::duration_cast<std::chrono::seconds>(now - held->epoch_at).count()));
+  held->epoch_known = true;
+  held->epoch = epoch;
+  held->epoch_at = now;
+  return lost;
+}
+
+HoldAnswer held_map(HeldMapping* held, bool first) {
+  HoldAnswer answer;
+  const PortmapGrant grant = exchange(held->via, held->gateway, held->request, held->secret);
+  answer.error = grant.error;
+  if (grant.error == Error::kPortmapNoAnswer) {
+    answer.step = HoldStep::kAway;
+    answer.ending = {Status::kFailure, nullptr, ExitStatus::kNoRouter};
+    return answer;
+  }
+  if (grant.error != Error::kOk) {
+    answer.step = HoldStep::kRefused;
+    answer.text = "the gateway answered " + cause_of(held->via, grant);
+    answer.ending = {Status::kFailure, nullptr, ExitStatus::kRefused};
+    return answer;
+  }
+  if (grant.external_port != held->request.external_port && (!first || !held->options.any_port)) {
+    PortmapRequest undo = held->request;
+    undo.external_port = grant.external_port;
+    undo.lifetime = 0;
+    (void)exchange(held->via, held->gateway, undo, held->secret);
+    answer.step = HoldStep::kTaken;
+    answer.text = "the port is taken: the gateway offered " + std::to_string(grant.external_port) +
+                  " (deleted)";
+    answer.ending = {Status::kFailure, nullptr, ExitStatus::kClash};
+    return answer;
+  }
+  held->request.external_port = grant.external_port;
+  answer.event = first ? "added" : "";
+  if (!first && epoch_reset(held, grant.epoch)) {
+    answer.event = "added again";
+    answer.text = "the gateway lost its mappings (its epoch went back)";
+  } else if (first) {
+    (void)epoch_reset(held, grant.epoch);
+  }
+  answer.text += (answer.text.empty() ? "" : "; ") + std::to_string(grant.lifetime) + " s granted";
+  answer.lease_seconds = renewal_lease(held->via, grant.lifetime);
+  return answer;
+}
+
+HoldAnswer held_hold(HeldMapping* held, const GatewayHandle&) {
+  return held_map(held, true);
+}
+
+HoldAnswer held_renew(HeldMapping* held, const GatewayHandle&) {
+  return held_map(held, false);
+}
+
+HoldAnswer held_release(HeldMapping* held, const GatewayHandle&) {
+  PortmapRequest undo = held->request;
+  undo.lifetime = 0;
+  const PortmapGrant grant = exchange(held->via, held->gateway, undo, held->secret);
+  HoldAnswer answer;
+  answer.error = grant.error;
+  if (grant.error == Error::kOk) {
+    answer.step = HoldStep::kGone;
+    answer.event = "removed";
+    return answer;
+  }
+  answer.step = grant.error == Error::kPortmapNoAnswer ? HoldStep::kAway : HoldStep::kRefused;
+  answer.event = "not removed";
+  answer.text = grant.error == Error::kPortmapRefused
+                    ? "the gateway answered " + cause_of(held->via, grant)
+                    : "the gateway did not answer";
+  answer.ending = {Status::kFailure, nullptr, ExitStatus::kRefused};
+  return answer;
+}
+
+void held_describe(const HeldMapping& held, const char* name, const HoldAnswer& answer) {
+  const std::string time = keep_utc_now();
+  const PortmapRequest& m = held.request;
+  if (held.options.json) {
+    json line = {{"time", time},
+                 {"event", name},
+                 {"text", answer.text},
+                 {"protocol_used", map_via_name(held.via)},
+                 {"protocol", protocol_text(m.protocol)},
+                 {"external_port", m.external_port},
+                 {"internal_client", m.internal_address},
+                 {"internal_port", m.internal_port}};
+    console_write(line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
+    std::fflush(stdout);
+    return;
+  }
+  std::fprintf(stderr, "%s %s: %s %s %u -> %s:%u%s%s\n", time.c_str(), name, via_title(held.via),
+               protocol_text(m.protocol), m.external_port, m.internal_address.c_str(),
+               m.internal_port, answer.text.empty() ? "" : ", ", answer.text.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+HeldEntry hold_portmap(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
+                       const RunOptions& options) {
+  auto held = std::make_shared<HeldMapping>();
+  held->via = via;
+  held->gateway = gateway;
+  held->options = options;
+  held->request.protocol =
+      text_equal_ignoring_case(request.protocol, "UDP") ? kIpProtocolUdp : kIpProtocolTcp;
+  held->request.internal_address =
+      request.ip_address.empty() ? gateway.source : address_meant(request.ip_address);
+  held->request.internal_port = request.internal_port;
+  held->request.external_port = request.external_port;
+  held->request.lifetime =
+      options.lease_seconds > 0 ? options.lease_seconds : kPortmapLifetimeSeconds;
+  if (via == MapVia::kPcp) (void)store_secret(store_folder(), &held->secret);
+  HeldEntry entry;
+  entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_describe);
+  return entry;
+}
+
+Error portmap_find_gateway(const RunOptions& options, PortmapGateway* gateway) {
+  gateway->address = options.gateway;
+  if (gateway->address.empty()) {
+    const Error error = route_default_gateway(options.interface_name, &gateway->address);
+    if (error != Error::kOk) return error;
+  }
+  return route_source_address(gateway->address, &gateway->source);
+}
+
+ProbeFound portmap_probe(const RunOptions& options, PortmapGateway* gateway) {
+  if (portmap_find_gateway(options, gateway) != Error::kOk) return ProbeFound::kNothing;
+  const PortmapGrant grant = pcp_announce(*gateway, probe_schedule());
+  if (grant.error == Error::kPortmapNatpmpOnly) return ProbeFound::kNatpmp;
+  // Any answer of PCP's shape is a PCP server, even one that refuses the ANNOUNCE.
+  if (grant.error == Error::kOk || grant.error == Error::kPortmapRefused) return ProbeFound::kPcp;
+  return ProbeFound::kNothing;
+}
+
+void portmap_hint(ProbeFound found, const PortmapGateway& gateway) {
+  if (found == ProbeFound::kNothing) return;
+  std::fprintf(stderr,
+               "portwrangler: no UPnP router answered, but %s answers %s: try --protocol auto\n",
+               gateway.address.c_str(), found == ProbeFound::kPcp ? "PCP" : "NAT-PMP");
+  std::fflush(stderr);
+}
+
+Outcome portmap_flow(int code, MapVia via, const RequestRecord& request,
+                     const PortmapGateway& gateway, const RunOptions& options) {
+  PortmapResult result;
+  result.via = via;
+  switch (code) {
+    case kAdd:
+    case kAddWithDescription:
+    case kAddClient:
+    case kAddClientWithDescription:
+      result = add_apply(via, request, gateway, options);
+      break;
+    case kRemove:
+      result = remove_apply(via, request, gateway);
+      break;
+    case kStats:
+      result = stats_apply(via, gateway);
+      break;
+    default:
+      result.command = "none";
+      result =
+          failed(result, Status::kNeedsUpnp,
+                 std::string("This Command Needs UPnP: ") + via_title(via) + " Cannot Carry It.",
+                 ExitStatus::kBadCommand);
+      break;
+  }
+  if (result.client.empty() && std::string(result.command) == "stats") {
+    result.client = gateway.source;
+  }
+  const bool done = result.outcome.status == Status::kSuccess;
+  const ExitStatus exit = done ? ExitStatus::kDone : result.outcome.exit;
+  if (options.json) {
+    std::string text;
+    try {
+      text = document(result, gateway);
+    } catch (const std::exception&) {
+      text = "{\"error\":{\"name\":\"no_memory\",\"message\":\"out of memory\"}}\n";
+    }
+    console_write(text);
+  } else if (std::string(result.command) == "none") {
+    print_failure_box(result);
+  } else {
+    show(result);
+  }
+  return done ? Outcome{Status::kSuccess, ""} : Outcome{Status::kFailure, nullptr, exit};
+}

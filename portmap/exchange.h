@@ -1,0 +1,60 @@
+// One request to the gateway's NAT-PMP/PCP port and the wait for its answer, with the
+// request sent again on a schedule. What comes from elsewhere, or does not fit, is
+// passed over (a trace line says why) and never taken for an answer.
+#ifndef PORTWRANGLER_PORTMAP_EXCHANGE_H_
+#define PORTWRANGLER_PORTMAP_EXCHANGE_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/error.h"
+#include "portmap/wire.h"
+
+/// The gateway asked, and this host's address toward it.
+struct PortmapGateway {
+  std::string address;
+  std::string source;
+};
+
+/// A mapping asked for: lifetime 0 deletes it.
+struct PortmapRequest {
+  uint8_t protocol = kIpProtocolTcp;
+  std::string internal_address;  // this host's, or another one's (PCP's THIRD_PARTY)
+  uint16_t internal_port = 0;
+  uint16_t external_port = 0;  // suggested
+  uint32_t lifetime = 0;
+};
+
+/// What the gateway answered: kOk with its grant, kPortmapRefused with its result code,
+/// kPortmapNatpmpOnly, kPortmapNoAnswer, or a socket failure.
+struct PortmapGrant {
+  Error error = Error::kPortmapNoAnswer;
+  int result = 0;
+  uint16_t external_port = 0;
+  uint32_t lifetime = 0;
+  std::string external_address;  // PCP's MAP answer and NAT-PMP's address answer carry it
+  uint32_t epoch = 0;
+};
+
+/// When the request goes out, in milliseconds from the start, and when the wait ends.
+struct PortmapSchedule {
+  std::vector<int> send_at;
+  int give_up_at = 0;
+};
+
+/// A one-shot command's schedules: both end well within the 10 s a one-shot command may
+/// wait for a gateway that does not answer. NAT-PMP's doubles from 250 ms as RFC 6886
+/// has it; PCP's starts at 3 s, RFC 6887's initial wait.
+PortmapSchedule natpmp_one_shot_schedule();
+PortmapSchedule pcp_one_shot_schedule();
+
+/// What `take` makes of one datagram from the gateway's port: kOk ends the exchange.
+using PortmapTake = std::function<WireCheck(const uint8_t* data, size_t length)>;
+
+/// kOk once `take` accepted a datagram from `gateway` port 5351; kPortmapNoAnswer when the
+/// schedule ran out; a socket failure.
+Error portmap_exchange(const std::string& gateway, const Bytes& request,
+                       const PortmapSchedule& schedule, const PortmapTake& take);
+
+#endif  // PORTWRANGLER_PORTMAP_EXCHANGE_H_

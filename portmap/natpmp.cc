@@ -1,0 +1,55 @@
+#include "portmap/natpmp.h"
+
+#include "net/socket.h"
+
+namespace {
+
+/// The grant an answer gives: kOk for result 0, else the refusal.
+void grant_from(const NatpmpAnswer& answer, PortmapGrant* grant) {
+  grant->result = answer.result;
+  grant->epoch = answer.epoch;
+  grant->error = answer.result == 0 ? Error::kOk : Error::kPortmapRefused;
+  grant->external_port = answer.external_port;
+  grant->lifetime = answer.lifetime;
+}
+
+}  // namespace
+
+PortmapGrant natpmp_map(const PortmapGateway& gateway, const PortmapRequest& request,
+                        const PortmapSchedule& schedule) {
+  NatpmpMapRequest map;
+  map.protocol = request.protocol;
+  map.internal_port = request.internal_port;
+  map.external_port = request.lifetime == 0 ? 0 : request.external_port;
+  map.lifetime = request.lifetime;
+  const uint8_t opcode = map.protocol == kIpProtocolUdp ? kNatpmpOpMapUdp : kNatpmpOpMapTcp;
+  PortmapGrant grant;
+  grant.error = portmap_exchange(
+      gateway.address, natpmp_encode_map(map), schedule, [&](const uint8_t* data, size_t length) {
+        NatpmpAnswer answer;
+        const WireCheck check = natpmp_decode(data, length, opcode, &map, &answer);
+        if (check == WireCheck::kOk) grant_from(answer, &grant);
+        return check;
+      });
+  if (grant.error == Error::kOk && grant.result != 0) grant.error = Error::kPortmapRefused;
+  return grant;
+}
+
+PortmapGrant natpmp_external_address(const PortmapGateway& gateway,
+                                     const PortmapSchedule& schedule) {
+  PortmapGrant grant;
+  grant.error = portmap_exchange(gateway.address, natpmp_encode_external_address(), schedule,
+                                 [&](const uint8_t* data, size_t length) {
+                                   NatpmpAnswer answer;
+                                   const WireCheck check = natpmp_decode(
+                                       data, length, kNatpmpOpExternalAddress, nullptr, &answer);
+                                   if (check != WireCheck::kOk) return check;
+                                   grant_from(answer, &grant);
+                                   if (answer.result == 0)
+                                     grant.external_address =
+                                         net_address_text(answer.external_address.data());
+                                   return check;
+                                 });
+  if (grant.error == Error::kOk && grant.result != 0) grant.error = Error::kPortmapRefused;
+  return grant;
+}

@@ -1,0 +1,16 @@
+// NAT-PMP (RFC 6886): a mapping made, renewed or deleted, and the external address.
+#ifndef PORTWRANGLER_PORTMAP_NATPMP_H_
+#define PORTWRANGLER_PORTMAP_NATPMP_H_
+
+#include "portmap/exchange.h"
+
+/// Maps (or with lifetime 0 deletes: the suggested port is then sent as 0) the request's
+/// internal port; NAT-PMP maps for the sender alone.
+PortmapGrant natpmp_map(const PortmapGateway& gateway, const PortmapRequest& request,
+                        const PortmapSchedule& schedule);
+
+/// The external address, in the grant's `external_address`.
+PortmapGrant natpmp_external_address(const PortmapGateway& gateway,
+                                     const PortmapSchedule& schedule);
+
+#endif  // PORTWRANGLER_PORTMAP_NATPMP_H_

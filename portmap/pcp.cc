@@ -1,0 +1,86 @@
+#include "portmap/pcp.h"
+
+#include "net/socket.h"
+
+namespace {
+
+/// The source's address as PCP carries it (all zero when it is no address).
+WireAddress wire_of(const std::string& text) {
+  WireAddress address{};
+  if (!net_address_bytes(text, address.data())) address.fill(0);
+  return address;
+}
+
+/// Whether an exchange that ended with `taken` and a datagram read as `check` is a
+/// NAT-PMP server's refusal of the version.
+PortmapGrant finish(Error error, bool natpmp_only, PortmapGrant grant) {
+  if (error != Error::kOk) {
+    grant.error = error;
+  } else if (natpmp_only) {
+    grant.error = Error::kPortmapNatpmpOnly;
+  } else {
+    grant.error = grant.result == kPcpSuccess ? Error::kOk : Error::kPortmapRefused;
+  }
+  return grant;
+}
+
+}  // namespace
+
+PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& request,
+                     const PcpNonce& nonce, const PortmapSchedule& schedule) {
+  PcpMapRequest map;
+  map.lifetime = request.lifetime;
+  map.client = wire_of(gateway.source);
+  map.nonce = nonce;
+  map.protocol = request.protocol;
+  map.internal_port = request.internal_port;
+  map.external_port = request.external_port;
+  map.internal_address = wire_of(request.internal_address);
+  map.third_party = map.internal_address != map.client;
+  // A delete cannot fail to get the port it asks for.
+  map.prefer_failure = request.lifetime != 0;
+  if (!wire_address_is_v4(map.client)) map.external_address.fill(0);
+  PortmapGrant grant;
+  bool natpmp_only = false;
+  const Error error = portmap_exchange(
+      gateway.address, pcp_encode_map(map), schedule, [&](const uint8_t* data, size_t length) {
+        PcpAnswer answer;
+        WireCheck check = pcp_decode(data, length, &answer);
+        if (check == WireCheck::kNatpmpOnly) {
+          natpmp_only = true;
+          return WireCheck::kOk;
+        }
+        if (check == WireCheck::kOk) check = pcp_answers_map(map, answer);
+        if (check != WireCheck::kOk) return check;
+        grant.result = answer.result;
+        grant.lifetime = answer.lifetime;
+        grant.epoch = answer.epoch;
+        if (answer.has_map) {
+          grant.external_port = answer.external_port;
+          grant.external_address = net_address_text(answer.external_address.data());
+        }
+        return check;
+      });
+  return finish(error, natpmp_only, grant);
+}
+
+PortmapGrant pcp_announce(const PortmapGateway& gateway, const PortmapSchedule& schedule) {
+  PortmapGrant grant;
+  bool natpmp_only = false;
+  const Error error =
+      portmap_exchange(gateway.address, pcp_encode_announce(wire_of(gateway.source)), schedule,
+                       [&](const uint8_t* data, size_t length) {
+                         PcpAnswer answer;
+                         const WireCheck check = pcp_decode(data, length, &answer);
+                         if (check == WireCheck::kNatpmpOnly) {
+                           natpmp_only = true;
+                           return WireCheck::kOk;
+                         }
+                         if (check != WireCheck::kOk) return check;
+                         if (answer.opcode != kPcpOpAnnounce) return WireCheck::kBadOpcode;
+                         grant.result = answer.result;
+                         grant.epoch = answer.epoch;
+                         return check;
+                       });
+  return finish(error, natpmp_only, grant);
+}

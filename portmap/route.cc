@@ -1,0 +1,68 @@
+#include "portmap/route.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "net/socket.h"
+#include "portmap/route_platform.h"
+#include "portmap/wire.h"
+
+namespace {
+
+constexpr unsigned kRouteUp = 0x1;       // RTF_UP
+constexpr unsigned kRouteGateway = 0x2;  // RTF_GATEWAY
+
+}  // namespace
+
+std::vector<DefaultRoute> route_parse_proc(const std::string& text) {
+  std::vector<DefaultRoute> routes;
+  std::istringstream lines(text);
+  std::string line;
+  std::getline(lines, line);  // the heading
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string name, destination, gateway, flags, refs, use, metric;
+    if (!(fields >> name >> destination >> gateway >> flags >> refs >> use >> metric)) continue;
+    unsigned long flag_bits = 0;
+    unsigned long next_hop = 0;
+    try {
+      if (std::stoul(destination, nullptr, 16) != 0) continue;
+      flag_bits = std::stoul(flags, nullptr, 16);
+      next_hop = std::stoul(gateway, nullptr, 16);
+      if ((flag_bits & kRouteUp) == 0 || (flag_bits & kRouteGateway) == 0 || next_hop == 0) {
+        continue;
+      }
+      char dotted[16];
+      // The kernel prints the address as a host-order number of a little-endian machine.
+      std::snprintf(dotted, sizeof(dotted), "%lu.%lu.%lu.%lu", next_hop & 0xff,
+                    (next_hop >> 8) & 0xff, (next_hop >> 16) & 0xff, (next_hop >> 24) & 0xff);
+      routes.push_back({name, dotted, static_cast<unsigned>(std::stoul(metric))});
+    } catch (const std::exception&) {
+      continue;  // not numbers: not a line of the table
+    }
+  }
+  return routes;
+}
+
+const DefaultRoute* route_choose(const std::vector<DefaultRoute>& routes,
+                                 const std::string& interface_name) {
+  const DefaultRoute* best = nullptr;
+  for (const DefaultRoute& route : routes) {
+    if (!interface_name.empty() && route.interface_name != interface_name) continue;
+    if (best == nullptr || route.metric < best->metric) best = &route;
+  }
+  return best;
+}
+
+Error route_default_gateway(const std::string& interface_name, std::string* gateway) {
+  std::vector<DefaultRoute> routes;
+  if (!sys_default_routes(&routes)) return Error::kRouteNoGateway;
+  const DefaultRoute* route = route_choose(routes, interface_name);
+  if (route == nullptr) return Error::kRouteNoGateway;
+  *gateway = route->gateway;
+  return Error::kOk;
+}
+
+Error route_source_address(const std::string& gateway, std::string* source) {
+  return udp_source_toward(gateway, kPortmapServerPort, source);
+}

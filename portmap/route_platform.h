@@ -1,0 +1,13 @@
+// The system's default routes: route_posix.cc reads Linux's route table, route_win32.cc
+// asks the IP Helper API. route.cc alone calls it.
+#ifndef PORTWRANGLER_PORTMAP_ROUTE_PLATFORM_H_
+#define PORTWRANGLER_PORTMAP_ROUTE_PLATFORM_H_
+
+#include <vector>
+
+#include "portmap/route.h"
+
+/// Every IPv4 default route the system holds; false when it cannot tell.
+bool sys_default_routes(std::vector<DefaultRoute>* routes);
+
+#endif  // PORTWRANGLER_PORTMAP_ROUTE_PLATFORM_H_

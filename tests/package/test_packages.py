@@ -1,0 +1,326 @@
+"""Every script's needs are in tools/packages, in the groups it installs. A script that runs
+tools/need-packages.sh is read with what it runs (the scripts and Python modules it names,
+every test when it runs ctest, the CMake files when it runs cmake), stopping at a script that
+installs for itself; each word there that is a program on this machine, each absolute path,
+each Python module imported, and what the project's CMake find_* calls found in the build
+(PORTWRANGLER_BUILD) must come from a package of those groups, or from one they depend on,
+or from Debian's required set. A word that names a program but is not run as one is listed
+in NOT_RUN with its reason."""
+
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tokenize
+import unittest
+
+ROOT = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))
+PACKAGES = os.path.join(ROOT, "tools", "packages")
+PYTHON = "/usr/bin/python3"
+FIND_MODULES = """
+import importlib.util, os, sys
+for name in sys.argv[1:]:
+    spec = importlib.util.find_spec(name)
+    origin = spec and spec.origin
+    print(origin if origin and os.path.isabs(origin) else "built-in" if spec else "")
+"""
+SEARCH_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
+# Words that name a program on some machines but are data here.
+NOT_RUN = {
+    "ssh": "a forwarding's description in the tests",
+    "portwrangler": "the program under test, installed by the package test itself",
+    "time": "a JSON key and the shell's keyword",
+    "test": "the shell's builtin",
+    "kill": "the shell's builtin",
+    "as": "an English word",
+    "file": "an English word",
+    "w": "a mode of Python's open()",
+    "GET": "an HTTP method",
+    "POST": "an HTTP method",
+    "column": "an awk variable in lab.sh",
+    "route": "an English word (and ip's route command)",
+    "zip": "the Windows release file, which Python's zipfile writes",
+}
+# A word, not an option (-ip), a variable ($lab) or a piece of a path or a name.
+WORD = re.compile(r"(?<![\w./${-])[A-Za-z](?:[A-Za-z0-9+._-]*[A-Za-z0-9+])?(?![\w/-])")
+ABSOLUTE = re.compile(r"(?<![\w./$-])/(?:usr|lib|bin|sbin|etc)/[\w./+@-]*[\w+]")
+CMAKE_FIND = re.compile(r"find_(program|path|library|package)\(\s*(\w+)\s*([^\s)]*)([^)]*)\)")
+
+
+def listed():
+    """{package: {group, ...}} as tools/packages has them."""
+    groups = {}
+    with open(PACKAGES) as f:
+        for line in f:
+            words = line.split("#", 1)[0].split()
+            if words:
+                groups[words[0]] = set(words[1:])
+    return groups
+
+
+def installed():
+    """({package: {what it depends on}}, {packages always there}) of this machine."""
+    out = subprocess.run(["dpkg-query", "-W", "-f",
+                          "${Package}\t${Essential}\t${Priority}\t${Depends}, ${Pre-Depends}\n"],
+                         stdout=subprocess.PIPE, text=True, check=True).stdout
+    depends, always = {}, set()
+    for line in out.splitlines():
+        name, essential, priority, needs = line.split("\t")
+        names = set()
+        for alternatives in needs.split(","):
+            for one in alternatives.split("|"):
+                word = one.strip().split(" ")[0].split(":")[0]
+                if word:
+                    names.add(word)
+        depends[name] = names
+        if essential == "yes" or priority == "required":
+            always.add(name)
+    return depends, always
+
+
+def closure(depends, roots):
+    seen, todo = set(), list(roots)
+    while todo:
+        name = todo.pop()
+        if name not in seen:
+            seen.add(name)
+            todo.extend(depends.get(name, ()))
+    return seen
+
+
+def file_owners():
+    """{path: {package, ...}} from dpkg's lists of installed files."""
+    found = {}
+    for listing in glob.glob("/var/lib/dpkg/info/*.list"):
+        package = os.path.basename(listing)[:-len(".list")].split(":")[0]
+        with open(listing, errors="replace") as f:
+            for line in f:
+                found.setdefault(line.rstrip("\n"), set()).add(package)
+    return found
+
+
+OWNERS = file_owners()
+
+
+def owner(path):
+    """The one package holding `path` (as given, as its link resolves, or across the
+    merged /usr), or None: also for a folder that several packages share."""
+    real = os.path.realpath(path)
+    for candidate in (path, real, re.sub(r"^/usr/", "/", path), re.sub(r"^/usr/", "/", real)):
+        owning = OWNERS.get(candidate, set())
+        if owning:
+            return next(iter(owning)) if len(owning) == 1 else None
+    return None
+
+
+def groups_installed(text):
+    """The groups a script installs with need-packages.sh."""
+    found = set()
+    for line in text.splitlines():
+        call = re.search(r"need-packages\.sh\"?((?: [\w-]+)+)", line.split("#", 1)[0])
+        if call:
+            found.update(call.group(1).split())
+    return found
+
+
+def read(path):
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
+def without_comments(path, text):
+    if path.endswith(".py"):
+        return text
+    return "\n".join(re.sub(r"(^|\s)#.*", "", line) for line in text.splitlines())
+
+
+def python_strings(path):
+    """The short strings of a Python file: not its docstrings, nor the programs it hands
+    to Python itself in triple quotes."""
+    with open(path, "rb") as f:
+        return "\n".join(token.string for token in tokenize.tokenize(f.readline)
+                         if token.type == tokenize.STRING
+                         and not token.string.lstrip("rbfRBF").startswith(('"""', "'''")))
+
+
+def python_imports(text):
+    return {a or b for a, b in re.findall(r"^\s*(?:from\s+(\w+)[\w.]*\s+import\s|import\s+(\w+))",
+                                          text, re.M)}
+
+
+def local_module(name, near):
+    for folder in [os.path.dirname(near)] + [os.path.join(ROOT, "tests", where)
+                                             for where in ("e2e", "lab", "windows")]:
+        candidate = os.path.join(folder, name + ".py")
+        if os.path.exists(candidate):
+            return candidate
+    return None
+
+
+def repo_files(pattern):
+    return [p for p in glob.glob(os.path.join(ROOT, pattern), recursive=True)
+            if "/build" not in os.path.relpath(p, ROOT) and os.path.isfile(p)]
+
+
+def cmake_files():
+    """Every CMake file: what the find_* calls are looked for in."""
+    return repo_files("CMakeLists.txt") + repo_files("*/**/CMakeLists.txt") + \
+        repo_files("cmake/*.cmake")
+
+
+def program_cmake_files():
+    """The program's own build: the top CMakeLists.txt and what it includes."""
+    top = os.path.join(ROOT, "CMakeLists.txt")
+    return [top] + [os.path.join(ROOT, name)
+                    for name in re.findall(r"\bcmake/[\w-]+\.cmake", read(top))]
+
+
+def test_files():
+    """What ctest runs and builds: every test, every CMake file."""
+    return [p for p in repo_files("tests/**/*")
+            if p.endswith((".py", ".sh", "CMakeLists.txt")) or os.access(p, os.X_OK)] + \
+        cmake_files()
+
+
+def reached(script):
+    """The files `script` runs, itself included, and the Python modules they import."""
+    files, modules, todo = [], set(), [script]
+    while todo:
+        path = todo.pop()
+        if path in files:
+            continue
+        text = without_comments(path, read(path))
+        if path != script and groups_installed(text):
+            continue  # a script that installs its own needs is checked on its own
+        files.append(path)
+        if os.path.basename(path) == "CMakeLists.txt" or path.endswith(".cmake"):
+            continue  # read for what they find; the scripts they name, ctest runs
+        if path.endswith(".py"):
+            for name in python_imports(text):
+                local = local_module(name, path)
+                if local:
+                    todo.append(local)
+                else:
+                    modules.add(name)
+        # A -DNAME=VALUE names what the build's tests will run, not what runs now.
+        named = re.sub(r"-D\w+=(\"[^\"]*\"|\S+)", "", text)
+        for name in re.findall(r"([\w-]+(?:/[\w.-]+)*\.(?:sh|py|cmake)|wine-run)\b", named):
+            for base in (ROOT, os.path.dirname(path)):
+                for candidate in glob.glob(os.path.join(base, "**", os.path.basename(name)),
+                                           recursive=True):
+                    if candidate.endswith(name) and "/build" not in candidate[len(ROOT):]:
+                        todo.append(os.path.realpath(candidate))
+        if re.search(r"\bctest\b", text):
+            todo.extend(test_files())
+        if re.search(r"\bcmake\b", text):
+            todo.extend(program_cmake_files())
+    return files, modules
+
+
+def needs_of(files, modules):
+    """{what: path on this machine} for the programs, paths and modules the files use."""
+    needs = {}
+    for path in files:
+        text = without_comments(path, read(path))
+        words = python_strings(path) if path.endswith(".py") else text
+        for word in set(WORD.findall(words)) - set(NOT_RUN):
+            program = shutil.which(word, path=SEARCH_PATH)
+            if program:
+                needs["%s (in %s)" % (word, os.path.relpath(path, ROOT))] = program
+        for absolute in set(ABSOLUTE.findall(text)):
+            # A folder many packages share says nothing.
+            if os.path.isfile(absolute) or os.path.isdir(absolute) and owner(absolute):
+                needs["%s (in %s)" % (absolute, os.path.relpath(path, ROOT))] = absolute
+    # Where Debian's Python finds each module (the tests run under it).
+    origins = subprocess.run([PYTHON, "-c", FIND_MODULES] + sorted(modules),
+                             stdout=subprocess.PIPE, text=True, check=True).stdout.split("\n")
+    for name, origin in zip(sorted(modules), origins):
+        if origin != "built-in":
+            needs["Python module %s" % name] = origin or "/nonexistent/" + name
+    return needs
+
+
+def cmake_found(build):
+    """{what: path} for what the project's own find_* calls found in `build`'s cache, with
+    the file holding the call."""
+    with open(os.path.join(build, "CMakeCache.txt")) as f:
+        cache = dict(re.findall(r"^(\w+):(?:FILEPATH|PATH)=(.+)$", f.read(), re.M))
+    found = {}
+    for path in cmake_files():
+        text = without_comments(path, read(path))
+        for kind, name, looked_for, rest in CMAKE_FIND.findall(text):
+            if kind == "package":
+                keys = [k for k in cache if k.startswith((name + "_", name.upper() + "_"))]
+            else:
+                keys = [name] if name in cache else []
+            for key in keys:
+                value = cache[key]
+                if kind == "path" and looked_for:
+                    value = os.path.join(value, looked_for)
+                elif os.path.isdir(value) and owner(value) is None:
+                    continue  # a folder many packages share (/usr/include)
+                if os.path.exists(value):
+                    found["%s (find_%s in %s)" % (key, kind, os.path.relpath(path, ROOT))] = \
+                        (value, path, "REQUIRED" in rest)
+    return found
+
+
+class Packages(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.groups = listed()
+        cls.depends, cls.always = installed()
+
+    def provided(self, groups):
+        """Every package installing `groups` brings, and Debian's required set."""
+        chosen = [p for p, of in self.groups.items() if of & groups]
+        return closure(self.depends, chosen) | closure(self.depends, self.always)
+
+    def unmet(self, needs, groups):
+        have = self.provided(groups)
+        return sorted("%s: %s" % (what, owner(path) or "no package")
+                      for what, path in needs.items() if owner(path) not in have)
+
+    def test_every_script_installs_what_it_uses(self):
+        scripts = [p for p in repo_files("*.sh") + repo_files("tests/**/*.sh")
+                   + repo_files("tools/*.sh")
+                   if groups_installed(without_comments(p, read(p)))
+                   and not p.endswith("need-packages.sh")]
+        self.assertGreaterEqual(len(scripts), 6, scripts)
+        for script in sorted(scripts):
+            name = os.path.relpath(script, ROOT)
+            with self.subTest(name):
+                groups = groups_installed(without_comments(script, read(script)))
+                unknown = groups - set().union(*self.groups.values())
+                self.assertEqual(unknown, set(), "groups tools/packages does not have")
+                files, modules = reached(script)
+                self.assertEqual(self.unmet(needs_of(files, modules), groups), [],
+                                 "used by %s (groups %s) but not installed by them"
+                                 % (name, " ".join(sorted(groups))))
+
+    def test_what_cmake_finds_is_listed(self):
+        build = os.environ.get("PORTWRANGLER_BUILD")
+        if not build:
+            self.skipTest("PORTWRANGLER_BUILD names no configured build")
+        found = cmake_found(build)
+        self.assertTrue(any(k.startswith("NLOHMANN_JSON_INCLUDE_DIR") for k in found), found)
+        everything = set().union(*self.groups.values())
+        for what, (path, cmake_file, required) in sorted(found.items()):
+            # What the program's build requires is in the build group; what the tests'
+            # build requires, with the tests'; what is taken when there, anywhere.
+            tested = os.path.relpath(cmake_file, ROOT).startswith(("tests", "bench"))
+            groups = everything if not required else {"build", "test"} if tested else {"build"}
+            with self.subTest(what):
+                self.assertEqual(self.unmet({what: path}, groups), [])
+
+    def test_a_package_left_out_is_found(self):
+        # The control: the demo's needs without its own group.
+        files, modules = reached(os.path.join(ROOT, "demo.sh"))
+        unmet = self.unmet(needs_of(files, modules), {"build"})
+        self.assertTrue(any(line.endswith(": miniupnpd-nftables") for line in unmet), unmet)
+
+
+if __name__ == "__main__":
+    sys.exit(unittest.main())
