@@ -21,7 +21,9 @@
   X(SocketCreateFailed, -991, "no socket could be made")                                     \
   X(SocketNonBlockFailed, -990, "the socket cannot be non-blocking")                         \
   X(SocketNoLocalAddress, -987, "the local address is unknown")                              \
-  X(SocketNoIpv4, -986, "no IPv4 address on the interface toward the router")                \
+  X(SocketTimedOut, -986, "the run's time ran out")                                          \
+  X(SocketStopped, -985, "a stop was asked")                                                 \
+  X(SocketNoIpv4, -984, "no IPv4 address on the interface toward the router")                \
   /* URLs and the HTTP client. */                                                            \
   X(HttpNoHead, -899, "no answer came back")                                                 \
   X(HttpHeadTooLong, -898, "the answer's head is over 4095 bytes")                           \

@@ -84,10 +84,11 @@ constexpr int kLocalAddressConnectSeconds = 2;
 // time gets no more.
 constexpr int kHttpExchangeSeconds = 10;
 
-// The run's budget (base/budget.h): what discovery (10 s at most), the local address (three
-// connects of 2 s) and the external address (three exchanges of 10 s) may take, 46 s, and
-// room for the command's first exchanges; each table entry read adds a second, so a long
-// table is read whole while a router that answers each read slowly cannot hold the run.
+// The run's end, a deadline handed down to every exchange (base/clock.h): what discovery
+// (10 s at most), the local address (three connects of 2 s) and the external address
+// (three exchanges of 10 s) may take, 46 s, and room for the command's first exchanges;
+// each table entry read moves it on by a second, so a long table is read whole while a
+// router that answers each read slowly cannot hold the run.
 constexpr int kRunSeconds = 60;
 constexpr int kRunSecondsPerEntry = 1;
 
@@ -110,5 +111,12 @@ constexpr int kKeepRenewMaxMs = 86400000;
 // Renewals refused in a row before the holding ends: a passing refusal (a router busy
 // or restarting its service) is waited out; one that stays is not asked forever.
 constexpr int kKeepRefusalsMax = 3;
+
+// What a holding run may still take once it is stopped, however the router answers: the
+// removal's check of the entry, then its DeletePortMapping (one exchange's whole 10 s),
+// each within its own time, 15 s in all, which a service manager's stop timeout covers
+// with room. A check cut off still leaves the removal its time.
+constexpr int kStopCheckSeconds = 5;
+constexpr int kStopRemoveSeconds = 10;
 
 #endif  // PORTWRANGLER_BASE_LIMITS_H_

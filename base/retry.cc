@@ -59,6 +59,8 @@ bool error_in_transport(Error error) {
     case Error::kSocketReceiveFailed:
     case Error::kHttpNoHead:
     case Error::kHttpCutShort:
+    case Error::kSocketTimedOut:
+    case Error::kSocketStopped:
       return true;
     default:
       return false;

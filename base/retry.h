@@ -28,19 +28,27 @@ struct RetryRule {
 /// The row of `kind`.
 const RetryRule& retry_rule(Retry kind);
 
+/// Whether the error ends every try: the run's time is up, or a stop was asked.
+inline bool error_ends_run(Error error) {
+  return error == Error::kSocketTimedOut || error == Error::kSocketStopped;
+}
+
 /// The result of `attempt()`, made again while the row of `kind` allows.
 template <typename Attempt>
 Error with_retries(Retry kind, Attempt&& attempt) {
   const RetryRule& rule = retry_rule(kind);
   Error error = attempt();
-  for (int tries = 1; tries < rule.tries && error != Error::kOk && rule.again(error); ++tries) {
+  for (int tries = 1;
+       tries < rule.tries && error != Error::kOk && !error_ends_run(error) && rule.again(error);
+       ++tries) {
     error = attempt();
   }
   return error;
 }
 
 /// Whether the error is a failure of the connection rather than an answer: no connection,
-/// or one that broke, went silent or ended before the answer was whole.
+/// or one that broke, went silent, ended before the answer was whole, or was cut off by
+/// the run's end or a stop.
 bool error_in_transport(Error error);
 
 /// Whether a request that failed with `error` may still have reached the router: a

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "base/clock.h"
 #include "base/format.h"
 #include "base/limits.h"
 #include "base/retry.h"
@@ -183,7 +184,12 @@ HoldAnswer release(Forwarding* forwarding, const GatewayHandle& gateway) {
   const MappingRequest& mapping = forwarding->held.mapping;
   MappingEntry entry;
   HoldAnswer answer;
+  // The check has a short time of its own, so the removal keeps its time however the
+  // router answers.
+  const Deadline removal = gateway.deadline;
+  gateway.deadline = deadline_sooner(removal, deadline_in(kStopCheckSeconds * 1000LL));
   answer.step = look_up(gateway, mapping, &entry, &answer.error);
+  gateway.deadline = removal;
   if (answer.step == HoldStep::kTaken) {
     answer.event = "stopped";
     answer.text = "another host holds the port: left alone";
@@ -217,6 +223,14 @@ HeldEntry hold_forwarding(const RequestRecord& request, bool json) {
   auto forwarding = std::make_shared<Forwarding>();
   forwarding->request = request;
   forwarding->json = json;
+  // What the events name until the first add fills it in: a stop may come first.
+  forwarding->held.mapping = {
+      request.ip_address.empty() ? request.local_address : request.ip_address,
+      request.external_port,
+      request.internal_port,
+      request.protocol,
+      request.description,
+      request.lease_seconds};
   HeldEntry entry;
   entry.lease_seconds = request.lease_seconds;
   entry.kind = hold_kind(forwarding, hold, renew, readd, release, describe);

@@ -1,26 +1,24 @@
 #include "front/keep.h"
 
-#include <chrono>
 #include <ctime>
 #include <string>
 
-#include "base/budget.h"
+#include "base/clock.h"
 #include "base/format.h"
 #include "base/limits.h"
+#include "base/retry.h"
 #include "gateway/local_address.h"
 
 namespace {
 
 long long clock_ms(const KeepWaiter& waiter) {
   if (waiter.now_ms) return waiter.now_ms();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return ::clock_ms();
 }
 
 /// Each step against the router is bounded as a run of its own.
-void step_budget() {
-  run_budget_start(kRunSeconds);
+void step_budget(const GatewayHandle& gateway) {
+  gateway.deadline = deadline_in(kRunSeconds * 1000LL);
 }
 
 /// The event an answer is reported as when its kind names none.
@@ -50,7 +48,9 @@ void report(const HeldEntry& entry, const HoldAnswer& answer) {
 void find_again(const DiscoveryOptions& discovery, GatewayHandle* gateway) {
   GatewayHandle found;
   std::string local;
-  if (discover_gateway(discovery, &found) == Error::kOk &&
+  DiscoveryOptions within = discovery;
+  within.deadline = gateway->deadline;
+  if (discover_gateway(within, &found) == Error::kOk &&
       gateway_local_address(found, &local) == Error::kOk) {
     *gateway = std::move(found);
   }
@@ -72,9 +72,23 @@ HoldAnswer resolve(const HeldEntry& entry, const GatewayHandle& gateway, HoldAns
   return answer;
 }
 
-/// Removes what `entry` holds and reports it; the outcome of a removal that failed.
-void release(HeldEntry* entry, const GatewayHandle& gateway) {
-  step_budget();
+/// Ends an entry that a stop came before: nothing of it was added.
+void keep_stopped_early(HeldEntry* entry) {
+  HoldAnswer answer;
+  answer.event = "stopped";
+  answer.text = "before anything was added";
+  report(*entry, answer);
+  entry->ended = true;
+}
+
+/// Removes what `entry` holds and reports it; the outcome of a removal that failed. At a
+/// stop the removal has a short time of its own, whatever the stop cut off.
+void release(HeldEntry* entry, const GatewayHandle& gateway, bool stopping) {
+  if (stopping) {
+    gateway.deadline = deadline_in((kStopCheckSeconds + kStopRemoveSeconds) * 1000LL);
+  } else {
+    step_budget(gateway);
+  }
   const HoldAnswer answer = entry->kind.release(gateway);
   report(*entry, answer);
   entry->ended = true;
@@ -123,15 +137,16 @@ void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, l
   answer.text += format_string("; refused %d times in a row: no longer held", entry->refusals);
   answer.step = HoldStep::kRefused;
   report(*entry, answer);
-  release(entry, gateway);
+  release(entry, gateway, false);
   entry->outcome = answer.ending;
 }
 
 /// The renewal of an entry whose step is due.
 void renew(HeldEntry* entry, GatewayHandle* gateway, const DiscoveryOptions& discovery,
            const KeepWaiter& waiter) {
-  step_budget();
+  step_budget(*gateway);
   HoldAnswer answer = entry->kind.renew(*gateway);
+  if (answer.step == HoldStep::kAway && keep_stop_asked(waiter)) return;  // cut off: released
   if (answer.step == HoldStep::kAway && entry->failures > 0) {
     find_again(discovery, gateway);
     answer = entry->kind.renew(*gateway);
@@ -171,9 +186,17 @@ int keep_renew_ms(int64_t lease_seconds) {
 Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
                  const DiscoveryOptions& discovery, const KeepWaiter& waiter) {
   for (HeldEntry& entry : *entries) {
+    if (keep_stop_asked(waiter)) {
+      keep_stopped_early(&entry);
+      continue;
+    }
     HoldAnswer answer = entry.kind.hold(*gateway);
     if (answer.step == HoldStep::kHeld) {
       settle(&entry, *gateway, answer, clock_ms(waiter));
+    } else if (keep_stop_asked(waiter) && !request_may_have_arrived(answer.error)) {
+      keep_stopped_early(&entry);  // the stop cut the first add off before it went out
+    } else if (keep_stop_asked(waiter)) {
+      entry.lease_seconds = 0;  // it may have been added: removed below
     } else {
       // Not added: nothing to remove, and the run says why at once.
       report(entry, answer);
@@ -192,7 +215,7 @@ Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
     if (due->next_ms <= clock_ms(waiter)) renew(due, gateway, discovery, waiter);
   }
   for (HeldEntry& entry : *entries) {
-    if (!entry.ended) release(&entry, *gateway);
+    if (!entry.ended) release(&entry, *gateway, true);
   }
   keep_platform_done();
   for (const HeldEntry& entry : *entries) {

@@ -18,21 +18,35 @@
 #include "gateway/discovery.h"
 #include "gateway/handle.h"
 
-/// How the loop waits between its steps.
+/// How the loop waits between its steps, and learns of a stop.
 struct KeepWaiter {
-  // The platforms' waiters name the wait alone.
-  KeepWaiter(std::function<bool(int)> wait_for, std::function<long long()> clock = nullptr)
-      : wait(std::move(wait_for)), now_ms(std::move(clock)) {}
+  // The platforms' waiters name the wait and the stop; tests the wait alone.
+  KeepWaiter(std::function<bool(int)> wait_for, std::function<long long()> clock = nullptr,
+             std::function<bool()> stop = nullptr)
+      : wait(std::move(wait_for)), now_ms(std::move(clock)), stopped(std::move(stop)) {}
   /// Waits up to `milliseconds`; true as soon as a stop is asked (also before the call).
   std::function<bool(int milliseconds)> wait;
-  /// The loop's clock in milliseconds; unset: the system's steady clock. A test that
+  /// The loop's clock in milliseconds; unset: the program's clock. A test that
   /// hands the waits back at once sets one that the waits move on.
   std::function<long long()> now_ms;
+  /// Whether a stop was asked, without waiting (unset: never); an exchange it cut off
+  /// ended with kSocketStopped.
+  std::function<bool()> stopped;
 };
 
+/// Whether the waiter was told to stop.
+inline bool keep_stop_asked(const KeepWaiter& waiter) {
+  return waiter.stopped && waiter.stopped();
+}
+
 /// The platform's waiter: it stops on SIGTERM, SIGINT and SIGHUP (POSIX), or on Ctrl-C,
-/// Ctrl-Break, the console closed, logoff and shutdown (Windows).
+/// Ctrl-Break, the console closed, logoff and shutdown (Windows), taken from the call on;
+/// every wait of the socket layer ends by the stop too, until the waiter reports it.
 KeepWaiter keep_platform_waiter();
+
+/// Has the platform's stop signals (console events) ask the socket layer's stop
+/// (keep_posix.cc, keep_win32.cc).
+void keep_platform_watch();
 
 /// Tells the platform the forwarding is gone: Windows holds a closing console open until
 /// then.
@@ -118,6 +132,8 @@ struct HeldEntry {
 
 /// Holds every entry of `entries` on the router in `*gateway` (found again through
 /// `discovery` when it went away) until the waiter says stop, then releases them all.
+/// A stop asked before an entry's first add ends it with a `stopped` event, nothing added;
+/// one that cut an exchange off starts the removal at once, within 15 s of its own.
 /// An entry ends on its own when another host takes its port or after three refusals in
 /// a row (then released); the run's outcome is the first entry's that ended otherwise
 /// than by the stop, else success.

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/budget.h"
+#include "base/clock.h"
 #include "base/limits.h"
 #include "base/trace.h"
 #include "front/change.h"
@@ -143,8 +143,8 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
   if (options.keep && options.lease_seconds <= 0) request.lease_seconds = kKeepLeaseSeconds;
 
-  // From here on the run waits for the network, and never longer than its budget.
-  run_budget_start(kRunSeconds);
+  // From here on the run waits for the network, and every wait ends by the run's end.
+  run->discovery.deadline = deadline_in(kRunSeconds * 1000LL);
   if (options.via == MapVia::kPcp || options.via == MapVia::kNatpmp) {
     run->via = options.via;
     if (!is_portmap_command(run->code)) return {Status::kSuccess, ""};  // the flow says why
@@ -240,22 +240,29 @@ Ending run(int argc, char** argv) {
     clear_screen(console_output());
     print_banner();
   }
+  // A holding run takes its stop signals from its start: a stop before anything is held
+  // ends the exchange under way, and the run, at once.
+  KeepWaiter waiter(nullptr);
+  if (options_good && options.keep) waiter = keep_platform_waiter();
   Outcome outcome = options_good ? prepare(argc, argv, options, &run)
                                  : Outcome{Status::kSyntaxError, kMessageSyntax};
-  if (outcome.status == Status::kSuccess) {
+  // A stop during the start ends it at once: the holding loop then reports it.
+  const bool ran = outcome.status != Status::kSyntaxError && outcome.status != Status::kHelp;
+  const bool stopped = ran && options.keep && keep_stop_asked(waiter);
+  if (outcome.status == Status::kSuccess || stopped) {
     // NAT-PMP cannot map for another host: its flow says so.
     if (run.via != MapVia::kUpnp && options.keep && is_add_command(run.code) &&
         (run.via == MapVia::kPcp || run.request.ip_address.empty())) {
       std::vector<HeldEntry> held;
       held.push_back(hold_portmap(run.via, run.request, run.portmap_gateway, options));
-      outcome = hold_run(&held, &run.gateway, run.discovery, keep_platform_waiter());
+      outcome = hold_run(&held, &run.gateway, run.discovery, waiter);
     } else if (run.via != MapVia::kUpnp) {
       outcome = portmap_flow(run.code, run.via, run.request, run.portmap_gateway, options);
     } else if (options.keep) {
       std::vector<HeldEntry> held;
       held.push_back(run.code == kPinholeAdd ? hold_pinhole(run.request, options.json)
                                              : hold_forwarding(run.request, options.json));
-      outcome = hold_run(&held, &run.gateway, run.discovery, keep_platform_waiter());
+      outcome = hold_run(&held, &run.gateway, run.discovery, waiter);
     } else if (options.json && is_pinhole_command(run.code)) {
       outcome = json_pinhole_flow(run.code, run.request, run.gateway);
     } else if (options.json) {

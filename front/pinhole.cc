@@ -367,6 +367,12 @@ HeldEntry hold_pinhole(const RequestRecord& request, bool json) {
   auto pinhole = std::make_shared<HeldPinhole>();
   pinhole->request = request;
   pinhole->json = json;
+  // What the events name until the first add fills it in: a stop may come first.
+  pinhole->held.code = kPinholeAdd;
+  pinhole->held.request.client = request.local_address;
+  pinhole->held.request.port = request.pinhole_port;
+  pinhole->held.request.protocol = pinhole_protocol_number(request.protocol);
+  pinhole->held.request.lease_seconds = request.pinhole_lease;
   HeldEntry entry;
   entry.lease_seconds = request.pinhole_lease;
   entry.kind = hold_kind(pinhole, hold, renew, readd, release, describe);

@@ -2,14 +2,15 @@
 // side, and the control URL in the one taken.
 #include "gateway/discovery.h"
 
-#include <chrono>
 #include <map>
 #include <memory>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/guard.h"
 #include "base/limits.h"
 #include "base/retry.h"
+#include "base/text.h"
 #include "base/trace.h"
 #include "gateway/description.h"
 #include "gateway/xml.h"
@@ -18,8 +19,6 @@
 #include "net/ssdp.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // In the order of preference.
 const char* const kServiceTypes[] = {"WANIPConnection:1", "WANPPPConnection:1"};
@@ -54,14 +53,15 @@ struct Candidate {
 struct Reading {
   size_t candidate;
   HttpExchange exchange;
-  Clock::time_point start;
+  long long start;  // clock_ms()
 };
 
 /// One search in progress.
 struct Search {
   Socket socket;
   std::vector<NetInterface> interfaces;  // empty: the platform's default interface
-  Clock::time_point start;
+  long long start = 0;                   // clock_ms()
+  Deadline deadline;                     // the run's end
   std::vector<Candidate> candidates;
   std::vector<std::unique_ptr<Reading>> readings;
   std::map<std::string, int> per_sender;  // LOCATIONs taken of each sender
@@ -76,14 +76,12 @@ struct Search {
   GatewayHandle ip;
 };
 
-int elapsed_ms(const Search& search) {
-  return static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - search.start).count());
+int ms_since(long long start) {
+  return static_cast<int>(clock_ms() - start);
 }
 
-int ms_since(Clock::time_point start) {
-  return static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+int elapsed_ms(const Search& search) {
+  return ms_since(search.start);
 }
 
 /// The round's searches on one interface (or the default one when `interface` is null):
@@ -306,11 +304,12 @@ void start_readings(Search* search) {
     std::string host, path;
     int port = 80;
     Error error = url_split(best->location, &host, &path, &port);
-    std::unique_ptr<Reading> reading(new Reading{best_index, HttpExchange(), Clock::now()});
+    std::unique_ptr<Reading> reading(new Reading{best_index, HttpExchange(), clock_ms()});
     if (error == Error::kOk) {
       const int allowed = std::min(kDescriptionSeconds * 1000, left_ms);
-      error = http_exchange_start(http_get_request(host, path, port), false, allowed,
-                                  &reading->exchange);
+      HttpRequest request = http_get_request(host, path, port);
+      request.deadline = search->deadline;
+      error = http_exchange_start(request, false, allowed, &reading->exchange);
     }
     if (error != Error::kOk) {
       trace("description %s: %s", best->location.c_str(), error_name(error));
@@ -390,6 +389,10 @@ void run_search(Search* search) {
   size_t round = 0;
   bool drained = false;
   while (!search->ip_found) {
+    if (deadline_passed(search->deadline)) {
+      search->last_skip = Error::kSocketTimedOut;
+      break;
+    }
     int now = elapsed_ms(*search);
     while (round < kSsdpSends && now >= kSsdpSendAtMilliseconds[round]) send_round(search, round++);
     if (search->ppp_found && now >= kSsdpPreferIpMilliseconds) break;
@@ -404,10 +407,10 @@ void run_search(Search* search) {
     if (!listening && search->readings.empty() && !any_queued(*search)) break;
 
     std::vector<SocketWait> waits;
-    int until = search_end;
+    int until = std::min(search_end, now + deadline_left_ms(search->deadline, search_end));
     if (listening) {
       waits.push_back({search->socket.get(), false, false});
-      until = listen_end;
+      until = std::min(until, listen_end);
       if (round < kSsdpSends) until = std::min(until, kSsdpSendAtMilliseconds[round]);
       if (search->ppp_found) until = std::min(until, kSsdpPreferIpMilliseconds);
     }
@@ -416,18 +419,23 @@ void run_search(Search* search) {
       waits.push_back(http_exchange_wait(&reading->exchange));
       until = std::min(until, now + http_exchange_left_ms(reading->exchange));
     }
-    if (socket_wait_any(&waits, std::max(0, until - now)) != Error::kOk) break;
+    const Error waited = socket_wait_any(&waits, std::max(0, until - now));
+    if (waited != Error::kOk) {
+      search->last_skip = waited;
+      break;
+    }
     if (listening && waits[0].ready) take_replies(search);
     step_readings(search, waits, first_reading);
   }
 }
 
 /// The description named outright, taken as a reply's would be.
-Error discover_at(const std::string& url, bool firewall, GatewayHandle* gateway) {
+Error discover_at(const std::string& url, bool firewall, Deadline deadline,
+                  GatewayHandle* gateway) {
   Search search;
   search.v6 = firewall;
   std::string document;
-  Error error = fetch_description(url, &document);
+  Error error = fetch_description(url, &document, deadline);
   if (error == Error::kOk) error = judge_description(&search, url, document);
   if (error != Error::kOk && search.saw_wan) return Error::kGatewayNoFirewall;
   if (error != Error::kOk) return error;
@@ -491,7 +499,7 @@ Error discovery_read_reply(const std::string& reply, std::string* location, Repl
       }
     }
     // Both matched in any letter case. A reply without an ST answers no search at all.
-    const std::string upper = upper_copy(st);
+    const std::string upper = text_upper_ascii(st);
     if (upper == "UPNP:ROOTDEVICE" || (upper.compare(0, 5, "UUID:") == 0 && upper.size() > 5)) {
       *rule = ReplyRule::kAnyDevice;
       return Error::kOk;
@@ -500,17 +508,18 @@ Error discovery_read_reply(const std::string& reply, std::string* location, Repl
   });
 }
 
-Error fetch_description(const std::string& location, std::string* description) {
+Error fetch_description(const std::string& location, std::string* description, Deadline deadline) {
   return guard_allocation([&] {
     std::string host, path;
     int port = 80;
     Error error = url_split(location, &host, &path, &port);
     if (error != Error::kOk) return error;
-    const HttpRequest request = http_get_request(host, path, port);
+    HttpRequest request = http_get_request(host, path, port);
+    request.deadline = deadline;
     HttpResponse response;
     auto attempt = [&] {
       response = HttpResponse();
-      const Clock::time_point start = Clock::now();
+      const long long start = clock_ms();
       Error tried = http_perform(request, false, &response);
       if (tried == Error::kOk)
         tried = short_body_error(response.whole, xml_well_formed(response.body));
@@ -529,8 +538,9 @@ Error fetch_description(const std::string& location, std::string* description) {
 Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) {
   return guard_allocation([&] {
     if (!options.url.empty()) {
-      const Error error = discover_at(options.url, options.firewall, gateway);
+      const Error error = discover_at(options.url, options.firewall, options.deadline, gateway);
       if (error == Error::kOk) {
+        gateway->deadline = options.deadline;
         trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
       }
       return error;
@@ -541,12 +551,14 @@ Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) 
     if (error != Error::kOk) return error;
     error = search_interfaces(options, &search.interfaces);
     if (error != Error::kOk) return error;
-    search.start = Clock::now();
+    search.start = clock_ms();
+    search.deadline = options.deadline;
     run_search(&search);
     if (!search.ip_found && !search.ppp_found) {
       return search.saw_wan ? Error::kGatewayNoFirewall : search.last_skip;
     }
     *gateway = std::move(search.ip_found ? search.ip : search.ppp);
+    gateway->deadline = options.deadline;
     trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
     return Error::kOk;
   });

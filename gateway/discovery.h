@@ -14,6 +14,7 @@
 
 #include <string>
 
+#include "base/clock.h"
 #include "base/error.h"
 #include "gateway/handle.h"
 
@@ -24,9 +25,11 @@ struct DiscoveryOptions {
   std::string url;
   std::string interface_name;
   bool firewall = false;
+  Deadline deadline = Deadline();  // the run's end: the search and its reads end by it
 };
 
-/// kOk with a handle whose control URL, description and service type are all set;
+/// kOk with a handle whose control URL, description and service type are all set, and
+/// the options' deadline;
 /// otherwise the error of the last reply passed over (kSsdpNoReply when none came,
 /// kSsdpNoInterface when the interface asked for is not there, kGatewayNoFirewall when a
 /// router answered the firewall search without that service), and `*gateway` untouched.
@@ -43,8 +46,9 @@ inline Error discover_gateway(GatewayHandle* gateway) {
 
 /// kOk with the document at `location`, fetched with one HTTP GET made again after a
 /// failure in transport; errors of the client (kHttpCutShort for a body that stays cut
-/// short and is not XML).
-Error fetch_description(const std::string& location, std::string* description);
+/// short and is not XML), kSocketTimedOut once `deadline` passed.
+Error fetch_description(const std::string& location, std::string* description,
+                        Deadline deadline = Deadline());
 
 /// Why a reply's description is read, in the order they are preferred.
 enum class ReplyRule {

@@ -7,12 +7,18 @@
 
 #include <string>
 
-/// The discovered router. After a successful discovery all three are set and stay
+#include "base/clock.h"
+
+/// The discovered router. After a successful discovery all three texts are set and stay
 /// unchanged for the rest of the run.
 struct GatewayHandle {
   std::string control_url;         // http://host[:port]/path or host:port/path
   std::string device_description;  // the description document as fetched
   std::string service_type;        // "WANIPConnection:1" or "WANPPPConnection:1"
+  // The run's end, which every exchange with the router ends by (none: each its own
+  // time). A read of the table moves it on by a second, through a handle the flows hand
+  // down as const: the time is the run's, not the router's.
+  mutable Deadline deadline;
 };
 
 /// The full URN of a short service type ("urn:schemas-upnp-org:service:" + type).

@@ -1,5 +1,6 @@
 #include "gateway/local_address.h"
 
+#include "base/clock.h"
 #include "base/guard.h"
 #include "base/limits.h"
 #include "base/retry.h"
@@ -14,7 +15,14 @@ Error gateway_local_address(const GatewayHandle& gateway, std::string* address) 
     if (error != Error::kOk) return error;
     Socket socket;
     error = with_retries(Retry::kLocalConnect, [&] {
-      return tcp_connect(&socket, host, port, kLocalAddressConnectSeconds);
+      const int left = deadline_left_ms(gateway.deadline, kLocalAddressConnectSeconds * 1000);
+      if (left == 0) return Error::kSocketTimedOut;
+      const Error tried = tcp_connect(&socket, host, port, left);
+      // A connect cut short by the run's end failed by it, not by the router.
+      if (tried == Error::kSocketConnectFailed && deadline_passed(gateway.deadline)) {
+        return Error::kSocketTimedOut;
+      }
+      return tried;
     });
     if (error != Error::kOk) return error;
     return socket_local_address(socket.get(), address);

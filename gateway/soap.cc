@@ -1,8 +1,8 @@
 #include "gateway/soap.h"
 
-#include <chrono>
 #include <cstdio>
 
+#include "base/clock.h"
 #include "base/guard.h"
 #include "base/number.h"
 #include "base/retry.h"
@@ -40,6 +40,7 @@ Error soap_call(const GatewayHandle& gateway, const std::string& action,
     Error error = url_split(gateway.control_url, &host, &path, &port);
     if (error != Error::kOk) return error;
     HttpRequest request = http_post_request(host, path, port, envelope);
+    request.deadline = gateway.deadline;
     char length[16];
     std::snprintf(length, sizeof(length), "%5d", static_cast<int>(envelope.size()));
     request.headers = {
@@ -66,14 +67,12 @@ Error soap_action(const GatewayHandle& gateway, const std::string& action,
     const std::string envelope = soap_envelope(gateway.service_type, action, arguments);
     auto attempt = [&] {
       *answer = SoapAnswer();
-      const auto start = std::chrono::steady_clock::now();
+      const long long start = clock_ms();
       Error error = soap_call(gateway, action, envelope, read_fault, answer);
       if (error == Error::kOk && !answer->whole) {
         error = short_body_error(false, xml_well_formed(answer->body));
       }
-      const long long milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::steady_clock::now() - start)
-                                         .count();
+      const long long milliseconds = clock_ms() - start;
       trace("action %s: status %d, fault %d, %lld ms%s%s", action.c_str(), answer->status,
             answer->fault_code, milliseconds, error != Error::kOk ? ": " : "",
             error != Error::kOk ? error_name(error) : "");

@@ -2,11 +2,11 @@
 #include "net/http.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/clock.h"
 #include "base/guard.h"
 #include "base/limits.h"
 #include "base/number.h"
@@ -14,8 +14,6 @@
 #include "net/socket.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 /// Where the blank line that ends a head ends within `text`, looking from `from` on;
 /// 0 when it is not there.
@@ -89,7 +87,8 @@ void take_head(HttpExchange* exchange, bool ended) {
   exchange->stage = HttpExchange::Stage::kBody;
   exchange->chunked = http_is_chunked(head);
   exchange->length = http_content_length(head);
-  exchange->announced = header_value_at(upper_copy(head), "CONTENT-LENGTH:") != std::string::npos;
+  exchange->announced =
+      header_value_at(text_upper_ascii(head), "CONTENT-LENGTH:") != std::string::npos;
   if (!exchange->chunked && exchange->length == 0) return finish_body(exchange);
   take_body(exchange, rest.data(), rest.size());
   if (!http_exchange_done(*exchange) && ended) finish_body(exchange);
@@ -144,10 +143,6 @@ bool is_digit(char c) {
 
 }  // namespace
 
-std::string upper_copy(const std::string& text) {
-  return text_upper_ascii(text);
-}
-
 HttpRequest http_get_request(const std::string& host, const std::string& path, int port) {
   HttpRequest request;
   request.method = "GET";
@@ -187,6 +182,8 @@ Error http_perform(const HttpRequest& request, bool keep_refusal_body, HttpRespo
     HttpExchange exchange;
     Error error =
         http_exchange_start(request, keep_refusal_body, kHttpExchangeSeconds * 1000, &exchange);
+    // Every wait is the time left, so none is made at a zero timeout: a step at the end
+    // closes the exchange.
     while (error == Error::kOk && !http_exchange_done(exchange)) {
       std::vector<SocketWait> waits{http_exchange_wait(&exchange)};
       error = socket_wait_any(&waits, http_exchange_left_ms(exchange));
@@ -208,10 +205,14 @@ Error http_exchange_start(const HttpRequest& request, bool keep_refusal_body, in
   return guard_allocation([&] {
     *exchange = HttpExchange();
     exchange->keep_refusal_body = keep_refusal_body;
-    const Clock::time_point now = Clock::now();
-    exchange->end = now + std::chrono::milliseconds(milliseconds);
+    exchange->end = deadline_in(milliseconds);
     exchange->connect_end =
-        std::min(exchange->end, now + std::chrono::seconds(kHttpConnectSeconds));
+        deadline_sooner(exchange->end, deadline_in(kHttpConnectSeconds * 1000LL));
+    exchange->run_end = request.deadline;
+    if (deadline_passed(request.deadline)) {
+      finish(exchange, Error::kSocketTimedOut);
+      return Error::kSocketTimedOut;
+    }
     Error error = http_request_text(request, &exchange->text);
     bool connected = false;
     if (error == Error::kOk) {
@@ -233,17 +234,17 @@ SocketWait http_exchange_wait(HttpExchange* exchange) {
 }
 
 int http_exchange_left_ms(const HttpExchange& exchange) {
-  const Clock::time_point end =
+  const Deadline own =
       exchange.stage == HttpExchange::Stage::kConnecting ? exchange.connect_end : exchange.end;
-  const long long left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
+  return deadline_left_ms(deadline_sooner(own, exchange.run_end), kHttpExchangeSeconds * 1000);
 }
 
 void http_exchange_step(HttpExchange* exchange) {
   const Error error = guard_allocation([&] {
     if (http_exchange_done(*exchange)) return Error::kOk;
     if (http_exchange_left_ms(*exchange) == 0) {
+      // The run's end cuts the exchange off whatever came of it: what was read is not all.
+      if (deadline_passed(exchange->run_end)) return Error::kSocketTimedOut;
       time_up(exchange);
       return Error::kOk;
     }
@@ -296,7 +297,7 @@ Error http_status(const std::string& head, int* status) {
 }
 
 size_t http_content_length(const std::string& head) {
-  const size_t at = header_value_at(upper_copy(head), "CONTENT-LENGTH:");
+  const size_t at = header_value_at(text_upper_ascii(head), "CONTENT-LENGTH:");
   if (at == std::string::npos) return kHttpBodyMax;
   const size_t end = head.find("\r\n", at);
   // A length that is no number, or past what is read at all, is no length.
@@ -309,19 +310,12 @@ size_t http_content_length(const std::string& head) {
 }
 
 bool http_is_chunked(const std::string& head) {
-  const std::string upper = upper_copy(head);
+  const std::string upper = text_upper_ascii(head);
   const size_t at = header_value_at(upper, "TRANSFER-ENCODING:");
   if (at == std::string::npos) return false;
   const size_t end = upper.find("\r\n", at);
   return upper.substr(at, end == std::string::npos ? std::string::npos : end - at)
              .find("CHUNKED") != std::string::npos;
-}
-
-std::string http_dechunk(const std::string& data, bool* whole) {
-  HttpChunkDecoder decoder;
-  decoder.feed(data.data(), data.size());
-  *whole = decoder.whole && !decoder.garbled;
-  return decoder.body;
 }
 
 size_t HttpChunkDecoder::feed(const char* data, size_t length) {

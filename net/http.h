@@ -7,10 +7,10 @@
 #ifndef PORTWRANGLER_NET_HTTP_H_
 #define PORTWRANGLER_NET_HTTP_H_
 
-#include <chrono>
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/error.h"
 #include "net/socket.h"
 #include "net/url.h"
@@ -28,6 +28,7 @@ struct HttpRequest {
   std::string path;                 // without its leading '/'
   std::vector<HttpHeader> headers;  // after the HOST line, in this order
   std::string body;
+  Deadline deadline;  // the run's end: the exchange ends by it too, with kSocketTimedOut
 };
 
 /// What came back.
@@ -37,9 +38,6 @@ struct HttpResponse {
   bool whole = true;  // false: the connection ended short of the Content-Length or of the
                       // last chunk (some routers miscount: the caller judges the body)
 };
-
-/// `text` with a..z upper-cased and every other byte unchanged.
-std::string upper_copy(const std::string& text);
 
 /// A GET of `path` from host:port, without headers of its own.
 HttpRequest http_get_request(const std::string& host, const std::string& path, int port);
@@ -53,10 +51,12 @@ HttpRequest http_post_request(const std::string& host, const std::string& path, 
 /// 0..65535.
 Error http_request_text(const HttpRequest& request, std::string* text);
 
-/// One exchange over a connection of its own, within kHttpExchangeSeconds: kOk with the
-/// response of a 200; kHttpNotOk for any other status (`response->status` holds it, and
-/// with `keep_refusal_body` its body is read too), or the failing step's error:
-/// kHttpCutShort when the connection ended (or the time ran out) before the head was whole.
+/// One exchange over a connection of its own, within kHttpExchangeSeconds and the
+/// request's deadline: kOk with the response of a 200; kHttpNotOk for any other status
+/// (`response->status` holds it, and with `keep_refusal_body` its body is read too), or
+/// the failing step's error: kHttpCutShort when the connection ended (or its own time ran
+/// out) before the head was whole, kSocketTimedOut when the request's deadline passed
+/// first, kSocketStopped at a stop.
 Error http_perform(const HttpRequest& request, bool keep_refusal_body, HttpResponse* response);
 
 /// The decoding of a chunked body, fed the bytes as they arrive. Every byte it takes
@@ -88,8 +88,9 @@ struct HttpExchange {
   std::string text;  // the request
   size_t sent = 0;
   bool keep_refusal_body = false;
-  std::chrono::steady_clock::time_point connect_end;
-  std::chrono::steady_clock::time_point end;
+  Deadline connect_end;
+  Deadline end;
+  Deadline run_end;      // the request's deadline
   std::string received;  // the head, until it is whole
   bool chunked = false;
   bool announced = false;  // a Content-Length came
@@ -108,7 +109,8 @@ Error http_exchange_start(const HttpRequest& request, bool keep_refusal_body, in
 /// What the exchange waits for next.
 SocketWait http_exchange_wait(HttpExchange* exchange);
 
-/// How long the exchange may still wait, in milliseconds (0 once its time is up).
+/// How long the exchange may still wait, in milliseconds (0 once its time is up): the
+/// sooner of its own end and the request's deadline.
 int http_exchange_left_ms(const HttpExchange& exchange);
 
 /// Moves the exchange on with what its socket has, or ends it when its time is up.
@@ -128,10 +130,5 @@ size_t http_content_length(const std::string& head);
 
 /// Whether the head announces a chunked body (Transfer-Encoding naming chunked).
 bool http_is_chunked(const std::string& head);
-
-/// The body of chunked `data`, at most 65536 bytes of it, and whether the last chunk came
-/// (or the cap was reached). A garbled chunk, or more than kHttpChunkedMax bytes before
-/// the end, ends the body there, not whole.
-std::string http_dechunk(const std::string& data, bool* whole);
 
 #endif  // PORTWRANGLER_NET_HTTP_H_

@@ -1,21 +1,42 @@
 // The socket layer's policy, written once for every platform: opening and closing with
-// the start-up reference, the connect and its wait, the send and receive loops, and the
-// waits that restart after a signal with what is left of them.
+// the start-up reference, the connect and its wait, the send and receive loops, the
+// waits that restart after a signal with what is left of them and end at a stop, and the
+// socket addresses both platforms lay out alike.
 #include "net/socket.h"
 
-#include <chrono>
+#ifdef _WIN32
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// clang-format on
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "base/budget.h"
+#include "base/clock.h"
 #include "base/limits.h"
 #include "base/number.h"
 #include "net/socket_platform.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// The stop: asked from a signal handler (POSIX) or the console's handler thread
+// (Windows), so a flag of the one type both may write, and a wake-up the waits watch.
+volatile std::sig_atomic_t stop_asked = 0;
+volatile std::sig_atomic_t stop_taken = 0;
+SysSocket wake_read = kSysNoSocket;
+SysSocket wake_write = kSysNoSocket;
+
+bool stop_ends_waits() {
+  return stop_asked != 0 && stop_taken == 0;
+}
 
 SysSocket sys_of(const SocketHandle* handle) {
   return static_cast<SysSocket>(handle->descriptor);
@@ -46,23 +67,39 @@ Error open_socket(Socket* out, bool stream, bool v6) {
 }
 
 /// The platform's wait over `waits`, made again after a signal with what is left of
-/// `milliseconds`, and never past the run's budget.
-SysStatus wait_any(std::vector<SysWait>* waits, int milliseconds) {
-  const Clock::time_point end =
-      Clock::now() + std::chrono::milliseconds(run_budget_cap(milliseconds));
+/// `milliseconds`; the stop's wake-up is watched beside them while a stop ends waits.
+/// kSocketStopped once a stop is asked, kSocketReceiveFailed when the platform cannot
+/// wait, else kOk with `*status` kDone (something is ready) or kWouldBlock (time is up).
+Error wait_any(std::vector<SysWait>* waits, int milliseconds, SysStatus* status) {
+  const Deadline end = deadline_in(milliseconds);
+  const bool watch = wake_read != kSysNoSocket && stop_taken == 0;
+  if (watch) waits->push_back({wake_read, false, false, false});
   for (;;) {
-    const long left = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-    const SysStatus status =
-        sys_wait_any(waits->data(), waits->size(), left > 0 ? static_cast<int>(left) : 0);
-    if (status != SysStatus::kInterrupted) return status;
+    if (stop_ends_waits()) break;
+    *status = sys_wait_any(waits->data(), waits->size(), deadline_left_ms(end, milliseconds));
+    if (*status == SysStatus::kInterrupted) continue;
+    if (*status == SysStatus::kDone && watch && (waits->back().ready || waits->back().failed)) {
+      if (stop_ends_waits()) break;
+      // A wake-up without a stop asked: none writes one, but look again rather than spin.
+      *status = SysStatus::kWouldBlock;
+    }
+    if (watch) waits->pop_back();
+    return *status == SysStatus::kFailed ? Error::kSocketReceiveFailed : Error::kOk;
   }
+  if (watch) waits->pop_back();
+  return Error::kSocketStopped;
 }
 
-/// Whether the socket became readable (or writable) within `milliseconds`.
-bool wait_for(SocketHandle* handle, bool for_write, int milliseconds) {
+/// kOk when the socket became readable (or writable) within `milliseconds`;
+/// kSocketConnectFailed when it did not, kSocketStopped, kSocketReceiveFailed.
+Error wait_for(SocketHandle* handle, bool for_write, int milliseconds) {
   std::vector<SysWait> waits{{sys_of(handle), for_write, false, false}};
-  return wait_any(&waits, milliseconds) == SysStatus::kDone && waits[0].ready;
+  SysStatus status = SysStatus::kWouldBlock;
+  const Error error = wait_any(&waits, milliseconds, &status);
+  if (error != Error::kOk) return error;
+  return status == SysStatus::kDone && (waits[0].ready || waits[0].failed)
+             ? Error::kOk
+             : Error::kSocketConnectFailed;
 }
 
 /// The address as text, an IPv6 one with "%zone" when `with_zone` and it has one.
@@ -91,6 +128,94 @@ bool link_local(const std::string& address) {
 }
 
 }  // namespace
+
+namespace {
+
+/// A port in network byte order, written byte by byte: no call of the socket library, so
+/// a test's stand-in for the platform links without it.
+void put_port(int port, void* to) {
+  unsigned char* bytes = static_cast<unsigned char*>(to);
+  bytes[0] = static_cast<unsigned char>((port >> 8) & 0xFF);
+  bytes[1] = static_cast<unsigned char>(port & 0xFF);
+}
+
+int port_of(const void* from) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(from);
+  return (bytes[0] << 8) | bytes[1];
+}
+
+}  // namespace
+
+int socket_endpoint(const SysAddress& address, int port, sockaddr_storage* out) {
+  std::memset(out, 0, sizeof(*out));
+  if (address.v6) {
+    sockaddr_in6* to = reinterpret_cast<sockaddr_in6*>(out);
+    to->sin6_family = AF_INET6;
+    std::memcpy(&to->sin6_addr, address.bytes, 16);
+    to->sin6_scope_id = address.zone;
+    put_port(port, &to->sin6_port);
+    return static_cast<int>(sizeof(sockaddr_in6));
+  }
+  sockaddr_in* to = reinterpret_cast<sockaddr_in*>(out);
+  to->sin_family = AF_INET;
+  std::memcpy(&to->sin_addr, address.bytes, 4);
+  put_port(port, &to->sin_port);
+  return static_cast<int>(sizeof(sockaddr_in));
+}
+
+bool socket_address_of(const sockaddr* from, SysAddress* address) {
+  *address = SysAddress();
+  if (from->sa_family == AF_INET6) {
+    const sockaddr_in6* in = reinterpret_cast<const sockaddr_in6*>(from);
+    address->v6 = true;
+    std::memcpy(address->bytes, &in->sin6_addr, 16);
+    address->zone = in->sin6_scope_id;
+    address->port = port_of(&in->sin6_port);
+    return true;
+  }
+  if (from->sa_family != AF_INET) return false;
+  const sockaddr_in* in = reinterpret_cast<const sockaddr_in*>(from);
+  std::memcpy(address->bytes, &in->sin_addr, 4);
+  address->port = port_of(&in->sin_port);
+  return true;
+}
+
+Error net_stop_watch() {
+  if (wake_read != kSysNoSocket) return Error::kOk;
+  Error error = net_startup();  // held for the rest of the run, as the wake-up is
+  if (error != Error::kOk) return error;
+  if (!sys_wake_open(&wake_read, &wake_write)) {
+    sys_cleanup();
+    return Error::kSocketCreateFailed;
+  }
+  return Error::kOk;
+}
+
+void net_stop_ask() {
+  stop_asked = 1;
+  if (wake_write != kSysNoSocket) sys_wake(wake_write);
+}
+
+bool net_stop_asked() {
+  return stop_asked != 0;
+}
+
+void net_stop_take() {
+  stop_taken = 1;
+}
+
+Error net_stop_wait(int milliseconds) {
+  const Deadline end = deadline_in(milliseconds);
+  // Only the wake-up is watched, so a return before the end is a stop or a signal.
+  while (stop_asked == 0 && !deadline_passed(end)) {
+    if (wake_read == kSysNoSocket) return Error::kSocketReceiveFailed;
+    std::vector<SysWait> waits{{wake_read, false, false, false}};
+    const SysStatus status =
+        sys_wait_any(waits.data(), waits.size(), deadline_left_ms(end, milliseconds));
+    if (status == SysStatus::kFailed) return Error::kSocketReceiveFailed;
+  }
+  return stop_asked != 0 ? Error::kSocketStopped : Error::kOk;
+}
 
 void SocketCloser::operator()(SocketHandle* handle) const {
   sys_close(sys_of(handle));
@@ -195,14 +320,15 @@ Error tcp_connect_result(SocketHandle* socket) {
   return sys_connect_failed(sys_of(socket)) ? Error::kSocketConnectFailed : Error::kOk;
 }
 
-Error tcp_connect(Socket* out, const std::string& host, int port, int seconds) {
+Error tcp_connect(Socket* out, const std::string& host, int port, int milliseconds) {
   Socket socket;
   bool connected = false;
   Error error = tcp_connect_start(&socket, host, port, &connected);
   if (error != Error::kOk) return error;
-  if (!connected && (!wait_for(socket.get(), true, seconds * 1000) ||
-                     tcp_connect_result(socket.get()) != Error::kOk)) {
-    return Error::kSocketConnectFailed;
+  if (!connected) {
+    error = wait_for(socket.get(), true, milliseconds);
+    if (error == Error::kOk) error = tcp_connect_result(socket.get());
+    if (error != Error::kOk) return error;
   }
   *out = std::move(socket);
   return Error::kOk;
@@ -236,11 +362,11 @@ Error udp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* r
 Error udp_receive_from(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
                        std::string* sender, int* sender_port, int milliseconds) {
   *received = 0;
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+  const Deadline end = deadline_in(milliseconds);
   for (;;) {
-    const long left = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-    if (!wait_for(socket, false, left > 0 ? static_cast<int>(left) : 0)) return Error::kOk;
+    const Error waited = wait_for(socket, false, deadline_left_ms(end, milliseconds));
+    if (waited == Error::kSocketConnectFailed) return Error::kOk;  // nothing within the time
+    if (waited != Error::kOk) return waited;
     SysAddress from;
     size_t count = 0;
     const SysStatus status = sys_receive_from(sys_of(socket), buffer, capacity, &from, &count);
@@ -293,8 +419,9 @@ Error socket_wait_any(std::vector<SocketWait>* waits, int milliseconds) {
     std::vector<SysWait> sys;
     for (const SocketWait& wait : *waits)
       sys.push_back({sys_of(wait.socket), wait.for_write, false, false});
-    const SysStatus status = wait_any(&sys, milliseconds);
-    if (status == SysStatus::kFailed) return Error::kSocketReceiveFailed;
+    SysStatus status = SysStatus::kWouldBlock;
+    const Error error = wait_any(&sys, milliseconds, &status);
+    if (error != Error::kOk) return error;
     for (size_t i = 0; i < sys.size(); ++i) {
       (*waits)[i].ready = status == SysStatus::kDone && (sys[i].ready || sys[i].failed);
     }

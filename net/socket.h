@@ -62,9 +62,10 @@ Error net_ipv4_beside(const std::string& v6_address, std::string* v4_address);
 /// kOk with a new non-blocking, unbound UDP socket (IPv6 with `v6`).
 Error udp_open(Socket* out, bool v6 = false);
 
-/// kOk with a TCP socket connected to host:port within `seconds`; kSocketNoResolve,
-/// kSocketConnectFailed (refused, unreachable or too slow), or an open failure.
-Error tcp_connect(Socket* out, const std::string& host, int port, int seconds);
+/// kOk with a TCP socket connected to host:port within `milliseconds`; kSocketNoResolve,
+/// kSocketConnectFailed (refused, unreachable or too slow), kSocketStopped, or an open
+/// failure.
+Error tcp_connect(Socket* out, const std::string& host, int port, int milliseconds);
 
 /// kOk with a TCP socket whose connect to host:port has begun (`*connected` when it is
 /// through already); the end of a connect under way shows as writable, and
@@ -84,7 +85,7 @@ Error udp_send_to(SocketHandle* socket, const std::string& host, int port, const
 
 /// kOk with the first datagram (at most `capacity` bytes, `*sender` its source as text, an
 /// IPv6 one with "%zone" when it has one) or 0 bytes when none arrived within
-/// `milliseconds`; kSocketReceiveFailed.
+/// `milliseconds`; kSocketReceiveFailed, kSocketStopped.
 Error udp_receive(SocketHandle* socket, char* buffer, size_t capacity, size_t* received,
                   std::string* sender, int milliseconds);
 
@@ -121,10 +122,32 @@ struct SocketWait {
   bool ready;
 };
 
-/// Waits up to `milliseconds`, and no longer than the run's budget, until one of `waits`
-/// is ready: kOk with `ready` set on those that are, none when the time ran out; a signal
-/// does not cut the wait short. kSocketReceiveFailed when the platform cannot wait.
+/// Waits up to `milliseconds` (the time left, which the caller works out from its
+/// deadlines) until one of `waits` is ready: kOk with `ready` set on those that are, none
+/// when the time ran out; a signal does not cut the wait short, a stop does
+/// (kSocketStopped). kSocketReceiveFailed when the platform cannot wait. No descriptor is
+/// too high to wait on.
 Error socket_wait_any(std::vector<SocketWait>* waits, int milliseconds);
+
+/// Makes a stop end the waits: from now on every wait of this layer ends as soon as
+/// net_stop_ask is called (kSocketStopped), until net_stop_take. kOk, or the reason the
+/// wake-up the waits watch could not be made.
+Error net_stop_watch();
+
+/// Asks the stop; safe in a signal handler and from another thread.
+void net_stop_ask();
+
+/// Whether a stop was asked.
+bool net_stop_asked();
+
+/// The stop is being acted on: waits no longer end by it, so the steps it starts (a
+/// removal, under a deadline of its own) can wait for their answers.
+void net_stop_take();
+
+/// Waits up to `milliseconds` for a stop alone: kSocketStopped as soon as one is asked
+/// (also before the call), kOk when the time ran out without one, kSocketReceiveFailed
+/// when stops are not watched.
+Error net_stop_wait(int milliseconds);
 
 /// kOk with the local address of the socket, dotted decimal or canonical IPv6 text (no
 /// zone); kSocketNoLocalAddress.

@@ -37,6 +37,15 @@ struct SysAddress {
   uint16_t port = 0;  // where one came from: a datagram's source port
 };
 
+struct sockaddr;
+struct sockaddr_storage;
+
+/// The socket address of `address` and `port` in `*out`, and its length. Written once, in
+/// socket.cc: both platforms lay socket addresses out alike.
+int socket_endpoint(const SysAddress& address, int port, sockaddr_storage* out);
+/// The address of a socket address of either family; false for any other family.
+bool socket_address_of(const sockaddr* from, SysAddress* address);
+
 /// A new IPv4 or IPv6 socket (stream or datagram), or kSysNoSocket.
 SysSocket sys_socket(bool stream, bool v6);
 bool sys_set_nonblocking(SysSocket socket);
@@ -65,7 +74,7 @@ struct SysWait {
 };
 
 /// Waits until one of `count` sockets is ready or failed: kDone with the flags set,
-/// kWouldBlock when the wait ran out, kInterrupted, kFailed.
+/// kWouldBlock when the wait ran out, kInterrupted, kFailed. Any descriptor's value.
 SysStatus sys_wait_any(SysWait* waits, size_t count, int milliseconds);
 
 /// One send, sendto, recv or recvfrom: the byte count goes to `*count`.
@@ -75,6 +84,13 @@ SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, const S
 SysStatus sys_receive(SysSocket socket, char* buffer, size_t capacity, size_t* count);
 SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, SysAddress* sender,
                            size_t* count);
+
+/// A wake-up for the waits: `*read_end` turns readable once sys_wake wrote to
+/// `*write_end` (a pipe, or a loopback datagram socket sending to itself); false when it
+/// cannot be made.
+bool sys_wake_open(SysSocket* read_end, SysSocket* write_end);
+/// Makes the wake-up readable; safe in a signal handler and from another thread.
+void sys_wake(SysSocket write_end);
 
 /// The local address of a socket; false when the platform does not tell.
 bool sys_local_address(SysSocket socket, SysAddress* address);

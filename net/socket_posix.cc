@@ -6,13 +6,14 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "net/socket_platform.h"
 
@@ -20,42 +21,6 @@ namespace {
 
 int fd_of(SysSocket socket) {
   return static_cast<int>(socket);
-}
-
-/// The socket address of `address` and `port`, and its length.
-socklen_t endpoint(const SysAddress& address, int port, sockaddr_storage* out) {
-  std::memset(out, 0, sizeof(*out));
-  if (address.v6) {
-    sockaddr_in6* to = reinterpret_cast<sockaddr_in6*>(out);
-    to->sin6_family = AF_INET6;
-    std::memcpy(&to->sin6_addr, address.bytes, 16);
-    to->sin6_scope_id = address.zone;
-    to->sin6_port = htons(static_cast<uint16_t>(port));
-    return sizeof(sockaddr_in6);
-  }
-  sockaddr_in* to = reinterpret_cast<sockaddr_in*>(out);
-  to->sin_family = AF_INET;
-  std::memcpy(&to->sin_addr, address.bytes, 4);
-  to->sin_port = htons(static_cast<uint16_t>(port));
-  return sizeof(sockaddr_in);
-}
-
-/// The address of a socket address of either family; false for any other family.
-bool address_of(const sockaddr* from, SysAddress* address) {
-  *address = SysAddress();
-  if (from->sa_family == AF_INET6) {
-    const sockaddr_in6* in = reinterpret_cast<const sockaddr_in6*>(from);
-    address->v6 = true;
-    std::memcpy(address->bytes, &in->sin6_addr, 16);
-    address->zone = in->sin6_scope_id;
-    address->port = ntohs(in->sin6_port);
-    return true;
-  }
-  if (from->sa_family != AF_INET) return false;
-  const sockaddr_in* in = reinterpret_cast<const sockaddr_in*>(from);
-  std::memcpy(address->bytes, &in->sin_addr, 4);
-  address->port = ntohs(in->sin_port);
-  return true;
 }
 
 SysStatus status_of_errno() {
@@ -101,7 +66,7 @@ bool sys_resolve(const char* host, bool v6, SysAddress* address) {
   hints.ai_family = v6 ? AF_INET6 : AF_INET;
   addrinfo* found = nullptr;
   if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-  const bool known = address_of(found->ai_addr, address);
+  const bool known = socket_address_of(found->ai_addr, address);
   freeaddrinfo(found);
   return known;
 }
@@ -122,7 +87,7 @@ bool sys_address_valid(const char* text) {
 
 SysStatus sys_connect(SysSocket socket, const SysAddress& address, int port) {
   sockaddr_storage to;
-  const socklen_t length = endpoint(address, port, &to);
+  const socklen_t length = static_cast<socklen_t>(socket_endpoint(address, port, &to));
   if (connect(fd_of(socket), reinterpret_cast<const sockaddr*>(&to), length) == 0) {
     return SysStatus::kDone;
   }
@@ -136,26 +101,18 @@ bool sys_connect_failed(SysSocket socket) {
 }
 
 SysStatus sys_wait_any(SysWait* waits, size_t count, int milliseconds) {
-  fd_set reads, writes, errors;
-  FD_ZERO(&reads);
-  FD_ZERO(&writes);
-  FD_ZERO(&errors);
-  int highest = -1;
+  std::vector<pollfd> polled(count);
   for (size_t i = 0; i < count; ++i) {
-    const int fd = fd_of(waits[i].socket);
-    if (fd < 0 || fd >= FD_SETSIZE) return SysStatus::kFailed;  // an fd_set cannot hold it
-    FD_SET(fd, waits[i].for_write ? &writes : &reads);
-    FD_SET(fd, &errors);
-    if (fd > highest) highest = fd;
+    polled[i] = {fd_of(waits[i].socket), static_cast<short>(waits[i].for_write ? POLLOUT : POLLIN),
+                 0};
   }
-  timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
-  const int ready = select(highest + 1, &reads, &writes, &errors, &wait);
+  const int ready = poll(polled.data(), static_cast<nfds_t>(count), milliseconds);
   if (ready < 0) return errno == EINTR ? SysStatus::kInterrupted : SysStatus::kFailed;
   if (ready == 0) return SysStatus::kWouldBlock;
   for (size_t i = 0; i < count; ++i) {
-    const int fd = fd_of(waits[i].socket);
-    waits[i].ready = FD_ISSET(fd, waits[i].for_write ? &writes : &reads);
-    waits[i].failed = !waits[i].ready && FD_ISSET(fd, &errors);
+    const short seen = polled[i].revents;
+    waits[i].ready = (seen & (waits[i].for_write ? POLLOUT : POLLIN)) != 0;
+    waits[i].failed = !waits[i].ready && (seen & (POLLERR | POLLHUP | POLLNVAL)) != 0;
   }
   return SysStatus::kDone;
 }
@@ -168,7 +125,7 @@ SysStatus sys_send(SysSocket socket, const char* data, size_t length, size_t* co
 SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, const SysAddress& address,
                       int port, size_t* count) {
   sockaddr_storage to;
-  const socklen_t to_length = endpoint(address, port, &to);
+  const socklen_t to_length = static_cast<socklen_t>(socket_endpoint(address, port, &to));
   return counted(
       sendto(fd_of(socket), data, length, 0, reinterpret_cast<const sockaddr*>(&to), to_length),
       count);
@@ -186,8 +143,23 @@ SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, SysA
   const SysStatus status = counted(
       recvfrom(fd_of(socket), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&from), &length),
       count);
-  if (!address_of(reinterpret_cast<const sockaddr*>(&from), sender)) *sender = SysAddress();
+  if (!socket_address_of(reinterpret_cast<const sockaddr*>(&from), sender)) *sender = SysAddress();
   return status;
+}
+
+bool sys_wake_open(SysSocket* read_end, SysSocket* write_end) {
+  int ends[2];
+  if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return false;
+  *read_end = ends[0];
+  *write_end = ends[1];
+  return true;
+}
+
+void sys_wake(SysSocket write_end) {
+  const int saved = errno;  // a signal handler leaves errno as it found it
+  const char byte = 1;
+  (void)!write(fd_of(write_end), &byte, 1);
+  errno = saved;
 }
 
 bool sys_local_address(SysSocket socket, SysAddress* address) {
@@ -195,7 +167,7 @@ bool sys_local_address(SysSocket socket, SysAddress* address) {
   std::memset(&local, 0, sizeof(local));
   socklen_t length = sizeof(local);
   if (getsockname(fd_of(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
-  return address_of(reinterpret_cast<const sockaddr*>(&local), address);
+  return socket_address_of(reinterpret_cast<const sockaddr*>(&local), address);
 }
 
 bool sys_set_multicast_interface(SysSocket socket, bool v6, const NetInterface& through) {
@@ -214,7 +186,7 @@ bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces) {
   const std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> list(found, freeifaddrs);
   for (const ifaddrs* at = list.get(); at != nullptr; at = at->ifa_next) {
     SysAddress address;
-    if (at->ifa_addr == nullptr || !address_of(at->ifa_addr, &address) || address.v6 != v6) {
+    if (at->ifa_addr == nullptr || !socket_address_of(at->ifa_addr, &address) || address.v6 != v6) {
       continue;
     }
     const unsigned flags = at->ifa_flags;

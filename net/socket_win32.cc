@@ -20,42 +20,6 @@ SOCKET socket_of(SysSocket socket) {
   return static_cast<SOCKET>(socket);
 }
 
-/// The socket address of `address` and `port`, and its length.
-int endpoint(const SysAddress& address, int port, sockaddr_storage* out) {
-  std::memset(out, 0, sizeof(*out));
-  if (address.v6) {
-    sockaddr_in6* to = reinterpret_cast<sockaddr_in6*>(out);
-    to->sin6_family = AF_INET6;
-    std::memcpy(&to->sin6_addr, address.bytes, 16);
-    to->sin6_scope_id = address.zone;
-    to->sin6_port = htons(static_cast<u_short>(port));
-    return sizeof(sockaddr_in6);
-  }
-  sockaddr_in* to = reinterpret_cast<sockaddr_in*>(out);
-  to->sin_family = AF_INET;
-  std::memcpy(&to->sin_addr, address.bytes, 4);
-  to->sin_port = htons(static_cast<u_short>(port));
-  return sizeof(sockaddr_in);
-}
-
-/// The address of a socket address of either family; false for any other family.
-bool address_of(const sockaddr* from, SysAddress* address) {
-  *address = SysAddress();
-  if (from->sa_family == AF_INET6) {
-    const sockaddr_in6* in = reinterpret_cast<const sockaddr_in6*>(from);
-    address->v6 = true;
-    std::memcpy(address->bytes, &in->sin6_addr, 16);
-    address->zone = in->sin6_scope_id;
-    address->port = ntohs(in->sin6_port);
-    return true;
-  }
-  if (from->sa_family != AF_INET) return false;
-  const sockaddr_in* in = reinterpret_cast<const sockaddr_in*>(from);
-  std::memcpy(address->bytes, &in->sin_addr, 4);
-  address->port = ntohs(in->sin_port);
-  return true;
-}
-
 SysStatus counted(int result, size_t* count) {
   *count = 0;
   if (result != SOCKET_ERROR) {
@@ -110,7 +74,7 @@ bool sys_resolve(const char* host, bool v6, SysAddress* address) {
     hints.ai_family = AF_INET6;
     addrinfo* found = nullptr;
     if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-    const bool known = address_of(found->ai_addr, address);
+    const bool known = socket_address_of(found->ai_addr, address);
     freeaddrinfo(found);
     return known;
   }
@@ -139,7 +103,7 @@ bool sys_address_valid(const char* text) {
 
 SysStatus sys_connect(SysSocket socket, const SysAddress& address, int port) {
   sockaddr_storage to;
-  const int length = endpoint(address, port, &to);
+  const int length = socket_endpoint(address, port, &to);
   if (connect(socket_of(socket), reinterpret_cast<const sockaddr*>(&to), length) == 0) {
     return SysStatus::kDone;
   }
@@ -165,7 +129,9 @@ SysStatus sys_wait_any(SysWait* waits, size_t count, int milliseconds) {
     FD_SET(socket_of(waits[i].socket), &errors);
   }
   timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
-  // The first argument is ignored by Winsock. A refused connect shows in the error set
+  // select, not WSAPoll: WSAPoll misses a refused connect on Windows before 10 2004, and a
+  // Winsock fd_set holds sockets by handle, so no handle's value is too high for it. The
+  // first argument is ignored by Winsock. A refused connect shows in the error set
   // only.
   const int ready = select(0, &reads, &writes, &errors, &wait);
   if (ready == SOCKET_ERROR) {
@@ -187,7 +153,7 @@ SysStatus sys_send(SysSocket socket, const char* data, size_t length, size_t* co
 SysStatus sys_send_to(SysSocket socket, const char* data, size_t length, const SysAddress& address,
                       int port, size_t* count) {
   sockaddr_storage to;
-  const int to_length = endpoint(address, port, &to);
+  const int to_length = socket_endpoint(address, port, &to);
   return counted(sendto(socket_of(socket), data, clamp(length), 0,
                         reinterpret_cast<const sockaddr*>(&to), to_length),
                  count);
@@ -210,8 +176,33 @@ SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, SysA
     *count = capacity;
     status = SysStatus::kDone;
   }
-  if (!address_of(reinterpret_cast<const sockaddr*>(&from), sender)) *sender = SysAddress();
+  if (!socket_address_of(reinterpret_cast<const sockaddr*>(&from), sender)) *sender = SysAddress();
   return status;
+}
+
+bool sys_wake_open(SysSocket* read_end, SysSocket* write_end) {
+  // A datagram socket on loopback that sends to itself: the waits take sockets alone.
+  const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  if (s == INVALID_SOCKET) return false;
+  sockaddr_in self{};
+  self.sin_family = AF_INET;
+  self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof(self);
+  u_long non_blocking = 1;
+  if (bind(s, reinterpret_cast<sockaddr*>(&self), length) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&self), &length) != 0 ||
+      connect(s, reinterpret_cast<sockaddr*>(&self), length) != 0 ||
+      ioctlsocket(s, FIONBIO, &non_blocking) != 0) {
+    closesocket(s);
+    return false;
+  }
+  *read_end = *write_end = static_cast<SysSocket>(s);
+  return true;
+}
+
+void sys_wake(SysSocket write_end) {
+  const char byte = 1;
+  send(socket_of(write_end), &byte, 1, 0);
 }
 
 bool sys_local_address(SysSocket socket, SysAddress* address) {
@@ -221,7 +212,7 @@ bool sys_local_address(SysSocket socket, SysAddress* address) {
   if (getsockname(socket_of(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
     return false;
   }
-  return address_of(reinterpret_cast<const sockaddr*>(&local), address);
+  return socket_address_of(reinterpret_cast<const sockaddr*>(&local), address);
 }
 
 bool sys_set_multicast_interface(SysSocket socket, bool v6, const NetInterface& through) {
@@ -259,7 +250,7 @@ bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces) {
       SysAddress address;
       std::string text;
       if (unicast->Address.lpSockaddr == nullptr ||
-          !address_of(unicast->Address.lpSockaddr, &address) || address.v6 != v6 ||
+          !socket_address_of(unicast->Address.lpSockaddr, &address) || address.v6 != v6 ||
           !sys_address_text(address, &text)) {
         continue;
       }

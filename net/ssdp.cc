@@ -2,6 +2,7 @@
 
 #include "base/guard.h"
 #include "base/limits.h"
+#include "base/text.h"
 #include "net/http.h"
 
 namespace {
@@ -45,7 +46,7 @@ Error ssdp_location(const std::string& reply, std::string* location) {
   return guard_allocation([&] {
     // A datagram may carry NUL bytes; only the text before the first one counts.
     const std::string text(reply.c_str());
-    const std::string upper = upper_copy(text);
+    const std::string upper = text_upper_ascii(text);
     int status = 0;
     if (http_status(text, &status) != Error::kOk || status != 200) return Error::kSsdpNot200;
     size_t line = upper.find("\r\n");
@@ -72,8 +73,8 @@ Error ssdp_location(const std::string& reply, std::string* location) {
 
 std::string ssdp_header(const std::string& reply, const std::string& name) {
   const std::string text(reply.c_str());
-  const std::string upper = upper_copy(text);
-  const std::string wanted = upper_copy(name) + ":";
+  const std::string upper = text_upper_ascii(text);
+  const std::string wanted = text_upper_ascii(name) + ":";
   size_t line = upper.find("\r\n");
   while (line != std::string::npos) {
     const size_t start = line + 2;

@@ -197,6 +197,11 @@ TEST(Text, EveryCodePointAsWcwidthDrawsIt) {
 }
 #endif
 
+TEST(Text, UpperAscii) {
+  // a..z alone: other bytes, a Latin-1 one among them, pass unchanged.
+  EXPECT_EQ(text_upper_ascii("aZ-09\xe9x"), "AZ-09\xe9X");
+}
+
 TEST(Text, CutAndComparison) {
   EXPECT_EQ(text_cut("ab\xe6\x97\xa5z", 5), "ab\xe6\x97\xa5");  // the wide one would straddle
   EXPECT_EQ(text_cut("a\xc3\xa9\xc3\xa9", 5), "a\xc3\xa9\xc3\xa9");

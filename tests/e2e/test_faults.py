@@ -5,9 +5,14 @@ for a wait too many, what the gateway heard is counted. The cases run side by si
 a namespace of its own, and are judged one by one afterwards."""
 
 import concurrent.futures
+import json
+import os
+import subprocess
+import tempfile
+import time
 import unittest
 
-from harness import (ADD_REFUSED, ADD_UNKNOWN, ADDED, BANNER, CLOSING, ENUMERATE_FAILED, EXTERNAL,
+from harness import (PROGRAM, FakeGateway, Namespace, ADD_REFUSED, ADD_UNKNOWN, ADDED, BANNER, CLOSING, ENUMERATE_FAILED, EXTERNAL,
                      GAME, IDENTITY, LIST_HEAD, LOCAL, LONG, NO_EXTERNAL, NO_LOCAL, NO_ROUTER,
                      NOT_ADDED, NOT_REMOVED, NOT_REMOVED_ID, REMOVE_DENIED, REMOVE_INVALID,
                      REMOVE_UNKNOWN, REMOVED_ID, RULE, SEARCH_WAIT, UNCONFIRMED, WEB, entry_block,
@@ -245,6 +250,72 @@ class Faults(unittest.TestCase):
                 if name in TRIES:
                     action, tries = TRIES[name]
                     self.assertEqual(actions.count(action), tries, actions)
+
+
+# A table of 30 entries whose every read is answered after 9 s: the run's end (60 s, and a
+# second for each entry read) cuts the walk off, and the run reports the table unread
+# rather than showing the entries read as all of it. The control answers at once.
+SLOW_TABLE = [mapping("e%02d" % i, "TCP", "127.0.0.1", 1000 + i, 3000 + i) for i in range(30)]
+SLOW_READS = {"raw": {"GetGenericPortMappingEntry": {"drip": 1, "gap": 9}}}
+SLOW_CASES = [
+    # name, arguments, config, exit status, complete, CPU seconds at most
+    ("listing of a slow table", ["--json", "-list"], SLOW_READS, 5, False),
+    ("clashing add over a slow table", ["--json", "-add", "TCP", "80", "3029"], SLOW_READS, 5,
+     None),
+    ("listing of the same table answered at once", ["--json", "-list"], {}, 0, True),
+]
+CPU_MAX = 3.0
+
+
+def timed_run(case):
+    """The run with its wall time and the CPU time it used (user and system)."""
+    _, args, config, _, _ = case
+    with Namespace() as ns, \
+            FakeGateway(ns, http_port=5000, entries=SLOW_TABLE, lifetime=150, **config) as gw, \
+            tempfile.TemporaryFile() as out:
+        start = time.monotonic()
+        # `ip netns exec` becomes the program: its resource usage is the program's.
+        child = subprocess.Popen(["ip", "netns", "exec", ns.name, PROGRAM] + args, stdout=out,
+                                 stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        deadline = time.monotonic() + 150
+        while time.monotonic() < deadline:
+            pid, status, usage = os.wait4(child.pid, os.WNOHANG)
+            if pid == child.pid:
+                break
+            time.sleep(0.2)
+        else:
+            child.kill()
+            pid, status, usage = os.wait4(child.pid, 0)
+        child.returncode = os.waitstatus_to_exitcode(status)
+        seconds = time.monotonic() - start
+        out.seek(0)
+        document = json.loads(out.read().decode())
+        reads = gw.actions().count("GetGenericPortMappingEntry")
+        return child.returncode, document, seconds, usage.ru_utime + usage.ru_stime, reads
+
+
+class RunBound(unittest.TestCase):
+    def test_a_slow_table_ends_within_the_run_bound(self):
+        with concurrent.futures.ThreadPoolExecutor(max_workers=3) as pool:
+            outcomes = list(pool.map(timed_run, SLOW_CASES))
+        for case, (code, document, seconds, cpu, reads) in zip(SLOW_CASES, outcomes):
+            name, _, _, want_code, complete = case
+            with self.subTest(name):
+                self.assertEqual(code, want_code, document)
+                if complete is not None:
+                    self.assertEqual(document["complete"], complete)
+                if want_code == 5:
+                    self.assertEqual(document["error"]["status"], 54 if complete is False else 51)
+                    # 60 s and a second for each entry read (the last read was cut off),
+                    # and 2 s for the program's start and end on a busy machine.
+                    self.assertLess(seconds, 60 + (reads - 1) + 2, (reads, seconds))
+                    self.assertGreater(seconds, 60)
+                    if complete is False:
+                        self.assertEqual(len(document["entries"]), reads - 1)
+                else:
+                    self.assertEqual(len(document["entries"]), 30)
+                    self.assertLess(seconds, 10)
+                self.assertLess(cpu, CPU_MAX, (seconds, cpu))
 
 
 if __name__ == "__main__":

@@ -352,6 +352,72 @@ class Json(unittest.TestCase):
         self.assertIn(" removed: TCP 2222 -> 127.0.0.1:22", lines[-1])
         self.assertEqual(actions[-2:], ["GetSpecificPortMappingEntry", "DeletePortMapping"])
 
+    def test_a_stop_before_anything_is_held_ends_the_run_at_once(self):
+        # The description takes 4 s to come; a stop at 0.5 s ends the read under way and the
+        # run, with status 0 and nothing added. test_keep_on_the_screens is the control: a
+        # stop once the entry is held removes it.
+        for stop, json_out in ((signal.SIGINT, True), (signal.SIGTERM, True),
+                               (signal.SIGHUP, False)):
+            with self.subTest(signal.Signals(stop).name), Namespace() as ns, \
+                    FakeGateway(ns, entries=[], raw={"GET": {"drip": 1, "gap": 4}}) as gw:
+                keeper = subprocess.Popen(["ip", "netns", "exec", ns.name, PROGRAM] +
+                                          (["--json"] if json_out else []) +
+                                          ["--keep", "-add", "TCP", "22", "2222", "ssh"],
+                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                time.sleep(0.5)
+                keeper.send_signal(stop)
+                stopped = time.monotonic()
+                out, err = keeper.communicate(timeout=10)
+                waited = time.monotonic() - stopped
+                actions = gw.actions()
+                self.assertEqual(keeper.returncode, 0)
+                self.assertLess(waited, 2)
+                self.assertEqual(actions, [])
+                self.assertEqual(len(gw.requests("http")), 1)  # the description, cut off
+                if not json_out:
+                    # The banner, then the closing frame; the event on standard error.
+                    self.assertEqual(out.decode(), BANNER + CLOSING)
+                    self.assertRegex(err.decode(), r"^\S+Z stopped: TCP 2222 -> :22, before "
+                                                   r"anything was added\n$")
+                    continue
+                events = [json.loads(line) for line in out.decode().splitlines()]
+                self.assertEqual([(e["event"], e["text"]) for e in events],
+                                 [("stopped", "before anything was added")])
+                jsonschema.validate(events[0], SCHEMA)
+
+    def test_a_stop_during_a_silent_renewal_ends_within_its_bound(self):
+        # The router takes the renewal's add and answers nothing from then on: the stop
+        # ends the exchange under way, and the removal gets its own 15 s, not a run's
+        # 60 s. The control answers everything: the entry is removed at once.
+        silent = {"head": "", "body": "", "hold": 40}
+        cases = [
+            ("silent from the renewal on", {"AddPortMapping": dict(silent, after=1),
+                                            "GetSpecificPortMappingEntry": dict(silent, after=2),
+                                            "DeletePortMapping": silent},
+             3, "remove failed", 14, 18),
+            ("answering", {}, 0, "removed", 0, 3),
+        ]
+        for name, raw, code, last, low, high in cases:
+            with self.subTest(name), Namespace() as ns, FakeGateway(ns, entries=[], raw=raw) as gw:
+                keeper = subprocess.Popen(["ip", "netns", "exec", ns.name, PROGRAM, "--json",
+                                           "--keep", "--lease", "2", "-add", "TCP", "22", "2222",
+                                           "ssh"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                for _ in range(100):  # the renewal's add has arrived (within 10 s)
+                    if gw.actions().count("AddPortMapping") >= 2:
+                        break
+                    time.sleep(0.1)
+                time.sleep(0.3)
+                keeper.send_signal(signal.SIGTERM)
+                stopped = time.monotonic()
+                out, _ = keeper.communicate(timeout=40)
+                waited = time.monotonic() - stopped
+                self.assertEqual(keeper.returncode, code)
+                self.assertGreaterEqual(waited, low)
+                self.assertLess(waited, high)
+                events = [json.loads(line)["event"] for line in out.decode().splitlines()]
+                self.assertEqual(events[-1], last)
+                self.assertEqual(gw.actions()[-1], "DeletePortMapping")
+
     def hold(self, config, until=None, limit=20):
         """A --keep --json run holding TCP 2222 (lease 2 s) against a fake gateway of
         `config`, stopped by SIGTERM once its `until` (event, count) came: its events

@@ -66,6 +66,7 @@ RAW_KEYS = {
     "gap": 0,          # ... this many seconds apart
     "hold": 0,         # seconds to keep the connection open after the last byte
     "reset": None,     # send only this many bytes of the body, then reset the connection
+    "after": 0,        # answer the first N requests as usual, the raw way from then on
 }
 
 IDENTITY_DEFAULTS = {
@@ -290,7 +291,8 @@ class Gateway:
         self.answered[key] = self.answered.get(key, 0) + 1
         limit = self.config["die_after"].get(key)
         self.dying = self.dying or (limit is not None and self.answered[key] >= int(limit))
-        if key in self.config["raw"]:
+        if key in self.config["raw"] and \
+                self.answered[key] > int(self.config["raw"][key].get("after", 0)):
             # On a thread of its own, so that a slow or held answer does not stop the
             # next request from being served.
             how = dict(RAW_KEYS, **self.config["raw"][key])

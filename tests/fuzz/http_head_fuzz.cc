@@ -6,6 +6,7 @@
 #include "base/limits.h"
 #include "net/http.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/dechunk.h"
 
 namespace {
 

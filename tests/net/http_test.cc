@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/dechunk.h"
 #include "tests/support/error_print.h"
 #include "tests/support/loopback_server.h"
 
@@ -132,10 +133,6 @@ TEST(Http, HostAndPortAsUrlsAndHostLinesWriteThem) {
   std::string text;
   ASSERT_EQ(http_request_text(http_get_request("fe80::1%3", "d.xml", 5000), &text), Error::kOk);
   EXPECT_EQ(text, "GET /d.xml HTTP/1.1\r\nHOST: [fe80::1]:5000\r\n\r\n");
-}
-
-TEST(Http, UpperCopy) {
-  EXPECT_EQ(upper_copy("aZ-09\xe9x"), "AZ-09\xe9X");
 }
 
 TEST(Http, RequestTexts) {

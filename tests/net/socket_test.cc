@@ -4,7 +4,12 @@
 
 #include <chrono>
 
-#include "base/budget.h"
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include "tests/support/error_print.h"
 #include "tests/support/loopback_server.h"
 
@@ -32,7 +37,7 @@ TEST(Socket, ConnectToClosedPortFailsInTimeAndLeavesNothingOpen) {
   int before = open_descriptor_count();
   Socket handle;
   Clock::time_point start = Clock::now();
-  EXPECT_EQ(tcp_connect(&handle, "127.0.0.1", closed_loopback_port(), 1),
+  EXPECT_EQ(tcp_connect(&handle, "127.0.0.1", closed_loopback_port(), 1000),
             Error::kSocketConnectFailed);
   EXPECT_LT(seconds_since(start), 1.5);
   EXPECT_EQ(handle.get(), nullptr);
@@ -42,7 +47,7 @@ TEST(Socket, ConnectToClosedPortFailsInTimeAndLeavesNothingOpen) {
 TEST(Socket, UnresolvableHostFailsBeforeAnyTraffic) {
   Socket handle;
   int before = open_descriptor_count();
-  EXPECT_EQ(tcp_connect(&handle, "no such host.invalid", 80, 1), Error::kSocketNoResolve);
+  EXPECT_EQ(tcp_connect(&handle, "no such host.invalid", 80, 1000), Error::kSocketNoResolve);
   EXPECT_EQ(open_descriptor_count(), before);
   ASSERT_EQ(udp_open(&handle), Error::kOk);
   EXPECT_EQ(udp_send_to(handle.get(), "", 1900, "x", 1), Error::kSocketNoResolve);
@@ -52,8 +57,8 @@ TEST(Socket, UnresolvableHostFailsBeforeAnyTraffic) {
 TEST(Socket, WaitTellsWhichIsReadyAndReceiveTakesWhatCame) {
   LoopbackServer server({{"hello", 0, false}, {"", 1500, false}});
   Socket talks, silent;
-  ASSERT_EQ(tcp_connect(&talks, "127.0.0.1", server.port(), 1), Error::kOk);
-  ASSERT_EQ(tcp_connect(&silent, "127.0.0.1", server.port(), 1), Error::kOk);
+  ASSERT_EQ(tcp_connect(&talks, "127.0.0.1", server.port(), 1000), Error::kOk);
+  ASSERT_EQ(tcp_connect(&silent, "127.0.0.1", server.port(), 1000), Error::kOk);
   char buffer[64];
   size_t got = 0;
   bool closed = false;
@@ -80,21 +85,73 @@ TEST(Socket, WaitTellsWhichIsReadyAndReceiveTakesWhatCame) {
   ASSERT_EQ(socket_wait_any(&waits, 300), Error::kOk);
   EXPECT_FALSE(waits[0].ready);
   EXPECT_GE(seconds_since(start), 0.25);
-
-  // A spent run budget ends every wait at once: well before the 3 s asked, with room for
-  // a busy machine.
-  run_budget_start(0);
-  const Clock::time_point spent = Clock::now();
-  ASSERT_EQ(socket_wait_any(&waits, 3000), Error::kOk);
-  EXPECT_FALSE(waits[0].ready);
-  EXPECT_LT(seconds_since(spent), 1.5);
-  run_budget_clear();
 }
+
+TEST(Socket, AStopEndsEveryWaitAtOnceUntilItIsTaken) {
+  LoopbackServer server({{"", 3000, false}});
+  Socket silent;
+  ASSERT_EQ(tcp_connect(&silent, "127.0.0.1", server.port(), 1000), Error::kOk);
+  ASSERT_EQ(net_stop_watch(), Error::kOk);
+  // Control: watched, but not asked, the wait lasts its time.
+  std::vector<SocketWait> waits{{silent.get(), false, false}};
+  Clock::time_point start = Clock::now();
+  EXPECT_EQ(socket_wait_any(&waits, 300), Error::kOk);
+  EXPECT_GE(seconds_since(start), 0.25);
+  EXPECT_EQ(net_stop_wait(200), Error::kOk);
+  // Asked (as a signal handler asks it): every wait ends at once, the stop's own too.
+  net_stop_ask();
+  start = Clock::now();
+  EXPECT_EQ(socket_wait_any(&waits, 5000), Error::kSocketStopped);
+  char buffer[8];
+  size_t got = 0;
+  std::string sender;
+  Socket datagrams;
+  ASSERT_EQ(udp_open(&datagrams), Error::kOk);
+  EXPECT_EQ(udp_receive(datagrams.get(), buffer, sizeof(buffer), &got, &sender, 5000),
+            Error::kSocketStopped);
+  EXPECT_EQ(net_stop_wait(5000), Error::kSocketStopped);
+  EXPECT_LT(seconds_since(start), 1.0);
+  // Taken: the waits of what the stop starts last their time again.
+  net_stop_take();
+  start = Clock::now();
+  EXPECT_EQ(socket_wait_any(&waits, 300), Error::kOk);
+  EXPECT_GE(seconds_since(start), 0.25);
+}
+
+#ifndef _WIN32
+TEST(Socket, WaitsOnADescriptorPast1024) {
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (limit.rlim_cur < 2048 && limit.rlim_max >= 2048) {
+    limit.rlim_cur = 2048;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+  }
+  if (limit.rlim_cur < 2048) GTEST_SKIP() << "descriptors are capped below 2048";
+  LoopbackServer server({{"hello", 0, false}, {"", 1500, false}});
+  Socket low, quiet;
+  ASSERT_EQ(tcp_connect(&low, "127.0.0.1", server.port(), 1000), Error::kOk);
+  ASSERT_EQ(tcp_connect(&quiet, "127.0.0.1", server.port(), 1000), Error::kOk);
+  // The same connections, each also as a descriptor past what an fd_set holds.
+  const int high_fd = fcntl(static_cast<int>(low->descriptor), F_DUPFD_CLOEXEC, 1500);
+  const int high_quiet_fd = fcntl(static_cast<int>(quiet->descriptor), F_DUPFD_CLOEXEC, 1600);
+  ASSERT_GE(high_fd, 1500);
+  ASSERT_GE(high_quiet_fd, 1600);
+  Socket high(new SocketHandle{high_fd}), high_quiet(new SocketHandle{high_quiet_fd});
+  ASSERT_EQ(net_startup(), Error::kOk);  // each Socket gives one start-up back
+  ASSERT_EQ(net_startup(), Error::kOk);
+  for (SocketHandle* watched : {low.get(), high.get()}) {
+    std::vector<SocketWait> waits{{high_quiet.get(), false, false}, {watched, false, false}};
+    ASSERT_EQ(socket_wait_any(&waits, 2000), Error::kOk);
+    EXPECT_FALSE(waits[0].ready);
+    EXPECT_TRUE(waits[1].ready);
+  }
+}
+#endif
 
 TEST(Socket, SendToAGonePeerFailsWithoutEndingTheProcess) {
   LoopbackServer server({{"", 0, false}});
   Socket handle;
-  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1), Error::kOk);
+  ASSERT_EQ(tcp_connect(&handle, "127.0.0.1", server.port(), 1000), Error::kOk);
   size_t sent = 1;
   EXPECT_EQ(tcp_send_some(handle.get(), "", 0, &sent), Error::kOk);
   EXPECT_EQ(sent, 0u);
@@ -139,7 +196,7 @@ TEST(Socket, UdpRoundTripAndSilentWait) {
 TEST(Socket, LocalAddressOfAConnection) {
   LoopbackServer server({{"", 0, false}});
   Socket handle;
-  ASSERT_EQ(tcp_connect(&handle, "localhost", server.port(), 1), Error::kOk);
+  ASSERT_EQ(tcp_connect(&handle, "localhost", server.port(), 1000), Error::kOk);
   std::string address;
   EXPECT_EQ(socket_local_address(handle.get(), &address), Error::kOk);
   EXPECT_EQ(address, "127.0.0.1");

@@ -117,3 +117,7 @@ bool sys_set_multicast_interface(SysSocket, bool, const NetInterface&) {
 bool sys_interfaces(bool, std::vector<NetInterface>*) {
   return false;
 }
+bool sys_wake_open(SysSocket*, SysSocket*) {
+  return false;
+}
+void sys_wake(SysSocket) {}
