@@ -23,6 +23,7 @@
   X(SocketNoLocalAddress, -987, "the local address is unknown")                              \
   X(SocketTimedOut, -986, "the run's time ran out")                                          \
   X(SocketStopped, -985, "a stop was asked")                                                 \
+  X(SocketNoIpv4, -984, "no IPv4 address on the interface toward the router")                \
   /* URLs and the HTTP client. */                                                            \
   X(HttpNoHead, -899, "no answer came back")                                                 \
   X(HttpHeadTooLong, -898, "the answer's head is over 4095 bytes")                           \
@@ -49,6 +50,7 @@
   X(GatewayNoEntry, -692, "an answer of 200 that holds no entry")                            \
   X(GatewayOnlyPermanent, -691, "the router takes permanent entries alone")                  \
   X(GatewayNoFirewall, -690, "the router offers no IPv6 firewall control")                   \
+  X(GatewayNoPinholeId, -689, "an answer of 200 that names no pinhole ID")                   \
   /* NAT-PMP and PCP. */                                                                     \
   X(RouteNoGateway, -599, "the system names no default gateway")                             \
   X(PortmapNoAnswer, -598, "no NAT-PMP or PCP answer from the gateway")                      \

@@ -91,7 +91,8 @@ std::string remove_outcome_title(bool found, bool failed, int id) {
                             : ") Removed]   -   UPnP Router - Port Forwarding          "));
 }
 
-AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, bool adopt) {
+AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, bool adopt,
+                    bool read_always) {
   AddResult result;
   // An address typed in a short, octal or hexadecimal form is sent as the one it means.
   result.mapping = {
@@ -121,11 +122,47 @@ AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, 
   // A check that could not read the whole table must not let the add replace an entry it
   // did not see.
   result.unchecked = !result.clash && step == WalkStep::kBroken;
-  if (!result.clash && !result.unchecked) add_send(gateway, &result);
+  if (!result.clash && !result.unchecked) add_send(gateway, &result, read_always);
   return result;
 }
 
-void add_send(const GatewayHandle& gateway, AddResult* result) {
+ReadBack read_back(const GatewayHandle& gateway, const MappingRequest& mapping,
+                   MappingEntry* entry) {
+  auto judged = [&](const MappingEntry& found) {
+    *entry = found;
+    return text_equal_ignoring_case(found.client, mapping.client) &&
+                   found.internal_port == mapping.internal_port
+               ? ReadBack::kOurs
+               : ReadBack::kOther;
+  };
+  MappingEntry found;
+  const Error error =
+      gateway_specific_entry(gateway, mapping.external_port, mapping.protocol, &found);
+  if (error == Error::kOk) return judged(found);
+  if (error == Error::kGatewayMappingRefused) return ReadBack::kAbsent;
+  // A router that takes no GetSpecificPortMappingEntry answers with a refusal of
+  // another kind: its table is walked instead.
+  if (error != Error::kHttpNotOk) return ReadBack::kUnknown;
+  TableWalk walk = walk_from(0, kWalkMax);
+  for (;;) {
+    switch (walk_next(&walk, gateway, &found)) {
+      case WalkStep::kEntry:
+        if (found.external_port == mapping.external_port &&
+            text_equal_ignoring_case(found.protocol, mapping.protocol)) {
+          return judged(found);
+        }
+        break;
+      case WalkStep::kRestarted:
+        break;
+      case WalkStep::kEnd:
+        return ReadBack::kAbsent;
+      case WalkStep::kBroken:
+        return ReadBack::kUnknown;
+    }
+  }
+}
+
+void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always) {
   result->lease_read = false;
   result->error = gateway_add_mapping(gateway, result->mapping);
   if (result->error == Error::kGatewayOnlyPermanent && result->mapping.lease_seconds != 0) {
@@ -134,12 +171,28 @@ void add_send(const GatewayHandle& gateway, AddResult* result) {
     result->error = gateway_add_mapping(gateway, result->mapping);
   }
   if (request_may_have_arrived(result->error)) {
-    trace(
-        "add: the answer was lost after the request went out: the router may have made the "
-        "entry (-list, or the clash check of a rerun, shows it)");
+    // The router may have made the entry: the table tells.
+    result->verified = true;
+    switch (read_back(gateway, result->mapping, &result->granted)) {
+      case ReadBack::kOurs:
+        trace("add: the answer was lost after the request went out; the entry is there");
+        result->error = Error::kOk;
+        result->lease_read = true;
+        return;
+      case ReadBack::kUnknown:
+        trace(
+            "add: the answer was lost after the request went out, and the table cannot "
+            "tell whether the entry was made");
+        result->unknown = true;
+        return;
+      default:
+        trace("add: the answer was lost after the request went out; the entry is not there");
+        return;
+    }
   }
-  if (result->error == Error::kOk && result->mapping.lease_seconds != 0) {
-    // A router may grant less than it was asked: the entry tells what it holds.
+  if (result->error == Error::kOk && (result->mapping.lease_seconds != 0 || read_always)) {
+    // A router may grant less than it was asked, or hold a permanent entry with a lease:
+    // the entry tells what it holds.
     result->lease_read =
         gateway_specific_entry(gateway, result->mapping.external_port, result->mapping.protocol,
                                &result->granted) == Error::kOk;
@@ -148,7 +201,9 @@ void add_send(const GatewayHandle& gateway, AddResult* result) {
 
 Outcome add_outcome(const AddResult& result) {
   if (result.clash) return {Status::kFailure, nullptr, ExitStatus::kClash};
-  if (result.unchecked) return {Status::kFailure, nullptr, ExitStatus::kIncomplete};
+  if (result.unchecked || result.unknown) {
+    return {Status::kFailure, nullptr, ExitStatus::kIncomplete};
+  }
   if (!result.added()) return {Status::kFailure, nullptr, ExitStatus::kRefused};
   return {Status::kSuccess, ""};
 }
@@ -162,12 +217,14 @@ Outcome add_show(const RequestRecord& request, const AddResult& result) {
   const bool failed = !result.added();
   if (result.clash) {
     print_status_box(Status::kDuplicate, kMessageDuplicate);
+  } else if (result.unknown) {
+    print_status_box(Status::kAddUnknown, kMessageAddUnknown);
   } else if (failed) {
     print_status_box(Status::kAddRefused, kMessageAddRefused);
   }
   std::string description = request.description;
   truncate_description(&description);  // the router has it whole already
-  print_outcome(failed, add_outcome_title(failed));
+  print_outcome(failed, result.unknown ? kUnconfirmedTitle : add_outcome_title(failed));
   print_entry_block(description, request.protocol, mapping.client,
                     std::to_string(request.internal_port), std::to_string(request.external_port));
   if (request.lease_seconds != 0 && !failed) print_lease_row(result);
@@ -202,15 +259,35 @@ RemoveResult remove_apply(const RequestRecord& request, const GatewayHandle& gat
   result.id = walk.count;
   result.error = gateway_delete_mapping(gateway, request.external_port, request.protocol);
   if (request_may_have_arrived(result.error)) {
-    trace(
-        "remove: the answer was lost after the request went out: the router may have "
-        "removed the entry (-list shows it)");
+    // The router may have removed it: the table tells.
+    result.verified = true;
+    MappingRequest mapping;
+    mapping.external_port = request.external_port;
+    mapping.protocol = request.protocol;
+    MappingEntry left;
+    switch (read_back(gateway, mapping, &left)) {
+      case ReadBack::kAbsent:
+        trace("remove: the answer was lost after the request went out; the entry is gone");
+        result.error = Error::kOk;
+        break;
+      case ReadBack::kUnknown:
+        trace(
+            "remove: the answer was lost after the request went out, and the table cannot "
+            "tell whether the entry is gone");
+        result.unknown = true;
+        break;
+      default:
+        trace("remove: the answer was lost after the request went out; the entry is there");
+        break;
+    }
   }
   return result;
 }
 
 Outcome remove_outcome(const RequestRecord& request, const RemoveResult& result) {
   if (result.removed()) return {Status::kSuccess, ""};
+  if (result.unknown)
+    return {Status::kRemoveUnknown, kMessageRemoveUnknown, ExitStatus::kIncomplete};
   const Outcome refusal = remove_refusal(request.quick, result.found);
   return {refusal.status, refusal.message, ExitStatus::kRefused};
 }
@@ -219,10 +296,11 @@ Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway) 
   const RemoveResult result = remove_apply(request, gateway);
   const bool failed = !result.removed();
   if (failed) {
-    const Outcome refusal = remove_refusal(request.quick, result.found);
+    const Outcome refusal = remove_outcome(request, result);
     print_status_box(refusal.status, refusal.message);
   }
-  print_outcome(failed, remove_outcome_title(result.found, failed, result.id));
+  print_outcome(failed, result.unknown ? kUnconfirmedTitle
+                                       : remove_outcome_title(result.found, failed, result.id));
   if (result.found) {
     const MappingEntry& target = result.entry;
     std::string description = target.description;
@@ -236,5 +314,6 @@ Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway) 
                    request.external_port);
     print_rule_line();
   }
+  if (result.unknown) return {Status::kFailure, nullptr, ExitStatus::kIncomplete};
   return end_of(failed);
 }

@@ -33,20 +33,41 @@ struct AddResult {
   bool unchecked = false;    // the check could not read the table whole: no add was sent
   Error error = Error::kOk;  // the add's answer
   bool permanent = false;    // a lease was asked, the router takes none: added for good
-  bool lease_read = false;   // the entry was read back after an add with a lease ...
+  bool lease_read = false;   // the entry was read back after the add ...
   MappingEntry granted;      // ... and this is what the router holds
-  bool added() const { return !clash && !unchecked && error == Error::kOk; }
+  // The add's answer was lost after the request went out: the entry was read back to
+  // tell (`error` is then kOk when it is there and ours), or could not be (`unknown`).
+  bool verified = false;
+  bool unknown = false;
+  bool added() const { return !clash && !unchecked && !unknown && error == Error::kOk; }
 };
+
+/// What the table holds for a forwarding's protocol and external port.
+enum class ReadBack {
+  kOurs,     // an entry with the forwarding's client and internal port
+  kOther,    // another client's, or another port's
+  kAbsent,   // none
+  kUnknown,  // the table could not be read
+};
+
+/// Reads the entry of `mapping`'s protocol and external port back from the router
+/// (GetSpecificPortMappingEntry, or a walk of the table where the router does not take
+/// that action); `*entry` is the entry found.
+ReadBack read_back(const GatewayHandle& gateway, const MappingRequest& mapping,
+                   MappingEntry* entry);
 
 /// The add of `request` (its lease included): the clash check unless "-q", the add,
 /// again without a lease when the router takes permanent entries alone, and the entry
-/// read back when it was added with a lease. With `adopt`, an entry of ours at the port
-/// (entry_is_ours) is no clash: the add renews it. Without, it clashes as any other.
-AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, bool adopt = false);
+/// read back when it was added with a lease, or with `read_always`. With `adopt`, an
+/// entry of ours at the port (entry_is_ours) is no clash: the add renews it. Without, it
+/// clashes as any other.
+AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, bool adopt = false,
+                    bool read_always = false);
 
 /// The add of `result->mapping` alone (no check): again without a lease when the router
-/// takes permanent entries alone, and the entry read back when it was added with one.
-void add_send(const GatewayHandle& gateway, AddResult* result);
+/// takes permanent entries alone (725, or 402 to a lease), the entry read back when it
+/// was added with one (or with `read_always`), and when the answer was lost.
+void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always = false);
 
 /// How an add ends a run.
 Outcome add_outcome(const AddResult& result);
@@ -61,7 +82,11 @@ struct RemoveResult {
   MappingEntry entry;
   int id = 0;
   Error error = Error::kOk;
-  bool removed() const { return error == Error::kOk; }
+  // The answer was lost after the request went out: the table was read to tell (`error`
+  // is then kOk when the entry is gone), or could not be (`unknown`).
+  bool verified = false;
+  bool unknown = false;
+  bool removed() const { return !unknown && error == Error::kOk; }
 };
 
 /// The removal of `request`'s entry: the search unless "-q", then the removal.
@@ -83,6 +108,11 @@ bool entry_is_ours(const MappingEntry& entry, const MappingRequest& mapping);
 
 /// The title line of the add's outcome box.
 const char* add_outcome_title(bool failed);
+
+/// The title line of a change's outcome box when its answer was lost and the table could
+/// not tell what became of it.
+constexpr char kUnconfirmedTitle[] =
+    "| [Change Not Confirmed]   -   UPnP Router - Port Forwarding         |\n";
 
 /// Whether `entry` is the one the removal asks for: the same external port and the same
 /// protocol, ignoring letter case.

@@ -285,6 +285,12 @@ ExitStatus exit_status_of(const Outcome& outcome) {
     case Status::kNeedsUpnp:
     case Status::kPortmapThirdParty:
       return ExitStatus::kBadCommand;
+    case Status::kNoLocalIpv4:
+      return ExitStatus::kNoRouter;
+    case Status::kAddUnknown:
+    case Status::kRemoveUnknown:
+    case Status::kPinholeUnknown:
+      return ExitStatus::kIncomplete;
     case Status::kPinholeNotAuthorized:
     case Status::kPinholeNoRoom:
     case Status::kFirewallOff:

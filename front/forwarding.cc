@@ -27,14 +27,14 @@ struct Forwarding {
   AddResult held;       // the entry as last added, with its lease
 };
 
-long granted_lease(const AddResult& result) {
+int64_t granted_lease(const AddResult& result) {
   if (result.lease_read) return result.granted.lease_seconds;
   return result.mapping.lease_seconds;
 }
 
 std::string lease_text(const AddResult& result) {
   if (result.permanent) return "permanent: the router takes no lease";
-  return format_string("lease %ld s", granted_lease(result));
+  return "lease " + std::to_string(granted_lease(result)) + " s";
 }
 
 /// One line per event: standard error with the screens, a JSON line with --json.
@@ -42,7 +42,7 @@ void describe(const Forwarding& forwarding, const char* name, const HoldAnswer& 
   const std::string time = keep_utc_now();
   std::string said = answer.error != Error::kOk ? trace_error(answer.error) : "";
   if (answer.fault != 0) said += format_string(" (UPnP error %d)", answer.fault);
-  const long lease = answer.step == HoldStep::kHeld ? answer.lease_seconds : -1;
+  const int64_t lease = answer.step == HoldStep::kHeld ? answer.lease_seconds : -1;
   const MappingRequest& m = forwarding.held.mapping;
   if (forwarding.json) {
     console_write(json_event_line(time, name, answer.text, m, lease, said));

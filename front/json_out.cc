@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/error.h"
+#include "base/text.h"
 #include "front/console.h"
 #include "front/grammar.h"
 #include "front/options.h"
@@ -13,8 +14,21 @@ namespace {
 
 using nlohmann::json;
 
-/// The text of a document: compact, one line, bytes that are not UTF-8 as U+FFFD.
-std::string text_of(const json& document) {
+/// Every text of `value` mended as the screens show it: a line break, tab, DEL or any
+/// other control character from a router or the command line is a blank, so that no
+/// text can forge a line of what a script prints from the document.
+void mend_texts(json* value) {
+  if (value->is_string()) {
+    *value = text_printable(value->get_ref<const std::string&>());
+  } else if (value->is_structured()) {
+    for (json& inner : *value) mend_texts(&inner);
+  }
+}
+
+/// The text of a document: compact, one line, its texts mended (`mend`: all but the
+/// usage, whose lines are ours).
+std::string text_of(json document, bool mend = true) {
+  if (mend) mend_texts(&document);
   return document.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
@@ -32,11 +46,24 @@ void write_document(Build build, const Outcome& outcome) {
   console_write(text);
 }
 
+json truth_json(Truth truth) {
+  return truth == Truth::kUnknown ? json(nullptr) : json(truth == Truth::kTrue);
+}
+
+/// A port from a router: null when its text named none.
+json port_json(uint16_t port) {
+  return port != 0 ? json(port) : json(nullptr);
+}
+
 json entry_json(const MappingEntry& entry) {
-  return {{"protocol", entry.protocol},       {"external_port", entry.external_port},
-          {"internal_client", entry.client},  {"internal_port", entry.internal_port},
-          {"description", entry.description}, {"enabled", entry.enabled != 0},
-          {"remote_host", entry.remote_host}, {"lease_seconds", entry.lease_seconds}};
+  return {{"protocol", entry.protocol},
+          {"external_port", port_json(entry.external_port)},
+          {"internal_client", entry.client},
+          {"internal_port", port_json(entry.internal_port)},
+          {"description", entry.description},
+          {"enabled", entry.enabled == -1 ? json(nullptr) : json(entry.enabled != 0)},
+          {"remote_host", entry.remote_host},
+          {"lease_seconds", entry.lease_known ? json(entry.lease_seconds) : json(nullptr)}};
 }
 
 json router_json(const RequestRecord& request, const GatewayHandle& gateway) {
@@ -136,6 +163,14 @@ const char* json_status_name(Status status) {
       return "no_third_party";
     case Status::kPinholeFailed:
       return "pinhole_failed";
+    case Status::kAddUnknown:
+      return "add_unknown";
+    case Status::kRemoveUnknown:
+      return "remove_unknown";
+    case Status::kPinholeUnknown:
+      return "pinhole_unknown";
+    case Status::kNoLocalIpv4:
+      return "no_local_ipv4";
     default:
       return "success";
   }
@@ -194,23 +229,46 @@ std::string json_add_document(const RequestRecord& request, const GatewayHandle&
   entry.internal_port = mapping.internal_port;
   entry.description = mapping.description;
   entry.enabled = 1;
-  entry.lease_seconds = result.lease_read ? result.granted.lease_seconds : mapping.lease_seconds;
+  entry.lease_seconds = mapping.lease_seconds;
+  // What the router holds, where it was read back; permanent only when it holds no lease.
+  json permanent = nullptr, held = nullptr;
+  if (result.lease_read) {
+    entry.lease_seconds = result.granted.lease_seconds;
+    entry.lease_known = result.granted.lease_known;
+    if (entry.lease_known) {
+      held = entry.lease_seconds;
+      permanent = entry.lease_seconds == 0;
+    }
+  } else if (result.permanent) {
+    permanent = true;  // the router said it takes no lease
+  }
   json document = {{"command", "add"},
                    {"router", router_json(request, gateway)},
-                   {"added", result.added()},
+                   {"added", result.unknown ? json(nullptr) : json(result.added())},
                    {"entry", entry_json(entry)},
                    {"lease_asked", request.lease_seconds},
-                   {"permanent", entry.lease_seconds == 0},
-                   {"lease_read_back", result.lease_read}};
+                   {"permanent", result.added() ? permanent : json(nullptr)},
+                   {"lease_read_back", held}};
   if (result.clash) {
     json clash = entry_json(result.clash_entry);
     clash["id"] = result.clash_id;
     document["clash"] = std::move(clash);
     document["error"] = error_json({Status::kDuplicate, kMessageDuplicate, outcome.exit});
+  } else if (result.unknown) {
+    json error = error_json({Status::kAddUnknown, kMessageAddUnknown, outcome.exit});
+    error["cause"] = std::string(error_text(result.error)) +
+                     " after the request went out, and the table could not be read back";
+    document["error"] = std::move(error);
   } else if (!result.added()) {
     json error = error_json({Status::kAddRefused, kMessageAddRefused, outcome.exit});
-    error["cause"] =
-        result.unchecked ? "the table could not be read whole" : error_text(result.error);
+    if (result.unchecked) {
+      error["cause"] = "the table could not be read whole";
+    } else if (result.verified) {
+      error["cause"] = std::string(error_text(result.error)) +
+                       " after the request went out; read back, the entry is not there";
+    } else {
+      error["cause"] = error_text(result.error);
+    }
     document["error"] = std::move(error);
   }
   return text_of(document);
@@ -220,7 +278,7 @@ std::string json_remove_document(const RequestRecord& request, const GatewayHand
                                  const RemoveResult& result, const Outcome& outcome) {
   json document = {{"command", "remove"},
                    {"router", router_json(request, gateway)},
-                   {"removed", result.removed()},
+                   {"removed", result.unknown ? json(nullptr) : json(result.removed())},
                    {"protocol", request.protocol},
                    {"external_port", request.external_port}};
   if (result.found) {
@@ -233,6 +291,13 @@ std::string json_remove_document(const RequestRecord& request, const GatewayHand
   if (!result.removed()) {
     json error = error_json(outcome);
     error["cause"] = error_text(result.error);
+    if (result.unknown) {
+      error["cause"] = std::string(error_text(result.error)) +
+                       " after the request went out, and the table could not be read back";
+    } else if (result.verified) {
+      error["cause"] = std::string(error_text(result.error)) +
+                       " after the request went out; read back, the entry is still there";
+    }
     document["error"] = std::move(error);
   }
   return text_of(document);
@@ -241,7 +306,8 @@ std::string json_remove_document(const RequestRecord& request, const GatewayHand
 Outcome json_flow(int code, const RequestRecord& request, const GatewayHandle& gateway) {
   if (code == kAdd || code == kAddWithDescription || code == kAddClient ||
       code == kAddClientWithDescription) {
-    const AddResult result = add_apply(request, gateway);
+    // The entry is read back whatever its lease: the document says what the router holds.
+    const AddResult result = add_apply(request, gateway, false, true);
     const Outcome outcome = add_outcome(result);
     write_document([&] { return json_add_document(request, gateway, result, outcome); }, outcome);
     return outcome;
@@ -265,7 +331,7 @@ void json_write_failure(const Outcome& outcome, const std::string& detail) {
       [&] {
         json document;
         if (outcome.status == Status::kHelp) {
-          document = {{"command", "help"}, {"usage", options_usage()}};
+          return text_of({{"command", "help"}, {"usage", options_usage()}}, false);
         } else {
           json error = error_json(outcome);
           if (!detail.empty()) error["cause"] = detail;
@@ -277,8 +343,8 @@ void json_write_failure(const Outcome& outcome, const std::string& detail) {
 }
 
 std::string json_event_line(const std::string& time, const std::string& event,
-                            const std::string& text, const MappingRequest& held, long lease_seconds,
-                            const std::string& error) {
+                            const std::string& text, const MappingRequest& held,
+                            int64_t lease_seconds, const std::string& error) {
   try {
     json line = {{"time", time},
                  {"event", event},
@@ -326,17 +392,19 @@ std::string json_pinhole_document(const PinholeResult& result, const Outcome& ou
   switch (result.code) {
     case kPinholeStatus:
       if (done) {
-        document["firewall"] = {{"enabled", result.status.enabled},
-                                {"inbound_pinholes_allowed", result.status.inbound_allowed}};
+        document["firewall"] = {
+            {"enabled", truth_json(result.status.enabled)},
+            {"inbound_pinholes_allowed", truth_json(result.status.inbound_allowed)}};
       }
       break;
     case kPinholeAdd:
-      document["added"] = done;
+      // Unknown when the router may have opened it without naming its ID.
+      document["added"] = pinhole_maybe_added(result) ? json(nullptr) : json(done);
       document["pinhole"] = pinhole_json(result.id, result.request);
       if (!done) document["pinhole"]["id"] = nullptr;
       break;
     case kPinholeRemove:
-      document["removed"] = done;
+      document["removed"] = result.unknown ? json(nullptr) : json(done);
       document["pinhole"] = {{"id", result.id}};
       break;
     default:
@@ -349,6 +417,17 @@ std::string json_pinhole_document(const PinholeResult& result, const Outcome& ou
   if (!done) {
     json error = error_json(outcome);
     error["cause"] = error_text(result.error);
+    if (result.error == Error::kGatewayNoPinholeId) {
+      error["cause"] = std::string(error_text(result.error)) + " (\"" + result.id_text +
+                       "\"): the router may have opened it; -pinhole -check tells by its ID";
+    } else if (pinhole_maybe_added(result)) {
+      error["cause"] = std::string(error_text(result.error)) +
+                       " after the request went out: the router may have opened it";
+    } else if (result.unknown) {
+      error["cause"] = std::string(error_text(result.error)) +
+                       " after the request went out, and a check could not tell whether it is "
+                       "gone";
+    }
     if (result.fault != 0) error["upnp_error"] = result.fault;
     document["error"] = std::move(error);
   }

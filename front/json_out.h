@@ -44,8 +44,8 @@ std::string json_remove_document(const RequestRecord& request, const GatewayHand
 /// entry held (with `lease_seconds` when it is known, -1 when not) and `error` (the
 /// router's answer) when it is not empty.
 std::string json_event_line(const std::string& time, const std::string& event,
-                            const std::string& text, const MappingRequest& held, long lease_seconds,
-                            const std::string& error);
+                            const std::string& text, const MappingRequest& held,
+                            int64_t lease_seconds, const std::string& error);
 
 /// The document of a pinhole command.
 std::string json_pinhole_document(const PinholeResult& result, const Outcome& outcome);

@@ -242,8 +242,9 @@ std::string keep_utc_now() {
   return keep_utc_after(0);
 }
 
-int keep_renew_ms(long lease_seconds) {
-  const long half = lease_seconds * 500;
+int keep_renew_ms(int64_t lease_seconds) {
+  // In 64 bits: a long is 32 on Windows, and a lease read back may be near 2^32 s.
+  const int64_t half = lease_seconds * 500;
   if (half < kKeepBackoffFirstMs) return kKeepBackoffFirstMs;
   return static_cast<int>(half < kKeepRenewMaxMs ? half : kKeepRenewMaxMs);
 }

@@ -6,6 +6,7 @@
 #ifndef PORTWRANGLER_FRONT_KEEP_H_
 #define PORTWRANGLER_FRONT_KEEP_H_
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -70,7 +71,7 @@ std::string keep_utc_after(long seconds);
 int keep_backoff_ms(int failures);
 
 /// The wait before a renewal: half the lease, at least a second.
-int keep_renew_ms(long lease_seconds);
+int keep_renew_ms(int64_t lease_seconds);
 
 /// What one operation on a held entry came to, as the loop acts on it.
 enum class HoldStep {
@@ -86,12 +87,12 @@ enum class HoldStep {
 /// One operation's answer.
 struct HoldAnswer {
   HoldStep step = HoldStep::kHeld;
-  const char* event = "";    // the event the kind reports it as ("added", "adopted" ...);
-                             // empty: the loop names it by the step
-  std::string text;          // what the event line says of it
-  Error error = Error::kOk;  // the router's answer, where it failed
-  int fault = 0;             // its UPnP error, 0 when it named none
-  long lease_seconds = 0;    // kHeld: the lease granted, 0 when none
+  const char* event = "";     // the event the kind reports it as ("added", "adopted" ...);
+                              // empty: the loop names it by the step
+  std::string text;           // what the event line says of it
+  Error error = Error::kOk;   // the router's answer, where it failed
+  int fault = 0;              // its UPnP error, 0 when it named none
+  int64_t lease_seconds = 0;  // kHeld: the lease granted, 0 when none
   Outcome ending{Status::kSuccess, ""};  // how the run ends when this ends the holding
 };
 
@@ -133,11 +134,11 @@ HoldKind hold_kind(std::shared_ptr<State> state, HoldAnswer (*hold)(State*, cons
 /// One held entry: its kind, and its place in the loop's schedule.
 struct HeldEntry {
   HoldKind kind;
-  long long next_ms = 0;   // when its next step is due, on the loop's clock
-  long lease_seconds = 0;  // as last granted
-  int failures = 0;        // steps in a row that failed (away or refused): the back-off
-  int refusals = 0;        // renewals in a row the router refused
-  bool ended = false;      // no longer held
+  long long next_ms = 0;      // when its next step is due, on the loop's clock
+  int64_t lease_seconds = 0;  // as last granted
+  int failures = 0;           // steps in a row that failed (away or refused): the back-off
+  int refusals = 0;           // renewals in a row the router refused
+  bool ended = false;         // no longer held
   Outcome outcome{Status::kSuccess, ""};  // how it ended
   // Of a held set: the words of its line, as parsed (the same words, the same entry).
   std::string key;

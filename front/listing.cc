@@ -34,6 +34,12 @@ void print_column_header(const char* title) {
   print_rule_line();
 }
 
+/// The status column: a text that says neither as the router wrote it.
+std::string enabled_shown(const MappingEntry& entry) {
+  if (entry.enabled == -1) return fixed_cell_right(entry.enabled_text, 15);
+  return entry.enabled ? "Enabled" : "Disabled";
+}
+
 void print_entry(int shown_id, const MappingEntry& entry) {
   std::string description = entry.description;
   truncate_description(&description);
@@ -46,7 +52,7 @@ void print_entry(int shown_id, const MappingEntry& entry) {
       fixed_cell_right(shown_client(entry), 20).c_str(),
       fixed_cell_right(port_text(entry.internal_port, entry.internal_port_text), 10).c_str(),
       fixed_cell(port_text(entry.external_port, entry.external_port_text), 9).c_str(),
-      entry.enabled ? "Enabled" : "Disabled", "|");
+      enabled_shown(entry).c_str(), "|");
   print_rule_line();
 }
 
@@ -138,7 +144,7 @@ bool listing_passes_filter(const RequestRecord& request, const MappingEntry& ent
 }
 
 void listing_count(const MappingEntry& entry, ListingStatistics* stats) {
-  const bool on = entry.enabled != 0;
+  const bool on = entry.enabled == 1;  // an unknown status counts as not enabled
   if (text_equal_ignoring_case(entry.protocol, "TCP")) {
     ++stats->tcp;
     if (on) ++stats->tcp_enabled;

@@ -183,7 +183,13 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   if (error != Error::kOk) {
     return failed_step("discovery", error, Status::kNoRouter, kMessageNoRouter);
   }
-  error = gateway_local_address(run->gateway, &request.local_address);
+  // A pinhole is this host's IPv6 address; a forwarding's client is an IPv4 one, even
+  // when the router was reached over IPv6.
+  error = pinhole ? gateway_local_address(run->gateway, &request.local_address)
+                  : gateway_local_ipv4(run->gateway, &request.local_address);
+  if (error == Error::kSocketNoIpv4) {
+    return failed_step("local address", error, Status::kNoLocalIpv4, kMessageNoLocalIpv4);
+  }
   if (error != Error::kOk) {
     return failed_step("local address", error, Status::kNoLocalAddress, kMessageNoLocalAddress);
   }

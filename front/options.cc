@@ -295,5 +295,6 @@ const char* options_usage() {
          "Exit status with --json, --keep, --hold or --exit-status (otherwise always 1):\n"
          "  0 done (an empty table included)   1 the router refused the change\n"
          "  2 bad command line                 3 no usable router, or the network failed\n"
-         "  4 a forwarding holds the port      5 the table could not be read whole\n";
+         "  4 a forwarding holds the port      5 the table could not be read whole, or a\n"
+         "                                       change whose answer was lost is unknown\n";
 }

@@ -39,9 +39,24 @@ const char* yes_no(bool value) {
   return value ? "Yes" : "No";
 }
 
+/// A boolean of the firewall's status on screen; one that is no UPnP boolean as the
+/// router wrote it.
+std::string truth_shown(Truth truth, const char* yes, const char* no, const std::string& text) {
+  if (truth == Truth::kUnknown) return "Unknown: the router says \"" + text + "\"";
+  return truth == Truth::kTrue ? yes : no;
+}
+
+/// A check's part the router did not tell, or told in words that are no answer.
+std::string untold(const std::string& text) {
+  return text.empty() ? "Unknown: the router cannot tell"
+                      : "Unknown: the router says \"" + text + "\"";
+}
+
 /// The status box of a refusal, by the router's UPnP error and the command.
 Outcome refusal_of(const PinholeResult& result) {
   if (result.error == Error::kGatewayNoFirewall) return {Status::kNoFirewall, kMessageNoFirewall};
+  if (pinhole_maybe_added(result)) return {Status::kPinholeUnknown, kMessagePinholeUnknown};
+  if (result.unknown) return {Status::kRemoveUnknown, kMessageRemoveUnknown};
   if (result.error == Error::kHttpNotOk) {
     switch (result.fault) {
       case kUpnpActionNotAuthorized:
@@ -109,11 +124,33 @@ PinholeResult pinhole_apply(int code, const RequestRecord& request, const Gatewa
       result.request.port = request.pinhole_port;
       result.request.protocol = pinhole_protocol_number(request.protocol);
       result.request.lease_seconds = request.pinhole_lease;
-      result.error = pinhole_add(gateway, result.request, &result.id, &result.fault);
+      result.error =
+          pinhole_add(gateway, result.request, &result.id, &result.id_text, &result.fault);
+      if (pinhole_maybe_added(result)) {
+        trace("pinhole: the router may have opened it, but no ID is known (%s)",
+              result.error == Error::kGatewayNoPinholeId
+                  ? ("it named \"" + result.id_text + "\"").c_str()
+                  : "the answer was lost");
+      }
       break;
     case kPinholeRemove:
       result.id = static_cast<uint16_t>(request.pinhole_id);
       result.error = pinhole_delete(gateway, result.id, &result.fault);
+      if (request_may_have_arrived(result.error)) {
+        // The router may have closed it: a check of the ID tells.
+        PinholeCheck check;
+        int fault = 0;
+        const Error read = pinhole_check(gateway, result.id, &check, &fault);
+        if (pinhole_gone(read, fault)) {
+          trace("pinhole: the answer was lost after the request went out; it is gone");
+          result.error = Error::kOk;
+        } else if (read != Error::kOk) {
+          trace(
+              "pinhole: the answer was lost after the request went out, and a check "
+              "cannot tell whether it is gone");
+          result.unknown = true;
+        }
+      }
       break;
     default:
       result.id = static_cast<uint16_t>(request.pinhole_id);
@@ -125,6 +162,11 @@ PinholeResult pinhole_apply(int code, const RequestRecord& request, const Gatewa
           result.fault != 0 ? format_string(" (UPnP error %d)", result.fault).c_str() : "");
   }
   return result;
+}
+
+bool pinhole_maybe_added(const PinholeResult& result) {
+  return result.code == kPinholeAdd &&
+         (result.error == Error::kGatewayNoPinholeId || request_may_have_arrived(result.error));
 }
 
 Outcome pinhole_outcome(const PinholeResult& result) {
@@ -140,13 +182,22 @@ Outcome pinhole_show(const PinholeResult& result) {
     case kPinholeStatus:
       if (failed) break;
       print_boxed_title(kFirewallTitle);
-      print_row("Firewall:", result.status.enabled ? "Enabled" : "Disabled");
-      print_row("Inbound Pinholes:", result.status.inbound_allowed ? "Allowed" : "Not Allowed");
+      print_row("Firewall:", truth_shown(result.status.enabled, "Enabled", "Disabled",
+                                         result.status.enabled_text));
+      print_row("Inbound Pinholes:", truth_shown(result.status.inbound_allowed, "Allowed",
+                                                 "Not Allowed", result.status.inbound_text));
       print_rule_line();
       break;
     case kPinholeAdd:
-      print_title(failed, failed ? "Pinhole Not Added" : "Pinhole Added");
-      if (!failed) print_row("Pinhole ID:", std::to_string(result.id));
+      if (pinhole_maybe_added(result)) {
+        print_title(true, "Pinhole Not Confirmed");
+        print_row("Pinhole ID:", result.error == Error::kGatewayNoPinholeId
+                                     ? "Unknown: the router says \"" + result.id_text + "\""
+                                     : "Unknown: the answer was lost");
+      } else {
+        print_title(failed, failed ? "Pinhole Not Added" : "Pinhole Added");
+        if (!failed) print_row("Pinhole ID:", std::to_string(result.id));
+      }
       print_row("Protocol:", protocol_name(result.request.protocol));
       print_row("Internal Client:", result.request.client);
       print_row("Port:", std::to_string(result.request.port));
@@ -154,7 +205,9 @@ Outcome pinhole_show(const PinholeResult& result) {
       print_rule_line();
       break;
     case kPinholeRemove:
-      print_title(failed, failed ? "Pinhole Not Removed" : "Pinhole Removed");
+      print_title(failed, result.unknown ? "Pinhole Not Confirmed"
+                          : failed       ? "Pinhole Not Removed"
+                                         : "Pinhole Removed");
       print_row("Pinhole ID:", std::to_string(result.id));
       print_rule_line();
       break;
@@ -163,10 +216,10 @@ Outcome pinhole_show(const PinholeResult& result) {
       print_title(false, "Pinhole Check");
       print_row("Pinhole ID:", std::to_string(result.id));
       print_row("Working:", result.check.working_known ? yes_no(result.check.working)
-                                                       : "Unknown: the router cannot tell");
+                                                       : untold(result.check.working_text));
       print_row("Packets Through:", result.check.packets_known
                                         ? std::to_string(result.check.packets)
-                                        : "Unknown: the router cannot tell");
+                                        : untold(result.check.packets_text));
       print_rule_line();
       break;
   }

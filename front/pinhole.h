@@ -22,12 +22,18 @@ struct PinholeResult {
   FirewallStatus status;     // -status
   PinholeRequest request;    // -add: what was asked for
   uint16_t id = 0;           // -add: the router's ID; -remove, -check: the one asked about
+  std::string id_text;       // -add: what the router named, when no ID (kGatewayNoPinholeId)
+  bool unknown = false;      // -remove: the answer was lost, and a check could not tell
   PinholeCheck check;        // -check
 };
 
 /// Runs the pinhole command `code` against the router: `request.local_address` is this
 /// host's address toward it, the pinhole's client.
 PinholeResult pinhole_apply(int code, const RequestRecord& request, const GatewayHandle& gateway);
+
+/// Whether an add may have opened the pinhole although no ID is known: its answer was
+/// lost after the request went out, or it named no ID.
+bool pinhole_maybe_added(const PinholeResult& result);
 
 /// How a pinhole command ends a run: success, or the status of the router's refusal.
 Outcome pinhole_outcome(const PinholeResult& result);

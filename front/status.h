@@ -26,8 +26,14 @@ enum class Status : int {
   kPortmapNoGateway = 63,   // no default gateway, or no answer from it
   kNeedsUpnp = 64,          // a command these protocols cannot carry
   kPortmapThirdParty = 65,  // NAT-PMP maps for the sender alone
-  kFailure = 24576,         // silent: after a not-added / not-removed box
-  kSuccess = 37906,         // silent
+  // A change whose answer was lost and that could not be read back, and what is missing
+  // for an IPv4 forwarding.
+  kAddUnknown = 66,
+  kRemoveUnknown = 67,
+  kPinholeUnknown = 68,  // also: a 200 that names no pinhole ID
+  kNoLocalIpv4 = 69,
+  kFailure = 24576,  // silent: after a not-added / not-removed box
+  kSuccess = 37906,  // silent
 };
 
 /// The exit statuses a run ends with when they carry meaning (--json, --keep,
@@ -84,5 +90,13 @@ constexpr char kMessagePinholeNotAllowed[] =
     "Pinhole Refused -> The Router Allows No Such Inbound Pinhole.";
 constexpr char kMessageNoSuchPinhole[] = "Pinhole Failure -> No Such Pinhole On UPnP Router.";
 constexpr char kMessagePinholeFailed[] = "Pinhole Failure -> Invalid Response From UPnP Router.";
+constexpr char kMessageAddUnknown[] =
+    "Add Entry Unknown -> Answer Lost And Entry Unreadable On Router.";
+constexpr char kMessageRemoveUnknown[] =
+    "Remove Entry Unknown -> Answer Lost And Entry Unreadable On Router.";
+constexpr char kMessagePinholeUnknown[] =
+    "Pinhole Unknown -> Router May Have Opened It: See -pinhole -check.";
+constexpr char kMessageNoLocalIpv4[] =
+    "Internal IP Address Failure -> No IPv4 Address Toward UPnP Router.";
 
 #endif  // PORTWRANGLER_FRONT_STATUS_H_

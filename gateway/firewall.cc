@@ -1,6 +1,7 @@
 #include "gateway/firewall.h"
 
 #include "base/guard.h"
+#include "base/limits.h"
 #include "base/text.h"
 #include "gateway/mapping.h"
 #include "gateway/soap.h"
@@ -39,24 +40,27 @@ Error firewall_parse_status(const std::string& body, FirewallStatus* status) {
     if (watches[0].occurrences == 0 || watches[1].occurrences == 0) {
       return Error::kGatewayUnparsable;
     }
-    status->enabled = mapping_boolean(watches[0].last) == 1;
-    status->inbound_allowed = mapping_boolean(watches[1].last) == 1;
+    status->enabled = truth_read(watches[0].last);
+    status->inbound_allowed = truth_read(watches[1].last);
+    status->enabled_text = text_cut(xml_trim(watches[0].last), kAddressTextMax);
+    status->inbound_text = text_cut(xml_trim(watches[1].last), kAddressTextMax);
     return Error::kOk;
   });
 }
 
-Error pinhole_parse_id(const std::string& body, uint16_t* id) {
+Error pinhole_parse_id(const std::string& body, uint16_t* id, std::string* id_text) {
   return guard_allocation([&] {
     XmlWatch watch{"UniqueID"};
     const Error error = xml_capture(body, &watch, 1);
     if (error != Error::kOk) return error;
-    // An ID is a 16-bit number, 0 included.
-    const std::string text = xml_trim(watch.last);
-    if (text.empty() || text.size() > 5 ||
-        text.find_first_not_of("0123456789") != std::string::npos || std::stol(text) > 65535) {
-      return Error::kGatewayUnparsable;
+    // An ID is a 16-bit number, 0 included, written alone: the texts of elements inside
+    // the ID run together would be another number.
+    *id_text = text_cut(xml_trim(watch.last), kAddressTextMax);
+    uint64_t value = 0;
+    if (watch.nested || !number_read(watch.last, 65535, &value)) {
+      return Error::kGatewayNoPinholeId;
     }
-    *id = static_cast<uint16_t>(std::stol(text));
+    *id = static_cast<uint16_t>(value);
     return Error::kOk;
   });
 }
@@ -72,7 +76,7 @@ Error firewall_status(const GatewayHandle& gateway, FirewallStatus* status, int*
 }
 
 Error pinhole_add(const GatewayHandle& gateway, const PinholeRequest& request, uint16_t* id,
-                  int* fault) {
+                  std::string* id_text, int* fault) {
   return guard_allocation([&] {
     // Any remote host and port: an empty host and port 0 are the service's wildcards.
     const std::string arguments =
@@ -85,7 +89,7 @@ Error pinhole_add(const GatewayHandle& gateway, const PinholeRequest& request, u
     const Error error =
         firewall_action(gateway, "AddPinhole", arguments, Retry::kChange, &answer, fault);
     if (error != Error::kOk) return error;
-    return pinhole_parse_id(answer.body, id);
+    return pinhole_parse_id(answer.body, id, id_text);
   });
 }
 
@@ -120,8 +124,11 @@ Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* che
       XmlWatch watch{"IsWorking"};
       error = xml_capture(answer.body, &watch, 1);
       if (error != Error::kOk) return error;
-      check->working_known = watch.occurrences > 0;
-      check->working = mapping_boolean(watch.last) == 1;
+      const Truth working = truth_read(watch.last);
+      check->working_known = working != Truth::kUnknown;
+      check->working = working == Truth::kTrue;
+      if (!check->working_known)
+        check->working_text = text_cut(xml_trim(watch.last), kAddressTextMax);
     } else if (error != Error::kHttpNotOk ||
                (*fault != kUpnpNoTrafficReceived && *fault != 401 && *fault != 602)) {
       return error;
@@ -132,11 +139,9 @@ Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* che
       XmlWatch watch{"PinholePackets"};
       error = xml_capture(answer.body, &watch, 1);
       if (error != Error::kOk) return error;
-      const std::string text = xml_trim(watch.last);
-      check->packets_known = !text.empty() &&
-                             text.find_first_not_of("0123456789") == std::string::npos &&
-                             text.size() <= 10;
-      if (check->packets_known) check->packets = static_cast<uint32_t>(std::stoul(text));
+      check->packets_known = number_read(watch.last, UINT64_MAX, &check->packets);
+      if (!check->packets_known)
+        check->packets_text = text_cut(xml_trim(watch.last), kAddressTextMax);
     } else if (error != Error::kHttpNotOk ||
                (*fault != kUpnpNoTrafficReceived && *fault != 401 && *fault != 602)) {
       return error;

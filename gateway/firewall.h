@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/number.h"
 #include "gateway/handle.h"
 
 // The router's refusals that say what to do.
@@ -19,9 +20,13 @@ constexpr int kUpnpNoSuchPinhole = 704;
 constexpr int kUpnpPinholesNotAllowed = 706;
 constexpr int kUpnpNoTrafficReceived = 709;
 
+/// The two booleans of the firewall's status; a word that is no UPnP boolean is unknown,
+/// kept as the router wrote it.
 struct FirewallStatus {
-  bool enabled = false;
-  bool inbound_allowed = false;
+  Truth enabled = Truth::kUnknown;
+  Truth inbound_allowed = Truth::kUnknown;
+  std::string enabled_text;
+  std::string inbound_text;
 };
 
 /// A pinhole to open: `port` of `client` (this host's own address, as the connection to
@@ -34,18 +39,24 @@ struct PinholeRequest {
 };
 
 /// What a check found: whether packets passed (the router may not tell), and how many.
+/// An answer that is no UPnP boolean, or no number below 2^64, is unknown: its text is
+/// kept, as the router wrote it.
 struct PinholeCheck {
   bool working_known = false;
   bool working = false;
+  std::string working_text;
   bool packets_known = false;
-  uint32_t packets = 0;
+  uint64_t packets = 0;
+  std::string packets_text;
 };
 
 /// What a failed action says: kHttpNotOk with the router's UPnP error in `*fault` (0 when
 /// it names none), or the call's error.
 Error firewall_status(const GatewayHandle& gateway, FirewallStatus* status, int* fault);
+/// kGatewayNoPinholeId: the router took the request (200) but named no ID (a 16-bit
+/// number): it may have opened the pinhole; `*id_text` is what it named.
 Error pinhole_add(const GatewayHandle& gateway, const PinholeRequest& request, uint16_t* id,
-                  int* fault);
+                  std::string* id_text, int* fault);
 Error pinhole_update(const GatewayHandle& gateway, uint16_t id, uint32_t lease_seconds, int* fault);
 Error pinhole_delete(const GatewayHandle& gateway, uint16_t id, int* fault);
 /// The check asks whether the pinhole works and how many packets went through; a router
@@ -57,6 +68,6 @@ int pinhole_protocol_number(const std::string& protocol);
 
 /// The answers' parts, for the body of a response.
 Error firewall_parse_status(const std::string& body, FirewallStatus* status);
-Error pinhole_parse_id(const std::string& body, uint16_t* id);
+Error pinhole_parse_id(const std::string& body, uint16_t* id, std::string* id_text);
 
 #endif  // PORTWRANGLER_GATEWAY_FIREWALL_H_

@@ -28,3 +28,15 @@ Error gateway_local_address(const GatewayHandle& gateway, std::string* address) 
     return socket_local_address(socket.get(), address);
   });
 }
+
+Error gateway_local_ipv4(const GatewayHandle& gateway, std::string* address) {
+  std::string local;
+  Error error = gateway_local_address(gateway, &local);
+  if (error != Error::kOk) return error;
+  if (!net_host_is_v6(local))
+    return guard_allocation([&] {
+      *address = local;
+      return Error::kOk;
+    });
+  return net_ipv4_beside(local, address);
+}

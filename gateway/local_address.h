@@ -12,4 +12,9 @@
 /// kSocketNoLocalAddress and the other socket errors.
 Error gateway_local_address(const GatewayHandle& gateway, std::string* address);
 
+/// As gateway_local_address, but always an IPv4 address, the one an IPv4 forwarding
+/// names: reached over IPv6 (an IPv6 control URL), this host's IPv4 address on the same
+/// interface; kSocketNoIpv4 when it has none.
+Error gateway_local_ipv4(const GatewayHandle& gateway, std::string* address);
+
 #endif  // PORTWRANGLER_GATEWAY_LOCAL_ADDRESS_H_

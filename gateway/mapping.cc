@@ -2,6 +2,7 @@
 
 #include "base/guard.h"
 #include "base/limits.h"
+#include "base/number.h"
 #include "base/text.h"
 #include "gateway/local_address.h"
 #include "gateway/soap.h"
@@ -34,10 +35,15 @@ Error parse_entry(const std::string& body, bool keyed, MappingEntry* entry) {
     read.internal_port = mapping_port(watches[1].last);
     read.client = text_cut(xml_trim(watches[3].last), kAddressTextMax);
     read.description = watches[4].last;
-    read.enabled = mapping_boolean(watches[5].last);
+    read.enabled = mapping_enabled(watches[5].last);
+    read.enabled_text = text_cut(xml_trim(watches[5].last), kAddressTextMax);
     read.remote_host = text_cut(xml_trim(watches[6].last), kAddressTextMax);
-    const long lease = xml_number(xml_trim(watches[7].last));
-    read.lease_seconds = static_cast<uint32_t>(lease > 0 ? lease : 0);
+    // No lease text is none (permanent); one that is no number below 2^32 is unknown.
+    uint64_t lease = 0;
+    const std::string lease_text = xml_trim(watches[7].last);
+    read.lease_known = lease_text.empty() || number_read(lease_text, UINT32_MAX, &lease);
+    read.lease_seconds = read.lease_known ? static_cast<uint32_t>(lease) : 0;
+    read.lease_text = text_cut(lease_text, kAddressTextMax);
     *entry = std::move(read);
     return Error::kOk;
   });
@@ -80,7 +86,11 @@ Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& re
     if (error != Error::kOk && answer.fault_code == kUpnpConflictInMappingEntry) {
       return Error::kGatewayMappingRefused;
     }
-    if (error != Error::kOk && answer.fault_code == kUpnpOnlyPermanentLeasesSupported) {
+    // Some routers answer any lease with 402 (Invalid Args) rather than 725: a lease
+    // refused so is one they do not take.
+    if (error != Error::kOk &&
+        (answer.fault_code == kUpnpOnlyPermanentLeasesSupported ||
+         (answer.fault_code == kUpnpInvalidArgs && request.lease_seconds != 0))) {
       return Error::kGatewayOnlyPermanent;
     }
     return error;
@@ -104,22 +114,26 @@ Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_por
 }
 
 uint16_t mapping_port(const std::string& text) {
-  const std::string digits = xml_trim(text);
-  if (digits.empty() || digits.size() > 5) return 0;
-  unsigned value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return 0;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  return value >= 1 && value <= 65535 ? static_cast<uint16_t>(value) : 0;
+  uint64_t value = 0;
+  return number_read(text, 65535, &value) ? static_cast<uint16_t>(value) : 0;
 }
 
-int32_t mapping_boolean(const std::string& text) {
+int32_t mapping_enabled(const std::string& text) {
   const std::string word = xml_trim(text);
-  return word == "1" || text_equal_ignoring_case(word, "true") ||
-                 text_equal_ignoring_case(word, "yes")
-             ? 1
-             : 0;
+  if (word.empty()) return 0;
+  // A number of any length, signed or not: only its digits tell whether it is 0.
+  const size_t digits = word[0] == '-' || word[0] == '+' ? 1 : 0;
+  if (digits < word.size() && word.find_first_not_of("0123456789", digits) == std::string::npos) {
+    return word.find_first_not_of("0", digits) != std::string::npos ? 1 : 0;
+  }
+  switch (truth_read(word)) {
+    case Truth::kTrue:
+      return 1;
+    case Truth::kFalse:
+      return 0;
+    default:
+      return -1;
+  }
 }
 
 bool mapping_past_end(int fault_code) {

@@ -37,17 +37,21 @@ struct MappingEntry {
   std::string protocol;        // at most 4 bytes
   std::string client;          // at most 31 bytes
   std::string description;     // whole
-  int32_t enabled = 0;         // 1 for a UPnP boolean true (1, true, yes), else 0
+  int32_t enabled = 0;         // as mapping_enabled reads the router's text
+  std::string enabled_text;    // that text, at most 31 bytes
   uint32_t lease_seconds = 0;  // what is left of its lease; 0: permanent
+  bool lease_known = true;     // false: the router's text is no number below 2^32 ...
+  std::string lease_text;      // ... and this is that text, at most 31 bytes
 };
 
 /// The port a router's text names: a decimal number from 1 to 65535 (white space
 /// around it allowed), or 0 when it names none.
 uint16_t mapping_port(const std::string& text);
 
-/// 1 for the UPnP boolean texts of true (1, true, yes, in any letter case), 0 for any
-/// other text.
-int32_t mapping_boolean(const std::string& text);
+/// Whether an entry is enabled: a number other than 0 is (as routers have long written
+/// it), 0 is not; the words are read as UPnP booleans (true, yes / false, no). 1 or 0;
+/// -1 for any other text (unknown); 0 for none at all.
+int32_t mapping_enabled(const std::string& text);
 
 /// Whether a refusal of GetGenericPortMappingEntry with the UPnP error `fault_code` says
 /// the index is past the end of the table: 713 (SpecifiedArrayIndexInvalid), 714
@@ -60,7 +64,7 @@ std::string mapping_add_arguments(const MappingRequest& request, const std::stri
 
 /// kOk when the router accepted the entry (any 200 answer); kGatewayMappingRefused when
 /// it refused it as a conflict (UPnP error 718), kGatewayOnlyPermanent when it refused a
-/// lease (UPnP error 725), else the call's error.
+/// lease (UPnP error 725, or 402 to an add with a lease), else the call's error.
 Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& request);
 
 /// kOk when the router removed the entry; kGatewayMappingRefused when it has no such

@@ -4,6 +4,7 @@
 
 #include "base/clock.h"
 #include "base/guard.h"
+#include "base/number.h"
 #include "base/retry.h"
 #include "base/trace.h"
 #include "gateway/xml.h"
@@ -27,7 +28,8 @@ std::string soap_envelope(const std::string& service_type, const std::string& ac
 int soap_fault_code(const std::string& body) {
   XmlWatch watch{"errorCode"};
   if (xml_capture(body, &watch, 1) != Error::kOk || !watch.delivered) return 0;
-  return static_cast<int>(xml_number(xml_trim(watch.last_delivered)));
+  uint64_t code = 0;
+  return number_read(watch.last_delivered, INT32_MAX, &code) ? static_cast<int>(code) : 0;
 }
 
 Error soap_call(const GatewayHandle& gateway, const std::string& action,

@@ -269,10 +269,6 @@ std::string xml_trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-long xml_number(const std::string& text) {
-  return std::strtol(text.c_str(), nullptr, 10);  // saturates at LONG_MIN / LONG_MAX
-}
-
 std::string xml_escape(const std::string& text) {
   std::string out;
   out.reserve(text.size());

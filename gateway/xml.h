@@ -61,11 +61,6 @@ std::string xml_mend(const std::string& document);
 /// `text` without the white space around it.
 std::string xml_trim(const std::string& text);
 
-/// The value of the usual text-to-integer conversion of `text` (white space skipped,
-/// an optional sign, the digits up to the first other character; 0 when none),
-/// saturated rather than overflowing.
-long xml_number(const std::string& text);
-
 /// `text` fit to send (text_for_sending) with & < > " ' written as entity references,
 /// for element content: well-formed XML and UTF-8, whatever the bytes given.
 std::string xml_escape(const std::string& text);

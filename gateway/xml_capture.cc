@@ -19,10 +19,15 @@ XmlWatch* find_watch(CaptureParse* parse, const char* name) {
 }
 
 void on_start(void* state, const char* name) {
-  XmlWatch* watch = find_watch(static_cast<CaptureParse*>(state), name);
+  CaptureParse* parse = static_cast<CaptureParse*>(state);
+  for (size_t i = 0; i < parse->count; ++i) {
+    if (parse->watches[i].inside) parse->watches[i].pending_nested = true;
+  }
+  XmlWatch* watch = find_watch(parse, name);
   if (watch == nullptr) return;
   watch->inside = true;
   watch->pending.clear();
+  watch->pending_nested = false;
 }
 
 void on_end(void* state, const char* name) {
@@ -31,6 +36,7 @@ void on_end(void* state, const char* name) {
   watch->inside = false;
   ++watch->occurrences;
   watch->last = watch->pending;
+  watch->nested = watch->pending_nested;
   if (!watch->pending.empty()) {
     watch->delivered = true;
     watch->last_delivered = watch->pending;

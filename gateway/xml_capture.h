@@ -16,11 +16,13 @@ struct XmlWatch {
   const char* name;
   int occurrences = 0;         // elements of this name that ended
   std::string last;            // text of the last of them (possibly empty)
+  bool nested = false;         // the last of them held elements: `last` is their texts run together
   bool delivered = false;      // some occurrence carried character data
   std::string last_delivered;  // text of the last occurrence that carried any
   // Parse state.
   bool inside = false;
   std::string pending;
+  bool pending_nested = false;
 };
 
 /// kOk when `document` is well-formed XML once mended, with the watches filled;

@@ -2,7 +2,6 @@
 #include "net/http.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include "base/clock.h"
 #include "base/guard.h"
 #include "base/limits.h"
+#include "base/number.h"
 #include "base/text.h"
 #include "net/socket.h"
 
@@ -299,12 +299,11 @@ Error http_status(const std::string& head, int* status) {
 size_t http_content_length(const std::string& head) {
   const size_t at = header_value_at(text_upper_ascii(head), "CONTENT-LENGTH:");
   if (at == std::string::npos) return kHttpBodyMax;
-  const char* number = head.c_str() + at;
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(number, &end, 10);
-  // strtol saturates instead of overflowing; a negative length means no length at all.
-  if (end == number || errno == ERANGE || value < 0 || value > static_cast<long>(kHttpBodyMax)) {
+  const size_t end = head.find("\r\n", at);
+  // A length that is no number, or past what is read at all, is no length.
+  uint64_t value = 0;
+  if (!number_read(head.substr(at, end == std::string::npos ? std::string::npos : end - at),
+                   kHttpBodyMax, &value)) {
     return kHttpBodyMax;
   }
   return static_cast<size_t>(value);

@@ -22,6 +22,7 @@
 
 #include "base/clock.h"
 #include "base/limits.h"
+#include "base/number.h"
 #include "net/socket_platform.h"
 
 namespace {
@@ -114,12 +115,12 @@ std::string text_of(const SysAddress& address, bool with_zone) {
 /// which is set here rather than left to the platform's resolver (not every one reads it).
 bool resolve(const std::string& host, bool v6, SysAddress* address) {
   const size_t mark = host.find('%');
-  const bool numbered = v6 && mark != std::string::npos && mark + 1 < host.size() &&
-                        mark + 11 > host.size() &&
-                        host.find_first_not_of("0123456789", mark + 1) == std::string::npos;
+  uint64_t zone = 0;
+  const bool numbered =
+      v6 && mark != std::string::npos && number_read(host.substr(mark + 1), UINT32_MAX, &zone);
   if (!numbered) return sys_resolve(host.c_str(), v6, address);
   if (!sys_resolve(host.substr(0, mark).c_str(), v6, address)) return false;
-  address->zone = static_cast<uint32_t>(std::stoul(host.substr(mark + 1)));
+  address->zone = static_cast<uint32_t>(zone);
   return true;
 }
 
@@ -246,6 +247,35 @@ Error net_startup() {
     return Error::kSocketVersionTooOld;
   }
   return Error::kOk;
+}
+
+Error net_ipv4_beside(const std::string& v6_address, std::string* v4_address) {
+  Error error = net_startup();
+  if (error != Error::kOk) return error;
+  std::vector<NetInterface> v6_found, v4_found;
+  bool listed = false;
+  try {
+    listed = sys_interfaces(true, &v6_found) && sys_interfaces(false, &v4_found);
+  } catch (const std::bad_alloc&) {
+    sys_cleanup();
+    return Error::kNoMemory;
+  }
+  sys_cleanup();
+  if (!listed) return Error::kSocketNoIpv4;
+  const std::string bare = v6_address.substr(0, v6_address.find('%'));
+  for (const NetInterface& held : v6_found) {
+    if (held.address != bare) continue;
+    for (const NetInterface& beside : v4_found) {
+      if (beside.name != held.name) continue;
+      try {
+        *v4_address = beside.address;
+      } catch (const std::bad_alloc&) {
+        return Error::kNoMemory;
+      }
+      return Error::kOk;
+    }
+  }
+  return Error::kSocketNoIpv4;
 }
 
 Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6) {

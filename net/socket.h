@@ -54,6 +54,11 @@ Error net_startup();
 /// the platform's order, one each; an empty list when it names none.
 Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6 = false);
 
+/// kOk with an IPv4 address of the interface that holds the IPv6 address `v6_address`
+/// (text, a "%zone" allowed): what this host is on that link for IPv4.
+/// kSocketNoIpv4 when that interface has none (or no interface holds the address).
+Error net_ipv4_beside(const std::string& v6_address, std::string* v4_address);
+
 /// kOk with a new non-blocking, unbound UDP socket (IPv6 with `v6`).
 Error udp_open(Socket* out, bool v6 = false);
 

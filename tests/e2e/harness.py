@@ -173,6 +173,10 @@ DUPLICATE = status_box(50, "Add Entry Failure -> Duplicate Entry Found On UPnP R
 ADD_REFUSED = status_box(51, "Add Entry Failure -> Invalid Response From UPnP Router.")
 ENUMERATE_FAILED = status_box(54, "Enumerate Failure -> Invalid Response From UPnP Router.")
 NO_LOCAL = status_box(55, "Internal IP Address Failure -> Invalid Response From UPnP Router.")
+ADD_UNKNOWN = status_box(66, "Add Entry Unknown -> Answer Lost And Entry Unreadable On Router.")
+REMOVE_UNKNOWN = status_box(67,
+                            "Remove Entry Unknown -> Answer Lost And Entry Unreadable On Router.")
+UNCONFIRMED = "| [Change Not Confirmed]   -   UPnP Router - Port Forwarding         |\n"
 
 LIST_HEAD = (RULE + "| --------------  UPnP Router - Port Forwarding List  -------------- |\n" +
              RULE + "| Protocol |   Private IP   | [Internal - External] Port |   Status  |\n" + RULE)

@@ -12,11 +12,14 @@ import tempfile
 import time
 import unittest
 
-from harness import (PROGRAM, FakeGateway, Namespace, mapping, ADD_REFUSED, ADDED, BANNER, CLOSING, ENUMERATE_FAILED, EXTERNAL, GAME, IDENTITY,
-                     LIST_HEAD, LOCAL, LONG, NO_EXTERNAL, NO_LOCAL, NO_ROUTER, NOT_ADDED,
-                     NOT_REMOVED, REMOVE_INVALID, WEB, entry_block, entry_lines, information,
-                     SEARCH_WAIT, outcome, port_box, run_isolated, status_box)
+from harness import (PROGRAM, FakeGateway, Namespace, ADD_REFUSED, ADD_UNKNOWN, ADDED, BANNER, CLOSING, ENUMERATE_FAILED, EXTERNAL,
+                     GAME, IDENTITY, LIST_HEAD, LOCAL, LONG, NO_EXTERNAL, NO_LOCAL, NO_ROUTER,
+                     NOT_ADDED, NOT_REMOVED, NOT_REMOVED_ID, REMOVE_DENIED, REMOVE_INVALID,
+                     REMOVE_UNKNOWN, REMOVED_ID, RULE, SEARCH_WAIT, UNCONFIRMED, WEB, entry_block,
+                     entry_lines, information, mapping, outcome, port_box, run_isolated,
+                     status_box)
 
+LOST = {"head": "", "body": ""}  # the connection closes without an answer
 BASE = "http://127.0.0.1:5000"  # every case's gateway listens here, inside its namespace
 
 REFUSED_ADD = ADD_REFUSED + outcome(NOT_ADDED, True)
@@ -181,6 +184,37 @@ CASES = [
      entry_block("", "TCP", LOCAL, 80, 9090), *AT_ONCE, FOUND),
     ("router repeating its first entry: the walk of a removal", ["-remove", "TCP", "9999"],
      {"index_mode": "repeat"}, REFUSED_REMOVAL + port_box(9999), *AT_ONCE, FOUND),
+    # An answer lost after the request went out: the entry is read back to tell.
+    ("add answer lost, the entry made: added", ["-add", "TCP", "80", "9090"],
+     {"raw": {"AddPortMapping": LOST}},
+     outcome(ADDED, False) + entry_block("", "TCP", LOCAL, 80, 9090), *AT_ONCE, FOUND),
+    ("add answer lost, the entry not made: not added", ["-add", "TCP", "80", "9090"],
+     {"raw": {"AddPortMapping": LOST}, "unmade": ["AddPortMapping"]},
+     REFUSED_ADD + entry_block("", "TCP", LOCAL, 80, 9090), *AT_ONCE, FOUND),
+    ("add answer lost, the table unreadable: unknown", ["-add", "-q", "TCP", "80", "9090"],
+     {"raw": {"AddPortMapping": LOST, "GetSpecificPortMappingEntry": LOST}},
+     ADD_UNKNOWN + outcome(UNCONFIRMED, True) + entry_block("", "TCP", LOCAL, 80, 9090),
+     *AT_ONCE, FOUND),
+    ("removal answer lost, the entry gone: removed", ["-remove", "UDP", "5000"],
+     {"raw": {"DeletePortMapping": LOST}},
+     outcome(REMOVED_ID % 2, False) + entry_block("", "UDP", "192.168.1.21", 5000, 5000),
+     *AT_ONCE, FOUND),
+    ("removal answer lost, the entry still there: not removed", ["-remove", "UDP", "5000"],
+     {"raw": {"DeletePortMapping": LOST}, "unmade": ["DeletePortMapping"]},
+     status_box(53, REMOVE_DENIED) + outcome(NOT_REMOVED_ID % 2, True) +
+     entry_block("", "UDP", "192.168.1.21", 5000, 5000), *AT_ONCE, FOUND),
+    ("removal answer lost, the table unreadable: unknown", ["-remove", "-q", "UDP", "5000"],
+     {"raw": {"DeletePortMapping": LOST, "GetSpecificPortMappingEntry": LOST}},
+     REMOVE_UNKNOWN + outcome(UNCONFIRMED, True) + port_box(5000), *AT_ONCE, FOUND),
+    # Odd numbers and words of an entry: shown as the router wrote them, never as another
+    # number; NewEnabled 7 is enabled, as any number but 0.
+    ("entries with odd numbers and words", ["-list"],
+     {"entries": [mapping("a", "TCP", "10.0.0.1", 1, 2, "7"),
+                  mapping("b", "TCP", "10.0.0.1", "99999", 3, "maybe")]},
+     LIST_HEAD + entry_lines(1, mapping("a", "TCP", "10.0.0.1", 1, 2, 1)) +
+     "|   [002]: %-55s %3s\n" % ("b", "|") +
+     "|   TCP             10.0.0.1      99999 - 3                   maybe  |\n" + RULE,
+     *AT_ONCE, FOUND),
 ]
 
 

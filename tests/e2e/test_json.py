@@ -21,6 +21,8 @@ from harness import (ADDED, BANNER, CLOSING, DUPLICATE_ID, EXTERNAL, GAME, IDENT
 with open(os.path.join(os.path.dirname(__file__), "schema.json")) as f:
     SCHEMA = json.load(f)
 
+LOST = {"head": "", "body": ""}  # the connection closes without an answer
+
 NOTE = ("portwrangler: entries on this router cannot be reached from the internet: %s\n")
 
 
@@ -85,6 +87,7 @@ class Json(unittest.TestCase):
                         "message": "Enumerate Failure -> Invalid Response From UPnP Router."}}),
             (["--json", "-add", "UDP", "53", "5353", "dns"], {}, 0,
              {"command": "add", "added": True, "permanent": True, "lease_asked": 0,
+              "lease_read_back": 0,
               "entry": {"protocol": "UDP", "external_port": 5353, "internal_client": LOCAL,
                         "internal_port": 53, "description": "dns", "enabled": True,
                         "remote_host": "", "lease_seconds": 0}}),
@@ -107,7 +110,42 @@ class Json(unittest.TestCase):
                         "Remove Entry Failure -> Invalid Response From UPnP Router.",
                         "cause": "the router refused: a conflicting or missing entry"}}),
             (["--json", "--lease=7200", "-add", "TCP", "80", "9090"], {"only_permanent": True}, 0,
-             {"added": True, "lease_asked": 7200, "permanent": True}),
+             {"added": True, "lease_asked": 7200, "permanent": True, "lease_read_back": 0}),
+            # 402 to a lease: taken as 725, the add made again without one; 402 to an add
+            # without a lease is a refusal.
+            (["--json", "--lease=7200", "-add", "TCP", "80", "9090"], {"only_permanent": 402}, 0,
+             {"added": True, "lease_asked": 7200, "permanent": True, "lease_read_back": 0}),
+            (["--json", "-add", "-q", "TCP", "80", "9090"], {"faults": {"AddPortMapping": 402}},
+             1, {"added": False, "permanent": None}),
+            # An IGD v2 router holds a "permanent" entry for a week: read back, it is not.
+            (["--json", "-add", "TCP", "80", "9090"], {"zero_lease_as": 604800}, 0,
+             {"added": True, "permanent": False, "lease_read_back": 604800}),
+            # A lost answer is read back: made, not made, or unknown when the table cannot
+            # be read (a router without GetSpecificPortMappingEntry is walked instead).
+            (["--json", "-add", "TCP", "80", "9090"], {"raw": {"AddPortMapping": LOST}}, 0,
+             {"added": True, "permanent": True}),
+            (["--json", "-add", "-q", "TCP", "80", "9090"],
+             {"raw": {"AddPortMapping": LOST}, "faults": {"GetSpecificPortMappingEntry": 401}}, 0,
+             {"added": True}),
+            (["--json", "-add", "TCP", "80", "9090"],
+             {"raw": {"AddPortMapping": LOST}, "unmade": ["AddPortMapping"]}, 1,
+             {"added": False, "error": {"name": "add_refused", "cause":
+                                        "no answer came back after the request went out; read "
+                                        "back, the entry is not there"}}),
+            (["--json", "-add", "TCP", "80", "9090"],
+             {"raw": {"AddPortMapping": LOST, "GetSpecificPortMappingEntry": LOST}}, 5,
+             {"added": None, "permanent": None,
+              "error": {"status": 66, "name": "add_unknown", "cause":
+                        "no answer came back after the request went out, and the table "
+                        "could not be read back"}}),
+            (["--json", "-remove", "udp", "5000"], {"raw": {"DeletePortMapping": LOST}}, 0,
+             {"removed": True}),
+            (["--json", "-remove", "udp", "5000"],
+             {"raw": {"DeletePortMapping": LOST}, "unmade": ["DeletePortMapping"]}, 1,
+             {"removed": False, "error": {"status": 53, "name": "remove_refused"}}),
+            (["--json", "-remove", "-q", "udp", "5000"],
+             {"raw": {"DeletePortMapping": LOST, "GetSpecificPortMappingEntry": LOST}}, 5,
+             {"removed": None, "error": {"status": 67, "name": "remove_unknown"}}),
             (["--json", "-list"], {"external_ip": None}, 3,
              {"error": {"status": 49, "name": "no_external_address", "message":
                         "External IP Address Failure -> Invalid Response From UPnP Router."}}),
@@ -199,12 +237,43 @@ class Json(unittest.TestCase):
 
     def test_texts_from_the_router_are_json_strings(self):
         odd = mapping("caf\udce9 \"q\" \\ \x01 <b>", "TCP", "192.168.1.5", 1, 2)
-        result, _ = run_isolated(["--json", "-list"], {"entries": [odd]})
+        # A line break, carriage return, tab, DEL and a C1 control: each a blank, so that
+        # a script printing a line per entry cannot be handed a forged one.
+        forged = mapping("web\n2 22 -> 10.58.0.66 evil\r\tx\x7fy\u0085z", "TCP",
+                         "192.168.1.6", 3, 4)
+        plain = mapping("plain", "UDP", "192.168.1.7", 5, 6)  # the control: left as it is
+        result, _ = run_isolated(["--json", "-list"], {"entries": [odd, forged, plain]})
         self.assertEqual(result.code, 0)
         # Mended as on screen: the stray byte is its Latin-1 character, the control
         # character a blank; quotes and the backslash travel escaped.
-        self.assertEqual(document(result)["entries"][0]["description"],
-                         "caf\u00e9 \"q\" \\   <b>")
+        entries = document(result)["entries"]
+        self.assertEqual([e["description"] for e in entries],
+                         ["caf\u00e9 \"q\" \\   <b>", "web 2 22 -> 10.58.0.66 evil  x y z",
+                          "plain"])
+        # The README's recipe prints one line per entry.
+        recipe = subprocess.run(["jq", "-r", '.entries[] | "\\(.id) \\(.external_port) '
+                                 '\\(.description)"'], input=result.out.encode("latin-1"),
+                                stdout=subprocess.PIPE, check=True).stdout.decode()
+        self.assertEqual(recipe.splitlines(), ["1 2 caf\u00e9 \"q\" \\   <b>",
+                                               "2 4 web 2 22 -> 10.58.0.66 evil  x y z",
+                                               "3 6 plain"])
+
+    def test_numbers_and_booleans_from_the_router(self):
+        # Each odd field beside its control: a number past its bound or no number at all
+        # is unknown (null), never another number; NewEnabled as a number is enabled
+        # unless 0, as a word a UPnP boolean.
+        odd = [dict(mapping("a", "TCP", "192.168.1.5", 1, 2, "7"), NewLeaseDuration="4294967296"),
+               dict(mapping("b", "TCP", "192.168.1.5", "99999", 3, "maybe"),
+                    NewLeaseDuration="abc"),
+               dict(mapping("c", "TCP", "192.168.1.5", 4, 5, "0"), NewLeaseDuration="4294967295"),
+               mapping("d", "TCP", "192.168.1.5", 6, 7, "yes"),
+               mapping("e", "TCP", "192.168.1.5", 8, 9, "no")]
+        result, _ = run_isolated(["--json", "-list"], {"entries": odd})
+        self.assertEqual(result.code, 0)
+        entries = document(result)["entries"]
+        self.assertEqual([(e["enabled"], e["internal_port"], e["lease_seconds"]) for e in entries],
+                         [(True, 1, None), (None, None, None), (False, 4, 4294967295),
+                          (True, 6, 0), (False, 8, 0)])
 
     def test_url_skips_the_search(self):
         with Namespace() as ns, FakeGateway(ns, http_port=5000, entries=THREE) as gw:

@@ -48,6 +48,9 @@ DEFAULTS = {
     "die_after": {},                  # "GET" or an action -> exit after answering it N times
     "max_lease": 0,                   # >0: a longer lease asked is granted this long
     "only_permanent": False,          # refuse a lease with 725, as routers without them do
+                                      # (or with this UPnP error: 402, as some do)
+    "zero_lease_as": 0,               # >0: an entry asked without a lease is held this long
+    "unmade": [],                     # actions answered (as "raw" says) but not carried out
     "log": None,
     "lifetime": 60,
 }
@@ -185,6 +188,8 @@ class Gateway:
             return 500, fault(int(self.config["faults"][name]))
         if name in self.config["status"]:
             return int(self.config["status"][name]), ""
+        if name in self.config["unmade"]:
+            return 200, envelope(name, service, "")
         if name == "GetExternalIPAddress":
             address = self.config["external_ip"]
             return 200, envelope(name, service, "" if address is None else
@@ -216,8 +221,11 @@ class Gateway:
         if name == "AddPortMapping":
             entry = {f: argument(body, f) for f in ENTRY_FIELDS}
             lease = int(entry["NewLeaseDuration"] or 0)
-            if lease and self.config["only_permanent"]:
-                return 500, fault(725)
+            refusal = self.config["only_permanent"]
+            if lease and refusal:
+                return 500, fault(725 if refusal is True else int(refusal))
+            if not lease and self.config["zero_lease_as"]:
+                entry["NewLeaseDuration"] = str(int(self.config["zero_lease_as"]))
             if lease and self.config["max_lease"]:
                 entry["NewLeaseDuration"] = str(min(lease, int(self.config["max_lease"])))
             for i, old in enumerate(self.entries):

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "front/keep.h"
 #include "front/status.h"
 
 namespace {
@@ -102,6 +103,17 @@ TEST(Change, Outcomes) {
       {false, true, "| [Entry Not Removed]   -   UPnP Router - Port Forwarding            |\n"},
   };
   for (const auto& t : titles) EXPECT_EQ(remove_outcome_title(t.found, t.failed, 4), t.title);
+}
+
+TEST(Change, TheRenewalWaitOfAnyLeaseIn64Bits) {
+  // Half the lease, at least a second and at most a day; a lease near 2^32 s would wrap
+  // a 32-bit long (Windows) into a short or negative wait.
+  EXPECT_EQ(keep_renew_ms(0), 1000);
+  EXPECT_EQ(keep_renew_ms(1), 1000);
+  EXPECT_EQ(keep_renew_ms(3600), 1800000);
+  EXPECT_EQ(keep_renew_ms(172800), 86400000);
+  EXPECT_EQ(keep_renew_ms(4294968), 86400000);
+  EXPECT_EQ(keep_renew_ms(4294967295), 86400000);
 }
 
 }  // namespace

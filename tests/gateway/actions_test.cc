@@ -4,6 +4,7 @@
 
 #include "gateway/device_info.h"
 #include "gateway/external_address.h"
+#include "gateway/firewall.h"
 #include "gateway/mapping.h"
 #include "tests/support/error_print.h"
 #include "tests/support/loopback_server.h"
@@ -265,6 +266,8 @@ TEST(Mapping, AddWithoutClientUsesTheLocalAddress) {
 TEST(Mapping, RefusalsAreRecognisedFromTheFault) {
   LoopbackServer server({{fault_response(718)},
                          {fault_response(501)},
+                         {fault_response(402)},
+                         {fault_response(402)},
                          {fault_response(714)},
                          {fault_response(606)},
                          {soap_response("DeletePortMapping", "")}});
@@ -272,14 +275,108 @@ TEST(Mapping, RefusalsAreRecognisedFromTheFault) {
   const MappingRequest add{"10.0.0.2", 80, 80, "TCP", ""};
   EXPECT_EQ(gateway_add_mapping(gateway, add), Error::kGatewayMappingRefused);
   EXPECT_EQ(gateway_add_mapping(gateway, add), Error::kHttpNotOk);
+  // 402 to a lease is a router that takes none (as 725); to a permanent add, a refusal.
+  MappingRequest leased = add;
+  leased.lease_seconds = 3600;
+  EXPECT_EQ(gateway_add_mapping(gateway, leased), Error::kGatewayOnlyPermanent);
+  EXPECT_EQ(gateway_add_mapping(gateway, add), Error::kHttpNotOk);
   EXPECT_EQ(gateway_delete_mapping(gateway, 80, "TCP"), Error::kGatewayMappingRefused);
   EXPECT_EQ(gateway_delete_mapping(gateway, 80, "TCP"), Error::kHttpNotOk);
   EXPECT_EQ(gateway_delete_mapping(gateway, 443, "udp"), Error::kOk);
   std::vector<std::string> requests = server.requests();
-  EXPECT_NE(requests[4].find("<NewRemoteHost></NewRemoteHost>\r\n"
+  EXPECT_NE(requests[6].find("<NewRemoteHost></NewRemoteHost>\r\n"
                              "<NewExternalPort>443</NewExternalPort>\r\n"
                              "<NewProtocol>udp</NewProtocol>\r\n</u:DeletePortMapping>"),
             std::string::npos);
+}
+
+struct NumbersCase {
+  const char* enabled;
+  const char* lease;
+  int32_t enabled_read;
+  bool lease_known;
+  uint32_t lease_read;
+};
+
+TEST(MappingEntry, NumbersAndBooleansWithinTheirBounds) {
+  const NumbersCase cases[] = {
+      // NewEnabled: a number other than 0 is enabled, the words are UPnP booleans, any
+      // other text is unknown; controls first.
+      {"1", "0", 1, true, 0},
+      {"0", "3600", 0, true, 3600},
+      {"7", "4294967295", 1, true, 4294967295u},
+      {"-2", "", 1, true, 0},
+      {"000", " 60 ", 0, true, 60},
+      {"99999999999999999999999", "0", 1, true, 0},
+      {"Yes", "0", 1, true, 0},
+      {"no", "0", 0, true, 0},
+      {"FALSE", "0", 0, true, 0},
+      {"maybe", "0", -1, true, 0},
+      {"1x", "0", -1, true, 0},
+      // A lease past 32 bits, or no number, is unknown: never wrapped to 0 (permanent).
+      {"1", "4294967296", 1, false, 0},
+      {"1", "-5", 1, false, 0},
+      {"1", "1e3", 1, false, 0},
+  };
+  for (const NumbersCase& c : cases) {
+    MappingEntry entry;
+    ASSERT_EQ(
+        gateway_parse_mapping_entry(
+            std::string("<r><NewExternalPort>1</NewExternalPort><NewProtocol>TCP</NewProtocol>"
+                        "<NewEnabled>") +
+                c.enabled + "</NewEnabled><NewLeaseDuration>" + c.lease + "</NewLeaseDuration></r>",
+            &entry),
+        Error::kOk);
+    EXPECT_EQ(entry.enabled, c.enabled_read) << c.enabled;
+    EXPECT_EQ(entry.lease_known, c.lease_known) << c.lease;
+    EXPECT_EQ(entry.lease_seconds, c.lease_read) << c.lease;
+  }
+}
+
+struct PinholeIdCase {
+  const char* inner;
+  Error result;
+  uint16_t id;
+};
+
+TEST(Firewall, PinholeIdsAndCounts) {
+  const PinholeIdCase ids[] = {
+      {"<UniqueID>56</UniqueID>", Error::kOk, 56},
+      {"<UniqueID> 0 </UniqueID>", Error::kOk, 0},
+      {"<UniqueID>65535</UniqueID>", Error::kOk, 65535},
+      // Elements inside the ID would run their texts together into another number.
+      {"<UniqueID>5<b>6</b></UniqueID>", Error::kGatewayNoPinholeId, 0},
+      {"<UniqueID>abc</UniqueID>", Error::kGatewayNoPinholeId, 0},
+      {"<UniqueID>65536</UniqueID>", Error::kGatewayNoPinholeId, 0},
+      {"<Other>5</Other>", Error::kGatewayNoPinholeId, 0},
+  };
+  for (const PinholeIdCase& c : ids) {
+    uint16_t id = 0;
+    std::string text;
+    EXPECT_EQ(pinhole_parse_id(std::string("<r>") + c.inner + "</r>", &id, &text), c.result)
+        << c.inner;
+    EXPECT_EQ(id, c.id) << c.inner;
+  }
+
+  // Past 32 bits a packet count is read whole; past 64 it is unknown, kept as written.
+  LoopbackServer server(
+      {{soap_response("CheckPinholeWorking", "<IsWorking>maybe</IsWorking>")},
+       {soap_response("GetPinholePackets", "<PinholePackets>9999999999</PinholePackets>")},
+       {soap_response("CheckPinholeWorking", "<IsWorking>yes</IsWorking>")},
+       {soap_response("GetPinholePackets",
+                      "<PinholePackets>18446744073709551616</PinholePackets>")}});
+  GatewayHandle gateway = gateway_at(server);
+  PinholeCheck check;
+  int fault = 0;
+  ASSERT_EQ(pinhole_check(gateway, 3, &check, &fault), Error::kOk);
+  EXPECT_FALSE(check.working_known);
+  EXPECT_EQ(check.working_text, "maybe");
+  EXPECT_TRUE(check.packets_known);
+  EXPECT_EQ(check.packets, 9999999999u);
+  ASSERT_EQ(pinhole_check(gateway, 3, &check, &fault), Error::kOk);
+  EXPECT_TRUE(check.working_known && check.working);
+  EXPECT_FALSE(check.packets_known);
+  EXPECT_EQ(check.packets_text, "18446744073709551616");
 }
 
 TEST(DeviceInfo, IdentityTexts) {

@@ -25,6 +25,7 @@ with open(os.path.join(os.path.dirname(__file__), "..", "e2e", "schema.json")) a
     SCHEMA = json.load(f)
 
 PORT = 5000        # the client's listener
+CLIENT = "192.168.77.2"  # the client's IPv4 address on the same link
 DROPPED_WAIT = 1.0  # seconds a probe waits for an answer the firewall drops
 
 
@@ -188,6 +189,21 @@ class PinholeLab(unittest.TestCase):
                          (61, 402, 1))  # gone: this daemon's 402 for an ID it does not hold
         out, _, code = self.run_program("--exit-status", "-pinhole", "-add", "TCP", "1023")
         self.assertEqual(code, 1)  # the router refused
+
+    def test_an_ipv4_forwarding_reached_over_ipv6_names_the_ipv4_client(self):
+        # An IPv4 forwarding names this host's IPv4 address on the link toward the router,
+        # however the router was reached; the control: reached over IPv4.
+        over_ipv4 = "http://%s:%d/rootDesc.xml" % (GATEWAY, self.lab.port)
+        for url in (self.lab.location(), over_ipv4):
+            with self.subTest(url):
+                document, code = self.document("--url", url, "-add", "-q", "TCP", "22", "2222")
+                self.assertEqual((code, document["added"], document["entry"]["internal_client"]),
+                                 (0, True, CLIENT))
+                listed, _ = self.document("--url", over_ipv4, "-list")
+                self.assertEqual([(e["external_port"], e["internal_client"])
+                                  for e in listed["entries"]], [(2222, CLIENT)])
+                document, code = self.document("--url", url, "-remove", "TCP", "2222")
+                self.assertEqual((code, document["removed"]), (0, True))
 
     def test_program_keeps_a_pinhole_until_told_to_stop(self):
         lab, port = self.lab, PORT + 40

@@ -261,6 +261,23 @@ class Scripts(LabClient, unittest.TestCase):
         subprocess.run([LAB, "stop", self.name], check=True)
         self.assertEqual(self.answer("-list", code=3)["error"]["status"], 48)
 
+    def test_the_readme_recipe_prints_one_line_per_entry(self):
+        # Any LAN host may store a description with a line break in it: the recipe must
+        # still print one line per entry (the plain entry is the control).
+        self.upnpc("-e", "web\n2 22 -> 10.58.0.66 evil", "-a", "192.168.77.5", "80", "8080",
+                   "TCP")
+        self.upnpc("-e", "plain", "-a", "192.168.77.5", "53", "5353", "UDP")
+        self.assertIn("web\n2 22", self.upnpc("-l"))  # the daemon holds it as it was sent
+        _, out, _, _ = self.run_program("--json", "-list")
+        recipe = subprocess.run(
+            ["jq", "-r", '.entries[] | "\\(.id) \\(.external_port) \\(.description)"'],
+            input=out.encode("latin-1"), stdout=subprocess.PIPE, check=True, timeout=10).stdout.decode()
+        lines = recipe.splitlines()
+        # In the daemon's order, numbered as -list numbers them.
+        self.assertEqual([line.split(" ", 1)[0] for line in lines], ["1", "2"])
+        self.assertEqual(sorted(line.split(" ", 1)[1] for line in lines),
+                         ["5353 plain", "8080 web 2 22 -> 10.58.0.66 evil"])
+
     def test_keep_through_a_restart_and_a_stop(self):
         keeper = self.keeper("--lease", "4", "-add", "TCP", "22", "2222", "ssh")
         added = keeper.wait_for("added", 10)
