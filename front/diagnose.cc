@@ -7,6 +7,7 @@
 
 #include "base/clock.h"
 #include "base/limits.h"
+#include "base/number.h"
 #include "base/text.h"
 #include "front/console.h"
 #include "front/json_out.h"
@@ -97,7 +98,10 @@ void describe(const FoundDevice& device, DiagnosedGateway* gateway) {
   gateway->friendly_name = summary.friendly_name;
   for (const std::string& type : summary.device_types) {
     if (type.compare(0, sizeof(kIgdPrefix) - 1, kIgdPrefix) == 0 && gateway->igd_version == 0) {
-      gateway->igd_version = std::atoi(type.c_str() + sizeof(kIgdPrefix) - 1);
+      uint64_t version = 0;
+      if (number_read(type.substr(sizeof(kIgdPrefix) - 1), 99, &version)) {
+        gateway->igd_version = static_cast<int>(version);
+      }
     }
   }
   for (const std::string& type : summary.service_types) {

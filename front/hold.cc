@@ -191,7 +191,7 @@ struct HoldSet {
 void set_event(const HoldSet& set, const char* name, const std::string& text) {
   const std::string time = keep_utc_now();
   if (set.options.json) {
-    console_write(json({{"time", time}, {"event", name}, {"text", text}})
+    console_write(json({{"time", time}, {"event", name}, {"text", text_printable(text)}})
                       .dump(-1, ' ', false, json::error_handler_t::replace) +
                   "\n");
     std::fflush(stdout);
@@ -201,8 +201,10 @@ void set_event(const HoldSet& set, const char* name, const std::string& text) {
   std::fflush(stderr);
 }
 
+/// A text for the status file: mended as on screen (a router's or a hook's text may hold
+/// line breaks), null when there is none.
 json nullable(const std::string& text) {
-  return text.empty() ? json(nullptr) : json(text);
+  return text.empty() ? json(nullptr) : json(text_printable(text));
 }
 
 /// Writes the status file whole beside itself, then puts it in place.
@@ -213,9 +215,9 @@ void write_status(const HoldSet& set) {
     if (facts->removed || !facts->listed) continue;
     entries.push_back({{"protocol", facts->protocol},
                        {"external_port", facts->external_port},
-                       {"internal_client", facts->client},
+                       {"internal_client", text_printable(facts->client)},
                        {"internal_port", facts->internal_port},
-                       {"description", facts->description},
+                       {"description", text_printable(facts->description)},
                        {"via", facts->via},
                        {"state", facts->state},
                        {"lease_seconds", facts->lease_seconds},
