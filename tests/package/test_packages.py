@@ -22,9 +22,9 @@ PYTHON = "/usr/bin/python3"
 FIND_MODULES = """
 import importlib.util, os, sys
 for name in sys.argv[1:]:
-    spec = importlib.util.find_spec(name)
-    origin = spec and spec.origin
-    print(origin if origin and os.path.isabs(origin) else "built-in" if spec else "")
+    found = importlib.util.find_spec(name)
+    origin = found and found.origin
+    print(origin if origin and os.path.isabs(origin) else "built-in" if found else "")
 """
 SEARCH_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
 # Words that name a program on some machines but are data here.
