@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       FUZZ_CHECK(error == Error::kGatewayDescriptionUnparsable ||
                  error == Error::kGatewayNoControlUrl || error == Error::kGatewayTooLong ||
-                 error == Error::kNoMemory);
+                 error == Error::kHttpRefusedHost || error == Error::kNoMemory);
       FUZZ_CHECK(gateway.control_url.empty());
     }
   }
