@@ -135,7 +135,7 @@ complete_all() {
 mkdir "$out/completion"
 touch "$out/completion/"{-add,-q,TCP,UDP,-ip,Enabled,x,-}
 expected="complete -F _portwrangler portwrangler
-[-add][-remove][-list][-stats][-pinhole][-help][/?]
+[-add][-remove][-list][-stats][-pinhole][-diagnose][-help][/?]
 [-q][TCP][UDP]
 [TCP][UDP]
 [-ip]
@@ -150,14 +150,14 @@ expected="complete -F _portwrangler portwrangler
 
 [--json][--exit-status][--lease][--keep][--url][--interface][--protocol][--gateway][--any-port][--hold][--on-change][--status-file][--help][--version]
 
-[-add][-remove][-list][-stats][-pinhole][-help][/?]
+[-add][-remove][-list][-stats][-pinhole][-diagnose][-help][/?]
 [-q][TCP][UDP]
 
 [-status][-add][-remove][-check]
 [TCP][UDP]
 
 [upnp][pcp][natpmp][auto]
-[-add][-remove][-list][-stats][-pinhole][-help][/?]
+[-add][-remove][-list][-stats][-pinhole][-diagnose][-help][/?]
 
 
 
