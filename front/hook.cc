@@ -4,6 +4,11 @@
 
 HookResult hook_run(const std::vector<std::string>& argv, const HookEnvironment& environment,
                     int timeout_ms, const std::function<void(const std::string&)>& line) {
+  if (argv.empty()) {
+    HookResult none;
+    none.problem = "no command";
+    return none;
+  }
   std::string pending;
   const HookResult result =
       hook_platform_run(argv, environment, timeout_ms, [&](const char* data, size_t size) {

@@ -25,8 +25,8 @@ struct HookResult {
 HookResult hook_run(const std::vector<std::string>& argv, const HookEnvironment& environment,
                     int timeout_ms, const std::function<void(const std::string&)>& line);
 
-/// The platform's part: starts `argv`, hands its output bytes to `bytes` as they come,
-/// stops it after `timeout_ms`.
+/// The platform's part: starts `argv` (never empty), hands its output bytes to `bytes` as they
+/// come, stops it after `timeout_ms`.
 HookResult hook_platform_run(const std::vector<std::string>& argv,
                              const HookEnvironment& environment, int timeout_ms,
                              const std::function<void(const char*, size_t)>& bytes);

@@ -68,10 +68,6 @@ HookResult hook_platform_run(const std::vector<std::string>& argv,
                              const HookEnvironment& environment, int timeout_ms,
                              const std::function<void(const char*, size_t)>& bytes) {
   HookResult result;
-  if (argv.empty()) {
-    result.problem = "no command";
-    return result;
-  }
   std::wstring line;
   for (const std::string& word : argv) append_quoted(wide_of(word), &line);
   std::wstring block = environment_block(environment);

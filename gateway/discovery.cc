@@ -563,19 +563,30 @@ Error fetch_description(const std::string& location, std::string* description, D
   });
 }
 
+namespace {
+
+/// Opens the search's socket on its interfaces and runs it to its end.
+Error search_through(const DiscoveryOptions& options, Search* search) {
+  Error error = udp_open(&search->socket, search->v6);
+  if (error != Error::kOk) return error;
+  error = search_interfaces(options, &search->interfaces);
+  if (error != Error::kOk) return error;
+  search->start = clock_ms();
+  search->deadline = options.deadline;
+  run_search(search);
+  return Error::kOk;
+}
+
+}  // namespace
+
 Error discover_all(const DiscoveryOptions& options, std::vector<FoundDevice>* found,
                    std::vector<NetInterface>* interfaces) {
   return guard_allocation([&] {
     Search search;
     search.collect = true;
-    Error error = udp_open(&search.socket, false);
-    if (error != Error::kOk) return error;
-    error = search_interfaces(options, &search.interfaces);
+    const Error error = search_through(options, &search);
     if (error != Error::kOk) return error;
     *interfaces = search.interfaces;
-    search.start = clock_ms();
-    search.deadline = options.deadline;
-    run_search(&search);
     for (FoundDevice& device : search.found) device.gateway.deadline = options.deadline;
     std::stable_sort(
         search.found.begin(), search.found.end(),
@@ -597,13 +608,8 @@ Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) 
     }
     Search search;
     search.v6 = options.firewall;
-    Error error = udp_open(&search.socket, search.v6);
+    const Error error = search_through(options, &search);
     if (error != Error::kOk) return error;
-    error = search_interfaces(options, &search.interfaces);
-    if (error != Error::kOk) return error;
-    search.start = clock_ms();
-    search.deadline = options.deadline;
-    run_search(&search);
     if (!search.ip_found && !search.ppp_found) {
       return search.saw_wan ? Error::kGatewayNoFirewall : search.last_skip;
     }
