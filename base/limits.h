@@ -25,6 +25,9 @@ constexpr size_t kHttpChunkedMax = 4 * kHttpBodyMax;
 // Replies taken at one wake of the search, and those still read once its wait is over: a
 // flood must not keep the search from its descriptions, nor going past its end.
 constexpr int kSsdpRepliesAtOnce = 64;
+// Datagrams to NAT-PMP/PCP's announcement port read at one wake of the holding loop: a
+// flood must not keep the loop from its renewals.
+constexpr int kPortmapAnnouncementsAtOnce = 16;
 
 // A description typed for an add, in bytes of the UTF-8 sent: escaped (at most six bytes
 // for one), it still fits the envelope.

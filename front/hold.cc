@@ -572,7 +572,12 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
   if (ssdp_listen(&listener) != Error::kOk) trace("hold: the router's announcements are not heard");
   std::string boot_id;
   bool leaving = false;
-  calls.announced = [&listener, &gateway, &boot_id, &leaving]() {
+  std::vector<HoldListener> listeners(1);
+  listeners[0].router = kHoldRouterUpnp;
+  listeners[0].sockets = [&listener]() {
+    return listener ? std::vector<long long>{listener->descriptor} : std::vector<long long>{};
+  };
+  listeners[0].heard = [&listener, &gateway, &boot_id, &leaving]() {
     bool restarted = false;
     SsdpReply datagram;
     for (int i = 0; listener && i < kSsdpRepliesAtOnce &&
@@ -587,8 +592,7 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
       if (!id.empty()) boot_id = id;
     }
     if (restarted) trace("hold: the router started again: every entry is looked at");
-    return restarted;
+    return restarted ? 0 : -1;
   };
-  const long long watch = listener ? listener->descriptor : -1;
-  return hold_run(&entries, &gateway, discovery, keep_platform_waiter(true, watch), &calls);
+  return hold_run(&entries, &gateway, discovery, keep_platform_waiter(true), &calls, listeners);
 }

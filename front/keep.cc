@@ -122,13 +122,18 @@ void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, l
       entry->ended = true;
       entry->outcome = answer.ending;
       return;
-    case HoldStep::kAway:
+    case HoldStep::kAway: {
       ++entry->failures;
-      answer.text = format_string("the router does not answer; next try in %d s",
-                                  keep_backoff_ms(entry->failures) / 1000);
+      // A protocol with a retransmission schedule of its own keeps to it.
+      const int wait = answer.retry_ms > 0 ? answer.retry_ms : keep_backoff_ms(entry->failures);
+      answer.text =
+          wait % 1000 == 0
+              ? format_string("the router does not answer; next try in %d s", wait / 1000)
+              : format_string("the router does not answer; next try in %.1f s", wait / 1000.0);
       report(*entry, answer);
-      entry->next_ms = now + keep_backoff_ms(entry->failures);
+      entry->next_ms = now + wait;
       return;
+    }
     case HoldStep::kGone:
     case HoldStep::kConflict:
     case HoldStep::kRefused:
@@ -157,7 +162,7 @@ void renew(HeldEntry* entry, GatewayHandle* gateway, const DiscoveryOptions& dis
   const auto step = entry->taken ? entry->kind.readd : entry->kind.renew;
   HoldAnswer answer = step(*gateway);
   if (answer.step == HoldStep::kAway && keep_stop_asked(waiter)) return;  // cut off: released
-  if (answer.step == HoldStep::kAway && entry->failures > 0) {
+  if (answer.step == HoldStep::kAway && entry->failures > 0 && entry->router == kHoldRouterUpnp) {
     find_again(discovery, gateway);
     answer = step(*gateway);
   }
@@ -217,6 +222,23 @@ void reload(std::vector<HeldEntry>* entries, const GatewayHandle& gateway, const
   *entries = std::move(kept);
 }
 
+/// Takes what the routers announced: the entries of one that started again are looked at
+/// when its listener says (at once, or after a random wait). True when any moved.
+bool heard(std::vector<HeldEntry>* entries, const std::vector<HoldListener>& listeners,
+           long long now) {
+  bool moved = false;
+  for (const HoldListener& listener : listeners) {
+    const int after = listener.heard();
+    if (after < 0) continue;
+    for (HeldEntry& entry : *entries) {
+      if (entry.ended || entry.router != listener.router || entry.next_ms <= now + after) continue;
+      entry.next_ms = now + after;
+      moved = true;
+    }
+  }
+  return moved;
+}
+
 }  // namespace
 
 int keep_backoff_ms(int failures) {
@@ -251,8 +273,9 @@ int keep_renew_ms(int64_t lease_seconds) {
 
 Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
                  const DiscoveryOptions& discovery, const KeepWaiter& waiter,
-                 const HoldSetCalls* set) {
+                 const HoldSetCalls* set, const std::vector<HoldListener>& listeners) {
   for (HeldEntry& entry : *entries) start(&entry, *gateway, waiter);
+  std::vector<long long> watch;
   for (;;) {
     HeldEntry* due = nullptr;
     for (HeldEntry& entry : *entries) {
@@ -270,15 +293,13 @@ Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
       return true;
     };
     if (reload_now()) continue;
-    if (waiter.wait(left > 0 ? static_cast<int>(left) : 0)) break;
-    if (reload_now()) continue;
-    if (set != nullptr && set->announced && set->announced()) {
-      const long long now = clock_ms(waiter);
-      for (HeldEntry& entry : *entries) {
-        if (!entry.ended) entry.next_ms = now;
-      }
-      continue;
+    watch.clear();
+    for (const HoldListener& listener : listeners) {
+      for (long long socket : listener.sockets()) watch.push_back(socket);
     }
+    if (waiter.wait(left > 0 ? static_cast<int>(left) : 0, watch)) break;
+    if (reload_now()) continue;
+    if (heard(entries, listeners, clock_ms(waiter))) continue;
     if (due != nullptr && due->next_ms <= clock_ms(waiter)) renew(due, gateway, discovery, waiter);
   }
   for (HeldEntry& entry : *entries) {

@@ -20,12 +20,14 @@
 
 /// How the loop waits between its steps, and learns of a stop.
 struct KeepWaiter {
+  using Wait = std::function<bool(int milliseconds, const std::vector<long long>& watch)>;
   // The platforms' waiters name the wait and the stop; tests the wait alone.
-  KeepWaiter(std::function<bool(int)> wait_for, std::function<long long()> clock = nullptr,
+  KeepWaiter(Wait wait_for, std::function<long long()> clock = nullptr,
              std::function<bool()> stop = nullptr)
       : wait(std::move(wait_for)), now_ms(std::move(clock)), stopped(std::move(stop)) {}
   /// Waits up to `milliseconds`; true as soon as a stop is asked (also before the call).
-  std::function<bool(int milliseconds)> wait;
+  /// It ends early (not as a stop) when a socket of `watch` has something to read.
+  Wait wait;
   /// The loop's clock in milliseconds; unset: the program's clock. A test that
   /// hands the waits back at once sets one that the waits move on.
   std::function<long long()> now_ms;
@@ -46,9 +48,8 @@ inline bool keep_stop_asked(const KeepWaiter& waiter) {
 /// Ctrl-Break, the console closed, logoff and shutdown (Windows), taken from the call on;
 /// every wait of the socket layer ends by the stop too, until the waiter reports it. With
 /// `hangup_reloads`, SIGHUP asks for a reload instead of a stop (POSIX), and a wait between
-/// steps ends (not as a stop) on it or when the socket `watch` has something to read (-1:
-/// none). Called again, it keeps what was taken and changes the watch.
-KeepWaiter keep_platform_waiter(bool hangup_reloads = false, long long watch = -1);
+/// steps ends (not as a stop) on it. Called again, it keeps what was taken.
+KeepWaiter keep_platform_waiter(bool hangup_reloads = false);
 
 /// Has the platform's stop signals (console events) ask the socket layer's stop
 /// (keep_posix.cc, keep_win32.cc); with `hangup_reloads`, SIGHUP asks a reload.
@@ -93,6 +94,7 @@ struct HoldAnswer {
   Error error = Error::kOk;   // the router's answer, where it failed
   int fault = 0;              // its UPnP error, 0 when it named none
   int64_t lease_seconds = 0;  // kHeld: the lease granted, 0 when none
+  int retry_ms = 0;           // kAway: the protocol's own wait before it asks again; 0: the loop's
   Outcome ending{Status::kSuccess, ""};  // how the run ends when this ends the holding
 };
 
@@ -131,9 +133,15 @@ HoldKind hold_kind(std::shared_ptr<State> state, HoldAnswer (*hold)(State*, cons
   return kind;
 }
 
+/// Where entries are held: the UPnP router the loop finds (and finds again when it went
+/// away), or the NAT-PMP/PCP gateway of the run.
+constexpr const char* kHoldRouterUpnp = "upnp";
+constexpr const char* kHoldRouterPortmap = "portmap";
+
 /// One held entry: its kind, and its place in the loop's schedule.
 struct HeldEntry {
   HoldKind kind;
+  std::string router = kHoldRouterUpnp;
   long long next_ms = 0;      // when its next step is due, on the loop's clock
   int64_t lease_seconds = 0;  // as last granted
   int failures = 0;           // steps in a row that failed (away or refused): the back-off
@@ -152,9 +160,17 @@ struct HoldSetCalls {
   /// Reads the set again when a reload is asked: true with the entries wanted now in
   /// `*wanted` (each with its key); false when the set stays as it is.
   std::function<bool(std::vector<HeldEntry>* wanted)> reread;
-  /// Reads what the router announced since: true when it started again (its table may
-  /// be gone), and every entry is looked at at once.
-  std::function<bool()> announced;
+};
+
+/// A router's announcements, heard in the loop's one wait beside the stop.
+struct HoldListener {
+  std::string router;  // whose entries it speaks for (HeldEntry::router)
+  /// The sockets it listens on now: the wait watches them.
+  std::function<std::vector<long long>()> sockets;
+  /// Reads what came since, without waiting: -1 when nothing calls for a look; else the
+  /// router started again (or may have lost its table) and each of its entries is
+  /// looked at after this many milliseconds.
+  std::function<int()> heard;
 };
 
 /// Holds every entry of `entries` on the router in `*gateway` (found again through
@@ -168,8 +184,10 @@ struct HoldSetCalls {
 /// the entries a reload wants: those of a key it holds stay untouched, those gone are
 /// released, new ones are added; an entry whose port another host takes is looked at
 /// again every kHoldTakenRecheckMs, and does not end the run with a clash.
+/// What `listeners` hear moves their entries' next steps sooner.
 Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
                  const DiscoveryOptions& discovery, const KeepWaiter& waiter,
-                 const HoldSetCalls* set = nullptr);
+                 const HoldSetCalls* set = nullptr,
+                 const std::vector<HoldListener>& listeners = {});
 
 #endif  // PORTWRANGLER_FRONT_KEEP_H_

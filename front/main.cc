@@ -295,9 +295,11 @@ Ending run(int argc, char** argv) {
       // NAT-PMP cannot map for another host: its flow says so.
     } else if (run.via != MapVia::kUpnp && options.keep && is_add_command(run.code) &&
                (run.via == MapVia::kPcp || run.request.ip_address.empty())) {
+      const std::shared_ptr<PortmapServer> server = portmap_server(run.portmap_gateway);
       std::vector<HeldEntry> held;
-      held.push_back(hold_portmap(run.via, run.request, run.portmap_gateway, options));
-      outcome = hold_run(&held, &run.gateway, run.discovery, waiter);
+      held.push_back(hold_portmap(run.via, run.request, server, options));
+      outcome =
+          hold_run(&held, &run.gateway, run.discovery, waiter, nullptr, {portmap_listener(server)});
     } else if (run.via != MapVia::kUpnp) {
       outcome = portmap_flow(run.code, run.via, run.request, run.portmap_gateway, options);
     } else if (options.keep) {

@@ -1,5 +1,6 @@
 #include "front/portmap.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -350,51 +351,87 @@ std::string document(const PortmapResult& result, const PortmapGateway& gateway)
 
 // The held mapping ---------------------------------------------------------------------
 
-/// What the holding loop keeps of one mapping between its steps.
+/// A held mapping's renewal waits this long for its answer at most; the rest of a longer
+/// retransmission wait passes in the loop's own wait, beside the other entries.
+constexpr int kHeldAnswerWaitMs = 4000;
+/// After an announcement, mappings are renewed within this random wait, so that the hosts
+/// of a link do not all ask at once.
+constexpr int kAnnouncementWaitMaxMs = 5000;
+
+/// What the holder keeps of one mapping between its steps.
 struct HeldMapping {
   MapVia via = MapVia::kPcp;
-  PortmapGateway gateway;
+  std::shared_ptr<PortmapServer> server;
   RunOptions options;
   PortmapRequest request;  // external_port: as asked, then as granted
   StoreSecret secret{};
-  bool epoch_known = false;
-  uint32_t epoch = 0;
-  std::chrono::steady_clock::time_point epoch_at;
+  int tries = 0;    // renewals in a row that went unanswered
+  int wait_ms = 0;  // the retransmission wait after the last of them
+  int heard = 0;    // the gateway's announcements this mapping has been renewed after
 };
 
-/// The lease handed to the loop, which renews at half of it: for PCP a random point
-/// between 1/2 and 5/8 of the lifetime, for NAT-PMP its half.
-long renewal_lease(MapVia via, uint32_t lifetime) {
-  if (via != MapVia::kPcp) return static_cast<long>(lifetime);
-  static std::minstd_rand random(std::random_device{}());
-  std::uniform_real_distribution<double> stretch(1.0, 1.25);
-  return static_cast<long>(lifetime * stretch(random));
+/// Whether the gateway lost its mappings since its last answer or announcement (the
+/// epoch test of the protocol that carried `epoch`); the epoch is kept for the next one.
+bool epoch_reset(PortmapServer* server, bool pcp, uint32_t epoch) {
+  const auto now = std::chrono::steady_clock::now();
+  const uint64_t elapsed = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::seconds>(now - server->epoch_at).count());
+  const bool lost = server->epoch_known && (pcp ? pcp_epoch_lost(server->epoch, epoch, elapsed)
+                                                : natpmp_epoch_lost(server->epoch, epoch, elapsed));
+  server->epoch_known = true;
+  server->epoch = epoch;
+  server->epoch_at = now;
+  return lost;
 }
 
-/// Whether the gateway lost its mappings since the last answer (the epoch test).
-bool epoch_reset(HeldMapping* held, uint32_t epoch) {
-  const auto now = std::chrono::steady_clock::now();
-  const bool lost =
-      held->epoch_known &&
-      epoch_lost(
-          held->epoch, epoch,
-          static_cast<uint64_t>(
-              std::chrono::duration_cast<std::chrono::seconds>(now - held->epoch_at).count()));
-  held->epoch_known = true;
-  held->epoch = epoch;
-  held->epoch_at = now;
-  return lost;
+/// A draw for portmap_renewal_lease.
+double renewal_draw() {
+  static std::minstd_rand random(std::random_device{}());
+  std::uniform_real_distribution<double> draw(0.0, 1.0);
+  return draw(random);
+}
+
+/// The schedule of one renewal try: one send, and the wait for its answer.
+PortmapSchedule renewal_schedule(HeldMapping* held, int* retransmit_ms) {
+  *retransmit_ms = held->via == MapVia::kNatpmp
+                       ? natpmp_retransmit_ms(held->tries + 1)
+                       : pcp_retransmit_ms(held->wait_ms, pcp_retransmit_rand());
+  return {{0}, std::min(*retransmit_ms, kHeldAnswerWaitMs)};
 }
 
 HoldAnswer held_map(HeldMapping* held, bool first) {
   HoldAnswer answer;
-  const PortmapGrant grant = exchange(held->via, held->gateway, held->request, held->secret);
+  int retransmit_ms = 0;
+  PortmapGrant grant;
+  const PortmapGateway& gateway = held->server->gateway;
+  if (first) {
+    grant = exchange(held->via, gateway, held->request, held->secret);
+  } else {
+    // While the gateway is away, the protocol's retransmission schedule, one try a step.
+    const PortmapSchedule schedule = renewal_schedule(held, &retransmit_ms);
+    if (held->via == MapVia::kNatpmp) {
+      grant = natpmp_map(gateway, held->request, schedule);
+    } else {
+      grant = pcp_map(gateway, held->request,
+                      store_nonce(held->secret, held->request.internal_address,
+                                  held->request.internal_port, held->request.protocol),
+                      schedule);
+    }
+  }
   answer.error = grant.error;
-  if (grant.error == Error::kPortmapNoAnswer) {
+  if (grant.error != Error::kOk && grant.error != Error::kPortmapRefused &&
+      grant.error != Error::kPortmapNatpmpOnly) {
     answer.step = HoldStep::kAway;
     answer.ending = {Status::kFailure, nullptr, ExitStatus::kNoRouter};
+    if (!first) {
+      ++held->tries;
+      held->wait_ms = retransmit_ms;
+      answer.retry_ms = std::max(1, retransmit_ms - kHeldAnswerWaitMs);
+    }
     return answer;
   }
+  held->tries = 0;
+  held->wait_ms = 0;
   if (grant.error != Error::kOk) {
     answer.step = HoldStep::kRefused;
     answer.text = "the gateway answered " + cause_of(held->via, grant);
@@ -405,7 +442,7 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
     PortmapRequest undo = held->request;
     undo.external_port = grant.external_port;
     undo.lifetime = 0;
-    (void)exchange(held->via, held->gateway, undo, held->secret);
+    (void)exchange(held->via, gateway, undo, held->secret);
     answer.step = HoldStep::kTaken;
     answer.text = "the port is taken: the gateway offered " + std::to_string(grant.external_port) +
                   " (deleted)";
@@ -414,14 +451,18 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
   }
   held->request.external_port = grant.external_port;
   answer.event = first ? "added" : "";
-  if (!first && epoch_reset(held, grant.epoch)) {
+  const bool lost = epoch_reset(held->server.get(), held->via == MapVia::kPcp, grant.epoch);
+  if (!first && lost) {
+    // The gateway's other mappings went with this one: the listener has them renewed.
+    held->server->lost = true;
     answer.event = "added again";
-    answer.text = "the gateway lost its mappings (its epoch went back)";
-  } else if (first) {
-    (void)epoch_reset(held, grant.epoch);
+    answer.text = "the gateway lost its mappings (its epoch)";
+  } else if (!first && held->heard != held->server->announcements) {
+    answer.text = "after the gateway's announcement";
   }
+  held->heard = held->server->announcements;
   answer.text += (answer.text.empty() ? "" : "; ") + std::to_string(grant.lifetime) + " s granted";
-  answer.lease_seconds = renewal_lease(held->via, grant.lifetime);
+  answer.lease_seconds = portmap_renewal_lease(held->via, grant.lifetime, renewal_draw());
   return answer;
 }
 
@@ -436,7 +477,7 @@ HoldAnswer held_renew(HeldMapping* held, const GatewayHandle&) {
 HoldAnswer held_release(HeldMapping* held, const GatewayHandle&) {
   PortmapRequest undo = held->request;
   undo.lifetime = 0;
-  const PortmapGrant grant = exchange(held->via, held->gateway, undo, held->secret);
+  const PortmapGrant grant = exchange(held->via, held->server->gateway, undo, held->secret);
   HoldAnswer answer;
   answer.error = grant.error;
   if (grant.error == Error::kOk) {
@@ -475,25 +516,84 @@ void held_describe(const HeldMapping& held, const char* name, const HoldAnswer& 
   std::fflush(stderr);
 }
 
+/// A random wait before the renewals an announcement calls for.
+int announcement_wait_ms() {
+  static std::minstd_rand random(std::random_device{}());
+  std::uniform_int_distribution<int> spread(0, kAnnouncementWaitMaxMs);
+  return spread(random);
+}
+
+/// What the gateway said since the last look: -1 when nothing calls for renewals; else
+/// the wait before them (at once where an answer's epoch showed the loss).
+int server_heard(PortmapServer* server) {
+  int after = -1;
+  if (server->lost) {
+    server->lost = false;
+    after = 0;
+  }
+  WireAnnouncement said;
+  while (server->listener &&
+         portmap_take_announcement(server->listener.get(), server->gateway.address, &said) ==
+             Error::kOk) {
+    const bool lost = epoch_reset(server, said.pcp, said.epoch);
+    ++server->announcements;
+    // NAT-PMP renews at once on a lost epoch; PCP, and any other news, after a random wait.
+    const int wait = lost && !said.pcp ? 0 : announcement_wait_ms();
+    trace("portmap: %s announced itself (%s, epoch %u%s): its mappings are renewed in %d ms",
+          server->gateway.address.c_str(), said.pcp ? "PCP" : "NAT-PMP", said.epoch,
+          lost ? ", its mappings lost" : "", wait);
+    after = after < 0 ? wait : std::min(after, wait);
+  }
+  return after;
+}
+
 }  // namespace
 
-HeldEntry hold_portmap(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
-                       const RunOptions& options) {
+int64_t portmap_renewal_lease(MapVia via, uint32_t lifetime, double draw) {
+  if (via != MapVia::kPcp) return lifetime;
+  // The loop renews at half the lease: a lease of 1 to 1.25 lifetimes is 1/2 to 5/8.
+  return static_cast<int64_t>(lifetime * (1.0 + draw / 4));
+}
+
+std::shared_ptr<PortmapServer> portmap_server(const PortmapGateway& gateway) {
+  auto server = std::make_shared<PortmapServer>();
+  server->gateway = gateway;
+  if (portmap_listen(&server->listener) != Error::kOk) {
+    trace("portmap: the gateway's announcements are not heard (UDP port %d)", kPortmapClientPort);
+  }
+  return server;
+}
+
+HoldListener portmap_listener(const std::shared_ptr<PortmapServer>& server) {
+  HoldListener listener;
+  listener.router = kHoldRouterPortmap;
+  listener.sockets = [server]() {
+    return server->listener ? std::vector<long long>{server->listener->descriptor}
+                            : std::vector<long long>{};
+  };
+  listener.heard = [server]() { return server_heard(server.get()); };
+  return listener;
+}
+
+HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
+                       const std::shared_ptr<PortmapServer>& server, const RunOptions& options) {
   auto held = std::make_shared<HeldMapping>();
   held->via = via;
-  held->gateway = gateway;
+  held->server = server;
   held->options = options;
   held->request.protocol =
       text_equal_ignoring_case(request.protocol, "UDP") ? kIpProtocolUdp : kIpProtocolTcp;
   held->request.internal_address =
-      request.ip_address.empty() ? gateway.source : address_meant(request.ip_address);
+      request.ip_address.empty() ? server->gateway.source : address_meant(request.ip_address);
   held->request.internal_port = request.internal_port;
   held->request.external_port = request.external_port;
   held->request.lifetime =
       options.lease_seconds > 0 ? options.lease_seconds : kPortmapLifetimeSeconds;
   if (via == MapVia::kPcp) (void)store_secret(store_folder(), &held->secret);
+  held->heard = server->announcements;
   HeldEntry entry;
   entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_describe);
+  entry.router = kHoldRouterPortmap;
   return entry;
 }
 

@@ -5,7 +5,9 @@
 #ifndef PORTWRANGLER_FRONT_PORTMAP_H_
 #define PORTWRANGLER_FRONT_PORTMAP_H_
 
+#include <chrono>
 #include <future>
+#include <memory>
 #include <string>
 
 #include "front/keep.h"
@@ -35,11 +37,39 @@ void portmap_hint(ProbeFound found, const PortmapGateway& gateway);
 Outcome portmap_flow(int code, MapVia via, const RequestRecord& request,
                      const PortmapGateway& gateway, const RunOptions& options);
 
+/// What the holder knows of the gateway its mappings go through: its announcements'
+/// listener, the epoch of what it said last, and whether its mappings may be gone.
+struct PortmapServer {
+  PortmapGateway gateway;
+  Socket listener;  // UDP 5350; none where it cannot be opened
+  bool epoch_known = false;
+  uint32_t epoch = 0;
+  std::chrono::steady_clock::time_point epoch_at;
+  bool lost = false;      // an answer's epoch showed it lost its mappings: renew them all
+  int announcements = 0;  // heard so far
+};
+
+/// The lease a granted `lifetime` is held as in the loop, which renews at half the lease:
+/// for PCP a point between 1/2 and 5/8 of the lifetime, as `draw` (0 to 1) falls; for
+/// NAT-PMP its half.
+int64_t portmap_renewal_lease(MapVia via, uint32_t lifetime, double draw);
+
+/// The gateway's record for holding, its announcements' listener open (a trace line
+/// says when it cannot be).
+std::shared_ptr<PortmapServer> portmap_server(const PortmapGateway& gateway);
+
+/// The listener for the holding loop: an announcement of the gateway (a PCP ANNOUNCE, a
+/// NAT-PMP external address, sent from its port 5351) has every mapping renewed within a
+/// random wait of up to 5 s, and an answer whose epoch shows the gateway lost its
+/// mappings has the others renewed at once.
+HoldListener portmap_listener(const std::shared_ptr<PortmapServer>& server);
+
 /// The mapping an -add asks for through `via` as an entry of the holding loop: made
-/// (the port asked, or --any-port's), renewed with the port granted before, made again
-/// when the gateway's epoch says it lost its mappings, deleted at the end. Its events
-/// are lines on standard error, or JSON lines with `options.json`.
-HeldEntry hold_portmap(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
-                       const RunOptions& options);
+/// (the port asked, or --any-port's), renewed with the port granted before (while the
+/// gateway does not answer, on the protocol's retransmission schedule), made again when
+/// its epoch or its announcement says it lost its mappings, deleted at the end. Its
+/// events are lines on standard error, or JSON lines with `options.json`.
+HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
+                       const std::shared_ptr<PortmapServer>& server, const RunOptions& options);
 
 #endif  // PORTWRANGLER_FRONT_PORTMAP_H_

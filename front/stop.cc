@@ -1,15 +1,22 @@
 // The stop of a holding run, on every platform: the waiter over the socket layer's stop,
 // which keep_posix.cc and keep_win32.cc have the platform's signals (console events) ask.
+#include <new>
+
 #include "front/keep.h"
 #include "net/socket.h"
 
 namespace {
 
-SocketHandle watched{-1};  // a socket whose datagrams end a wait between steps
-
-bool wait_for_stop(int milliseconds) {
-  SocketHandle* watch = watched.descriptor >= 0 ? &watched : nullptr;
-  if (net_stop_wait(milliseconds, watch) != Error::kSocketStopped) return false;
+bool wait_for_stop(int milliseconds, const std::vector<long long>& watch) {
+  std::vector<SocketHandle> handles;
+  std::vector<SocketHandle*> sockets;
+  try {
+    for (long long descriptor : watch) handles.push_back({descriptor});
+    for (SocketHandle& handle : handles) sockets.push_back(&handle);
+  } catch (const std::bad_alloc&) {
+    sockets.clear();  // the wait still ends by the stop and by its time
+  }
+  if (net_stop_wait(milliseconds, sockets) != Error::kSocketStopped) return false;
   net_stop_take();
   return true;
 }
@@ -22,9 +29,8 @@ bool stop_asked() {
 
 }  // namespace
 
-KeepWaiter keep_platform_waiter(bool hangup_reloads, long long watch) {
+KeepWaiter keep_platform_waiter(bool hangup_reloads) {
   if (net_stop_watch() == Error::kOk) keep_platform_watch(hangup_reloads);
-  watched.descriptor = watch;
   KeepWaiter waiter(wait_for_stop, nullptr, stop_asked);
   if (hangup_reloads) waiter.reload_asked = keep_platform_take_reload;
   return waiter;

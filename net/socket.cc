@@ -205,12 +205,17 @@ void net_stop_take() {
   stop_taken = 1;
 }
 
-Error net_stop_wait(int milliseconds, SocketHandle* watch) {
+Error net_stop_wait(int milliseconds, const std::vector<SocketHandle*>& watch) {
   const Deadline end = deadline_in(milliseconds);
   while (stop_asked == 0 && !deadline_passed(end)) {
     if (wake_read == kSysNoSocket) return Error::kSocketReceiveFailed;
-    std::vector<SysWait> waits{{wake_read, false, false, false}};
-    if (watch != nullptr) waits.push_back({sys_of(watch), false, false, false});
+    std::vector<SysWait> waits;
+    try {
+      waits.push_back({wake_read, false, false, false});
+      for (SocketHandle* socket : watch) waits.push_back({sys_of(socket), false, false, false});
+    } catch (const std::bad_alloc&) {
+      return Error::kNoMemory;
+    }
     const SysStatus status =
         sys_wait_any(waits.data(), waits.size(), deadline_left_ms(end, milliseconds));
     if (status == SysStatus::kFailed) return Error::kSocketReceiveFailed;
@@ -219,7 +224,9 @@ Error net_stop_wait(int milliseconds, SocketHandle* watch) {
       sys_wake_drain(wake_read);  // a wake-up without a stop: its byte is spent here
       return Error::kOk;
     }
-    if (watch != nullptr && (waits[1].ready || waits[1].failed)) return Error::kOk;
+    for (size_t i = 1; i < waits.size(); ++i) {
+      if (waits[i].ready || waits[i].failed) return Error::kOk;
+    }
   }
   return stop_asked != 0 ? Error::kSocketStopped : Error::kOk;
 }
@@ -312,17 +319,20 @@ Error udp_open(Socket* out, bool v6) {
 
 Error udp_listen_group(Socket* out, const char* group, int port) {
   Socket socket;
-  Error error = open_socket(&socket, false, false);
+  const bool v6 = net_host_is_v6(group);
+  Error error = open_socket(&socket, false, v6);
   if (error != Error::kOk) return error;
-  if (!sys_bind_shared(sys_of(socket.get()), port)) return Error::kSocketCreateFailed;
+  if (!sys_bind_shared(sys_of(socket.get()), port, v6)) return Error::kSocketCreateFailed;
   std::vector<NetInterface> interfaces;
-  error = net_interfaces(&interfaces);
+  error = net_interfaces(&interfaces, v6);
   if (error != Error::kOk) return error;
   bool joined = false;
   for (const NetInterface& through : interfaces) {
-    joined = sys_join_group(sys_of(socket.get()), group, through.address) || joined;
+    joined = sys_join_group(sys_of(socket.get()), group, through) || joined;
   }
-  if (interfaces.empty()) joined = sys_join_group(sys_of(socket.get()), group, "0.0.0.0");
+  if (interfaces.empty() && !v6) {
+    joined = sys_join_group(sys_of(socket.get()), group, {"", "0.0.0.0", 0});
+  }
   if (!joined) return Error::kSocketCreateFailed;
   *out = std::move(socket);
   return Error::kOk;

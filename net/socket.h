@@ -62,9 +62,10 @@ Error net_ipv4_beside(const std::string& v6_address, std::string* v4_address);
 /// kOk with a new non-blocking, unbound UDP socket (IPv6 with `v6`).
 Error udp_open(Socket* out, bool v6 = false);
 
-/// An IPv4 datagram socket bound to `port` (shared with the host's other listeners) that
-/// has joined `group` on every multicast interface (the default one where none is
-/// listed): kOk, or kSocketCreateFailed when it cannot bind or join anywhere.
+/// A datagram socket bound to `port` (shared with the host's other listeners) that has
+/// joined `group` on every multicast interface (IPv4: the default one where none is
+/// listed; an IPv6 group's socket is IPv6): kOk, or kSocketCreateFailed when it cannot
+/// bind or join anywhere.
 Error udp_listen_group(Socket* out, const char* group, int port);
 
 /// kOk with a TCP socket connected to host:port within `milliseconds`; kSocketNoResolve,
@@ -151,9 +152,9 @@ void net_stop_take();
 
 /// Waits up to `milliseconds` for a stop: kSocketStopped as soon as one is asked (also
 /// before the call), kOk when the time ran out without one, or earlier when net_wake was
-/// called or `watch` (when given) has something to read; kSocketReceiveFailed when stops
+/// called or a socket of `watch` has something to read; kSocketReceiveFailed when stops
 /// are not watched.
-Error net_stop_wait(int milliseconds, SocketHandle* watch = nullptr);
+Error net_stop_wait(int milliseconds, const std::vector<SocketHandle*>& watch = {});
 
 /// Ends a net_stop_wait under way without a stop (a reload asked); other waits go on.
 /// Safe in a signal handler.

@@ -105,11 +105,12 @@ bool sys_set_multicast_interface(SysSocket socket, bool v6, const NetInterface& 
 /// family asked for (IPv6: a global one where there is one, else its link-local one).
 bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces);
 
-/// Binds an IPv4 datagram socket to `port` on every address, shared with the other
-/// listeners of the host (SO_REUSEADDR).
-bool sys_bind_shared(SysSocket socket, int port);
-/// Joins the IPv4 multicast group `group` (dotted decimal) on the interface of address
-/// `through`.
-bool sys_join_group(SysSocket socket, const char* group, const std::string& through);
+/// Binds a datagram socket (IPv6 with `v6`, IPv6 alone) to `port` on every address,
+/// shared with the other listeners of the host (SO_REUSEADDR, and SO_REUSEPORT where
+/// there is one).
+bool sys_bind_shared(SysSocket socket, int port, bool v6);
+/// Joins the multicast group `group` (an IPv4 or IPv6 address text) on the interface
+/// `through`: an IPv4 one by its address, an IPv6 one by its index.
+bool sys_join_group(SysSocket socket, const char* group, const NetInterface& through);
 
 #endif  // PORTWRANGLER_NET_SOCKET_PLATFORM_H_

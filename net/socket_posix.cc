@@ -204,9 +204,20 @@ bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces) {
   return true;
 }
 
-bool sys_bind_shared(SysSocket socket, int port) {
+bool sys_bind_shared(SysSocket socket, int port, bool v6) {
   const int on = 1;
   if (setsockopt(fd_of(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0) return false;
+#ifdef SO_REUSEPORT
+  // A listener that asked for SO_REUSEPORT alone shares the port only with its like.
+  (void)setsockopt(fd_of(socket), SOL_SOCKET, SO_REUSEPORT, &on, sizeof(on));
+#endif
+  if (v6) {
+    if (setsockopt(fd_of(socket), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on)) != 0) return false;
+    sockaddr_in6 address{};  // all zero: every address
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<uint16_t>(port));
+    return bind(fd_of(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
@@ -214,10 +225,16 @@ bool sys_bind_shared(SysSocket socket, int port) {
   return bind(fd_of(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
 }
 
-bool sys_join_group(SysSocket socket, const char* group, const std::string& through) {
+bool sys_join_group(SysSocket socket, const char* group, const NetInterface& through) {
+  ipv6_mreq membership6{};
+  if (inet_pton(AF_INET6, group, &membership6.ipv6mr_multiaddr) == 1) {
+    membership6.ipv6mr_interface = through.index;
+    return setsockopt(fd_of(socket), IPPROTO_IPV6, IPV6_JOIN_GROUP, &membership6,
+                      sizeof(membership6)) == 0;
+  }
   ip_mreq membership{};
   if (inet_pton(AF_INET, group, &membership.imr_multiaddr) != 1 ||
-      inet_pton(AF_INET, through.c_str(), &membership.imr_interface) != 1) {
+      inet_pton(AF_INET, through.address.c_str(), &membership.imr_interface) != 1) {
     return false;
   }
   return setsockopt(fd_of(socket), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership,

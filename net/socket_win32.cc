@@ -267,11 +267,20 @@ bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces) {
   return true;
 }
 
-bool sys_bind_shared(SysSocket socket, int port) {
+bool sys_bind_shared(SysSocket socket, int port, bool v6) {
   const int on = 1;
   if (setsockopt(socket_of(socket), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
                  sizeof(on)) != 0)
     return false;
+  if (v6) {
+    if (setsockopt(socket_of(socket), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on),
+                   sizeof(on)) != 0)
+      return false;
+    sockaddr_in6 address{};  // all zero: every address
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<uint16_t>(port));
+    return bind(socket_of(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
@@ -279,10 +288,16 @@ bool sys_bind_shared(SysSocket socket, int port) {
   return bind(socket_of(socket), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
 }
 
-bool sys_join_group(SysSocket socket, const char* group, const std::string& through) {
+bool sys_join_group(SysSocket socket, const char* group, const NetInterface& through) {
+  ipv6_mreq membership6{};
+  if (inet_pton(AF_INET6, group, &membership6.ipv6mr_multiaddr) == 1) {
+    membership6.ipv6mr_interface = through.index;
+    return setsockopt(socket_of(socket), IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP,
+                      reinterpret_cast<const char*>(&membership6), sizeof(membership6)) == 0;
+  }
   ip_mreq membership{};
   if (inet_pton(AF_INET, group, &membership.imr_multiaddr) != 1 ||
-      inet_pton(AF_INET, through.c_str(), &membership.imr_interface) != 1) {
+      inet_pton(AF_INET, through.address.c_str(), &membership.imr_interface) != 1) {
     return false;
   }
   return setsockopt(socket_of(socket), IPPROTO_IP, IP_ADD_MEMBERSHIP,

@@ -1,8 +1,10 @@
 #include "portmap/exchange.h"
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 
+#include "base/limits.h"
 #include "base/trace.h"
 #include "net/socket.h"
 
@@ -15,15 +17,41 @@ int elapsed_ms(Clock::time_point start) {
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
+std::minstd_rand& random_source() {
+  static std::minstd_rand random(std::random_device{}());
+  return random;
+}
+
 /// A wait of `ms` moved by up to a tenth either way, so that hosts started together
 /// do not send together.
 int jittered(int ms) {
-  static std::minstd_rand random(std::random_device{}());
   std::uniform_int_distribution<int> spread(-ms / 10, ms / 10);
-  return ms + spread(random);
+  return ms + spread(random_source());
 }
 
+constexpr int kNatpmpFirstWaitMs = 250;
+constexpr int kNatpmpLastWaitMs = 64000;
+constexpr int kPcpFirstWaitMs = 3000;       // IRT
+constexpr int kPcpLongestWaitMs = 1024000;  // MRT
+
 }  // namespace
+
+int natpmp_retransmit_ms(int tries) {
+  int wait = kNatpmpFirstWaitMs;
+  for (int i = 1; i < tries && wait < kNatpmpLastWaitMs; ++i) wait *= 2;
+  return wait;
+}
+
+int pcp_retransmit_ms(int previous_ms, double rand) {
+  const double base =
+      previous_ms <= 0 ? kPcpFirstWaitMs : std::min(2.0 * previous_ms, double{kPcpLongestWaitMs});
+  return static_cast<int>((1 + rand) * base);
+}
+
+double pcp_retransmit_rand() {
+  std::uniform_real_distribution<double> spread(-0.1, 0.1);
+  return spread(random_source());
+}
 
 PortmapSchedule natpmp_one_shot_schedule() {
   return {{0, 250, 750, 1750, 3750}, 7750};
@@ -69,6 +97,35 @@ Error portmap_exchange(const std::string& gateway, const Bytes& request,
     const WireCheck check = take(reinterpret_cast<const uint8_t*>(buffer), received);
     if (check == WireCheck::kOk) return Error::kOk;
     trace("portmap: an answer of %zu bytes passed over: %s", received, wire_check_text(check));
+  }
+  return Error::kPortmapNoAnswer;
+}
+
+Error portmap_listen(Socket* out) {
+  return udp_listen_group(out, kPortmapAnnounceGroup, kPortmapClientPort);
+}
+
+Error portmap_take_announcement(SocketHandle* listener, const std::string& gateway,
+                                WireAnnouncement* out) {
+  char buffer[kPcpMessageMax + 4];
+  for (int i = 0; i < kPortmapAnnouncementsAtOnce; ++i) {
+    size_t received = 0;
+    std::string sender;
+    int sender_port = 0;
+    const Error error =
+        udp_receive_from(listener, buffer, sizeof(buffer), &received, &sender, &sender_port, 0);
+    if (error != Error::kOk) return error;
+    if (received == 0) break;
+    if (sender != gateway || sender_port != kPortmapServerPort) {
+      trace("portmap: an announcement from %s port %d passed over: not the gateway's",
+            sender.c_str(), sender_port);
+      continue;
+    }
+    const WireCheck check =
+        wire_decode_announcement(reinterpret_cast<const uint8_t*>(buffer), received, out);
+    if (check == WireCheck::kOk) return Error::kOk;
+    trace("portmap: an announcement of %zu bytes passed over: %s", received,
+          wire_check_text(check));
   }
   return Error::kPortmapNoAnswer;
 }

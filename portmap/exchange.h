@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "net/socket.h"
 #include "portmap/wire.h"
 
 /// The gateway asked, and this host's address toward it.
@@ -49,6 +50,17 @@ struct PortmapSchedule {
 PortmapSchedule natpmp_one_shot_schedule();
 PortmapSchedule pcp_one_shot_schedule();
 
+/// A held mapping's retransmission while its gateway does not answer: each try is one
+/// send, and this long passes before the next one. NAT-PMP: 250 ms after the first,
+/// doubling with each, 64 s after the ninth and every one after it (where a one-shot
+/// client would give up, a holder goes on at that pace).
+int natpmp_retransmit_ms(int tries);
+/// PCP: (1 + RAND) * 3 s after the first (IRT), then (1 + RAND) * min(2 * the previous
+/// wait, 1024 s (MRT)), with no end; `rand` is RAND, from -0.1 to 0.1, drawn anew each time.
+int pcp_retransmit_ms(int previous_ms, double rand);
+/// A RAND for pcp_retransmit_ms.
+double pcp_retransmit_rand();
+
 /// What `take` makes of one datagram from the gateway's port: kOk ends the exchange.
 using PortmapTake = std::function<WireCheck(const uint8_t* data, size_t length)>;
 
@@ -56,5 +68,15 @@ using PortmapTake = std::function<WireCheck(const uint8_t* data, size_t length)>
 /// schedule ran out; a socket failure.
 Error portmap_exchange(const std::string& gateway, const Bytes& request,
                        const PortmapSchedule& schedule, const PortmapTake& take);
+
+/// Opens the listener for a gateway's announcements: UDP port 5350 (shared with the
+/// host's other listeners), 224.0.0.1 joined; kOk or the reason it cannot.
+Error portmap_listen(Socket* out);
+
+/// kOk with one announcement of `gateway` (from its port 5351) that waits on `listener`;
+/// kPortmapNoAnswer when none waits. What comes from elsewhere, or is no announcement, is
+/// passed over (a trace line each), at most kPortmapAnnouncementsAtOnce datagrams a call.
+Error portmap_take_announcement(SocketHandle* listener, const std::string& gateway,
+                                WireAnnouncement* out);
 
 #endif  // PORTWRANGLER_PORTMAP_EXCHANGE_H_

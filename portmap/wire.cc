@@ -55,6 +55,8 @@ const char* wire_check_text(WireCheck check) {
       return "another protocol";
     case WireCheck::kBadPort:
       return "another internal port";
+    case WireCheck::kFailed:
+      return "a failure result";
     case WireCheck::kBadOption:
       return "an option overruns the datagram";
   }
@@ -224,10 +226,34 @@ const char* pcp_result_name(int result) {
   return result >= 0 && result <= 13 ? kNames[result] : "UNKNOWN";
 }
 
-bool epoch_lost(uint32_t previous_epoch, uint32_t epoch, uint64_t client_delta) {
+bool pcp_epoch_lost(uint32_t previous_epoch, uint32_t epoch, uint64_t client_delta) {
   if (epoch + 1ULL < previous_epoch) return true;  // back by more than a second
   const uint64_t server_delta = epoch >= previous_epoch ? epoch - previous_epoch : 0;
   // Either clock may run a sixteenth fast, and two seconds go to rounding and transit.
   return client_delta + 2 < server_delta - server_delta / 16 ||
          server_delta + 2 < client_delta - client_delta / 16;
+}
+
+bool natpmp_epoch_lost(uint32_t previous_epoch, uint32_t epoch, uint64_t client_delta) {
+  // The conservative estimate lets the client's clock run an eighth fast.
+  return epoch + 2ULL < previous_epoch + client_delta * 7 / 8;
+}
+
+WireCheck wire_decode_announcement(const uint8_t* data, size_t length, WireAnnouncement* out) {
+  if (length == 0) return WireCheck::kBadLength;
+  if (data[0] == kPcpVersion) {
+    PcpAnswer answer;
+    const WireCheck check = pcp_decode(data, length, &answer);
+    if (check != WireCheck::kOk) return check;
+    if (answer.opcode != kPcpOpAnnounce) return WireCheck::kBadOpcode;
+    if (answer.result != kPcpSuccess) return WireCheck::kFailed;
+    *out = {true, answer.epoch};
+    return WireCheck::kOk;
+  }
+  NatpmpAnswer answer;
+  const WireCheck check = natpmp_decode(data, length, kNatpmpOpExternalAddress, nullptr, &answer);
+  if (check != WireCheck::kOk) return check;
+  if (answer.result != 0) return WireCheck::kFailed;
+  *out = {false, answer.epoch};
+  return WireCheck::kOk;
 }

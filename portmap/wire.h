@@ -14,8 +14,9 @@ using Bytes = std::vector<uint8_t>;
 using WireAddress = std::array<uint8_t, 16>;
 using PcpNonce = std::array<uint8_t, 12>;
 
-constexpr int kPortmapServerPort = 5351;  // where both protocols' servers listen
-constexpr int kPortmapClientPort = 5350;  // where their announcements go
+constexpr int kPortmapServerPort = 5351;                    // where both protocols' servers listen
+constexpr int kPortmapClientPort = 5350;                    // where their announcements go
+constexpr const char* kPortmapAnnounceGroup = "224.0.0.1";  // to every host of the link
 constexpr uint8_t kIpProtocolTcp = 6;
 constexpr uint8_t kIpProtocolUdp = 17;
 
@@ -31,6 +32,7 @@ enum class WireCheck {
   kBadProtocol,
   kBadPort,    // another internal port
   kBadOption,  // an option that does not fit the datagram
+  kFailed,     // an announcement with a failure result
 };
 
 /// The check's name for a trace line ("nonce differs").
@@ -134,9 +136,23 @@ const char* pcp_result_name(int result);
 
 // Both ----------------------------------------------------------------------------------
 
-/// Whether the server lost its mappings since the last answer: its epoch went back, or
-/// it moved on faster or slower than the client's clock allows (both RFCs' test).
-/// `client_delta` is the client's own seconds between the two answers.
-bool epoch_lost(uint32_t previous_epoch, uint32_t epoch, uint64_t client_delta);
+/// Whether the server lost its mappings since the last answer, by its epoch (seconds since
+/// its mappings began) and the client's own seconds between the two answers,
+/// `client_delta`. PCP's test: the epoch went back by more than a second, or it moved on
+/// faster or slower than the client's clock allows.
+bool pcp_epoch_lost(uint32_t previous_epoch, uint32_t epoch, uint64_t client_delta);
+/// NAT-PMP's test: the epoch is more than 2 s short of the previous one plus 7/8 of the
+/// client's time since (a server's clock that runs fast is no loss).
+bool natpmp_epoch_lost(uint32_t previous_epoch, uint32_t epoch, uint64_t client_delta);
+
+/// What a server announced to port 5350 unasked (after a start, or a new external address).
+struct WireAnnouncement {
+  bool pcp = false;  // a PCP ANNOUNCE answer; else NAT-PMP's external-address answer
+  uint32_t epoch = 0;
+};
+
+/// kOk when `data` is an announcement: a PCP ANNOUNCE answer or a NAT-PMP external-address
+/// answer, either with result 0.
+WireCheck wire_decode_announcement(const uint8_t* data, size_t length, WireAnnouncement* out);
 
 #endif  // PORTWRANGLER_PORTMAP_WIRE_H_

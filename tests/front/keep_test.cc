@@ -147,7 +147,7 @@ RequestRecord ssh_request(uint32_t lease) {
 KeepWaiter waits_in_turn(std::function<bool(int)> wait) {
   auto now = std::make_shared<long long>(0);
   return KeepWaiter(
-      [now, wait](int milliseconds) {
+      [now, wait](int milliseconds, const std::vector<long long>&) {
         *now += milliseconds;
         return wait(milliseconds);
       },
@@ -241,6 +241,7 @@ struct ScriptedKind {
   std::vector<HoldStep> renewals;
   size_t next = 0;
   std::string log;
+  int retry_ms = 0;  // what an away answer says of the protocol's own wait
 };
 
 HeldEntry scripted_entry(const std::shared_ptr<ScriptedKind>& script, long lease) {
@@ -255,6 +256,7 @@ HeldEntry scripted_entry(const std::shared_ptr<ScriptedKind>& script, long lease
     answer.step = s->next < s->renewals.size() ? s->renewals[s->next++] : HoldStep::kHeld;
     answer.ending = {Status::kAddRefused, kMessageAddRefused, ExitStatus::kRefused};
     if (answer.step == HoldStep::kTaken) answer.ending.exit = ExitStatus::kClash;
+    if (answer.step == HoldStep::kAway) answer.retry_ms = s->retry_ms;
     return answer;
   };
   auto gone = [](ScriptedKind*, const GatewayHandle&) {
@@ -399,6 +401,61 @@ TEST(Keep, AHeldSetLooksAtATakenPortAgainAndReloadsByItsLines) {
   EXPECT_EQ(game->log, "added renewed removed");
   EXPECT_EQ(game_again->log, "");  // the line held already: not added again
   EXPECT_EQ(web->log, "added removed");
+}
+
+TEST(Keep, AnAwayAnswerMayNameItsProtocolsOwnWait) {
+  for (const int retry : {250, 0}) {
+    auto script = std::make_shared<ScriptedKind>();
+    script->renewals = {HoldStep::kAway, HoldStep::kAway};
+    script->retry_ms = retry;
+    std::vector<HeldEntry> held;
+    held.push_back(scripted_entry(script, 4));
+    held.back().router = kHoldRouterPortmap;  // no UPnP router to look for again
+    std::vector<int> waits;
+    const KeepWaiter waiter = waits_in_turn([&](int milliseconds) {
+      waits.push_back(milliseconds);
+      return waits.size() == 4;
+    });
+    GatewayHandle gateway;
+    EXPECT_EQ(hold_run(&held, &gateway, {}, waiter).status, Status::kSuccess);
+    EXPECT_EQ(script->log, "added unreachable unreachable renewed removed");
+    // The protocol's wait where it names one; the loop's back-off (the control) where not.
+    const std::vector<int> expected = retry != 0 ? std::vector<int>{2000, 250, 250, 2000}
+                                                 : std::vector<int>{2000, 1000, 2000, 2000};
+    EXPECT_EQ(waits, expected);
+  }
+}
+
+TEST(Keep, AnAnnouncementBringsItsRoutersEntriesForward) {
+  auto mapping = std::make_shared<ScriptedKind>();
+  auto forwarding = std::make_shared<ScriptedKind>();
+  std::vector<HeldEntry> held;
+  held.push_back(scripted_entry(mapping, 20));  // renewed at 10 s
+  held.back().router = kHoldRouterPortmap;
+  held.push_back(scripted_entry(forwarding, 20));  // the control: another router's
+  int heard_at = 0;
+  std::vector<HoldListener> listeners(1);
+  listeners[0].router = kHoldRouterPortmap;
+  listeners[0].sockets = [] { return std::vector<long long>{42}; };
+  std::vector<int> waits;
+  listeners[0].heard = [&] { return waits.size() == 1 && heard_at++ == 0 ? 1500 : -1; };
+  auto now = std::make_shared<long long>(0);
+  const KeepWaiter waiter(
+      [&](int milliseconds, const std::vector<long long>& watch) {
+        EXPECT_EQ(watch, std::vector<long long>{42});
+        waits.push_back(milliseconds);
+        // The first wait ends at 3 s: the listener's socket has something to read.
+        *now += waits.size() == 1 ? 3000 : milliseconds;
+        return waits.size() == 4;
+      },
+      [now] { return *now; });
+  GatewayHandle gateway;
+  EXPECT_EQ(hold_run(&held, &gateway, {}, waiter, nullptr, listeners).status, Status::kSuccess);
+  // Heard at 3 s: the mapping is renewed 1.5 s later, then on its lease (14.5 s); the
+  // forwarding at 10 s as before.
+  EXPECT_EQ(waits, (std::vector<int>{10000, 1500, 5500, 4500}));
+  EXPECT_EQ(mapping->log, "added renewed removed");
+  EXPECT_EQ(forwarding->log, "added renewed removed");
 }
 
 }  // namespace

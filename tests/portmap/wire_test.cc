@@ -194,6 +194,7 @@ TEST(PcpWire, EveryResultHasAName) {
 }
 
 struct EpochCase {
+  bool pcp;  // PCP's test; else NAT-PMP's
   uint32_t previous, now;
   uint64_t client_delta;
   bool lost;
@@ -202,16 +203,79 @@ struct EpochCase {
 class EpochTest : public testing::TestWithParam<EpochCase> {};
 
 TEST_P(EpochTest, FollowsTheClock) {
-  EXPECT_EQ(epoch_lost(GetParam().previous, GetParam().now, GetParam().client_delta),
-            GetParam().lost);
+  const EpochCase& c = GetParam();
+  EXPECT_EQ(c.pcp ? pcp_epoch_lost(c.previous, c.now, c.client_delta)
+                  : natpmp_epoch_lost(c.previous, c.now, c.client_delta),
+            c.lost);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, EpochTest,
-                         testing::Values(EpochCase{1000, 1060, 60, false},   // in step
-                                         EpochCase{1000, 999, 0, false},     // a second back
-                                         EpochCase{1000, 998, 0, true},      // further back
-                                         EpochCase{1000, 1005, 60, true},    // it restarted
-                                         EpochCase{1000, 1200, 60, true},    // ran ahead
-                                         EpochCase{1000, 1002, 0, false}));  // rounding
+// Each rule with its control beside it.
+INSTANTIATE_TEST_SUITE_P(
+    Pcp, EpochTest,
+    testing::Values(EpochCase{true, 1000, 1060, 60, false},   // in step
+                    EpochCase{true, 1000, 999, 0, false},     // back by a second: allowed
+                    EpochCase{true, 1000, 998, 0, true},      // back by more
+                    EpochCase{true, 1000, 1005, 60, true},    // too slow: it restarted
+                    EpochCase{true, 1000, 1055, 60, false},   // slow within a sixteenth and 2 s
+                    EpochCase{true, 1000, 1200, 60, true},    // too fast
+                    EpochCase{true, 1000, 1066, 60, false},   // fast within a sixteenth and 2 s
+                    EpochCase{true, 1000, 1002, 0, false}));  // rounding
+
+INSTANTIATE_TEST_SUITE_P(
+    Natpmp, EpochTest,
+    testing::Values(EpochCase{false, 1000, 1060, 60, false},  // in step
+                    EpochCase{false, 1000, 1005, 60, true},   // too slow: it restarted
+                    EpochCase{false, 1000, 1051, 60, false},  // 7/8 of 60 s, less 2 s: 1050
+                    EpochCase{false, 1000, 1049, 60, true},   // short of that
+                    EpochCase{false, 1000, 998, 0, false},    // back by 2 s: allowed
+                    EpochCase{false, 1000, 997, 0, true},     // back by more
+                    EpochCase{false, 1000, 1200, 60, false},  // fast: no loss in NAT-PMP's
+                    EpochCase{false, 0, 5, 3, false}));       // a new start, in step
+
+struct AnnouncementCase {
+  const char* name;
+  const char* datagram;
+  WireCheck check;
+  bool pcp;
+  uint32_t epoch;
+};
+
+class AnnouncementTest : public testing::TestWithParam<AnnouncementCase> {};
+
+TEST_P(AnnouncementTest, IsTakenOnlyWhenItIsOne) {
+  const Bytes datagram = hex(GetParam().datagram);
+  WireAnnouncement said;
+  EXPECT_EQ(wire_decode_announcement(datagram.data(), datagram.size(), &said), GetParam().check);
+  if (GetParam().check != WireCheck::kOk) return;
+  EXPECT_EQ(said.pcp, GetParam().pcp);
+  EXPECT_EQ(said.epoch, GetParam().epoch);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AnnouncementTest,
+    testing::Values(
+        // What the lab's miniupnpd sent to 224.0.0.1:5350 as it started (epoch: the uptime).
+        AnnouncementCase{"PcpAnnounce", "0280 0000 00000000 00002ab6 000000000000000000000000",
+                         WireCheck::kOk, true, 0x2ab6},
+        AnnouncementCase{"PcpAnnounceFailed",
+                         "0280 0008 00000000 00002ab6 000000000000000000000000", WireCheck::kFailed,
+                         false, 0},
+        AnnouncementCase{"PcpMapAnswer", "0281 0008 00000000 00002ab6 000000000000000000000000",
+                         WireCheck::kBadOpcode, false, 0},
+        AnnouncementCase{"PcpRequest", "0200 0000 00000000 00002ab6 000000000000000000000000",
+                         WireCheck::kNotAnswer, false, 0},
+        AnnouncementCase{"PcpCut", "0280 0000 00000000 00002ab6", WireCheck::kBadLength, false, 0},
+        AnnouncementCase{"NatpmpAddress", "0080 0000 00000e10 50515202", WireCheck::kOk, false,
+                         3600},
+        AnnouncementCase{"NatpmpAddressFailed", "0080 0003 00000e10", WireCheck::kFailed, false, 0},
+        AnnouncementCase{"NatpmpMapAnswer", "0082 0000 00000e10 0016 08ae 00001c20",
+                         WireCheck::kBadOpcode, false, 0},
+        AnnouncementCase{"NatpmpCut", "0080 0000 00000e10 5051", WireCheck::kBadLength, false, 0},
+        AnnouncementCase{"OtherVersion", "0180 0000 00000e10 50515202", WireCheck::kBadVersion,
+                         false, 0},
+        AnnouncementCase{"Empty", "", WireCheck::kBadLength, false, 0}),
+    [](const testing::TestParamInfo<AnnouncementCase>& info) {
+      return std::string(info.param.name);
+    });
 
 }  // namespace

@@ -122,9 +122,9 @@ bool sys_wake_open(SysSocket*, SysSocket*) {
 }
 void sys_wake(SysSocket) {}
 void sys_wake_drain(SysSocket) {}
-bool sys_bind_shared(SysSocket, int) {
+bool sys_bind_shared(SysSocket, int, bool) {
   return false;
 }
-bool sys_join_group(SysSocket, const char*, const std::string&) {
+bool sys_join_group(SysSocket, const char*, const NetInterface&) {
   return false;
 }
