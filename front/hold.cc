@@ -21,6 +21,7 @@
 #include "front/hook.h"
 #include "front/keep.h"
 #include "front/pinhole.h"
+#include "front/portmap.h"
 #include "gateway/discovery.h"
 #include "gateway/external_address.h"
 #include "gateway/local_address.h"
@@ -73,11 +74,8 @@ bool take_line_options(const std::vector<std::string>& words, size_t* at, long* 
         *problem = "--lease takes seconds from 2 to 604800, not \"" + value + "\"";
         return false;
       }
-    } else if (value == "upnp") {
+    } else if (value == "upnp" || value == "pcp" || value == "natpmp") {
       line->via = value;
-    } else if (value == "pcp" || value == "natpmp") {
-      *problem = "--protocol " + value + " is not held yet: UPnP alone for now";
-      return false;
     } else {
       *problem = "--protocol takes upnp, pcp or natpmp, not \"" + value + "\"";
       return false;
@@ -102,6 +100,10 @@ bool line_entry(const std::vector<std::string>& words, HoldLine* line, std::stri
   }
   line->code = parse_command(argc - 1, argv.data(), &line->request);
   RequestRecord& request = line->request;
+  if (line->code == kPinholeAdd && line->via != "upnp") {
+    *problem = "a pinhole is held through UPnP alone";
+    return false;
+  }
   if (line->code == kPinholeAdd) {
     if (lease != -1) {
       *problem = "--lease goes with -add; a pinhole's lease is its LEASE";
@@ -119,6 +121,16 @@ bool line_entry(const std::vector<std::string>& words, HoldLine* line, std::stri
                    ? "not a forwarding or a pinhole: -add PROTO [-ip ADDR] IPORT EPORT [DESC] "
                      "or -pinhole -add PROTO PORT [LEASE]"
                    : "only -add and -pinhole -add are held";
+    return false;
+  }
+  if (line->via != "upnp" && lease != -1 &&
+      (lease < kPortmapLeaseMinSeconds || lease > kPortmapLeaseMaxSeconds)) {
+    *problem = format_string("--lease takes seconds from %d to %d with --protocol %s",
+                             kPortmapLeaseMinSeconds, kPortmapLeaseMaxSeconds, line->via.c_str());
+    return false;
+  }
+  if (line->via == "natpmp" && !request.ip_address.empty()) {
+    *problem = "NAT-PMP maps for this host alone: no -ip";
     return false;
   }
   request.lease_seconds = static_cast<uint32_t>(lease != -1 ? lease : kKeepLeaseSeconds);
@@ -179,6 +191,8 @@ struct Facts {
 
 struct HoldSet {
   HoldSetOptions options;
+  std::shared_ptr<PortmapServer> portmap;  // the NAT-PMP/PCP gateway, once a line needs it
+  bool upnp_found = false;                 // the UPnP router (and IPv6 router) found
   std::vector<std::string> hook;
   std::vector<std::shared_ptr<Facts>> facts;  // in the order they were first told of
   RequestRecord base;                         // both addresses toward the IPv4 router
@@ -343,7 +357,20 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
   facts->via = line.via;
   facts->key = line.key;
   HeldEntry entry;
-  if (line.code == kPinholeAdd) {
+  if (line.via != "upnp") {
+    RunOptions options;
+    options.json = set->options.json;
+    options.lease_seconds = static_cast<long>(request.lease_seconds);
+    entry = hold_portmap(line.via == "pcp" ? MapVia::kPcp : MapVia::kNatpmp, request, set->portmap,
+                         options);
+    facts->protocol = request.protocol;
+    facts->external_port = request.external_port;
+    facts->internal_port = request.internal_port;
+    facts->client = request.ip_address.empty() ? set->portmap->gateway.source
+                                               : address_meant(request.ip_address);
+    facts->description = request.description;
+    facts->lease_seconds = static_cast<long>(request.lease_seconds);
+  } else if (line.code == kPinholeAdd) {
     request.local_address = set->firewall_local;
     entry = hold_pinhole(request, set->options.json, false);
     if (set->firewall) bind_to(&entry.kind, set->firewall);
@@ -385,11 +412,8 @@ Outcome failed_step(const char* step, Error error, Status status, const char* me
 
 /// The router of the set's forwardings (or, with pinholes alone, of its pinholes) and
 /// this host's addresses toward it; the IPv6 router beside it where both are held.
-Outcome find_routers(const std::vector<HoldLine>& lines, HoldSet* set, DiscoveryOptions* discovery,
-                     GatewayHandle* gateway) {
-  bool forwardings = false;
-  bool pinholes = false;
-  for (const HoldLine& line : lines) (line.code == kPinholeAdd ? pinholes : forwardings) = true;
+Outcome find_upnp(bool forwardings, bool pinholes, HoldSet* set, DiscoveryOptions* discovery,
+                  GatewayHandle* gateway) {
   // From here on the run waits for the network, and never longer than its bound.
   *discovery = {set->options.url, set->options.interface_name, !forwardings,
                 deadline_in(kRunSeconds * 1000LL)};
@@ -425,6 +449,34 @@ Outcome find_routers(const std::vector<HoldLine>& lines, HoldSet* set, Discovery
     return failed_step("local address", error, Status::kNoLocalAddress, kMessageNoLocalAddress);
   }
   return {Status::kSuccess, ""};
+}
+
+/// The routers the lines need and the set has not found yet: the UPnP ones (see
+/// find_upnp), and one gateway for every NAT-PMP/PCP line (--gateway, or the default
+/// route's).
+Outcome find_routers(const std::vector<HoldLine>& lines, HoldSet* set, DiscoveryOptions* discovery,
+                     GatewayHandle* gateway) {
+  bool forwardings = false;
+  bool pinholes = false;
+  bool mappings = false;
+  for (const HoldLine& line : lines) {
+    (line.via != "upnp" ? mappings : line.code == kPinholeAdd ? pinholes : forwardings) = true;
+  }
+  if (mappings && !set->portmap) {
+    RunOptions options;
+    options.gateway = set->options.gateway;
+    options.interface_name = set->options.interface_name;
+    PortmapGateway found;
+    const Error error = portmap_find_gateway(options, &found);
+    if (error != Error::kOk) {
+      return failed_step("gateway", error, Status::kPortmapNoGateway, kMessageNoPortmapGateway);
+    }
+    set->portmap = portmap_server(found);
+  }
+  if ((!forwardings && !pinholes) || set->upnp_found) return {Status::kSuccess, ""};
+  const Outcome found = find_upnp(forwardings, pinholes, set, discovery, gateway);
+  set->upnp_found = found.status == Status::kSuccess;
+  return found;
 }
 
 }  // namespace
@@ -545,11 +597,18 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
   for (const HoldLine& line : lines) entries.push_back(entry_of(&set, line));
   write_status(set);
   HoldSetCalls calls;
-  calls.reread = [&set](std::vector<HeldEntry>* wanted) {
+  calls.reread = [&set, &discovery, &gateway](std::vector<HeldEntry>* wanted) {
     std::vector<HoldLine> again;
     std::string wrong;
     if (!read_set(set.options.file, &again, &wrong)) {
       set_event(set, "reload-failed", wrong + "; the set is held as it was");
+      return false;
+    }
+    // A line of a protocol the set did not speak yet needs its router found first.
+    const Outcome found = find_routers(again, &set, &discovery, &gateway);
+    if (found.status != Status::kSuccess) {
+      set_event(set, "reload-failed",
+                set.options.file + ": " + found.message + "; the set is held as it was");
       return false;
     }
     std::vector<std::shared_ptr<Facts>> kept;
@@ -572,7 +631,7 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
   if (ssdp_listen(&listener) != Error::kOk) trace("hold: the router's announcements are not heard");
   std::string boot_id;
   bool leaving = false;
-  std::vector<HoldListener> listeners(1);
+  std::vector<HoldListener> listeners(2);
   listeners[0].router = kHoldRouterUpnp;
   listeners[0].sockets = [&listener]() {
     return listener ? std::vector<long long>{listener->descriptor} : std::vector<long long>{};
@@ -593,6 +652,14 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
     }
     if (restarted) trace("hold: the router started again: every entry is looked at");
     return restarted ? 0 : -1;
+  };
+  // The NAT-PMP/PCP gateway's announcements, once a line is held through it.
+  listeners[1].router = kHoldRouterPortmap;
+  listeners[1].sockets = [&set]() {
+    return set.portmap ? portmap_listener(set.portmap).sockets() : std::vector<long long>{};
+  };
+  listeners[1].heard = [&set]() {
+    return set.portmap ? portmap_listener(set.portmap).heard() : -1;
   };
   return hold_run(&entries, &gateway, discovery, keep_platform_waiter(true), &calls, listeners);
 }

@@ -39,6 +39,7 @@ struct HoldSetOptions {
   bool json = false;
   std::string url;             // --url
   std::string interface_name;  // --interface
+  std::string gateway;         // --gateway: the NAT-PMP/PCP lines' gateway
 };
 
 /// The whole run of a held set: reads the file (a bad line: the outcome kSyntaxError,

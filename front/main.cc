@@ -246,7 +246,7 @@ Ending run_hold(int argc, const RunOptions& options) {
         "--interface: no interface named \"" + options.interface_name + "\" can carry the search";
   } else if (fits) {
     outcome = hold_set_run({options.hold_file, options.on_change, options.status_file, options.json,
-                            options.url, options.interface_name},
+                            options.url, options.interface_name, options.gateway},
                            &problem);
   }
   if (outcome.status != Status::kSuccess) {

@@ -192,8 +192,10 @@ bool options_fit_hold(const RunOptions& options, int argc, std::string* problem)
     *problem = "--hold holds every line of its file: not with --keep";
   } else if (options.lease_seconds != -1) {
     *problem = "--hold: each line takes its own --lease";
-  } else if (options.via != MapVia::kUpnp || !options.gateway.empty() || options.any_port) {
-    *problem = "--hold: --protocol, --gateway and --any-port are not for a held set";
+  } else if (options.via != MapVia::kUpnp || options.any_port) {
+    *problem =
+        "--hold: --protocol and --any-port are not for a held set (a line takes its own "
+        "--protocol)";
   } else {
     return true;
   }

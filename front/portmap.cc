@@ -365,9 +365,10 @@ struct HeldMapping {
   RunOptions options;
   PortmapRequest request;  // external_port: as asked, then as granted
   StoreSecret secret{};
-  int tries = 0;    // renewals in a row that went unanswered
-  int wait_ms = 0;  // the retransmission wait after the last of them
-  int heard = 0;    // the gateway's announcements this mapping has been renewed after
+  int tries = 0;          // renewals in a row that went unanswered
+  int wait_ms = 0;        // the retransmission wait after the last of them
+  int heard = 0;          // the gateway's announcements this mapping has been renewed after
+  uint32_t lifetime = 0;  // as last granted
 };
 
 /// Whether the gateway lost its mappings since its last answer or announcement (the
@@ -450,6 +451,7 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
     return answer;
   }
   held->request.external_port = grant.external_port;
+  held->lifetime = grant.lifetime;
   answer.event = first ? "added" : "";
   const bool lost = epoch_reset(held->server.get(), held->via == MapVia::kPcp, grant.epoch);
   if (!first && lost) {
@@ -506,6 +508,9 @@ void held_describe(const HeldMapping& held, const char* name, const HoldAnswer& 
                  {"external_port", m.external_port},
                  {"internal_client", m.internal_address},
                  {"internal_port", m.internal_port}};
+    const bool held_now = answer.step == HoldStep::kHeld && std::string(name) != "removed";
+    line["lease_seconds"] = held_now ? json(held.lifetime) : json(nullptr);
+    if (answer.error != Error::kOk) line["error"] = trace_error(answer.error);
     console_write(line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
     std::fflush(stdout);
     return;

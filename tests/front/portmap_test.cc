@@ -20,9 +20,9 @@ TEST_P(RenewalTest, FallsWhereTheProtocolSays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RenewalTest,
-    testing::Values(RenewalCase{MapVia::kPcp, 7200, 0.0, 3600000},    // 1/2 of the lifetime
-                    RenewalCase{MapVia::kPcp, 7200, 0.5, 4050000},    // between
-                    RenewalCase{MapVia::kPcp, 7200, 1.0, 4500000},    // 5/8
+    testing::Values(RenewalCase{MapVia::kPcp, 7200, 0.0, 3600000},     // 1/2 of the lifetime
+                    RenewalCase{MapVia::kPcp, 7200, 0.5, 4050000},     // between
+                    RenewalCase{MapVia::kPcp, 7200, 1.0, 4500000},     // 5/8
                     RenewalCase{MapVia::kNatpmp, 7200, 0.0, 3600000},  // 1/2, whatever
                     RenewalCase{MapVia::kNatpmp, 7200, 1.0, 3600000},  // the draw
                     RenewalCase{MapVia::kPcp, 120, 1.0, 75000}));

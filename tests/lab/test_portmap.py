@@ -5,10 +5,13 @@ mapping exists, and not after it is removed. natpmpc is the independent NAT-PMP 
 small fake server in the gateway's namespace sends what the daemon never would."""
 
 import json
-import re
 import os
+import queue
+import re
+import signal
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -185,6 +188,106 @@ class Beside(PortmapLab):
         self.assertRegex(keeper.stderr.read().decode(),
                          r"removed: PCP TCP 2222 -> 192\.168\.77\.2:22\n$")
         self.assertNotEqual(self.probe(2222), "client")
+
+    def keeper(self, *args):
+        """A --json holding run on the client (--keep or --hold): its events as they come."""
+        process = subprocess.Popen([LAB, "client", self.name, "env",
+                                    "PORTWRANGLER_STATE_DIR=" + self.state, PROGRAM, "--json"]
+                                   + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   stdin=subprocess.DEVNULL, text=True)
+        self.addCleanup(process.stderr.close)
+        self.addCleanup(process.stdout.close)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.kill)  # the run this test started, by its pid
+        events = queue.Queue()
+
+        def read():
+            for line in process.stdout:
+                events.put(json.loads(line))
+            events.put(None)
+        threading.Thread(target=read, daemon=True).start()
+        process.events, process.seen = events, []
+        return process
+
+    def wait_for(self, process, name, port, timeout):
+        """The event `name` of `port`, or None when it did not come within `timeout`."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            try:
+                event = process.events.get(timeout=end - time.monotonic())
+            except queue.Empty:
+                return None
+            if event is None:
+                return None
+            jsonschema.validate(event, SCHEMA)
+            process.seen.append((event["event"], event.get("external_port")))
+            if event["event"] == name and event.get("external_port") == port:
+                return event
+        return None
+
+    def test_keep_has_a_mapping_back_within_10_s_of_a_restart(self):
+        # The daemon reports the system's uptime as its epoch: a restart keeps it counting,
+        # and only its announcement (one PCP ANNOUNCE, for NAT-PMP's mappings too) tells.
+        self.listen("client", 22, "client", seconds=90)
+        for protocol, port in (("pcp", 2222), ("natpmp", 2223)):
+            keeper = self.keeper("--keep", "--protocol", protocol, "--lease", "3600", "-add",
+                                 "TCP", "22", str(port))
+            self.assertIsNotNone(self.wait_for(keeper, "added", port, 20), keeper.seen)
+            self.assertEqual(self.probe(port), "client")
+            subprocess.run([LAB, "stop", self.name], check=True)
+            subprocess.run([LAB, "start", self.name], check=True)
+            restarted = time.monotonic()
+            # Designed within 10 s (a random wait of up to 5 s); twice that on a busy box.
+            renewed = self.wait_for(keeper, "renewed", port, 20)
+            self.assertIsNotNone(renewed, keeper.seen)
+            self.assertLess(time.monotonic() - restarted, 20)
+            self.assertTrue(renewed["text"].startswith("after the gateway's announcement"),
+                            renewed)
+            self.assertEqual(self.probe(port), "client", protocol)
+            keeper.terminate()
+            self.assertIsNotNone(self.wait_for(keeper, "removed", port, 15), keeper.seen)
+            self.assertEqual(keeper.wait(timeout=15), 0)
+            # One renewal, the announcement's: nothing else came between.
+            self.assertEqual([e for e, _ in keeper.seen], ["added", "renewed", "removed"])
+            self.assertNotEqual(self.probe(port), "client", protocol)
+
+    def test_a_held_set_holds_a_upnp_and_a_pcp_line_through_a_restart(self):
+        self.listen("client", 22, "client", seconds=90)
+        self.listen("client", 8022, "web", seconds=90)
+        folder = tempfile.mkdtemp(prefix="pw-set-")
+        self.addCleanup(subprocess.run, ["rm", "-rf", folder])
+        path, status = os.path.join(folder, "set.conf"), os.path.join(folder, "status.json")
+        record = os.path.join(folder, "hook.out")
+        with open(path, "w") as f:
+            f.write("-add TCP 8022 8022 web\n--protocol pcp --lease 3600 -add TCP 22 2222\n")
+        hook = ("/usr/bin/python3 -c \"import os,sys; open(sys.argv[1],'a').write("
+                "os.environ['PORTWRANGLER_VIA']+' '+os.environ['PORTWRANGLER_EVENT']+' '+"
+                "os.environ['PORTWRANGLER_EXTERNAL_PORT']+'\\\\n')\" " + record)
+        holder = self.keeper("--hold", path, "--status-file", status, "--on-change", hook)
+        self.assertIsNotNone(self.wait_for(holder, "added", 8022, 20), holder.seen)
+        self.assertIsNotNone(self.wait_for(holder, "added", 2222, 20), holder.seen)
+        self.assertEqual((self.probe(8022), self.probe(2222)), ("web", "client"))
+        with open(status) as f:
+            document = json.load(f)
+        jsonschema.validate(document, SCHEMA)
+        self.assertEqual(sorted((e["external_port"], e["via"], e["state"])
+                                for e in document["entries"]),
+                         [(2222, "pcp", "held"), (8022, "upnp", "held")])
+        subprocess.run([LAB, "stop", self.name], check=True)
+        subprocess.run([LAB, "start", self.name], check=True)
+        restarted = time.monotonic()
+        self.assertIsNotNone(self.wait_for(holder, "added", 8022, 20), holder.seen)
+        self.assertIsNotNone(self.wait_for(holder, "renewed", 2222, 20), holder.seen)
+        self.assertLess(time.monotonic() - restarted, 20)
+        self.assertEqual((self.probe(8022), self.probe(2222)), ("web", "client"))
+        holder.send_signal(signal.SIGTERM)
+        self.assertEqual(holder.wait(timeout=30), 0)
+        self.assertNotEqual(self.probe(2222), "client")
+        self.assertNotEqual(self.probe(8022), "web")
+        with open(record) as f:
+            self.assertEqual(sorted(f.read().splitlines()),
+                             ["pcp added 2222", "pcp removed 2222", "upnp added 8022",
+                              "upnp added 8022", "upnp lost 8022", "upnp removed 8022"])
 
     def test_natpmp_add_stats_remove_against_natpmpc(self):
         self.listen("client", 8022, "client")

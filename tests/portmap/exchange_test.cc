@@ -20,21 +20,21 @@ TEST_P(RetransmitTest, FollowsTheProtocolsSchedule) {
             c.wait_ms);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Natpmp, RetransmitTest,
-    testing::Values(RetransmitCase{false, 1, 0, 250},      // after the first try
-                    RetransmitCase{false, 2, 0, 500},      // doubling
-                    RetransmitCase{false, 8, 0, 32000},    //
-                    RetransmitCase{false, 9, 0, 64000},    // after the ninth
-                    RetransmitCase{false, 30, 0, 64000}));  // and on at that pace
+INSTANTIATE_TEST_SUITE_P(Natpmp, RetransmitTest,
+                         testing::Values(RetransmitCase{false, 1, 0, 250},    // after the first try
+                                         RetransmitCase{false, 2, 0, 500},    // doubling
+                                         RetransmitCase{false, 8, 0, 32000},  //
+                                         RetransmitCase{false, 9, 0, 64000},  // after the ninth
+                                         RetransmitCase{false, 30, 0,
+                                                        64000}));  // and on at that pace
 
 INSTANTIATE_TEST_SUITE_P(
     Pcp, RetransmitTest,
-    testing::Values(RetransmitCase{true, 0, 0, 3000},            // IRT
-                    RetransmitCase{true, 0, 0.1, 3300},          // RAND at its ends
-                    RetransmitCase{true, 0, -0.1, 2700},         //
-                    RetransmitCase{true, 3300, 0, 6600},         // twice the wait before
-                    RetransmitCase{true, 600000, 0, 1024000},    // MRT
+    testing::Values(RetransmitCase{true, 0, 0, 3000},             // IRT
+                    RetransmitCase{true, 0, 0.1, 3300},           // RAND at its ends
+                    RetransmitCase{true, 0, -0.1, 2700},          //
+                    RetransmitCase{true, 3300, 0, 6600},          // twice the wait before
+                    RetransmitCase{true, 600000, 0, 1024000},     // MRT
                     RetransmitCase{true, 1126400, 0.1, 1126400},  // MRT with RAND
                     RetransmitCase{true, 1126400, -0.1, 921600}));
 
