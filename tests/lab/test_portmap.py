@@ -78,7 +78,7 @@ while time.monotonic() < end:
         request, sender = s.recvfrom(2048)
     except socket.timeout:
         break
-    print("got", request.hex(), flush=True)
+    print("got", request.hex(), time.monotonic(), flush=True)
     if step >= len(script):
         continue
     for datagram in script[step]:
@@ -131,6 +131,42 @@ class PortmapLab(unittest.TestCase):
         jsonschema.validate(document, SCHEMA)
         return code, document
 
+
+    def keeper(self, *args):
+        """A --json holding run on the client (--keep or --hold): its events as they come."""
+        process = subprocess.Popen([LAB, "client", self.name, "env",
+                                    "PORTWRANGLER_STATE_DIR=" + self.state, PROGRAM, "--json"]
+                                   + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   stdin=subprocess.DEVNULL, text=True)
+        self.addCleanup(process.stderr.close)
+        self.addCleanup(process.stdout.close)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.kill)  # the run this test started, by its pid
+        events = queue.Queue()
+
+        def read():
+            for line in process.stdout:
+                events.put(json.loads(line))
+            events.put(None)
+        threading.Thread(target=read, daemon=True).start()
+        process.events, process.seen = events, []
+        return process
+
+    def wait_for(self, process, name, port, timeout):
+        """The event `name` of `port`, or None when it did not come within `timeout`."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            try:
+                event = process.events.get(timeout=end - time.monotonic())
+            except queue.Empty:
+                return None
+            if event is None:
+                return None
+            jsonschema.validate(event, SCHEMA)
+            process.seen.append((event["event"], event.get("external_port")))
+            if event["event"] == name and event.get("external_port") == port:
+                return event
+        return None
 
 class Beside(PortmapLab):
     def test_pcp_add_reaches_the_client_and_remove_ends_it(self):
@@ -188,42 +224,6 @@ class Beside(PortmapLab):
         self.assertRegex(keeper.stderr.read().decode(),
                          r"removed: PCP TCP 2222 -> 192\.168\.77\.2:22\n$")
         self.assertNotEqual(self.probe(2222), "client")
-
-    def keeper(self, *args):
-        """A --json holding run on the client (--keep or --hold): its events as they come."""
-        process = subprocess.Popen([LAB, "client", self.name, "env",
-                                    "PORTWRANGLER_STATE_DIR=" + self.state, PROGRAM, "--json"]
-                                   + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   stdin=subprocess.DEVNULL, text=True)
-        self.addCleanup(process.stderr.close)
-        self.addCleanup(process.stdout.close)
-        self.addCleanup(process.wait)
-        self.addCleanup(process.kill)  # the run this test started, by its pid
-        events = queue.Queue()
-
-        def read():
-            for line in process.stdout:
-                events.put(json.loads(line))
-            events.put(None)
-        threading.Thread(target=read, daemon=True).start()
-        process.events, process.seen = events, []
-        return process
-
-    def wait_for(self, process, name, port, timeout):
-        """The event `name` of `port`, or None when it did not come within `timeout`."""
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            try:
-                event = process.events.get(timeout=end - time.monotonic())
-            except queue.Empty:
-                return None
-            if event is None:
-                return None
-            jsonschema.validate(event, SCHEMA)
-            process.seen.append((event["event"], event.get("external_port")))
-            if event["event"] == name and event.get("external_port") == port:
-                return event
-        return None
 
     def test_keep_has_a_mapping_back_within_10_s_of_a_restart(self):
         # The daemon reports the system's uptime as its epoch: a restart keeps it counting,
@@ -410,6 +410,34 @@ class Fake(PortmapLab):
                          "|   TCP         192.168.77.2           22               2222         |\n"
                          + RULE + CLOSING)
         self.assertLess(seconds, 10 * 2)  # designed under 10 s; twice that on a loaded box
+
+    def test_a_held_mapping_retransmits_on_natpmps_schedule_and_checks_the_epoch(self):
+        # The server grants 4 s (renewed at 2 s), is silent to three renewals, answers the
+        # fourth, then answers with its epoch gone back (a restart).
+        grant = "0082 0000 %08x 0016 08ae 00000004"
+        server = self.fake("\n".join([grant % 100, "-", "-", "-", grant % 104, grant % 1,
+                                       "0082 0000 00000002 0016 0000 00000000"]).replace(" ", "")
+                           + "\n", seconds=40)
+        keeper = self.keeper("--keep", "--protocol", "natpmp", "-add", "TCP", "22", "2222")
+        self.assertIsNotNone(self.wait_for(keeper, "added again", 2222, 30), keeper.seen)
+        keeper.terminate()
+        self.assertIsNotNone(self.wait_for(keeper, "removed", 2222, 15), keeper.seen)
+        self.assertEqual(keeper.wait(timeout=15), 0)
+        self.assertEqual([e for e, _ in keeper.seen],
+                         ["added", "unreachable", "unreachable", "unreachable", "renewed",
+                          "added again", "removed"])
+        # When the requests came: the renewal, then 250 ms, 500 ms and 1 s between tries.
+        server.kill()  # the server this test started, by its pid
+        server.wait()
+        arrivals = []
+        for line in server.stdout:
+            if line.startswith(b"got "):
+                arrivals.append(float(line.split()[2]))
+        gaps = [b - a for a, b in zip(arrivals[1:], arrivals[2:5])]
+        self.assertEqual(len(arrivals), 7, arrivals)
+        for gap, designed in zip(gaps, (0.25, 0.5, 1.0)):
+            self.assertGreaterEqual(gap, designed * 0.9, gaps)
+            self.assertLess(gap, designed * 2 + 0.5, gaps)  # twice, and a loaded box's slack
 
     def test_natpmp_only_server_makes_auto_fall_back(self):
         # A PCP request gets version 0, result 1 (opcode 128); the NAT-PMP map its grant.
