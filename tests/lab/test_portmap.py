@@ -439,6 +439,33 @@ class Fake(PortmapLab):
             self.assertGreaterEqual(gap, designed * 0.9, gaps)
             self.assertLess(gap, designed * 2 + 0.5, gaps)  # twice, and a loaded box's slack
 
+    def test_a_stop_ends_the_retransmission_at_once(self):
+        # Granted 4 s, then silent: the renewals retransmit until the stop, which ends the
+        # try under way; the delete that follows goes unanswered within its own bound.
+        server = self.fake("0082000000000064001608ae00000004\n" + "-\n" * 40, seconds=60)
+        keeper = self.keeper("--keep", "--protocol", "natpmp", "-add", "TCP", "22", "2222")
+        self.assertIsNotNone(self.wait_for(keeper, "added", 2222, 20), keeper.seen)
+        for _ in range(5):  # the tries at 2 s, then 250 ms, 500 ms, 1 s and 2 s after
+            self.assertIsNotNone(self.wait_for(keeper, "unreachable", 2222, 20), keeper.seen)
+        stopped = time.monotonic()
+        keeper.terminate()  # during the sixth try's wait for its answer
+        self.assertIsNotNone(self.wait_for(keeper, "not removed", 2222, 20), keeper.seen)
+        self.assertEqual(keeper.wait(timeout=20), 1)
+        # The delete's one-shot schedule (7.75 s) and no more: within the stop's 15 s.
+        self.assertLess(time.monotonic() - stopped, 15)
+        self.assertEqual([e for e, _ in keeper.seen][-1], "not removed")
+        server.kill()  # the server this test started, by its pid
+        server.wait()
+        got = [line.split()[1:] for line in server.stdout if line.startswith(b"got ")]
+        requests = [request for request, _ in got]
+        # The add and six renewals (each asking 7200 s), then deletes alone (lifetime 0).
+        self.assertEqual([r.endswith(b"00001c20") for r in requests[:7]], [True] * 7)
+        self.assertTrue(requests[7:], requests)
+        self.assertEqual({r[-8:] for r in requests[7:]}, {b"00000000"}, requests)
+        # The first delete came at once, not after the 4 s the sixth try waits for its
+        # answer (the clock is the machine's, the same in every namespace).
+        self.assertLess(float(got[7][1]) - stopped, 1.0)
+
     def test_natpmp_only_server_makes_auto_fall_back(self):
         # A PCP request gets version 0, result 1 (opcode 128); the NAT-PMP map its grant.
         self.fake("0080" "0001" "00000010\n" +
