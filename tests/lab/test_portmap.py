@@ -416,8 +416,13 @@ class Fake(PortmapLab):
 
     def test_natpmp_only_server_makes_auto_fall_back(self):
         # A PCP request gets version 0, result 1 (opcode 128); the NAT-PMP map its grant.
-        self.fake("0080" "0001" "00000010\n" +
+        # First the default run: its probe finds NAT-PMP, which the hint names.
+        self.fake("0080" "0001" "00000010\n" * 2 +
                   "0082" "0000" "00000011" "0016" "08ae" "00001c20\n")
+        code, out, err, _ = self.pw("--exit-status", "-add", "TCP", "22", "2222")
+        self.assertEqual((code, err), (3, "portwrangler: no UPnP router answered, but "
+                                          "192.168.77.1 answers NAT-PMP: try --protocol auto\n"))
+        self.assertIn("Unable To Locate UPnP Router", out)
         code, document = self.document("--protocol", "auto", "-add", "TCP", "22", "2222")
         self.assertEqual((code, document["protocol_used"]), (0, "natpmp"), document)
         self.assertEqual(document["entry"]["external_port"], 2222)
