@@ -228,6 +228,57 @@ class Scripts(LabClient, unittest.TestCase):
         self.assertEqual(holder.end(), 0)
         self.assertEqual(self.upnpc_table(), [])
 
+    def test_hold_64_entries_at_a_flat_cost(self):
+        lines = ["-add %s %d %d %s%d" % (protocol, 10000 + i, 20000 + i, protocol, i)
+                 for i in range(32) for protocol in ("TCP", "UDP")]
+        ports = {(protocol, 20000 + i) for i in range(32) for protocol in ("TCP", "UDP")}
+        status = tempfile.mkdtemp(prefix="pw64")
+        self.addCleanup(shutil.rmtree, status)
+        started = time.monotonic()
+        holder = self.holder(lines, "--status-file", os.path.join(status, "status.json"))
+        self.assertEqual(self.count(holder, "added", 64, 30), 64, holder.seen)
+        added = time.monotonic() - started
+        self.assertLess(added, 15)
+        self.assertEqual({(e["NewProtocol"], e["NewExternalPort"]) for e in self.upnpc_table()},
+                         ports)
+        # Nothing due for half an hour: the wait takes no processor time.
+        quiet = process_cost(holder.process.pid)
+        time.sleep(5)
+        idle = process_cost(holder.process.pid)
+        self.assertLessEqual(idle["ticks"] - quiet["ticks"], 2)
+        # Every line renewed each 5 s (a reload: all 64 lines are new ones), over 192
+        # renewals: descriptors and memory stay where they were after the first 64.
+        with open(holder.file, "w") as f:
+            f.write("".join("--lease 10 %s\n" % line for line in lines))
+        holder.process.send_signal(signal.SIGHUP)
+        self.assertEqual(self.count(holder, "added", 64, 60), 64, holder.seen)
+        self.assertEqual(self.count(holder, "renewed", 64, 60), 64, holder.seen)
+        early = process_cost(holder.process.pid)
+        self.assertEqual(self.count(holder, "renewed", 192, 60), 192, holder.seen)
+        late = process_cost(holder.process.pid)
+        self.assertEqual(late["descriptors"], early["descriptors"])
+        self.assertLess(late["rss_kb"] - early["rss_kb"], 128, (early, late))
+        stopping = time.monotonic()
+        holder.process.send_signal(signal.SIGTERM)
+        self.assertEqual(self.count(holder, "removed", 64, 30), 64, holder.seen)
+        self.assertEqual(holder.end(), 0)
+        removed = time.monotonic() - stopping
+        self.assertEqual(self.upnpc_table(), [])
+        print("\n64 entries: added in %.1f s; %d ticks idle over 5 s; %d descriptors and "
+              "%d kB resident after 64 renewals, %d and %d kB after 256; removed in %.1f s"
+              % (added, idle["ticks"] - quiet["ticks"], early["descriptors"], early["rss_kb"],
+                 late["descriptors"], late["rss_kb"], removed), file=sys.stderr)
+
+    def count(self, holder, name, wanted, timeout):
+        """How many events `name` came (up to `wanted`) within `timeout` seconds."""
+        end, got = time.monotonic() + timeout, 0
+        while got < wanted and time.monotonic() < end:
+            event = holder.next(end - time.monotonic())
+            if event is None:
+                break
+            got += event["event"] == name
+        return got
+
     def test_json_against_upnpc_and_exit_statuses(self):
         empty = self.answer("-list")
         self.assertEqual((empty["entries"], empty["complete"]), ([], True))
@@ -378,6 +429,17 @@ class CarrierGradeNat(LabClient, unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertIn("Enumerate Failure", out)  # the table is empty, as upnpc sees it
         self.assertEqual(err.count(b"\n"), 1)
+
+
+def process_cost(pid):
+    """The processor ticks a process has used, its open descriptors and its resident
+    memory in kB."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    with open("/proc/%d/status" % pid) as f:
+        rss = [line.split()[1] for line in f if line.startswith("VmRSS:")][0]
+    return {"ticks": int(fields[11]) + int(fields[12]),
+            "descriptors": len(os.listdir("/proc/%d/fd" % pid)), "rss_kb": int(rss)}
 
 
 def upnpc_entries(lab):
