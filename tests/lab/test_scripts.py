@@ -27,6 +27,47 @@ with open(os.path.join(os.path.dirname(__file__), "..", "e2e", "schema.json")) a
     SCHEMA = json.load(f)
 
 
+# Answers each TCP connection or UDP datagram on a port with its name, for a bounded time.
+LISTENER = r"""
+import socket, sys, time
+udp = sys.argv[1] == "UDP"
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if udp else socket.SOCK_STREAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("0.0.0.0", int(sys.argv[2])))
+udp or s.listen(8)
+print("ready", flush=True)
+end = time.monotonic() + float(sys.argv[3])
+while time.monotonic() < end:
+    s.settimeout(max(0.1, end - time.monotonic()))
+    try:
+        if udp:
+            _, sender = s.recvfrom(64)
+            s.sendto(b"client\n", sender)
+        else:
+            c, _ = s.accept()
+            c.sendall(b"client\n")
+            c.close()
+    except socket.timeout:
+        break
+"""
+
+# One try from the WAN host: the name that answered, "refused", or "dropped".
+PROBE = r"""
+import socket, sys
+udp = sys.argv[1] == "UDP"
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if udp else socket.SOCK_STREAM)
+s.settimeout(3)
+try:
+    s.connect((sys.argv[2], int(sys.argv[3])))
+    udp and s.send(b"hello")
+    print(s.recv(64).decode().strip() or "empty")
+except ConnectionRefusedError:
+    print("refused")
+except OSError:
+    print("dropped")
+"""
+
+
 def listed(entry):
     """An entry of a document as an entry of the fake gateway's form (upnpc_table's)."""
     return mapping(entry["description"], entry["protocol"], entry["internal_client"],
@@ -122,6 +163,21 @@ class Scripts(LabClient, unittest.TestCase):
         holder.file, holder.folder = path, folder
         return holder
 
+    def listen(self, protocol, port, seconds=60):
+        """A listener on the client for `seconds`, ready when this returns."""
+        listener = subprocess.Popen([LAB, "client", self.name, sys.executable, "-c", LISTENER,
+                                     protocol, str(port), str(seconds)], stdout=subprocess.PIPE)
+        self.addCleanup(listener.stdout.close)
+        self.addCleanup(listener.wait)
+        self.addCleanup(listener.kill)  # the listener this test started, by its pid
+        self.assertEqual(listener.stdout.readline(), b"ready\n")
+
+    def probe(self, protocol, port):
+        """What a packet from the WAN host to the router's WAN address and `port` meets."""
+        return subprocess.run([LAB, "wan", self.name, sys.executable, "-c", PROBE, protocol,
+                               EXTERNAL, str(port)], stdout=subprocess.PIPE, text=True,
+                              timeout=30).stdout.strip()
+
     def wait_for_all(self, holder, name, ports, timeout):
         """The events `name` of each port of `ports`, or None when one did not come."""
         end, got = time.monotonic() + timeout, {}
@@ -157,6 +213,13 @@ class Scripts(LabClient, unittest.TestCase):
         self.assertIsNotNone(self.wait_for_all(holder, "added", {2222, 27015, 8080}, 15),
                              holder.seen)
         self.assertEqual(self.ports(), [2222, 8080, 27015])
+        # A packet from the internet reaches the client through each.
+        subprocess.run([LAB, "gateway", self.name, "sysctl", "-qw", "net.ipv4.ip_forward=1"],
+                       check=True)
+        self.listen("TCP", 22)
+        self.listen("UDP", 27015)
+        self.assertEqual((self.probe("TCP", 2222), self.probe("UDP", 27015)),
+                         ("client", "client"))
         # The status file, read while the set is held.
         with open(status) as f:
             document = json.load(f)
@@ -181,6 +244,9 @@ class Scripts(LabClient, unittest.TestCase):
         self.assertIsNotNone(self.wait_for_all(holder, "removed", {2222, 27015}, 10), holder.seen)
         self.assertEqual(holder.end(), 0)
         self.assertEqual(self.upnpc_table(), [mapping("theirs", "TCP", "192.168.77.5", 8080, 8080)])
+        # Removed: nothing passes to the client any more.
+        self.assertEqual((self.probe("TCP", 2222), self.probe("UDP", 27015)),
+                         ("refused", "refused"))
         with open(record) as f:
             calls = [json.loads(line) for line in f]
         self.assertEqual(sorted((c["PORTWRANGLER_EVENT"], int(c["PORTWRANGLER_EXTERNAL_PORT"]))
