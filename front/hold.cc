@@ -295,7 +295,8 @@ const char* note(HoldSet* set, const std::shared_ptr<Facts>& facts, const std::s
     facts->last_renewal = keep_utc_now();
     facts->next_renewal = keep_utc_after(keep_renew_ms(facts->lease_seconds) / 1000);
     facts->last_error.clear();
-    if (event == "moved") {
+    if (!answer.external_address.empty()) facts->external_address = answer.external_address;
+    if (event == "moved" || event == "changed") {
       hook_event = "changed";
     } else if (!was_held) {
       hook_event = "added";

@@ -1,5 +1,6 @@
 #include "front/keep.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 
@@ -102,6 +103,16 @@ void release(HeldEntry* entry, const GatewayHandle& gateway, bool stopping) {
 void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, long long now) {
   switch (answer.step) {
     case HoldStep::kHeld:
+      if (!answer.external_address.empty()) {
+        if (!entry->external_address.empty() &&
+            answer.external_address != entry->external_address) {
+          answer.text = "the router's external address is " + answer.external_address +
+                        " now, not " + entry->external_address + (answer.text.empty() ? "" : "; ") +
+                        answer.text;
+          answer.event = "changed";
+        }
+        entry->external_address = answer.external_address;
+      }
       report(*entry, answer);
       entry->taken = false;
       entry->failures = 0;
@@ -279,7 +290,21 @@ Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
       }
       continue;
     }
-    if (due != nullptr && due->next_ms <= clock_ms(waiter)) renew(due, gateway, discovery, waiter);
+    if (due != nullptr && due->next_ms <= clock_ms(waiter)) {
+      const std::string address = due->external_address;
+      renew(due, gateway, discovery, waiter);
+      if (!address.empty() && due->external_address != address) {
+        // The router's address is the same for every entry: each is told now, not at
+        // its own next renewal.
+        const long long now = clock_ms(waiter);
+        for (HeldEntry& entry : *entries) {
+          if (!entry.ended && !entry.taken && !entry.external_address.empty() &&
+              entry.external_address != due->external_address) {
+            entry.next_ms = std::min(entry.next_ms, now);
+          }
+        }
+      }
+    }
   }
   for (HeldEntry& entry : *entries) {
     if (!entry.ended && !entry.taken) release(&entry, *gateway, true);
