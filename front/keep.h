@@ -57,6 +57,14 @@ void keep_platform_watch(bool hangup_reloads);
 /// True once for each reload asked since the last call.
 bool keep_platform_take_reload();
 
+/// Where no signal asks a reload (Windows), a held set's file `path` is read again when
+/// its size or time of change is another: looked at every kHoldFileCheckMs, the waits
+/// between steps cut to that. POSIX reloads on SIGHUP alone: nothing to do.
+void keep_platform_reload_file(const std::string& path);
+
+/// The longest the platform lets a wait between steps last (see above).
+int keep_platform_wait_most_ms();
+
 /// Tells the platform the forwarding is gone: Windows holds a closing console open until
 /// then.
 void keep_platform_done();

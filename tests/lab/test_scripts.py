@@ -114,6 +114,17 @@ class Keeper:
                 return event
         return None
 
+    def wait_for_all(self, name, ports, timeout):
+        """The events `name` of each port of `ports`, or None when one did not come."""
+        end, got = time.monotonic() + timeout, {}
+        while set(got) != set(ports) and time.monotonic() < end:
+            event = self.next(end - time.monotonic())
+            if event is None:
+                return None
+            if event["event"] == name and "external_port" in event:
+                got[event["external_port"]] = event
+        return got if set(got) == set(ports) else None
+
     def end(self, timeout=15):
         try:
             return self.process.wait(timeout=timeout)
@@ -178,17 +189,6 @@ class Scripts(LabClient, unittest.TestCase):
                                EXTERNAL, str(port)], stdout=subprocess.PIPE, text=True,
                               timeout=30).stdout.strip()
 
-    def wait_for_all(self, holder, name, ports, timeout):
-        """The events `name` of each port of `ports`, or None when one did not come."""
-        end, got = time.monotonic() + timeout, {}
-        while set(got) != set(ports) and time.monotonic() < end:
-            event = holder.next(end - time.monotonic())
-            if event is None:
-                return None
-            if event["event"] == name and "external_port" in event:
-                got[event["external_port"]] = event
-        return got if set(got) == set(ports) else None
-
     def ports(self):
         return sorted(e["NewExternalPort"] for e in self.upnpc_table())
 
@@ -214,7 +214,7 @@ class Scripts(LabClient, unittest.TestCase):
                               "-add UDP 27015 27015 '%s'" % odd.replace("'", "'\\''"),
                               "--lease 4 -add TCP 8080 8080 web  # short: it renews often"],
                              "--on-change", hook, "--status-file", status)
-        self.assertIsNotNone(self.wait_for_all(holder, "added", {2222, 27015, 8080}, 15),
+        self.assertIsNotNone(holder.wait_for_all("added", {2222, 27015, 8080}, 15),
                              holder.seen)
         self.assertEqual(self.ports(), [2222, 8080, 27015])
         # A packet from the internet reaches the client through each.
@@ -245,7 +245,7 @@ class Scripts(LabClient, unittest.TestCase):
             states = {e["external_port"]: e["state"] for e in json.load(f)["entries"]}
         self.assertEqual(states, {2222: "held", 27015: "held", 8080: "taken"})
         holder.process.send_signal(signal.SIGTERM)
-        self.assertIsNotNone(self.wait_for_all(holder, "removed", {2222, 27015}, 10), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("removed", {2222, 27015}, 10), holder.seen)
         self.assertEqual(holder.end(), 0)
         self.assertEqual(self.upnpc_table(), [mapping("theirs", "TCP", "192.168.77.5", 8080, 8080)])
         # Removed: nothing passes to the client any more.
@@ -273,7 +273,7 @@ class Scripts(LabClient, unittest.TestCase):
         hook, record, status = self.recording_hook()
         holder = self.holder(["--lease 4 -add TCP 22 2222 ssh", "-add UDP 27015 27015 game"],
                              "--on-change", hook, "--status-file", status)
-        self.assertIsNotNone(self.wait_for_all(holder, "added", {2222, 27015}, 15), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("added", {2222, 27015}, 15), holder.seen)
         self.assertIsNone(holder.wait_for("changed", 3))  # renewed at 2 s: the control
         # The router's WAN address changes (its ISP gave it another).
         moved = "80.81.82.7"
@@ -281,7 +281,7 @@ class Scripts(LabClient, unittest.TestCase):
                      ["route", "add", "default", "via", "80.81.82.1"]):
             subprocess.run([LAB, "gateway", self.name, "ip"] + step, check=True)
         # Seen at ssh's next renewal; the game's lease of an hour is looked at at once.
-        changed = self.wait_for_all(holder, "changed", {2222, 27015}, 10)
+        changed = holder.wait_for_all("changed", {2222, 27015}, 10)
         self.assertIsNotNone(changed, holder.seen)
         self.assertEqual({e["external_address"] for e in changed.values()}, {moved})
         with open(status) as f:
@@ -289,7 +289,7 @@ class Scripts(LabClient, unittest.TestCase):
         jsonschema.validate(document, SCHEMA)
         self.assertEqual({e["external_address"] for e in document["entries"]}, {moved})
         holder.process.send_signal(signal.SIGTERM)
-        self.assertIsNotNone(self.wait_for_all(holder, "removed", {2222, 27015}, 10), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("removed", {2222, 27015}, 10), holder.seen)
         self.assertEqual(holder.end(), 0)
         with open(record) as f:
             calls = [json.loads(line) for line in f]
@@ -301,13 +301,13 @@ class Scripts(LabClient, unittest.TestCase):
 
     def test_hold_through_a_restart_and_reloads(self):
         holder = self.holder(["-add TCP 22 2222 ssh", "-add UDP 27015 27015 game"])
-        self.assertIsNotNone(self.wait_for_all(holder, "added", {2222, 27015}, 15), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("added", {2222, 27015}, 15), holder.seen)
         # The daemon restarts with an empty table: with leases of an hour, the entries
         # are back from its announcements, not from a renewal.
         subprocess.run([LAB, "stop", self.name], check=True)
         subprocess.run([LAB, "start", self.name], check=True)
         restarted = time.monotonic()
-        self.assertIsNotNone(self.wait_for_all(holder, "added", {2222, 27015}, 10), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("added", {2222, 27015}, 10), holder.seen)
         self.assertLess(time.monotonic() - restarted, 10)
         self.assertEqual(self.ports(), [2222, 27015])
         # One line gone, one new, one untouched: only the first two change.
@@ -315,7 +315,7 @@ class Scripts(LabClient, unittest.TestCase):
             f.write("-add UDP 27015 27015 game\n-add TCP 8080 8080 web\n")
         holder.seen.clear()
         holder.process.send_signal(signal.SIGHUP)
-        self.assertIsNotNone(self.wait_for_all(holder, "added", {8080}, 10), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("added", {8080}, 10), holder.seen)
         self.assertEqual(self.ports(), [8080, 27015])
         # A file that no longer parses: the set stays as it is.
         with open(holder.file, "w") as f:
@@ -326,7 +326,7 @@ class Scripts(LabClient, unittest.TestCase):
         self.assertEqual(holder.seen, ["reloaded", "removed", "added", "reload-failed"])
         self.assertEqual(self.ports(), [8080, 27015])
         holder.process.send_signal(signal.SIGINT)
-        self.assertIsNotNone(self.wait_for_all(holder, "removed", {8080, 27015}, 10), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("removed", {8080, 27015}, 10), holder.seen)
         self.assertEqual(holder.end(), 0)
         self.assertEqual(self.upnpc_table(), [])
 
