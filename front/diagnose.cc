@@ -396,17 +396,18 @@ std::vector<std::string> wrapped(const std::string& text, size_t width) {
   return rows;
 }
 
-void print_wrapped(const std::string& text, const char* first, const char* rest) {
-  const size_t label = std::string(first).size();
+/// `text` after `first`, its further rows after `rest`, which is as wide.
+void print_wrapped(const std::string& text, const std::string& first, const std::string& rest) {
   bool start = true;
-  for (const std::string& row : wrapped(text, kWide - label)) {
-    console_printf("| %s%s |\n", start ? first : rest, cell(row, kWide - label).c_str());
+  for (const std::string& row : wrapped(text, kWide - first.size())) {
+    console_printf("| %s%s |\n", (start ? first : rest).c_str(),
+                   cell(row, kWide - first.size()).c_str());
     start = false;
   }
 }
 
-void print_row(const char* label, const std::string& value) {
-  print_wrapped(value.empty() ? "N/A" : value, label, "                ");
+void print_row(const std::string& label, const std::string& value) {
+  print_wrapped(value.empty() ? "N/A" : value, label, std::string(label.size(), ' '));
 }
 
 void print_gateway(const DiagnosedGateway& gateway) {
