@@ -83,10 +83,12 @@ void keep_stopped_early(HeldEntry* entry) {
 }
 
 /// Removes what `entry` holds and reports it; the outcome of a removal that failed. At a
-/// stop the removal has a short time of its own, whatever the stop cut off.
-void release(HeldEntry* entry, const GatewayHandle& gateway, bool stopping) {
-  if (stopping) {
-    gateway.deadline = deadline_in((kStopCheckSeconds + kStopRemoveSeconds) * 1000LL);
+/// stop (`stop_by` given) the removals have a short time of their own, whatever the stop
+/// cut off: one time for all the entries of a set, so that a silent router keeps no set
+/// from its end longer than it keeps one entry.
+void release(HeldEntry* entry, const GatewayHandle& gateway, const Deadline* stop_by = nullptr) {
+  if (stop_by != nullptr) {
+    gateway.deadline = *stop_by;
   } else {
     step_budget(gateway);
   }
@@ -156,7 +158,7 @@ void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, l
   answer.text += format_string("; refused %d times in a row: no longer held", entry->refusals);
   answer.step = HoldStep::kRefused;
   report(*entry, answer);
-  release(entry, gateway, false);
+  release(entry, gateway);
   entry->outcome = answer.ending;
 }
 
@@ -215,7 +217,7 @@ void reload(std::vector<HeldEntry>* entries, const GatewayHandle& gateway, const
     if (wanted_key(entry.key)) {
       kept.push_back(std::move(entry));
     } else if (!entry.ended && !entry.taken) {
-      release(&entry, gateway, false);
+      release(&entry, gateway);
     }
   }
   for (HeldEntry& entry : wanted) {
@@ -306,8 +308,9 @@ Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
       }
     }
   }
+  const Deadline stop_by = deadline_in((kStopCheckSeconds + kStopRemoveSeconds) * 1000LL);
   for (HeldEntry& entry : *entries) {
-    if (!entry.ended && !entry.taken) release(&entry, *gateway, true);
+    if (!entry.ended && !entry.taken) release(&entry, *gateway, &stop_by);
   }
   keep_platform_done();
   for (const HeldEntry& entry : *entries) {

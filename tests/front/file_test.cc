@@ -30,7 +30,7 @@ TEST(File, ReplacedWholeInOneStepAndStampedByItsChange) {
   EXPECT_EQ(contents(path), "{\"entries\": []}\n");
   const std::string first = file_stamp(path);
   EXPECT_NE(first, "");
-  EXPECT_EQ(file_stamp(path), first);  // unchanged: the same stamp
+  EXPECT_EQ(file_stamp(path), first);                       // unchanged: the same stamp
   ASSERT_TRUE(file_replace(path, "{\"entries\": [1]}\n"));  // over the old one
   EXPECT_EQ(contents(path), "{\"entries\": [1]}\n");
   EXPECT_NE(file_stamp(path), first);

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/clock.h"
 #include "front/forwarding.h"
 #include "front/pinhole.h"
 #include "tests/support/loopback_server.h"
@@ -241,7 +242,8 @@ struct ScriptedKind {
   std::vector<HoldStep> renewals;
   size_t next = 0;
   std::string log;
-  std::string address;  // the router's external address each held answer names, if any
+  std::string address;        // the router's external address each held answer names, if any
+  long long released_by = 0;  // the end its removal was given
 };
 
 HeldEntry scripted_entry(const std::shared_ptr<ScriptedKind>& script, long lease) {
@@ -260,7 +262,10 @@ HeldEntry scripted_entry(const std::shared_ptr<ScriptedKind>& script, long lease
     if (answer.step == HoldStep::kTaken) answer.ending.exit = ExitStatus::kClash;
     return answer;
   };
-  auto gone = [](ScriptedKind*, const GatewayHandle&) {
+  auto gone = [](ScriptedKind* s, const GatewayHandle& g) {
+    s->released_by = g.deadline.at;
+    // A removal takes its time: the next one must not be given more for it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     HoldAnswer answer;
     answer.step = HoldStep::kGone;
     answer.event = "removed";
@@ -359,6 +364,9 @@ TEST(Keep, EachEntryOfASetRenewsOnItsOwnLeaseInOneWait) {
   EXPECT_EQ(waits, (std::vector<int>{2000, 2000, 1000, 1000, 2000, 2000, 0}));
   EXPECT_EQ(short_lease->log, "added renewed renewed renewed renewed renewed removed");
   EXPECT_EQ(long_lease->log, "added renewed removed");
+  // At the stop, the set's removals share one end: 15 s from the stop, not 15 s each.
+  EXPECT_EQ(short_lease->released_by, long_lease->released_by);
+  EXPECT_LE(short_lease->released_by, clock_ms() + 15000);
 }
 
 TEST(Keep, AnotherExternalAddressIsToldOfEveryEntryAtOnce) {
