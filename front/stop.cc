@@ -8,6 +8,8 @@
 namespace {
 
 bool wait_for_stop(int milliseconds, const std::vector<long long>& watch) {
+  const int most = keep_platform_wait_most_ms();
+  if (milliseconds > most) milliseconds = most;  // ended early: the loop waits on after
   std::vector<SocketHandle> handles;
   std::vector<SocketHandle*> sockets;
   try {
