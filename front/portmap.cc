@@ -116,9 +116,10 @@ PortmapResult refused(PortmapResult result, const std::string& gateway, Status r
         ExitStatus::kNoRouter);
   }
   if (result.via == MapVia::kPcp && result.grant.result == kPcpAddressMismatch) {
+    // The reachability note, as a UPnP router's private external address gives it.
     std::fprintf(stderr,
-                 "portwrangler: another NAT stands between this host and the PCP server "
-                 "(ADDRESS_MISMATCH): its mappings cannot reach this host\n");
+                 "portwrangler: entries on this router cannot be reached from the internet: "
+                 "another NAT stands between this host and the PCP server (ADDRESS_MISMATCH)\n");
   }
   return failed(
       result, refusal,

@@ -385,6 +385,23 @@ class Fake(PortmapLab):
                          + RULE + CLOSING)
         self.assertLess(seconds, 10 * 2)  # designed under 10 s; twice that on a loaded box
 
+    def test_every_refusal_is_named_and_address_mismatch_notes_the_nat_between(self):
+        head = "0281 00%02x 00000000 00000010 000000000000000000000000"
+        body = "06000000 0016 08ae 00000000000000000000ffff50515202".replace(" ", "")
+        note = ("portwrangler: entries on this router cannot be reached from the internet: "
+                "another NAT stands between this host and the PCP server (ADDRESS_MISMATCH)\n")
+        cases = [(2, "NOT_AUTHORIZED (2)", ""), (10, "USER_EX_QUOTA (10)", ""),
+                 (12, "ADDRESS_MISMATCH (12)", note), (99, "UNKNOWN (99)", "")]
+        self.fake("".join((head % result).replace(" ", "") + "NONCE" + body + "\n"
+                          for result, _, _ in cases))
+        for result, cause, said in cases:
+            code, out, err, _ = self.pw("--json", "--protocol", "pcp", "-add", "TCP", "22",
+                                        "2222")
+            document = json.loads(out)
+            jsonschema.validate(document, SCHEMA)
+            self.assertEqual((code, document["error"]["name"], document["error"]["cause"], err),
+                             (1, "add_refused", cause, said), result)
+
     def test_natpmp_only_server_makes_auto_fall_back(self):
         # A PCP request gets version 0, result 1 (opcode 128); the NAT-PMP map its grant.
         self.fake("0080" "0001" "00000010\n" +
