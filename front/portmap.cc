@@ -252,9 +252,11 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
   if (result.grant.error != Error::kOk) {
     return refused(result, gateway.address, Status::kRemoveRefused, "Remove Entry");
   }
-  store_record(folder, kept, true);
   // A NAT-PMP delete answers success whether or not it removed anything.
-  if (via != MapVia::kNatpmp) return result;
+  if (via != MapVia::kNatpmp) {
+    store_record(folder, kept, true);
+    return result;
+  }
   MappingRequest mapping;
   mapping.client = result.client;
   mapping.external_port = result.external_port;
@@ -266,8 +268,9 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
                    " still holds the port";
     return failed(result, Status::kRemoveRefused,
                   "Remove Entry Failure -> Still In The Gateway's UPnP Table.",
-                  ExitStatus::kRefused);
+                  ExitStatus::kRefused);  // its record stays, for a later -remove
   }
+  store_record(folder, kept, true);
   return result;
 }
 

@@ -411,6 +411,34 @@ class Fake(PortmapLab):
         self.assertEqual(document["entry"]["external_port"], 2222)
 
 
+
+class FakeBesideUpnp(PortmapLab):
+    """The daemon with UPnP alone (its UPnP table is the evidence), and a fake NAT-PMP
+    server beside it that answers success to a delete and removes nothing."""
+    mode = ""
+    fake = Fake.fake
+
+    def test_a_natpmp_delete_that_removed_nothing_is_said_plainly(self):
+        upnpc = ["upnpc", "-u", "http://192.168.77.1:2869/rootDesc.xml"]
+        made = self.on("client", *upnpc, "-a", CLIENT, "22", "8080", "TCP")
+        self.assertEqual(made.returncode, 0, made.stdout)
+        with open(os.path.join(self.state, "mappings"), "w") as table:
+            table.write("natpmp 192.168.77.1 TCP 8080 22 192.168.77.2\n")
+        self.fake("0082" "0000" "00000011" "0016" "1f90" "00000000\n")
+        code, out, err, _ = self.pw("--exit-status", "--protocol", "natpmp", "-remove", "TCP",
+                                    "8080")
+        self.assertEqual((out, err, code), (BANNER + RULE +
+                         "| Status: [053] - (NAT-PMP Gateway Error)                            |\n"
+                         + RULE +
+                         "| Remove Entry Failure -> Still In The Gateway's UPnP Table.         |\n"
+                         + RULE + BAR + RULE +
+                         "| [Entry Not Removed]   -   NAT-PMP Gateway - Port Mapping           |\n"
+                         + RULE + entry_block("N/A: NAT-PMP carries no description", "TCP",
+                                              CLIENT, 22, 8080) + CLOSING, "", 1))
+        self.assertIn("TCP  8080", self.on("client", *upnpc, "-l").stdout.decode())
+        with open(os.path.join(self.state, "mappings")) as table:  # kept for a later try
+            self.assertEqual(table.read(), "natpmp 192.168.77.1 TCP 8080 22 192.168.77.2\n")
+
 if __name__ == "__main__":
     unittest.main()
 
