@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "base/trace.h"
 #include "net/socket.h"
 #include "portmap/route_platform.h"
 #include "portmap/wire.h"
@@ -91,6 +92,8 @@ Error route_default_gateway(const std::string& interface_name, std::string* gate
   if (!sys_default_routes(&routes, ipv6)) return Error::kRouteNoGateway;
   const DefaultRoute* route = route_choose(routes, interface_name);
   if (route == nullptr) return Error::kRouteNoGateway;
+  trace("route: the default gateway is %s (%s)", route->gateway.c_str(),
+        route->interface_name.c_str());
   *gateway = route->gateway;
   return Error::kOk;
 }

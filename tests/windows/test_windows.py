@@ -439,6 +439,7 @@ class WindowsPinholes(unittest.TestCase):
 
 @unittest.skipUnless(EXE and BASE, "no Windows build given (PORTWRANGLER_EXE)")
 class WindowsPortmap(unittest.TestCase):
+    maxDiff = None
     """The Windows program's PCP and NAT-PMP add and remove against the daemon with
     NAT-PMP on (UPnP beside it), each proven by a packet from the WAN host; its state in
     a folder of the test's own."""
@@ -485,18 +486,21 @@ class WindowsPortmap(unittest.TestCase):
                 ("natpmp", "NAT-PMP", 2223, "| Confirmed   |  %-50s  |\n"
                  % "yes: gone from the UPnP table of 192.168.77.1" + RULE)):
             with self.subTest(via):
-                box = ("| [%%s]   -   %s Gateway - Port Mapping" % title).ljust(69) + "|\n"
+                def box(heading):
+                    return ("| [%s]   -   %s Gateway - Port Mapping" % (heading, title)).ljust(
+                        69) + "|\n"
+
                 block = entry_block("N/A: %s carries no description" % title, "TCP", client, 22,
                                     port)
                 self.assertEqual(self.pw("--protocol", via, "--lease", "600", "-add", "TCP", "22",
                                          str(port)),
-                                 (0, "", BANNER + outcome(box % "Entry Added", False) + block +
+                                 (0, "", BANNER + outcome(box("Entry Added"), False) + block +
                                   "| Lifetime    |  %-50s  |\n" % "600 s granted of 600 s asked"
                                   + RULE + "| Ends        |  %-50s  |\n"
                                   % "in 600 s unless renewed (-add again)" + RULE + CLOSING))
                 self.assertEqual(self.probe(port), "client")
                 self.assertEqual(self.pw("--protocol", via, "-remove", "TCP", str(port)),
-                                 (0, "", BANNER + outcome(box % "Entry Removed", False) + block +
+                                 (0, "", BANNER + outcome(box("Entry Removed"), False) + block +
                                   confirmed + CLOSING))
                 self.assertNotEqual(self.probe(port), "client")
 
