@@ -130,6 +130,9 @@ constexpr int kKeepRefusalsMax = 3;
 // A held set: how often a port another host took is looked at again (it is never
 // overwritten; asking more often only loads the router).
 constexpr int kHoldTakenRecheckMs = 600000;
+// Windows has no SIGHUP: a held set's file is looked at this often, and a new size or
+// time of its last change reads it again (at most one look per wait; a stat is cheap).
+constexpr int kHoldFileCheckMs = 2000;
 // The lines of a held set's file, and the bytes of the file: a set is a handful of ports.
 constexpr int kHoldLinesMax = 1024;
 constexpr long kHoldFileBytesMax = 1 << 20;

@@ -355,7 +355,8 @@ void json_write_failure(const Outcome& outcome, const std::string& detail) {
 
 std::string json_event_line(const std::string& time, const std::string& event,
                             const std::string& text, const MappingRequest& held,
-                            int64_t lease_seconds, const std::string& error) {
+                            int64_t lease_seconds, const std::string& error,
+                            const std::string& external_address) {
   try {
     json line = {{"time", time},
                  {"event", event},
@@ -367,6 +368,7 @@ std::string json_event_line(const std::string& time, const std::string& event,
                  {"internal_port", held.internal_port}};
     line["lease_seconds"] = lease_seconds >= 0 ? json(lease_seconds) : json(nullptr);
     if (!error.empty()) line["error"] = error;
+    if (!external_address.empty()) line["external_address"] = external_address;
     return text_of(line);
   } catch (const std::exception&) {
     return "{\"time\":\"" + time + "\",\"event\":\"" + event + "\"}\n";
