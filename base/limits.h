@@ -151,4 +151,11 @@ constexpr size_t kHookLineMax = 4096;
 constexpr int kStopCheckSeconds = 5;
 constexpr int kStopRemoveSeconds = 10;
 
+// A NAT-PMP delete answers success whether or not it removed anything; a UPnP router at
+// the same gateway can tell. The search for it and the one read of its table get this
+// long together: a router answers the search within 2.5 s (the search's own send times),
+// and a delete with no UPnP router beside it costs no more than that.
+constexpr int kConfirmSearchMs = 2500;
+constexpr int kConfirmReadMs = 2000;
+
 #endif  // PORTWRANGLER_BASE_LIMITS_H_

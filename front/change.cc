@@ -54,7 +54,8 @@ Outcome end_of(bool failed) {
 
 bool add_clashes(const RequestRecord& request, const MappingEntry& entry) {
   if (!text_equal_ignoring_case(entry.protocol, request.protocol)) return false;
-  if (entry.external_port == request.external_port) return true;
+  // A port the router chooses cannot clash: it chooses a free one.
+  if (!request.any_port && entry.external_port == request.external_port) return true;
   return text_equal_ignoring_case(entry.client, address_meant(request.ip_address)) &&
          entry.internal_port == request.internal_port;
 }
@@ -101,7 +102,8 @@ AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, 
       request.internal_port,
       request.protocol,
       request.description,
-      request.lease_seconds};
+      request.lease_seconds,
+      request.any_port};
   TableWalk walk = walk_from(0, kWalkMax);
   WalkStep step = WalkStep::kEnd;
   if (!request.quick) {
@@ -162,13 +164,32 @@ ReadBack read_back(const GatewayHandle& gateway, const MappingRequest& mapping,
   }
 }
 
+namespace {
+
+/// One add of `*mapping`: AddAnyPortMapping when the router chooses the port, whose
+/// answer's port is then the mapping's from here on.
+Error add_once(const GatewayHandle& gateway, MappingRequest* mapping) {
+  if (!mapping->any_port) return gateway_add_mapping(gateway, *mapping);
+  uint16_t granted = 0;
+  const Error error = gateway_add_any_mapping(gateway, *mapping, &granted);
+  if (error == Error::kOk) {
+    trace("add: the router chose external port %u (%u wished)", granted, mapping->external_port);
+    mapping->external_port = granted;
+    mapping->any_port = false;
+  }
+  return error;
+}
+
+}  // namespace
+
 void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always) {
   result->lease_read = false;
-  result->error = gateway_add_mapping(gateway, result->mapping);
+  result->asked_port = result->mapping.external_port;
+  result->error = add_once(gateway, &result->mapping);
   if (result->error == Error::kGatewayOnlyPermanent && result->mapping.lease_seconds != 0) {
     result->permanent = true;
     result->mapping.lease_seconds = 0;
-    result->error = gateway_add_mapping(gateway, result->mapping);
+    result->error = add_once(gateway, &result->mapping);
   }
   if (request_may_have_arrived(result->error)) {
     // The router may have made the entry: the table tells.
@@ -201,6 +222,9 @@ void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always)
 
 Outcome add_outcome(const AddResult& result) {
   if (result.clash) return {Status::kFailure, nullptr, ExitStatus::kClash};
+  if (result.error == Error::kGatewayNoAnyPort) {
+    return {Status::kFailure, nullptr, ExitStatus::kBadCommand};
+  }
   if (result.unchecked || result.unknown) {
     return {Status::kFailure, nullptr, ExitStatus::kIncomplete};
   }
@@ -219,14 +243,17 @@ Outcome add_show(const RequestRecord& request, const AddResult& result) {
     print_status_box(Status::kDuplicate, kMessageDuplicate);
   } else if (result.unknown) {
     print_status_box(Status::kAddUnknown, kMessageAddUnknown);
+  } else if (result.error == Error::kGatewayNoAnyPort) {
+    print_status_box(Status::kNoAnyPort, kMessageNoAnyPort);
   } else if (failed) {
     print_status_box(Status::kAddRefused, kMessageAddRefused);
   }
   std::string description = request.description;
   truncate_description(&description);  // the router has it whole already
   print_outcome(failed, result.unknown ? kUnconfirmedTitle : add_outcome_title(failed));
+  // The port the router granted, which --any-port lets differ from the one asked.
   print_entry_block(description, request.protocol, mapping.client,
-                    std::to_string(request.internal_port), std::to_string(request.external_port));
+                    std::to_string(request.internal_port), std::to_string(mapping.external_port));
   if (request.lease_seconds != 0 && !failed) print_lease_row(result);
   if (result.clash) {
     print_outcome(true,

@@ -35,6 +35,7 @@ struct AddResult {
   bool permanent = false;    // a lease was asked, the router takes none: added for good
   bool lease_read = false;   // the entry was read back after the add ...
   MappingEntry granted;      // ... and this is what the router holds
+  uint16_t asked_port = 0;   // the external port asked; the router's choice may differ
   // The add's answer was lost after the request went out: the entry was read back to
   // tell (`error` is then kOk when it is there and ours), or could not be (`unknown`).
   bool verified = false;

@@ -284,6 +284,7 @@ ExitStatus exit_status_of(const Outcome& outcome) {
       return ExitStatus::kNoRouter;
     case Status::kNeedsUpnp:
     case Status::kPortmapThirdParty:
+    case Status::kNoAnyPort:
       return ExitStatus::kBadCommand;
     case Status::kNoLocalIpv4:
       return ExitStatus::kNoRouter;

@@ -138,6 +138,11 @@ HoldAnswer with_address(HoldAnswer answer, const GatewayHandle& gateway) {
 AddResult checked_add(const Forwarding& forwarding, const GatewayHandle& gateway) {
   RequestRecord request = forwarding.request;
   if (!forwarding.held.mapping.client.empty()) request.ip_address = forwarding.held.mapping.client;
+  if (request.any_port && !forwarding.held.mapping.any_port) {
+    // The router chose the port once: that port is the one held from then on.
+    request.any_port = false;
+    request.external_port = forwarding.held.mapping.external_port;
+  }
   if (!forwarding.in_set) return add_apply(request, gateway, true);
   // A set asks for the one entry on the port: a walk of the table before each of its adds
   // would read the set's own entries again and again.
@@ -276,7 +281,8 @@ HeldEntry hold_forwarding(const RequestRecord& request, bool json, bool in_set) 
       request.internal_port,
       request.protocol,
       request.description,
-      request.lease_seconds};
+      request.lease_seconds,
+      request.any_port};
   forwarding->in_set = in_set;
   HeldEntry entry;
   entry.lease_seconds = request.lease_seconds;

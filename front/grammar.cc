@@ -179,7 +179,8 @@ bool read_number(const char* text, unsigned long low, unsigned long high, unsign
   return true;
 }
 
-/// "-pinhole" "-status" | "-add" protocol port [lease] | "-remove" id | "-check" id.
+/// "-pinhole" "-status" | "-add" protocol port [lease] | "-remove" id | "-check" id, and
+/// "-remove" protocol port, a PCP pinhole's name (the ID stays -1).
 int parse_pinhole(int n, char** argv, RequestRecord* request) {
   if (n < 2) return kSyntaxError;
   const char* verb = argv[2];
@@ -199,6 +200,10 @@ int parse_pinhole(int n, char** argv, RequestRecord* request) {
     return kPinholeAdd;
   }
   const bool remove = text_equal_ignoring_case(verb, "-remove");
+  if (remove && n == 4 && is_protocol(argv[3]) && read_port(argv[4], &request->pinhole_port)) {
+    store_protocol(argv[3], request);
+    return kPinholeRemove;
+  }
   if (!remove && !text_equal_ignoring_case(verb, "-check")) return kSyntaxError;
   if (n != 3 || !read_number(argv[3], 0, 65535, &value)) return kSyntaxError;
   request->pinhole_id = static_cast<int32_t>(value);

@@ -171,6 +171,8 @@ const char* json_status_name(Status status) {
       return "pinhole_unknown";
     case Status::kNoLocalIpv4:
       return "no_local_ipv4";
+    case Status::kNoAnyPort:
+      return "no_any_port";
     default:
       return "success";
   }
@@ -252,6 +254,7 @@ std::string json_add_document(const RequestRecord& request, const GatewayHandle&
                    {"lease_asked", request.lease_seconds},
                    {"permanent", result.added() ? permanent : json(nullptr)},
                    {"lease_read_back", held}};
+  if (request.any_port) document["external_port_asked"] = request.external_port;
   if (result.clash) {
     json clash = entry_json(result.clash_entry);
     clash["id"] = result.clash_id;
@@ -261,6 +264,10 @@ std::string json_add_document(const RequestRecord& request, const GatewayHandle&
     json error = error_json({Status::kAddUnknown, kMessageAddUnknown, outcome.exit});
     error["cause"] = std::string(error_text(result.error)) +
                      " after the request went out, and the table could not be read back";
+    document["error"] = std::move(error);
+  } else if (result.error == Error::kGatewayNoAnyPort) {
+    json error = error_json({Status::kNoAnyPort, kMessageNoAnyPort, outcome.exit});
+    error["cause"] = error_text(result.error);
     document["error"] = std::move(error);
   } else if (!result.added()) {
     json error = error_json({Status::kAddRefused, kMessageAddRefused, outcome.exit});
@@ -437,6 +444,27 @@ std::string json_pinhole_document(const PinholeResult& result, const Outcome& ou
                        "gone";
     }
     if (result.fault != 0) error["upnp_error"] = result.fault;
+    document["error"] = std::move(error);
+  }
+  return text_of(document);
+}
+
+std::string json_pcp_pinhole_document(const PcpPinholeResult& result) {
+  const bool done = result.status == Status::kSuccess;
+  const bool add = result.code == kPinholeAdd;
+  PinholeRequest shown = result.request;
+  if (add && done) shown.lease_seconds = result.lease_granted;
+  json pinhole = pinhole_json(0, shown);
+  pinhole["id"] = nullptr;  // PCP names a pinhole by its protocol and port
+  if (!add) pinhole.erase("lease_seconds");
+  json document = {{"command", pinhole_command_name(result.code)},
+                   {"protocol_used", "pcp"},
+                   {add ? "added" : "removed", done},
+                   {"pinhole", std::move(pinhole)}};
+  if (add) document["lease_asked"] = result.request.lease_seconds;
+  if (!done) {
+    json error = error_json({result.status, result.message.c_str(), result.exit});
+    error["cause"] = result.cause;
     document["error"] = std::move(error);
   }
   return text_of(document);

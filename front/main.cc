@@ -105,6 +105,11 @@ bool is_portmap_command(int code) {
          code == kAddClientWithDescription || code == kRemove || code == kStats;
 }
 
+/// Whether PCP can carry the pinhole command `code` (its IPv6 MAP opens the firewall).
+bool is_pcp_pinhole_command(int code) {
+  return code == kPinholeAdd || code == kPinholeRemove;
+}
+
 /// What a run holds once it is ready for its flow.
 struct Prepared {
   int code = kSyntaxError;
@@ -142,14 +147,19 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   // The report searches on its own, within a bound of its own.
   if (run->code == kDiagnose) return {Status::kSuccess, ""};
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
+  request.any_port = options.any_port;
   if (options.keep && options.lease_seconds <= 0) request.lease_seconds = kKeepLeaseSeconds;
 
   // From here on the run waits for the network, and every wait ends by the run's end.
   run->discovery.deadline = deadline_in(kRunSeconds * 1000LL);
-  if (options.via == MapVia::kPcp || options.via == MapVia::kNatpmp) {
-    run->via = options.via;
-    if (!is_portmap_command(run->code)) return {Status::kSuccess, ""};  // the flow says why
-    const Error error = portmap_find_gateway(options, &run->portmap_gateway);
+  // A pinhole named by protocol and port is PCP's, with auto too.
+  const bool pcp_pinhole =
+      is_pcp_pinhole_command(run->code) &&
+      (options.via == MapVia::kPcp || (run->code == kPinholeRemove && request.pinhole_id < 0));
+  if (options.via == MapVia::kPcp || options.via == MapVia::kNatpmp || pcp_pinhole) {
+    run->via = pcp_pinhole ? MapVia::kPcp : options.via;
+    if (!is_portmap_command(run->code) && !pcp_pinhole) return {Status::kSuccess, ""};
+    const Error error = portmap_find_gateway(options, &run->portmap_gateway, pcp_pinhole);
     if (error != Error::kOk) {
       return failed_step("gateway", error, Status::kPortmapNoGateway, kMessageNoPortmapGateway);
     }
@@ -171,6 +181,17 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
           found == ProbeFound::kPcp ? "PCP" : "NAT-PMP");
     run->via = found == ProbeFound::kPcp ? MapVia::kPcp : MapVia::kNatpmp;
     run->portmap_gateway = probe->gateway;
+    return {Status::kSuccess, ""};
+  }
+  if (error != Error::kOk && options.via == MapVia::kAuto && pinhole && !options.keep &&
+      is_pcp_pinhole_command(run->code)) {
+    // No IGD v2 firewall: its pinhole through PCP, whose answer (or none) tells.
+    trace("discovery failed: %s; the pinhole goes through PCP", trace_error(error));
+    run->via = MapVia::kPcp;
+    error = portmap_find_gateway(options, &run->portmap_gateway, true);
+    if (error != Error::kOk) {
+      return failed_step("gateway", error, Status::kPortmapNoGateway, kMessageNoPortmapGateway);
+    }
     return {Status::kSuccess, ""};
   }
   if (error != Error::kOk && options.via == MapVia::kUpnp && probe != nullptr) {

@@ -22,8 +22,6 @@ bool options_fit_protocol(const RunOptions& options, bool add, std::string* prob
              (options.lease_seconds < kPortmapLeaseMinSeconds ||
               options.lease_seconds > kPortmapLeaseMaxSeconds)) {
     *problem = "--lease takes 120 to 86400 seconds with NAT-PMP and PCP";
-  } else if (options.any_port && !portmap) {
-    *problem = "--any-port goes with --protocol pcp or natpmp alone for now";
   } else {
     return true;
   }
@@ -104,9 +102,9 @@ void set_value(const std::string& name, const std::string& value, RunOptions* op
     *problem = "--protocol takes upnp, pcp, natpmp or auto, not \"" + value + "\"";
   } else if (name == "gateway") {
     uint8_t bytes[16];
-    if (value.size() > kAddressTextMax || value.find(':') != std::string::npos ||
-        !net_address_bytes(value, bytes)) {
-      *problem = "--gateway takes the gateway's IPv4 address, not \"" + value + "\"";
+    // An IPv6 one is for a pinhole through PCP (the command line tells).
+    if (value.size() > kAddressTextMax || !net_address_bytes(value, bytes)) {
+      *problem = "--gateway takes the gateway's address, not \"" + value + "\"";
       return;
     }
     options->gateway = value;
@@ -220,6 +218,25 @@ bool options_fit_command(const RunOptions& options, int code, const RequestRecor
     return false;
   }
   if (!options_fit_protocol(options, add, problem)) return false;
+  const bool pinhole = code == kPinholeAdd || code == kPinholeRemove;
+  if (!options.gateway.empty() && pinhole != net_host_is_v6(options.gateway)) {
+    *problem = pinhole ? "--gateway: a pinhole goes through the gateway's IPv6 address"
+                       : "--gateway: a mapping goes through the gateway's IPv4 address";
+    return false;
+  }
+  // A PCP pinhole is named by its protocol and port, a UPnP one by the router's ID.
+  const bool named_by_port = code == kPinholeRemove && request.pinhole_id < 0;
+  if (named_by_port && options.via == MapVia::kUpnp) {
+    return false;  // as before PCP: a syntax error alone
+  }
+  if (code == kPinholeRemove && !named_by_port && options.via == MapVia::kPcp) {
+    *problem = "-pinhole -remove through PCP takes PROTO PORT, not an ID";
+    return false;
+  }
+  if (options.keep && code == kPinholeAdd && options.via == MapVia::kPcp) {
+    *problem = "--keep holds UPnP pinholes alone: not with --protocol pcp";
+    return false;
+  }
   if (!options.keep) return true;
   if (code == kPinholeAdd && request.pinhole_lease >= kKeepLeaseMinSeconds) return true;
   if (code == kPinholeAdd) {
@@ -255,6 +272,7 @@ const char* options_usage() {
          "  -pinhole -add PROTO PORT [LEASE]            open PORT of this host's IPv6 address\n"
          "                                              (LEASE 1 to 86400 s, 3600 unless given)\n"
          "  -pinhole -remove ID                         close the pinhole ID\n"
+         "  -pinhole -remove PROTO PORT                 close it through PCP (--protocol pcp)\n"
          "  -pinhole -check ID                          whether it works, packets through\n"
          "  -diagnose [PROTO EPORT]                     every router found, double NAT, the\n"
          "                                              entry EPORT; changes nothing (14 s)\n"
@@ -290,11 +308,13 @@ const char* options_usage() {
          "                     answers, else PCP, else NAT-PMP (taken once the search's\n"
          "                     first 2 s brought no router); with pcp and natpmp only\n"
          "                     -add, -remove and -stats (lifetime 7200 s unless --lease,\n"
-         "                     120 to 86400)\n"
-         "  --gateway ADDR     NAT-PMP/PCP: ask ADDR, not the default route's gateway (with\n"
-         "                     --hold: for every pcp and natpmp line)\n"
-         "  --any-port         -add: take whatever external port the router assigns\n"
-         "                     (with --protocol pcp or natpmp)\n"
+         "                     120 to 86400), and with pcp -pinhole -add and -remove (auto:\n"
+         "                     the router's IPv6 firewall when it has one, else PCP)\n"
+         "  --gateway ADDR     NAT-PMP/PCP: ask ADDR, not the default route's gateway (an\n"
+         "                     IPv6 one for a pinhole; with --hold: for every pcp and\n"
+         "                     natpmp line)\n"
+         "  --any-port         -add: take whatever external port the router assigns (UPnP:\n"
+         "                     an IGD v2 router's AddAnyPortMapping; on v1, status 070)\n"
          "  --help             this usage\n"
          "  --version          the version\n"
          "\n"

@@ -11,7 +11,11 @@
 #include "front/console.h"
 #include "front/grammar.h"
 #include "front/json_out.h"
+#include "front/portmap.h"
 #include "gateway/local_address.h"
+#include "net/socket.h"
+#include "portmap/pcp.h"
+#include "portmap/store.h"
 
 namespace {
 
@@ -24,11 +28,11 @@ void print_row(const char* label, const std::string& value) {
   console_printf("| %-18s%s |\n", label, cell(value, 48).c_str());
 }
 
-/// "[title]   -   UPnP Router - IPv6 Firewall" between rule lines, under the highlight bar
-/// when it tells a failure.
-void print_title(bool failed, const std::string& title) {
+/// "[title]   -   UPnP Router - IPv6 Firewall" (or the PCP gateway's) between rule lines,
+/// under the highlight bar when it tells a failure.
+void print_title(bool failed, const std::string& title, const char* device = "UPnP Router") {
   if (failed) print_highlight_bar();
-  print_boxed_title(framed_row("| [" + title + "]   -   UPnP Router - IPv6 Firewall").c_str());
+  print_boxed_title(framed_row("| [" + title + "]   -   " + device + " - IPv6 Firewall").c_str());
 }
 
 std::string protocol_name(int number) {
@@ -379,4 +383,105 @@ HeldEntry hold_pinhole(const RequestRecord& request, bool json, bool show_first)
   entry.lease_seconds = request.pinhole_lease;
   entry.kind = hold_kind(pinhole, hold, renew, readd, release, describe);
   return entry;
+}
+
+namespace {
+
+/// A failure of a pinhole command through PCP.
+PcpPinholeResult pcp_failed(PcpPinholeResult result, Status status, const std::string& message,
+                            ExitStatus exit) {
+  result.status = status;
+  result.message = message;
+  result.exit = exit;
+  return result;
+}
+
+PcpPinholeResult pcp_pinhole_apply(int code, const RequestRecord& request,
+                                   const PortmapGateway& gateway) {
+  PcpPinholeResult result;
+  result.code = code;
+  result.request.client = gateway.source;
+  result.request.port = request.pinhole_port;
+  result.request.protocol = pinhole_protocol_number(request.protocol);
+  result.request.lease_seconds = code == kPinholeAdd ? request.pinhole_lease : 0;
+  const char* verb = code == kPinholeAdd ? "Pinhole" : "Pinhole Removal";
+  if (!net_host_is_v6(gateway.source)) {
+    result.cause = "this host has no IPv6 address toward " + gateway.address;
+    return pcp_failed(result, Status::kPortmapNoGateway,
+                      "PCP Failure -> No IPv6 Gateway (--gateway ADDR).", ExitStatus::kNoRouter);
+  }
+  StoreSecret secret{};
+  const std::string folder = store_folder();
+  if (store_secret(folder, &secret) != Error::kOk) {
+    result.cause = "the secret in " + folder + " can be neither read nor made";
+    return pcp_failed(result, Status::kPinholeFailed,
+                      "Pinhole Failure -> This Host's PCP Secret Cannot Be Made.",
+                      ExitStatus::kRefused);
+  }
+  // The pinhole's nonce is the mapping's: a later run closes what an earlier one opened.
+  const PortmapRequest map{static_cast<uint8_t>(result.request.protocol), gateway.source,
+                           result.request.port, result.request.port, result.request.lease_seconds};
+  const PortmapGrant grant = pcp_map(
+      gateway, map, store_nonce(secret, map.internal_address, map.internal_port, map.protocol),
+      pcp_one_shot_schedule());
+  if (grant.error == Error::kPortmapNoAnswer || grant.error == Error::kPortmapNatpmpOnly) {
+    result.cause = error_text(grant.error);
+    return pcp_failed(result, Status::kPortmapNoGateway,
+                      "PCP Failure -> No Answer From " + gateway.address + ".",
+                      ExitStatus::kNoRouter);
+  }
+  if (grant.error != Error::kOk) {
+    result.cause = portmap_cause(MapVia::kPcp, grant);
+    const Status status = grant.result == kPcpNotAuthorized ? Status::kPinholeNotAuthorized
+                          : grant.result == kPcpNoResources || grant.result == kPcpUserExQuota
+                              ? Status::kPinholeNoRoom
+                              : Status::kPinholeFailed;
+    return pcp_failed(result, status,
+                      std::string(verb) + " Refused -> " + result.cause + " From The PCP Gateway.",
+                      ExitStatus::kRefused);
+  }
+  // The answer's external port repeats the one suggested: what was asked is reported.
+  result.lease_granted = grant.lifetime;
+  return result;
+}
+
+void pcp_pinhole_show(const PcpPinholeResult& result) {
+  const bool failed = result.status != Status::kSuccess;
+  if (failed) {
+    print_rule_line();
+    console_printf("%s", framed_row("| Status: [" + three_digits(static_cast<int>(result.status)) +
+                                    "] - (PCP Gateway Error)")
+                             .c_str());
+    print_rule_line();
+    console_printf("| %-66s |\n", result.message.c_str());
+    print_rule_line();
+  }
+  const bool add = result.code == kPinholeAdd;
+  print_title(failed,
+              add ? (failed ? "Pinhole Not Added" : "Pinhole Added")
+                  : (failed ? "Pinhole Not Removed" : "Pinhole Removed"),
+              "PCP Gateway");
+  print_row("Protocol:", protocol_name(result.request.protocol));
+  print_row("Internal Client:", result.request.client);
+  print_row("Port:", std::to_string(result.request.port));
+  if (add) {
+    print_row("Lease:", failed ? std::to_string(result.request.lease_seconds) + " s asked"
+                               : std::to_string(result.lease_granted) + " s granted of " +
+                                     std::to_string(result.request.lease_seconds) + " s asked");
+  }
+  print_rule_line();
+}
+
+}  // namespace
+
+Outcome pcp_pinhole_flow(int code, const RequestRecord& request, const PortmapGateway& gateway,
+                         bool json) {
+  const PcpPinholeResult result = pcp_pinhole_apply(code, request, gateway);
+  if (json) {
+    console_write(json_pcp_pinhole_document(result));
+  } else {
+    pcp_pinhole_show(result);
+  }
+  if (result.status == Status::kSuccess) return {Status::kSuccess, ""};
+  return {Status::kFailure, nullptr, result.exit};
 }

@@ -13,6 +13,7 @@
 #include "gateway/discovery.h"
 #include "gateway/firewall.h"
 #include "gateway/handle.h"
+#include "portmap/exchange.h"
 
 /// What a pinhole command did.
 struct PinholeResult {
@@ -57,5 +58,25 @@ Outcome json_pinhole_flow(int code, const RequestRecord& request, const GatewayH
 /// unless `json` or not `show_first`; events go to standard error, or as JSON lines with
 /// `json`.
 HeldEntry hold_pinhole(const RequestRecord& request, bool json, bool show_first = true);
+
+/// What a pinhole command through PCP did: a MAP for this host's IPv6 address opens the
+/// gateway's firewall for the port (lifetime 0 closes it). PCP names no pinhole ID.
+struct PcpPinholeResult {
+  int code = 0;
+  PinholeRequest request;  // lease_seconds: the lifetime asked
+  uint32_t lease_granted = 0;
+  Status status = Status::kSuccess;
+  std::string message;  // the status box's text, when it tells a failure
+  std::string cause;    // the gateway's words for it
+  ExitStatus exit = ExitStatus::kDone;
+};
+
+/// -pinhole -add or -remove (PROTO PORT) through PCP at `gateway`, for `gateway.source`:
+/// its screens, or its JSON document with `json`.
+Outcome pcp_pinhole_flow(int code, const RequestRecord& request, const PortmapGateway& gateway,
+                         bool json);
+
+/// The JSON document of a pinhole command through PCP.
+std::string json_pcp_pinhole_document(const PcpPinholeResult& result);
 
 #endif  // PORTWRANGLER_FRONT_PINHOLE_H_

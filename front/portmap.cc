@@ -15,6 +15,10 @@
 #include "front/console.h"
 #include "front/grammar.h"
 #include "front/json_out.h"
+#include "front/pinhole.h"
+#include "gateway/discovery.h"
+#include "gateway/mapping.h"
+#include "net/url.h"
 #include "portmap/natpmp.h"
 #include "portmap/pcp.h"
 #include "portmap/route.h"
@@ -28,6 +32,15 @@ using nlohmann::json;
 const char* via_title(MapVia via) {
   return via == MapVia::kNatpmp ? "NAT-PMP" : "PCP";
 }
+
+/// What a delete's answer says of the mapping, or what the UPnP table says where the answer
+/// cannot (NAT-PMP answers success whether or not anything was removed).
+enum class Confirmation {
+  kByAnswer,    // the answer itself tells (PCP)
+  kGone,        // the UPnP table at the gateway holds the port no more
+  kStillThere,  // it still holds it
+  kCannot,      // no UPnP router at the gateway to ask, or it could not be read
+};
 
 /// What a command through NAT-PMP or PCP came to: the plain result both faces show.
 struct PortmapResult {
@@ -43,20 +56,41 @@ struct PortmapResult {
   uint16_t asked_port = 0;
   uint32_t lifetime_asked = 0;
   PortmapGrant grant;
-  bool confirmed = true;  // a NAT-PMP delete answers success whatever it removed
+  std::string gateway;  // the address asked
+  Confirmation confirmed = Confirmation::kByAnswer;
   std::string external_address;
 };
 
-const char* protocol_text(uint8_t protocol) {
-  return protocol == kIpProtocolUdp ? "UDP" : "TCP";
+/// Reads the UPnP table of a router at `gateway`, if one answers the search there, for
+/// the mapping a NAT-PMP delete named: another host's entry on the port is not ours.
+Confirmation confirm_gone(const RunOptions& options, const PortmapGateway& gateway,
+                          const MappingRequest& mapping) {
+  DiscoveryOptions search{"", options.interface_name, false, deadline_in(kConfirmSearchMs)};
+  GatewayHandle upnp;
+  Error error = discover_gateway(search, &upnp);
+  Url control;
+  if (error == Error::kOk) error = url_parse(upnp.control_url, &control);
+  if (error != Error::kOk) {
+    trace("portmap: no UPnP router to confirm the delete by: %s", trace_error(error));
+    return Confirmation::kCannot;
+  }
+  if (control.host != gateway.address) {
+    trace("portmap: the UPnP router found is %s, not the gateway", control.host.c_str());
+    return Confirmation::kCannot;
+  }
+  upnp.deadline = deadline_in(kConfirmReadMs);
+  MappingEntry entry;
+  error = gateway_specific_entry(upnp, mapping.external_port, mapping.protocol, &entry);
+  if (error == Error::kGatewayMappingRefused) return Confirmation::kGone;
+  if (error == Error::kOk) {
+    return entry_is_ours(entry, mapping) ? Confirmation::kStillThere : Confirmation::kGone;
+  }
+  trace("portmap: the UPnP table cannot be read to confirm the delete: %s", trace_error(error));
+  return Confirmation::kCannot;
 }
 
-/// The failure's words: the result code's name and number, or what went wrong on the way.
-std::string cause_of(MapVia via, const PortmapGrant& grant) {
-  if (grant.error != Error::kPortmapRefused) return error_text(grant.error);
-  const char* name =
-      via == MapVia::kNatpmp ? natpmp_result_name(grant.result) : pcp_result_name(grant.result);
-  return std::string(name) + " (" + std::to_string(grant.result) + ")";
+const char* protocol_text(uint8_t protocol) {
+  return protocol == kIpProtocolUdp ? "UDP" : "TCP";
 }
 
 PortmapResult failed(PortmapResult result, Status status, const std::string& message,
@@ -69,7 +103,7 @@ PortmapResult failed(PortmapResult result, Status status, const std::string& mes
 /// The outcome of a refused exchange: no answer at all, or the gateway's refusal.
 PortmapResult refused(PortmapResult result, const std::string& gateway, Status refusal,
                       const std::string& what) {
-  result.cause = cause_of(result.via, result.grant);
+  result.cause = portmap_cause(result.via, result.grant);
   if (result.grant.error == Error::kPortmapNoAnswer ||
       result.grant.error == Error::kPortmapNatpmpOnly) {
     return failed(
@@ -78,9 +112,10 @@ PortmapResult refused(PortmapResult result, const std::string& gateway, Status r
         ExitStatus::kNoRouter);
   }
   if (result.via == MapVia::kPcp && result.grant.result == kPcpAddressMismatch) {
+    // The reachability note, as a UPnP router's private external address gives it.
     std::fprintf(stderr,
-                 "portwrangler: another NAT stands between this host and the PCP server "
-                 "(ADDRESS_MISMATCH): its mappings cannot reach this host\n");
+                 "portwrangler: entries on this router cannot be reached from the internet: "
+                 "another NAT stands between this host and the PCP server (ADDRESS_MISMATCH)\n");
   }
   return failed(
       result, refusal,
@@ -157,7 +192,7 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
     const PortmapGrant deleted = exchange(via, gateway, undo, secret);
     if (deleted.error != Error::kOk) {
       trace("portmap: the mapping granted on port %u could not be deleted: %s",
-            result.external_port, cause_of(via, deleted).c_str());
+            result.external_port, portmap_cause(via, deleted).c_str());
     }
     result.cause = "the gateway offered port " + std::to_string(result.external_port);
     return failed(result, Status::kDuplicate,
@@ -172,14 +207,15 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
   return result;
 }
 
-PortmapResult remove_apply(MapVia via, const RequestRecord& request,
-                           const PortmapGateway& gateway) {
+PortmapResult remove_apply(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
+                           const RunOptions& options) {
   PortmapResult result;
   result.command = "remove";
   result.via = via;
   result.protocol =
       text_equal_ignoring_case(request.protocol, "UDP") ? kIpProtocolUdp : kIpProtocolTcp;
   result.asked_port = result.external_port = request.external_port;
+  result.gateway = gateway.address;
   const std::string folder = store_folder();
   std::vector<StoredMapping> table;
   (void)store_load(folder, &table);
@@ -213,7 +249,23 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request,
     return refused(result, gateway.address, Status::kRemoveRefused, "Remove Entry");
   }
   // A NAT-PMP delete answers success whether or not it removed anything.
-  result.confirmed = via != MapVia::kNatpmp;
+  if (via != MapVia::kNatpmp) {
+    store_record(folder, kept, true);
+    return result;
+  }
+  MappingRequest mapping;
+  mapping.client = result.client;
+  mapping.external_port = result.external_port;
+  mapping.internal_port = result.internal_port;
+  mapping.protocol = protocol_text(result.protocol);
+  result.confirmed = confirm_gone(options, gateway, mapping);
+  if (result.confirmed == Confirmation::kStillThere) {
+    result.cause = "NAT-PMP answered success, but the UPnP table of " + gateway.address +
+                   " still holds the port";
+    return failed(result, Status::kRemoveRefused,
+                  "Remove Entry Failure -> Still In The Gateway's UPnP Table.",
+                  ExitStatus::kRefused);  // its record stays, for a later -remove
+  }
   store_record(folder, kept, true);
   return result;
 }
@@ -295,8 +347,11 @@ void show(const PortmapResult& result) {
     print_row("Lifetime", lifetime_text(result));
     print_row("Ends",
               "in " + std::to_string(result.grant.lifetime) + " s unless renewed (-add again)");
-  } else if (!result.confirmed) {
-    print_row("Confirmed", "no: NAT-PMP answers success either way");
+  } else if (result.confirmed == Confirmation::kGone) {
+    print_row("Confirmed", "yes: gone from the UPnP table of " + result.gateway);
+  } else if (result.confirmed == Confirmation::kCannot) {
+    print_row("Confirmed", "cannot be: NAT-PMP answers success either way,");
+    print_row("", "and no UPnP table at " + result.gateway + " tells");
   }
 }
 
@@ -333,7 +388,10 @@ std::string document(const PortmapResult& result, const PortmapGateway& gateway)
     doc["entry"] = result.client.empty() ? json(nullptr) : entry;
     doc["external_port_asked"] = result.asked_port;
     if (std::string(result.command) == "add") doc["lease_asked"] = result.lifetime_asked;
-    if (std::string(result.command) == "remove") doc["confirmed"] = done && result.confirmed;
+    if (std::string(result.command) == "remove") {
+      doc["confirmed"] = done && (result.confirmed == Confirmation::kByAnswer ||
+                                  result.confirmed == Confirmation::kGone);
+    }
   }
   if (!done) {
     doc["error"] = {{"status", static_cast<int>(result.outcome.status)},
@@ -430,7 +488,7 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
   held->wait_ms = 0;
   if (grant.error != Error::kOk) {
     answer.step = HoldStep::kRefused;
-    answer.text = "the gateway answered " + cause_of(held->via, grant);
+    answer.text = "the gateway answered " + portmap_cause(held->via, grant);
     answer.ending = {Status::kFailure, nullptr, ExitStatus::kRefused};
     return answer;
   }
@@ -485,7 +543,7 @@ HoldAnswer held_release(HeldMapping* held, const GatewayHandle&) {
   answer.step = grant.error == Error::kPortmapNoAnswer ? HoldStep::kAway : HoldStep::kRefused;
   answer.event = "not removed";
   answer.text = grant.error == Error::kPortmapRefused
-                    ? "the gateway answered " + cause_of(held->via, grant)
+                    ? "the gateway answered " + portmap_cause(held->via, grant)
                     : "the gateway did not answer";
   answer.ending = {Status::kFailure, nullptr, ExitStatus::kRefused};
   return answer;
@@ -597,10 +655,17 @@ HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
   return entry;
 }
 
-Error portmap_find_gateway(const RunOptions& options, PortmapGateway* gateway) {
+std::string portmap_cause(MapVia via, const PortmapGrant& grant) {
+  if (grant.error != Error::kPortmapRefused) return error_text(grant.error);
+  const char* name =
+      via == MapVia::kNatpmp ? natpmp_result_name(grant.result) : pcp_result_name(grant.result);
+  return std::string(name) + " (" + std::to_string(grant.result) + ")";
+}
+
+Error portmap_find_gateway(const RunOptions& options, PortmapGateway* gateway, bool ipv6) {
   gateway->address = options.gateway;
   if (gateway->address.empty()) {
-    const Error error = route_default_gateway(options.interface_name, &gateway->address);
+    const Error error = route_default_gateway(options.interface_name, &gateway->address, ipv6);
     if (error != Error::kOk) return error;
   }
   return route_source_address(gateway->address, &gateway->source);
@@ -618,11 +683,15 @@ Outcome portmap_flow(int code, MapVia via, const RequestRecord& request,
       result = add_apply(via, request, gateway, options);
       break;
     case kRemove:
-      result = remove_apply(via, request, gateway);
+      result = remove_apply(via, request, gateway, options);
       break;
     case kStats:
       result = stats_apply(via, gateway);
       break;
+    case kPinholeAdd:
+    case kPinholeRemove:
+      if (via == MapVia::kPcp) return pcp_pinhole_flow(code, request, gateway, options.json);
+      [[fallthrough]];  // NAT-PMP maps IPv4 alone
     default:
       result.command = "none";
       result =

@@ -15,9 +15,13 @@
 #include "front/status.h"
 #include "portmap/exchange.h"
 
-/// The gateway to ask (--gateway, or the default route's of --interface) and this host's
-/// address toward it: kOk, or kRouteNoGateway / a socket failure.
-Error portmap_find_gateway(const RunOptions& options, PortmapGateway* gateway);
+/// The gateway to ask (--gateway, or the default route's of --interface, the IPv6 one with
+/// `ipv6`) and this host's address toward it: kOk, or kRouteNoGateway / a socket failure.
+Error portmap_find_gateway(const RunOptions& options, PortmapGateway* gateway, bool ipv6 = false);
+
+/// A failure's words: the result code's name and number ("NOT_AUTHORIZED (2)"), or what
+/// went wrong on the way.
+std::string portmap_cause(MapVia via, const PortmapGrant& grant);
 
 /// Runs the command `code` through `via` (kPcp or kNatpmp) at `gateway`: its screens,
 /// or its JSON document with `options.json`.

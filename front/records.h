@@ -13,6 +13,7 @@ struct RequestRecord {
   int32_t entry_id = -1;         // entry-ID filter: -1 = none; 1..999 as typed
   int32_t enabled = -1;          // status filter: -1 none, 1 Enabled, 0 Disabled
   bool quick = false;            // "-q": skip the walk before an add or a removal
+  bool any_port = false;         // --any-port: the router chooses the external port
   uint32_t lease_seconds = 0;    // the lease an add asks for (--lease); 0: permanent
   uint16_t pinhole_port = 0;     // -pinhole -add: the port to open
   uint32_t pinhole_lease = 0;    // -pinhole -add: its lease in seconds

@@ -32,6 +32,7 @@ enum class Status : int {
   kRemoveUnknown = 67,
   kPinholeUnknown = 68,  // also: a 200 that names no pinhole ID
   kNoLocalIpv4 = 69,
+  kNoAnyPort = 70,   // --any-port: the router cannot choose the port (IGD v1)
   kFailure = 24576,  // silent: after a not-added / not-removed box
   kSuccess = 37906,  // silent
 };
@@ -98,5 +99,8 @@ constexpr char kMessagePinholeUnknown[] =
     "Pinhole Unknown -> Router May Have Opened It: See -pinhole -check.";
 constexpr char kMessageNoLocalIpv4[] =
     "Internal IP Address Failure -> No IPv4 Address Toward UPnP Router.";
+
+constexpr char kMessageNoAnyPort[] =
+    "Add Entry Failure -> The Router Cannot Choose A Port (IGD v1).";
 
 #endif  // PORTWRANGLER_FRONT_STATUS_H_

@@ -4,6 +4,7 @@
 #include "base/limits.h"
 #include "base/number.h"
 #include "base/text.h"
+#include "gateway/description.h"
 #include "gateway/local_address.h"
 #include "gateway/soap.h"
 #include "gateway/xml.h"
@@ -49,6 +50,20 @@ Error parse_entry(const std::string& body, bool keyed, MappingEntry* entry) {
   });
 }
 
+/// What a refused add means: a conflict (718), a lease the router does not take, or the
+/// call's error as it is.
+Error add_refusal(Error error, const SoapAnswer& answer, const MappingRequest& request) {
+  if (error == Error::kOk) return error;
+  if (answer.fault_code == kUpnpConflictInMappingEntry) return Error::kGatewayMappingRefused;
+  // Some routers answer any lease with 402 (Invalid Args) rather than 725: a lease
+  // refused so is one they do not take.
+  if (answer.fault_code == kUpnpOnlyPermanentLeasesSupported ||
+      (answer.fault_code == kUpnpInvalidArgs && request.lease_seconds != 0)) {
+    return Error::kGatewayOnlyPermanent;
+  }
+  return error;
+}
+
 }  // namespace
 
 std::string mapping_add_arguments(const MappingRequest& request, const std::string& client) {
@@ -81,19 +96,52 @@ Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& re
       if (error != Error::kOk) return error;
     }
     SoapAnswer answer;
-    Error error = soap_action(gateway, "AddPortMapping", mapping_add_arguments(request, client),
-                              true, Retry::kChange, &answer);
-    if (error != Error::kOk && answer.fault_code == kUpnpConflictInMappingEntry) {
-      return Error::kGatewayMappingRefused;
+    const Error error =
+        soap_action(gateway, "AddPortMapping", mapping_add_arguments(request, client), true,
+                    Retry::kChange, &answer);
+    return add_refusal(error, answer, request);
+  });
+}
+
+bool gateway_offers_any_port(const GatewayHandle& gateway) {
+  if (gateway.service_type.compare(0, 16, "WANIPConnection:") != 0) return false;
+  DescriptionSummary summary;
+  if (gateway_description_summary(gateway.device_description, &summary) != Error::kOk) {
+    return false;
+  }
+  const std::string wanted = gateway_service_urn("WANIPConnection:2");
+  for (const std::string& type : summary.service_types) {
+    if (service_urn_at_least(xml_trim(type), wanted)) return true;
+  }
+  return false;
+}
+
+Error gateway_add_any_mapping(const GatewayHandle& gateway, const MappingRequest& request,
+                              uint16_t* granted) {
+  return guard_allocation([&] {
+    if (!gateway_offers_any_port(gateway)) return Error::kGatewayNoAnyPort;
+    std::string client = request.client;
+    if (client.empty()) {
+      Error error = gateway_local_address(gateway, &client);
+      if (error != Error::kOk) return error;
     }
-    // Some routers answer any lease with 402 (Invalid Args) rather than 725: a lease
-    // refused so is one they do not take.
-    if (error != Error::kOk &&
-        (answer.fault_code == kUpnpOnlyPermanentLeasesSupported ||
-         (answer.fault_code == kUpnpInvalidArgs && request.lease_seconds != 0))) {
-      return Error::kGatewayOnlyPermanent;
+    // The action is version 2's: asked for under that service's name.
+    GatewayHandle v2 = gateway;
+    v2.service_type = "WANIPConnection:2";
+    SoapAnswer answer;
+    Error error = soap_action(v2, "AddAnyPortMapping", mapping_add_arguments(request, client), true,
+                              Retry::kChange, &answer);
+    if (error != Error::kOk && (answer.fault_code == kUpnpInvalidAction ||
+                                answer.fault_code == kUpnpActionNotImplemented)) {
+      return Error::kGatewayNoAnyPort;
     }
-    return error;
+    error = add_refusal(error, answer, request);
+    if (error != Error::kOk) return error;
+    XmlWatch watch{"NewReservedPort"};
+    error = xml_capture(answer.body, &watch, 1);
+    if (error != Error::kOk) return error;
+    *granted = mapping_port(watch.last);
+    return *granted != 0 ? Error::kOk : Error::kGatewayNoEntry;
   });
 }
 

@@ -9,7 +9,9 @@
 #include "base/error.h"
 #include "gateway/handle.h"
 
+constexpr int kUpnpInvalidAction = 401;
 constexpr int kUpnpInvalidArgs = 402;
+constexpr int kUpnpActionNotImplemented = 602;
 constexpr int kUpnpArgumentValueOutOfRange = 601;
 constexpr int kUpnpSpecifiedArrayIndexInvalid = 713;
 constexpr int kUpnpNoSuchEntryInArray = 714;
@@ -24,6 +26,8 @@ struct MappingRequest {
   std::string protocol;
   std::string description;
   uint32_t lease_seconds = 0;  // 0: permanent
+  // The router chooses the external port (AddAnyPortMapping); external_port is the wish.
+  bool any_port = false;
 };
 
 /// One entry of the router's table, as its answer gives it. A text whose element the
@@ -66,6 +70,16 @@ std::string mapping_add_arguments(const MappingRequest& request, const std::stri
 /// it refused it as a conflict (UPnP error 718), kGatewayOnlyPermanent when it refused a
 /// lease (UPnP error 725, or 402 to an add with a lease), else the call's error.
 Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& request);
+
+/// Whether the router's description offers WANIPConnection version 2 or later, whose
+/// AddAnyPortMapping lets it choose the external port.
+bool gateway_offers_any_port(const GatewayHandle& gateway);
+
+/// AddAnyPortMapping: kOk with the external port the router reserved in `*granted`;
+/// kGatewayNoAnyPort when the router offers no such action (a version 1 service, or
+/// UPnP error 401 or 602), else as gateway_add_mapping.
+Error gateway_add_any_mapping(const GatewayHandle& gateway, const MappingRequest& request,
+                              uint16_t* granted);
 
 /// kOk when the router removed the entry; kGatewayMappingRefused when it has no such
 /// entry (UPnP error 714), else the call's error.

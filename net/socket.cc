@@ -484,11 +484,12 @@ Error socket_local_address(SocketHandle* socket, std::string* address) {
 
 Error udp_source_toward(const std::string& host, int port, std::string* source) {
   const bool v6 = net_host_is_v6(host);
-  SysAddress address;
-  if (!resolve(host, v6, &address)) return Error::kSocketNoResolve;
+  // The socket first: on Windows it holds the start-up the address's reading needs.
   Socket socket;
   Error error = udp_open(&socket, v6);
   if (error != Error::kOk) return error;
+  SysAddress address;
+  if (!resolve(host, v6, &address)) return Error::kSocketNoResolve;
   // A datagram socket's connect only picks the route: it sends nothing.
   if (sys_connect(sys_of(socket.get()), address, port) != SysStatus::kDone) {
     return Error::kSocketConnectFailed;
@@ -502,7 +503,11 @@ bool net_address_bytes(const std::string& text, uint8_t bytes[16]) {
   }
   const bool v6 = net_host_is_v6(text);
   SysAddress address;
-  if (!sys_resolve(text.c_str(), v6, &address)) return false;
+  // Winsock reads no address before a start-up: this call holds one of its own.
+  if (net_startup() != Error::kOk) return false;
+  const bool read = sys_resolve(text.c_str(), v6, &address);
+  sys_cleanup();
+  if (!read) return false;
   if (v6) {
     std::memcpy(bytes, address.bytes, 16);
   } else {

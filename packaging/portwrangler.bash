@@ -1,7 +1,8 @@
 # Bash completion for portwrangler. It knows the command grammar: the long options
 # before the command word, the command words (none after --hold: its entries are in its
 # file), "-q" right after -add or -remove, the words after -pinhole, the protocols after
-# --protocol, TCP/UDP where a protocol goes, the search options of -list in their order
+# --protocol, TCP/UDP where a protocol goes (after -pinhole -remove too, with --protocol pcp
+# or auto), the search options of -list in their order
 # and each at most once, Enabled/Disabled after -s. It runs nothing and looks nothing up: ports,
 # addresses, descriptions, leases, URLs and interfaces are the user's.
 #
@@ -13,17 +14,22 @@ _portwrangler() {
   local typed=("${COMP_WORDS[@]:1:COMP_CWORD-1}")  # the words before the current one
   local candidates=()
   # The long options before the command word, each with its value when it takes one.
-  local value=no ended=no option= held=no
+  local value=no ended=no option= held=no via=upnp
   while [ ${#typed[@]} -gt 0 ] && [ "${typed[0]:0:2}" = "--" ]; do
     case ${typed[0]} in
       --hold|--hold=*) held=yes; [ "${typed[0]}" = --hold ] && value=yes ;;
+      --protocol=*) via=${typed[0]#--protocol=}; value=no ;;
       --lease|--url|--interface|--protocol|--gateway|--on-change|--status-file)
         value=yes option=${typed[0]} ;;
       *) value=no ;;
     esac
     if [ "${typed[0]}" = "--" ]; then value=no ended=yes; typed=("${typed[@]:1}"); break; fi
     typed=("${typed[@]:1}")
-    if [ $value = yes ] && [ ${#typed[@]} -gt 0 ]; then typed=("${typed[@]:1}"); value=no; fi
+    if [ $value = yes ] && [ ${#typed[@]} -gt 0 ]; then
+      [ "$option" = "--protocol" ] && via=${typed[0]}
+      typed=("${typed[@]:1}")
+      value=no
+    fi
   done
   local count=${#typed[@]}
   if [ $value = yes ]; then
@@ -60,6 +66,9 @@ _portwrangler() {
           candidates=(-status -add -remove -check)
         elif [ "$count" -eq 2 ] && [ "${typed[1],,}" = "-add" ]; then
           candidates=(TCP UDP)
+        elif [ "$count" -eq 2 ] && [ "${typed[1],,}" = "-remove" ] &&
+          { [ "$via" = pcp ] || [ "$via" = auto ]; }; then
+          candidates=(TCP UDP)  # a PCP pinhole is named by protocol and port
         fi
         ;;
       -list)

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "base/trace.h"
 #include "net/socket.h"
 #include "portmap/route_platform.h"
 #include "portmap/wire.h"
@@ -44,6 +45,38 @@ std::vector<DefaultRoute> route_parse_proc(const std::string& text) {
   return routes;
 }
 
+std::vector<DefaultRoute> route_parse_proc6(const std::string& text) {
+  std::vector<DefaultRoute> routes;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string destination, length, source, source_length, next_hop, metric, refs, use, flags,
+        name;
+    if (!(fields >> destination >> length >> source >> source_length >> next_hop >> metric >>
+          refs >> use >> flags >> name)) {
+      continue;
+    }
+    if (destination != std::string(32, '0') || length != "00" || next_hop.size() != 32 ||
+        next_hop == std::string(32, '0')) {
+      continue;
+    }
+    try {
+      const unsigned long flag_bits = std::stoul(flags, nullptr, 16);
+      if ((flag_bits & kRouteUp) == 0 || (flag_bits & kRouteGateway) == 0) continue;
+      uint8_t bytes[16];
+      for (int i = 0; i < 16; ++i) {
+        bytes[i] = static_cast<uint8_t>(std::stoul(next_hop.substr(i * 2, 2), nullptr, 16));
+      }
+      routes.push_back(
+          {name, net_address_text(bytes), static_cast<unsigned>(std::stoul(metric, nullptr, 16))});
+    } catch (const std::exception&) {
+      continue;  // not numbers: not a line of the table
+    }
+  }
+  return routes;
+}
+
 const DefaultRoute* route_choose(const std::vector<DefaultRoute>& routes,
                                  const std::string& interface_name) {
   const DefaultRoute* best = nullptr;
@@ -54,11 +87,13 @@ const DefaultRoute* route_choose(const std::vector<DefaultRoute>& routes,
   return best;
 }
 
-Error route_default_gateway(const std::string& interface_name, std::string* gateway) {
+Error route_default_gateway(const std::string& interface_name, std::string* gateway, bool ipv6) {
   std::vector<DefaultRoute> routes;
-  if (!sys_default_routes(&routes)) return Error::kRouteNoGateway;
+  if (!sys_default_routes(&routes, ipv6)) return Error::kRouteNoGateway;
   const DefaultRoute* route = route_choose(routes, interface_name);
   if (route == nullptr) return Error::kRouteNoGateway;
+  trace("route: the default gateway is %s (%s)", route->gateway.c_str(),
+        route->interface_name.c_str());
   *gateway = route->gateway;
   return Error::kOk;
 }

@@ -9,7 +9,8 @@
 
 #include "base/error.h"
 
-/// One IPv4 default route: its interface, its next hop (dotted decimal) and its metric.
+/// One default route: its interface, its next hop (dotted decimal, or IPv6 text with
+/// "%" and the interface's number when it is link-local) and its metric.
 struct DefaultRoute {
   std::string interface_name;
   std::string gateway;
@@ -20,14 +21,19 @@ struct DefaultRoute {
 /// fields); lines that are not a default route through a gateway are passed over.
 std::vector<DefaultRoute> route_parse_proc(const std::string& text);
 
+/// The IPv6 default routes in the text of Linux's /proc/net/ipv6_route; a link-local next
+/// hop is given without its zone (the caller knows the interface's number).
+std::vector<DefaultRoute> route_parse_proc6(const std::string& text);
+
 /// The route to use among `routes`: the lowest metric, on `interface_name` alone when it
 /// is not empty; nullptr when none fits.
 const DefaultRoute* route_choose(const std::vector<DefaultRoute>& routes,
                                  const std::string& interface_name);
 
-/// kOk with the default gateway (of `interface_name` when it is not empty);
-/// kRouteNoGateway when the system names none.
-Error route_default_gateway(const std::string& interface_name, std::string* gateway);
+/// kOk with the default gateway (of `interface_name` when it is not empty), the IPv6
+/// one with `ipv6`; kRouteNoGateway when the system names none.
+Error route_default_gateway(const std::string& interface_name, std::string* gateway,
+                            bool ipv6 = false);
 
 /// kOk with the address this host sends from toward `gateway`.
 Error route_source_address(const std::string& gateway, std::string* source);

@@ -7,7 +7,8 @@
 
 #include "portmap/route.h"
 
-/// Every IPv4 default route the system holds; false when it cannot tell.
-bool sys_default_routes(std::vector<DefaultRoute>* routes);
+/// Every IPv4 default route the system holds, or every IPv6 one with `ipv6`; false when it
+/// cannot tell.
+bool sys_default_routes(std::vector<DefaultRoute>* routes, bool ipv6);
 
 #endif  // PORTWRANGLER_PORTMAP_ROUTE_PLATFORM_H_

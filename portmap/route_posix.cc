@@ -1,13 +1,26 @@
+#include <net/if.h>
+
 #include <fstream>
 #include <sstream>
 
 #include "portmap/route_platform.h"
 
-bool sys_default_routes(std::vector<DefaultRoute>* routes) {
-  std::ifstream file("/proc/net/route");
+bool sys_default_routes(std::vector<DefaultRoute>* routes, bool ipv6) {
+  std::ifstream file(ipv6 ? "/proc/net/ipv6_route" : "/proc/net/route");
   if (!file) return false;
   std::ostringstream text;
   text << file.rdbuf();
-  *routes = route_parse_proc(text.str());
+  if (!ipv6) {
+    *routes = route_parse_proc(text.str());
+    return true;
+  }
+  *routes = route_parse_proc6(text.str());
+  // A link-local next hop means something on its own link alone.
+  for (DefaultRoute& route : *routes) {
+    const unsigned index = if_nametoindex(route.interface_name.c_str());
+    if (route.gateway.compare(0, 4, "fe80") == 0 && index != 0) {
+      route.gateway += "%" + std::to_string(index);
+    }
+  }
   return true;
 }

@@ -92,6 +92,7 @@ constexpr int kPcpSuccess = 0;
 constexpr int kPcpUnsuppVersion = 1;
 constexpr int kPcpNotAuthorized = 2;
 constexpr int kPcpNoResources = 8;
+constexpr int kPcpUserExQuota = 10;
 constexpr int kPcpAddressMismatch = 12;
 
 struct PcpMapRequest {

@@ -330,9 +330,9 @@ def firewall_status(enabled, allowed):
         ("Inbound Pinholes:", "Allowed" if allowed else "Not Allowed"))
 
 
-def pinhole_box(title, failed, *rows):
+def pinhole_box(title, failed, *rows, device="UPnP Router"):
     """A pinhole's outcome: its title (under the highlight bar when it failed), its rows."""
-    line = ("| [%s]   -   UPnP Router - IPv6 Firewall" % title).ljust(69) + "|\n"
+    line = ("| [%s]   -   %s - IPv6 Firewall" % (title, device)).ljust(69) + "|\n"
     return outcome(line, failed) + firewall_rows(*rows)
 
 

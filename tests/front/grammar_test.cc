@@ -60,6 +60,11 @@ TEST(Grammar, EveryFormGivesItsCode) {
       {{"-diagnose", "ICMP", "22"}, 0},
       {{"-diagnose", "TCP", "22", "x"}, 0},
       {{"-diagnose", "-q", "TCP", "22"}, 0},
+      {{"-pinhole", "-remove", "7"}, 32},            // a UPnP pinhole's ID
+      {{"-pinhole", "-remove", "udp", "5000"}, 32},  // a PCP pinhole's protocol and port
+      {{"-pinhole", "-remove", "TCP", "0"}, 0},
+      {{"-pinhole", "-remove", "ICMP", "5000"}, 0},
+      {{"-pinhole", "-check", "TCP", "5000"}, 0},
       // Exact counts.
       {{"-stats", "x"}, 0},
       {{"-help", "x"}, 0},

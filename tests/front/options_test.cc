@@ -125,7 +125,9 @@ TEST(Options, ProtocolGatewayAndAnyPort) {
       {{"--protocol=", "-add"}, false, MapVia::kUpnp, "", false},
       {{"--gateway", "192.168.77.1", "-add"}, true, MapVia::kUpnp, "192.168.77.1", false},
       {{"--gateway=router.lan", "-add"}, false, MapVia::kUpnp, "", false},
-      {{"--gateway=fe80::1", "-add"}, false, MapVia::kUpnp, "", false},
+      // An IPv6 gateway is taken here; the command tells whether it fits (a PCP pinhole).
+      {{"--gateway=2001:db8::1", "-add"}, true, MapVia::kUpnp, "2001:db8::1", false},
+      {{"--gateway=2001:db8::1%2", "-add"}, false, MapVia::kUpnp, "", false},
       {{"--any-port", "-add"}, true, MapVia::kUpnp, "", true},
       {{"--any-port=1", "-add"}, false, MapVia::kUpnp, "", false},
   };
@@ -162,10 +164,18 @@ TEST(Options, WhatGoesWithWhichProtocol) {
       {MapVia::kUpnp, -1, false, "", "192.168.1.1", false, kStats, false},
       {MapVia::kNatpmp, -1, false, "", "192.168.1.1", false, kStats, true},
       {MapVia::kPcp, -1, true, "", "", false, kAdd, true},
-      {MapVia::kUpnp, -1, false, "", "", true, kAdd, false},
-      {MapVia::kAuto, -1, false, "", "", true, kAdd, false},
+      {MapVia::kUpnp, -1, false, "", "", true, kAdd, true},  // AddAnyPortMapping
+      {MapVia::kAuto, -1, false, "", "", true, kAdd, true},
       {MapVia::kNatpmp, -1, false, "", "", true, kAdd, true},
       {MapVia::kPcp, -1, false, "", "", true, kRemove, false},
+      // A pinhole through PCP: the gateway's IPv6 address, and a pinhole named by its
+      // protocol and port (the request's ID left at -1), with PCP or auto alone.
+      {MapVia::kPcp, -1, false, "", "2001:db8::1", false, kPinholeAdd, true},
+      {MapVia::kPcp, -1, false, "", "192.168.1.1", false, kPinholeAdd, false},
+      {MapVia::kPcp, -1, false, "", "2001:db8::1", false, kAdd, false},
+      {MapVia::kPcp, -1, false, "", "", false, kPinholeRemove, true},
+      {MapVia::kAuto, -1, false, "", "", false, kPinholeRemove, true},
+      {MapVia::kPcp, -1, true, "", "", false, kPinholeAdd, false},  // --keep: UPnP's alone
   };
   for (const FitCase& c : cases) {
     RunOptions options;

@@ -290,6 +290,58 @@ TEST(Mapping, RefusalsAreRecognisedFromTheFault) {
             std::string::npos);
 }
 
+/// A description offering WANIPConnection of `version`.
+std::string description_offering(int version) {
+  return "<root><device><serviceList><service><serviceType>"
+         "urn:schemas-upnp-org:service:WANIPConnection:" +
+         std::to_string(version) + "</serviceType></service></serviceList></device></root>";
+}
+
+struct AnyPortCase {
+  const char* name;
+  int version;         // of the description's WANIPConnection
+  std::string answer;  // none: no request may go out
+  Error result;
+  uint16_t granted;
+};
+
+TEST(Mapping, AddAnyPortTakesTheReservedPort) {
+  const AnyPortCase cases[] = {
+      {"control: v2 grants", 2,
+       soap_response("AddAnyPortMapping", "<NewReservedPort>2224</NewReservedPort>"), Error::kOk,
+       2224},
+      {"v1: not asked", 1, "", Error::kGatewayNoAnyPort, 0},
+      {"401 Invalid Action", 2, fault_response(401), Error::kGatewayNoAnyPort, 0},
+      {"602 not implemented", 2, fault_response(602), Error::kGatewayNoAnyPort, 0},
+      {"718 conflict", 2, fault_response(718), Error::kGatewayMappingRefused, 0},
+      {"no port", 2, soap_response("AddAnyPortMapping", "<NewReservedPort>0</NewReservedPort>"),
+       Error::kGatewayNoEntry, 0},
+  };
+  for (const AnyPortCase& c : cases) {
+    std::vector<ScriptedReply> replies;
+    if (!c.answer.empty()) replies.push_back({c.answer});
+    LoopbackServer server(replies);
+    GatewayHandle gateway = gateway_at(server);
+    gateway.device_description = description_offering(c.version);
+    EXPECT_EQ(gateway_offers_any_port(gateway), c.version >= 2) << c.name;
+    uint16_t granted = 0;
+    const MappingRequest add{"10.0.0.2", 2222, 22, "TCP", "ssh", 0, true};
+    EXPECT_EQ(gateway_add_any_mapping(gateway, add, &granted), c.result) << c.name;
+    EXPECT_EQ(granted, c.granted) << c.name;
+    EXPECT_EQ(server.requests().size(), c.answer.empty() ? 0u : 1u) << c.name;
+    if (!c.answer.empty()) {
+      // Asked under version 2's name, the port asked for as the wish.
+      EXPECT_NE(server.requests()[0].find(
+                    "urn:schemas-upnp-org:service:WANIPConnection:2#AddAnyPortMapping"),
+                std::string::npos)
+          << c.name;
+      EXPECT_NE(posted_body(server).find("<NewExternalPort>2222</NewExternalPort>"),
+                std::string::npos)
+          << c.name;
+    }
+  }
+}
+
 struct NumbersCase {
   const char* enabled;
   const char* lease;

@@ -108,13 +108,16 @@ class Lab6:
     """One IPv6 lab; `name` is short (interface names are per namespace, but the lab's
     namespaces and scratch directory carry it)."""
 
-    def __init__(self, name, port=2869, igd=2):
+    def __init__(self, name, port=2869, igd=2, portmap=""):
         self.name = name
         self.port = port
         self.igd = igd
+        self.portmap = portmap  # LAB_PORTMAP: "yes" with NAT-PMP/PCP, "only" without UPnP
 
     def up(self):
-        subprocess.run([LAB, "up6", self.name, str(self.port), str(self.igd)], check=True)
+        env = dict(os.environ, LAB_PORTMAP=self.portmap)
+        subprocess.run([LAB, "up6", self.name, str(self.port), str(self.igd)], check=True,
+                       env=env)
 
     def down(self):
         subprocess.run([LAB, "down", self.name])

@@ -19,7 +19,8 @@ import unittest
 import jsonschema
 
 from test_lab import CLIENT, EXTERNAL, LAB, PROGRAM
-from harness import BANNER, BAR, CLOSING, RULE  # noqa: E402 (test_lab put e2e on the path)
+from harness import (ADDED, BANNER, BAR, CLOSING, NOT_ADDED, RULE,  # noqa: E402 (test_lab
+                     entry_block, outcome, status_box)  # put e2e on the path)
 
 GATEWAY = "192.168.77.1"
 DEVICE = "192.168.77.3"
@@ -343,8 +344,9 @@ class Beside(PortmapLab):
         self.assertEqual((code, stats["router"]["external_address"]), (0, EXTERNAL))
         natpmpc = self.on("client", "natpmpc", "-g", GATEWAY).stdout.decode()
         self.assertIn("Public IP address : " + EXTERNAL, natpmpc)
+        # NAT-PMP answers success either way: the UPnP table of the same router confirms it.
         code, document = self.document("--protocol", "natpmp", "-remove", "TCP", "8080")
-        self.assertEqual((code, document["removed"], document["confirmed"]), (0, True, False))
+        self.assertEqual((code, document["removed"], document["confirmed"]), (0, True, True))
         self.assertNotEqual(self.probe(8080), "client")
 
     def test_a_port_granted_elsewhere_is_deleted_and_reported_taken(self):
@@ -366,6 +368,19 @@ class Beside(PortmapLab):
                                        "2222")
         self.assertEqual(code, 0)
         self.assertEqual(self.probe(document["entry"]["external_port"]), "client")
+
+    def test_any_port_on_an_igd_v1_router_is_said(self):
+        # Its description offers WANIPConnection:1 alone: no AddAnyPortMapping is sent.
+        code, out, err, _ = self.pw("--exit-status", "--any-port", "-add", "TCP", "22", "2222",
+                                    "ssh")
+        self.assertEqual((out, err, code), (BANNER + status_box(
+            70, "Add Entry Failure -> The Router Cannot Choose A Port (IGD v1).") +
+            outcome(NOT_ADDED, True) + entry_block("ssh", "TCP", CLIENT, 22, 2222) + CLOSING,
+            "", 2))
+        code, document = self.document("--any-port", "-add", "TCP", "22", "2222")
+        self.assertEqual((code, document["added"], document["error"]["name"]),
+                         (2, False, "no_any_port"))
+        self.assertEqual(self.on("client", "upnpc", "-l").stdout.decode().count("TCP  2222"), 0)
 
     def test_another_host_through_third_party_is_refused_by_the_daemon(self):
         # miniupnpd 2.3.1 does not take THIRD_PARTY: the outcome says so.
@@ -389,8 +404,70 @@ class Beside(PortmapLab):
             self.assertEqual((code, document["error"]["name"]), (exit_status, name), args)
 
 
+class BesideV2(PortmapLab):
+    """The daemon as an IGD v2 router (force_igd_desc_v1=no) beside NAT-PMP/PCP."""
+
+    def setUp(self):
+        self.name = "pwv%d" % os.getpid()
+        env = dict(os.environ, LAB_PORTMAP=self.mode)
+        subprocess.run([LAB, "up", self.name, "2869", "2"], check=True, env=env)
+        self.addCleanup(subprocess.run, [LAB, "down", self.name])
+        self.state = tempfile.mkdtemp(prefix="pw-state-")
+        self.addCleanup(subprocess.run, ["rm", "-rf", self.state])
+
+    def test_any_port_takes_the_port_the_router_chooses(self):
+        self.listen("device", 22, "device")
+        self.listen("client", 22, "client")
+        held = self.on("device", "natpmpc", "-g", GATEWAY, "-a", "2222", "22", "tcp", "600")
+        self.assertEqual(held.returncode, 0, held.stdout)
+        # Control: without --any-port the port held by another host is a clash.
+        code, document = self.document("-add", "TCP", "22", "2222")
+        self.assertEqual((code, document["error"]["name"]), (4, "duplicate_entry"))
+        # With it, the router chooses; the screen shows its port, never the one asked.
+        code, out, err, _ = self.pw("--exit-status", "--any-port", "-add", "TCP", "22", "2222",
+                                    "ssh")
+        granted = int(re.search(r"\|   TCP +192\.168\.77\.2 +22 +(\d+) ", out).group(1))
+        self.assertNotEqual(granted, 2222)
+        self.assertEqual((out, err, code), (BANNER + outcome(ADDED, False) +
+                                            entry_block("ssh", "TCP", CLIENT, 22, granted) +
+                                            CLOSING, "", 0))
+        self.assertEqual(self.probe(granted), "client")
+        self.assertEqual(self.probe(2222), "device")
+        # The port asked is granted where it is free; JSON names both.
+        code, document = self.document("--any-port", "--lease", "600", "-add", "UDP", "53",
+                                       "2222")
+        self.assertEqual((code, document["entry"]["external_port"],
+                          document["external_port_asked"], document["lease_read_back"] <= 600),
+                         (0, 2222, 2222, True))
+
+
 class Alone(PortmapLab):
     mode = "only"
+
+    def test_natpmp_delete_without_upnp_cannot_be_confirmed(self):
+        self.listen("client", 8022, "client")
+        code, _, _, _ = self.pw("--exit-status", "--protocol", "natpmp", "-add", "TCP", "8022",
+                                "8080")
+        self.assertEqual(code, 0)
+        self.assertEqual(self.probe(8080), "client")
+        code, out, err, seconds = self.pw("--exit-status", "--protocol", "natpmp", "-remove",
+                                          "TCP", "8080")
+        self.assertEqual((out, err, code), (BANNER + RULE +
+                         "| [Entry Removed]   -   NAT-PMP Gateway - Port Mapping               |\n"
+                         + RULE +
+                         "| Description |  N/A: NAT-PMP carries no description                 |\n"
+                         + RULE +
+                         "| Protocol |   Private IP     | Internal  Port |  External  Port     |\n"
+                         + RULE +
+                         "|   TCP         192.168.77.2         8022               8080         |\n"
+                         + RULE +
+                         "| Confirmed   |  cannot be: NAT-PMP answers success either way,      |\n"
+                         + RULE +
+                         "|             |  and no UPnP table at 192.168.77.1 tells             |\n"
+                         + RULE + CLOSING, "", 0))
+        self.assertNotEqual(self.probe(8080), "client")
+        # The search for a UPnP router is bounded by its 2.5 s; the delete itself is quick.
+        self.assertLess(seconds, 2.5 * 2)
 
     def test_hint_with_upnp_and_auto_takes_pcp(self):
         self.listen("client", 22, "client")
@@ -539,6 +616,23 @@ class Fake(PortmapLab):
         # answer (the clock is the machine's, the same in every namespace).
         self.assertLess(float(got[7][1]) - stopped, 1.0)
 
+    def test_every_refusal_is_named_and_address_mismatch_notes_the_nat_between(self):
+        head = "0281 00%02x 00000000 00000010 000000000000000000000000"
+        body = "06000000 0016 08ae 00000000000000000000ffff50515202".replace(" ", "")
+        note = ("portwrangler: entries on this router cannot be reached from the internet: "
+                "another NAT stands between this host and the PCP server (ADDRESS_MISMATCH)\n")
+        cases = [(2, "NOT_AUTHORIZED (2)", ""), (10, "USER_EX_QUOTA (10)", ""),
+                 (12, "ADDRESS_MISMATCH (12)", note), (99, "UNKNOWN (99)", "")]
+        self.fake("".join((head % result).replace(" ", "") + "NONCE" + body + "\n"
+                          for result, _, _ in cases))
+        for result, cause, said in cases:
+            code, out, err, _ = self.pw("--json", "--protocol", "pcp", "-add", "TCP", "22",
+                                        "2222")
+            document = json.loads(out)
+            jsonschema.validate(document, SCHEMA)
+            self.assertEqual((code, document["error"]["name"], document["error"]["cause"], err),
+                             (1, "add_refused", cause, said), result)
+
     def test_one_shot_without_an_answer_ends_in_its_bound(self):
         # A server that hears and never answers: each protocol's schedule, counted, and
         # the run within the bound a one-shot command has.
@@ -585,6 +679,34 @@ class Fake(PortmapLab):
         self.assertEqual((code, document["protocol_used"]), (0, "natpmp"), document)
         self.assertEqual(document["entry"]["external_port"], 2222)
 
+
+
+class FakeBesideUpnp(PortmapLab):
+    """The daemon with UPnP alone (its UPnP table is the evidence), and a fake NAT-PMP
+    server beside it that answers success to a delete and removes nothing."""
+    mode = ""
+    fake = Fake.fake
+
+    def test_a_natpmp_delete_that_removed_nothing_is_said_plainly(self):
+        upnpc = ["upnpc", "-u", "http://192.168.77.1:2869/rootDesc.xml"]
+        made = self.on("client", *upnpc, "-a", CLIENT, "22", "8080", "TCP")
+        self.assertEqual(made.returncode, 0, made.stdout)
+        with open(os.path.join(self.state, "mappings"), "w") as table:
+            table.write("natpmp 192.168.77.1 TCP 8080 22 192.168.77.2\n")
+        self.fake("0082" "0000" "00000011" "0016" "1f90" "00000000\n")
+        code, out, err, _ = self.pw("--exit-status", "--protocol", "natpmp", "-remove", "TCP",
+                                    "8080")
+        self.assertEqual((out, err, code), (BANNER + RULE +
+                         "| Status: [053] - (NAT-PMP Gateway Error)                            |\n"
+                         + RULE +
+                         "| Remove Entry Failure -> Still In The Gateway's UPnP Table.         |\n"
+                         + RULE + BAR + RULE +
+                         "| [Entry Not Removed]   -   NAT-PMP Gateway - Port Mapping           |\n"
+                         + RULE + entry_block("N/A: NAT-PMP carries no description", "TCP",
+                                              CLIENT, 22, 8080) + CLOSING, "", 1))
+        self.assertIn("TCP  8080", self.on("client", *upnpc, "-l").stdout.decode())
+        with open(os.path.join(self.state, "mappings")) as table:  # kept for a later try
+            self.assertEqual(table.read(), "natpmp 192.168.77.1 TCP 8080 22 192.168.77.2\n")
 
 if __name__ == "__main__":
     unittest.main()

@@ -115,7 +115,8 @@ completion_cases=(
   "-list|" "-list -p TCP|" "-list -ip 10.0.0.1|" "-list -s|E" "-list -stats|" "-li|"
   "|--" "--lease|" "--json --lease=60|" "--json --lease 60 -add|" "--|--" "-pinhole|"
   "-pinhole -add|" "-pinhole -remove|" "--protocol|" "--protocol pcp|" "--hold|"
-  "--hold set.conf|" "--hold=set.conf --json|" "--hold set.conf --on-change|")
+  "--hold set.conf|" "--hold=set.conf --json|" "--hold set.conf --on-change|"
+  "--protocol pcp -pinhole -remove|" "--protocol=auto -pinhole -remove|")
 complete_all() {
   (cd "$out/completion" && bash -c '
     cases=("${@:2}")
@@ -162,6 +163,8 @@ expected="complete -F _portwrangler portwrangler
 
 
 
+[TCP][UDP]
+[TCP][UDP]
 end"
 for setting in "" "IFS=x" "IFS=" "unset IFS" "IFS=-" "set -euf -o pipefail" \
   "shopt -s nullglob failglob nocasematch nocaseglob extglob dotglob globstar" \

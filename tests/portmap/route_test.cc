@@ -43,4 +43,30 @@ INSTANTIATE_TEST_SUITE_P(Cases, RouteChoose,
                                          ChooseCase{"lan0", "192.168.77.1"},
                                          ChooseCase{"eth9", nullptr}));
 
+// /proc/net/ipv6_route: destination, its length, source, its length, next hop, metric,
+// references, use, flags, interface.
+const char kTable6[] =
+    "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+    "20010db8007700000000000000000001 00000400 00000001 00000000 00000003     lan0\n"
+    "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+    "fe800000000000000000000000000001 00000100 00000001 00000000 00000003     vpn0\n"
+    "20010db8007700000000000000000000 40 00000000000000000000000000000000 00 "
+    "00000000000000000000000000000000 00000100 00000001 00000000 00000001     lan0\n"
+    "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+    "00000000000000000000000000000000 ffffffff 00000001 00000000 00200200       lo\n"
+    "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+    "20010db8000000000000000000000009 00000001 00000001 00000000 00000002  down0\n"
+    "bad zz\n";
+
+TEST(Route, Ipv6DefaultRoutesAreReadFromTheKernelsTable) {
+  // Neither the LAN's own route, nor the unreachable default, nor one that is down.
+  const std::vector<DefaultRoute> routes = route_parse_proc6(kTable6);
+  ASSERT_EQ(routes.size(), 2u);
+  EXPECT_EQ(routes[0].interface_name, "lan0");
+  EXPECT_EQ(routes[0].gateway, "2001:db8:77::1");
+  EXPECT_EQ(routes[0].metric, 1024u);
+  EXPECT_EQ(routes[1].gateway, "fe80::1");  // its zone is the platform's to add
+  EXPECT_EQ(route_choose(routes, "")->gateway, "fe80::1");
+}
+
 }  // namespace

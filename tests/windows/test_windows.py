@@ -29,7 +29,8 @@ from harness import (ADDED, BANNER, CLOSING, NO_ROUTER, PROGRAM, REMOVED_ID,  # 
 sys.path.insert(0, os.path.join(HERE, "..", "lab"))
 from test_scripts import Keeper  # noqa: E402
 from pinholes import CLIENT6, Lab6  # noqa: E402
-from harness import pinhole_box, pinhole_rows  # noqa: E402
+from harness import RULE, pinhole_box, pinhole_rows  # noqa: E402
+import test_portmap as portmap_lab  # noqa: E402
 
 EXE = os.environ.get("PORTWRANGLER_EXE", "")
 RAW_RUN = os.environ.get("PORTWRANGLER_RAW_RUN", "")
@@ -473,6 +474,74 @@ class WindowsPinholes(unittest.TestCase):
             self.assertEqual(pw(windows, "-pinhole", "-remove", hole), BANNER + pinhole_box(
                 "Pinhole Removed", False, ("Pinhole ID:", hole)) + CLOSING)
             self.assertEqual(lab.probe(port), "dropped")
+
+
+@unittest.skipUnless(EXE and BASE, "no Windows build given (PORTWRANGLER_EXE)")
+class WindowsPortmap(unittest.TestCase):
+    maxDiff = None
+    """The Windows program's PCP and NAT-PMP add and remove against the daemon with
+    NAT-PMP on (UPnP beside it), each proven by a packet from the WAN host; its state in
+    a folder of the test's own."""
+
+    def setUp(self):
+        self.name = "pwwm%d" % os.getpid()
+        env = dict(os.environ, LAB_PORTMAP="yes")
+        subprocess.run([LAB, "up", self.name], check=True, env=env)
+        self.addCleanup(subprocess.run, [LAB, "down", self.name])
+        prefix = Prefix()
+        self.program = windows_command(prefix.__enter__())
+        self.addCleanup(prefix.__exit__, None, None, None)
+        self.state = tempfile.mkdtemp(prefix="pw-state-win-")
+        self.addCleanup(shutil.rmtree, self.state, True)
+
+    def pw(self, *args):
+        where = "Z:" + self.state.replace("/", "\\")
+        for _ in range(2):
+            done = subprocess.run([LAB, "client", self.name, "env",
+                                   "PORTWRANGLER_STATE_DIR=" + where] + self.program +
+                                  ["--exit-status"] + list(args),
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+            if not wine_failed(done.stderr):
+                break
+        return (done.returncode, done.stderr.decode("utf-8"),
+                done.stdout.decode("utf-8").replace("\r\n", "\n"))
+
+    def probe(self, port):
+        return subprocess.run([LAB, "wan", self.name, portmap_lab.PYTHON, "-c", portmap_lab.PROBE,
+                               portmap_lab.EXTERNAL, str(port)], stdout=subprocess.PIPE,
+                              timeout=30).stdout.decode().strip()
+
+    def test_pcp_and_natpmp_add_and_remove(self):
+        client = "192.168.77.2"
+        listener = subprocess.Popen([LAB, "client", self.name, portmap_lab.PYTHON, "-c",
+                                     portmap_lab.LISTENER, "22", "120", "client"],
+                                    stdout=subprocess.PIPE)
+        self.addCleanup(listener.stdout.close)
+        self.addCleanup(listener.wait)
+        self.addCleanup(listener.kill)
+        self.assertEqual(listener.stdout.readline(), b"ready\n")
+        for via, title, port, confirmed in (
+                ("pcp", "PCP", 2222, ""),
+                ("natpmp", "NAT-PMP", 2223, "| Confirmed   |  %-50s  |\n"
+                 % "yes: gone from the UPnP table of 192.168.77.1" + RULE)):
+            with self.subTest(via):
+                def box(heading):
+                    return ("| [%s]   -   %s Gateway - Port Mapping" % (heading, title)).ljust(
+                        69) + "|\n"
+
+                block = entry_block("N/A: %s carries no description" % title, "TCP", client, 22,
+                                    port)
+                self.assertEqual(self.pw("--protocol", via, "--lease", "600", "-add", "TCP", "22",
+                                         str(port)),
+                                 (0, "", BANNER + outcome(box("Entry Added"), False) + block +
+                                  "| Lifetime    |  %-50s  |\n" % "600 s granted of 600 s asked"
+                                  + RULE + "| Ends        |  %-50s  |\n"
+                                  % "in 600 s unless renewed (-add again)" + RULE + CLOSING))
+                self.assertEqual(self.probe(port), "client")
+                self.assertEqual(self.pw("--protocol", via, "-remove", "TCP", str(port)),
+                                 (0, "", BANNER + outcome(box("Entry Removed"), False) + block +
+                                  confirmed + CLOSING))
+                self.assertNotEqual(self.probe(port), "client")
 
 
 if __name__ == "__main__":
