@@ -92,6 +92,16 @@ constexpr int kHttpExchangeSeconds = 10;
 constexpr int kRunSeconds = 60;
 constexpr int kRunSecondsPerEntry = 1;
 
+// NAT-PMP and PCP: datagrams taken at one step of an exchange; a flood from elsewhere must
+// not hold it past its schedule.
+constexpr int kPortmapDatagramsAtOnce = 16;
+
+// --protocol auto: once a NAT-PMP/PCP server has answered, the UPnP search is given this
+// long from its start (a router answers the first two sends within it, as the search's MX
+// of 2 s asks); a description named by then is still read, until the search's wait ends
+// at most. Past that, the server that answered is taken.
+constexpr int kAutoUpnpWaitMilliseconds = 2000;
+
 // -diagnose: the whole report within this, its search (10 s at most) included; what is
 // read after the search shares what is left. A listener on this host answers a connect at
 // once: one second tells.
@@ -120,6 +130,9 @@ constexpr int kKeepRefusalsMax = 3;
 // A held set: how often a port another host took is looked at again (it is never
 // overwritten; asking more often only loads the router).
 constexpr int kHoldTakenRecheckMs = 600000;
+// Windows has no SIGHUP: a held set's file is looked at this often, and a new size or
+// time of its last change reads it again (at most one look per wait; a stat is cheap).
+constexpr int kHoldFileCheckMs = 2000;
 // The lines of a held set's file, and the bytes of the file: a set is a handful of ports.
 constexpr int kHoldLinesMax = 1024;
 constexpr long kHoldFileBytesMax = 1 << 20;

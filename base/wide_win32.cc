@@ -10,3 +10,12 @@ std::string utf8_of(const wchar_t* text) {
   out.resize(static_cast<size_t>(size - 1));
   return out;
 }
+
+std::wstring wide_of(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+  return wide;
+}

@@ -1,8 +1,7 @@
 #include "front/diagnose.h"
 
-#include <chrono>
 #include <cstdio>
-#include <future>
+#include <memory>
 #include <sstream>
 
 #include "base/clock.h"
@@ -11,6 +10,7 @@
 #include "base/text.h"
 #include "front/console.h"
 #include "front/json_out.h"
+#include "front/probe.h"
 #include "gateway/description.h"
 #include "gateway/external_address.h"
 #include "gateway/local_address.h"
@@ -25,53 +25,30 @@ namespace {
 constexpr char kServicePrefix[] = "urn:schemas-upnp-org:service:";
 constexpr char kIgdPrefix[] = "urn:schemas-upnp-org:device:InternetGatewayDevice:";
 
-/// What one NAT-PMP/PCP exchange with a default gateway gave, and how long it took.
-struct Probed {
-  PortmapGrant grant;
-  int ms = 0;
-};
-
-/// Runs `ask` on a thread of its own beside the search; an invalid future when no thread
-/// could be made (the probe is then left out).
-template <typename Ask>
-std::future<Probed> probe_beside(Ask ask) {
-  try {
-    return std::async(std::launch::async, [ask] {
-      const auto start = std::chrono::steady_clock::now();
-      Probed probed{ask(), 0};
-      probed.ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                       std::chrono::steady_clock::now() - start)
-                                       .count());
-      return probed;
-    });
-  } catch (const std::exception&) {
-    return std::future<Probed>();
-  }
-}
-
 /// The probes of one default gateway: a PCP ANNOUNCE and NAT-PMP's external-address
-/// request, neither of which changes anything.
+/// request, neither of which changes anything. They stay where they were started.
 struct GatewayProbes {
   std::string interface_name;
   std::string address;
-  std::future<Probed> pcp;
-  std::future<Probed> natpmp;
+  bool pcp_asked = false;
+  bool natpmp_asked = false;
+  PortmapAsk pcp;
+  PortmapAsk natpmp;
 };
 
 /// A PCP or NAT-PMP server as found, or false when it did not answer in its shape.
-bool portmap_found(GatewayProbes* probes, bool pcp, DiagnosedGateway* gateway) {
-  std::future<Probed>& future = pcp ? probes->pcp : probes->natpmp;
-  if (!future.valid()) return false;
-  const Probed probed = future.get();
-  const PortmapGrant& grant = probed.grant;
+bool portmap_found(const GatewayProbes& probes, bool pcp, DiagnosedGateway* gateway) {
+  if (!(pcp ? probes.pcp_asked : probes.natpmp_asked)) return false;
+  const PortmapAsk& ask = pcp ? probes.pcp : probes.natpmp;
+  const PortmapGrant grant = portmap_ask_grant(ask);
   if (grant.error != Error::kOk && grant.error != Error::kPortmapRefused) return false;
   gateway->protocol = pcp ? "pcp" : "natpmp";
-  gateway->address = probes->address;
-  gateway->interface_name = probes->interface_name;
+  gateway->address = probes.address;
+  gateway->interface_name = probes.interface_name;
   gateway->default_gateway = true;
   gateway->version = pcp ? 2 : 0;
   gateway->epoch = grant.epoch;
-  gateway->answer_ms = probed.ms;
+  gateway->answer_ms = ask.exchange.answer_ms;
   gateway->refusal = grant.error == Error::kPortmapRefused ? grant.result : 0;
   gateway->services.push_back(pcp ? "PCP 2" : "NAT-PMP 0");
   // PCP's ANNOUNCE tells no external address; NAT-PMP's request is for it.
@@ -164,26 +141,33 @@ Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& op
   Diagnosis diagnosis;
   std::vector<NetInterface> interfaces;
   (void)discovery_interfaces(options, &interfaces);
-  // The default gateways are asked beside the search, each once.
-  std::vector<GatewayProbes> probes;
+  // The default gateways are asked beside the search, each once, in its wait.
+  std::vector<std::unique_ptr<GatewayProbes>> probes;
+  std::vector<PortmapAsk*> asks;
   for (const NetInterface& interface : interfaces) {
     std::string gateway;
     if (route_default_gateway(interface.name, &gateway) != Error::kOk) gateway.clear();
     diagnosis.interfaces.push_back({interface.name, interface.address, gateway, false});
     bool asked = gateway.empty();
-    for (const GatewayProbes& known : probes) asked = asked || known.address == gateway;
+    for (const std::unique_ptr<GatewayProbes>& known : probes) {
+      asked = asked || known->address == gateway;
+    }
     PortmapGateway target{gateway, ""};
     if (asked || route_source_address(gateway, &target.source) != Error::kOk) continue;
-    GatewayProbes probe;
-    probe.interface_name = interface.name;
-    probe.address = gateway;
-    probe.pcp = probe_beside([target] { return pcp_announce(target, pcp_one_shot_schedule()); });
-    probe.natpmp = probe_beside(
-        [target] { return natpmp_external_address(target, natpmp_one_shot_schedule()); });
+    std::unique_ptr<GatewayProbes> probe(new GatewayProbes);
+    probe->interface_name = interface.name;
+    probe->address = gateway;
+    probe->pcp_asked =
+        pcp_announce_start(target, pcp_one_shot_schedule(), &probe->pcp) == Error::kOk;
+    probe->natpmp_asked = natpmp_external_address_start(target, natpmp_one_shot_schedule(),
+                                                        &probe->natpmp) == Error::kOk;
+    if (probe->pcp_asked) asks.push_back(&probe->pcp);
+    if (probe->natpmp_asked) asks.push_back(&probe->natpmp);
     probes.push_back(std::move(probe));
   }
   std::vector<FoundDevice> found;
-  (void)discover_all(options, &found, &interfaces);
+  const SearchCompanion companion = probe_companion(asks);
+  (void)discover_all(options, &found, &interfaces, &companion);
   for (const FoundDevice& device : found) {
     DiagnosedGateway gateway;
     describe(device, &gateway);
@@ -212,10 +196,12 @@ Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& op
     }
   }
   if (chosen != nullptr) chosen->chosen = true;
-  for (GatewayProbes& probe : probes) {
+  // A silent gateway's probes end by their schedules, which the reads above overlapped.
+  probe_finish(asks);
+  for (const std::unique_ptr<GatewayProbes>& probe : probes) {
     for (const bool pcp : {true, false}) {
       DiagnosedGateway gateway;
-      if (portmap_found(&probe, pcp, &gateway)) diagnosis.gateways.push_back(std::move(gateway));
+      if (portmap_found(*probe, pcp, &gateway)) diagnosis.gateways.push_back(std::move(gateway));
     }
   }
   // The pointer into the list may have moved with it.
@@ -396,17 +382,18 @@ std::vector<std::string> wrapped(const std::string& text, size_t width) {
   return rows;
 }
 
-void print_wrapped(const std::string& text, const char* first, const char* rest) {
-  const size_t label = std::string(first).size();
+/// `text` after `first`, its further rows after `rest`, which is as wide.
+void print_wrapped(const std::string& text, const std::string& first, const std::string& rest) {
   bool start = true;
-  for (const std::string& row : wrapped(text, kWide - label)) {
-    console_printf("| %s%s |\n", start ? first : rest, cell(row, kWide - label).c_str());
+  for (const std::string& row : wrapped(text, kWide - first.size())) {
+    console_printf("| %s%s |\n", (start ? first : rest).c_str(),
+                   cell(row, kWide - first.size()).c_str());
     start = false;
   }
 }
 
-void print_row(const char* label, const std::string& value) {
-  print_wrapped(value.empty() ? "N/A" : value, label, "                ");
+void print_row(const std::string& label, const std::string& value) {
+  print_wrapped(value.empty() ? "N/A" : value, label, std::string(label.size(), ' '));
 }
 
 void print_gateway(const DiagnosedGateway& gateway) {

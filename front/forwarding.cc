@@ -15,6 +15,7 @@
 #include "front/grammar.h"
 #include "front/json_out.h"
 #include "front/walk.h"
+#include "gateway/external_address.h"
 #include "gateway/mapping.h"
 
 namespace {
@@ -45,7 +46,9 @@ void describe(const Forwarding& forwarding, const char* name, const HoldAnswer& 
   const int64_t lease = answer.step == HoldStep::kHeld ? answer.lease_seconds : -1;
   const MappingRequest& m = forwarding.held.mapping;
   if (forwarding.json) {
-    console_write(json_event_line(time, name, answer.text, m, lease, said));
+    const bool changed = std::string(name) == "changed";
+    console_write(json_event_line(time, name, answer.text, m, lease, said,
+                                  changed ? answer.external_address : std::string()));
     std::fflush(stdout);
     return;
   }
@@ -120,6 +123,16 @@ HoldAnswer answer_of_add(Forwarding* forwarding, const AddResult& result, const 
   return answer;
 }
 
+/// A held answer with the router's external address now; a failed read leaves it
+/// untold (the entry is held all the same).
+HoldAnswer with_address(HoldAnswer answer, const GatewayHandle& gateway) {
+  std::string address;
+  if (answer.step == HoldStep::kHeld && gateway_external_address(gateway, &address) == Error::kOk) {
+    answer.external_address = address;
+  }
+  return answer;
+}
+
 /// The add with the clash check, our own entry adopted: `*forwarding`'s request for the
 /// client it holds.
 AddResult checked_add(const Forwarding& forwarding, const GatewayHandle& gateway) {
@@ -166,7 +179,8 @@ HoldAnswer readd(Forwarding* forwarding, const GatewayHandle& gateway) {
     answer.error = result.error;
     return answer;
   }
-  return answer_of_add(forwarding, result, result.adopted ? "renewed" : "added", "");
+  return with_address(answer_of_add(forwarding, result, result.adopted ? "renewed" : "added", ""),
+                      gateway);
 }
 
 HoldAnswer hold(Forwarding* forwarding, const GatewayHandle& gateway) {
@@ -182,8 +196,11 @@ HoldAnswer hold(Forwarding* forwarding, const GatewayHandle& gateway) {
   if (!forwarding->json && !forwarding->in_set) add_show(forwarding->request, result);
   forwarding->held = result;
   if (result.added()) {
-    return answer_of_add(forwarding, result, result.adopted ? "adopted" : "added",
-                         result.adopted ? "our own entry of an earlier run, renewed: " : "");
+    HoldAnswer answer =
+        answer_of_add(forwarding, result, result.adopted ? "adopted" : "added",
+                      result.adopted ? "our own entry of an earlier run, renewed: " : "");
+    answer.external_address = forwarding->request.external_address;  // read just before
+    return answer;
   }
   HoldAnswer answer;
   answer.step = result.clash ? HoldStep::kTaken : HoldStep::kRefused;
@@ -206,7 +223,7 @@ HoldAnswer renew(Forwarding* forwarding, const GatewayHandle& gateway) {
   next.mapping = forwarding->held.mapping;
   next.mapping.lease_seconds = forwarding->request.lease_seconds;
   add_send(gateway, &next);
-  return answer_of_add(forwarding, next, "renewed", "");
+  return with_address(answer_of_add(forwarding, next, "renewed", ""), gateway);
 }
 
 HoldAnswer release(Forwarding* forwarding, const GatewayHandle& gateway) {

@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "base/trace.h"
 #include "front/console.h"
+#include "front/file.h"
 #include "front/forwarding.h"
 #include "front/grammar.h"
 #include "front/hook.h"
@@ -228,17 +229,7 @@ void write_status(const HoldSet& set) {
   }
   const std::string text =
       json({{"entries", entries}}).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-  const std::string aside = set.options.status_file + ".new";
-  std::FILE* file = std::fopen(aside.c_str(), "wb");
-  bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (file != nullptr) written = std::fclose(file) == 0 && written;
-  if (written && std::rename(aside.c_str(), set.options.status_file.c_str()) != 0) {
-    // Windows renames over no file: the old one goes first.
-    std::remove(set.options.status_file.c_str());
-    written = std::rename(aside.c_str(), set.options.status_file.c_str()) == 0;
-  }
-  if (!written) {
-    std::remove(aside.c_str());
+  if (!file_replace(set.options.status_file, text)) {
     set_event(set, "status-failed", set.options.status_file + ": cannot be written");
   }
 }
@@ -295,7 +286,8 @@ const char* note(HoldSet* set, const std::shared_ptr<Facts>& facts, const std::s
     facts->last_renewal = keep_utc_now();
     facts->next_renewal = keep_utc_after(keep_renew_ms(facts->lease_seconds) / 1000);
     facts->last_error.clear();
-    if (event == "moved") {
+    if (!answer.external_address.empty()) facts->external_address = answer.external_address;
+    if (event == "moved" || event == "changed") {
       hook_event = "changed";
     } else if (!was_held) {
       hook_event = "added";
@@ -524,6 +516,7 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
     }
   }
   std::vector<HoldLine> lines;
+  keep_platform_reload_file(options.file);
   if (!read_set(options.file, &lines, problem)) return {Status::kSyntaxError, kMessageSyntax};
   if (lines.empty()) {
     // Nothing to find a router for (a reload may empty a set that runs, though).

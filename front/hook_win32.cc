@@ -5,18 +5,10 @@
 
 #include <string>
 
+#include "base/wide.h"
 #include "front/hook.h"
 
 namespace {
-
-std::wstring wide_of(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int size =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-  return wide;
-}
 
 /// One word as CommandLineToArgvW and the C runtime read it back.
 void append_quoted(const std::wstring& word, std::wstring* line) {

@@ -179,7 +179,9 @@ const char* json_status_name(Status status) {
 std::string json_listing_document(int code, const RequestRecord& request,
                                   const GatewayHandle& gateway, const ListingResult& result,
                                   const Outcome& outcome) {
-  json document = {{"command", command_name(code)}, {"router", router_json(request, gateway)}};
+  json document = {{"command", command_name(code)},
+                   {"protocol_used", map_via_name(MapVia::kUpnp)},
+                   {"router", router_json(request, gateway)}};
   if (code != kStats) {
     json entries = json::array();
     for (const ListedEntry& listed : result.shown) {
@@ -243,6 +245,7 @@ std::string json_add_document(const RequestRecord& request, const GatewayHandle&
     permanent = true;  // the router said it takes no lease
   }
   json document = {{"command", "add"},
+                   {"protocol_used", map_via_name(MapVia::kUpnp)},
                    {"router", router_json(request, gateway)},
                    {"added", result.unknown ? json(nullptr) : json(result.added())},
                    {"entry", entry_json(entry)},
@@ -277,6 +280,7 @@ std::string json_add_document(const RequestRecord& request, const GatewayHandle&
 std::string json_remove_document(const RequestRecord& request, const GatewayHandle& gateway,
                                  const RemoveResult& result, const Outcome& outcome) {
   json document = {{"command", "remove"},
+                   {"protocol_used", map_via_name(MapVia::kUpnp)},
                    {"router", router_json(request, gateway)},
                    {"removed", result.unknown ? json(nullptr) : json(result.removed())},
                    {"protocol", request.protocol},
@@ -344,17 +348,20 @@ void json_write_failure(const Outcome& outcome, const std::string& detail) {
 
 std::string json_event_line(const std::string& time, const std::string& event,
                             const std::string& text, const MappingRequest& held,
-                            int64_t lease_seconds, const std::string& error) {
+                            int64_t lease_seconds, const std::string& error,
+                            const std::string& external_address) {
   try {
     json line = {{"time", time},
                  {"event", event},
                  {"text", text},
+                 {"protocol_used", map_via_name(MapVia::kUpnp)},
                  {"protocol", held.protocol},
                  {"external_port", held.external_port},
                  {"internal_client", held.client},
                  {"internal_port", held.internal_port}};
     line["lease_seconds"] = lease_seconds >= 0 ? json(lease_seconds) : json(nullptr);
     if (!error.empty()) line["error"] = error;
+    if (!external_address.empty()) line["external_address"] = external_address;
     return text_of(line);
   } catch (const std::exception&) {
     return "{\"time\":\"" + time + "\",\"event\":\"" + event + "\"}\n";
@@ -387,7 +394,8 @@ const char* pinhole_command_name(int code) {
 }  // namespace
 
 std::string json_pinhole_document(const PinholeResult& result, const Outcome& outcome) {
-  json document = {{"command", pinhole_command_name(result.code)}};
+  json document = {{"command", pinhole_command_name(result.code)},
+                   {"protocol_used", map_via_name(MapVia::kUpnp)}};
   const bool done = result.error == Error::kOk;
   switch (result.code) {
     case kPinholeStatus:
@@ -437,8 +445,11 @@ std::string json_pinhole_document(const PinholeResult& result, const Outcome& ou
 std::string json_pinhole_event_line(const std::string& time, const std::string& event,
                                     const std::string& text, uint16_t id,
                                     const PinholeRequest& held, const std::string& error) {
-  json line = {
-      {"time", time}, {"event", event}, {"text", text}, {"pinhole", pinhole_json(id, held)}};
+  json line = {{"time", time},
+               {"event", event},
+               {"text", text},
+               {"protocol_used", map_via_name(MapVia::kUpnp)},
+               {"pinhole", pinhole_json(id, held)}};
   if (!error.empty()) line["error"] = error;
   return text_of(line);
 }

@@ -1,5 +1,6 @@
 #include "front/keep.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 
@@ -82,10 +83,12 @@ void keep_stopped_early(HeldEntry* entry) {
 }
 
 /// Removes what `entry` holds and reports it; the outcome of a removal that failed. At a
-/// stop the removal has a short time of its own, whatever the stop cut off.
-void release(HeldEntry* entry, const GatewayHandle& gateway, bool stopping) {
-  if (stopping) {
-    gateway.deadline = deadline_in((kStopCheckSeconds + kStopRemoveSeconds) * 1000LL);
+/// stop (`stop_by` given) the removals have a short time of their own, whatever the stop
+/// cut off: one time for all the entries of a set, so that a silent router keeps no set
+/// from its end longer than it keeps one entry.
+void release(HeldEntry* entry, const GatewayHandle& gateway, const Deadline* stop_by = nullptr) {
+  if (stop_by != nullptr) {
+    gateway.deadline = *stop_by;
   } else {
     step_budget(gateway);
   }
@@ -102,6 +105,16 @@ void release(HeldEntry* entry, const GatewayHandle& gateway, bool stopping) {
 void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, long long now) {
   switch (answer.step) {
     case HoldStep::kHeld:
+      if (!answer.external_address.empty()) {
+        if (!entry->external_address.empty() &&
+            answer.external_address != entry->external_address) {
+          answer.text = "the router's external address is " + answer.external_address +
+                        " now, not " + entry->external_address + (answer.text.empty() ? "" : "; ") +
+                        answer.text;
+          answer.event = "changed";
+        }
+        entry->external_address = answer.external_address;
+      }
       report(*entry, answer);
       entry->taken = false;
       entry->failures = 0;
@@ -145,7 +158,7 @@ void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, l
   answer.text += format_string("; refused %d times in a row: no longer held", entry->refusals);
   answer.step = HoldStep::kRefused;
   report(*entry, answer);
-  release(entry, gateway, false);
+  release(entry, gateway);
   entry->outcome = answer.ending;
 }
 
@@ -204,7 +217,7 @@ void reload(std::vector<HeldEntry>* entries, const GatewayHandle& gateway, const
     if (wanted_key(entry.key)) {
       kept.push_back(std::move(entry));
     } else if (!entry.ended && !entry.taken) {
-      release(&entry, gateway, false);
+      release(&entry, gateway);
     }
   }
   for (HeldEntry& entry : wanted) {
@@ -279,10 +292,25 @@ Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
       }
       continue;
     }
-    if (due != nullptr && due->next_ms <= clock_ms(waiter)) renew(due, gateway, discovery, waiter);
+    if (due != nullptr && due->next_ms <= clock_ms(waiter)) {
+      const std::string address = due->external_address;
+      renew(due, gateway, discovery, waiter);
+      if (!address.empty() && due->external_address != address) {
+        // The router's address is the same for every entry: each is told now, not at
+        // its own next renewal.
+        const long long now = clock_ms(waiter);
+        for (HeldEntry& entry : *entries) {
+          if (!entry.ended && !entry.taken && !entry.external_address.empty() &&
+              entry.external_address != due->external_address) {
+            entry.next_ms = std::min(entry.next_ms, now);
+          }
+        }
+      }
+    }
   }
+  const Deadline stop_by = deadline_in((kStopCheckSeconds + kStopRemoveSeconds) * 1000LL);
   for (HeldEntry& entry : *entries) {
-    if (!entry.ended && !entry.taken) release(&entry, *gateway, true);
+    if (!entry.ended && !entry.taken) release(&entry, *gateway, &stop_by);
   }
   keep_platform_done();
   for (const HeldEntry& entry : *entries) {

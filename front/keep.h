@@ -57,6 +57,14 @@ void keep_platform_watch(bool hangup_reloads);
 /// True once for each reload asked since the last call.
 bool keep_platform_take_reload();
 
+/// Where no signal asks a reload (Windows), a held set's file `path` is read again when
+/// its size or time of change is another: looked at every kHoldFileCheckMs, the waits
+/// between steps cut to that. POSIX reloads on SIGHUP alone: nothing to do.
+void keep_platform_reload_file(const std::string& path);
+
+/// The longest the platform lets a wait between steps last (see above).
+int keep_platform_wait_most_ms();
+
 /// Tells the platform the forwarding is gone: Windows holds a closing console open until
 /// then.
 void keep_platform_done();
@@ -93,6 +101,9 @@ struct HoldAnswer {
   Error error = Error::kOk;   // the router's answer, where it failed
   int fault = 0;              // its UPnP error, 0 when it named none
   int64_t lease_seconds = 0;  // kHeld: the lease granted, 0 when none
+  // kHeld: the router's external address now, where the kind read it (empty: not read);
+  // another than the entry had is a `changed` event.
+  std::string external_address;
   Outcome ending{Status::kSuccess, ""};  // how the run ends when this ends the holding
 };
 
@@ -134,11 +145,12 @@ HoldKind hold_kind(std::shared_ptr<State> state, HoldAnswer (*hold)(State*, cons
 /// One held entry: its kind, and its place in the loop's schedule.
 struct HeldEntry {
   HoldKind kind;
-  long long next_ms = 0;      // when its next step is due, on the loop's clock
-  int64_t lease_seconds = 0;  // as last granted
-  int failures = 0;           // steps in a row that failed (away or refused): the back-off
-  int refusals = 0;           // renewals in a row the router refused
-  bool ended = false;         // no longer held
+  long long next_ms = 0;         // when its next step is due, on the loop's clock
+  int64_t lease_seconds = 0;     // as last granted
+  std::string external_address;  // the router's, as last read
+  int failures = 0;              // steps in a row that failed (away or refused): the back-off
+  int refusals = 0;              // renewals in a row the router refused
+  bool ended = false;            // no longer held
   Outcome outcome{Status::kSuccess, ""};  // how it ended
   // Of a held set: the words of its line, as parsed (the same words, the same entry).
   std::string key;
@@ -163,7 +175,8 @@ struct HoldSetCalls {
 /// one that cut an exchange off starts the removal at once, within 15 s of its own.
 /// An entry ends on its own when another host takes its port or after three refusals in
 /// a row (then released); the run's outcome is the first entry's that ended otherwise
-/// than by the stop, else success.
+/// than by the stop, else success. An entry held again under another external address
+/// reports `changed`, and every other entry is looked at at once.
 /// A held set (`set` given) goes on while no entry is held, until the stop, and takes
 /// the entries a reload wants: those of a key it holds stay untouched, those gone are
 /// released, new ones are added; an entry whose port another host takes is looked at

@@ -1,7 +1,9 @@
 // The stop on POSIX: SIGTERM, SIGINT and SIGHUP ask it, and the socket layer's waits (the
 // exchange under way, or the wait between renewals) end at once by it. With a held set,
 // SIGHUP asks for the file to be read again instead, and only the wait between steps ends.
+#include <climits>
 #include <csignal>
+#include <string>
 
 #include "front/keep.h"
 #include "net/socket.h"
@@ -35,6 +37,12 @@ bool keep_platform_take_reload() {
   const bool asked = reload_asked != 0;
   reload_asked = 0;
   return asked;
+}
+
+void keep_platform_reload_file(const std::string&) {}
+
+int keep_platform_wait_most_ms() {
+  return INT_MAX;
 }
 
 void keep_platform_done() {}

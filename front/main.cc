@@ -2,13 +2,13 @@
 // command, finds the router and both addresses, and hands over to a flow (its screens,
 // its JSON document, or the keep loop). Everything a run holds lives in
 // run() and is gone when it returns its outcome; status_exit then ends the process.
-#include <atomic>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <thread>
+#include <new>
 #include <vector>
 
 #include "base/clock.h"
@@ -26,6 +26,7 @@
 #include "front/options.h"
 #include "front/pinhole.h"
 #include "front/portmap.h"
+#include "front/probe.h"
 #include "front/records.h"
 #include "front/status.h"
 #include "gateway/discovery.h"
@@ -66,36 +67,32 @@ void note_reach(const std::string& external_address) {
   std::fflush(stderr);
 }
 
-/// A probe for a NAT-PMP/PCP server, run on its own thread beside the UPnP search. The
-/// thread owns its half; a run that no longer needs the answer leaves it behind.
-struct Probe {
-  std::atomic<bool> done{false};
-  ProbeFound found = ProbeFound::kNothing;
-  PortmapGateway gateway;
-};
-
-std::shared_ptr<Probe> start_probe(const RunOptions& options) {
-  std::shared_ptr<Probe> probe;
-  try {
-    probe = std::make_shared<Probe>();
-    std::thread([probe, options] {
-      probe->found = portmap_probe(options, &probe->gateway);
-      probe->done = true;
-    }).detach();
-  } catch (const std::exception&) {
-    return nullptr;  // no thread, no hint: the search goes on alone
+/// The UPnP search, with the probe for a NAT-PMP/PCP server (when there is one) stepped in
+/// its wait; auto ends the search once the probe's server is worth more than what the
+/// search may still bring. The probe is finished when the search failed before it did.
+Error search_beside_probe(const DiscoveryOptions& discovery, PortmapProbe* probe, bool auto_race,
+                          GatewayHandle* gateway) {
+  if (probe == nullptr) return discover_gateway(discovery, gateway);
+  SearchCompanion companion = probe_companion({&probe->ask});
+  if (auto_race) {
+    const auto arm = companion.arm;
+    // Woken at the mark, where the probe found a server before it.
+    companion.arm = [arm, probe](int elapsed_ms, std::vector<SocketWait>* waits) {
+      int left = arm(elapsed_ms, waits);
+      if (portmap_probe_found(*probe) != ProbeFound::kNothing &&
+          elapsed_ms < kAutoUpnpWaitMilliseconds) {
+        const int mark = kAutoUpnpWaitMilliseconds - elapsed_ms;
+        left = left < 0 ? mark : std::min(left, mark);
+      }
+      return left;
+    };
+    companion.enough = [probe](int elapsed_ms, int pending_reply_ms) {
+      return probe_has_enough(portmap_probe_found(*probe), elapsed_ms, pending_reply_ms);
+    };
   }
-  return probe;
-}
-
-/// The probe's finding; it ends within the search's first seconds, so a failed search
-/// has waited longer already (bounded: 5 s more at most).
-ProbeFound probe_result(const std::shared_ptr<Probe>& probe) {
-  if (probe == nullptr) return ProbeFound::kNothing;
-  for (int i = 0; i < 500 && !probe->done; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return probe->done ? probe->found : ProbeFound::kNothing;
+  const Error error = discover_gateway(discovery, gateway, &companion);
+  if (error != Error::kOk) probe_finish({&probe->ask});
+  return error;
 }
 
 bool is_add_command(int code) {
@@ -159,23 +156,25 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
     return {Status::kSuccess, ""};
   }
   // Beside the search, a probe for NAT-PMP/PCP: auto's second choice, else the hint.
-  std::shared_ptr<Probe> probe;
+  const bool auto_race = options.via == MapVia::kAuto && is_portmap_command(run->code);
+  std::unique_ptr<PortmapProbe> probe;
   if (options.via == MapVia::kAuto ||
       (options.url.empty() && !pinhole && !options.keep && options.gateway.empty())) {
-    probe = start_probe(options);
+    probe.reset(new (std::nothrow) PortmapProbe);
+    // No gateway to ask, or no socket for it: the search goes on alone.
+    if (probe != nullptr && !portmap_probe_start(options, probe.get())) probe.reset();
   }
-  Error error = discover_gateway(run->discovery, &run->gateway);
-  if (error != Error::kOk && options.via == MapVia::kAuto && is_portmap_command(run->code)) {
-    const ProbeFound found = probe_result(probe);
-    if (found != ProbeFound::kNothing) {
-      trace("discovery failed: %s; the gateway answers %s", trace_error(error),
-            found == ProbeFound::kPcp ? "PCP" : "NAT-PMP");
-      run->via = found == ProbeFound::kPcp ? MapVia::kPcp : MapVia::kNatpmp;
-      run->portmap_gateway = probe->gateway;
-      return {Status::kSuccess, ""};
-    }
-  } else if (error != Error::kOk && options.via == MapVia::kUpnp) {
-    portmap_hint(probe_result(probe), probe != nullptr ? probe->gateway : PortmapGateway());
+  Error error = search_beside_probe(run->discovery, probe.get(), auto_race, &run->gateway);
+  const ProbeFound found = probe != nullptr ? portmap_probe_found(*probe) : ProbeFound::kNothing;
+  if (error != Error::kOk && auto_race && found != ProbeFound::kNothing) {
+    trace("discovery failed: %s; the gateway answers %s", trace_error(error),
+          found == ProbeFound::kPcp ? "PCP" : "NAT-PMP");
+    run->via = found == ProbeFound::kPcp ? MapVia::kPcp : MapVia::kNatpmp;
+    run->portmap_gateway = probe->gateway;
+    return {Status::kSuccess, ""};
+  }
+  if (error != Error::kOk && options.via == MapVia::kUpnp && probe != nullptr) {
+    portmap_hint(found, probe->gateway);
   }
   if (error == Error::kGatewayNoFirewall) {
     return failed_step("discovery", error, Status::kNoFirewall, kMessageNoFirewall);

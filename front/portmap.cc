@@ -24,11 +24,6 @@ namespace {
 
 using nlohmann::json;
 
-/// The probe's schedule: the UPnP search's own send times, over before its wait is.
-PortmapSchedule probe_schedule() {
-  return {{0, 300, 1000}, 2500};
-}
-
 const char* via_title(MapVia via) {
   return via == MapVia::kNatpmp ? "NAT-PMP" : "PCP";
 }
@@ -504,23 +499,6 @@ Error portmap_find_gateway(const RunOptions& options, PortmapGateway* gateway) {
     if (error != Error::kOk) return error;
   }
   return route_source_address(gateway->address, &gateway->source);
-}
-
-ProbeFound portmap_probe(const RunOptions& options, PortmapGateway* gateway) {
-  if (portmap_find_gateway(options, gateway) != Error::kOk) return ProbeFound::kNothing;
-  const PortmapGrant grant = pcp_announce(*gateway, probe_schedule());
-  if (grant.error == Error::kPortmapNatpmpOnly) return ProbeFound::kNatpmp;
-  // Any answer of PCP's shape is a PCP server, even one that refuses the ANNOUNCE.
-  if (grant.error == Error::kOk || grant.error == Error::kPortmapRefused) return ProbeFound::kPcp;
-  return ProbeFound::kNothing;
-}
-
-void portmap_hint(ProbeFound found, const PortmapGateway& gateway) {
-  if (found == ProbeFound::kNothing) return;
-  std::fprintf(stderr,
-               "portwrangler: no UPnP router answered, but %s answers %s: try --protocol auto\n",
-               gateway.address.c_str(), found == ProbeFound::kPcp ? "PCP" : "NAT-PMP");
-  std::fflush(stderr);
 }
 
 Outcome portmap_flow(int code, MapVia via, const RequestRecord& request,

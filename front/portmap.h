@@ -5,7 +5,6 @@
 #ifndef PORTWRANGLER_FRONT_PORTMAP_H_
 #define PORTWRANGLER_FRONT_PORTMAP_H_
 
-#include <future>
 #include <string>
 
 #include "front/keep.h"
@@ -17,18 +16,6 @@
 /// The gateway to ask (--gateway, or the default route's of --interface) and this host's
 /// address toward it: kOk, or kRouteNoGateway / a socket failure.
 Error portmap_find_gateway(const RunOptions& options, PortmapGateway* gateway);
-
-/// What a probe of the gateway found: PCP, NAT-PMP, or nothing.
-enum class ProbeFound { kNothing, kPcp, kNatpmp };
-
-/// A PCP ANNOUNCE to the default gateway, run beside the UPnP search; it ends within
-/// the search's first seconds, so waiting for it after a failed search costs nothing.
-/// `gateway` gets the address asked.
-ProbeFound portmap_probe(const RunOptions& options, PortmapGateway* gateway);
-
-/// The one line on standard error that names a NAT-PMP/PCP server where no UPnP
-/// router answered.
-void portmap_hint(ProbeFound found, const PortmapGateway& gateway);
 
 /// Runs the command `code` through `via` (kPcp or kNatpmp) at `gateway`: its screens,
 /// or its JSON document with `options.json`.

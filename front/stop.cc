@@ -8,6 +8,8 @@ namespace {
 SocketHandle watched{-1};  // a socket whose datagrams end a wait between steps
 
 bool wait_for_stop(int milliseconds) {
+  const int most = keep_platform_wait_most_ms();
+  if (milliseconds > most) milliseconds = most;  // ended early: the loop waits on after
   SocketHandle* watch = watched.descriptor >= 0 ? &watched : nullptr;
   if (net_stop_wait(milliseconds, watch) != Error::kSocketStopped) return false;
   net_stop_take();

@@ -78,6 +78,7 @@ struct Search {
   GatewayHandle ip;
   bool collect = false;  // every description read and kept; the window listened out
   std::vector<FoundDevice> found;
+  const SearchCompanion* companion = nullptr;  // stepped in the search's wait
 };
 
 int ms_since(long long start) {
@@ -405,6 +406,25 @@ bool any_queued(const Search& search) {
   return false;
 }
 
+/// When the earliest reply whose description is still to be read came (-1: none).
+int pending_reply_ms(const Search& search) {
+  int earliest = -1;
+  for (const Candidate& candidate : search.candidates) {
+    if (candidate.state == Candidate::State::kDone) continue;
+    if (earliest < 0 || candidate.arrived_ms < earliest) earliest = candidate.arrived_ms;
+  }
+  return earliest;
+}
+
+/// Whether the companion ends the search now: never once a router is at hand.
+bool companion_has_enough(const Search& search, int now) {
+  const SearchCompanion* companion = search.companion;
+  if (companion == nullptr || !companion->enough || search.ppp_found) return false;
+  if (!companion->enough(now, pending_reply_ms(search))) return false;
+  trace("search ended at %d ms: no router at hand, and no more is waited for", now);
+  return true;
+}
+
 /// The search itself, until a description is taken or its time is up.
 void run_search(Search* search) {
   const int listen_end = kSsdpWaitSeconds * 1000;
@@ -429,6 +449,7 @@ void run_search(Search* search) {
     start_readings(search);
     if (search->ip_found || now >= search_end) break;
     if (!listening && search->readings.empty() && !any_queued(*search)) break;
+    if (companion_has_enough(*search, now)) break;
 
     std::vector<SocketWait> waits;
     int until = std::min(search_end, now + deadline_left_ms(search->deadline, search_end));
@@ -443,11 +464,19 @@ void run_search(Search* search) {
       waits.push_back(http_exchange_wait(&reading->exchange));
       until = std::min(until, now + http_exchange_left_ms(reading->exchange));
     }
+    const SearchCompanion* companion = search->companion;
+    const size_t first_companion = waits.size();
+    if (companion != nullptr && companion->arm) {
+      const int left = companion->arm(now, &waits);
+      if (left >= 0) until = std::min(until, now + left);
+    }
     const Error waited = socket_wait_any(&waits, std::max(0, until - now));
     if (waited != Error::kOk) {
       search->last_skip = waited;
       break;
     }
+    if (companion != nullptr && companion->step) companion->step();
+    waits.resize(first_companion);
     if (listening && waits[0].ready) take_replies(search);
     step_readings(search, waits, first_reading);
   }
@@ -566,7 +595,9 @@ Error fetch_description(const std::string& location, std::string* description, D
 namespace {
 
 /// Opens the search's socket on its interfaces and runs it to its end.
-Error search_through(const DiscoveryOptions& options, Search* search) {
+Error search_through(const DiscoveryOptions& options, Search* search,
+                     const SearchCompanion* companion) {
+  search->companion = companion;
   Error error = udp_open(&search->socket, search->v6);
   if (error != Error::kOk) return error;
   error = search_interfaces(options, &search->interfaces);
@@ -580,11 +611,11 @@ Error search_through(const DiscoveryOptions& options, Search* search) {
 }  // namespace
 
 Error discover_all(const DiscoveryOptions& options, std::vector<FoundDevice>* found,
-                   std::vector<NetInterface>* interfaces) {
+                   std::vector<NetInterface>* interfaces, const SearchCompanion* companion) {
   return guard_allocation([&] {
     Search search;
     search.collect = true;
-    const Error error = search_through(options, &search);
+    const Error error = search_through(options, &search, companion);
     if (error != Error::kOk) return error;
     *interfaces = search.interfaces;
     for (FoundDevice& device : search.found) device.gateway.deadline = options.deadline;
@@ -596,7 +627,8 @@ Error discover_all(const DiscoveryOptions& options, std::vector<FoundDevice>* fo
   });
 }
 
-Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) {
+Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway,
+                       const SearchCompanion* companion) {
   return guard_allocation([&] {
     if (!options.url.empty()) {
       const Error error = discover_at(options.url, options.firewall, options.deadline, gateway);
@@ -608,7 +640,7 @@ Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway) 
     }
     Search search;
     search.v6 = options.firewall;
-    const Error error = search_through(options, &search);
+    const Error error = search_through(options, &search, companion);
     if (error != Error::kOk) return error;
     if (!search.ip_found && !search.ppp_found) {
       return search.saw_wan ? Error::kGatewayNoFirewall : search.last_skip;

@@ -12,6 +12,7 @@
 #ifndef PORTWRANGLER_GATEWAY_DISCOVERY_H_
 #define PORTWRANGLER_GATEWAY_DISCOVERY_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,12 +31,29 @@ struct DiscoveryOptions {
   Deadline deadline = Deadline();  // the run's end: the search and its reads end by it
 };
 
+/// Work that goes on inside the search's one wait, beside it (a probe of the gateway in
+/// another protocol): its sockets are watched with the search's, it is stepped after every
+/// wait, and it may end the search before its time. None of its calls may throw.
+struct SearchCompanion {
+  /// Appends the sockets to watch to `waits`; returns the milliseconds until it must be
+  /// stepped whatever they do (-1: no time of its own). `elapsed_ms` is the search's.
+  std::function<int(int elapsed_ms, std::vector<SocketWait>* waits)> arm;
+  /// Moves it on, after every wait.
+  std::function<void()> step;
+  /// Whether the search ends now, with no router: `elapsed_ms` since its start, and when
+  /// the earliest reply whose description is still to be read came (-1: none). Asked
+  /// while no router is at hand; unset, the search runs its course.
+  std::function<bool(int elapsed_ms, int pending_reply_ms)> enough;
+};
+
 /// kOk with a handle whose control URL, description and service type are all set, and
 /// the options' deadline;
 /// otherwise the error of the last reply passed over (kSsdpNoReply when none came,
 /// kSsdpNoInterface when the interface asked for is not there, kGatewayNoFirewall when a
 /// router answered the firewall search without that service), and `*gateway` untouched.
-Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway);
+/// With `companion`, it is stepped in the search's wait (not with a URL named outright).
+Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway,
+                       const SearchCompanion* companion = nullptr);
 
 /// kOk when no interface is named, or the one named is there and can carry the search;
 /// kSsdpNoInterface otherwise.
@@ -56,7 +74,8 @@ struct FoundDevice {
 /// their replies came. kOk even when none answered; kSsdpNoInterface as discover_gateway.
 /// `interfaces` gets those searched on.
 Error discover_all(const DiscoveryOptions& options, std::vector<FoundDevice>* found,
-                   std::vector<NetInterface>* interfaces);
+                   std::vector<NetInterface>* interfaces,
+                   const SearchCompanion* companion = nullptr);
 
 /// kOk with the interfaces a search with `options` goes out on (empty: the platform's
 /// default one); kSsdpNoInterface as discover_gateway.

@@ -1,18 +1,24 @@
 #include "portmap/exchange.h"
 
-#include <chrono>
+#include <algorithm>
 #include <random>
 
+#include "base/clock.h"
+#include "base/limits.h"
 #include "base/trace.h"
 #include "net/socket.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+int elapsed_ms(long long start) {
+  return static_cast<int>(clock_ms() - start);
+}
 
-int elapsed_ms(Clock::time_point start) {
-  return static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+void end(PortmapExchange* exchange, Error result) {
+  exchange->done = true;
+  exchange->result = result;
+  exchange->answer_ms = elapsed_ms(exchange->start);
+  exchange->socket.reset();
 }
 
 /// A wait of `ms` moved by up to a tenth either way, so that hosts started together
@@ -34,41 +40,120 @@ PortmapSchedule pcp_one_shot_schedule() {
   return {{0, second}, second + jittered(5000)};
 }
 
-Error portmap_exchange(const std::string& gateway, const Bytes& request,
-                       const PortmapSchedule& schedule, const PortmapTake& take) {
-  Socket socket;
-  Error error = udp_open(&socket, net_host_is_v6(gateway));
-  if (error != Error::kOk) return error;
-  const Clock::time_point start = Clock::now();
-  size_t sent = 0;
+Error portmap_exchange_start(const std::string& gateway, const Bytes& request,
+                             const PortmapSchedule& schedule, const PortmapTake& take,
+                             PortmapExchange* exchange) {
+  exchange->gateway = gateway;
+  exchange->request = request;
+  exchange->schedule = schedule;
+  exchange->take = take;
+  exchange->sent = 0;
+  exchange->start = clock_ms();
+  exchange->done = false;
+  const Error error = udp_open(&exchange->socket, net_host_is_v6(gateway));
+  if (error != Error::kOk) {
+    end(exchange, error);
+    return error;
+  }
+  portmap_exchange_step(exchange);
+  return Error::kOk;
+}
+
+SocketWait portmap_exchange_wait(PortmapExchange* exchange) {
+  return {exchange->socket.get(), false, false};
+}
+
+int portmap_exchange_left_ms(const PortmapExchange& exchange) {
+  if (exchange.done) return 0;
+  const PortmapSchedule& schedule = exchange.schedule;
+  const int next = exchange.sent < schedule.send_at.size() ? schedule.send_at[exchange.sent]
+                                                           : schedule.give_up_at;
+  return std::max(0, next - elapsed_ms(exchange.start));
+}
+
+void portmap_exchange_step(PortmapExchange* exchange) {
+  if (exchange->done) return;
   char buffer[kPcpMessageMax + 4];
-  for (;;) {
-    const int now = elapsed_ms(start);
-    if (now >= schedule.give_up_at) break;
-    if (sent < schedule.send_at.size() && now >= schedule.send_at[sent]) {
-      error = udp_send_to(socket.get(), gateway, kPortmapServerPort,
-                          reinterpret_cast<const char*>(request.data()), request.size());
-      // A send that fails (no route yet) is tried again at the next time.
-      if (error != Error::kOk) trace("portmap: send to %s failed", gateway.c_str());
-      ++sent;
-      continue;
-    }
-    const int next = sent < schedule.send_at.size() ? schedule.send_at[sent] : schedule.give_up_at;
+  for (int taken = 0; taken < kPortmapDatagramsAtOnce; ++taken) {
     size_t received = 0;
     std::string sender;
     int sender_port = 0;
-    error = udp_receive_from(socket.get(), buffer, sizeof(buffer), &received, &sender, &sender_port,
-                             next - now);
-    if (error != Error::kOk) return error;
-    if (received == 0) continue;
-    if (sender != gateway || sender_port != kPortmapServerPort) {
+    const Error error = udp_receive_from(exchange->socket.get(), buffer, sizeof(buffer), &received,
+                                         &sender, &sender_port, 0);
+    if (error != Error::kOk) {
+      end(exchange, error);
+      return;
+    }
+    if (received == 0) break;
+    if (sender != exchange->gateway || sender_port != kPortmapServerPort) {
       trace("portmap: a datagram from %s port %d passed over: not the gateway's", sender.c_str(),
             sender_port);
       continue;
     }
-    const WireCheck check = take(reinterpret_cast<const uint8_t*>(buffer), received);
-    if (check == WireCheck::kOk) return Error::kOk;
+    const WireCheck check = exchange->take(reinterpret_cast<const uint8_t*>(buffer), received);
+    if (check == WireCheck::kOk) {
+      end(exchange, Error::kOk);
+      return;
+    }
     trace("portmap: an answer of %zu bytes passed over: %s", received, wire_check_text(check));
   }
-  return Error::kPortmapNoAnswer;
+  const PortmapSchedule& schedule = exchange->schedule;
+  const int now = elapsed_ms(exchange->start);
+  if (now >= schedule.give_up_at) {
+    end(exchange, Error::kPortmapNoAnswer);
+    return;
+  }
+  while (exchange->sent < schedule.send_at.size() && now >= schedule.send_at[exchange->sent]) {
+    const Error error = udp_send_to(exchange->socket.get(), exchange->gateway, kPortmapServerPort,
+                                    reinterpret_cast<const char*>(exchange->request.data()),
+                                    exchange->request.size());
+    // A send that fails (no route yet) is tried again at the next time.
+    if (error != Error::kOk) trace("portmap: send to %s failed", exchange->gateway.c_str());
+    ++exchange->sent;
+  }
+}
+
+Error portmap_exchanges_finish(const std::vector<PortmapExchange*>& exchanges) {
+  for (;;) {
+    std::vector<SocketWait> waits;
+    int until = -1;
+    for (PortmapExchange* exchange : exchanges) {
+      if (exchange->done) continue;
+      waits.push_back(portmap_exchange_wait(exchange));
+      const int left = portmap_exchange_left_ms(*exchange);
+      until = until < 0 ? left : std::min(until, left);
+    }
+    if (waits.empty()) return Error::kOk;
+    const Error waited = socket_wait_any(&waits, until);
+    for (PortmapExchange* exchange : exchanges) {
+      if (waited != Error::kOk && !exchange->done) end(exchange, waited);
+      portmap_exchange_step(exchange);
+    }
+    if (waited != Error::kOk) return waited;
+  }
+}
+
+Error portmap_exchange(const std::string& gateway, const Bytes& request,
+                       const PortmapSchedule& schedule, const PortmapTake& take) {
+  PortmapExchange exchange;
+  const Error error = portmap_exchange_start(gateway, request, schedule, take, &exchange);
+  if (error != Error::kOk) return error;
+  (void)portmap_exchanges_finish({&exchange});
+  return exchange.result;
+}
+
+PortmapGrant portmap_grant_of(Error error, bool natpmp_only, PortmapGrant grant) {
+  if (error != Error::kOk) {
+    grant.error = error;
+  } else if (natpmp_only) {
+    grant.error = Error::kPortmapNatpmpOnly;
+  } else {
+    grant.error = grant.result == 0 ? Error::kOk : Error::kPortmapRefused;
+  }
+  return grant;
+}
+
+PortmapGrant portmap_ask_grant(const PortmapAsk& ask) {
+  if (!ask.exchange.done) return PortmapGrant();
+  return portmap_grant_of(ask.exchange.result, ask.natpmp_only, ask.grant);
 }

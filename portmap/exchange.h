@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "net/socket.h"
 #include "portmap/wire.h"
 
 /// The gateway asked, and this host's address toward it.
@@ -51,6 +52,61 @@ PortmapSchedule pcp_one_shot_schedule();
 
 /// What `take` makes of one datagram from the gateway's port: kOk ends the exchange.
 using PortmapTake = std::function<WireCheck(const uint8_t* data, size_t length)>;
+
+/// One exchange in progress, stepped by its caller's wait (beside a search, say). Start
+/// it, wait on portmap_exchange_wait's socket for at most portmap_exchange_left_ms, then
+/// step it, until it is done; `result` then says how it ended.
+struct PortmapExchange {
+  Socket socket;
+  std::string gateway;
+  Bytes request;
+  PortmapSchedule schedule;
+  PortmapTake take;
+  long long start = 0;  // clock_ms()
+  size_t sent = 0;      // sends made of the schedule's
+  bool done = true;
+  Error result = Error::kPortmapNoAnswer;  // kOk once `take` accepted a datagram
+  int answer_ms = 0;                       // from the start to the end
+};
+
+/// Begins the exchange (nothing is sent before the first step): kOk, or the socket's
+/// failure (the exchange is then done with it as its result).
+Error portmap_exchange_start(const std::string& gateway, const Bytes& request,
+                             const PortmapSchedule& schedule, const PortmapTake& take,
+                             PortmapExchange* exchange);
+
+/// What the exchange waits for: its socket, readable.
+SocketWait portmap_exchange_wait(PortmapExchange* exchange);
+
+/// Milliseconds until the exchange must be stepped whatever its socket does (a send is
+/// due, or the schedule ends); 0 when it is due now.
+int portmap_exchange_left_ms(const PortmapExchange& exchange);
+
+/// Sends what is due and takes the datagrams that are there, without waiting; ends the
+/// exchange once one is accepted or the schedule ran out.
+void portmap_exchange_step(PortmapExchange* exchange);
+
+/// Steps every exchange of `exchanges` that is not done in one wait, until all are.
+Error portmap_exchanges_finish(const std::vector<PortmapExchange*>& exchanges);
+
+/// An exchange that keeps its answer in itself: a probe stepped by its caller's wait. It
+/// stays where it was started, as its `take` writes into it.
+struct PortmapAsk {
+  PortmapExchange exchange;
+  PortmapGrant grant;
+  bool natpmp_only = false;  // a NAT-PMP server answered PCP's version with its own
+  PortmapAsk() = default;
+  PortmapAsk(const PortmapAsk&) = delete;
+  PortmapAsk& operator=(const PortmapAsk&) = delete;
+};
+
+/// The grant of an exchange that ended with `error`: that failure; kPortmapNatpmpOnly
+/// when a NAT-PMP server refused PCP's version; else kOk for result 0, kPortmapRefused
+/// for any other.
+PortmapGrant portmap_grant_of(Error error, bool natpmp_only, PortmapGrant grant);
+
+/// The ask's grant once it is done (kPortmapNoAnswer while it is under way).
+PortmapGrant portmap_ask_grant(const PortmapAsk& ask);
 
 /// kOk once `take` accepted a datagram from `gateway` port 5351; kPortmapNoAnswer when the
 /// schedule ran out; a socket failure.

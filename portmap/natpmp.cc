@@ -35,21 +35,29 @@ PortmapGrant natpmp_map(const PortmapGateway& gateway, const PortmapRequest& req
   return grant;
 }
 
+Error natpmp_external_address_start(const PortmapGateway& gateway, const PortmapSchedule& schedule,
+                                    PortmapAsk* ask) {
+  return portmap_exchange_start(
+      gateway.address, natpmp_encode_external_address(), schedule,
+      [ask](const uint8_t* data, size_t length) {
+        NatpmpAnswer answer;
+        const WireCheck check =
+            natpmp_decode(data, length, kNatpmpOpExternalAddress, nullptr, &answer);
+        if (check != WireCheck::kOk) return check;
+        grant_from(answer, &ask->grant);
+        if (answer.result == 0) {
+          ask->grant.external_address = net_address_text(answer.external_address.data());
+        }
+        return check;
+      },
+      &ask->exchange);
+}
+
 PortmapGrant natpmp_external_address(const PortmapGateway& gateway,
                                      const PortmapSchedule& schedule) {
-  PortmapGrant grant;
-  grant.error = portmap_exchange(gateway.address, natpmp_encode_external_address(), schedule,
-                                 [&](const uint8_t* data, size_t length) {
-                                   NatpmpAnswer answer;
-                                   const WireCheck check = natpmp_decode(
-                                       data, length, kNatpmpOpExternalAddress, nullptr, &answer);
-                                   if (check != WireCheck::kOk) return check;
-                                   grant_from(answer, &grant);
-                                   if (answer.result == 0)
-                                     grant.external_address =
-                                         net_address_text(answer.external_address.data());
-                                   return check;
-                                 });
-  if (grant.error == Error::kOk && grant.result != 0) grant.error = Error::kPortmapRefused;
-  return grant;
+  PortmapAsk ask;
+  if (natpmp_external_address_start(gateway, schedule, &ask) == Error::kOk) {
+    (void)portmap_exchanges_finish({&ask.exchange});
+  }
+  return portmap_ask_grant(ask);
 }

@@ -9,6 +9,11 @@
 PortmapGrant natpmp_map(const PortmapGateway& gateway, const PortmapRequest& request,
                         const PortmapSchedule& schedule);
 
+/// NAT-PMP's external-address request begun in `ask`, to be stepped by the caller's wait:
+/// kOk, or the socket's failure (the ask is then done with it).
+Error natpmp_external_address_start(const PortmapGateway& gateway, const PortmapSchedule& schedule,
+                                    PortmapAsk* ask);
+
 /// The external address, in the grant's `external_address`.
 PortmapGrant natpmp_external_address(const PortmapGateway& gateway,
                                      const PortmapSchedule& schedule);

@@ -11,19 +11,6 @@ WireAddress wire_of(const std::string& text) {
   return address;
 }
 
-/// Whether an exchange that ended with `taken` and a datagram read as `check` is a
-/// NAT-PMP server's refusal of the version.
-PortmapGrant finish(Error error, bool natpmp_only, PortmapGrant grant) {
-  if (error != Error::kOk) {
-    grant.error = error;
-  } else if (natpmp_only) {
-    grant.error = Error::kPortmapNatpmpOnly;
-  } else {
-    grant.error = grant.result == kPcpSuccess ? Error::kOk : Error::kPortmapRefused;
-  }
-  return grant;
-}
-
 }  // namespace
 
 PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& request,
@@ -61,26 +48,33 @@ PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& reques
         }
         return check;
       });
-  return finish(error, natpmp_only, grant);
+  return portmap_grant_of(error, natpmp_only, grant);
+}
+
+Error pcp_announce_start(const PortmapGateway& gateway, const PortmapSchedule& schedule,
+                         PortmapAsk* ask) {
+  return portmap_exchange_start(
+      gateway.address, pcp_encode_announce(wire_of(gateway.source)), schedule,
+      [ask](const uint8_t* data, size_t length) {
+        PcpAnswer answer;
+        const WireCheck check = pcp_decode(data, length, &answer);
+        if (check == WireCheck::kNatpmpOnly) {
+          ask->natpmp_only = true;
+          return WireCheck::kOk;
+        }
+        if (check != WireCheck::kOk) return check;
+        if (answer.opcode != kPcpOpAnnounce) return WireCheck::kBadOpcode;
+        ask->grant.result = answer.result;
+        ask->grant.epoch = answer.epoch;
+        return check;
+      },
+      &ask->exchange);
 }
 
 PortmapGrant pcp_announce(const PortmapGateway& gateway, const PortmapSchedule& schedule) {
-  PortmapGrant grant;
-  bool natpmp_only = false;
-  const Error error =
-      portmap_exchange(gateway.address, pcp_encode_announce(wire_of(gateway.source)), schedule,
-                       [&](const uint8_t* data, size_t length) {
-                         PcpAnswer answer;
-                         const WireCheck check = pcp_decode(data, length, &answer);
-                         if (check == WireCheck::kNatpmpOnly) {
-                           natpmp_only = true;
-                           return WireCheck::kOk;
-                         }
-                         if (check != WireCheck::kOk) return check;
-                         if (answer.opcode != kPcpOpAnnounce) return WireCheck::kBadOpcode;
-                         grant.result = answer.result;
-                         grant.epoch = answer.epoch;
-                         return check;
-                       });
-  return finish(error, natpmp_only, grant);
+  PortmapAsk ask;
+  if (pcp_announce_start(gateway, schedule, &ask) == Error::kOk) {
+    (void)portmap_exchanges_finish({&ask.exchange});
+  }
+  return portmap_ask_grant(ask);
 }

@@ -10,6 +10,11 @@
 PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& request,
                      const PcpNonce& nonce, const PortmapSchedule& schedule);
 
+/// An ANNOUNCE begun in `ask`, to be stepped by the caller's wait: kOk, or the socket's
+/// failure (the ask is then done with it).
+Error pcp_announce_start(const PortmapGateway& gateway, const PortmapSchedule& schedule,
+                         PortmapAsk* ask);
+
 /// An ANNOUNCE: kOk when a PCP server answers, kPortmapNatpmpOnly when a NAT-PMP one does.
 PortmapGrant pcp_announce(const PortmapGateway& gateway, const PortmapSchedule& schedule);
 

@@ -28,9 +28,11 @@ MAIN = {"http_port": 5000, "external_ip": "100.64.0.7", "identity": {"friendlyNa
                     mapping("none", "TCP", "127.0.0.1", 5009, 2223),
                     mapping("game", "UDP", "127.0.0.1", 27015, 27015),
                     mapping("web", "TCP", "192.168.1.20", 80, 8080, 0)]}
-# An old router beside it, answering later, with a WAN PPP connection and a public address.
+# An old router beside it, answering later, with a WAN PPP connection and a public address,
+# and a name too long for one row.
+OLD_NAME = ["Old router in the hall cupboard, the one the", "provider sent years ago"]
 OLD = {"address": "127.0.0.2", "http_port": 5000, "reply_delay": 0.3,
-       "service": "WANPPPConnection:1", "identity": {"friendlyName": "Old"}}
+       "service": "WANPPPConnection:1", "identity": {"friendlyName": " ".join(OLD_NAME)}}
 
 
 def row(text):
@@ -38,7 +40,9 @@ def row(text):
 
 
 def device(address, name, service, external, marks):
-    return (row("Device:        UPnP at " + address) + row("Name:          " + name) +
+    """A device's rows; `name` is the rows of its name, the further ones under the first."""
+    return (row("Device:        UPnP at " + address) + row("Name:          " + name[0]) +
+            "".join(row("               " + more) for more in name[1:]) +
             row("Services:      " + service) + row("Kind:          IGD v1, IPv6 firewall: No") +
             row("External IP:   " + external) + row("Answered in:   N ms") +
             row("Marks:         " + marks) + RULE)
@@ -48,8 +52,8 @@ def finding(*lines):
     return "".join(row(line) for line in lines) + RULE
 
 
-DEVICES = (device("127.0.0.1", "Main", "WANIPConnection:1", "100.64.0.7", "used by commands") +
-           device("127.0.0.2", "Old", "WANPPPConnection:1", "203.0.113.9", "-"))
+DEVICES = (device("127.0.0.1", ["Main"], "WANIPConnection:1", "100.64.0.7", "used by commands") +
+           device("127.0.0.2", OLD_NAME, "WANPPPConnection:1", "203.0.113.9", "-"))
 USED = finding("Commands use the router at 127.0.0.1.", "-> Nothing to change.")
 DOUBLE_NAT = finding(
     "Double NAT: router 127.0.0.1 (external 100.64.0.7): its external",

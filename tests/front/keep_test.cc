@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/clock.h"
 #include "front/forwarding.h"
 #include "front/pinhole.h"
 #include "tests/support/loopback_server.h"
@@ -241,23 +242,30 @@ struct ScriptedKind {
   std::vector<HoldStep> renewals;
   size_t next = 0;
   std::string log;
+  std::string address;        // the router's external address each held answer names, if any
+  long long released_by = 0;  // the end its removal was given
 };
 
 HeldEntry scripted_entry(const std::shared_ptr<ScriptedKind>& script, long lease) {
-  auto held = [lease](ScriptedKind*, const GatewayHandle&) {
+  auto held = [lease](ScriptedKind* s, const GatewayHandle&) {
     HoldAnswer answer;
     answer.event = "added";
     answer.lease_seconds = lease;
+    answer.external_address = s->address;
     return answer;
   };
   auto renew = [](ScriptedKind* s, const GatewayHandle&) {
     HoldAnswer answer;
+    answer.external_address = s->address;
     answer.step = s->next < s->renewals.size() ? s->renewals[s->next++] : HoldStep::kHeld;
     answer.ending = {Status::kAddRefused, kMessageAddRefused, ExitStatus::kRefused};
     if (answer.step == HoldStep::kTaken) answer.ending.exit = ExitStatus::kClash;
     return answer;
   };
-  auto gone = [](ScriptedKind*, const GatewayHandle&) {
+  auto gone = [](ScriptedKind* s, const GatewayHandle& g) {
+    s->released_by = g.deadline.at;
+    // A removal takes its time: the next one must not be given more for it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     HoldAnswer answer;
     answer.step = HoldStep::kGone;
     answer.event = "removed";
@@ -356,6 +364,32 @@ TEST(Keep, EachEntryOfASetRenewsOnItsOwnLeaseInOneWait) {
   EXPECT_EQ(waits, (std::vector<int>{2000, 2000, 1000, 1000, 2000, 2000, 0}));
   EXPECT_EQ(short_lease->log, "added renewed renewed renewed renewed renewed removed");
   EXPECT_EQ(long_lease->log, "added renewed removed");
+  // At the stop, the set's removals share one end: 15 s from the stop, not 15 s each.
+  EXPECT_EQ(short_lease->released_by, long_lease->released_by);
+  EXPECT_LE(short_lease->released_by, clock_ms() + 15000);
+}
+
+TEST(Keep, AnotherExternalAddressIsToldOfEveryEntryAtOnce) {
+  auto ssh = std::make_shared<ScriptedKind>();
+  auto game = std::make_shared<ScriptedKind>();
+  ssh->address = game->address = "80.81.82.2";
+  std::vector<HeldEntry> held;
+  held.push_back(scripted_entry(ssh, 4));      // renewed every 2 s
+  held.push_back(scripted_entry(game, 3600));  // every 30 minutes
+  std::vector<int> waits;
+  const KeepWaiter waiter = waits_in_turn([&](int milliseconds) {
+    waits.push_back(milliseconds);
+    // The router's WAN address changes before ssh's second renewal (the first, with the
+    // same address, is the control).
+    if (waits.size() == 2) ssh->address = game->address = "80.81.83.7";
+    return waits.size() == 4;
+  });
+  GatewayHandle gateway;
+  EXPECT_EQ(hold_run(&held, &gateway, {}, waiter).status, Status::kSuccess);
+  EXPECT_EQ(ssh->log, "added renewed changed removed");
+  EXPECT_EQ(game->log, "added changed removed");  // at once, not in half an hour
+  EXPECT_EQ(waits, (std::vector<int>{2000, 2000, 0, 2000}));
+  EXPECT_EQ(held[1].external_address, "80.81.83.7");
 }
 
 TEST(Keep, AHeldSetLooksAtATakenPortAgainAndReloadsByItsLines) {

@@ -177,9 +177,15 @@ start() {
   local port
   port=$(sed -n 's/^port=//p' "$state/miniupnpd.conf")
   # A plain command, not the in_ns function, so that $! is the daemon itself: `ip netns
-  # exec` execs it, where a function would run in a subshell of its own.
-  ip netns exec "$gateway" miniupnpd -d -f "$state/miniupnpd.conf" -P "$state/daemon.pid" \
-    >>"$state/miniupnpd.log" 2>&1 &
+  # exec` execs unshare, which execs the shell, which execs the daemon. In the foreground
+  # (-d) it logs at debug level, a line or two per table entry for each request, to its
+  # standard error and to syslog; with no /dev/log it writes them to the machine's console,
+  # slowly (a millisecond a line) and to the console of every lab on the machine. Its own
+  # mount namespace sees /dev/null there instead (where that cannot be, the daemon starts
+  # all the same, only slower); the log file keeps every line.
+  ip netns exec "$gateway" unshare --mount sh -c \
+    'mount --bind /dev/null /dev/console 2>/dev/null; exec miniupnpd -d -f "$1" -P "$2"' daemon \
+    "$state/miniupnpd.conf" "$state/daemon.pid" >>"$state/miniupnpd.log" 2>&1 &
   echo $! > "$state/miniupnpd.pid"
   for _ in $(seq 1 100); do
     # Without UPnP nothing listens on TCP: NAT-PMP's UDP port tells it is up.

@@ -45,15 +45,20 @@ while time.monotonic() < end:
     c.close()
 """
 
-# One connect from the WAN host: "answered" (the listener's greeting), "refused" (the
-# client's RST came back through), or "dropped" (nothing within the timeout).
+# One connect from the WAN host: "answered" (the listener's greeting), "refused" (an RST
+# came back: the client's through the gateway, or the router's own for a port it does not
+# forward), or "dropped" (nothing within the timeout). The listener is on the port
+# connected to unless a fourth argument names another (the internal port of an IPv4
+# forwarding, reached through the router's external address).
 PROBE = r"""
 import socket, sys
-s = socket.socket(socket.AF_INET6)
+address, port = sys.argv[1], sys.argv[2]
+listener = sys.argv[4] if len(sys.argv) > 4 else port
+s = socket.socket(socket.AF_INET6 if ":" in address else socket.AF_INET)
 s.settimeout(float(sys.argv[3]))
 try:
-    s.connect((sys.argv[1], int(sys.argv[2])))
-    print("answered" if s.recv(64) == b"pw6 %s\n" % sys.argv[2].encode() else "other")
+    s.connect((address, int(port)))
+    print("answered" if s.recv(64) == b"pw6 %s\n" % listener.encode() else "other")
 except ConnectionRefusedError:
     print("refused")
 except OSError:
@@ -151,9 +156,11 @@ class Lab6:
             process.stdout.close()
             process.stderr.close()
 
-    def probe(self, port, timeout=1.0, address=CLIENT6):
-        """"answered", "refused" or "dropped": a TCP connect from the WAN host."""
-        return self.on("wan", PYTHON, "-c", PROBE, address, str(port), str(timeout),
+    def probe(self, port, timeout=1.0, address=CLIENT6, listener=None):
+        """"answered", "refused" or "dropped": a TCP connect from the WAN host (to the
+        client's listener on `listener`, when it is not `port`)."""
+        more = [str(listener)] if listener else []
+        return self.on("wan", PYTHON, "-c", PROBE, address, str(port), str(timeout), *more,
                        timeout=timeout + 10).decode().strip()
 
     def pinholes(self):
@@ -240,9 +247,11 @@ def unique_id(answer):
 
 if __name__ == "__main__":
     # For ./demo.sh: `pinholes.py listen LAB PORT SECONDS` holds a listener on the client
-    # (it says "ready"), `pinholes.py probe LAB PORT` says what a connect from the WAN host
-    # to it meets.
+    # (it says "ready"; IPv4 reaches it too), `pinholes.py probe LAB PORT` says what a
+    # connect from the WAN host to it meets, `pinholes.py probe LAB PORT ADDRESS LISTENER`
+    # the same through a forwarding: to ADDRESS:PORT, the listener on port LISTENER.
     verb, name, port = sys.argv[1], sys.argv[2], sys.argv[3]
     if verb == "listen":
         os.execv(LAB, [LAB, "client", name, PYTHON, "-c", LISTENER, port, sys.argv[4]])
-    print(Lab6(name).probe(int(port)))
+    through = {"address": sys.argv[4], "listener": sys.argv[5]} if len(sys.argv) > 5 else {}
+    print(Lab6(name).probe(int(port), **through))

@@ -172,17 +172,19 @@ class PinholeLab(unittest.TestCase):
         # Found by the search, and at the description named outright.
         for where in ([], ["--url", self.lab.location()]):
             self.assertEqual(self.document(*where, "-pinhole", "-status"),
-                             ({"command": "pinhole_status", "firewall": {
+                             ({"command": "pinhole_status", "protocol_used": "upnp", "firewall": {
                                  "enabled": True, "inbound_pinholes_allowed": True}}, 0))
         document, code = self.document("-pinhole", "-add", "UDP", str(port))
         self.assertEqual(code, 0)
         hole = document["pinhole"].pop("id")
-        self.assertEqual(document, {"command": "pinhole_add", "added": True, "pinhole": {
+        self.assertEqual(document, {"command": "pinhole_add", "protocol_used": "upnp", "added": True,
+                                    "pinhole": {
             "protocol": "UDP", "port": port, "internal_client": CLIENT6, "lease_seconds": 3600}})
         self.assertEqual(self.lab.pinholes(), [{"protocol": "UDP", "internal": CLIENT6,
                                                 "port": port, "remote": None}])
         self.assertEqual(self.document("-pinhole", "-remove", str(hole)),
-                         ({"command": "pinhole_remove", "removed": True, "pinhole": {"id": hole}},
+                         ({"command": "pinhole_remove", "protocol_used": "upnp", "removed": True,
+                           "pinhole": {"id": hole}},
                           0))
         document, code = self.document("-pinhole", "-check", str(hole))
         self.assertEqual((document["error"]["status"], document["error"]["upnp_error"], code),

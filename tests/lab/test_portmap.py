@@ -8,6 +8,7 @@ import json
 import re
 import os
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -20,6 +21,14 @@ from harness import BANNER, BAR, CLOSING, RULE  # noqa: E402 (test_lab put e2e o
 GATEWAY = "192.168.77.1"
 DEVICE = "192.168.77.3"
 PYTHON = "/usr/bin/python3"
+CHATTY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "chatty.py")
+# auto's wait for a UPnP router once a NAT-PMP/PCP server answered (base/limits.h), and
+# what a run that takes the server may add to it: the exchange, the program's start.
+AUTO_WAIT = 2.0
+AUTO_BOUND = 4.5
+# What a one-shot may take with no server at the gateway, and auto on a chatty LAN.
+ONE_SHOT_BOUND = 10
+AUTO_CHATTY_BOUND = 15
 with open(os.path.join(os.path.dirname(__file__), "..", "e2e", "schema.json")) as schema_file:
     SCHEMA = json.load(schema_file)
 
@@ -128,6 +137,29 @@ class PortmapLab(unittest.TestCase):
         jsonschema.validate(document, SCHEMA)
         return code, document
 
+    def timed_document(self, *args):
+        """(exit status, document, seconds) of one --json run on the client."""
+        code, out, _, seconds = self.pw("--json", *args)
+        document = json.loads(out)
+        jsonschema.validate(document, SCHEMA)
+        return code, document, seconds
+
+    def chatty(self, mode="echo-st"):
+        """The lab's chatty device (tests/lab/chatty.py) on the third host, answering every
+        search at once, until the test ends."""
+        log = os.path.join(self.state, "device.jsonl")
+        device = subprocess.Popen([LAB, "device", self.name, PYTHON, CHATTY, mode, log],
+                                  stdout=subprocess.PIPE, text=True)
+        self.addCleanup(device.stdout.close)
+        self.addCleanup(device.wait)
+        self.addCleanup(device.terminate)
+        self.assertTrue(device.stdout.readline().startswith("ready"))
+
+        def answered():
+            with open(log) as f:
+                return [row for row in map(json.loads, f) if row["kind"] == "ssdp"]
+        return answered
+
 
 class Beside(PortmapLab):
     def test_pcp_add_reaches_the_client_and_remove_ends_it(self):
@@ -185,6 +217,16 @@ class Beside(PortmapLab):
         self.assertRegex(keeper.stderr.read().decode(),
                          r"removed: PCP TCP 2222 -> 192\.168\.77\.2:22\n$")
         self.assertNotEqual(self.probe(2222), "client")
+
+    def test_auto_takes_upnp_where_a_router_answers(self):
+        code, document = self.document("--protocol", "auto", "-add", "TCP", "22", "2226")
+        self.assertEqual((code, document["protocol_used"], document["added"]), (0, "upnp", True))
+        # The screens of UPnP name it in their titles already, with auto as without.
+        code, out, err, _ = self.pw("--exit-status", "--protocol", "auto", "-remove", "TCP",
+                                    "2226")
+        self.assertEqual((code, err), (0, ""))
+        self.assertIn("| [Entry (001) Removed]   -   UPnP Router - Port Forwarding          |\n",
+                      out)
 
     def test_natpmp_add_stats_remove_against_natpmpc(self):
         self.listen("client", 8022, "client")
@@ -255,9 +297,40 @@ class Alone(PortmapLab):
         self.assertEqual(err, "portwrangler: no UPnP router answered, but 192.168.77.1 answers "
                               "PCP: try --protocol auto\n")
         self.assertNotEqual(self.probe(2222), "client")
-        code, document = self.document("--protocol", "auto", "-add", "TCP", "22", "2222")
+        code, document, seconds = self.timed_document("--protocol", "auto", "-add", "TCP", "22",
+                                                      "2222")
         self.assertEqual((code, document["protocol_used"]), (0, "pcp"))
         self.assertEqual(self.probe(2222), "client")
+        # Taken once the search's first 2 s brought no router, not at the end of its 5 s.
+        print("\n  auto took PCP in %.2f s" % seconds, file=sys.stderr)
+        self.assertGreater(seconds, AUTO_WAIT)
+        self.assertLess(seconds, AUTO_BOUND)
+
+    def test_the_hint_costs_no_time(self):
+        # The same run with the server, and without it (the plain 048 run): the same
+        # screen, the hint alone on standard error, and no more time.
+        code, hinted, err, with_server = self.pw("--exit-status", "-add", "TCP", "22", "2222")
+        self.assertEqual((code, err), (3, "portwrangler: no UPnP router answered, but "
+                                          "192.168.77.1 answers PCP: try --protocol auto\n"))
+        subprocess.run([LAB, "stop", self.name], check=True)
+        code, plain, err, without = self.pw("--exit-status", "-add", "TCP", "22", "2222")
+        self.assertEqual((code, err), (3, ""))  # no server, no line
+        self.assertEqual(hinted, plain)
+        self.assertIn("Unable To Locate UPnP Router", plain)
+        print("\n  048 with the hint %.2f s, without a server %.2f s" % (with_server, without),
+              file=sys.stderr)
+        self.assertLess(with_server, without + max(1.0, 0.2 * without))
+
+    def test_auto_on_a_chatty_lan_takes_pcp_in_its_time(self):
+        # A device answering every search at once: its descriptions are read (the replies
+        # came within the first 2 s) and passed over; then PCP.
+        answered = self.chatty()
+        code, document, seconds = self.timed_document("--protocol", "auto", "-add", "TCP",
+                                                      "22", "2222")
+        self.assertEqual((code, document["protocol_used"]), (0, "pcp"), document)
+        self.assertTrue(answered(), "the device heard no search")
+        print("\n  auto took PCP in %.2f s beside the chatty device" % seconds, file=sys.stderr)
+        self.assertLess(seconds, AUTO_BOUND)
 
 
 class Fake(PortmapLab):
@@ -308,10 +381,48 @@ class Fake(PortmapLab):
                          + RULE + CLOSING)
         self.assertLess(seconds, 10 * 2)  # designed under 10 s; twice that on a loaded box
 
+    def test_one_shot_without_an_answer_ends_in_its_bound(self):
+        # A server that hears and never answers: each protocol's schedule, counted, and
+        # the run within the bound a one-shot command has.
+        for via, sends in (("pcp", 2), ("natpmp", 5)):
+            with self.subTest(via=via):
+                server = self.fake("\n", seconds=2 * ONE_SHOT_BOUND)
+                code, out, _, seconds = self.pw("--exit-status", "--protocol", via, "-add",
+                                                "TCP", "22", "2222")
+                server.kill()
+                heard = [line for line in server.stdout.read().decode().splitlines()
+                         if line.startswith("got ")]
+                self.assertEqual((code, len(heard)), (3, sends), out)
+                print("\n  %s gave up in %.2f s" % (via, seconds), file=sys.stderr)
+                self.assertLess(seconds, ONE_SHOT_BOUND)
+
+    def test_auto_with_a_server_gone_silent_on_a_chatty_lan_ends_in_its_bound(self):
+        # The ANNOUNCE is answered, the MAP never is: auto waits out the search's first
+        # 2 s, reads what the chatty device named, then PCP's whole schedule; counted.
+        answered = self.chatty()
+        announce = "0280" "0000" "00000000" "00000010" + "00" * 12
+        server = self.fake(announce + "\n", seconds=AUTO_CHATTY_BOUND + 5)
+        code, out, _, seconds = self.pw("--exit-status", "--protocol", "auto", "-add", "TCP",
+                                        "22", "2222")
+        server.kill()
+        heard = [line.split()[1][:4] for line in server.stdout.read().decode().splitlines()
+                 if line.startswith("got ")]
+        self.assertEqual(code, 3, out)
+        self.assertIn("PCP Failure -> No Answer From 192.168.77.1.", out)
+        self.assertEqual(heard, ["0200", "0201", "0201"])  # one ANNOUNCE, two MAPs
+        self.assertTrue(answered(), "the device heard no search")
+        print("\n  auto gave up in %.2f s" % seconds, file=sys.stderr)
+        self.assertLess(seconds, AUTO_CHATTY_BOUND)
+
     def test_natpmp_only_server_makes_auto_fall_back(self):
         # A PCP request gets version 0, result 1 (opcode 128); the NAT-PMP map its grant.
-        self.fake("0080" "0001" "00000010\n" +
+        # First the default run: its probe finds NAT-PMP, which the hint names.
+        self.fake("0080" "0001" "00000010\n" * 2 +
                   "0082" "0000" "00000011" "0016" "08ae" "00001c20\n")
+        code, out, err, _ = self.pw("--exit-status", "-add", "TCP", "22", "2222")
+        self.assertEqual((code, err), (3, "portwrangler: no UPnP router answered, but "
+                                          "192.168.77.1 answers NAT-PMP: try --protocol auto\n"))
+        self.assertIn("Unable To Locate UPnP Router", out)
         code, document = self.document("--protocol", "auto", "-add", "TCP", "22", "2222")
         self.assertEqual((code, document["protocol_used"]), (0, "natpmp"), document)
         self.assertEqual(document["entry"]["external_port"], 2222)

@@ -27,6 +27,47 @@ with open(os.path.join(os.path.dirname(__file__), "..", "e2e", "schema.json")) a
     SCHEMA = json.load(f)
 
 
+# Answers each TCP connection or UDP datagram on a port with its name, for a bounded time.
+LISTENER = r"""
+import socket, sys, time
+udp = sys.argv[1] == "UDP"
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if udp else socket.SOCK_STREAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("0.0.0.0", int(sys.argv[2])))
+udp or s.listen(8)
+print("ready", flush=True)
+end = time.monotonic() + float(sys.argv[3])
+while time.monotonic() < end:
+    s.settimeout(max(0.1, end - time.monotonic()))
+    try:
+        if udp:
+            _, sender = s.recvfrom(64)
+            s.sendto(b"client\n", sender)
+        else:
+            c, _ = s.accept()
+            c.sendall(b"client\n")
+            c.close()
+    except socket.timeout:
+        break
+"""
+
+# One try from the WAN host: the name that answered, "refused", or "dropped".
+PROBE = r"""
+import socket, sys
+udp = sys.argv[1] == "UDP"
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if udp else socket.SOCK_STREAM)
+s.settimeout(3)
+try:
+    s.connect((sys.argv[2], int(sys.argv[3])))
+    udp and s.send(b"hello")
+    print(s.recv(64).decode().strip() or "empty")
+except ConnectionRefusedError:
+    print("refused")
+except OSError:
+    print("dropped")
+"""
+
+
 def listed(entry):
     """An entry of a document as an entry of the fake gateway's form (upnpc_table's)."""
     return mapping(entry["description"], entry["protocol"], entry["internal_client"],
@@ -72,6 +113,17 @@ class Keeper:
             if event["event"] == name:
                 return event
         return None
+
+    def wait_for_all(self, name, ports, timeout):
+        """The events `name` of each port of `ports`, or None when one did not come."""
+        end, got = time.monotonic() + timeout, {}
+        while set(got) != set(ports) and time.monotonic() < end:
+            event = self.next(end - time.monotonic())
+            if event is None:
+                return None
+            if event["event"] == name and "external_port" in event:
+                got[event["external_port"]] = event
+        return got if set(got) == set(ports) else None
 
     def end(self, timeout=15):
         try:
@@ -122,21 +174,27 @@ class Scripts(LabClient, unittest.TestCase):
         holder.file, holder.folder = path, folder
         return holder
 
-    def wait_for_all(self, holder, name, ports, timeout):
-        """The events `name` of each port of `ports`, or None when one did not come."""
-        end, got = time.monotonic() + timeout, {}
-        while set(got) != set(ports) and time.monotonic() < end:
-            event = holder.next(end - time.monotonic())
-            if event is None:
-                return None
-            if event["event"] == name and "external_port" in event:
-                got[event["external_port"]] = event
-        return got if set(got) == set(ports) else None
+    def listen(self, protocol, port, seconds=60):
+        """A listener on the client for `seconds`, ready when this returns."""
+        listener = subprocess.Popen([LAB, "client", self.name, sys.executable, "-c", LISTENER,
+                                     protocol, str(port), str(seconds)], stdout=subprocess.PIPE)
+        self.addCleanup(listener.stdout.close)
+        self.addCleanup(listener.wait)
+        self.addCleanup(listener.kill)  # the listener this test started, by its pid
+        self.assertEqual(listener.stdout.readline(), b"ready\n")
+
+    def probe(self, protocol, port):
+        """What a packet from the WAN host to the router's WAN address and `port` meets."""
+        return subprocess.run([LAB, "wan", self.name, sys.executable, "-c", PROBE, protocol,
+                               EXTERNAL, str(port)], stdout=subprocess.PIPE, text=True,
+                              timeout=30).stdout.strip()
 
     def ports(self):
         return sorted(e["NewExternalPort"] for e in self.upnpc_table())
 
-    def test_hold_a_set_with_its_hook_and_status_file(self):
+    def recording_hook(self):
+        """An --on-change command that writes each call's environment as a JSON line, and
+        the paths of that record and of a status file beside it."""
         hook = os.path.join(tempfile.mkdtemp(prefix="pwhook"), "hook.py")
         self.addCleanup(shutil.rmtree, os.path.dirname(hook))
         record = hook + ".out"
@@ -146,17 +204,26 @@ class Scripts(LabClient, unittest.TestCase):
                     "    out.write(json.dumps({k: v for k, v in os.environ.items()\n"
                     "                          if k.startswith('PORTWRANGLER_')}) + '\\n')\n"
                     "print('seen', os.environ['PORTWRANGLER_EVENT'])\n")
+        return "/usr/bin/python3 '%s' %s" % (hook, record), record, hook + ".status"
+
+    def test_hold_a_set_with_its_hook_and_status_file(self):
+        hook, record, status = self.recording_hook()
         odd = "game; $(touch x) `y` \"z\" 'w'"
-        status = hook + ".status"
         holder = self.holder(["# a game server and SSH", "",
                               "-add TCP 22 2222 ssh",
                               "-add UDP 27015 27015 '%s'" % odd.replace("'", "'\\''"),
                               "--lease 4 -add TCP 8080 8080 web  # short: it renews often"],
-                             "--on-change", "/usr/bin/python3 '%s' %s" % (hook, record),
-                             "--status-file", status)
-        self.assertIsNotNone(self.wait_for_all(holder, "added", {2222, 27015, 8080}, 15),
+                             "--on-change", hook, "--status-file", status)
+        self.assertIsNotNone(holder.wait_for_all("added", {2222, 27015, 8080}, 15),
                              holder.seen)
         self.assertEqual(self.ports(), [2222, 8080, 27015])
+        # A packet from the internet reaches the client through each.
+        subprocess.run([LAB, "gateway", self.name, "sysctl", "-qw", "net.ipv4.ip_forward=1"],
+                       check=True)
+        self.listen("TCP", 22)
+        self.listen("UDP", 27015)
+        self.assertEqual((self.probe("TCP", 2222), self.probe("UDP", 27015)),
+                         ("client", "client"))
         # The status file, read while the set is held.
         with open(status) as f:
             document = json.load(f)
@@ -178,13 +245,18 @@ class Scripts(LabClient, unittest.TestCase):
             states = {e["external_port"]: e["state"] for e in json.load(f)["entries"]}
         self.assertEqual(states, {2222: "held", 27015: "held", 8080: "taken"})
         holder.process.send_signal(signal.SIGTERM)
-        self.assertIsNotNone(self.wait_for_all(holder, "removed", {2222, 27015}, 10), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("removed", {2222, 27015}, 10), holder.seen)
         self.assertEqual(holder.end(), 0)
         self.assertEqual(self.upnpc_table(), [mapping("theirs", "TCP", "192.168.77.5", 8080, 8080)])
+        # Removed: nothing passes to the client any more.
+        self.assertEqual((self.probe("TCP", 2222), self.probe("UDP", 27015)),
+                         ("refused", "refused"))
         with open(record) as f:
             calls = [json.loads(line) for line in f]
-        self.assertEqual(sorted((c["PORTWRANGLER_EVENT"], int(c["PORTWRANGLER_EXTERNAL_PORT"]))
-                                for c in calls),
+        # A renewal of 8080 between upnpc's removal and its add sees the port free first.
+        seen = [(c["PORTWRANGLER_EVENT"], int(c["PORTWRANGLER_EXTERNAL_PORT"])) for c in calls]
+        self.assertLessEqual(seen.count(("lost", 8080)), 1)
+        self.assertEqual(sorted(call for call in seen if call != ("lost", 8080)),
                          [("added", 2222), ("added", 8080), ("added", 27015), ("removed", 2222),
                           ("removed", 27015), ("taken", 8080)])
         game = [c for c in calls if c["PORTWRANGLER_EXTERNAL_PORT"] == "27015"][0]
@@ -197,15 +269,45 @@ class Scripts(LabClient, unittest.TestCase):
         self.assertFalse(os.path.exists("x"))
         self.assertIn("hook: seen added\n", holder.process.stderr.read())
 
+    def test_hold_tells_a_new_external_address(self):
+        hook, record, status = self.recording_hook()
+        holder = self.holder(["--lease 4 -add TCP 22 2222 ssh", "-add UDP 27015 27015 game"],
+                             "--on-change", hook, "--status-file", status)
+        self.assertIsNotNone(holder.wait_for_all("added", {2222, 27015}, 15), holder.seen)
+        self.assertIsNone(holder.wait_for("changed", 3))  # renewed at 2 s: the control
+        # The router's WAN address changes (its ISP gave it another).
+        moved = "80.81.82.7"
+        for step in (["addr", "flush", "dev", "wan0"], ["addr", "add", moved + "/24", "dev", "wan0"],
+                     ["route", "add", "default", "via", "80.81.82.1"]):
+            subprocess.run([LAB, "gateway", self.name, "ip"] + step, check=True)
+        # Seen at ssh's next renewal; the game's lease of an hour is looked at at once.
+        changed = holder.wait_for_all("changed", {2222, 27015}, 10)
+        self.assertIsNotNone(changed, holder.seen)
+        self.assertEqual({e["external_address"] for e in changed.values()}, {moved})
+        with open(status) as f:
+            document = json.load(f)
+        jsonschema.validate(document, SCHEMA)
+        self.assertEqual({e["external_address"] for e in document["entries"]}, {moved})
+        holder.process.send_signal(signal.SIGTERM)
+        self.assertIsNotNone(holder.wait_for_all("removed", {2222, 27015}, 10), holder.seen)
+        self.assertEqual(holder.end(), 0)
+        with open(record) as f:
+            calls = [json.loads(line) for line in f]
+        self.assertEqual(sorted((c["PORTWRANGLER_EVENT"], c["PORTWRANGLER_EXTERNAL_PORT"],
+                                 c["PORTWRANGLER_EXTERNAL_ADDRESS"]) for c in calls),
+                         [("added", "2222", EXTERNAL), ("added", "27015", EXTERNAL),
+                          ("changed", "2222", moved), ("changed", "27015", moved),
+                          ("removed", "2222", moved), ("removed", "27015", moved)])
+
     def test_hold_through_a_restart_and_reloads(self):
         holder = self.holder(["-add TCP 22 2222 ssh", "-add UDP 27015 27015 game"])
-        self.assertIsNotNone(self.wait_for_all(holder, "added", {2222, 27015}, 15), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("added", {2222, 27015}, 15), holder.seen)
         # The daemon restarts with an empty table: with leases of an hour, the entries
         # are back from its announcements, not from a renewal.
         subprocess.run([LAB, "stop", self.name], check=True)
         subprocess.run([LAB, "start", self.name], check=True)
         restarted = time.monotonic()
-        self.assertIsNotNone(self.wait_for_all(holder, "added", {2222, 27015}, 10), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("added", {2222, 27015}, 10), holder.seen)
         self.assertLess(time.monotonic() - restarted, 10)
         self.assertEqual(self.ports(), [2222, 27015])
         # One line gone, one new, one untouched: only the first two change.
@@ -213,7 +315,7 @@ class Scripts(LabClient, unittest.TestCase):
             f.write("-add UDP 27015 27015 game\n-add TCP 8080 8080 web\n")
         holder.seen.clear()
         holder.process.send_signal(signal.SIGHUP)
-        self.assertIsNotNone(self.wait_for_all(holder, "added", {8080}, 10), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("added", {8080}, 10), holder.seen)
         self.assertEqual(self.ports(), [8080, 27015])
         # A file that no longer parses: the set stays as it is.
         with open(holder.file, "w") as f:
@@ -224,9 +326,60 @@ class Scripts(LabClient, unittest.TestCase):
         self.assertEqual(holder.seen, ["reloaded", "removed", "added", "reload-failed"])
         self.assertEqual(self.ports(), [8080, 27015])
         holder.process.send_signal(signal.SIGINT)
-        self.assertIsNotNone(self.wait_for_all(holder, "removed", {8080, 27015}, 10), holder.seen)
+        self.assertIsNotNone(holder.wait_for_all("removed", {8080, 27015}, 10), holder.seen)
         self.assertEqual(holder.end(), 0)
         self.assertEqual(self.upnpc_table(), [])
+
+    def test_hold_64_entries_at_a_flat_cost(self):
+        lines = ["-add %s %d %d %s%d" % (protocol, 10000 + i, 20000 + i, protocol, i)
+                 for i in range(32) for protocol in ("TCP", "UDP")]
+        ports = {(protocol, 20000 + i) for i in range(32) for protocol in ("TCP", "UDP")}
+        status = tempfile.mkdtemp(prefix="pw64")
+        self.addCleanup(shutil.rmtree, status)
+        started = time.monotonic()
+        holder = self.holder(lines, "--status-file", os.path.join(status, "status.json"))
+        self.assertEqual(self.count(holder, "added", 64, 30), 64, holder.seen)
+        added = time.monotonic() - started
+        self.assertLess(added, 15)
+        self.assertEqual({(e["NewProtocol"], e["NewExternalPort"]) for e in self.upnpc_table()},
+                         ports)
+        # Nothing due for half an hour: the wait takes no processor time.
+        quiet = process_cost(holder.process.pid)
+        time.sleep(5)
+        idle = process_cost(holder.process.pid)
+        self.assertLessEqual(idle["ticks"] - quiet["ticks"], 2)
+        # Every line renewed each 5 s (a reload: all 64 lines are new ones), over 192
+        # renewals: descriptors and memory stay where they were after the first 64.
+        with open(holder.file, "w") as f:
+            f.write("".join("--lease 10 %s\n" % line for line in lines))
+        holder.process.send_signal(signal.SIGHUP)
+        self.assertEqual(self.count(holder, "added", 64, 60), 64, holder.seen)
+        self.assertEqual(self.count(holder, "renewed", 64, 60), 64, holder.seen)
+        early = settled_cost(holder.process.pid)
+        self.assertEqual(self.count(holder, "renewed", 192, 60), 192, holder.seen)
+        late = settled_cost(holder.process.pid)
+        self.assertEqual(late["descriptors"], early["descriptors"])
+        self.assertLess(late["rss_kb"] - early["rss_kb"], 128, (early, late))
+        stopping = time.monotonic()
+        holder.process.send_signal(signal.SIGTERM)
+        self.assertEqual(self.count(holder, "removed", 64, 30), 64, holder.seen)
+        self.assertEqual(holder.end(), 0)
+        removed = time.monotonic() - stopping
+        self.assertEqual(self.upnpc_table(), [])
+        print("\n64 entries: added in %.1f s; %d ticks idle over 5 s; %d descriptors and "
+              "%d kB resident after 64 renewals, %d and %d kB after 256; removed in %.1f s"
+              % (added, idle["ticks"] - quiet["ticks"], early["descriptors"], early["rss_kb"],
+                 late["descriptors"], late["rss_kb"], removed), file=sys.stderr)
+
+    def count(self, holder, name, wanted, timeout):
+        """How many events `name` came (up to `wanted`) within `timeout` seconds."""
+        end, got = time.monotonic() + timeout, 0
+        while got < wanted and time.monotonic() < end:
+            event = holder.next(end - time.monotonic())
+            if event is None:
+                break
+            got += event["event"] == name
+        return got
 
     def test_json_against_upnpc_and_exit_statuses(self):
         empty = self.answer("-list")
@@ -378,6 +531,27 @@ class CarrierGradeNat(LabClient, unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertIn("Enumerate Failure", out)  # the table is empty, as upnpc sees it
         self.assertEqual(err.count(b"\n"), 1)
+
+
+def process_cost(pid):
+    """The processor ticks a process has used, its open descriptors and its resident
+    memory in kB."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    with open("/proc/%d/status" % pid) as f:
+        rss = [line.split()[1] for line in f if line.startswith("VmRSS:")][0]
+    return {"ticks": int(fields[11]) + int(fields[12]),
+            "descriptors": len(os.listdir("/proc/%d/fd" % pid)), "rss_kb": int(rss)}
+
+
+def settled_cost(pid):
+    """process_cost with the fewest descriptors and least memory of ten looks over a
+    second: a renewal's connection may be open at any one look, a leaked one at all."""
+    looks = []
+    for _ in range(10):
+        looks.append(process_cost(pid))
+        time.sleep(0.1)
+    return {name: min(look[name] for look in looks) for name in looks[0]}
 
 
 def upnpc_entries(lab):
