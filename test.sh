@@ -27,23 +27,21 @@ time {
   cmake --build build -j "$(nproc)"
 }
 
-# The other two builds, made at a low priority while the whole suite runs (its runs mostly
-# wait on the network: searches, lost packets, a silent router's 10 s), at the usual one
-# once it is done:
+# The other two builds, made at a low priority while the plain build's tests run (the labs
+# mostly wait on a real daemon and on lost packets), the sanitized one first, since its
+# tests take longest:
 # - the program and its tests with AddressSanitizer and UndefinedBehaviorSanitizer (clang),
 #   at -O1 with line tables only, as AddressSanitizer advises, the libFuzzer targets beside
 #   them: one build for both;
 # - the Windows program, cross-built, with its tests (see build-windows.sh).
-other_builds() {
-  echo "== the sanitized build, with the fuzz targets"
-  time {
-    CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DBUILD_TESTING=ON -DPORTWRANGLER_FUZZ=ON "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1" \
-      >/dev/null
-    cmake --build build-fuzz -j "$(nproc)"
-  }
-  echo "== the Windows build"
-  time ./build-windows.sh build-windows -DPORTWRANGLER_COMPARE_WITH="$PWD/build/portwrangler"
+sanitized_build() {
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBUILD_TESTING=ON -DPORTWRANGLER_FUZZ=ON "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1" \
+    >/dev/null
+  cmake --build build-fuzz -j "$(nproc)"
+}
+windows_build() {
+  ./build-windows.sh build-windows -DPORTWRANGLER_COMPARE_WITH="$PWD/build/portwrangler"
 }
 # A process and everything it started, deepest first, by their pids.
 tree() {
@@ -51,37 +49,55 @@ tree() {
   for child in $(cat /proc/"$1"/task/*/children 2>/dev/null); do tree "$child"; done
   echo "$1"
 }
-builds_log=$(mktemp)
-builds=
-# A failing phase stops the run: the builds still going stop with it.
-trap '[ -z "$builds" ] || kill $(tree "$builds") 2>/dev/null; rm -f "$builds_log"' EXIT
-(renice -n 10 -p $BASHPID >/dev/null && other_builds) >"$builds_log" 2>&1 &
-builds=$!
+logs=$(mktemp -d)
+declare -A phases=()
+# A failing phase stops the run: the phases still going stop with it.
+trap 'for job in "${phases[@]}"; do kill $(tree "$job") 2>/dev/null; done; rm -rf "$logs"' EXIT
+# begin NAME NICENESS COMMAND...: the phase NAME started in the background, its output and
+# its time kept for finish.
+begin() {
+  local name=$1 niceness=$2
+  shift 2
+  (renice -n "$niceness" -p $BASHPID >/dev/null && time "$@") >"$logs/$name" 2>&1 &
+  phases[$name]=$!
+}
+# finish NAME TITLE: waits for the phase NAME at the usual priority; prints its title and
+# time, and its output's end when it failed (which ends the run).
+finish() {
+  local name=$1 title=$2 job=${phases[$1]}
+  renice -n 0 -p $(tree "$job") >/dev/null 2>&1 || true
+  if ! wait "$job"; then
+    unset "phases[$name]"
+    tail -80 "$logs/$name" >&2
+    echo "test.sh: $title failed" >&2
+    exit 1
+  fi
+  unset "phases[$name]"
+  echo "== $title"
+  tail -1 "$logs/$name"
+}
 
-# Four at once on two cores: the whole runs spend most of their time waiting.
-echo "== the whole suite"
-time (cd build && ctest --output-on-failure -j 4 --timeout 300)
+begin sanitized_build 10 sanitized_build
+begin windows_build 15 windows_build
 
-echo "== (waiting for the other builds)"
-renice -n 0 -p $(tree "$builds") >/dev/null 2>&1 || true
-if ! time wait "$builds"; then
-  builds=
-  tail -60 "$builds_log" >&2
-  echo "test.sh: the sanitized or the Windows build failed" >&2
-  exit 1
-fi
-builds=
-grep -E '^(==|   [0-9.]+ s, processors)' "$builds_log"
-
-# The real-daemon labs run in the plain build: under the sanitizers the same code is run
-# by the unit tests and the whole runs against the fake gateway. So is the package check.
-echo "== the whole suite again, sanitized"
-time (cd build-fuzz && ctest --output-on-failure -j 4 --timeout 300 -E '^lab_')
-echo "== every fuzz target for ${FUZZ_SECONDS:-5} s"
-time tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
-# The Windows program: its unit tests and whole runs under Wine, beside the Linux program's.
-echo "== the Windows build's tests, under Wine"
-time (cd build-windows && ctest --output-on-failure -j 3 --timeout 300)
+# The plain build runs what only it can: the unit tests, the real-daemon labs, valgrind on
+# the program as shipped, and the package lists; the whole runs against the fake gateway
+# are run once, sanitized (below), where they prove the same transcripts and more. Four
+# at once on two cores: the labs mostly wait.
+echo "== the plain build's tests: unit tests, labs, valgrind"
+time (cd build && ctest --output-on-failure -j 4 --timeout 300 -LE fake_gateway)
 echo "== the Debian package, installed and removed"
 time tests/package/test_package.sh build
+
+# The sanitized suite, the real-daemon labs aside (the plain build runs them; the unit
+# tests and the whole runs against the fake gateway run the same code here), beside the
+# Windows build's tests under Wine, which mostly wait on Wine and the network.
+finish sanitized_build "the sanitized build, with the fuzz targets"
+begin sanitized_suite 0 bash -c 'cd build-fuzz && ctest --output-on-failure -j 4 --timeout 300 -E "^lab_"'
+finish windows_build "the Windows build"
+begin wine_suite 0 bash -c 'cd build-windows && ctest --output-on-failure -j 3 --timeout 300'
+finish wine_suite "the Windows build's tests, under Wine (beside the sanitized suite)"
+echo "== every fuzz target for ${FUZZ_SECONDS:-5} s (beside the sanitized suite)"
+time tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
+finish sanitized_suite "the whole suite, sanitized"
 echo "== all passed in $(((SECONDS - start) / 60)) min $(((SECONDS - start) % 60)) s"

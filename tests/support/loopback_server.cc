@@ -25,7 +25,7 @@ namespace {
 #ifdef _WIN32
 using socklen_t = int;
 constexpr int MSG_NOSIGNAL = 0;  // no SIGPIPE to keep away
-void close(int fd) {
+void close_socket(int fd) {
   closesocket(static_cast<SOCKET>(fd));
 }
 bool readable_within(int fd, int milliseconds) {
@@ -40,6 +40,9 @@ struct WinsockStarted {
   }
 } winsock_started;
 #else
+void close_socket(int fd) {
+  close(fd);
+}
 bool readable_within(int fd, int milliseconds) {
   pollfd p{fd, POLLIN, 0};
   return poll(&p, 1, milliseconds) > 0;
@@ -91,7 +94,7 @@ LoopbackServer::LoopbackServer(std::vector<ScriptedReply> replies) : replies_(st
 
 LoopbackServer::~LoopbackServer() {
   thread_.join();
-  close(listener_);
+  close_socket(listener_);
 }
 
 void LoopbackServer::serve() {
@@ -106,7 +109,7 @@ void LoopbackServer::serve() {
     }
     if (!reply.bytes.empty()) send(fd, reply.bytes.data(), reply.bytes.size(), MSG_NOSIGNAL);
     if (reply.hold_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.hold_ms));
-    close(fd);
+    close_socket(fd);
   }
 }
 
@@ -140,13 +143,13 @@ LoopbackUdpEcho::LoopbackUdpEcho(int count) {
 
 LoopbackUdpEcho::~LoopbackUdpEcho() {
   thread_.join();
-  close(socket_);
+  close_socket(socket_);
 }
 
 int closed_loopback_port() {
   int port = 0;
   int fd = bind_loopback(&port);
-  close(fd);
+  close_socket(fd);
   return port;
 }
 

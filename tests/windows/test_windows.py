@@ -221,6 +221,12 @@ class Windows(unittest.TestCase):
         add = [body for _, head, body in windows[typed][1] if "#AddPortMapping" in head]
         self.assertIn("<NewPortMappingDescription>caf\u00e9 \u2615 \u65e5\u672c<", add[0])
 
+
+@unittest.skipUnless(EXE and BASE, "no Windows build given (PORTWRANGLER_EXE)")
+class WindowsConsole(unittest.TestCase):
+    """Command lines as a Windows shell hands them over, the search without an answer, and
+    the console: a class of its own, so that it runs beside the comparisons above."""
+
     def test_command_lines_split_by_the_c_runtime(self):
         # Command lines as a Windows shell hands them over, each with the arguments the C
         # runtime's rules make of it (quotes doubled inside quotes, a backslash before a
