@@ -92,18 +92,21 @@ std::string remove_outcome_title(bool found, bool failed, int id) {
                             : ") Removed]   -   UPnP Router - Port Forwarding          "));
 }
 
+MappingRequest mapping_asked(const RequestRecord& request) {
+  // An address typed in a short, octal or hexadecimal form is sent as the one it means.
+  return {!request.ip_address.empty() ? address_meant(request.ip_address) : request.local_address,
+          request.external_port,
+          request.internal_port,
+          request.protocol,
+          request.description,
+          request.lease_seconds,
+          request.any_port};
+}
+
 AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, bool adopt,
                     bool read_always) {
   AddResult result;
-  // An address typed in a short, octal or hexadecimal form is sent as the one it means.
-  result.mapping = {
-      !request.ip_address.empty() ? address_meant(request.ip_address) : request.local_address,
-      request.external_port,
-      request.internal_port,
-      request.protocol,
-      request.description,
-      request.lease_seconds,
-      request.any_port};
+  result.mapping = mapping_asked(request);
   TableWalk walk = walk_from(0, kWalkMax);
   WalkStep step = WalkStep::kEnd;
   if (!request.quick) {

@@ -57,6 +57,9 @@ enum class ReadBack {
 ReadBack read_back(const GatewayHandle& gateway, const MappingRequest& mapping,
                    MappingEntry* entry);
 
+/// The entry a command line asks for, its client filled in.
+MappingRequest mapping_asked(const RequestRecord& request);
+
 /// The add of `request` (its lease included): the clash check unless "-q", the add,
 /// again without a lease when the router takes permanent entries alone, and the entry
 /// read back when it was added with a lease, or with `read_always`. With `adopt`, an

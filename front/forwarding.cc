@@ -275,14 +275,7 @@ HeldEntry hold_forwarding(const RequestRecord& request, bool json, bool in_set) 
   forwarding->request = request;
   forwarding->json = json;
   // What the events name until the first add fills it in: a stop may come first.
-  forwarding->held.mapping = {
-      request.ip_address.empty() ? request.local_address : request.ip_address,
-      request.external_port,
-      request.internal_port,
-      request.protocol,
-      request.description,
-      request.lease_seconds,
-      request.any_port};
+  forwarding->held.mapping = mapping_asked(request);
   forwarding->in_set = in_set;
   HeldEntry entry;
   entry.lease_seconds = request.lease_seconds;
