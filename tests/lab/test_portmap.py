@@ -597,6 +597,9 @@ class Fake(PortmapLab):
         self.assertIsNotNone(self.wait_for(keeper, "added", 2222, 20), keeper.seen)
         for _ in range(5):  # the tries at 2 s, then 250 ms, 500 ms, 1 s and 2 s after
             self.assertIsNotNone(self.wait_for(keeper, "unreachable", 2222, 20), keeper.seen)
+        # The sixth try goes out as the fifth's wait ends, and waits up to 4 s for its
+        # answer: the stop comes well inside that wait, not in a race with its send.
+        time.sleep(1.5)
         stopped = time.monotonic()
         keeper.terminate()  # during the sixth try's wait for its answer
         self.assertIsNotNone(self.wait_for(keeper, "not removed", 2222, 20), keeper.seen)
