@@ -518,6 +518,8 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
   held->heard = held->server->announcements;
   answer.text += (answer.text.empty() ? "" : "; ") + std::to_string(grant.lifetime) + " s granted";
   answer.lease_seconds = portmap_renewal_lease(held->via, grant.lifetime, renewal_draw());
+  // PCP's answer names the external address (NAT-PMP's does not): a new one is `changed`.
+  if (held->via == MapVia::kPcp) answer.external_address = grant.external_address;
   return answer;
 }
 

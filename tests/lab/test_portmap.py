@@ -303,9 +303,10 @@ class Beside(PortmapLab):
         with open(status) as f:
             document = json.load(f)
         jsonschema.validate(document, SCHEMA)
-        self.assertEqual(sorted((e["external_port"], e["via"], e["state"])
+        # Both name the router's external address: PCP's answer carries it.
+        self.assertEqual(sorted((e["external_port"], e["via"], e["state"], e["external_address"])
                                 for e in document["entries"]),
-                         [(2222, "pcp", "held"), (8022, "upnp", "held")])
+                         [(2222, "pcp", "held", EXTERNAL), (8022, "upnp", "held", EXTERNAL)])
         subprocess.run([LAB, "stop", self.name], check=True)
         subprocess.run([LAB, "start", self.name], check=True)
         restarted = time.monotonic()
