@@ -28,8 +28,9 @@ time {
 }
 
 # The other two builds, made at a low priority while the plain build's tests run (the labs
-# mostly wait on a real daemon and on lost packets), the sanitized one first, since its
-# tests take longest:
+# mostly wait on a real daemon and on lost packets), at one priority: the sanitized
+# suite is the busier of the two that follow, the Windows build the larger, so neither
+# may starve the other:
 # - the program and its tests with AddressSanitizer and UndefinedBehaviorSanitizer (clang),
 #   at -O1 with line tables only, as AddressSanitizer advises, the libFuzzer targets beside
 #   them: one build for both;
@@ -78,7 +79,7 @@ finish() {
 }
 
 begin sanitized_build 10 sanitized_build
-begin windows_build 15 windows_build
+begin windows_build 10 windows_build
 
 # The plain build runs what only it can: the unit tests, the real-daemon labs, valgrind on
 # the program as shipped, and the package lists; the whole runs against the fake gateway
