@@ -97,10 +97,8 @@ finish sanitized_build "the sanitized build, with the fuzz targets"
 begin sanitized_suite 0 bash -c 'cd build-fuzz && ctest --output-on-failure -j 4 --timeout 300 -E "^lab_"'
 finish windows_build "the Windows build"
 begin wine_suite 0 bash -c 'cd build-windows && ctest --output-on-failure -j 3 --timeout 300'
-# The fuzz targets keep both processors busy: they run once the sanitized suite is done,
-# while the Wine tests, which wait for the Windows build and mostly wait, go on.
-finish sanitized_suite "the whole suite, sanitized"
-echo "== every fuzz target for ${FUZZ_SECONDS:-5} s (beside the Wine tests)"
-time tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
 finish wine_suite "the Windows build's tests, under Wine (beside the sanitized suite)"
+echo "== every fuzz target for ${FUZZ_SECONDS:-5} s (beside the sanitized suite)"
+time tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
+finish sanitized_suite "the whole suite, sanitized"
 echo "== all passed in $(((SECONDS - start) / 60)) min $(((SECONDS - start) % 60)) s"
