@@ -329,6 +329,22 @@ class Json(unittest.TestCase):
         self.assertEqual((good_interface.code, document(good_interface)["error"]["status"]),
                          (3, 48))
 
+    def test_help_and_version(self):
+        usage = run(["--help"])
+        self.assertEqual(usage.code, 0)
+        for option in ("--json", "--exit-status", "--lease", "--keep", "--url", "--interface",
+                       "--help", "--version"):
+            self.assertIn(option, usage.out)
+        version = run(["--version"])
+        self.assertEqual((version.code, version.out[:13]), (0, "portwrangler "))
+        # -help keeps its screen; so does a bad long option without --json.
+        self.assertEqual(run(["--bogus", "-list"]).out, run(["-list", "-x"]).out)
+
+
+class JsonKeep(unittest.TestCase):
+    """--keep with --json: its events, its stop, its refusals (a test of their own: they
+    mostly wait on short leases, beside the rest)."""
+
     def test_keep_on_the_screens(self):
         # The first add's report, one line per event on standard error, and the closing
         # frame once a signal ended the holding and removed the entry.
@@ -490,18 +506,6 @@ class Json(unittest.TestCase):
                                  {"entries": [ours]})
         self.assertEqual(result.code, 4)
         self.assertIn(DUPLICATE_ID % 1, result.out)
-
-    def test_help_and_version(self):
-        usage = run(["--help"])
-        self.assertEqual(usage.code, 0)
-        for option in ("--json", "--exit-status", "--lease", "--keep", "--url", "--interface",
-                       "--help", "--version"):
-            self.assertIn(option, usage.out)
-        version = run(["--version"])
-        self.assertEqual((version.code, version.out[:13]), (0, "portwrangler "))
-        # -help keeps its screen; so does a bad long option without --json.
-        self.assertEqual(run(["--bogus", "-list"]).out, run(["-list", "-x"]).out)
-
 
 if __name__ == "__main__":
     unittest.main()
