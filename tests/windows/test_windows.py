@@ -560,8 +560,9 @@ class WindowsPortmap(unittest.TestCase):
         # (their 5350 listeners share the port, as Windows lets them). The daemon's epoch
         # keeps counting across the restart: only its announcement on 224.0.0.1 brings a
         # mapping back, designed within 10 s (a random wait of up to 5 s); twice that here.
-        # Internal ports of their own: the daemon's NAT-PMP delete takes every mapping of
-        # its internal port, PCP's too.
+        # Internal ports of their own: the daemon finds a delete's mapping by its internal
+        # port, so with one port for both a PCP delete can meet the NAT-PMP mapping and be
+        # refused (NOT_AUTHORIZED), on Linux alike.
         cases = (("pcp", 22, 2224), ("natpmp", 8022, 2225))
         keepers = {}
         for via, internal, port in cases:
