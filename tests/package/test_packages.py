@@ -160,8 +160,12 @@ def local_module(name, near):
 
 
 def repo_files(pattern):
+    """The checkout's files; none inside a build folder (build/, build-windows/, ...),
+    whatever a build unpacked there."""
     return [p for p in glob.glob(os.path.join(ROOT, pattern), recursive=True)
-            if "/build" not in "/" + os.path.relpath(p, ROOT) and os.path.isfile(p)]
+            if not any(part.startswith("build") for part in
+                       os.path.dirname(os.path.relpath(p, ROOT)).split(os.sep))
+            and os.path.isfile(p)]
 
 
 def cmake_files():
