@@ -233,10 +233,6 @@ bool options_fit_command(const RunOptions& options, int code, const RequestRecor
     *problem = "-pinhole -remove through PCP takes PROTO PORT, not an ID";
     return false;
   }
-  if (options.keep && code == kPinholeAdd && options.via == MapVia::kPcp) {
-    *problem = "--keep holds UPnP pinholes alone: not with --protocol pcp";
-    return false;
-  }
   if (!options.keep) return true;
   if (code == kPinholeAdd && request.pinhole_lease >= kKeepLeaseMinSeconds) return true;
   if (code == kPinholeAdd) {
