@@ -527,6 +527,36 @@ class PcpPinholeLab(unittest.TestCase):
             self.stop(keeper, port, renewed=True)
         self.assertEqual(keeper.seen[0], "added")
 
+    def test_a_held_pcp_pinhole_follows_the_host_to_a_new_address(self):
+        # As the UPnP pinhole's case: a new address takes over, the next renewal (every 3
+        # to 3.75 s here) opens the pinhole for it; the old one ends with its lifetime.
+        lab, port, new = self.lab, PORT + 46, "2001:db8:77::21"
+        self.addCleanup(lab.on, "client", "ip", "-6", "addr", "change", CLIENT6 + "/64", "dev",
+                        "lan0", "preferred_lft", "forever", "nodad")
+        self.addCleanup(lab.on, "client", "ip", "-6", "addr", "del", new + "/64", "dev", "lan0")
+        with lab.listener(port):
+            keeper = self.keeper("--protocol", "pcp", "-pinhole", "-add", "TCP", str(port),
+                                 str(MIN_LIFETIME))
+            self.assertIsNotNone(self.next_event(keeper, "added", 20), keeper.seen)
+            self.assertEqual(lab.probe(port, address=new), "dropped")  # control
+            lab.on("client", "ip", "-6", "addr", "add", new + "/64", "dev", "lan0", "nodad")
+            lab.on("client", "ip", "-6", "addr", "change", CLIENT6 + "/64", "dev", "lan0",
+                   "preferred_lft", "0", "nodad")
+            moved = self.next_event(keeper, "moved", 2 * 3.75)
+            self.assertEqual(moved and (moved["pinhole"]["internal_client"], moved["text"]), (
+                new, "this host's address was %s: opened for the new one; the old one ends "
+                "with its lifetime; %d s granted" % (CLIENT6, MIN_LIFETIME)), keeper.seen)
+            self.assertEqual(lab.probe(port, address=new), "answered")
+            # The new address's pinhole, made and not renewed yet, is deleted; the old one
+            # ends with its lifetime.
+            keeper.send_signal(signal.SIGTERM)
+            self.assertIsNotNone(self.next_event(keeper, "removed", 20), keeper.seen)
+            self.assertEqual(keeper.wait(timeout=20), 0)
+            self.assertEqual(lab.probe(port, DROPPED_WAIT, address=new), "dropped")
+            end = time.monotonic() + 2 * MIN_LIFETIME
+            while lab.pinholes() and time.monotonic() < end:
+                time.sleep(0.2)
+
     def announce(self, host, address, port):
         self.assertEqual(lab_run(self.lab, host, PYTHON, "-c", ANNOUNCE, address, str(port),
                                  "br0" if host == "gateway" else "dev0"), 0)
