@@ -482,6 +482,25 @@ class PcpPinholeLab(unittest.TestCase):
                 "lease_seconds": 600})
         self.assertEqual(keeper.seen, ["added", "removed"])
 
+    def test_keep_events_on_standard_error(self):
+        # The whole transcript: the banner and the closing lines on standard output, one
+        # line per event on standard error, as a held UPnP pinhole's with PCP named.
+        port = PORT + 47
+        keeper = subprocess.Popen([LAB, "client", self.lab.name, "env",
+                                   "PORTWRANGLER_STATE_DIR=" + self.state, PROGRAM, "--keep",
+                                   "--protocol", "pcp", "-pinhole", "-add", "UDP", str(port),
+                                   "600"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                  text=True)
+        self.addCleanup(keeper.kill)  # the run this test started, by its pid
+        added = keeper.stderr.readline()  # bounded by the one-shot exchange
+        keeper.send_signal(signal.SIGTERM)
+        out, err = keeper.communicate(timeout=20)
+        stamp = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ"
+        self.assertRegex(added + err, r"^%s added: PCP pinhole, UDP \[%s\]:%d, 600 s granted\n"
+                         r"%s removed: PCP pinhole, UDP \[%s\]:%d\n$"
+                         % (stamp, CLIENT6, port, stamp, CLIENT6, port))
+        self.assertEqual((out, keeper.returncode), (BANNER + CLOSING, 0))
+
     def test_a_held_set_holds_a_pcp_pinhole_line(self):
         # The line's words are -pinhole -add's, with --protocol pcp: held as --keep holds it.
         lab, port = self.lab, PORT + 45
