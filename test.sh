@@ -21,20 +21,24 @@ start=$SECONDS
 echo "== every C++ file as the project's .clang-format writes it"
 time tools/check-format.sh
 
-echo "== the program as shipped, with its tests"
-time {
+# Three builds, begun together; the plain one at the usual priority, the other two at a low
+# one until each is built, and then each goes straight on to its own tests (the labs
+# mostly wait on a real daemon and on lost packets, Wine on itself and the network):
+# - the program as shipped (`build/`), with its tests: its unit tests, the real-daemon
+#   labs, valgrind on the program, the grammar's neighbourhood, the package lists, and
+#   then the Debian package; the whole runs against the fake gateway are run once,
+#   sanitized, where they prove the same transcripts and more;
+# - the program and its tests with AddressSanitizer and UndefinedBehaviorSanitizer
+#   (clang), at -O1 with line tables only, as AddressSanitizer advises, the libFuzzer
+#   targets beside them: one build for both; then that suite (the real-daemon labs aside:
+#   the plain build runs them, and the whole runs against the fake gateway run the same
+#   code here), and every fuzz target;
+# - the Windows program, cross-built, with its tests (see build-windows.sh); then its
+#   tests under Wine.
+plain_build() {
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON >/dev/null
   cmake --build build -j "$(nproc)"
 }
-
-# The other two builds, made at a low priority while the plain build's tests run (the labs
-# mostly wait on a real daemon and on lost packets), at one priority: the sanitized
-# suite is the busier of the two that follow, the Windows build the larger, so neither
-# may starve the other:
-# - the program and its tests with AddressSanitizer and UndefinedBehaviorSanitizer (clang),
-#   at -O1 with line tables only, as AddressSanitizer advises, the libFuzzer targets beside
-#   them: one build for both;
-# - the Windows program, cross-built, with its tests (see build-windows.sh).
 sanitized_build() {
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBUILD_TESTING=ON -DPORTWRANGLER_FUZZ=ON "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1" \
@@ -44,6 +48,36 @@ sanitized_build() {
 windows_build() {
   ./build-windows.sh build-windows -DPORTWRANGLER_COMPARE_WITH="$PWD/build/portwrangler"
 }
+# step TITLE COMMAND...: runs one phase, its title before it and its time after it.
+step() {
+  local title=$1
+  shift
+  echo "== $title"
+  time "$@"
+}
+# The build at a low priority, then its tests at the usual one.
+sanitized_chain() {
+  renice -n 10 -p $BASHPID >/dev/null
+  step "the sanitized build, with the fuzz targets" sanitized_build
+  renice -n 0 -p $BASHPID >/dev/null
+  step "the whole suite, sanitized" \
+    bash -c 'cd build-fuzz && ctest --output-on-failure -j 4 --timeout 300 -E "^lab_"'
+  step "every fuzz target for ${FUZZ_SECONDS:-5} s" tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
+}
+windows_chain() {
+  renice -n 10 -p $BASHPID >/dev/null
+  step "the Windows build" windows_build
+  renice -n 0 -p $BASHPID >/dev/null
+  # They compare it with the plain build's program, built by then (the Windows build is
+  # the larger); a run whose plain build failed has ended the chain before this is spent.
+  local waited=0
+  until [ -f "$logs/plain-built" ]; do
+    [ $((waited += 1)) -le 1800 ] || { echo "test.sh: no plain build after 30 min" >&2; return 1; }
+    sleep 1
+  done
+  step "the Windows build's tests, under Wine" \
+    bash -c 'cd build-windows && ctest --output-on-failure -j 4 --timeout 300'
+}
 # A process and everything it started, deepest first, by their pids.
 tree() {
   local child
@@ -51,54 +85,36 @@ tree() {
   echo "$1"
 }
 logs=$(mktemp -d)
-declare -A phases=()
+declare -A chains=()
 # A failing phase stops the run: the phases still going stop with it.
-trap 'for job in "${phases[@]}"; do kill $(tree "$job") 2>/dev/null; done; rm -rf "$logs"' EXIT
-# begin NAME NICENESS COMMAND...: the phase NAME started in the background, its output and
-# its time kept for finish.
+trap 'for job in "${chains[@]}"; do kill $(tree "$job") 2>/dev/null; done; rm -rf "$logs"' EXIT
+# begin NAME FUNCTION: the chain FUNCTION started in the background, its output kept.
 begin() {
-  local name=$1 niceness=$2
-  shift 2
-  (renice -n "$niceness" -p $BASHPID >/dev/null && time "$@") >"$logs/$name" 2>&1 &
-  phases[$name]=$!
+  "$2" >"$logs/$1" 2>&1 &
+  chains[$1]=$!
 }
-# finish NAME TITLE: waits for the phase NAME at the usual priority; prints its title and
-# time, and its output's end when it failed (which ends the run).
+# finish NAME: waits for the chain NAME; prints each of its phases' titles and times, and
+# its output's end when it failed (which ends the run).
 finish() {
-  local name=$1 title=$2 job=${phases[$1]}
-  renice -n 0 -p $(tree "$job") >/dev/null 2>&1 || true
+  local name=$1 job=${chains[$1]}
   if ! wait "$job"; then
-    unset "phases[$name]"
+    unset "chains[$name]"
     tail -80 "$logs/$name" >&2
-    echo "test.sh: $title failed" >&2
+    echo "test.sh: $(grep '^== ' "$logs/$name" | tail -1 | cut -c4-) failed" >&2
     exit 1
   fi
-  unset "phases[$name]"
-  echo "== $title"
-  tail -1 "$logs/$name"
+  unset "chains[$name]"
+  grep -E '^(== |   [0-9.]+ s, processors)' "$logs/$name"
 }
 
-begin sanitized_build 10 sanitized_build
-begin windows_build 10 windows_build
-
-# The plain build runs what only it can: the unit tests, the real-daemon labs, valgrind on
-# the program as shipped, and the package lists; the whole runs against the fake gateway
-# are run once, sanitized (below), where they prove the same transcripts and more. Four
-# at once on two cores: the labs mostly wait.
-echo "== the plain build's tests: unit tests, labs, valgrind"
-time (cd build && ctest --output-on-failure -j 4 --timeout 300 -LE fake_gateway)
-echo "== the Debian package, installed and removed"
-time tests/package/test_package.sh build
-
-# The sanitized suite, the real-daemon labs aside (the plain build runs them; the unit
-# tests and the whole runs against the fake gateway run the same code here), beside the
-# Windows build's tests under Wine, which mostly wait on Wine and the network.
-finish sanitized_build "the sanitized build, with the fuzz targets"
-begin sanitized_suite 0 bash -c 'cd build-fuzz && ctest --output-on-failure -j 4 --timeout 300 -E "^lab_"'
-finish windows_build "the Windows build"
-begin wine_suite 0 bash -c 'cd build-windows && ctest --output-on-failure -j 3 --timeout 300'
-finish wine_suite "the Windows build's tests, under Wine (beside the sanitized suite)"
-echo "== every fuzz target for ${FUZZ_SECONDS:-5} s (beside the sanitized suite)"
-time tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
-finish sanitized_suite "the whole suite, sanitized"
+begin sanitized sanitized_chain
+begin windows windows_chain
+step "the program as shipped, with its tests" plain_build
+touch "$logs/plain-built"
+# Four tests at once on two cores: the labs mostly wait.
+step "the plain build's tests: unit tests, labs, valgrind, the grammar's neighbourhood" \
+  bash -c 'cd build && ctest --output-on-failure -j 4 --timeout 300 -LE fake_gateway'
+step "the Debian package, installed and removed" tests/package/test_package.sh build
+finish sanitized
+finish windows
 echo "== all passed in $(((SECONDS - start) / 60)) min $(((SECONDS - start) % 60)) s"

@@ -135,6 +135,14 @@ class FakeGateway:
             seen = [json.loads(line) for line in f if line.strip()]
         return [r for r in seen if kind is None or r["kind"] == kind]
 
+    def taken_after_search(self):
+        """Seconds from the first search it heard to the first action asked of it, on the
+        clock the test shares: how long the program searched, its start-up left out."""
+        heard = self.requests()
+        searched = [r["at"] for r in heard if r["kind"] == "ssdp"]
+        asked = [r["at"] for r in heard if r["kind"] == "http" and r["action"]]
+        return asked[0] - searched[0] if searched and asked else None
+
     def actions(self):
         return [r["action"] for r in self.requests("http") if r["action"]]
 

@@ -58,8 +58,10 @@ class Driver(unittest.TestCase):
             result = run(["-list"], ns.name)
             searches = gw.requests("ssdp")
             http = gw.requests("http")
+            taken_after = gw.taken_after_search()
         self.assertEqual(result.out, BANNER + LIST_HEAD + entry_lines(1, ENTRY) + CLOSING)
-        self.assertLess(result.seconds, 2)
+        # Taken at once: well before the 2.5 s a WAN PPP answer alone would be held for.
+        self.assertLess(taken_after, 2)
         # Both services are searched at once; the WAN IP answer ends the search.
         self.assertEqual([s["datagram"] for s in searches],
                          ["M-SEARCH * HTTP/1.1\r\nMX: 2\r\nHOST: 239.255.255.250:1900\r\n"
@@ -91,8 +93,9 @@ class Driver(unittest.TestCase):
                                             entries=[ENTRY]) as gw:
             result = run(["-list"], ns.name)
             heads = [r["head"] for r in gw.requests("http")]
+            taken_after = gw.taken_after_search()
         self.assertEqual(result.out, BANNER + LIST_HEAD + entry_lines(1, ENTRY) + CLOSING)
-        self.assertLess(result.seconds, 2)
+        self.assertLess(taken_after, 2)
         self.assertIn("service:WANIPConnection:1#GetGenericPortMappingEntry", heads[-1])
 
     def test_version_2_service_is_used_under_the_name_it_was_searched_by(self):
