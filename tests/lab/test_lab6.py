@@ -451,7 +451,7 @@ class PcpPinholeLab(unittest.TestCase):
 
     def stop(self, keeper, port, renewed):
         """SIGTERM to the held run: the pinhole deleted (exit 0). Once renewed, the daemon
-        refuses the delete (its nonce is lost when the nft backend remakes the rule), and
+        refuses the delete (as though it lost the nonce when it made the rule anew), and
         the run cuts its lifetime to the least instead (exit 1): gone within twice that."""
         keeper.send_signal(signal.SIGTERM)
         name = "not removed" if renewed else "removed"
@@ -502,17 +502,21 @@ class PcpPinholeLab(unittest.TestCase):
         self.assertEqual((out, keeper.returncode), (BANNER + CLOSING, 0))
 
     def test_a_held_set_holds_a_pcp_pinhole_line(self):
-        # The line's words are -pinhole -add's, with --protocol pcp: held as --keep holds it.
+        # The line's words are -pinhole -add's, with --protocol pcp: held as --keep holds it,
+        # through the IPv6 gateway --gateway names, or the IPv6 default route's when it
+        # names an IPv4 one (the IPv4 lines').
         lab, port = self.lab, PORT + 45
         with open(os.path.join(self.state, "set.conf"), "w") as f:
             f.write("--protocol pcp -pinhole -add TCP %d 600\n" % port)
-        with lab.listener(port):
-            keeper = self.keeper("--hold", os.path.join(self.state, "set.conf"), keep=False)
-            added = self.next_event(keeper, "added", 20)
-            self.assertEqual(added and (added["protocol_used"], added["pinhole"]["port"]),
-                             ("pcp", port), keeper.seen)
-            self.assertEqual(lab.probe(port), "answered")
-            self.stop(keeper, port, renewed=False)
+        for gateway in (GATEWAY6, GATEWAY):
+            with self.subTest(gateway), lab.listener(port):
+                keeper = self.keeper("--gateway", gateway, "--hold",
+                                     os.path.join(self.state, "set.conf"), keep=False)
+                added = self.next_event(keeper, "added", 20)
+                self.assertEqual(added and (added["protocol_used"], added["pinhole"]["port"]),
+                                 ("pcp", port), keeper.seen)
+                self.assertEqual(lab.probe(port), "answered")
+                self.stop(keeper, port, renewed=False)
 
     def test_keep_has_the_pinhole_back_after_a_restart_and_removes_it(self):
         # The daemon sends its one ANNOUNCE to ff02::1 through the bridge's other port, from
