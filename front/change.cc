@@ -1,5 +1,7 @@
 #include "front/change.h"
 
+#include <algorithm>
+
 #include "base/limits.h"
 #include "base/retry.h"
 #include "base/text.h"
@@ -60,11 +62,38 @@ bool add_clashes(const RequestRecord& request, const MappingEntry& entry) {
          entry.internal_port == request.internal_port;
 }
 
-bool entry_is_ours(const MappingEntry& entry, const MappingRequest& mapping) {
-  return entry.external_port == mapping.external_port &&
-         text_equal_ignoring_case(entry.protocol, mapping.protocol) &&
+bool ours_on_any_port(const MappingEntry& entry, const MappingRequest& mapping) {
+  return entry.external_port != 0 && text_equal_ignoring_case(entry.protocol, mapping.protocol) &&
          entry.internal_port == mapping.internal_port &&
          text_equal_ignoring_case(entry.client, mapping.client);
+}
+
+bool entry_is_ours(const MappingEntry& entry, const MappingRequest& mapping) {
+  return entry.external_port == mapping.external_port && ours_on_any_port(entry, mapping);
+}
+
+ReadBack chosen_entry(const std::vector<MappingEntry>& ours, const MappingRequest& mapping,
+                      const std::vector<uint16_t>* seen_before, size_t* chosen) {
+  std::vector<size_t> left;
+  for (size_t i = 0; i < ours.size(); ++i) {
+    // An entry there before the add is no new choice of the router's, unless it stands on
+    // the port asked: a router renews our own entry there in place.
+    const bool old = seen_before != nullptr &&
+                     std::find(seen_before->begin(), seen_before->end(), ours[i].external_port) !=
+                         seen_before->end();
+    if (!old || ours[i].external_port == mapping.external_port) left.push_back(i);
+  }
+  if (left.size() > 1) {
+    std::vector<size_t> described;
+    for (size_t i : left) {
+      if (ours[i].description == mapping.description) described.push_back(i);
+    }
+    if (described.size() == 1) left = described;
+  }
+  if (left.empty()) return ReadBack::kAbsent;
+  if (left.size() > 1) return ReadBack::kUnknown;
+  *chosen = left.front();
+  return ReadBack::kOurs;
 }
 
 const char* add_outcome_title(bool failed) {
@@ -115,6 +144,10 @@ AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, 
     while (!result.clash &&
            ((step = walk_next(&walk, gateway, &result.clash_entry)) == WalkStep::kEntry ||
             step == WalkStep::kRestarted)) {
+      if (step == WalkStep::kRestarted) result.ours_before.clear();
+      if (step == WalkStep::kEntry && ours_on_any_port(result.clash_entry, result.mapping)) {
+        result.ours_before.push_back(result.clash_entry.external_port);
+      }
       result.clash = step == WalkStep::kEntry && add_clashes(request, result.clash_entry);
       if (result.clash && adopt && entry_is_ours(result.clash_entry, result.mapping)) {
         // Left by an earlier run of ours (killed, or a power loss): renewed, not refused.
@@ -127,6 +160,7 @@ AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, 
   // A check that could not read the whole table must not let the add replace an entry it
   // did not see.
   result.unchecked = !result.clash && step == WalkStep::kBroken;
+  result.table_seen = !request.quick && !result.clash && step == WalkStep::kEnd;
   if (!result.clash && !result.unchecked) add_send(gateway, &result, read_always);
   return result;
 }
@@ -169,17 +203,48 @@ ReadBack read_back(const GatewayHandle& gateway, const MappingRequest& mapping,
 
 namespace {
 
+/// The port the router chose for `*mapping`: the mapping's from here on.
+void take_chosen_port(MappingRequest* mapping, uint16_t granted) {
+  trace("add: the router chose external port %u (%u wished)", granted, mapping->external_port);
+  mapping->external_port = granted;
+  mapping->any_port = false;
+}
+
+/// Where the router made `result`'s entry when it was to choose the port and its answer
+/// was lost: our entries on any port, read in one walk of the table (chosen_entry).
+ReadBack read_back_chosen(const GatewayHandle& gateway, const AddResult& result,
+                          MappingEntry* entry) {
+  std::vector<MappingEntry> ours;
+  TableWalk walk = walk_from(0, kWalkMax);
+  MappingEntry found;
+  for (;;) {
+    switch (walk_next(&walk, gateway, &found)) {
+      case WalkStep::kEntry:
+        if (ours_on_any_port(found, result.mapping)) ours.push_back(found);
+        break;
+      case WalkStep::kRestarted:
+        ours.clear();
+        break;
+      case WalkStep::kEnd: {
+        size_t chosen = 0;
+        const ReadBack read = chosen_entry(
+            ours, result.mapping, result.table_seen ? &result.ours_before : nullptr, &chosen);
+        if (read == ReadBack::kOurs) *entry = ours[chosen];
+        return read;
+      }
+      case WalkStep::kBroken:
+        return ReadBack::kUnknown;
+    }
+  }
+}
+
 /// One add of `*mapping`: AddAnyPortMapping when the router chooses the port, whose
 /// answer's port is then the mapping's from here on.
 Error add_once(const GatewayHandle& gateway, MappingRequest* mapping) {
   if (!mapping->any_port) return gateway_add_mapping(gateway, *mapping);
   uint16_t granted = 0;
   const Error error = gateway_add_any_mapping(gateway, *mapping, &granted);
-  if (error == Error::kOk) {
-    trace("add: the router chose external port %u (%u wished)", granted, mapping->external_port);
-    mapping->external_port = granted;
-    mapping->any_port = false;
-  }
+  if (error == Error::kOk) take_chosen_port(mapping, granted);
   return error;
 }
 
@@ -195,11 +260,15 @@ void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always)
     result->error = add_once(gateway, &result->mapping);
   }
   if (request_may_have_arrived(result->error)) {
-    // The router may have made the entry: the table tells.
+    // The router may have made the entry: the table tells, on any port when the port was
+    // the router's to choose.
     result->verified = true;
-    switch (read_back(gateway, result->mapping, &result->granted)) {
+    const bool chosen = result->mapping.any_port;
+    switch (chosen ? read_back_chosen(gateway, *result, &result->granted)
+                   : read_back(gateway, result->mapping, &result->granted)) {
       case ReadBack::kOurs:
         trace("add: the answer was lost after the request went out; the entry is there");
+        if (chosen) take_chosen_port(&result->mapping, result->granted.external_port);
         result->error = Error::kOk;
         result->lease_read = true;
         return;

@@ -5,6 +5,7 @@
 #define PORTWRANGLER_FRONT_CHANGE_H_
 
 #include <string>
+#include <vector>
 
 #include "front/records.h"
 #include "front/status.h"
@@ -36,6 +37,10 @@ struct AddResult {
   bool lease_read = false;   // the entry was read back after the add ...
   MappingEntry granted;      // ... and this is what the router holds
   uint16_t asked_port = 0;   // the external port asked; the router's choice may differ
+  // The check read the table whole (`table_seen`), and these are the external ports of
+  // the entries of ours it saw on any port (ours_on_any_port).
+  bool table_seen = false;
+  std::vector<uint16_t> ours_before;
   // The add's answer was lost after the request went out: the entry was read back to
   // tell (`error` is then kOk when it is there and ours), or could not be (`unknown`).
   bool verified = false;
@@ -50,6 +55,15 @@ enum class ReadBack {
   kAbsent,   // none
   kUnknown,  // the table could not be read
 };
+
+/// Which of `ours` (our entries on any port: ours_on_any_port) the router made for
+/// `mapping`, whose port it was to choose, in `*chosen`: the one left once the entries
+/// the check saw before the add (`seen_before`, their external ports; null when it did
+/// not read the table whole) are set aside, save one on the port asked (a router renews
+/// our entry there in place); of several, the one with the mapping's description.
+/// kAbsent when none is left, kUnknown when several are.
+ReadBack chosen_entry(const std::vector<MappingEntry>& ours, const MappingRequest& mapping,
+                      const std::vector<uint16_t>* seen_before, size_t* chosen);
 
 /// Reads the entry of `mapping`'s protocol and external port back from the router
 /// (GetSpecificPortMappingEntry, or a walk of the table where the router does not take
@@ -70,7 +84,8 @@ AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, 
 
 /// The add of `result->mapping` alone (no check): again without a lease when the router
 /// takes permanent entries alone (725, or 402 to a lease), the entry read back when it
-/// was added with one (or with `read_always`), and when the answer was lost.
+/// was added with one (or with `read_always`), and when the answer was lost (our entry
+/// on any port when the router was to choose it: chosen_entry).
 void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always = false);
 
 /// How an add ends a run.
@@ -109,6 +124,10 @@ bool add_clashes(const RequestRecord& request, const MappingEntry& entry);
 /// port, naming its internal client and internal port (texts ignoring letter case). A
 /// holding renews such an entry as its own, whichever run made it.
 bool entry_is_ours(const MappingEntry& entry, const MappingRequest& mapping);
+
+/// The same on whatever external port the entry stands (one that names a port): what
+/// the router may have made when it was to choose the port.
+bool ours_on_any_port(const MappingEntry& entry, const MappingRequest& mapping);
 
 /// The title line of the add's outcome box.
 const char* add_outcome_title(bool failed);

@@ -15,14 +15,20 @@ import unittest
 from harness import (PROGRAM, FakeGateway, Namespace, ADD_REFUSED, ADD_UNKNOWN, ADDED, BANNER, CLOSING, ENUMERATE_FAILED, EXTERNAL,
                      GAME, IDENTITY, LIST_HEAD, LOCAL, LONG, NO_EXTERNAL, NO_LOCAL, NO_ROUTER,
                      NOT_ADDED, NOT_REMOVED, NOT_REMOVED_ID, REMOVE_DENIED, REMOVE_INVALID,
-                     REMOVE_UNKNOWN, REMOVED_ID, RULE, SEARCH_WAIT, UNCONFIRMED, WEB, entry_block,
-                     entry_lines, information, mapping, outcome, port_box, run_isolated,
+                     REMOVE_UNKNOWN, REMOVED_ID, RULE, SEARCH_WAIT, THREE, UNCONFIRMED, WEB,
+                     entry_block, entry_lines, information, mapping, outcome, port_box, run_isolated,
                      status_box)
 
 LOST = {"head": "", "body": ""}  # the connection closes without an answer
 BASE = "http://127.0.0.1:5000"  # every case's gateway listens here, inside its namespace
 
 REFUSED_ADD = ADD_REFUSED + outcome(NOT_ADDED, True)
+V2 = {"service": "WANIPConnection:2"}  # a router that takes AddAnyPortMapping
+
+
+def ours(description):
+    """Two entries of this host's (TCP 80), on 3000 and 3001."""
+    return [mapping(description, "TCP", LOCAL, 80, port) for port in (3000, 3001)]
 REFUSED_REMOVAL = status_box(53, REMOVE_INVALID) + outcome(NOT_REMOVED, True)
 LISTED = LIST_HEAD + entry_lines(1, WEB) + entry_lines(2, GAME) + entry_lines(3, LONG)
 
@@ -194,6 +200,38 @@ CASES = [
     ("add answer lost, the table unreadable: unknown", ["-add", "-q", "TCP", "80", "9090"],
      {"raw": {"AddPortMapping": LOST, "GetSpecificPortMappingEntry": LOST}},
      ADD_UNKNOWN + outcome(UNCONFIRMED, True) + entry_block("", "TCP", LOCAL, 80, 9090),
+     *AT_ONCE, FOUND),
+    # With --any-port the router chooses: 8080 is another host's, so it takes 8081. A
+    # lost answer is read back as our entry on any port; the control's answer is not lost.
+    ("any-port add answered: added on the port chosen", ["--any-port", "-add", "TCP", "80", "8080"],
+     V2, outcome(ADDED, False) + entry_block("", "TCP", LOCAL, 80, 8081), *AT_ONCE, FOUND),
+    ("any-port add answer lost, the entry made: added on the port chosen",
+     ["--any-port", "-add", "TCP", "80", "8080"], dict(V2, raw={"AddAnyPortMapping": LOST}),
+     outcome(ADDED, False) + entry_block("", "TCP", LOCAL, 80, 8081), *AT_ONCE, FOUND),
+    ("any-port add answer lost, the entry not made: not added",
+     ["--any-port", "-add", "TCP", "80", "8080"],
+     dict(V2, raw={"AddAnyPortMapping": LOST}, unmade=["AddAnyPortMapping"]),
+     REFUSED_ADD + entry_block("", "TCP", LOCAL, 80, 8080), *AT_ONCE, FOUND),
+    ("any-port add answer lost, the table unreadable: unknown",
+     ["--any-port", "-add", "-q", "TCP", "80", "8080"],
+     dict(V2, raw={"AddAnyPortMapping": LOST, "GetGenericPortMappingEntry": LOST}),
+     ADD_UNKNOWN + outcome(UNCONFIRMED, True) + entry_block("", "TCP", LOCAL, 80, 8080),
+     *AT_ONCE, FOUND),
+    # Two entries of ours were there before (3000, 3001): the check saw them, so the new
+    # one is the router's choice. Without the check, their description tells it apart
+    # when it differs, and nothing does when it is the same.
+    ("any-port add answer lost beside two older entries of ours: added on the new one",
+     ["--any-port", "-add", "TCP", "80", "8080", "ssh"],
+     dict(V2, raw={"AddAnyPortMapping": LOST}, entries=THREE + ours("ssh")),
+     outcome(ADDED, False) + entry_block("ssh", "TCP", LOCAL, 80, 8081), *AT_ONCE, FOUND),
+    ("any-port add answer lost beside older ours, unchecked, described apart: added",
+     ["--any-port", "-add", "-q", "TCP", "80", "8080", "ssh"],
+     dict(V2, raw={"AddAnyPortMapping": LOST}, entries=THREE + ours("old")),
+     outcome(ADDED, False) + entry_block("ssh", "TCP", LOCAL, 80, 8081), *AT_ONCE, FOUND),
+    ("any-port add answer lost beside older ours, unchecked, described alike: unknown",
+     ["--any-port", "-add", "-q", "TCP", "80", "8080", "ssh"],
+     dict(V2, raw={"AddAnyPortMapping": LOST}, entries=THREE + ours("ssh")),
+     ADD_UNKNOWN + outcome(UNCONFIRMED, True) + entry_block("ssh", "TCP", LOCAL, 80, 8080),
      *AT_ONCE, FOUND),
     ("removal answer lost, the entry gone: removed", ["-remove", "UDP", "5000"],
      {"raw": {"DeletePortMapping": LOST}},

@@ -23,6 +23,13 @@ with open(os.path.join(os.path.dirname(__file__), "schema.json")) as f:
 
 LOST = {"head": "", "body": ""}  # the connection closes without an answer
 
+# An add of TCP 80 on 8080 with --any-port and a lease of 600 s, granted on 8081.
+ANY_PORT = {"added": True, "external_port_asked": 8080, "lease_asked": 600,
+            "lease_read_back": 600, "permanent": False,
+            "entry": {"protocol": "TCP", "external_port": 8081, "internal_client": LOCAL,
+                      "internal_port": 80, "description": "", "enabled": True,
+                      "remote_host": "", "lease_seconds": 600}}
+
 NOTE = ("portwrangler: entries on this router cannot be reached from the internet: %s\n")
 
 
@@ -138,6 +145,12 @@ class Json(unittest.TestCase):
               "error": {"status": 66, "name": "add_unknown", "cause":
                         "no answer came back after the request went out, and the table "
                         "could not be read back"}}),
+            # The router chose 8081 (8080 is another host's): the port granted whether
+            # its answer came or was lost, and read back from the table when lost.
+            (["--json", "--any-port", "--lease", "600", "-add", "TCP", "80", "8080"],
+             {"service": "WANIPConnection:2"}, 0, ANY_PORT),
+            (["--json", "--any-port", "--lease", "600", "-add", "TCP", "80", "8080"],
+             {"service": "WANIPConnection:2", "raw": {"AddAnyPortMapping": LOST}}, 0, ANY_PORT),
             (["--json", "-remove", "udp", "5000"], {"raw": {"DeletePortMapping": LOST}}, 0,
              {"removed": True}),
             (["--json", "-remove", "udp", "5000"],
@@ -329,6 +342,22 @@ class Json(unittest.TestCase):
         self.assertEqual((good_interface.code, document(good_interface)["error"]["status"]),
                          (3, 48))
 
+    def test_help_and_version(self):
+        usage = run(["--help"])
+        self.assertEqual(usage.code, 0)
+        for option in ("--json", "--exit-status", "--lease", "--keep", "--url", "--interface",
+                       "--help", "--version"):
+            self.assertIn(option, usage.out)
+        version = run(["--version"])
+        self.assertEqual((version.code, version.out[:13]), (0, "portwrangler "))
+        # -help keeps its screen; so does a bad long option without --json.
+        self.assertEqual(run(["--bogus", "-list"]).out, run(["-list", "-x"]).out)
+
+
+class JsonKeep(unittest.TestCase):
+    """--keep with --json: its events, its stop, its refusals (a test of their own: they
+    mostly wait on short leases, beside the rest)."""
+
     def test_keep_on_the_screens(self):
         # The first add's report, one line per event on standard error, and the closing
         # frame once a signal ended the holding and removed the entry.
@@ -418,13 +447,15 @@ class Json(unittest.TestCase):
                 self.assertEqual(events[-1], last)
                 self.assertEqual(gw.actions()[-1], "DeletePortMapping")
 
-    def hold(self, config, until=None, limit=20):
-        """A --keep --json run holding TCP 2222 (lease 2 s) against a fake gateway of
-        `config`, stopped by SIGTERM once its `until` (event, count) came: its events
-        (schema-checked), its exit status, and the gateway's table after its last answer."""
+    def hold(self, config, until=None, limit=20, options=()):
+        """A --keep --json run holding TCP 2222 (lease 2 s; with `options` too) against a
+        fake gateway of `config`, stopped by SIGTERM once its `until` (event, count) came:
+        its events (schema-checked), its exit status, and the gateway's table after its
+        last answer."""
         with Namespace() as ns, FakeGateway(ns, **dict({"entries": []}, **config)) as gw:
             keeper = subprocess.Popen(["ip", "netns", "exec", ns.name, PROGRAM, "--json",
-                                       "--keep", "--lease", "2", "-add", "TCP", "22", "2222"],
+                                       "--keep", "--lease", "2"] + list(options) +
+                                      ["-add", "TCP", "22", "2222"],
                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                       text=True)
             lines = queue.Queue()
@@ -491,16 +522,19 @@ class Json(unittest.TestCase):
         self.assertEqual(result.code, 4)
         self.assertIn(DUPLICATE_ID % 1, result.out)
 
-    def test_help_and_version(self):
-        usage = run(["--help"])
-        self.assertEqual(usage.code, 0)
-        for option in ("--json", "--exit-status", "--lease", "--keep", "--url", "--interface",
-                       "--help", "--version"):
-            self.assertIn(option, usage.out)
-        version = run(["--version"])
-        self.assertEqual((version.code, version.out[:13]), (0, "portwrangler "))
-        # -help keeps its screen; so does a bad long option without --json.
-        self.assertEqual(run(["--bogus", "-list"]).out, run(["-list", "-x"]).out)
+    def test_keep_any_port_holds_the_port_the_router_chose(self):
+        # 2222 is another host's: the router chooses 2223, and every event names it,
+        # whether the answer to the first add came (the control) or was lost.
+        theirs = mapping("theirs", "TCP", "127.0.0.9", 22, 2222)
+        for raw in ({}, {"AddAnyPortMapping": LOST}):
+            with self.subTest(raw=raw):
+                events, code, table = self.hold(
+                    {"service": "WANIPConnection:2", "entries": [theirs], "raw": raw},
+                    ("renewed", 1), options=["--any-port"])
+                self.assertEqual([(e["event"], e["external_port"]) for e in events],
+                                 [("added", 2223), ("renewed", 2223), ("removed", 2223)])
+                self.assertEqual(code, 0)
+                self.assertEqual(table, [["TCP", "2222", "127.0.0.9"]])
 
 
 if __name__ == "__main__":

@@ -219,7 +219,7 @@ class Gateway:
                                     for f in ENTRY_FIELDS[3:] if f in old)
                     return 200, envelope(name, service, inner)
             return 500, fault(714)
-        if name == "AddPortMapping":
+        if name in ("AddPortMapping", "AddAnyPortMapping"):
             entry = {f: argument(body, f) for f in ENTRY_FIELDS}
             lease = int(entry["NewLeaseDuration"] or 0)
             refusal = self.config["only_permanent"]
@@ -229,6 +229,8 @@ class Gateway:
                 entry["NewLeaseDuration"] = str(int(self.config["zero_lease_as"]))
             if lease and self.config["max_lease"]:
                 entry["NewLeaseDuration"] = str(min(lease, int(self.config["max_lease"])))
+            if name == "AddAnyPortMapping":
+                return self.add_any(entry)
             for i, old in enumerate(self.entries):
                 if (str(old.get("NewExternalPort")) == entry["NewExternalPort"] and
                         str(old.get("NewProtocol")).upper() == str(entry["NewProtocol"]).upper()):
@@ -248,6 +250,27 @@ class Gateway:
                     return 200, envelope(name, service, "")
             return 500, fault(714)
         return 500, fault(401)
+
+    def add_any(self, entry):
+        """AddAnyPortMapping: the port wished for when it is free or the same client's
+        (whose entry is updated in place), else the next such port up."""
+        port = int(entry["NewExternalPort"])
+        for _ in range(65535):
+            holder = next((i for i, old in enumerate(self.entries)
+                           if str(old.get("NewExternalPort")) == str(port) and
+                           str(old.get("NewProtocol")).upper() == entry["NewProtocol"].upper()),
+                          None)
+            if holder is None or \
+                    self.entries[holder].get("NewInternalClient") == entry["NewInternalClient"]:
+                break
+            port = port % 65535 + 1
+        entry["NewExternalPort"] = str(port)
+        if holder is None:
+            self.entries.append(entry)
+        else:
+            self.entries[holder] = entry
+        return 200, envelope("AddAnyPortMapping", self.config["service"],
+                             "<NewReservedPort>%d</NewReservedPort>" % port)
 
     def http(self, conn, base):
         conn.settimeout(5)

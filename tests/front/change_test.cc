@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "front/keep.h"
 #include "front/status.h"
 
@@ -63,6 +65,98 @@ TEST(Change, Clashes) {
   MappingEntry wrapped = entry_of("TCP", "10.0.0.9", 1, 0);
   wrapped.external_port_text = "65616";  // 65616 & 0xFFFF is 80
   EXPECT_FALSE(add_clashes(request_of("TCP", "", 22, 80), wrapped));
+}
+
+MappingEntry described(const char* description, uint16_t external) {
+  MappingEntry entry = entry_of("TCP", "10.0.0.2", 22, external);
+  entry.description = description;
+  return entry;
+}
+
+struct ChosenCase {
+  const char* name;
+  std::vector<MappingEntry> ours;
+  bool checked;                  // the check read the table whole before the add ...
+  std::vector<uint16_t> before;  // ... and saw ours on these ports
+  ReadBack read;
+  uint16_t port;  // the entry chosen
+};
+
+TEST(Change, TheEntryTheRouterChoseIsFoundOnAnyPort) {
+  MappingRequest mapping;
+  mapping.client = "10.0.0.2";
+  mapping.external_port = 2222;  // the port wished for
+  mapping.internal_port = 22;
+  mapping.protocol = "TCP";
+  mapping.description = "ssh";
+  mapping.any_port = true;
+  const ChosenCase cases[] = {
+      {"none: not made", {}, true, {}, ReadBack::kAbsent, 0},
+      {"one, new", {described("ssh", 2223)}, true, {}, ReadBack::kOurs, 2223},
+      {"one, unchecked", {described("", 2223)}, false, {}, ReadBack::kOurs, 2223},
+      {"one there before, elsewhere: not made",
+       {described("ssh", 3000)},
+       true,
+       {3000},
+       ReadBack::kAbsent,
+       0},
+      {"one there before on the port asked: renewed in place",
+       {described("", 2222)},
+       true,
+       {2222},
+       ReadBack::kOurs,
+       2222},
+      {"a new one beside one there before",
+       {described("ssh", 3000), described("ssh", 2223)},
+       true,
+       {3000},
+       ReadBack::kOurs,
+       2223},
+      {"two, unchecked, one described as asked",
+       {described("old", 3000), described("ssh", 2223)},
+       false,
+       {},
+       ReadBack::kOurs,
+       2223},
+      {"two, unchecked, described alike",
+       {described("ssh", 3000), described("ssh", 2223)},
+       false,
+       {},
+       ReadBack::kUnknown,
+       0},
+      {"two, unchecked, neither described as asked",
+       {described("a", 3000), described("b", 2223)},
+       false,
+       {},
+       ReadBack::kUnknown,
+       0},
+      {"two new",
+       {described("ssh", 2223), described("ssh", 2224)},
+       true,
+       {},
+       ReadBack::kUnknown,
+       0},
+  };
+  for (const ChosenCase& c : cases) {
+    size_t chosen = 99;
+    EXPECT_EQ(chosen_entry(c.ours, mapping, c.checked ? &c.before : nullptr, &chosen), c.read)
+        << c.name;
+    if (c.read == ReadBack::kOurs) {
+      ASSERT_LT(chosen, c.ours.size()) << c.name;
+      EXPECT_EQ(c.ours[chosen].external_port, c.port) << c.name;
+    } else {
+      EXPECT_EQ(chosen, 99u) << c.name;
+    }
+  }
+  // Ours on any port: protocol and client in other letters, not another internal port,
+  // client or protocol, nor a port text that names no port.
+  EXPECT_TRUE(ours_on_any_port(entry_of("tcp", "10.0.0.2", 22, 9), mapping));
+  EXPECT_FALSE(ours_on_any_port(entry_of("TCP", "10.0.0.2", 23, 9), mapping));
+  EXPECT_FALSE(ours_on_any_port(entry_of("TCP", "10.0.0.3", 22, 9), mapping));
+  EXPECT_FALSE(ours_on_any_port(entry_of("UDP", "10.0.0.2", 22, 9), mapping));
+  EXPECT_FALSE(ours_on_any_port(entry_of("TCP", "10.0.0.2", 22, 0), mapping));
+  EXPECT_FALSE(entry_is_ours(entry_of("TCP", "10.0.0.2", 22, 9), mapping));
+  EXPECT_TRUE(entry_is_ours(entry_of("TCP", "10.0.0.2", 22, 2222), mapping));
 }
 
 TEST(Change, RemovalMatchesPortAndProtocol) {

@@ -161,7 +161,7 @@ def local_module(name, near):
 
 def repo_files(pattern):
     return [p for p in glob.glob(os.path.join(ROOT, pattern), recursive=True)
-            if "/build" not in os.path.relpath(p, ROOT) and os.path.isfile(p)]
+            if "/build" not in "/" + os.path.relpath(p, ROOT) and os.path.isfile(p)]
 
 
 def cmake_files():

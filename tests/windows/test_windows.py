@@ -20,6 +20,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -517,15 +518,20 @@ class WindowsPortmap(unittest.TestCase):
                                portmap_lab.EXTERNAL, str(port)], stdout=subprocess.PIPE,
                               timeout=30).stdout.decode().strip()
 
-    def test_pcp_and_natpmp_add_and_remove(self):
-        client = "192.168.77.2"
+    def listen(self, port=22, greeting="client"):
+        """A listener on the client's `port` for the test's time, greeting with `greeting`;
+        ready when this returns."""
         listener = subprocess.Popen([LAB, "client", self.name, portmap_lab.PYTHON, "-c",
-                                     portmap_lab.LISTENER, "22", "120", "client"],
+                                     portmap_lab.LISTENER, str(port), "120", greeting],
                                     stdout=subprocess.PIPE)
         self.addCleanup(listener.stdout.close)
         self.addCleanup(listener.wait)
         self.addCleanup(listener.kill)
         self.assertEqual(listener.stdout.readline(), b"ready\n")
+
+    def test_pcp_and_natpmp_add_and_remove(self):
+        client = "192.168.77.2"
+        self.listen()
         for via, title, port, confirmed in (
                 ("pcp", "PCP", 2222, ""),
                 ("natpmp", "NAT-PMP", 2223, "| Confirmed   |  %-50s  |\n"
@@ -548,6 +554,51 @@ class WindowsPortmap(unittest.TestCase):
                                  (0, "", BANNER + outcome(box("Entry Removed"), False) + block +
                                   confirmed + CLOSING))
                 self.assertNotEqual(self.probe(port), "client")
+
+    def test_keep_has_mappings_back_after_a_restart_and_ctrl_c_removes_them(self):
+        # PCP and NAT-PMP held side by side, so that one restart of the daemon serves both
+        # (their 5350 listeners share the port, as Windows lets them). The daemon's epoch
+        # keeps counting across the restart: only its announcement on 224.0.0.1 brings a
+        # mapping back, designed within 10 s (a random wait of up to 5 s); twice that here.
+        # Internal ports of their own: the daemon finds a delete's mapping by its internal
+        # port, so with one port for both a PCP delete can meet the NAT-PMP mapping and be
+        # refused (NOT_AUTHORIZED), on Linux alike.
+        cases = (("pcp", 22, 2224), ("natpmp", 8022, 2225))
+        keepers = {}
+        for via, internal, port in cases:
+            self.listen(internal, via)
+            state = tempfile.mkdtemp(prefix="pw-state-win-", dir=self.state)
+            lab = types.SimpleNamespace(name=self.name, program=[
+                "env", "PORTWRANGLER_STATE_DIR=Z:" + state.replace("/", "\\")] + self.program)
+            keepers[via] = Keeper(lab, ["--protocol", via, "--lease", "3600", "-add", "TCP",
+                                        str(internal), str(port)])
+            self.addCleanup(keepers[via].close)
+        for via, _, port in cases:
+            with self.subTest(via):
+                added = keepers[via].wait_for("added", 30)
+                self.assertIsNotNone(added, keepers[via].seen)
+                self.assertEqual(added["external_port"], port)
+                self.assertEqual(self.probe(port), via)
+        subprocess.run([LAB, "stop", self.name], check=True)
+        subprocess.run([LAB, "start", self.name], check=True)
+        restarted = time.monotonic()
+        for via, _, port in cases:
+            with self.subTest(via):
+                renewed = keepers[via].wait_for("renewed", max(1, restarted + 20 - time.monotonic()))
+                self.assertIsNotNone(renewed, keepers[via].seen)
+                self.assertLess(time.monotonic() - restarted, 20)
+                self.assertTrue(renewed["text"].startswith("after the gateway's announcement"),
+                                renewed)
+                self.assertEqual(self.probe(port), via)
+        # Ctrl-C (Wine makes SIGINT a CTRL_C_EVENT): each mapping deleted, status 0.
+        for via, _, _ in cases:
+            keepers[via].process.send_signal(signal.SIGINT)
+        for via, _, port in cases:
+            with self.subTest(via):
+                self.assertIsNotNone(keepers[via].wait_for("removed", 15), keepers[via].seen)
+                self.assertEqual(keepers[via].end(), 0)
+                self.assertEqual(keepers[via].seen, ["added", "renewed", "removed"])
+                self.assertNotEqual(self.probe(port), via)
 
 
 if __name__ == "__main__":
