@@ -101,8 +101,8 @@ bool line_entry(const std::vector<std::string>& words, HoldLine* line, std::stri
   }
   line->code = parse_command(argc - 1, argv.data(), &line->request);
   RequestRecord& request = line->request;
-  if (line->code == kPinholeAdd && line->via != "upnp") {
-    *problem = "a pinhole is held through UPnP alone";
+  if (line->code == kPinholeAdd && line->via == "natpmp") {
+    *problem = "a pinhole is held through UPnP or PCP: NAT-PMP maps IPv4 alone";
     return false;
   }
   if (line->code == kPinholeAdd) {
@@ -192,8 +192,9 @@ struct Facts {
 
 struct HoldSet {
   HoldSetOptions options;
-  std::shared_ptr<PortmapServer> portmap;  // the NAT-PMP/PCP gateway, once a line needs it
-  bool upnp_found = false;                 // the UPnP router (and IPv6 router) found
+  std::shared_ptr<PortmapServer> portmap;   // the NAT-PMP/PCP gateway, once a line needs it
+  std::shared_ptr<PortmapServer> portmap6;  // the IPv6 one, once a PCP pinhole needs it
+  bool upnp_found = false;                  // the UPnP router (and IPv6 router) found
   std::vector<std::string> hook;
   std::vector<std::shared_ptr<Facts>> facts;  // in the order they were first told of
   RequestRecord base;                         // both addresses toward the IPv4 router
@@ -349,7 +350,13 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
   facts->via = line.via;
   facts->key = line.key;
   HeldEntry entry;
-  if (line.via != "upnp") {
+  if (line.via != "upnp" && line.code == kPinholeAdd) {
+    entry = hold_pcp_pinhole(request, set->portmap6, set->options.json);
+    facts->protocol = request.protocol;
+    facts->external_port = facts->internal_port = request.pinhole_port;
+    facts->client = set->portmap6->gateway.source;
+    facts->lease_seconds = static_cast<long>(request.pinhole_lease);
+  } else if (line.via != "upnp") {
     RunOptions options;
     options.json = set->options.json;
     options.lease_seconds = static_cast<long>(request.lease_seconds);
@@ -450,25 +457,45 @@ Outcome find_routers(const std::vector<HoldLine>& lines, HoldSet* set, Discovery
                      GatewayHandle* gateway) {
   bool forwardings = false;
   bool pinholes = false;
-  bool mappings = false;
+  bool mappings[2] = {false, false};  // IPv4 mappings, PCP pinholes
   for (const HoldLine& line : lines) {
-    (line.via != "upnp" ? mappings : line.code == kPinholeAdd ? pinholes : forwardings) = true;
+    if (line.via != "upnp") {
+      mappings[line.code == kPinholeAdd ? 1 : 0] = true;
+    } else {
+      (line.code == kPinholeAdd ? pinholes : forwardings) = true;
+    }
   }
-  if (mappings && !set->portmap) {
+  for (const bool ipv6 : {false, true}) {
+    std::shared_ptr<PortmapServer>& server = ipv6 ? set->portmap6 : set->portmap;
+    if (!mappings[ipv6 ? 1 : 0] || server) continue;
     RunOptions options;
-    options.gateway = set->options.gateway;
+    // --gateway names the gateway of its own address family; the other is the default
+    // route's.
+    if (net_host_is_v6(set->options.gateway) == ipv6) options.gateway = set->options.gateway;
     options.interface_name = set->options.interface_name;
     PortmapGateway found;
-    const Error error = portmap_find_gateway(options, &found);
+    const Error error = portmap_find_gateway(options, &found, ipv6);
     if (error != Error::kOk) {
       return failed_step("gateway", error, Status::kPortmapNoGateway, kMessageNoPortmapGateway);
     }
-    set->portmap = portmap_server(found);
+    server = portmap_server(found);
   }
   if ((!forwardings && !pinholes) || set->upnp_found) return {Status::kSuccess, ""};
   const Outcome found = find_upnp(forwardings, pinholes, set, discovery, gateway);
   set->upnp_found = found.status == Status::kSuccess;
   return found;
+}
+
+/// The listener of the NAT-PMP/PCP gateway `*server`, which the set finds once a line
+/// needs it: none until then.
+HoldListener gateway_listener(const std::shared_ptr<PortmapServer>* server, const char* router) {
+  HoldListener listener;
+  listener.router = router;
+  listener.sockets = [server]() {
+    return *server ? portmap_listener(*server).sockets() : std::vector<long long>{};
+  };
+  listener.heard = [server]() { return *server ? portmap_listener(*server).heard() : -1; };
+  return listener;
 }
 
 }  // namespace
@@ -624,7 +651,7 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
   if (ssdp_listen(&listener) != Error::kOk) trace("hold: the router's announcements are not heard");
   std::string boot_id;
   bool leaving = false;
-  std::vector<HoldListener> listeners(2);
+  std::vector<HoldListener> listeners(3);
   listeners[0].router = kHoldRouterUpnp;
   listeners[0].sockets = [&listener]() {
     return listener ? std::vector<long long>{listener->descriptor} : std::vector<long long>{};
@@ -646,13 +673,9 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
     if (restarted) trace("hold: the router started again: every entry is looked at");
     return restarted ? 0 : -1;
   };
-  // The NAT-PMP/PCP gateway's announcements, once a line is held through it.
-  listeners[1].router = kHoldRouterPortmap;
-  listeners[1].sockets = [&set]() {
-    return set.portmap ? portmap_listener(set.portmap).sockets() : std::vector<long long>{};
-  };
-  listeners[1].heard = [&set]() {
-    return set.portmap ? portmap_listener(set.portmap).heard() : -1;
-  };
+  // The NAT-PMP/PCP gateways' announcements, once a line is held through them: the IPv4
+  // one's on 224.0.0.1, the IPv6 one's (PCP pinholes) on ff02::1.
+  listeners[1] = gateway_listener(&set.portmap, kHoldRouterPortmap);
+  listeners[2] = gateway_listener(&set.portmap6, kHoldRouterPortmap6);
   return hold_run(&entries, &gateway, discovery, keep_platform_waiter(true), &calls, listeners);
 }

@@ -472,12 +472,14 @@ std::string json_pcp_pinhole_document(const PcpPinholeResult& result) {
 
 std::string json_pinhole_event_line(const std::string& time, const std::string& event,
                                     const std::string& text, uint16_t id,
-                                    const PinholeRequest& held, const std::string& error) {
+                                    const PinholeRequest& held, const std::string& error,
+                                    MapVia via) {
   json line = {{"time", time},
                {"event", event},
                {"text", text},
-               {"protocol_used", map_via_name(MapVia::kUpnp)},
+               {"protocol_used", map_via_name(via)},
                {"pinhole", pinhole_json(id, held)}};
+  if (via != MapVia::kUpnp) line["pinhole"]["id"] = nullptr;  // PCP names no pinhole
   if (!error.empty()) line["error"] = error;
   return text_of(line);
 }

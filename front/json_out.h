@@ -9,6 +9,7 @@
 #include "front/change.h"
 #include "front/diagnose.h"
 #include "front/listing.h"
+#include "front/options.h"
 #include "front/pinhole.h"
 #include "front/records.h"
 #include "front/status.h"
@@ -52,9 +53,11 @@ std::string json_event_line(const std::string& time, const std::string& event,
 /// The document of a pinhole command.
 std::string json_pinhole_document(const PinholeResult& result, const Outcome& outcome);
 
-/// One event of a held pinhole as a line of JSON, as json_event_line.
+/// One event of a held pinhole as a line of JSON, as json_event_line; through PCP (`via`)
+/// its ID is null.
 std::string json_pinhole_event_line(const std::string& time, const std::string& event,
                                     const std::string& text, uint16_t id,
-                                    const PinholeRequest& held, const std::string& error);
+                                    const PinholeRequest& held, const std::string& error,
+                                    MapVia via = MapVia::kUpnp);
 
 #endif  // PORTWRANGLER_FRONT_JSON_OUT_H_

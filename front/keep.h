@@ -145,9 +145,10 @@ HoldKind hold_kind(std::shared_ptr<State> state, HoldAnswer (*hold)(State*, cons
 }
 
 /// Where entries are held: the UPnP router the loop finds (and finds again when it went
-/// away), or the NAT-PMP/PCP gateway of the run.
+/// away), or the NAT-PMP/PCP gateway of the run (its IPv6 one for PCP pinholes).
 constexpr const char* kHoldRouterUpnp = "upnp";
 constexpr const char* kHoldRouterPortmap = "portmap";
+constexpr const char* kHoldRouterPortmap6 = "portmap6";
 
 /// One held entry: its kind, and its place in the loop's schedule.
 struct HeldEntry {

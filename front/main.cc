@@ -183,7 +183,7 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
     run->portmap_gateway = probe->gateway;
     return {Status::kSuccess, ""};
   }
-  if (error != Error::kOk && options.via == MapVia::kAuto && pinhole && !options.keep &&
+  if (error != Error::kOk && options.via == MapVia::kAuto && pinhole &&
       is_pcp_pinhole_command(run->code)) {
     // No IGD v2 firewall: its pinhole through PCP, whose answer (or none) tells.
     trace("discovery failed: %s; the pinhole goes through PCP", trace_error(error));
@@ -313,11 +313,15 @@ Ending run(int argc, char** argv) {
     if (run.code == kDiagnose) {
       outcome = diagnose_flow(run.request, run.discovery, options.json);
       // NAT-PMP cannot map for another host: its flow says so.
-    } else if (run.via != MapVia::kUpnp && options.keep && is_add_command(run.code) &&
-               (run.via == MapVia::kPcp || run.request.ip_address.empty())) {
+    } else if (run.via != MapVia::kUpnp && options.keep &&
+               (run.code == kPinholeAdd
+                    ? run.via == MapVia::kPcp
+                    : is_add_command(run.code) &&
+                          (run.via == MapVia::kPcp || run.request.ip_address.empty()))) {
       const std::shared_ptr<PortmapServer> server = portmap_server(run.portmap_gateway);
       std::vector<HeldEntry> held;
-      held.push_back(hold_portmap(run.via, run.request, server, options));
+      held.push_back(run.code == kPinholeAdd ? hold_pcp_pinhole(run.request, server, options.json)
+                                             : hold_portmap(run.via, run.request, server, options));
       outcome =
           hold_run(&held, &run.gateway, run.discovery, waiter, nullptr, {portmap_listener(server)});
     } else if (run.via != MapVia::kUpnp) {

@@ -233,10 +233,6 @@ bool options_fit_command(const RunOptions& options, int code, const RequestRecor
     *problem = "-pinhole -remove through PCP takes PROTO PORT, not an ID";
     return false;
   }
-  if (options.keep && code == kPinholeAdd && options.via == MapVia::kPcp) {
-    *problem = "--keep holds UPnP pinholes alone: not with --protocol pcp";
-    return false;
-  }
   if (!options.keep) return true;
   if (code == kPinholeAdd && request.pinhole_lease >= kKeepLeaseMinSeconds) return true;
   if (code == kPinholeAdd) {
@@ -309,10 +305,11 @@ const char* options_usage() {
          "                     first 2 s brought no router); with pcp and natpmp only\n"
          "                     -add, -remove and -stats (lifetime 7200 s unless --lease,\n"
          "                     120 to 86400), and with pcp -pinhole -add and -remove (auto:\n"
-         "                     the router's IPv6 firewall when it has one, else PCP)\n"
+         "                     the router's IPv6 firewall when it has one, else PCP); --keep\n"
+         "                     holds a PCP pinhole too\n"
          "  --gateway ADDR     NAT-PMP/PCP: ask ADDR, not the default route's gateway (an\n"
-         "                     IPv6 one for a pinhole; with --hold: for every pcp and\n"
-         "                     natpmp line)\n"
+         "                     IPv6 one for a pinhole; with --hold: for the pcp and\n"
+         "                     natpmp lines of its address family)\n"
          "  --any-port         -add: take whatever external port the router assigns (UPnP:\n"
          "                     an IGD v2 router's AddAnyPortMapping; on v1, status 070;\n"
          "                     an answer lost is read back from the table on any port)\n"

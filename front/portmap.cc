@@ -18,6 +18,7 @@
 #include "front/pinhole.h"
 #include "gateway/discovery.h"
 #include "gateway/mapping.h"
+#include "net/socket.h"
 #include "net/url.h"
 #include "portmap/natpmp.h"
 #include "portmap/pcp.h"
@@ -417,6 +418,10 @@ struct HeldMapping {
   std::shared_ptr<PortmapServer> server;
   RunOptions options;
   PortmapRequest request;  // external_port: as asked, then as granted
+  // A pinhole: this host's IPv6 address opened on the port; the answer's port is not
+  // looked at (servers repeat the one suggested), and the address is followed.
+  bool pinhole = false;
+  std::string moved_from;  // a pinhole's address before this host's changed, until held
   StoreSecret secret{};
   int tries = 0;          // renewals in a row that went unanswered
   int wait_ms = 0;        // the retransmission wait after the last of them
@@ -453,10 +458,25 @@ PortmapSchedule renewal_schedule(HeldMapping* held, int* retransmit_ms) {
   return {{0}, std::min(*retransmit_ms, kHeldAnswerWaitMs)};
 }
 
+/// A pinhole follows this host's address toward the gateway (temporary addresses
+/// rotate): the next MAP is for the new one, with its own nonce.
+void follow_address(HeldMapping* held) {
+  std::string now;
+  PortmapGateway& gateway = held->server->gateway;
+  if (route_source_address(gateway.address, &now) != Error::kOk ||
+      now == held->request.internal_address) {
+    return;
+  }
+  if (held->moved_from.empty()) held->moved_from = held->request.internal_address;
+  held->request.internal_address = now;
+  gateway.source = now;
+}
+
 HoldAnswer held_map(HeldMapping* held, bool first) {
   HoldAnswer answer;
   int retransmit_ms = 0;
   PortmapGrant grant;
+  if (held->pinhole && !first) follow_address(held);
   const PortmapGateway& gateway = held->server->gateway;
   if (first) {
     grant = exchange(held->via, gateway, held->request, held->secret);
@@ -492,7 +512,8 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
     answer.ending = {Status::kFailure, nullptr, ExitStatus::kRefused};
     return answer;
   }
-  if (grant.external_port != held->request.external_port && (!first || !held->options.any_port)) {
+  if (!held->pinhole && grant.external_port != held->request.external_port &&
+      (!first || !held->options.any_port)) {
     PortmapRequest undo = held->request;
     undo.external_port = grant.external_port;
     undo.lifetime = 0;
@@ -503,9 +524,17 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
     answer.ending = {Status::kFailure, nullptr, ExitStatus::kClash};
     return answer;
   }
-  held->request.external_port = grant.external_port;
+  if (!held->pinhole) held->request.external_port = grant.external_port;
   held->lifetime = grant.lifetime;
   answer.event = first ? "added" : "";
+  if (!held->moved_from.empty()) {
+    // The server takes a delete only from the address it maps: the old one's lifetime
+    // ends it.
+    answer.event = "moved";
+    answer.text = "this host's address was " + held->moved_from +
+                  ": opened for the new one; the old one ends with its lifetime";
+    held->moved_from.clear();
+  }
   const bool lost = epoch_reset(held->server.get(), held->via == MapVia::kPcp, grant.epoch);
   if (!first && lost) {
     // The gateway's other mappings went with this one: the listener has them renewed.
@@ -513,13 +542,16 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
     answer.event = "added again";
     answer.text = "the gateway lost its mappings (its epoch)";
   } else if (!first && held->heard != held->server->announcements) {
-    answer.text = "after the gateway's announcement";
+    answer.text +=
+        (answer.text.empty() ? "" : "; ") + std::string("after the gateway's announcement");
   }
   held->heard = held->server->announcements;
   answer.text += (answer.text.empty() ? "" : "; ") + std::to_string(grant.lifetime) + " s granted";
   answer.lease_seconds = portmap_renewal_lease(held->via, grant.lifetime, renewal_draw());
   // PCP's answer names the external address (NAT-PMP's does not): a new one is `changed`.
-  if (held->via == MapVia::kPcp) answer.external_address = grant.external_address;
+  if (held->via == MapVia::kPcp && !held->pinhole) {
+    answer.external_address = grant.external_address;
+  }
   return answer;
 }
 
@@ -548,10 +580,44 @@ HoldAnswer held_release(HeldMapping* held, const GatewayHandle&) {
                     ? "the gateway answered " + portmap_cause(held->via, grant)
                     : "the gateway did not answer";
   answer.ending = {Status::kFailure, nullptr, ExitStatus::kRefused};
+  if (held->pinhole && grant.error == Error::kPortmapRefused && grant.result == kPcpNotAuthorized) {
+    // A server that lost the pinhole's nonce on a renewal (ours does) still renews it:
+    // the shortest lifetime it grants ends it soonest.
+    undo.lifetime = 1;
+    const PortmapGrant cut = exchange(held->via, held->server->gateway, undo, held->secret);
+    if (cut.error == Error::kOk) {
+      answer.text += format_string("; its lifetime cut to %u s", cut.lifetime);
+    }
+  }
   return answer;
 }
 
+/// One event line of a held pinhole, as a UPnP pinhole's reads, with PCP named.
+void pinhole_describe(const HeldMapping& held, const char* name, const HoldAnswer& answer) {
+  const std::string time = keep_utc_now();
+  const PortmapRequest& m = held.request;
+  const std::string error = answer.error != Error::kOk ? trace_error(answer.error) : "";
+  if (held.options.json) {
+    const bool held_now = answer.step == HoldStep::kHeld && std::string(name) != "removed";
+    const PinholeRequest shown{m.internal_address, m.internal_port, m.protocol,
+                               held_now ? held.lifetime : m.lifetime};
+    console_write(json_pinhole_event_line(time, name, answer.text, 0, shown, error, held.via));
+    std::fflush(stdout);
+    return;
+  }
+  const std::string line = format_string(
+      "%s %s: PCP pinhole, %s [%s]:%u%s%s%s%s", time.c_str(), name, protocol_text(m.protocol),
+      m.internal_address.c_str(), m.internal_port, answer.text.empty() ? "" : ", ",
+      answer.text.c_str(), error.empty() ? "" : "; gateway: ", error.c_str());
+  std::fputs((text_printable(line) + "\n").c_str(), stderr);
+  std::fflush(stderr);
+}
+
 void held_describe(const HeldMapping& held, const char* name, const HoldAnswer& answer) {
+  if (held.pinhole) {
+    pinhole_describe(held, name, answer);
+    return;
+  }
   const std::string time = keep_utc_now();
   const PortmapRequest& m = held.request;
   if (held.options.json) {
@@ -618,15 +684,21 @@ int64_t portmap_renewal_lease(MapVia via, uint32_t lifetime, double draw) {
 std::shared_ptr<PortmapServer> portmap_server(const PortmapGateway& gateway) {
   auto server = std::make_shared<PortmapServer>();
   server->gateway = gateway;
-  if (portmap_listen(&server->listener) != Error::kOk) {
-    trace("portmap: the gateway's announcements are not heard (UDP port %d)", kPortmapClientPort);
+  const bool v6 = net_host_is_v6(gateway.address);
+  if (portmap_listen(&server->listener, gateway) != Error::kOk) {
+    trace("portmap: the gateway's announcements are not heard (UDP port %d, %s)",
+          kPortmapClientPort, v6 ? kPortmapAnnounceGroup6 : kPortmapAnnounceGroup);
   }
   return server;
 }
 
+const char* portmap_router(const PortmapServer& server) {
+  return net_host_is_v6(server.gateway.address) ? kHoldRouterPortmap6 : kHoldRouterPortmap;
+}
+
 HoldListener portmap_listener(const std::shared_ptr<PortmapServer>& server) {
   HoldListener listener;
-  listener.router = kHoldRouterPortmap;
+  listener.router = portmap_router(*server);
   listener.sockets = [server]() {
     return server->listener ? std::vector<long long>{server->listener->descriptor}
                             : std::vector<long long>{};
@@ -653,7 +725,27 @@ HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
   held->heard = server->announcements;
   HeldEntry entry;
   entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_describe);
-  entry.router = kHoldRouterPortmap;
+  entry.router = portmap_router(*server);
+  return entry;
+}
+
+HeldEntry hold_pcp_pinhole(const RequestRecord& request,
+                           const std::shared_ptr<PortmapServer>& server, bool json) {
+  auto held = std::make_shared<HeldMapping>();
+  held->via = MapVia::kPcp;
+  held->pinhole = true;
+  held->server = server;
+  held->options.json = json;
+  held->request.protocol = static_cast<uint8_t>(pinhole_protocol_number(request.protocol));
+  held->request.internal_address = server->gateway.source;
+  held->request.internal_port = held->request.external_port = request.pinhole_port;
+  held->request.lifetime = request.pinhole_lease;
+  (void)store_secret(store_folder(), &held->secret);
+  held->heard = server->announcements;
+  HeldEntry entry;
+  entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_describe);
+  entry.router = portmap_router(*server);
+  entry.lease_seconds = request.pinhole_lease;
   return entry;
 }
 

@@ -63,4 +63,15 @@ HoldListener portmap_listener(const std::shared_ptr<PortmapServer>& server);
 HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
                        const std::shared_ptr<PortmapServer>& server, const RunOptions& options);
 
+/// The pinhole a -pinhole -add asks for through PCP (this host's IPv6 address toward the
+/// IPv6 gateway of `server`) as an entry of the holding loop, held as a mapping is: the
+/// port asked is the port held, whatever the answer names; when this host's address
+/// changed, the next renewal opens it for the new one (`moved`). Its events read as a
+/// UPnP pinhole's, PCP named, or JSON lines with `json`.
+HeldEntry hold_pcp_pinhole(const RequestRecord& request,
+                           const std::shared_ptr<PortmapServer>& server, bool json);
+
+/// Whose entries the listener of `server` speaks for: the IPv4 or the IPv6 gateway's.
+const char* portmap_router(const PortmapServer& server);
+
 #endif  // PORTWRANGLER_FRONT_PORTMAP_H_

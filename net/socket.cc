@@ -256,19 +256,33 @@ Error net_startup() {
   return Error::kOk;
 }
 
-Error net_ipv4_beside(const std::string& v6_address, std::string* v4_address) {
-  Error error = net_startup();
+namespace {
+
+/// Every address of the family's interfaces as the platform lists them: kOk (none where
+/// it names none), or the start-up's or memory's failure.
+Error interface_addresses(bool v6, std::vector<NetInterface>* found) {
+  found->clear();
+  const Error error = net_startup();
   if (error != Error::kOk) return error;
-  std::vector<NetInterface> v6_found, v4_found;
   bool listed = false;
   try {
-    listed = sys_interfaces(true, &v6_found) && sys_interfaces(false, &v4_found);
+    listed = sys_interfaces(v6, found);
   } catch (const std::bad_alloc&) {
     sys_cleanup();
     return Error::kNoMemory;
   }
   sys_cleanup();
-  if (!listed) return Error::kSocketNoIpv4;
+  if (!listed) found->clear();
+  return Error::kOk;
+}
+
+}  // namespace
+
+Error net_ipv4_beside(const std::string& v6_address, std::string* v4_address) {
+  std::vector<NetInterface> v6_found, v4_found;
+  Error error = interface_addresses(true, &v6_found);
+  if (error == Error::kOk) error = interface_addresses(false, &v4_found);
+  if (error != Error::kOk) return error;
   const std::string bare = v6_address.substr(0, v6_address.find('%'));
   for (const NetInterface& held : v6_found) {
     if (held.address != bare) continue;
@@ -287,18 +301,9 @@ Error net_ipv4_beside(const std::string& v6_address, std::string* v4_address) {
 
 Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6) {
   interfaces->clear();
-  Error error = net_startup();
-  if (error != Error::kOk) return error;
   std::vector<NetInterface> found;
-  bool listed = false;
-  try {
-    listed = sys_interfaces(v6, &found);
-  } catch (const std::bad_alloc&) {
-    sys_cleanup();
-    return Error::kNoMemory;
-  }
-  sys_cleanup();
-  if (!listed) return Error::kOk;
+  const Error error = interface_addresses(v6, &found);
+  if (error != Error::kOk) return error;
   // One address an interface: a search through it goes out once. Of IPv6 ones, a global
   // address names the interface rather than its link-local one.
   for (const NetInterface& candidate : found) {
@@ -317,7 +322,27 @@ Error udp_open(Socket* out, bool v6) {
   return open_socket(out, false, v6);
 }
 
-Error udp_listen_group(Socket* out, const char* group, int port) {
+Error net_interface_index(const std::string& address, unsigned* index) {
+  const size_t mark = address.find('%');
+  uint64_t zone = 0;
+  if (mark != std::string::npos && number_read(address.substr(mark + 1), UINT32_MAX, &zone)) {
+    *index = static_cast<unsigned>(zone);
+    return Error::kOk;
+  }
+  std::vector<NetInterface> found;
+  const Error error = interface_addresses(true, &found);
+  if (error != Error::kOk) return error;
+  const std::string bare = address.substr(0, mark);
+  for (const NetInterface& held : found) {
+    if (held.address == bare) {
+      *index = held.index;
+      return Error::kOk;
+    }
+  }
+  return Error::kSocketNoLocalAddress;
+}
+
+Error udp_listen_group(Socket* out, const char* group, int port, unsigned only) {
   Socket socket;
   const bool v6 = net_host_is_v6(group);
   Error error = open_socket(&socket, false, v6);
@@ -328,6 +353,7 @@ Error udp_listen_group(Socket* out, const char* group, int port) {
   if (error != Error::kOk) return error;
   bool joined = false;
   for (const NetInterface& through : interfaces) {
+    if (only != 0 && through.index != only) continue;
     joined = sys_join_group(sys_of(socket.get()), group, through) || joined;
   }
   if (interfaces.empty() && !v6) {

@@ -64,9 +64,13 @@ Error udp_open(Socket* out, bool v6 = false);
 
 /// A datagram socket bound to `port` (shared with the host's other listeners) that has
 /// joined `group` on every multicast interface (IPv4: the default one where none is
-/// listed; an IPv6 group's socket is IPv6): kOk, or kSocketCreateFailed when it cannot
-/// bind or join anywhere.
-Error udp_listen_group(Socket* out, const char* group, int port);
+/// listed; an IPv6 group's socket is IPv6), or on the interface numbered `only` alone
+/// when it is not 0: kOk, or kSocketCreateFailed when it cannot bind or join anywhere.
+Error udp_listen_group(Socket* out, const char* group, int port, unsigned only = 0);
+
+/// kOk with the number of the interface that holds the IPv6 address `address` (its
+/// "%zone" where it names one); kSocketNoLocalAddress when none holds it.
+Error net_interface_index(const std::string& address, unsigned* index);
 
 /// kOk with a TCP socket connected to host:port within `milliseconds`; kSocketNoResolve,
 /// kSocketConnectFailed (refused, unreachable or too slow), kSocketStopped, or an open

@@ -184,8 +184,16 @@ PortmapGrant portmap_ask_grant(const PortmapAsk& ask) {
   return portmap_grant_of(ask.exchange.result, ask.natpmp_only, ask.grant);
 }
 
-Error portmap_listen(Socket* out) {
-  return udp_listen_group(out, kPortmapAnnounceGroup, kPortmapClientPort);
+Error portmap_listen(Socket* out, const PortmapGateway& gateway) {
+  if (!net_host_is_v6(gateway.address)) {
+    return udp_listen_group(out, kPortmapAnnounceGroup, kPortmapClientPort);
+  }
+  // A link-local gateway names its interface; else the interface this host sends from.
+  unsigned index = 0;
+  Error error = net_interface_index(gateway.address, &index);
+  if (error != Error::kOk) error = net_interface_index(gateway.source, &index);
+  if (error != Error::kOk) return error;
+  return udp_listen_group(out, kPortmapAnnounceGroup6, kPortmapClientPort, index);
 }
 
 Error portmap_take_announcement(SocketHandle* listener, const std::string& gateway,

@@ -124,9 +124,11 @@ PortmapGrant portmap_ask_grant(const PortmapAsk& ask);
 Error portmap_exchange(const std::string& gateway, const Bytes& request,
                        const PortmapSchedule& schedule, const PortmapTake& take);
 
-/// Opens the listener for a gateway's announcements: UDP port 5350 (shared with the
-/// host's other listeners), 224.0.0.1 joined; kOk or the reason it cannot.
-Error portmap_listen(Socket* out);
+/// Opens the listener for the announcements of `gateway`: UDP port 5350 (shared with the
+/// host's other listeners), 224.0.0.1 joined, or for an IPv6 gateway ff02::1 on the
+/// interface toward it (the one holding its source address, or its address's zone);
+/// kOk or the reason it cannot.
+Error portmap_listen(Socket* out, const PortmapGateway& gateway);
 
 /// kOk with one announcement of `gateway` (from its port 5351) that waits on `listener`;
 /// kPortmapNoAnswer when none waits. What comes from elsewhere, or is no announcement, is

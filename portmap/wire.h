@@ -17,6 +17,7 @@ using PcpNonce = std::array<uint8_t, 12>;
 constexpr int kPortmapServerPort = 5351;                    // where both protocols' servers listen
 constexpr int kPortmapClientPort = 5350;                    // where their announcements go
 constexpr const char* kPortmapAnnounceGroup = "224.0.0.1";  // to every host of the link
+constexpr const char* kPortmapAnnounceGroup6 = "ff02::1";   // the same over IPv6
 constexpr uint8_t kIpProtocolTcp = 6;
 constexpr uint8_t kIpProtocolUdp = 17;
 

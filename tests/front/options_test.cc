@@ -175,7 +175,10 @@ TEST(Options, WhatGoesWithWhichProtocol) {
       {MapVia::kPcp, -1, false, "", "2001:db8::1", false, kAdd, false},
       {MapVia::kPcp, -1, false, "", "", false, kPinholeRemove, true},
       {MapVia::kAuto, -1, false, "", "", false, kPinholeRemove, true},
-      {MapVia::kPcp, -1, true, "", "", false, kPinholeAdd, false},  // --keep: UPnP's alone
+      // --keep holds a PCP pinhole as a UPnP one (auto: the IGD firewall first).
+      {MapVia::kPcp, -1, true, "", "", false, kPinholeAdd, true},
+      {MapVia::kAuto, -1, true, "", "", false, kPinholeAdd, true},
+      {MapVia::kPcp, -1, true, "", "", false, kPinholeRemove, false},  // control
   };
   for (const FitCase& c : cases) {
     RunOptions options;
@@ -186,7 +189,8 @@ TEST(Options, WhatGoesWithWhichProtocol) {
     options.gateway = c.gateway;
     options.any_port = c.any_port;
     std::string problem;
-    const RequestRecord request;
+    RequestRecord request;
+    request.pinhole_lease = 3600;  // as -pinhole -add without LEASE
     EXPECT_EQ(options_fit_command(options, c.code, request, &problem), c.fits)
         << map_via_name(c.via) << " " << c.lease << " " << c.url << " " << c.gateway;
     EXPECT_EQ(problem.empty(), c.fits);

@@ -14,7 +14,8 @@
 #                                no firewall) with its IPv6 firewall (pinholes); the
 #                                gateway forwards IPv6 from the WAN only through them
 #                                With LAB_PORTMAP=yes the daemon serves NAT-PMP and PCP
-#                                on 5351 beside UPnP; with LAB_PORTMAP=only, those alone
+#                                on 5351 beside UPnP; with LAB_PORTMAP=only, those alone;
+#                                LAB_MIN_LIFETIME=S lowers PCP's least lifetime (120 s)
 #   lab.sh wan NAME CMD...       run CMD on the WAN host (the "internet")
 #   lab.sh stop NAME             stop the lab's daemon (by the pid the lab keeps), and
 #                                wait until it is gone
@@ -317,6 +318,7 @@ enable_upnp=$([ "${LAB_PORTMAP:-}" = only ] && echo no || echo yes)
 enable_natpmp=$([ -n "${LAB_PORTMAP:-}" ] && echo yes || echo no)
 secure_mode=no
 system_uptime=yes
+$([ -n "${LAB_MIN_LIFETIME:-}" ] && echo "min_lifetime=$LAB_MIN_LIFETIME")
 $([ "$igd" = 1 ] && echo force_igd_desc_v1=yes)
 $([ "$igd" = 2 ] && echo force_igd_desc_v1=no)
 $([ "$family" = 6 ] && printf '%s\n' ext_ifname6=wan0 ipv6_disable=no)

@@ -108,14 +108,15 @@ class Lab6:
     """One IPv6 lab; `name` is short (interface names are per namespace, but the lab's
     namespaces and scratch directory carry it)."""
 
-    def __init__(self, name, port=2869, igd=2, portmap=""):
+    def __init__(self, name, port=2869, igd=2, portmap="", min_lifetime=""):
         self.name = name
         self.port = port
         self.igd = igd
         self.portmap = portmap  # LAB_PORTMAP: "yes" with NAT-PMP/PCP, "only" without UPnP
+        self.min_lifetime = min_lifetime  # PCP's least lifetime, where not its 120 s
 
     def up(self):
-        env = dict(os.environ, LAB_PORTMAP=self.portmap)
+        env = dict(os.environ, LAB_PORTMAP=self.portmap, LAB_MIN_LIFETIME=str(self.min_lifetime))
         subprocess.run([LAB, "up6", self.name, str(self.port), str(self.igd)], check=True,
                        env=env)
 

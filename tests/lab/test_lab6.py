@@ -5,19 +5,21 @@ where tests/lab/recorded-pinholes.md records it."""
 
 import json
 import os
+import queue
 import re
 import signal
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
 import jsonschema
 
-from pinholes import (CLIENT6, DEVICE6, GATEWAY, GATEWAY6, LAB, Lab6, pinhole_arguments,
-                      unique_id)
+from pinholes import (CLIENT6, DEVICE6, GATEWAY, GATEWAY6, LAB, PYTHON, Lab6,
+                      pinhole_arguments, unique_id)
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from harness import (BANNER, CLOSING, NO_FIREWALL, NO_SUCH_PINHOLE,  # noqa: E402
@@ -287,6 +289,11 @@ class PinholeLab(unittest.TestCase):
         return bool(condition())
 
 
+def lab_run(lab, host, *command):
+    """The exit status of `command` on `host`, bounded."""
+    return subprocess.run([LAB, host, lab.name] + list(command), timeout=30).returncode
+
+
 class NoFirewall(unittest.TestCase):
     def test_a_router_without_the_service_says_so(self):
         """The daemon describing itself as IGD version 1 has no IPv6 firewall control: its
@@ -301,6 +308,28 @@ class NoFirewall(unittest.TestCase):
         self.assertEqual(done.stdout, BANNER + NO_FIREWALL + CLOSING)
 
 
+# One PCP ANNOUNCE answer (version 2, opcode 128, success) sent to ff02::1 port 5350 on
+# the interface named, from the address and port given; its epoch the system's uptime, as
+# the daemon's (no loss shown). The socket goes at once: bound beside the daemon's
+# [::]:5351, it would take the daemon's requests.
+ANNOUNCE = r"""
+import socket, struct, sys
+address, port, interface = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+with open("/proc/uptime") as f:
+    epoch = int(float(f.read().split()[0]))
+index = socket.if_nametoindex(interface)
+s = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind((address, port, 0, 0))
+s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_MULTICAST_IF, index)
+s.sendto(struct.pack("!BBBBII", 2, 128, 0, 0, 0, epoch) + bytes(12), ("ff02::1", 5350, 0, index))
+s.close()
+"""
+
+# PCP's least lifetime in this lab: a held pinhole is renewed every 3 to 3.75 s.
+MIN_LIFETIME = 6
+
+
 class PcpPinholeLab(unittest.TestCase):
     """The daemon with UPnP off and PCP on: a PCP MAP for the client's IPv6 address opens
     its firewall for the port, as a UPnP pinhole does, and a packet from the WAN proves it;
@@ -308,7 +337,7 @@ class PcpPinholeLab(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.lab = Lab6("pc6%d" % os.getpid(), portmap="only")
+        cls.lab = Lab6("pc6%d" % os.getpid(), portmap="only", min_lifetime=MIN_LIFETIME)
         cls.lab.up()
         cls.state = tempfile.mkdtemp(prefix="pw-state6-")
 
@@ -360,12 +389,12 @@ class PcpPinholeLab(unittest.TestCase):
     def test_pcp_pinhole_json_and_what_pcp_cannot_take(self):
         port = PORT + 41
         document, code = self.document("--protocol", "pcp", "--gateway", GATEWAY6, "-pinhole",
-                                       "-add", "UDP", str(port), "60")
-        # The daemon clamps the lifetime to its 120 s least.
+                                       "-add", "UDP", str(port), "3")
+        # The daemon clamps the lifetime to its least (this lab's).
         self.assertEqual((document, code), ({
-            "command": "pinhole_add", "protocol_used": "pcp", "added": True, "lease_asked": 60,
+            "command": "pinhole_add", "protocol_used": "pcp", "added": True, "lease_asked": 3,
             "pinhole": {"id": None, "protocol": "UDP", "port": port, "internal_client": CLIENT6,
-                        "lease_seconds": 120}}, 0))
+                        "lease_seconds": MIN_LIFETIME}}, 0))
         document, code = self.document("--protocol", "pcp", "-pinhole", "-remove", "UDP",
                                        str(port))
         self.assertEqual((document["removed"], code), (True, 0))
@@ -373,10 +402,212 @@ class PcpPinholeLab(unittest.TestCase):
                      ["-pinhole", "-remove", "TCP", str(port)],  # protocol and port are PCP's
                      ["--protocol", "pcp", "--gateway", "192.168.77.1", "-pinhole", "-add",
                       "TCP", str(port)],
-                     ["--protocol", "pcp", "--keep", "-pinhole", "-add", "TCP", str(port)]):
+                     ["--protocol", "pcp", "--keep", "-pinhole", "-add", "TCP", str(port), "1"]):
             with self.subTest(args):
                 document, code = self.document(*args)
                 self.assertEqual((document["error"]["name"], code), ("syntax_error", 2))
+
+    def keeper(self, *args, keep=True):
+        """A traced --json --keep run on the client (--hold without `keep`): its events as
+        they come (a queue), its traced standard error (`errors`, a list of lines)."""
+        process = subprocess.Popen([LAB, "client", self.lab.name, "env",
+                                    "PORTWRANGLER_STATE_DIR=" + self.state, "PORTWRANGLER_TRACE=1",
+                                    PROGRAM, "--json"] + (["--keep"] if keep else [])
+                                   + list(args),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   stdin=subprocess.DEVNULL, text=True)
+        self.addCleanup(process.stderr.close)
+        self.addCleanup(process.stdout.close)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.kill)  # the run this test started, by its pid
+        events, errors = queue.Queue(), []
+
+        def read():
+            for line in process.stdout:
+                events.put(json.loads(line))
+            events.put(None)
+        threading.Thread(target=read, daemon=True).start()
+        threading.Thread(target=lambda: errors.extend(process.stderr), daemon=True).start()
+        process.events, process.seen, process.errors = events, [], errors
+        return process
+
+    def next_event(self, keeper, name, timeout):
+        """The next event `name` within `timeout` s (each checked against the schema), or
+        None."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            try:
+                event = keeper.events.get(timeout=end - time.monotonic())
+            except queue.Empty:
+                return None
+            if event is None:
+                return None
+            jsonschema.validate(event, SCHEMA)
+            keeper.seen.append(event["event"])
+            keeper.last = event
+            if event["event"] == name:
+                return event
+        return None
+
+    def stop(self, keeper, port, renewed):
+        """SIGTERM to the held run: the pinhole deleted (exit 0). Once renewed, the daemon
+        refuses the delete (as though it lost the nonce when it made the rule anew), and
+        the run cuts its lifetime to the least instead (exit 1): gone within twice that."""
+        keeper.send_signal(signal.SIGTERM)
+        name = "not removed" if renewed else "removed"
+        ended = self.next_event(keeper, name, 20)
+        self.assertIsNotNone(ended, keeper.seen)
+        self.assertEqual(keeper.wait(timeout=20), 1 if renewed else 0)
+        if renewed:
+            self.assertEqual(ended["text"], "the gateway answered NOT_AUTHORIZED (2); its "
+                             "lifetime cut to %d s" % MIN_LIFETIME)
+            end = time.monotonic() + 2 * MIN_LIFETIME
+            while self.lab.pinholes() and time.monotonic() < end:
+                time.sleep(0.2)
+        self.assertEqual(self.lab.pinholes(), [])
+        self.assertEqual(self.lab.probe(port, DROPPED_WAIT), "dropped")
+        return ended
+
+    def test_keep_stopped_before_a_renewal_deletes_the_pinhole(self):
+        # Through auto (no IGD firewall here): the pinhole is PCP's.
+        lab, port = self.lab, PORT + 44
+        with lab.listener(port):
+            keeper = self.keeper("--protocol", "auto", "-pinhole", "-add", "TCP", str(port),
+                                 "600")
+            added = self.next_event(keeper, "added", 30)
+            self.assertEqual(added and added["protocol_used"], "pcp", keeper.seen)
+            self.assertEqual(lab.probe(port), "answered")
+            self.assertEqual(self.stop(keeper, port, renewed=False)["pinhole"], {
+                "id": None, "protocol": "TCP", "port": port, "internal_client": CLIENT6,
+                "lease_seconds": 600})
+        self.assertEqual(keeper.seen, ["added", "removed"])
+
+    def test_keep_events_on_standard_error(self):
+        # The whole transcript: the banner and the closing lines on standard output, one
+        # line per event on standard error, as a held UPnP pinhole's with PCP named.
+        port = PORT + 47
+        keeper = subprocess.Popen([LAB, "client", self.lab.name, "env",
+                                   "PORTWRANGLER_STATE_DIR=" + self.state, PROGRAM, "--keep",
+                                   "--protocol", "pcp", "-pinhole", "-add", "UDP", str(port),
+                                   "600"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                  text=True)
+        self.addCleanup(keeper.kill)  # the run this test started, by its pid
+        added = keeper.stderr.readline()  # bounded by the one-shot exchange
+        keeper.send_signal(signal.SIGTERM)
+        out, err = keeper.communicate(timeout=20)
+        stamp = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ"
+        self.assertRegex(added + err, r"^%s added: PCP pinhole, UDP \[%s\]:%d, 600 s granted\n"
+                         r"%s removed: PCP pinhole, UDP \[%s\]:%d\n$"
+                         % (stamp, CLIENT6, port, stamp, CLIENT6, port))
+        self.assertEqual((out, keeper.returncode), (BANNER + CLOSING, 0))
+
+    def test_a_held_set_holds_a_pcp_pinhole_line(self):
+        # The line's words are -pinhole -add's, with --protocol pcp: held as --keep holds it,
+        # through the IPv6 gateway --gateway names, or the IPv6 default route's when it
+        # names an IPv4 one (the IPv4 lines').
+        lab, port = self.lab, PORT + 45
+        with open(os.path.join(self.state, "set.conf"), "w") as f:
+            f.write("--protocol pcp -pinhole -add TCP %d 600\n" % port)
+        for gateway in (GATEWAY6, GATEWAY):
+            with self.subTest(gateway), lab.listener(port):
+                keeper = self.keeper("--gateway", gateway, "--hold",
+                                     os.path.join(self.state, "set.conf"), keep=False)
+                added = self.next_event(keeper, "added", 20)
+                self.assertEqual(added and (added["protocol_used"], added["pinhole"]["port"]),
+                                 ("pcp", port), keeper.seen)
+                self.assertEqual(lab.probe(port), "answered")
+                self.stop(keeper, port, renewed=False)
+
+    def test_keep_has_the_pinhole_back_after_a_restart_and_removes_it(self):
+        # The daemon sends its one ANNOUNCE to ff02::1 through the bridge's other port, from
+        # that port's link-local address: the client never hears it. The renewals (every
+        # 3 to 3.75 s here) bring the pinhole back: designed within 3.75 s of the restart,
+        # or one PCP retransmission (3.3 s) more when a renewal fell in it.
+        lab, port = self.lab, PORT + 42
+        with lab.listener(port):
+            self.assertEqual(lab.probe(port, DROPPED_WAIT), "dropped")  # control
+            keeper = self.keeper("--protocol", "pcp", "-pinhole", "-add", "TCP", str(port),
+                                 str(MIN_LIFETIME))
+            added = self.next_event(keeper, "added", 20)
+            self.assertEqual(added and (added["protocol_used"], added["pinhole"]), (
+                "pcp", {"id": None, "protocol": "TCP", "port": port, "internal_client": CLIENT6,
+                        "lease_seconds": MIN_LIFETIME}), keeper.seen)
+            self.assertEqual(lab.probe(port), "answered")
+            subprocess.run([LAB, "stop", lab.name], check=True)
+            subprocess.run([LAB, "start", lab.name], check=True)  # its table empty
+            restarted = time.monotonic()
+            back = None
+            while back is None and time.monotonic() - restarted < 2 * 7:
+                if lab.probe(port, 0.5) == "answered":
+                    back = time.monotonic() - restarted
+            self.assertIsNotNone(back, keeper.seen)
+            print("back %.1f s after the restart" % back, file=sys.stderr)
+            # The renewal that made it again has been told; the next one is the daemon's
+            # update of it.
+            while not keeper.events.empty():
+                self.next_event(keeper, "", 0.1)
+            self.assertIsNotNone(self.next_event(keeper, "renewed", 2 * 3.75), keeper.seen)
+            self.stop(keeper, port, renewed=True)
+        self.assertEqual(keeper.seen[0], "added")
+
+    def test_a_held_pcp_pinhole_follows_the_host_to_a_new_address(self):
+        # As the UPnP pinhole's case: a new address takes over, the next renewal (every 3
+        # to 3.75 s here) opens the pinhole for it; the old one ends with its lifetime.
+        lab, port, new = self.lab, PORT + 46, "2001:db8:77::21"
+        self.addCleanup(lab.on, "client", "ip", "-6", "addr", "change", CLIENT6 + "/64", "dev",
+                        "lan0", "preferred_lft", "forever", "nodad")
+        self.addCleanup(lab.on, "client", "ip", "-6", "addr", "del", new + "/64", "dev", "lan0")
+        with lab.listener(port):
+            keeper = self.keeper("--protocol", "pcp", "-pinhole", "-add", "TCP", str(port),
+                                 str(MIN_LIFETIME))
+            self.assertIsNotNone(self.next_event(keeper, "added", 20), keeper.seen)
+            self.assertEqual(lab.probe(port, address=new), "dropped")  # control
+            lab.on("client", "ip", "-6", "addr", "add", new + "/64", "dev", "lan0", "nodad")
+            lab.on("client", "ip", "-6", "addr", "change", CLIENT6 + "/64", "dev", "lan0",
+                   "preferred_lft", "0", "nodad")
+            moved = self.next_event(keeper, "moved", 2 * 3.75)
+            self.assertEqual(moved and (moved["pinhole"]["internal_client"], moved["text"]), (
+                new, "this host's address was %s: opened for the new one; the old one ends "
+                "with its lifetime; %d s granted" % (CLIENT6, MIN_LIFETIME)), keeper.seen)
+            self.assertEqual(lab.probe(port, address=new), "answered")
+            # The new address's pinhole, made and not renewed yet, is deleted; the old one
+            # ends with its lifetime.
+            keeper.send_signal(signal.SIGTERM)
+            self.assertIsNotNone(self.next_event(keeper, "removed", 20), keeper.seen)
+            self.assertEqual(keeper.wait(timeout=20), 0)
+            self.assertEqual(lab.probe(port, DROPPED_WAIT, address=new), "dropped")
+            end = time.monotonic() + 2 * MIN_LIFETIME
+            while lab.pinholes() and time.monotonic() < end:
+                time.sleep(0.2)
+
+    def announce(self, host, address, port):
+        self.assertEqual(lab_run(self.lab, host, PYTHON, "-c", ANNOUNCE, address, str(port),
+                                 "br0" if host == "gateway" else "dev0"), 0)
+
+    def test_an_announcement_on_ff02_1_is_taken_from_the_gateway_alone(self):
+        # A lifetime of 600 s: no renewal of its own within the test. Announcements from
+        # another address and from another port are passed over; the gateway's one has the
+        # pinhole renewed within a random wait of up to 5 s.
+        port = PORT + 43
+        keeper = self.keeper("--protocol", "pcp", "-pinhole", "-add", "UDP", str(port), "600")
+        self.assertIsNotNone(self.next_event(keeper, "added", 30), keeper.seen)
+        self.announce("device", DEVICE6, 5351)
+        self.announce("gateway", GATEWAY6, 5352)
+        self.assertIsNone(self.next_event(keeper, "renewed", 1), keeper.seen)  # control
+        self.announce("gateway", GATEWAY6, 5351)
+        sent = time.monotonic()
+        renewed = self.next_event(keeper, "renewed", 2 * 5)
+        self.assertIsNotNone(renewed, keeper.seen)
+        self.assertLess(time.monotonic() - sent, 2 * 5)
+        self.assertEqual((renewed["protocol_used"], renewed["text"]),
+                         ("pcp", "after the gateway's announcement; 600 s granted"))
+        self.stop(keeper, port, renewed=True)
+        traced = "".join(keeper.errors)
+        self.assertIn("an announcement from %s port 5351 passed over: not the gateway's"
+                      % DEVICE6, traced)
+        self.assertIn("an announcement from %s port 5352 passed over: not the gateway's"
+                      % GATEWAY6, traced)
+        self.assertEqual(traced.count("%s announced itself (PCP, epoch" % GATEWAY6), 1, traced)
 
     def test_no_answer_ends_in_its_bound(self):
         start = time.monotonic()

@@ -203,6 +203,21 @@ TEST(Socket, LocalAddressOfAConnection) {
   handle.reset();
 }
 
+TEST(Socket, TheInterfaceHoldingAnAddress) {
+  // A link-local address names its interface; another is looked for among this host's.
+  unsigned index = 0;
+  EXPECT_EQ(net_interface_index("fe80::1%7", &index), Error::kOk);
+  EXPECT_EQ(index, 7u);
+  EXPECT_EQ(net_interface_index("2001:db8:ffff::9", &index), Error::kSocketNoLocalAddress);
+  // The control: an address this host holds is found on its interface.
+  std::vector<NetInterface> interfaces;
+  ASSERT_EQ(net_interfaces(&interfaces, true), Error::kOk);
+  if (interfaces.empty()) GTEST_SKIP() << "no IPv6 interface here";
+  index = 0;
+  EXPECT_EQ(net_interface_index(interfaces[0].address, &index), Error::kOk);
+  EXPECT_EQ(index, interfaces[0].index);
+}
+
 TEST(Socket, AddressTexts) {
   EXPECT_TRUE(socket_address_valid("192.168.1.20"));
   EXPECT_TRUE(socket_address_valid("0.0.0.0"));

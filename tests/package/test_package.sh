@@ -116,7 +116,8 @@ completion_cases=(
   "|--" "--lease|" "--json --lease=60|" "--json --lease 60 -add|" "--|--" "-pinhole|"
   "-pinhole -add|" "-pinhole -remove|" "--protocol|" "--protocol pcp|" "--hold|"
   "--hold set.conf|" "--hold=set.conf --json|" "--hold set.conf --on-change|"
-  "--protocol pcp -pinhole -remove|" "--protocol=auto -pinhole -remove|")
+  "--protocol pcp -pinhole -remove|" "--protocol=auto -pinhole -remove|"
+  "--keep --protocol pcp -pinhole -add|")
 complete_all() {
   (cd "$out/completion" && bash -c '
     cases=("${@:2}")
@@ -163,6 +164,7 @@ expected="complete -F _portwrangler portwrangler
 
 
 
+[TCP][UDP]
 [TCP][UDP]
 [TCP][UDP]
 end"
