@@ -24,6 +24,7 @@
   X(SocketTimedOut, -986, "the run's time ran out")                                          \
   X(SocketStopped, -985, "a stop was asked")                                                 \
   X(SocketNoIpv4, -984, "no IPv4 address on the interface toward the router")                \
+  X(SocketNoGlobalIpv6, -983, "no global IPv6 address on the interface toward the gateway")  \
   /* URLs and the HTTP client. */                                                            \
   X(HttpNoHead, -899, "no answer came back")                                                 \
   X(HttpHeadTooLong, -898, "the answer's head is over 4095 bytes")                           \

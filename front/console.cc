@@ -287,6 +287,7 @@ ExitStatus exit_status_of(const Outcome& outcome) {
     case Status::kNoAnyPort:
       return ExitStatus::kBadCommand;
     case Status::kNoLocalIpv4:
+    case Status::kNoGlobalIpv6:
       return ExitStatus::kNoRouter;
     case Status::kAddUnknown:
     case Status::kRemoveUnknown:

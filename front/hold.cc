@@ -409,6 +409,14 @@ Outcome failed_step(const char* step, Error error, Status status, const char* me
   return {status, message};
 }
 
+/// The failure to learn the address a pinhole names.
+Outcome failed_local(Error error) {
+  if (error == Error::kSocketNoGlobalIpv6) {
+    return failed_step("local address", error, Status::kNoGlobalIpv6, kMessageNoGlobalIpv6);
+  }
+  return failed_step("local address", error, Status::kNoLocalAddress, kMessageNoLocalAddress);
+}
+
 /// The router of the set's forwardings (or, with pinholes alone, of its pinholes) and
 /// this host's addresses toward it; the IPv6 router beside it where both are held.
 Outcome find_upnp(bool forwardings, bool pinholes, HoldSet* set, DiscoveryOptions* discovery,
@@ -427,8 +435,8 @@ Outcome find_upnp(bool forwardings, bool pinholes, HoldSet* set, DiscoveryOption
     return failed_step("local address", error, Status::kNoLocalAddress, kMessageNoLocalAddress);
   }
   if (!forwardings) {
-    set->firewall_local = set->base.local_address;
-    return {Status::kSuccess, ""};
+    error = gateway_pinhole_address(*gateway, &set->firewall_local);
+    return error == Error::kOk ? Outcome{Status::kSuccess, ""} : failed_local(error);
   }
   error = gateway_external_address(*gateway, &set->base.external_address);
   if (error != Error::kOk) {
@@ -443,10 +451,8 @@ Outcome find_upnp(bool forwardings, bool pinholes, HoldSet* set, DiscoveryOption
   if (error != Error::kOk) {
     return failed_step("discovery", error, Status::kNoFirewall, kMessageNoFirewall);
   }
-  error = gateway_local_address(*set->firewall, &set->firewall_local);
-  if (error != Error::kOk) {
-    return failed_step("local address", error, Status::kNoLocalAddress, kMessageNoLocalAddress);
-  }
+  error = gateway_pinhole_address(*set->firewall, &set->firewall_local);
+  if (error != Error::kOk) return failed_local(error);
   return {Status::kSuccess, ""};
 }
 
@@ -475,6 +481,7 @@ Outcome find_routers(const std::vector<HoldLine>& lines, HoldSet* set, Discovery
     options.interface_name = set->options.interface_name;
     PortmapGateway found;
     const Error error = portmap_find_gateway(options, &found, ipv6);
+    if (error == Error::kSocketNoGlobalIpv6) return failed_local(error);
     if (error != Error::kOk) {
       return failed_step("gateway", error, Status::kPortmapNoGateway, kMessageNoPortmapGateway);
     }

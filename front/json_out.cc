@@ -173,6 +173,8 @@ const char* json_status_name(Status status) {
       return "no_local_ipv4";
     case Status::kNoAnyPort:
       return "no_any_port";
+    case Status::kNoGlobalIpv6:
+      return "no_global_ipv6";
     default:
       return "success";
   }

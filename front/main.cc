@@ -56,6 +56,14 @@ Outcome failed_step(const char* step, Error error, Status status, const char* me
   return {status, message};
 }
 
+/// The failure to find the NAT-PMP/PCP gateway, or a pinhole's address beside it.
+Outcome failed_gateway(Error error) {
+  if (error == Error::kSocketNoGlobalIpv6) {
+    return failed_step("local address", error, Status::kNoGlobalIpv6, kMessageNoGlobalIpv6);
+  }
+  return failed_step("gateway", error, Status::kPortmapNoGateway, kMessageNoPortmapGateway);
+}
+
 /// One line on standard error when the router's forwardings cannot be reached from the
 /// internet; standard output stays as it is.
 void note_reach(const std::string& external_address) {
@@ -160,9 +168,7 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
     run->via = pcp_pinhole ? MapVia::kPcp : options.via;
     if (!is_portmap_command(run->code) && !pcp_pinhole) return {Status::kSuccess, ""};
     const Error error = portmap_find_gateway(options, &run->portmap_gateway, pcp_pinhole);
-    if (error != Error::kOk) {
-      return failed_step("gateway", error, Status::kPortmapNoGateway, kMessageNoPortmapGateway);
-    }
+    if (error != Error::kOk) return failed_gateway(error);
     return {Status::kSuccess, ""};
   }
   // Beside the search, a probe for NAT-PMP/PCP: auto's second choice, else the hint.
@@ -189,9 +195,7 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
     trace("discovery failed: %s; the pinhole goes through PCP", trace_error(error));
     run->via = MapVia::kPcp;
     error = portmap_find_gateway(options, &run->portmap_gateway, true);
-    if (error != Error::kOk) {
-      return failed_step("gateway", error, Status::kPortmapNoGateway, kMessageNoPortmapGateway);
-    }
+    if (error != Error::kOk) return failed_gateway(error);
     return {Status::kSuccess, ""};
   }
   if (error != Error::kOk && options.via == MapVia::kUpnp && probe != nullptr) {
@@ -205,10 +209,13 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   }
   // A pinhole is this host's IPv6 address; a forwarding's client is an IPv4 one, even
   // when the router was reached over IPv6.
-  error = pinhole ? gateway_local_address(run->gateway, &request.local_address)
+  error = pinhole ? gateway_pinhole_address(run->gateway, &request.local_address)
                   : gateway_local_ipv4(run->gateway, &request.local_address);
   if (error == Error::kSocketNoIpv4) {
     return failed_step("local address", error, Status::kNoLocalIpv4, kMessageNoLocalIpv4);
+  }
+  if (error == Error::kSocketNoGlobalIpv6) {
+    return failed_step("local address", error, Status::kNoGlobalIpv6, kMessageNoGlobalIpv6);
   }
   if (error != Error::kOk) {
     return failed_step("local address", error, Status::kNoLocalAddress, kMessageNoLocalAddress);

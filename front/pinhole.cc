@@ -326,7 +326,7 @@ HoldAnswer move(HeldPinhole* pinhole, const GatewayHandle& gateway, const std::s
 HoldAnswer renew(HeldPinhole* pinhole, const GatewayHandle& gateway) {
   std::string now;
   HoldAnswer answer;
-  answer.error = gateway_local_address(gateway, &now);
+  answer.error = gateway_pinhole_address(gateway, &now);
   if (answer.error != Error::kOk) {
     answer.step = HoldStep::kAway;
     return answer;

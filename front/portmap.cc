@@ -462,14 +462,19 @@ PortmapSchedule renewal_schedule(HeldMapping* held, int* retransmit_ms) {
 /// rotate): the next MAP is for the new one, with its own nonce.
 void follow_address(HeldMapping* held) {
   std::string now;
+  bool bound = false;
   PortmapGateway& gateway = held->server->gateway;
-  if (route_source_address(gateway.address, &now) != Error::kOk ||
-      now == held->request.internal_address) {
+  const Error error = route_host_address(gateway.address, &now, &bound);
+  if (error != Error::kOk) {
+    trace("portmap: this host's address toward %s is not known now (%s): it stays %s",
+          gateway.address.c_str(), trace_error(error), held->request.internal_address.c_str());
     return;
   }
+  if (now == held->request.internal_address) return;
   if (held->moved_from.empty()) held->moved_from = held->request.internal_address;
   held->request.internal_address = now;
   gateway.source = now;
+  gateway.bound = bound;
 }
 
 HoldAnswer held_map(HeldMapping* held, bool first) {
@@ -762,7 +767,12 @@ Error portmap_find_gateway(const RunOptions& options, PortmapGateway* gateway, b
     const Error error = route_default_gateway(options.interface_name, &gateway->address, ipv6);
     if (error != Error::kOk) return error;
   }
-  return route_source_address(gateway->address, &gateway->source);
+  // IPv4 mappings name the source alone; an IPv6 one (a pinhole) an address the internet
+  // reaches.
+  if (!net_host_is_v6(gateway->address)) {
+    return route_source_address(gateway->address, &gateway->source);
+  }
+  return route_host_address(gateway->address, &gateway->source, &gateway->bound);
 }
 
 Outcome portmap_flow(int code, MapVia via, const RequestRecord& request,

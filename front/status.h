@@ -32,9 +32,10 @@ enum class Status : int {
   kRemoveUnknown = 67,
   kPinholeUnknown = 68,  // also: a 200 that names no pinhole ID
   kNoLocalIpv4 = 69,
-  kNoAnyPort = 70,   // --any-port: the router cannot choose the port (IGD v1)
-  kFailure = 24576,  // silent: after a not-added / not-removed box
-  kSuccess = 37906,  // silent
+  kNoAnyPort = 70,     // --any-port: the router cannot choose the port (IGD v1)
+  kNoGlobalIpv6 = 71,  // a pinhole's interface holds no address the internet reaches
+  kFailure = 24576,    // silent: after a not-added / not-removed box
+  kSuccess = 37906,    // silent
 };
 
 /// The exit statuses a run ends with when they carry meaning (--json, --keep,
@@ -99,6 +100,9 @@ constexpr char kMessagePinholeUnknown[] =
     "Pinhole Unknown -> Router May Have Opened It: See -pinhole -check.";
 constexpr char kMessageNoLocalIpv4[] =
     "Internal IP Address Failure -> No IPv4 Address Toward UPnP Router.";
+
+constexpr char kMessageNoGlobalIpv6[] =
+    "Internal IP Address Failure -> No Global IPv6 Address On The Link.";
 
 constexpr char kMessageNoAnyPort[] =
     "Add Entry Failure -> The Router Cannot Choose A Port (IGD v1).";

@@ -29,6 +29,13 @@ Error gateway_local_address(const GatewayHandle& gateway, std::string* address) 
   });
 }
 
+Error gateway_pinhole_address(const GatewayHandle& gateway, std::string* address) {
+  std::string local;
+  const Error error = gateway_local_address(gateway, &local);
+  if (error != Error::kOk) return error;
+  return net_global_beside(local, address);
+}
+
 Error gateway_local_ipv4(const GatewayHandle& gateway, std::string* address) {
   std::string local;
   Error error = gateway_local_address(gateway, &local);

@@ -128,6 +128,16 @@ bool link_local(const std::string& address) {
   return address.compare(0, 4, "fe80") == 0;
 }
 
+/// How far beyond its link an IPv6 address (canonical text) reaches: 0 link-local, 1
+/// unique-local (fc00::/7), 2 global. The one rule for the address that names an
+/// interface.
+int reach_of(const std::string& address) {
+  if (link_local(address)) return 0;
+  const bool unique_local = address.size() > 4 && address[0] == 'f' &&
+                            (address[1] == 'c' || address[1] == 'd') && address[4] == ':';
+  return unique_local ? 1 : 2;
+}
+
 }  // namespace
 
 namespace {
@@ -305,13 +315,13 @@ Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6) {
   const Error error = interface_addresses(v6, &found);
   if (error != Error::kOk) return error;
   // One address an interface: a search through it goes out once. Of IPv6 ones, a global
-  // address names the interface rather than its link-local one.
+  // address names the interface rather than a unique-local or its link-local one.
   for (const NetInterface& candidate : found) {
     bool seen = false;
     for (NetInterface& kept : *interfaces) {
       if (kept.name != candidate.name) continue;
       seen = true;
-      if (link_local(kept.address) && !link_local(candidate.address)) kept = candidate;
+      if (v6 && reach_of(candidate.address) > reach_of(kept.address)) kept = candidate;
     }
     if (!seen) interfaces->push_back(candidate);
   }
@@ -320,6 +330,44 @@ Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6) {
 
 Error udp_open(Socket* out, bool v6) {
   return open_socket(out, false, v6);
+}
+
+Error udp_open_from(Socket* out, const std::string& source) {
+  const bool v6 = net_host_is_v6(source);
+  Socket socket;
+  const Error error = open_socket(&socket, false, v6);
+  if (error != Error::kOk) return error;
+  SysAddress address;
+  if (!resolve(source, v6, &address)) return Error::kSocketNoResolve;
+  if (!sys_bind(sys_of(socket.get()), address, 0)) return Error::kSocketCreateFailed;
+  *out = std::move(socket);
+  return Error::kOk;
+}
+
+Error net_global_beside(const std::string& local, std::string* global) {
+  try {
+    const std::string bare = local.substr(0, local.find('%'));
+    if (!net_host_is_v6(bare) || !link_local(bare)) {
+      *global = bare;
+      return Error::kOk;
+    }
+    unsigned index = 0;
+    Error error = net_interface_index(local, &index);
+    if (error == Error::kSocketNoLocalAddress) return Error::kSocketNoGlobalIpv6;
+    if (error != Error::kOk) return error;
+    std::vector<NetInterface> interfaces;
+    error = net_interfaces(&interfaces, true);
+    if (error != Error::kOk) return error;
+    for (const NetInterface& held : interfaces) {
+      if (held.index == index && reach_of(held.address) > 0) {
+        *global = held.address;
+        return Error::kOk;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return Error::kNoMemory;
+  }
+  return Error::kSocketNoGlobalIpv6;
 }
 
 Error net_interface_index(const std::string& address, unsigned* index) {

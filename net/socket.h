@@ -59,8 +59,20 @@ Error net_interfaces(std::vector<NetInterface>* interfaces, bool v6 = false);
 /// kSocketNoIpv4 when that interface has none (or no interface holds the address).
 Error net_ipv4_beside(const std::string& v6_address, std::string* v4_address);
 
+/// kOk with the address a host beyond the link reaches this host at, for `local`, an
+/// address of this host ("%zone" allowed): `local` itself, without its zone, unless it is
+/// an IPv6 link-local one; then a global IPv6 address of the interface that holds it (a
+/// unique-local one where it has no global one), as net_interfaces names the interface.
+/// kSocketNoGlobalIpv6 when that interface has none.
+Error net_global_beside(const std::string& local, std::string* global);
+
 /// kOk with a new non-blocking, unbound UDP socket (IPv6 with `v6`).
 Error udp_open(Socket* out, bool v6 = false);
+
+/// kOk with a new non-blocking UDP socket bound to `source`, an address of this host (any
+/// port): its datagrams leave from that address, whatever the route would pick.
+/// kSocketNoResolve, kSocketCreateFailed (the host holds no such address).
+Error udp_open_from(Socket* out, const std::string& source);
 
 /// A datagram socket bound to `port` (shared with the host's other listeners) that has
 /// joined `group` on every multicast interface (IPv4: the default one where none is

@@ -105,6 +105,8 @@ bool sys_set_multicast_interface(SysSocket socket, bool v6, const NetInterface& 
 /// family asked for (IPv6: a global one where there is one, else its link-local one).
 bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces);
 
+/// Binds the socket to `address` and `port` (0: any).
+bool sys_bind(SysSocket socket, const SysAddress& address, int port);
 /// Binds a datagram socket (IPv6 with `v6`, IPv6 alone) to `port` on every address,
 /// shared with the other listeners of the host (SO_REUSEADDR, and SO_REUSEPORT where
 /// there is one).

@@ -204,6 +204,12 @@ bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces) {
   return true;
 }
 
+bool sys_bind(SysSocket socket, const SysAddress& address, int port) {
+  sockaddr_storage at;
+  const socklen_t length = static_cast<socklen_t>(socket_endpoint(address, port, &at));
+  return bind(fd_of(socket), reinterpret_cast<const sockaddr*>(&at), length) == 0;
+}
+
 bool sys_bind_shared(SysSocket socket, int port, bool v6) {
   const int on = 1;
   if (setsockopt(fd_of(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0) return false;

@@ -267,6 +267,12 @@ bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces) {
   return true;
 }
 
+bool sys_bind(SysSocket socket, const SysAddress& address, int port) {
+  sockaddr_storage at;
+  const int length = socket_endpoint(address, port, &at);
+  return bind(socket_of(socket), reinterpret_cast<const sockaddr*>(&at), length) == 0;
+}
+
 bool sys_bind_shared(SysSocket socket, int port, bool v6) {
   const int on = 1;
   if (setsockopt(socket_of(socket), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),

@@ -68,7 +68,7 @@ PortmapSchedule pcp_one_shot_schedule() {
 
 Error portmap_exchange_start(const std::string& gateway, const Bytes& request,
                              const PortmapSchedule& schedule, const PortmapTake& take,
-                             PortmapExchange* exchange) {
+                             PortmapExchange* exchange, const std::string& from) {
   exchange->gateway = gateway;
   exchange->request = request;
   exchange->schedule = schedule;
@@ -76,7 +76,8 @@ Error portmap_exchange_start(const std::string& gateway, const Bytes& request,
   exchange->sent = 0;
   exchange->start = clock_ms();
   exchange->done = false;
-  const Error error = udp_open(&exchange->socket, net_host_is_v6(gateway));
+  const Error error = from.empty() ? udp_open(&exchange->socket, net_host_is_v6(gateway))
+                                   : udp_open_from(&exchange->socket, from);
   if (error != Error::kOk) {
     end(exchange, error);
     return error;
@@ -160,9 +161,10 @@ Error portmap_exchanges_finish(const std::vector<PortmapExchange*>& exchanges) {
 }
 
 Error portmap_exchange(const std::string& gateway, const Bytes& request,
-                       const PortmapSchedule& schedule, const PortmapTake& take) {
+                       const PortmapSchedule& schedule, const PortmapTake& take,
+                       const std::string& from) {
   PortmapExchange exchange;
-  const Error error = portmap_exchange_start(gateway, request, schedule, take, &exchange);
+  const Error error = portmap_exchange_start(gateway, request, schedule, take, &exchange, from);
   if (error != Error::kOk) return error;
   (void)portmap_exchanges_finish({&exchange});
   return exchange.result;

@@ -16,6 +16,9 @@
 struct PortmapGateway {
   std::string address;
   std::string source;
+  // `source` is not the one the system sends from toward the gateway (a global address
+  // beside its link-local one): the requests are sent from it.
+  bool bound = false;
 };
 
 /// A mapping asked for: lifetime 0 deletes it.
@@ -80,11 +83,12 @@ struct PortmapExchange {
   int answer_ms = 0;                       // from the start to the end
 };
 
-/// Begins the exchange (nothing is sent before the first step): kOk, or the socket's
-/// failure (the exchange is then done with it as its result).
+/// Begins the exchange (nothing is sent before the first step), sent from `from` where
+/// it is not empty: kOk, or the socket's failure (the exchange is then done with it as
+/// its result).
 Error portmap_exchange_start(const std::string& gateway, const Bytes& request,
                              const PortmapSchedule& schedule, const PortmapTake& take,
-                             PortmapExchange* exchange);
+                             PortmapExchange* exchange, const std::string& from = std::string());
 
 /// What the exchange waits for: its socket, readable.
 SocketWait portmap_exchange_wait(PortmapExchange* exchange);
@@ -122,7 +126,15 @@ PortmapGrant portmap_ask_grant(const PortmapAsk& ask);
 /// kOk once `take` accepted a datagram from `gateway` port 5351; kPortmapNoAnswer when the
 /// schedule ran out; a socket failure.
 Error portmap_exchange(const std::string& gateway, const Bytes& request,
-                       const PortmapSchedule& schedule, const PortmapTake& take);
+                       const PortmapSchedule& schedule, const PortmapTake& take,
+                       const std::string& from = std::string());
+
+/// Where a request to `gateway` is sent from: its bound source, else the system's choice
+/// (empty).
+inline const std::string& portmap_from(const PortmapGateway& gateway) {
+  static const std::string kSystemsChoice;
+  return gateway.bound ? gateway.source : kSystemsChoice;
+}
 
 /// Opens the listener for the announcements of `gateway`: UDP port 5350 (shared with the
 /// host's other listeners), 224.0.0.1 joined, or for an IPv6 gateway ff02::1 on the

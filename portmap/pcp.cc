@@ -30,7 +30,8 @@ PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& reques
   PortmapGrant grant;
   bool natpmp_only = false;
   const Error error = portmap_exchange(
-      gateway.address, pcp_encode_map(map), schedule, [&](const uint8_t* data, size_t length) {
+      gateway.address, pcp_encode_map(map), schedule,
+      [&](const uint8_t* data, size_t length) {
         PcpAnswer answer;
         WireCheck check = pcp_decode(data, length, &answer);
         if (check == WireCheck::kNatpmpOnly) {
@@ -47,7 +48,8 @@ PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& reques
           grant.external_address = net_address_text(answer.external_address.data());
         }
         return check;
-      });
+      },
+      portmap_from(gateway));
   return portmap_grant_of(error, natpmp_only, grant);
 }
 
@@ -68,7 +70,7 @@ Error pcp_announce_start(const PortmapGateway& gateway, const PortmapSchedule& s
         ask->grant.epoch = answer.epoch;
         return check;
       },
-      &ask->exchange);
+      &ask->exchange, portmap_from(gateway));
 }
 
 PortmapGrant pcp_announce(const PortmapGateway& gateway, const PortmapSchedule& schedule) {

@@ -101,3 +101,20 @@ Error route_default_gateway(const std::string& interface_name, std::string* gate
 Error route_source_address(const std::string& gateway, std::string* source) {
   return udp_source_toward(gateway, kPortmapServerPort, source);
 }
+
+Error route_host_address(const std::string& gateway, std::string* address, bool* bound) {
+  std::string toward;
+  Error error = route_source_address(gateway, &toward);
+  if (error != Error::kOk) return error;
+  // The source comes without its zone: a link-local gateway's is the source's too.
+  const size_t zone = gateway.find('%');
+  error = net_global_beside(zone == std::string::npos ? toward : toward + gateway.substr(zone),
+                            address);
+  if (error != Error::kOk) return error;
+  *bound = *address != toward;
+  if (*bound) {
+    trace("route: %s is link-local: the mapping names %s, sent from it", toward.c_str(),
+          address->c_str());
+  }
+  return Error::kOk;
+}

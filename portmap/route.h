@@ -38,4 +38,11 @@ Error route_default_gateway(const std::string& interface_name, std::string* gate
 /// kOk with the address this host sends from toward `gateway`.
 Error route_source_address(const std::string& gateway, std::string* source);
 
+/// kOk with the address a mapping of this host names toward `gateway`, one the internet
+/// reaches: the address this host sends from toward it, or where that is link-local (a
+/// link-local gateway, as router advertisements give it), the global address of the same
+/// interface (net_global_beside); `*bound` when that is not the one the system sends
+/// from. kSocketNoGlobalIpv6 when the interface has none.
+Error route_host_address(const std::string& gateway, std::string* address, bool* bound);
+
 #endif  // PORTWRANGLER_PORTMAP_ROUTE_H_

@@ -580,6 +580,71 @@ class PcpPinholeLab(unittest.TestCase):
             while lab.pinholes() and time.monotonic() < end:
                 time.sleep(0.2)
 
+    def test_a_link_local_gateway_maps_the_global_address(self):
+        # As on a home LAN, the IPv6 default route goes via the router's link-local
+        # address, from its advertisements: the system sends from the client's link-local
+        # address toward it (control), which no packet from the internet reaches. The
+        # pinhole is for the client's global address, and the requests are sent from it;
+        # held, it stays with it.
+        lab, port = self.lab, PORT + 48
+        router, own = lab.link_local("gateway", "br0"), lab.link_local()
+        self.addCleanup(lab.on, "client", "ip", "-6", "route", "replace", "default", "via",
+                        GATEWAY6, "dev", "lan0")
+        lab.on("client", "ip", "-6", "route", "replace", "default", "via", router, "dev", "lan0")
+        self.assertIn(" src %s " % own, lab.on("client", "ip", "-6", "route", "get", router,
+                                               "dev", "lan0").decode())
+        with lab.listener(port):
+            self.assertEqual(lab.probe(port, DROPPED_WAIT), "dropped")  # control
+            done = subprocess.run([LAB, "client", lab.name, "env", "PORTWRANGLER_TRACE=1",
+                                   "PORTWRANGLER_STATE_DIR=" + self.state, PROGRAM,
+                                   "--exit-status", "--protocol", "pcp", "-pinhole", "-add",
+                                   "TCP", str(port), "600"], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True, timeout=60)
+            self.assertEqual((done.stdout, done.returncode), (BANNER + pinhole_box(
+                "Pinhole Added", False, ("Protocol:", "TCP"), ("Internal Client:", CLIENT6),
+                ("Port:", str(port)), ("Lease:", "600 s granted of 600 s asked"),
+                device="PCP Gateway") + CLOSING, 0), done.stderr)
+            self.assertIn("route: the default gateway is %s%%" % router, done.stderr)
+            self.assertIn("route: %s is link-local: the mapping names %s, sent from it"
+                          % (own, CLIENT6), done.stderr)
+            # The daemon's rule names the global address, and the WAN host gets through.
+            self.assertEqual(lab.pinholes(), [{"protocol": "TCP", "internal": CLIENT6,
+                                               "port": port, "remote": None}])
+            self.assertEqual(lab.probe(port), "answered")
+            document, code = self.document("--protocol", "pcp", "-pinhole", "-remove", "TCP",
+                                           str(port))
+            self.assertEqual((document["pinhole"]["internal_client"], document["removed"],
+                              code), (CLIENT6, True, 0))
+            self.assertEqual(lab.pinholes(), [])
+            self.assertEqual(lab.probe(port, DROPPED_WAIT), "dropped")
+            keeper = self.keeper("--protocol", "pcp", "-pinhole", "-add", "TCP", str(port),
+                                 "600")
+            added = self.next_event(keeper, "added", 20)
+            self.assertEqual(added and added["pinhole"]["internal_client"], CLIENT6,
+                             keeper.seen)
+            self.assertEqual(lab.probe(port), "answered")
+            self.stop(keeper, port, renewed=False)
+
+    def test_a_link_local_gateway_without_a_global_address_says_so(self):
+        # The client's global address gone from its link: nothing a pinhole could be for.
+        lab, router = self.lab, self.lab.link_local("gateway", "br0")
+        self.addCleanup(lab.on, "client", "ip", "-6", "route", "replace", "default", "via",
+                        GATEWAY6, "dev", "lan0")
+        self.addCleanup(lab.on, "client", "ip", "-6", "addr", "add", CLIENT6 + "/64", "dev",
+                        "lan0", "nodad")
+        lab.on("client", "ip", "-6", "addr", "del", CLIENT6 + "/64", "dev", "lan0")
+        lab.on("client", "ip", "-6", "route", "replace", "default", "via", router, "dev", "lan0")
+        out, _, code = self.run_program("--exit-status", "--protocol", "pcp", "-pinhole",
+                                        "-add", "TCP", str(PORT + 49))
+        self.assertEqual((out, code), (BANNER + RULE +
+                         "| Status: [071] - (UPnP Router Error)                                |\n"
+                         + RULE + "| Internal IP Address Failure -> No Global IPv6 Address On "
+                         "The Link. |\n" + RULE + CLOSING, 3))
+        document, code = self.document("--protocol", "pcp", "-pinhole", "-add", "TCP",
+                                       str(PORT + 49))
+        self.assertEqual((document["error"]["name"], document["error"]["status"], code),
+                         ("no_global_ipv6", 71, 3))
+
     def announce(self, host, address, port):
         self.assertEqual(lab_run(self.lab, host, PYTHON, "-c", ANNOUNCE, address, str(port),
                                  "br0" if host == "gateway" else "dev0"), 0)

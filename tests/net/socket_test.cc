@@ -118,6 +118,19 @@ TEST(Socket, AStopEndsEveryWaitAtOnceUntilItIsTaken) {
   EXPECT_GE(seconds_since(start), 0.25);
 }
 
+TEST(Socket, ADatagramSocketSendsFromTheAddressItIsBoundTo) {
+  std::string picked, bound;
+  ASSERT_EQ(udp_source_toward("127.0.0.1", 5351, &picked), Error::kOk);
+  EXPECT_EQ(picked, "127.0.0.1");  // the system's choice (control)
+  Socket socket;
+  ASSERT_EQ(udp_open_from(&socket, "127.0.0.2"), Error::kOk);
+  ASSERT_EQ(socket_local_address(socket.get(), &bound), Error::kOk);
+  EXPECT_EQ(bound, "127.0.0.2");
+  Socket elsewhere;  // an address this host does not hold
+  EXPECT_EQ(udp_open_from(&elsewhere, "192.0.2.1"), Error::kSocketCreateFailed);
+  EXPECT_EQ(elsewhere, nullptr);
+}
+
 #ifndef _WIN32
 TEST(Socket, WaitsOnADescriptorPast1024) {
   rlimit limit{};

@@ -16,6 +16,7 @@ struct Peer {
 };
 
 Peer peer;
+std::vector<NetInterface> listed;
 
 /// Sends the next piece when the client finds nothing left; false once the peer closed.
 bool something_to_take() {
@@ -28,6 +29,10 @@ bool something_to_take() {
 }
 
 }  // namespace
+
+void scripted_interfaces(const std::vector<NetInterface>& addresses) {
+  listed = addresses;
+}
 
 void scripted_peer(const std::vector<std::string>& pieces) {
   peer = Peer();
@@ -114,14 +119,20 @@ bool sys_local_address(SysSocket, SysAddress*) {
 bool sys_set_multicast_interface(SysSocket, bool, const NetInterface&) {
   return false;
 }
-bool sys_interfaces(bool, std::vector<NetInterface>*) {
-  return false;
+bool sys_interfaces(bool v6, std::vector<NetInterface>* interfaces) {
+  for (const NetInterface& at : listed) {
+    if (net_host_is_v6(at.address) == v6) interfaces->push_back(at);
+  }
+  return true;
 }
 bool sys_wake_open(SysSocket*, SysSocket*) {
   return false;
 }
 void sys_wake(SysSocket) {}
 void sys_wake_drain(SysSocket) {}
+bool sys_bind(SysSocket, const SysAddress&, int) {
+  return false;
+}
 bool sys_bind_shared(SysSocket, int, bool) {
   return false;
 }
