@@ -580,17 +580,23 @@ class PcpPinholeLab(unittest.TestCase):
             while lab.pinholes() and time.monotonic() < end:
                 time.sleep(0.2)
 
+    def via_link_local(self):
+        """The client's IPv6 default route via the router's link-local address, for the
+        case (its link-local address)."""
+        lab, router = self.lab, self.lab.link_local("gateway", "br0")
+        self.addCleanup(lab.on, "client", "ip", "-6", "route", "replace", "default", "via",
+                        GATEWAY6, "dev", "lan0")
+        lab.on("client", "ip", "-6", "route", "replace", "default", "via", router, "dev", "lan0")
+        return router
+
     def test_a_link_local_gateway_maps_the_global_address(self):
         # As on a home LAN, the IPv6 default route goes via the router's link-local
         # address, from its advertisements: the system sends from the client's link-local
         # address toward it (control), which no packet from the internet reaches. The
         # pinhole is for the client's global address, and the requests are sent from it;
-        # held, it stays with it.
+        # held (through auto too), it names it as well.
         lab, port = self.lab, PORT + 48
-        router, own = lab.link_local("gateway", "br0"), lab.link_local()
-        self.addCleanup(lab.on, "client", "ip", "-6", "route", "replace", "default", "via",
-                        GATEWAY6, "dev", "lan0")
-        lab.on("client", "ip", "-6", "route", "replace", "default", "via", router, "dev", "lan0")
+        router, own = self.via_link_local(), lab.link_local()
         self.assertIn(" src %s " % own, lab.on("client", "ip", "-6", "route", "get", router,
                                                "dev", "lan0").decode())
         with lab.listener(port):
@@ -617,23 +623,41 @@ class PcpPinholeLab(unittest.TestCase):
                               code), (CLIENT6, True, 0))
             self.assertEqual(lab.pinholes(), [])
             self.assertEqual(lab.probe(port, DROPPED_WAIT), "dropped")
-            keeper = self.keeper("--protocol", "pcp", "-pinhole", "-add", "TCP", str(port),
+            # Held, through auto (no IGD firewall here): the same address.
+            keeper = self.keeper("--protocol", "auto", "-pinhole", "-add", "TCP", str(port),
                                  "600")
             added = self.next_event(keeper, "added", 20)
-            self.assertEqual(added and added["pinhole"]["internal_client"], CLIENT6,
-                             keeper.seen)
+            self.assertEqual(added and (added["protocol_used"],
+                                        added["pinhole"]["internal_client"]),
+                             ("pcp", CLIENT6), keeper.seen)
             self.assertEqual(lab.probe(port), "answered")
             self.stop(keeper, port, renewed=False)
 
+    def test_a_held_pinhole_through_a_link_local_gateway_renews_the_global_address(self):
+        # Each renewal (every 3 to 3.75 s here) names this host's address anew: the global
+        # one again, not the link-local source (no `moved`).
+        lab, port = self.lab, PORT + 50
+        self.via_link_local()
+        with lab.listener(port):
+            keeper = self.keeper("--protocol", "pcp", "-pinhole", "-add", "TCP", str(port),
+                                 str(MIN_LIFETIME))
+            self.assertIsNotNone(self.next_event(keeper, "added", 20), keeper.seen)
+            renewed = self.next_event(keeper, "renewed", 2 * 3.75)
+            self.assertEqual(renewed and renewed["pinhole"]["internal_client"], CLIENT6,
+                             keeper.seen)
+            self.assertEqual(keeper.seen, ["added", "renewed"])
+            self.assertEqual(lab.pinholes(), [{"protocol": "TCP", "internal": CLIENT6,
+                                               "port": port, "remote": None}])
+            self.assertEqual(lab.probe(port), "answered")
+            self.stop(keeper, port, renewed=True)
+
     def test_a_link_local_gateway_without_a_global_address_says_so(self):
         # The client's global address gone from its link: nothing a pinhole could be for.
-        lab, router = self.lab, self.lab.link_local("gateway", "br0")
-        self.addCleanup(lab.on, "client", "ip", "-6", "route", "replace", "default", "via",
-                        GATEWAY6, "dev", "lan0")
+        lab = self.lab
+        self.via_link_local()
         self.addCleanup(lab.on, "client", "ip", "-6", "addr", "add", CLIENT6 + "/64", "dev",
                         "lan0", "nodad")
         lab.on("client", "ip", "-6", "addr", "del", CLIENT6 + "/64", "dev", "lan0")
-        lab.on("client", "ip", "-6", "route", "replace", "default", "via", router, "dev", "lan0")
         out, _, code = self.run_program("--exit-status", "--protocol", "pcp", "-pinhole",
                                         "-add", "TCP", str(PORT + 49))
         self.assertEqual((out, code), (BANNER + RULE +
