@@ -146,26 +146,27 @@ class Gateway:
         if self.log:
             with self.lock:  # delayed replies record from threads of their own
                 # The system's monotonic clock, which a test's own process reads alike.
-                self.log.write(json.dumps(dict(what, at=time.monotonic())) + "\n")
+                self.log.write(json.dumps(dict({"at": time.monotonic()}, **what)) + "\n")
                 self.log.flush()
 
     def ssdp(self, data, sender, devices):
+        heard = time.monotonic()  # a delayed reply is recorded as heard when it came
         if float(self.config["reply_delay"]) > 0:
             threading.Timer(float(self.config["reply_delay"]), self.answer_search,
-                            args=(data, sender, devices)).start()
+                            args=(data, sender, devices, heard)).start()
         else:
-            self.answer_search(data, sender, devices)
+            self.answer_search(data, sender, devices, heard)
 
-    def answer_search(self, data, sender, devices):
+    def answer_search(self, data, sender, devices, heard):
         for reply_socket, base in devices:
-            self.answer_as(data, sender, reply_socket, base)
+            self.answer_as(data, sender, reply_socket, base, heard)
 
-    def answer_as(self, data, sender, reply_socket, base):
+    def answer_as(self, data, sender, reply_socket, base, heard):
         text = data.decode("latin-1")
         match = re.search(r"\r\nST: ?(\S+)\r\n", text)
         searched = match.group(1) if match else ""
         target = searched.replace("urn:schemas-upnp-org:service:", "", 1)
-        self.record({"kind": "ssdp", "target": target, "datagram": text})
+        self.record({"kind": "ssdp", "target": target, "datagram": text, "at": heard})
         if target not in self.config["answer"] and "*" not in self.config["answer"]:
             return
         for st in self.config["reply_st"] or [searched]:

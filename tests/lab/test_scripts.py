@@ -410,7 +410,7 @@ class Scripts(LabClient, unittest.TestCase):
         self.assertEqual(self.answer("--interface", "lan0", "-stats")["statistics"]["entries"], 1)
         status, _, _, seconds = self.run_program("--exit-status", "--interface=wlan7", "-list")
         self.assertEqual(status, 2)
-        self.assertLess(seconds, 2)
+        self.assertLess(seconds, 4.5)  # well under the search's 5 s it would have made
         subprocess.run([LAB, "stop", self.name], check=True)
         self.assertEqual(self.answer("-list", code=3)["error"]["status"], 48)
 
