@@ -499,12 +499,13 @@ class WindowsPinholes(unittest.TestCase):
         state = tempfile.mkdtemp(prefix="pw-state-win6-")
         self.addCleanup(shutil.rmtree, state, True)
         port = 5071  # the Windows program's; the Linux one's is the next
-        keepers = {}
+        keepers, programs = {}, {}
         for via, program, folder in (
                 ("windows", windows, "Z:" + os.path.join(state, "w").replace("/", "\\")),
                 ("linux", [PROGRAM], os.path.join(state, "l"))):
-            held = types.SimpleNamespace(name=lab.name, program=[
-                "env", "PORTWRANGLER_STATE_DIR=" + folder, "PORTWRANGLER_TRACE=1"] + program)
+            programs[via] = ["env", "PORTWRANGLER_STATE_DIR=" + folder] + program
+            held = types.SimpleNamespace(name=lab.name, program=programs[via][:2] + [
+                "PORTWRANGLER_TRACE=1"] + program)
             # Wine 8 reads no IPv6 routes (its IPv6 forward table is not there): the
             # gateway is named, for both programs alike.
             keepers[via] = Keeper(held, ["--gateway", GATEWAY6, "--protocol", "pcp", "-pinhole",
@@ -586,6 +587,32 @@ class WindowsPinholes(unittest.TestCase):
                              "lifetime cut to %d s" % least)
             self.assertEqual(shape(ended[0]), shape(ended[1]))
             self.assertEqual((mine.end(), theirs.end()), (1, 1))
+            # While that runs out, the one-shot commands, each program's add and remove in
+            # turn (another nonce's MAP takes a pinhole over): the Linux program's screens,
+            # and the daemon's rule there between the add and the remove.
+            one_shot = port + 2
+            udp = {"protocol": "UDP", "internal": CLIENT6, "port": one_shot, "remote": None}
+            screens = {}
+            for via in keepers:
+                for verb, extra in (("-add", ["600"]), ("-remove", [])):
+                    for _ in range(2):
+                        done = subprocess.run(
+                            [LAB, "client", lab.name] + programs[via] + [
+                                "--exit-status", "--gateway", GATEWAY6, "--protocol", "pcp",
+                                "-pinhole", verb, "UDP", str(one_shot)] + extra,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=40)
+                        if not wine_failed(done.stderr):
+                            break
+                    screens[via, verb] = (done.returncode, done.stderr,
+                                          done.stdout.decode("utf-8").replace("\r\n", "\n"))
+                    self.assertEqual(udp in lab.pinholes(), verb == "-add", screens[via, verb])
+            for verb, rows in (("-add", (("Lease:", "600 s granted of 600 s asked"),)),
+                               ("-remove", ())):
+                self.assertEqual(screens["windows", verb], screens["linux", verb])
+                self.assertEqual(screens["windows", verb], (0, b"", BANNER + pinhole_box(
+                    "Pinhole Added" if rows else "Pinhole Removed", False, ("Protocol:", "UDP"),
+                    ("Internal Client:", CLIENT6), ("Port:", str(one_shot)), *rows,
+                    device="PCP Gateway") + CLOSING))
             end = time.monotonic() + 2 * least
             while lab.pinholes() and time.monotonic() < end:
                 time.sleep(0.2)
