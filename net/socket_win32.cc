@@ -176,6 +176,13 @@ SysStatus sys_receive_from(SysSocket socket, char* buffer, size_t capacity, SysA
     *count = capacity;
     status = SysStatus::kDone;
   }
+  // Winsock reports an ICMP error for an earlier send (port unreachable: no server at the
+  // gateway, or one restarting) on the next receive; POSIX drops it for an unconnected
+  // socket. Nothing came: the wait goes on, as it does there.
+  if (status == SysStatus::kFailed &&
+      (WSAGetLastError() == WSAECONNRESET || WSAGetLastError() == WSAENETRESET)) {
+    status = SysStatus::kWouldBlock;
+  }
   if (!socket_address_of(reinterpret_cast<const sockaddr*>(&from), sender)) *sender = SysAddress();
   return status;
 }

@@ -29,9 +29,10 @@ from harness import (ADDED, BANNER, CLOSING, NO_ROUTER, PROGRAM, REMOVED_ID,  # 
                      THREE, FakeGateway, Namespace, entry_block, mapping, outcome, run)
 sys.path.insert(0, os.path.join(HERE, "..", "lab"))
 from test_scripts import Keeper  # noqa: E402
-from pinholes import CLIENT6, Lab6  # noqa: E402
+from pinholes import CLIENT6, DEVICE6, GATEWAY6, PYTHON, Lab6  # noqa: E402
 from harness import RULE, pinhole_box, pinhole_rows  # noqa: E402
 import test_portmap as portmap_lab  # noqa: E402
+import test_lab6 as lab6  # noqa: E402
 
 EXE = os.environ.get("PORTWRANGLER_EXE", "")
 RAW_RUN = os.environ.get("PORTWRANGLER_RAW_RUN", "")
@@ -481,6 +482,148 @@ class WindowsPinholes(unittest.TestCase):
             self.assertEqual(pw(windows, "-pinhole", "-remove", hole), BANNER + pinhole_box(
                 "Pinhole Removed", False, ("Pinhole ID:", hole)) + CLOSING)
             self.assertEqual(lab.probe(port), "dropped")
+
+    def test_keep_holds_a_pcp_pinhole_through_a_restart_until_ctrl_c(self):
+        # The daemon with PCP alone and a least lifetime of 6 s: a held pinhole is renewed
+        # every 3 to 3.75 s. The Linux program holds one beside the Windows one, on the
+        # same host: its event lines are the ones to match, and its listener shares UDP
+        # 5350 of ff02::1 with the Windows one's (SO_REUSEADDR: on Windows every socket
+        # bound so to a multicast port hears the group), so both must hear an announcement.
+        least = lab6.MIN_LIFETIME
+        lab = Lab6("pwwk%d" % os.getpid(), portmap="only", min_lifetime=least)
+        lab.up()
+        self.addCleanup(lab.down)
+        prefix = Prefix()
+        windows = windows_command(prefix.__enter__())
+        self.addCleanup(prefix.__exit__, None, None, None)
+        state = tempfile.mkdtemp(prefix="pw-state-win6-")
+        self.addCleanup(shutil.rmtree, state, True)
+        port = 5071  # the Windows program's; the Linux one's is the next
+        keepers, programs = {}, {}
+        for via, program, folder in (
+                ("windows", windows, "Z:" + os.path.join(state, "w").replace("/", "\\")),
+                ("linux", [PROGRAM], os.path.join(state, "l"))):
+            programs[via] = ["env", "PORTWRANGLER_STATE_DIR=" + folder] + program
+            held = types.SimpleNamespace(name=lab.name, program=programs[via][:2] + [
+                "PORTWRANGLER_TRACE=1"] + program)
+            # Wine 8 reads no IPv6 routes (its IPv6 forward table is not there): the
+            # gateway is named, for both programs alike.
+            keepers[via] = Keeper(held, ["--gateway", GATEWAY6, "--protocol", "pcp", "-pinhole",
+                                         "-add", "TCP", str(port + len(keepers)), str(least)])
+            self.addCleanup(keepers[via].close)
+        mine, theirs = keepers["windows"], keepers["linux"]
+
+        def shape(event):
+            """The event without its time and port: the same on both programs."""
+            return dict(event, time=None, pinhole=dict(event["pinhole"], port=None))
+
+        def announce(host, address, sender_port):
+            self.assertEqual(lab6.lab_run(lab, host, PYTHON, "-c", lab6.ANNOUNCE, address,
+                                          str(sender_port),
+                                          "br0" if host == "gateway" else "dev0"), 0)
+
+        def renewals(keeper, seconds):
+            """The renewals' texts within `seconds`, up to the first after an announcement."""
+            texts, end = [], time.monotonic() + seconds
+            while not (texts and "announcement" in texts[-1]):
+                renewed = keeper.wait_for("renewed", end - time.monotonic())
+                if renewed is None:
+                    break
+                texts.append(renewed["text"])
+            return texts
+
+        with lab.listener(port):
+            self.assertEqual(lab.probe(port, lab6.DROPPED_WAIT), "dropped")  # control
+            added = [keeper.wait_for("added", 30) for keeper in (mine, theirs)]
+            self.assertIsNotNone(added[0], mine.seen)
+            self.assertEqual((added[0]["protocol_used"], added[0]["pinhole"]), (
+                "pcp", {"id": None, "protocol": "TCP", "port": port, "internal_client": CLIENT6,
+                        "lease_seconds": least}))
+            self.assertEqual(shape(added[0]), shape(added[1]))
+            self.assertEqual(lab.probe(port), "answered")
+            # Announcements from another host, and from another port of the gateway: passed
+            # over, as the renewals of the schedule tell (and the trace, below).
+            announce("device", DEVICE6, 5351)
+            announce("gateway", GATEWAY6, 5352)
+            for keeper in (mine, theirs):
+                renewed = keeper.wait_for("renewed", 2 * 3.75)
+                self.assertEqual(renewed and renewed["text"], "%d s granted" % least, keeper.seen)
+            # A restart: the daemon's own announcement never reaches the client (it goes out
+            # through the bridge's other port): the renewals bring the pinhole back, designed
+            # within 3.75 s of the restart, or one PCP retransmission (3.3 s) more.
+            subprocess.run([LAB, "stop", lab.name], check=True)
+            subprocess.run([LAB, "start", lab.name], check=True)  # its table empty
+            restarted = time.monotonic()
+            back = None
+            while back is None and time.monotonic() - restarted < 2 * 7:
+                if lab.probe(port, 0.5) == "answered":
+                    back = time.monotonic() - restarted
+            self.assertIsNotNone(back, mine.seen)
+            print("\n  back %.1f s after the restart" % back, file=sys.stderr)
+            # The Linux one's too, so that the renewal after the announcement renews both.
+            while (len(lab.pinholes()) < 2 and time.monotonic() - restarted < 2 * 7):
+                time.sleep(0.2)
+            self.assertEqual(sorted(hole["port"] for hole in lab.pinholes()), [port, port + 1])
+            # The gateway's announcement: both holders hear it; the renewal after it (within
+            # a random wait of up to 5 s, or the schedule's 3.75 s, whichever comes first)
+            # says so. The one renewal already under way as it came may not.
+            for keeper in (mine, theirs):
+                while not keeper.events.empty():
+                    keeper.next(0.1)
+            announce("gateway", GATEWAY6, 5351)
+            texts = {via: renewals(keeper, 2 * 5) for via, keeper in keepers.items()}
+            for via in keepers:
+                self.assertIn(len(texts[via]), (1, 2), texts)
+                self.assertEqual(texts[via][-1], "after the gateway's announcement; %d s granted"
+                                 % least, texts)
+            # Ctrl-C (Wine makes SIGINT a CTRL_C_EVENT) as SIGTERM on Linux: the daemon refuses
+            # deleting a renewed pinhole (NOT_AUTHORIZED), the holder cuts its lifetime to the
+            # least instead and ends with status 1; the pinhole is gone within twice that.
+            mine.process.send_signal(signal.SIGINT)
+            theirs.process.send_signal(signal.SIGTERM)
+            ended = [keeper.wait_for("not removed", 20) for keeper in (mine, theirs)]
+            self.assertTrue(all(ended), (mine.seen, theirs.seen))
+            self.assertEqual(ended[0]["text"], "the gateway answered NOT_AUTHORIZED (2); its "
+                             "lifetime cut to %d s" % least)
+            self.assertEqual(shape(ended[0]), shape(ended[1]))
+            self.assertEqual((mine.end(), theirs.end()), (1, 1))
+            # While that runs out, the one-shot commands, each program's add and remove in
+            # turn (another nonce's MAP takes a pinhole over): the Linux program's screens,
+            # and the daemon's rule there between the add and the remove.
+            one_shot = port + 2
+            udp = {"protocol": "UDP", "internal": CLIENT6, "port": one_shot, "remote": None}
+            screens = {}
+            for via in keepers:
+                for verb, extra in (("-add", ["600"]), ("-remove", [])):
+                    for _ in range(2):
+                        done = subprocess.run(
+                            [LAB, "client", lab.name] + programs[via] + [
+                                "--exit-status", "--gateway", GATEWAY6, "--protocol", "pcp",
+                                "-pinhole", verb, "UDP", str(one_shot)] + extra,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=40)
+                        if not wine_failed(done.stderr):
+                            break
+                    screens[via, verb] = (done.returncode, done.stderr,
+                                          done.stdout.decode("utf-8").replace("\r\n", "\n"))
+                    self.assertEqual(udp in lab.pinholes(), verb == "-add", screens[via, verb])
+            for verb, rows in (("-add", (("Lease:", "600 s granted of 600 s asked"),)),
+                               ("-remove", ())):
+                self.assertEqual(screens["windows", verb], screens["linux", verb])
+                self.assertEqual(screens["windows", verb], (0, b"", BANNER + pinhole_box(
+                    "Pinhole Added" if rows else "Pinhole Removed", False, ("Protocol:", "UDP"),
+                    ("Internal Client:", CLIENT6), ("Port:", str(one_shot)), *rows,
+                    device="PCP Gateway") + CLOSING))
+            end = time.monotonic() + 2 * least
+            while lab.pinholes() and time.monotonic() < end:
+                time.sleep(0.2)
+            self.assertEqual(lab.pinholes(), [])
+            self.assertEqual(lab.probe(port, lab6.DROPPED_WAIT), "dropped")
+        # What the Windows program passed over, and what it took: the trace.
+        traced = mine.process.stderr.read().replace("\r\n", "\n")
+        for sender in ("%s port 5351" % DEVICE6, "%s port 5352" % GATEWAY6):
+            self.assertIn("an announcement from %s passed over: not the gateway's" % sender,
+                          traced)
+        self.assertEqual(traced.count("%s announced itself (PCP, epoch" % GATEWAY6), 1, traced)
 
 
 @unittest.skipUnless(EXE and BASE, "no Windows build given (PORTWRANGLER_EXE)")
