@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "base/format.h"
 #include "base/text.h"
@@ -167,8 +168,38 @@ void print_status_box(Status status, const char* message) {
     console_printf(kRouterTitle, number);
   }
   print_rule_line();
-  console_printf("| %-66s |\n", message != nullptr ? message : "");
+  print_message_rows(message != nullptr ? message : "");
   print_rule_line();
+}
+
+std::vector<std::string> message_rows(const std::string& message) {
+  constexpr size_t kColumns = 66;
+  std::vector<std::string> rows;
+  std::string rest = message;
+  do {
+    size_t cut = rest.size();
+    if (text_columns(rest) > kColumns) {
+      // The longest leading part within the row, by whole characters.
+      size_t fit = 0;
+      for (size_t next = 1; next <= rest.size(); ++next) {
+        if (next < rest.size() && (static_cast<unsigned char>(rest[next]) & 0xC0) == 0x80) {
+          continue;  // inside a UTF-8 sequence
+        }
+        if (text_columns(rest.substr(0, next)) > kColumns) break;
+        fit = next;
+      }
+      const size_t blank = rest.rfind(' ', fit);
+      cut = blank != std::string::npos && blank > 0 ? blank : (fit > 0 ? fit : 1);
+    }
+    rows.push_back("| " + text_pad_right(rest.substr(0, cut), kColumns) + " |\n");
+    rest.erase(0, cut);
+    while (!rest.empty() && rest.front() == ' ') rest.erase(0, 1);
+  } while (!rest.empty());
+  return rows;
+}
+
+void print_message_rows(const std::string& message) {
+  for (const std::string& row : message_rows(message)) console_printf("%s", row.c_str());
 }
 
 void truncate_description(std::string* text) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
 #include "front/status.h"
@@ -116,6 +117,11 @@ void print_highlight_bar();
 /// The status box of `status` with `message`: the status line (Syntax Error, Syntax Help,
 /// or UPnP Router Error with the number in three digits) and the message row.
 void print_status_box(Status status, const char* message);
+
+/// A status message in its framed row; one wider than the row's 66 columns goes on in the
+/// rows below, broken between words (a word wider than a row, where it must).
+std::vector<std::string> message_rows(const std::string& message);
+void print_message_rows(const std::string& message);
 
 /// Ends the run as `outcome` says: the status box (not for the silent Failure and
 /// Success), the syntax and help screens for SyntaxError and Help, the closing frame,

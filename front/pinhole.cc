@@ -453,7 +453,7 @@ void pcp_pinhole_show(const PcpPinholeResult& result) {
                                     "] - (PCP Gateway Error)")
                              .c_str());
     print_rule_line();
-    console_printf("| %-66s |\n", result.message.c_str());
+    print_message_rows(result.message);
     print_rule_line();
   }
   const bool add = result.code == kPinholeAdd;

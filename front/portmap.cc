@@ -299,7 +299,7 @@ void print_failure_box(const PortmapResult& result) {
                             "] - (" + via_title(result.via) + " Gateway Error)")
                      .c_str());
   print_rule_line();
-  console_printf("| %-66s |\n", result.message.c_str());
+  print_message_rows(result.message);
   print_rule_line();
 }
 

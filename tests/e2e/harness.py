@@ -7,6 +7,7 @@ import json
 import os
 import subprocess
 import tempfile
+import textwrap
 import time
 
 PROGRAM = os.environ.get("PORTWRANGLER", os.path.join(os.path.dirname(__file__), "..", "..",
@@ -24,8 +25,10 @@ BAR = ("\t" * 8 + " " * 6 + "\n") * 2
 
 
 def status_box(status, message):
+    """A status box; a message wider than its row goes on in the rows below, between words."""
     title = "| Status: [%.3d] - (UPnP Router Error)                                |\n" % status
-    return RULE + title + RULE + "| %-66s |\n" % message + RULE
+    rows = textwrap.wrap(message, 66, break_on_hyphens=False) or [""]
+    return RULE + title + RULE + "".join("| %-66s |\n" % row for row in rows) + RULE
 
 
 def display_columns(line):

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
+
 namespace {
 
 TEST(Console, DescriptionShortensPastFifty) {
@@ -40,6 +42,44 @@ TEST(Console, ControlCharactersPrintAsBlanks) {
   // Everything else is kept byte for byte, UTF-8 included.
   const std::string kept = "AT&T <web> \xc3\xa9 ~ !";
   EXPECT_EQ(cell(kept, 10), kept);
+}
+
+struct RowsCase {
+  const char* name;
+  std::string message;
+  std::vector<std::string> rows;  // each row's text, before its padding
+};
+
+TEST(Console, AMessageWiderThanItsRowGoesOnBelowBetweenWords) {
+  const std::string sixty_six(66, 'm');
+  const std::string gateway = "2001:db8:ffff:ffff:ffff:ffff:ffff:fffe";
+  const RowsCase cases[] = {
+      {"fits: one row (the control)", sixty_six, {sixty_six}},
+      {"empty", "", {""}},
+      {"67: the last word below",
+       "Remove Entry Unknown -> Answer Lost And Entry Unreadable On Router.",
+       {"Remove Entry Unknown -> Answer Lost And Entry Unreadable On", "Router."}},
+      {"a blank right after the 66th column", sixty_six + " next", {sixty_six, "next"}},
+      {"an address past the row",
+       "PCP Failure -> No Answer From " + gateway + ".",
+       {"PCP Failure -> No Answer From", gateway + "."}},
+      {"one word wider than a row, cut",
+       std::string(70, 'w'),
+       {std::string(66, 'w'), std::string(4, 'w')}},
+  };
+  for (const RowsCase& c : cases) {
+    std::vector<std::string> framed;
+    for (const std::string& row : c.rows) framed.push_back("| " + text_pad_right(row, 66) + " |\n");
+    EXPECT_EQ(message_rows(c.message), framed) << c.name;
+  }
+  // East Asian wide characters take two columns each: 33 of them fill a row, the 34th
+  // goes below; every row is 70 columns.
+  std::string wide;
+  for (int i = 0; i < 34; ++i) wide += "\xe6\x97\xa5";  // U+65E5
+  const std::vector<std::string> rows = message_rows(wide);
+  ASSERT_EQ(rows.size(), 2u);
+  for (const std::string& row : rows) EXPECT_EQ(text_columns(row.substr(0, row.size() - 1)), 70u);
+  EXPECT_EQ(rows[1], "| \xe6\x97\xa5" + std::string(64, ' ') + " |\n");
 }
 
 struct SizeCase {
