@@ -1,9 +1,10 @@
 """Discovery on LANs as they are: routers that answer with their device types, a root
 device or a uuid, routers that answer only a root-device search, and devices beside them
 that answer every search and then hang or trickle their description. Each case is a
-whole run with its time bound: where the router is found, from the first search it heard
-to the first action asked of it (the program's start-up under load left out); where none
-is, the whole run. The cases run side by side, each in a namespace of its own."""
+whole run with its time bounds: at least its wait, and where the router is found, from the
+first search it heard to the first action asked of it within the bound (the program's
+start-up under load left out); where none is, the whole run within it. The cases run side
+by side, each in a namespace of its own."""
 
 import concurrent.futures
 import subprocess
@@ -106,9 +107,10 @@ class Discovery(unittest.TestCase):
             with self.subTest(name):
                 self.assertEqual(result.out, BANNER + body + CLOSING)
                 self.assertEqual((result.code, result.err), (1, ""))
-                took = taken_after if body == LISTED else result.seconds
-                self.assertGreaterEqual(took, low)
-                self.assertLess(took, high)
+                # The whole run is at least the wait; where a router is found, the wait
+                # ended within its bound (the fake may hear a search late under load).
+                self.assertGreaterEqual(result.seconds, low)
+                self.assertLess(taken_after if body == LISTED else result.seconds, high)
                 if router:
                     # One LOCATION, read once; none when no usable reply named it.
                     self.assertEqual(reads[0], 1 if body == LISTED else 0)
