@@ -75,8 +75,9 @@ windows_chain() {
     [ $((waited += 1)) -le 1800 ] || { echo "test.sh: no plain build after 30 min" >&2; return 1; }
     sleep 1
   done
+  # Six at once: they mostly wait on Wine and the network.
   step "the Windows build's tests, under Wine" \
-    bash -c 'cd build-windows && ctest --output-on-failure -j 4 --timeout 300'
+    bash -c 'cd build-windows && ctest --output-on-failure -j 6 --timeout 300'
 }
 # A process and everything it started, deepest first, by their pids.
 tree() {
