@@ -11,6 +11,7 @@ import os
 import re
 import subprocess
 import sys
+import time
 
 from test_lab import LAB
 
@@ -166,6 +167,17 @@ class Lab6:
         more = [str(listener)] if listener else []
         return self.on("wan", PYTHON, "-c", PROBE, address, str(port), str(timeout), *more,
                        timeout=timeout + 10).decode().strip()
+
+    def restart_until_answered(self, port, bound):
+        """Restarts the daemon (its table empty) and probes `port` until it is answered
+        again: the seconds that took, or None once `bound` seconds have passed."""
+        subprocess.run([LAB, "stop", self.name], check=True)
+        subprocess.run([LAB, "start", self.name], check=True)
+        restarted = time.monotonic()
+        while time.monotonic() - restarted < bound:
+            if self.probe(port, 0.5) == "answered":
+                return time.monotonic() - restarted
+        return None
 
     def pinholes(self):
         """The daemon's pinhole rules as the gateway holds them, in chain order: dicts of

@@ -533,13 +533,7 @@ class PcpPinholeLab(unittest.TestCase):
                 "pcp", {"id": None, "protocol": "TCP", "port": port, "internal_client": CLIENT6,
                         "lease_seconds": MIN_LIFETIME}), keeper.seen)
             self.assertEqual(lab.probe(port), "answered")
-            subprocess.run([LAB, "stop", lab.name], check=True)
-            subprocess.run([LAB, "start", lab.name], check=True)  # its table empty
-            restarted = time.monotonic()
-            back = None
-            while back is None and time.monotonic() - restarted < 2 * 7:
-                if lab.probe(port, 0.5) == "answered":
-                    back = time.monotonic() - restarted
+            back = lab.restart_until_answered(port, 2 * 7)
             self.assertIsNotNone(back, keeper.seen)
             print("back %.1f s after the restart" % back, file=sys.stderr)
             # The renewal that made it again has been told; the next one is the daemon's

@@ -551,14 +551,9 @@ class WindowsPinholes(unittest.TestCase):
             # A restart: the daemon's own announcement never reaches the client (it goes out
             # through the bridge's other port): the renewals bring the pinhole back, designed
             # within 3.75 s of the restart, or one PCP retransmission (3.3 s) more.
-            subprocess.run([LAB, "stop", lab.name], check=True)
-            subprocess.run([LAB, "start", lab.name], check=True)  # its table empty
-            restarted = time.monotonic()
-            back = None
-            while back is None and time.monotonic() - restarted < 2 * 7:
-                if lab.probe(port, 0.5) == "answered":
-                    back = time.monotonic() - restarted
+            back = lab.restart_until_answered(port, 2 * 7)
             self.assertIsNotNone(back, mine.seen)
+            restarted = time.monotonic() - back  # about when the daemon came back
             print("\n  back %.1f s after the restart" % back, file=sys.stderr)
             # The Linux one's too, so that the renewal after the announcement renews both.
             while (len(lab.pinholes()) < 2 and time.monotonic() - restarted < 2 * 7):
