@@ -323,7 +323,11 @@ class Scripts(LabClient, unittest.TestCase):
         holder.process.send_signal(signal.SIGHUP)
         failed = holder.wait_for("reload-failed", 10)
         self.assertTrue(failed["text"].startswith(holder.file + ":2: "), failed)
-        self.assertEqual(holder.seen, ["reloaded", "removed", "added", "reload-failed"])
+        # The restarted daemon may announce itself again meanwhile, and each announcement
+        # has the untouched entry checked and renewed: renewals aside, only the two changed
+        # lines moved.
+        self.assertEqual([e for e in holder.seen if e != "renewed"],
+                         ["reloaded", "removed", "added", "reload-failed"])
         self.assertEqual(self.ports(), [8080, 27015])
         holder.process.send_signal(signal.SIGINT)
         self.assertIsNotNone(holder.wait_for_all("removed", {8080, 27015}, 10), holder.seen)
