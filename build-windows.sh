@@ -73,10 +73,11 @@ if [ ! -f "$expat/lib/libexpat.a" ]; then
   # patches test "#if XML_DTD == 1"; CMake's template defines them empty. Give them the
   # value Debian's own build gives.
   sed -i 's/^#cmakedefine \(XML_DTD\|XML_NS\)$/#cmakedefine \1 1/' "$source_dir/expat_config.h.cmake"
-  cmake -S "$source_dir" -B "$deps/expat-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  rm -rf "$deps/expat-build"
+  tools/configure.sh "$deps/expat-build" -S "$source_dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$expat" -DEXPAT_SHARED_LIBS=OFF \
     -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF \
-    -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_PKGCONFIG=OFF >/dev/null
+    -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_PKGCONFIG=OFF
   cmake --build "$deps/expat-build" -j "$(nproc)" >/dev/null
   cmake --install "$deps/expat-build" >/dev/null
 fi
@@ -89,10 +90,10 @@ json_headers="$deps/json-include"
 mkdir -p "$json_headers"
 ln -sfn /usr/include/nlohmann "$json_headers/nlohmann"
 
-cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+tools/configure.sh "$out" -S "$root" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -DEXPAT_INCLUDE_DIR="$expat/include" -DEXPAT_LIBRARY="$expat/lib/libexpat.a" \
   -DNLOHMANN_JSON_INCLUDE_DIR="$json_headers" \
   -DBUILD_TESTING=ON -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tests/windows/wine-run;$out/wine" \
-  "${extra[@]}" >/dev/null
+  "${extra[@]}"
 cmake --build "$out" -j "$(nproc)"
 echo "built $out/portwrangler.exe"
