@@ -7,6 +7,7 @@ each Python module imported, and what the project's CMake find_* calls found in 
 or from Debian's required set. A word that names a program but is not run as one is listed
 in NOT_RUN with its reason."""
 
+import fnmatch
 import glob
 import os
 import re
@@ -159,13 +160,35 @@ def local_module(name, near):
     return None
 
 
+def checkout_files():
+    """The checkout's files, as paths relative to it, read once. No build folder (build/,
+    build-windows/, ...) is entered: a build unpacks sources there and Wine makes prefixes
+    of many thousand files. Hidden names are left out, as a glob leaves them."""
+    if not hasattr(checkout_files, "found"):
+        found = []
+        for folder, folders, files in os.walk(ROOT):
+            folders[:] = sorted(f for f in folders if not f.startswith((".", "build")))
+            relative = os.path.relpath(folder, ROOT)
+            found += [os.path.normpath(os.path.join(relative, f)) for f in sorted(files)
+                      if not f.startswith(".")]
+        checkout_files.found = found
+    return checkout_files.found
+
+
+def matches(parts, pattern):
+    """Whether the path `parts` matches the glob `pattern`'s parts ("**": any folders)."""
+    if not pattern:
+        return not parts
+    if pattern[0] == "**":
+        return any(matches(parts[i:], pattern[1:]) for i in range(len(parts) + 1))
+    return bool(parts) and fnmatch.fnmatchcase(parts[0], pattern[0]) and \
+        matches(parts[1:], pattern[1:])
+
+
 def repo_files(pattern):
-    """The checkout's files; none inside a build folder (build/, build-windows/, ...),
-    whatever a build unpacked there."""
-    return [p for p in glob.glob(os.path.join(ROOT, pattern), recursive=True)
-            if not any(part.startswith("build") for part in
-                       os.path.dirname(os.path.relpath(p, ROOT)).split(os.sep))
-            and os.path.isfile(p)]
+    """The checkout's files that `pattern` (a glob, relative to it) matches."""
+    return [os.path.join(ROOT, p) for p in checkout_files()
+            if matches(p.split(os.sep), pattern.split("/"))]
 
 
 def cmake_files():
@@ -211,11 +234,9 @@ def reached(script):
         # A -DNAME=VALUE names what the build's tests will run, not what runs now.
         named = re.sub(r"-D\w+=(\"[^\"]*\"|\S+)", "", text)
         for name in re.findall(r"([\w-]+(?:/[\w.-]+)*\.(?:sh|py|cmake)|wine-run)\b", named):
-            for base in (ROOT, os.path.dirname(path)):
-                for candidate in glob.glob(os.path.join(base, "**", os.path.basename(name)),
-                                           recursive=True):
-                    if candidate.endswith(name) and "/build" not in candidate[len(ROOT):]:
-                        todo.append(os.path.realpath(candidate))
+            for candidate in repo_files("**/" + os.path.basename(name)):
+                if candidate.endswith(name) and "/build" not in candidate[len(ROOT):]:
+                    todo.append(os.path.realpath(candidate))
         if re.search(r"\bctest\b", text):
             todo.extend(test_files())
         if re.search(r"\bcmake\b", text):
