@@ -69,32 +69,41 @@ vpn="$name-vpn"
 state="/tmp/$name.lab"
 
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
+# Each host is set up by one ip reading its commands (ip -n NS -batch -) rather than an ip
+# each: every process started costs milliseconds, and the suite builds a lab for most of
+# its cases.
+ip_batch() { ip -n "$1" -batch -; }
 
 # A named namespace is a file of ip's; listing them all would also open every other
 # lab's, which may be going away at that moment.
 has_ns() { [ -e "/run/netns/$1" ]; }
 
 down() {
+  local ns pid gone=()
   if [ -f "$state/miniupnpd.pid" ]; then
     kill "$(cat "$state/miniupnpd.pid")" 2>/dev/null || true
   fi
   for ns in "$client" "$gateway" "$wan" "$device" "$vpn"; do
     if has_ns "$ns"; then
       for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -9 "$pid" 2>/dev/null || true; done
-      ip netns del "$ns" 2>/dev/null || true
+      gone+=("$ns")
     fi
   done
+  # -force: one that cannot go does not keep the others.
+  [ ${#gone[@]} -eq 0 ] || printf 'netns del %s\n' "${gone[@]}" | ip -force -batch - 2>/dev/null || true
   rm -rf "$state"
 }
 
 # Loss where a radio link loses it, in the netdev ingress hooks: what reaches the client
 # at its interface, what it sends at the switch port that takes it in. A drop in the
 # client's output hook would fail its send at once, which a radio link never does.
-# Each hook counts what it saw before it drops.
-loss_rules() {
-  local ns=$1 dev=$2 side=$3 percent=$4
-  in_ns "$ns" nft delete table netdev lossy 2>/dev/null || true
-  in_ns "$ns" nft -f - <<NFT
+# Each hook counts what it saw before it drops. The table is made anew, in one
+# transaction with taking the old one away, so its counters start at zero.
+loss_table() {
+  local dev=$1 side=$2 percent=$3
+  cat <<NFT
+table netdev lossy
+delete table netdev lossy
 table netdev lossy {
   counter seen {
   }
@@ -120,8 +129,8 @@ loss() {
       return 2
     fi
   done
-  loss_rules "$client" lan0 in "$in"
-  loss_rules "$gateway" lan1 out "$out"
+  loss_table lan0 in "$in" | in_ns "$client" nft -f -
+  loss_table lan1 out "$out" | in_ns "$gateway" nft -f -
 }
 
 packets() {  # the packet count of one named counter of a loss table
@@ -189,12 +198,13 @@ start() {
     "$state/miniupnpd.conf" "$state/daemon.pid" >>"$state/miniupnpd.log" 2>&1 &
   echo $! > "$state/miniupnpd.pid"
   for _ in $(seq 1 100); do
-    # Without UPnP nothing listens on TCP: NAT-PMP's UDP port tells it is up.
-    if { in_ns "$gateway" ss -ltn "sport = :$port" | grep -q LISTEN ||
-      { grep -q '^enable_upnp=no' "$state/miniupnpd.conf" &&
-        in_ns "$gateway" ss -lun "sport = :5351" | grep -q 5351; }; } &&
-      [ "$(in_ns "$gateway" bridge link show | grep -c 'state forwarding')" = 2 ] &&
-      [ "$(in_ns "$client" cat /sys/class/net/lan0/operstate)" = up ]; then
+    # The bridge's ports first, which hold out longest. Without UPnP nothing listens on
+    # TCP: NAT-PMP's UDP port tells the daemon is up.
+    if [ "$(bridge -n "$gateway" link show | grep -c 'state forwarding')" = 2 ] &&
+      ip -n "$client" -o link show lan0 | grep -q ' state UP ' &&
+      { ss -N "$gateway" -ltn "sport = :$port" | grep -q LISTEN ||
+        { grep -q '^enable_upnp=no' "$state/miniupnpd.conf" &&
+          ss -N "$gateway" -lun "sport = :5351" | grep -q 5351; }; }; then
       return 0
     fi
     sleep 0.1
@@ -204,26 +214,13 @@ start() {
   return 1
 }
 
-# IPv6 on the lab's links. Addresses skip duplicate detection, so that they serve at
-# once: the link-local ones too, which the daemon's searches and answers come from.
-ipv6_addresses() {
-  in_ns "$client" ip -6 addr add "$LAN6_CLIENT/64" dev lan0 nodad
-  in_ns "$client" ip -6 route add default via "$LAN6_GW"
-  in_ns "$device" ip -6 addr add "$LAN6_DEVICE/64" dev dev0 nodad
-  in_ns "$device" ip -6 route add default via "$LAN6_GW"
-  in_ns "$gateway" ip -6 addr add "$LAN6_GW/64" dev br0 nodad
-  in_ns "$gateway" ip -6 addr add "$WAN6_GW/64" dev wan0 nodad
-  in_ns "$gateway" ip -6 route add default via "$WAN6_PEER"
-  in_ns "$wan" ip -6 addr add "$WAN6_PEER/64" dev wan1 nodad
-  in_ns "$wan" ip -6 route add 2001:db8:77::/64 via "$WAN6_GW"
-}
 
 # The chains the daemon adds its rules to; it does not create them itself. Rules outlive
 # the daemon, so the table is made empty first. With IPv6 the gateway is a firewall as a
 # home router's is: the WAN reaches the LAN over IPv6 only through the daemon's pinholes
 # (its chain, which accepts them); IPv4 passes as in the plain lab, where the daemon's
 # forwardings are the whole story.
-filter_rules() {
+filter_table() {
   local forward="type filter hook forward priority 0; policy accept;
     jump miniupnpd"
   if [ "$1" = 6 ]; then
@@ -233,7 +230,7 @@ filter_rules() {
     jump miniupnpd
     meta nfproto ipv4 accept"
   fi
-  in_ns "$gateway" nft -f - <<NFT
+  cat <<NFT
 table inet filter
 flush table inet filter
 table inet filter {
@@ -264,51 +261,67 @@ up() {
   down
   mkdir -p "$state"
   trap 'down' ERR
-  for ns in "$client" "$gateway" "$wan" "$device"; do
-    ip netns add "$ns"
-    in_ns "$ns" ip link set lo up
-    if [ "$family" = 6 ]; then
-      in_ns "$ns" sysctl -qw net.ipv6.conf.default.accept_dad=0 net.ipv6.conf.all.accept_dad=0
-    fi
-  done
-  # Interface names are per namespace, so short fixed names serve every lab.
-  ip link add lan0 netns "$client" type veth peer name lan1 netns "$gateway"
-  ip link add dev0 netns "$device" type veth peer name dev1 netns "$gateway"
-  ip link add wan0 netns "$gateway" type veth peer name wan1 netns "$wan"
-  in_ns "$client" ip addr add "$LAN_CLIENT/24" dev lan0
-  in_ns "$client" ip link set lan0 up
-  in_ns "$client" ip route add default via "$LAN_GW"
-  in_ns "$device" ip addr add "$LAN_DEVICE/24" dev dev0
-  in_ns "$device" ip link set dev0 up
-  in_ns "$device" ip route add default via "$LAN_GW"
-  # The switch: it floods multicast to every port, as a home router's does (no snooping,
-  # no spanning tree to wait for). Bridged frames must not meet the gateway's IP
-  # filters, or its forward chain would take the LAN's multicast too (the settings
-  # exist only where the kernel has bridge netfilter).
-  if in_ns "$gateway" test -d /proc/sys/net/bridge; then
-    in_ns "$gateway" sysctl -qw net.bridge.bridge-nf-call-iptables=0 \
-      net.bridge.bridge-nf-call-ip6tables=0 net.bridge.bridge-nf-call-arptables=0
-  fi
-  in_ns "$gateway" ip link add br0 type bridge stp_state 0 forward_delay 0 mcast_snooping 0
-  in_ns "$gateway" ip link set lan1 master br0
-  in_ns "$gateway" ip link set dev1 master br0
-  in_ns "$gateway" ip addr add "$LAN_GW/24" dev br0
-  for link in lan1 dev1 br0; do in_ns "$gateway" ip link set "$link" up; done
-  in_ns "$gateway" ip addr add "$wan_address/24" dev wan0
-  in_ns "$gateway" ip link set wan0 up
-  in_ns "$gateway" ip route add default via "$wan_peer"
-  in_ns "$wan" ip addr add "$wan_peer/24" dev wan1
-  in_ns "$wan" ip link set wan1 up
-  if [ "$family" = 6 ]; then
-    in_ns "$gateway" sysctl -qw net.ipv6.conf.all.forwarding=1
-    ipv6_addresses
-  fi
+  printf 'netns add %s\n' "$client" "$gateway" "$wan" "$device" | ip -batch -
+  # Bridged frames must not meet the gateway's IP filters, or its forward chain would take
+  # the LAN's multicast too (the settings exist only where the kernel has bridge
+  # netfilter: -e passes over them elsewhere).
+  local settings=(net.bridge.bridge-nf-call-iptables=0 net.bridge.bridge-nf-call-ip6tables=0
+                  net.bridge.bridge-nf-call-arptables=0)
   # A mapping is proven by a packet from the WAN host: the gateway must forward IPv4.
   if [ -n "${LAB_PORTMAP:-}" ]; then
-    in_ns "$gateway" sysctl -qw net.ipv4.ip_forward=1
+    settings+=(net.ipv4.ip_forward=1)
   fi
-  loss 0 0
-  filter_rules "$family"
+  # IPv6 on the lab's links. Addresses skip duplicate detection, so that they serve at
+  # once: the link-local ones too, which the daemon's searches and answers come from. Set
+  # before any link is made, since a link takes its settings from the defaults.
+  local no_dad=(net.ipv6.conf.default.accept_dad=0 net.ipv6.conf.all.accept_dad=0)
+  ipv6_lines() { if [ "$family" = 6 ]; then printf '%s\n' "$@"; fi; }
+  if [ "$family" = 6 ]; then
+    settings+=("${no_dad[@]}" net.ipv6.conf.all.forwarding=1)
+    for ns in "$client" "$wan" "$device"; do in_ns "$ns" sysctl -qw "${no_dad[@]}"; done
+  fi
+  in_ns "$gateway" sysctl -eqw "${settings[@]}"
+  # Interface names are per namespace, so short fixed names serve every lab.
+  {
+    echo "link set lo up"
+    echo "link add lan0 type veth peer name lan1 netns $gateway"
+    echo "addr add $LAN_CLIENT/24 dev lan0"
+    echo "link set lan0 up"
+    echo "route add default via $LAN_GW"
+    ipv6_lines "addr add $LAN6_CLIENT/64 dev lan0 nodad" "route add default via $LAN6_GW"
+  } | ip_batch "$client"
+  {
+    echo "link set lo up"
+    echo "link add dev0 type veth peer name dev1 netns $gateway"
+    echo "addr add $LAN_DEVICE/24 dev dev0"
+    echo "link set dev0 up"
+    echo "route add default via $LAN_GW"
+    ipv6_lines "addr add $LAN6_DEVICE/64 dev dev0 nodad" "route add default via $LAN6_GW"
+  } | ip_batch "$device"
+  # The switch: it floods multicast to every port, as a home router's does (no snooping,
+  # no spanning tree to wait for).
+  {
+    echo "link set lo up"
+    echo "link add br0 type bridge stp_state 0 forward_delay 0 mcast_snooping 0"
+    echo "link set lan1 master br0"
+    echo "link set dev1 master br0"
+    echo "addr add $LAN_GW/24 dev br0"
+    for link in lan1 dev1 br0; do echo "link set $link up"; done
+    echo "link add wan0 type veth peer name wan1 netns $wan"
+    echo "addr add $wan_address/24 dev wan0"
+    echo "link set wan0 up"
+    echo "route add default via $wan_peer"
+    ipv6_lines "addr add $LAN6_GW/64 dev br0 nodad" "addr add $WAN6_GW/64 dev wan0 nodad" \
+      "route add default via $WAN6_PEER"
+  } | ip_batch "$gateway"
+  {
+    echo "link set lo up"
+    echo "addr add $wan_peer/24 dev wan1"
+    echo "link set wan1 up"
+    ipv6_lines "addr add $WAN6_PEER/64 dev wan1 nodad" "route add 2001:db8:77::/64 via $WAN6_GW"
+  } | ip_batch "$wan"
+  loss_table lan0 in 0 | in_ns "$client" nft -f -
+  { loss_table lan1 out 0; filter_table "$family"; } | in_ns "$gateway" nft -f -
 
   cat > "$state/miniupnpd.conf" <<CONF
 ext_ifname=wan0
