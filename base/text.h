@@ -61,4 +61,10 @@ std::string text_upper_ascii(std::string text);
 /// Whether `a` and `b` are equal ignoring ASCII letter case.
 bool text_equal_ignoring_case(const std::string& a, const std::string& b);
 
+/// Whether `c` is one of the ASCII digits 0..9 (never another script's digit, whatever
+/// the locale).
+inline bool text_is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
 #endif  // PORTWRANGLER_BASE_TEXT_H_

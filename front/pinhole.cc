@@ -24,7 +24,7 @@ constexpr char kFirewallTitle[] =
 
 /// A row of a label and a value: the label in 18 columns, the value (texts from the
 /// router made printable) in 48.
-void print_row(const char* label, const std::string& value) {
+void print_firewall_row(const char* label, const std::string& value) {
   console_printf("| %-18s%s |\n", label, cell(value, 48).c_str());
 }
 
@@ -186,44 +186,47 @@ Outcome pinhole_show(const PinholeResult& result) {
     case kPinholeStatus:
       if (failed) break;
       print_boxed_title(kFirewallTitle);
-      print_row("Firewall:", truth_shown(result.status.enabled, "Enabled", "Disabled",
-                                         result.status.enabled_text));
-      print_row("Inbound Pinholes:", truth_shown(result.status.inbound_allowed, "Allowed",
-                                                 "Not Allowed", result.status.inbound_text));
+      print_firewall_row("Firewall:", truth_shown(result.status.enabled, "Enabled", "Disabled",
+                                                  result.status.enabled_text));
+      print_firewall_row("Inbound Pinholes:",
+                         truth_shown(result.status.inbound_allowed, "Allowed", "Not Allowed",
+                                     result.status.inbound_text));
       print_rule_line();
       break;
     case kPinholeAdd:
       if (pinhole_maybe_added(result)) {
         print_title(true, "Pinhole Not Confirmed");
-        print_row("Pinhole ID:", result.error == Error::kGatewayNoPinholeId
-                                     ? "Unknown: the router says \"" + result.id_text + "\""
-                                     : "Unknown: the answer was lost");
+        print_firewall_row("Pinhole ID:",
+                           result.error == Error::kGatewayNoPinholeId
+                               ? "Unknown: the router says \"" + result.id_text + "\""
+                               : "Unknown: the answer was lost");
       } else {
         print_title(failed, failed ? "Pinhole Not Added" : "Pinhole Added");
-        if (!failed) print_row("Pinhole ID:", std::to_string(result.id));
+        if (!failed) print_firewall_row("Pinhole ID:", std::to_string(result.id));
       }
-      print_row("Protocol:", protocol_name(result.request.protocol));
-      print_row("Internal Client:", result.request.client);
-      print_row("Port:", std::to_string(result.request.port));
-      print_row("Lease:", std::to_string(result.request.lease_seconds) + " s");
+      print_firewall_row("Protocol:", protocol_name(result.request.protocol));
+      print_firewall_row("Internal Client:", result.request.client);
+      print_firewall_row("Port:", std::to_string(result.request.port));
+      print_firewall_row("Lease:", std::to_string(result.request.lease_seconds) + " s");
       print_rule_line();
       break;
     case kPinholeRemove:
       print_title(failed, result.unknown ? "Pinhole Not Confirmed"
                           : failed       ? "Pinhole Not Removed"
                                          : "Pinhole Removed");
-      print_row("Pinhole ID:", std::to_string(result.id));
+      print_firewall_row("Pinhole ID:", std::to_string(result.id));
       print_rule_line();
       break;
     default:
       if (failed) break;
       print_title(false, "Pinhole Check");
-      print_row("Pinhole ID:", std::to_string(result.id));
-      print_row("Working:", result.check.working_known ? yes_no(result.check.working)
-                                                       : untold(result.check.working_text));
-      print_row("Packets Through:", result.check.packets_known
-                                        ? std::to_string(result.check.packets)
-                                        : untold(result.check.packets_text));
+      print_firewall_row("Pinhole ID:", std::to_string(result.id));
+      print_firewall_row("Working:", result.check.working_known
+                                         ? yes_no(result.check.working)
+                                         : untold(result.check.working_text));
+      print_firewall_row("Packets Through:", result.check.packets_known
+                                                 ? std::to_string(result.check.packets)
+                                                 : untold(result.check.packets_text));
       print_rule_line();
       break;
   }
@@ -461,13 +464,14 @@ void pcp_pinhole_show(const PcpPinholeResult& result) {
               add ? (failed ? "Pinhole Not Added" : "Pinhole Added")
                   : (failed ? "Pinhole Not Removed" : "Pinhole Removed"),
               "PCP Gateway");
-  print_row("Protocol:", protocol_name(result.request.protocol));
-  print_row("Internal Client:", result.request.client);
-  print_row("Port:", std::to_string(result.request.port));
+  print_firewall_row("Protocol:", protocol_name(result.request.protocol));
+  print_firewall_row("Internal Client:", result.request.client);
+  print_firewall_row("Port:", std::to_string(result.request.port));
   if (add) {
-    print_row("Lease:", failed ? std::to_string(result.request.lease_seconds) + " s asked"
-                               : std::to_string(result.lease_granted) + " s granted of " +
-                                     std::to_string(result.request.lease_seconds) + " s asked");
+    print_firewall_row("Lease:", failed ? std::to_string(result.request.lease_seconds) + " s asked"
+                                        : std::to_string(result.lease_granted) + " s granted of " +
+                                              std::to_string(result.request.lease_seconds) +
+                                              " s asked");
   }
   print_rule_line();
 }

@@ -287,7 +287,7 @@ PortmapResult stats_apply(MapVia via, const PortmapGateway& gateway) {
 
 // The screens ----------------------------------------------------------------------------
 
-void print_row(const char* label, const std::string& text) {
+void print_mapping_row(const char* label, const std::string& text) {
   console_printf("| %-11s |  %s  %1s\n", label, cell(text, 50).c_str(), "|");
   print_rule_line();
 }
@@ -323,15 +323,16 @@ void show(const PortmapResult& result) {
   if (failure) print_highlight_bar();
   print_boxed_title(framed_row(heading + title).c_str());
   if (std::string(result.command) == "stats") {
-    print_row("Protocol", via_title(result.via));
-    print_row("Local IP", result.client);
-    print_row("External IP", result.external_address.empty()
-                                 ? "not told: the gateway does not answer NAT-PMP"
-                                 : result.external_address);
-    print_row("Epoch", result.grant.error == Error::kOk
-                           ? std::to_string(result.grant.epoch) + " s since the gateway's start"
-                           : "not told");
-    print_row("Table", "not told: NAT-PMP and PCP cannot list mappings");
+    print_mapping_row("Protocol", via_title(result.via));
+    print_mapping_row("Local IP", result.client);
+    print_mapping_row("External IP", result.external_address.empty()
+                                         ? "not told: the gateway does not answer NAT-PMP"
+                                         : result.external_address);
+    print_mapping_row("Epoch",
+                      result.grant.error == Error::kOk
+                          ? std::to_string(result.grant.epoch) + " s since the gateway's start"
+                          : "not told");
+    print_mapping_row("Table", "not told: NAT-PMP and PCP cannot list mappings");
     return;
   }
   if (result.client.empty()) {
@@ -345,14 +346,14 @@ void show(const PortmapResult& result) {
                     std::to_string(result.internal_port), std::to_string(result.external_port));
   if (failure) return;
   if (std::string(result.command) == "add") {
-    print_row("Lifetime", lifetime_text(result));
-    print_row("Ends",
-              "in " + std::to_string(result.grant.lifetime) + " s unless renewed (-add again)");
+    print_mapping_row("Lifetime", lifetime_text(result));
+    print_mapping_row(
+        "Ends", "in " + std::to_string(result.grant.lifetime) + " s unless renewed (-add again)");
   } else if (result.confirmed == Confirmation::kGone) {
-    print_row("Confirmed", "yes: gone from the UPnP table of " + result.gateway);
+    print_mapping_row("Confirmed", "yes: gone from the UPnP table of " + result.gateway);
   } else if (result.confirmed == Confirmation::kCannot) {
-    print_row("Confirmed", "cannot be: NAT-PMP answers success either way,");
-    print_row("", "and no UPnP table at " + result.gateway + " tells");
+    print_mapping_row("Confirmed", "cannot be: NAT-PMP answers success either way,");
+    print_mapping_row("", "and no UPnP table at " + result.gateway + " tells");
   }
 }
 

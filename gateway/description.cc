@@ -25,7 +25,7 @@ struct DescriptionParse {
   std::string pending;  // character data of the element open now
 };
 
-void on_start(void* state, const char* name) {
+void on_description_start(void* state, const char* name) {
   DescriptionParse* parse = static_cast<DescriptionParse*>(state);
   // URLBase is the element's name in device descriptions; baseURL is taken as well.
   if (std::strcmp(name, "URLBase") == 0 || std::strcmp(name, "baseURL") == 0) {
@@ -40,7 +40,7 @@ void on_start(void* state, const char* name) {
   parse->pending.clear();
 }
 
-void on_end(void* state, const char*) {
+void on_description_end(void* state, const char*) {
   DescriptionParse* parse = static_cast<DescriptionParse*>(state);
   std::string text = xml_trim(parse->pending);
   if (parse->in_base) {
@@ -65,7 +65,7 @@ void on_end(void* state, const char*) {
   parse->pending.clear();
 }
 
-void on_text(void* state, const char* text, size_t length) {
+void on_description_text(void* state, const char* text, size_t length) {
   DescriptionParse* parse = static_cast<DescriptionParse*>(state);
   if (parse->in_base || parse->in_service_type || (parse->service_matched && parse->in_control)) {
     parse->pending.append(text, length);
@@ -142,7 +142,8 @@ Error gateway_parse_description(GatewayHandle* gateway, const std::string& locat
     if (error != Error::kOk) return error;
     const std::string default_base = url_authority(where);
 
-    static const XmlHandlers kHandlers = {on_start, on_end, on_text};
+    static const XmlHandlers kHandlers = {on_description_start, on_description_end,
+                                          on_description_text};
     DescriptionParse parse;
     parse.wanted_urn = gateway_service_urn(gateway->service_type);
     error = xml_parse(description, kHandlers, &parse);

@@ -18,7 +18,7 @@ XmlWatch* find_watch(CaptureParse* parse, const char* name) {
   return nullptr;
 }
 
-void on_start(void* state, const char* name) {
+void on_capture_start(void* state, const char* name) {
   CaptureParse* parse = static_cast<CaptureParse*>(state);
   for (size_t i = 0; i < parse->count; ++i) {
     if (parse->watches[i].inside) parse->watches[i].pending_nested = true;
@@ -30,7 +30,7 @@ void on_start(void* state, const char* name) {
   watch->pending_nested = false;
 }
 
-void on_end(void* state, const char* name) {
+void on_capture_end(void* state, const char* name) {
   XmlWatch* watch = find_watch(static_cast<CaptureParse*>(state), name);
   if (watch == nullptr || !watch->inside) return;
   watch->inside = false;
@@ -43,7 +43,7 @@ void on_end(void* state, const char* name) {
   }
 }
 
-void on_text(void* state, const char* text, size_t length) {
+void on_capture_text(void* state, const char* text, size_t length) {
   CaptureParse* parse = static_cast<CaptureParse*>(state);
   for (size_t i = 0; i < parse->count; ++i) {
     if (parse->watches[i].inside) {
@@ -56,7 +56,7 @@ void on_text(void* state, const char* text, size_t length) {
 }  // namespace
 
 Error xml_capture(const std::string& document, XmlWatch* watches, size_t count) {
-  static const XmlHandlers kHandlers = {on_start, on_end, on_text};
+  static const XmlHandlers kHandlers = {on_capture_start, on_capture_end, on_capture_text};
   CaptureParse parse{watches, count};
   return xml_parse(document, kHandlers, &parse);
 }

@@ -137,10 +137,6 @@ void time_up(HttpExchange* exchange) {
   }
 }
 
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 }  // namespace
 
 HttpRequest http_get_request(const std::string& host, const std::string& path, int port) {
@@ -282,16 +278,16 @@ Error http_status(const std::string& head, int* status) {
   const char* at = head.c_str();
   if (std::strncmp(at, "HTTP/1.", 7) != 0) return Error::kHttpBadStatusLine;
   at += 7;
-  if (!is_digit(*at)) return Error::kHttpBadStatusLine;
-  while (is_digit(*at)) ++at;
+  if (!text_is_digit(*at)) return Error::kHttpBadStatusLine;
+  while (text_is_digit(*at)) ++at;
   if (*at != ' ' && *at != '\t') return Error::kHttpBadStatusLine;
   while (*at == ' ' || *at == '\t') ++at;
   int code = 0;
   for (int i = 0; i < 3; ++i, ++at) {
-    if (!is_digit(*at)) return Error::kHttpBadStatusLine;
+    if (!text_is_digit(*at)) return Error::kHttpBadStatusLine;
     code = code * 10 + (*at - '0');
   }
-  if (is_digit(*at)) return Error::kHttpBadStatusLine;
+  if (text_is_digit(*at)) return Error::kHttpBadStatusLine;
   *status = code;
   return Error::kOk;
 }

@@ -13,12 +13,8 @@ namespace {
 
 using Bytes16 = std::array<uint8_t, 16>;
 
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 int hex_value(char c) {
-  if (is_digit(c)) return c - '0';
+  if (text_is_digit(c)) return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
@@ -86,7 +82,7 @@ bool parse_dotted_quad(const std::string& text, uint8_t* bytes) {
     if (end == std::string::npos || end == from || end - from > 3) return false;
     int value = 0;
     for (size_t at = from; at < end; ++at) {
-      if (!is_digit(text[at])) return false;
+      if (!text_is_digit(text[at])) return false;
       value = value * 10 + (text[at] - '0');
     }
     if (value > 255) return false;
@@ -222,7 +218,7 @@ const char* parse(const std::string& text, Url* url) {
   if (port_at != std::string::npos && port_at < slash) {
     int value = 0;
     for (size_t at = port_at; at < slash; ++at) {
-      if (!is_digit(token[at])) return "its port is not a number";
+      if (!text_is_digit(token[at])) return "its port is not a number";
       if (at - port_at < 5) value = value * 10 + (token[at] - '0');
     }
     if (slash - port_at > 5 || value < 1 || value > 65535) {
