@@ -29,9 +29,10 @@ busy=$(machine_busy)
 echo "== every C++ file as the project's .clang-format writes it"
 time tools/check-format.sh
 
-# Three builds, begun together; the plain one at the usual priority, the other two at a low
-# one until each is built, and then each goes straight on to its own tests (the labs
-# mostly wait on a real daemon and on lost packets, Wine on itself and the network):
+# Three builds, begun together, and each goes straight on to its own tests. The plain and
+# Windows builds at the usual priority: their tests are the longest to wait through (the
+# labs on a real daemon and on lost packets, Wine on itself and the network) and leave
+# processors free, which the sanitized build, at a low priority until it is built, takes:
 # - the program as shipped (`build/`), with its tests: its unit tests, the real-daemon
 #   labs, valgrind on the program, the grammar's neighbourhood, the package lists, and
 #   then the Debian package; the whole runs against the fake gateway are run once,
@@ -50,9 +51,13 @@ plain_build() {
     "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
   cmake --build build -j "$(nproc)"
 }
+# The sanitized build is made a few files to a compile (CMake's unity build), which reads
+# the headers once for each: a build for the tests only, where the plain build proves each
+# file compiles alone.
 sanitized_build() {
   CC=clang CXX=clang++ tools/configure.sh build-fuzz -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBUILD_TESTING=ON -DPORTWRANGLER_FUZZ=ON "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1"
+    -DBUILD_TESTING=ON -DPORTWRANGLER_FUZZ=ON "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1" \
+    -DCMAKE_UNITY_BUILD=ON
   cmake --build build-fuzz -j "$(nproc)"
 }
 windows_build() {
@@ -75,9 +80,7 @@ sanitized_chain() {
   step "every fuzz target for ${FUZZ_SECONDS:-5} s" tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
 }
 windows_chain() {
-  renice -n 10 -p $BASHPID >/dev/null
   step "the Windows build" windows_build
-  renice -n 0 -p $BASHPID >/dev/null
   # They compare it with the plain build's program, built by then (the Windows build is
   # the larger); a run whose plain build failed has ended the chain before this is spent.
   local waited=0
