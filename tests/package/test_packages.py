@@ -340,6 +340,29 @@ class Packages(unittest.TestCase):
             with self.subTest(what):
                 self.assertEqual(self.unmet({what: path}, groups), [])
 
+    def test_globs_read_as_glob_reads_them(self):
+        # "**" is any number of folders, none included; "*" stays within one name.
+        for pattern, path, expected in [
+                ("*/**/CMakeLists.txt", "tests/CMakeLists.txt", True),
+                ("*/**/CMakeLists.txt", "tests/fuzz/CMakeLists.txt", True),
+                ("*/**/CMakeLists.txt", "CMakeLists.txt", False),
+                ("**/lab.sh", "tests/lab/lab.sh", True),
+                ("**/lab.sh", "lab.sh", True),
+                ("**/lab.sh", "tests/lab/lab.sh.orig", False),
+                ("tools/*.sh", "tools/need-packages.sh", True),
+                ("tools/*.sh", "tools/sub/need-packages.sh", False),
+                ("tests/**/*", "tests/e2e/golden/help.txt", True),
+                ("tests/**/*", "test.sh", False)]:
+            with self.subTest(pattern=pattern, path=path):
+                self.assertEqual(matches(path.split("/"), pattern.split("/")), expected)
+
+    def test_no_build_folder_is_read(self):
+        files = checkout_files()
+        self.assertIn(os.path.join("tests", "lab", "lab.sh"), files)  # the control
+        self.assertIn("build-windows.sh", files)
+        self.assertEqual([f for f in files if any(part.startswith("build")
+                                                  for part in f.split(os.sep)[:-1])], [])
+
     def test_a_package_left_out_is_found(self):
         # The control: the demo's needs without its own group.
         files, modules = reached(os.path.join(ROOT, "demo.sh"))
