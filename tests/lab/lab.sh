@@ -214,7 +214,6 @@ start() {
   return 1
 }
 
-
 # The chains the daemon adds its rules to; it does not create them itself. Rules outlive
 # the daemon, so the table is made empty first. With IPv6 the gateway is a firewall as a
 # home router's is: the WAN reaches the LAN over IPv6 only through the daemon's pinholes
