@@ -209,7 +209,12 @@ class Windows(unittest.TestCase):
                 self.assertEqual((mine[0].code, mine[0].err), (1, ""))
                 self.assertEqual(mine[0].out, theirs[0].out)
                 self.assertEqual(mine[1], theirs[1], "the same requests, byte for byte")
-                self.assertEqual(mine[2], theirs[2], "the same searches")
+                # The same datagrams in the same order. A program sends its search again at
+                # 300 ms and 1 s while no router is taken; on a busy machine either may not
+                # have taken it by then, so one list may go on past the other's end.
+                self.assertEqual(bool(mine[2]), bool(theirs[2]), "both searched, or neither")
+                shorter = min(len(mine[2]), len(theirs[2]))
+                self.assertEqual(mine[2][:shorter], theirs[2][:shorter], "the same searches")
         # Every framed line of every screen takes 70 columns as a terminal draws it.
         libc = ctypes.CDLL("libc.so.6")
         libc.setlocale(6, b"C.UTF-8")  # LC_ALL
