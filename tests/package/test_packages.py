@@ -8,6 +8,7 @@ or from Debian's required set. A word that names a program but is not run as one
 in NOT_RUN with its reason."""
 
 import fnmatch
+import functools
 import glob
 import os
 import re
@@ -160,19 +161,18 @@ def local_module(name, near):
     return None
 
 
+@functools.lru_cache(maxsize=None)
 def checkout_files():
     """The checkout's files, as paths relative to it, read once. No build folder (build/,
     build-windows/, ...) is entered: a build unpacks sources there and Wine makes prefixes
     of many thousand files. Hidden names are left out, as a glob leaves them."""
-    if not hasattr(checkout_files, "found"):
-        found = []
-        for folder, folders, files in os.walk(ROOT):
-            folders[:] = sorted(f for f in folders if not f.startswith((".", "build")))
-            relative = os.path.relpath(folder, ROOT)
-            found += [os.path.normpath(os.path.join(relative, f)) for f in sorted(files)
-                      if not f.startswith(".")]
-        checkout_files.found = found
-    return checkout_files.found
+    found = []
+    for folder, folders, files in os.walk(ROOT):
+        folders[:] = sorted(f for f in folders if not f.startswith((".", "build")))
+        relative = os.path.relpath(folder, ROOT)
+        found += [os.path.normpath(os.path.join(relative, f)) for f in sorted(files)
+                  if not f.startswith(".")]
+    return tuple(found)
 
 
 def matches(parts, pattern):
