@@ -133,6 +133,11 @@ constexpr int kKeepRefusalsMax = 3;
 // A held set: how often a port another host took is looked at again (it is never
 // overwritten; asking more often only loads the router).
 constexpr int kHoldTakenRecheckMs = 600000;
+// The least time between two renewals of one entry that a router's news brings forward
+// (an announcement, an answer whose epoch says it lost its mappings): a router that
+// sends its epoch back in every answer, or floods announcements, gets one renewal of an
+// entry per this long, not one per datagram.
+constexpr int kHoldRenewFloorMs = 2000;
 // Windows has no SIGHUP: a held set's file is looked at this often, and a new size or
 // time of its last change reads it again (at most one look per wait; a stat is cheap).
 constexpr int kHoldFileCheckMs = 2000;

@@ -49,7 +49,7 @@ void print_lease_row(const AddResult& result) {
 }
 
 Outcome end_of(bool failed) {
-  return failed ? Outcome{Status::kFailure, nullptr} : Outcome{Status::kSuccess, ""};
+  return failed ? Outcome{Status::kFailure, ""} : Outcome{Status::kSuccess, ""};
 }
 
 }  // namespace
@@ -293,14 +293,14 @@ void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always)
 }
 
 Outcome add_outcome(const AddResult& result) {
-  if (result.clash) return {Status::kFailure, nullptr, ExitStatus::kClash};
+  if (result.clash) return {Status::kFailure, "", ExitStatus::kClash};
   if (result.error == Error::kGatewayNoAnyPort) {
-    return {Status::kFailure, nullptr, ExitStatus::kBadCommand};
+    return {Status::kFailure, "", ExitStatus::kBadCommand};
   }
   if (result.unchecked || result.unknown) {
-    return {Status::kFailure, nullptr, ExitStatus::kIncomplete};
+    return {Status::kFailure, "", ExitStatus::kIncomplete};
   }
-  if (!result.added()) return {Status::kFailure, nullptr, ExitStatus::kRefused};
+  if (!result.added()) return {Status::kFailure, "", ExitStatus::kRefused};
   return {Status::kSuccess, ""};
 }
 
@@ -413,6 +413,6 @@ Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway) 
                    request.external_port);
     print_rule_line();
   }
-  if (result.unknown) return {Status::kFailure, nullptr, ExitStatus::kIncomplete};
+  if (result.unknown) return {Status::kFailure, "", ExitStatus::kIncomplete};
   return end_of(failed);
 }

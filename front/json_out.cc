@@ -93,7 +93,7 @@ json router_json(const RequestRecord& request, const GatewayHandle& gateway) {
 json error_json(const Outcome& outcome) {
   return {{"status", static_cast<int>(outcome.status)},
           {"name", json_status_name(outcome.status)},
-          {"message", outcome.message != nullptr ? outcome.message : ""}};
+          {"message", outcome.message}};
 }
 
 const char* command_name(int code) {

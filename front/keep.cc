@@ -167,20 +167,32 @@ void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, l
   entry->outcome = answer.ending;
 }
 
-/// The renewal of an entry whose step is due.
-void renew(HeldEntry* entry, GatewayHandle* gateway, const DiscoveryOptions& discovery,
+/// Brings the step of `entry` forward to `after` ms from `now`, but never within the
+/// renewal floor of its last step. True when it moved.
+bool bring_forward(HeldEntry* entry, long long now, int after) {
+  const long long at = std::max(now + after, entry->stepped_ms + kHoldRenewFloorMs);
+  if (entry->ended || entry->next_ms <= at) return false;
+  entry->next_ms = at;
+  return true;
+}
+
+/// The renewal of an entry whose step is due; true when its router lost every mapping.
+bool renew(HeldEntry* entry, GatewayHandle* gateway, const DiscoveryOptions& discovery,
            const KeepWaiter& waiter) {
+  entry->stepped_ms = clock_ms(waiter);
   step_budget(*gateway);
   // A port another host held is added again (with the clash check) once it is free.
   const auto step = entry->taken ? entry->kind.readd : entry->kind.renew;
   HoldAnswer answer = step(*gateway);
-  if (answer.step == HoldStep::kAway && keep_stop_asked(waiter)) return;  // cut off: released
+  if (answer.step == HoldStep::kAway && keep_stop_asked(waiter)) return false;  // released
   if (answer.step == HoldStep::kAway && entry->failures > 0 && entry->router == kHoldRouterUpnp) {
     find_again(discovery, gateway);
     answer = step(*gateway);
   }
   answer = resolve(*entry, *gateway, answer);
+  const bool lost_all = answer.router_lost_all;
   settle(entry, *gateway, answer, clock_ms(waiter));
+  return lost_all;
 }
 
 /// The first add of an entry, and its place in the schedule.
@@ -189,6 +201,7 @@ void start(HeldEntry* entry, const GatewayHandle& gateway, const KeepWaiter& wai
     keep_stopped_early(entry);
     return;
   }
+  entry->stepped_ms = clock_ms(waiter);
   step_budget(gateway);
   HoldAnswer answer = entry->kind.hold(gateway);
   if (answer.step == HoldStep::kHeld || (answer.step == HoldStep::kTaken && entry->retry_taken)) {
@@ -244,9 +257,7 @@ bool heard(std::vector<HeldEntry>* entries, const std::vector<HoldListener>& lis
     const int after = listener.heard();
     if (after < 0) continue;
     for (HeldEntry& entry : *entries) {
-      if (entry.ended || entry.router != listener.router || entry.next_ms <= now + after) continue;
-      entry.next_ms = now + after;
-      moved = true;
+      if (entry.router == listener.router) moved = bring_forward(&entry, now, after) || moved;
     }
   }
   return moved;
@@ -315,7 +326,13 @@ Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
     if (heard(entries, listeners, clock_ms(waiter))) continue;
     if (due != nullptr && due->next_ms <= clock_ms(waiter)) {
       const std::string address = due->external_address;
-      renew(due, gateway, discovery, waiter);
+      if (renew(due, gateway, discovery, waiter)) {
+        // Once per answer that tells it: the others of its router, each within the floor.
+        const long long now = clock_ms(waiter);
+        for (HeldEntry& entry : *entries) {
+          if (&entry != due && entry.router == due->router) bring_forward(&entry, now, 0);
+        }
+      }
       if (!address.empty() && due->external_address != address) {
         // The router's address is the same for every entry: each is told now, not at
         // its own next renewal.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/limits.h"
 #include "front/status.h"
 #include "gateway/discovery.h"
 #include "gateway/handle.h"
@@ -106,6 +107,9 @@ struct HoldAnswer {
   // kHeld: the router's external address now, where the kind read it (empty: not read);
   // another than the entry had is a `changed` event.
   std::string external_address;
+  // kHeld: the router lost every mapping it held (its epoch went back): the other entries
+  // held there are renewed now, not at their own time.
+  bool router_lost_all = false;
   Outcome ending{Status::kSuccess, ""};  // how the run ends when this ends the holding
 };
 
@@ -154,12 +158,13 @@ constexpr const char* kHoldRouterPortmap6 = "portmap6";
 struct HeldEntry {
   HoldKind kind;
   std::string router = kHoldRouterUpnp;
-  long long next_ms = 0;         // when its next step is due, on the loop's clock
-  int64_t lease_seconds = 0;     // as last granted
-  std::string external_address;  // the router's, as last read
-  int failures = 0;              // steps in a row that failed (away or refused): the back-off
-  int refusals = 0;              // renewals in a row the router refused
-  bool ended = false;            // no longer held
+  long long next_ms = 0;                      // when its next step is due, on the loop's clock
+  int64_t lease_seconds = 0;                  // as last granted
+  std::string external_address;               // the router's, as last read
+  long long stepped_ms = -kHoldRenewFloorMs;  // when its last step began, on the loop's clock
+  int failures = 0;    // steps in a row that failed (away or refused): the back-off
+  int refusals = 0;    // renewals in a row the router refused
+  bool ended = false;  // no longer held
   Outcome outcome{Status::kSuccess, ""};  // how it ended
   // Of a held set: the words of its line, as parsed (the same words, the same entry).
   std::string key;

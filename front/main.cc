@@ -280,9 +280,14 @@ Ending run_hold(int argc, const RunOptions& options) {
     if (options.json) {
       json_write_failure(outcome, problem);
     } else {
-      std::fprintf(stderr, "%s\n",
-                   problem.empty() ? ("portwrangler: " + std::string(outcome.message)).c_str()
-                                   : problem.c_str());
+      if (problem.empty() && outcome.message[0] != '\0') {
+        problem = "portwrangler: " + std::string(outcome.message);
+      } else if (problem.empty()) {
+        // The entry's events said what happened; the last line says how the run ends.
+        problem = "portwrangler: the held set ended with exit status " +
+                  std::to_string(static_cast<int>(exit_status_of(outcome)));
+      }
+      std::fprintf(stderr, "%s\n", problem.c_str());
       std::fflush(stderr);
     }
   }

@@ -231,7 +231,7 @@ Outcome pinhole_show(const PinholeResult& result) {
       break;
   }
   // The status box has said it all: the run ends without another.
-  return failed ? Outcome{Status::kFailure, nullptr, exit_status_of(outcome)} : outcome;
+  return failed ? Outcome{Status::kFailure, "", exit_status_of(outcome)} : outcome;
 }
 
 Outcome pinhole_flow(int code, const RequestRecord& request, const GatewayHandle& gateway) {
@@ -487,5 +487,5 @@ Outcome pcp_pinhole_flow(int code, const RequestRecord& request, const PortmapGa
     pcp_pinhole_show(result);
   }
   if (result.status == Status::kSuccess) return {Status::kSuccess, ""};
-  return {Status::kFailure, nullptr, result.exit};
+  return {Status::kFailure, "", result.exit};
 }

@@ -96,7 +96,7 @@ const char* protocol_text(uint8_t protocol) {
 
 PortmapResult failed(PortmapResult result, Status status, const std::string& message,
                      ExitStatus exit) {
-  result.outcome = {status, nullptr, exit};
+  result.outcome = {status, "", exit};
   result.message = message;
   return result;
 }
@@ -124,13 +124,18 @@ PortmapResult refused(PortmapResult result, const std::string& gateway, Status r
       ExitStatus::kRefused);
 }
 
-/// One exchange of `request` through `via`.
+/// One exchange of `request` through `via`, on the protocol's one-shot schedule cut to
+/// `left_ms`.
 PortmapGrant exchange(MapVia via, const PortmapGateway& gateway, const PortmapRequest& request,
-                      const StoreSecret& secret) {
-  if (via == MapVia::kNatpmp) return natpmp_map(gateway, request, natpmp_one_shot_schedule());
+                      const StoreSecret& secret, int left_ms = kRunSeconds * 1000) {
+  if (via == MapVia::kNatpmp) {
+    return natpmp_map(gateway, request,
+                      portmap_schedule_within(natpmp_one_shot_schedule(), left_ms));
+  }
   const PcpNonce nonce =
       store_nonce(secret, request.internal_address, request.internal_port, request.protocol);
-  return pcp_map(gateway, request, nonce, pcp_one_shot_schedule());
+  return pcp_map(gateway, request, nonce,
+                 portmap_schedule_within(pcp_one_shot_schedule(), left_ms));
 }
 
 /// Keeps one record per internal port: `record` replaces any of the same client, port
@@ -502,7 +507,7 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
   if (grant.error != Error::kOk && grant.error != Error::kPortmapRefused &&
       grant.error != Error::kPortmapNatpmpOnly) {
     answer.step = HoldStep::kAway;
-    answer.ending = {Status::kFailure, nullptr, ExitStatus::kNoRouter};
+    answer.ending = {Status::kFailure, kMessagePortmapNoAnswer, ExitStatus::kNoRouter};
     if (!first) {
       ++held->tries;
       held->wait_ms = retransmit_ms;
@@ -515,7 +520,7 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
   if (grant.error != Error::kOk) {
     answer.step = HoldStep::kRefused;
     answer.text = "the gateway answered " + portmap_cause(held->via, grant);
-    answer.ending = {Status::kFailure, nullptr, ExitStatus::kRefused};
+    answer.ending = {Status::kFailure, kMessagePortmapRefused, ExitStatus::kRefused};
     return answer;
   }
   if (!held->pinhole && grant.external_port != held->request.external_port &&
@@ -527,7 +532,7 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
     answer.step = HoldStep::kTaken;
     answer.text = "the port is taken: the gateway offered " + std::to_string(grant.external_port) +
                   " (deleted)";
-    answer.ending = {Status::kFailure, nullptr, ExitStatus::kClash};
+    answer.ending = {Status::kFailure, kMessagePortmapTaken, ExitStatus::kClash};
     return answer;
   }
   if (!held->pinhole) held->request.external_port = grant.external_port;
@@ -543,8 +548,8 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
   }
   const bool lost = epoch_reset(held->server.get(), held->via == MapVia::kPcp, grant.epoch);
   if (!first && lost) {
-    // The gateway's other mappings went with this one: the listener has them renewed.
-    held->server->lost = true;
+    // The gateway's other mappings went with this one: the loop renews them.
+    answer.router_lost_all = true;
     answer.event = "added again";
     answer.text = "the gateway lost its mappings (its epoch)";
   } else if (!first && held->heard != held->server->announcements) {
@@ -569,10 +574,13 @@ HoldAnswer held_renew(HeldMapping* held, const GatewayHandle&) {
   return held_map(held, false);
 }
 
-HoldAnswer held_release(HeldMapping* held, const GatewayHandle&) {
+HoldAnswer held_release(HeldMapping* held, const GatewayHandle& bound) {
   PortmapRequest undo = held->request;
   undo.lifetime = 0;
-  const PortmapGrant grant = exchange(held->via, held->server->gateway, undo, held->secret);
+  // The loop's time for this removal (a stop shares its time among the set's entries).
+  const int left_ms = deadline_left_ms(bound.deadline, kRunSeconds * 1000);
+  const PortmapGrant grant =
+      exchange(held->via, held->server->gateway, undo, held->secret, left_ms);
   HoldAnswer answer;
   answer.error = grant.error;
   if (grant.error == Error::kOk) {
@@ -585,12 +593,13 @@ HoldAnswer held_release(HeldMapping* held, const GatewayHandle&) {
   answer.text = grant.error == Error::kPortmapRefused
                     ? "the gateway answered " + portmap_cause(held->via, grant)
                     : "the gateway did not answer";
-  answer.ending = {Status::kFailure, nullptr, ExitStatus::kRefused};
+  answer.ending = {Status::kFailure, kMessagePortmapNotRemoved, ExitStatus::kRefused};
   if (held->pinhole && grant.error == Error::kPortmapRefused && grant.result == kPcpNotAuthorized) {
     // A server that lost the pinhole's nonce on a renewal (ours does) still renews it:
     // the shortest lifetime it grants ends it soonest.
     undo.lifetime = 1;
-    const PortmapGrant cut = exchange(held->via, held->server->gateway, undo, held->secret);
+    const PortmapGrant cut = exchange(held->via, held->server->gateway, undo, held->secret,
+                                      deadline_left_ms(bound.deadline, kRunSeconds * 1000));
     if (cut.error == Error::kOk) {
       answer.text += format_string("; its lifetime cut to %u s", cut.lifetime);
     }
@@ -659,10 +668,6 @@ int announcement_wait_ms() {
 /// the wait before them (at once where an answer's epoch showed the loss).
 int server_heard(PortmapServer* server) {
   int after = -1;
-  if (server->lost) {
-    server->lost = false;
-    after = 0;
-  }
   WireAnnouncement said;
   while (server->listener &&
          portmap_take_announcement(server->listener.get(), server->gateway.address, &said) ==
@@ -823,5 +828,5 @@ Outcome portmap_flow(int code, MapVia via, const RequestRecord& request,
   } else {
     show(result);
   }
-  return done ? Outcome{Status::kSuccess, ""} : Outcome{Status::kFailure, nullptr, exit};
+  return done ? Outcome{Status::kSuccess, ""} : Outcome{Status::kFailure, "", exit};
 }

@@ -36,7 +36,6 @@ struct PortmapServer {
   bool epoch_known = false;
   uint32_t epoch = 0;
   std::chrono::steady_clock::time_point epoch_at;
-  bool lost = false;      // an answer's epoch showed it lost its mappings: renew them all
   int announcements = 0;  // heard so far
 };
 
@@ -51,8 +50,8 @@ std::shared_ptr<PortmapServer> portmap_server(const PortmapGateway& gateway);
 
 /// The listener for the holding loop: an announcement of the gateway (a PCP ANNOUNCE, a
 /// NAT-PMP external address, sent from its port 5351) has every mapping renewed within a
-/// random wait of up to 5 s, and an answer whose epoch shows the gateway lost its
-/// mappings has the others renewed at once.
+/// random wait of up to 5 s (a NAT-PMP epoch gone back: at once), each no sooner than
+/// the loop's renewal floor allows.
 HoldListener portmap_listener(const std::shared_ptr<PortmapServer>& server);
 
 /// The mapping an -add asks for through `via` as an entry of the holding loop: made

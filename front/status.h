@@ -56,7 +56,7 @@ enum class ExitStatus : int {
 /// hands it to status_exit.
 struct Outcome {
   Status status;
-  const char* message;
+  const char* message = "";  // never null: a held set prints it on its own line
   ExitStatus exit = ExitStatus::kUnset;
 };
 
@@ -100,6 +100,14 @@ constexpr char kMessagePinholeUnknown[] =
     "Pinhole Unknown -> Router May Have Opened It: See -pinhole -check.";
 constexpr char kMessageNoLocalIpv4[] =
     "Internal IP Address Failure -> No IPv4 Address Toward UPnP Router.";
+
+// How a held NAT-PMP/PCP mapping ended, where the run ends with it (a held set's last
+// line; --keep shows its events and no status box).
+constexpr char kMessagePortmapNoAnswer[] = "NAT-PMP/PCP Failure -> No Answer From The Gateway.";
+constexpr char kMessagePortmapRefused[] = "NAT-PMP/PCP Failure -> Refused By The Gateway.";
+constexpr char kMessagePortmapTaken[] = "NAT-PMP/PCP Failure -> Port Taken On The Gateway.";
+constexpr char kMessagePortmapNotRemoved[] =
+    "NAT-PMP/PCP Failure -> Mapping Not Removed From The Gateway.";
 
 constexpr char kMessageNoGlobalIpv6[] =
     "Internal IP Address Failure -> No Global IPv6 Address On The Link.";

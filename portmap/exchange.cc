@@ -66,6 +66,15 @@ PortmapSchedule pcp_one_shot_schedule() {
   return {{0, second}, second + jittered(5000)};
 }
 
+PortmapSchedule portmap_schedule_within(const PortmapSchedule& schedule, int left_ms) {
+  PortmapSchedule cut;
+  for (int at : schedule.send_at) {
+    if (cut.send_at.empty() || at < left_ms) cut.send_at.push_back(at);
+  }
+  cut.give_up_at = std::max(0, std::min(schedule.give_up_at, left_ms));
+  return cut;
+}
+
 Error portmap_exchange_start(const std::string& gateway, const Bytes& request,
                              const PortmapSchedule& schedule, const PortmapTake& take,
                              PortmapExchange* exchange, const std::string& from) {

@@ -53,6 +53,10 @@ struct PortmapSchedule {
 PortmapSchedule natpmp_one_shot_schedule();
 PortmapSchedule pcp_one_shot_schedule();
 
+/// `schedule` cut to end within `left_ms`: the sends due by then, and the wait ended then;
+/// the first send always goes (a delete at a stop is sent even when no time is left).
+PortmapSchedule portmap_schedule_within(const PortmapSchedule& schedule, int left_ms);
+
 /// A held mapping's retransmission while its gateway does not answer: each try is one
 /// send, and this long passes before the next one. NAT-PMP: 250 ms after the first,
 /// doubling with each, 64 s after the ninth and every one after it (where a one-shot

@@ -245,6 +245,7 @@ struct ScriptedKind {
   int retry_ms = 0;           // what an away answer says of the protocol's own wait
   std::string address;        // the router's external address each held answer names, if any
   long long released_by = 0;  // the end its removal was given
+  bool lost_all = false;      // each renewal's answer says the router lost every mapping
 };
 
 HeldEntry scripted_entry(const std::shared_ptr<ScriptedKind>& script, long lease) {
@@ -262,6 +263,7 @@ HeldEntry scripted_entry(const std::shared_ptr<ScriptedKind>& script, long lease
     answer.ending = {Status::kAddRefused, kMessageAddRefused, ExitStatus::kRefused};
     if (answer.step == HoldStep::kTaken) answer.ending.exit = ExitStatus::kClash;
     if (answer.step == HoldStep::kAway) answer.retry_ms = s->retry_ms;
+    answer.router_lost_all = s->lost_all;
     return answer;
   };
   auto gone = [](ScriptedKind* s, const GatewayHandle& g) {
@@ -490,6 +492,54 @@ TEST(Keep, AnAnnouncementBringsItsRoutersEntriesForward) {
   EXPECT_EQ(waits, (std::vector<int>{10000, 1500, 5500, 4500}));
   EXPECT_EQ(mapping->log, "added renewed removed");
   EXPECT_EQ(forwarding->log, "added renewed removed");
+}
+
+/// A router's news (an epoch gone back in every answer, an announcement in every wait)
+/// brings renewals forward, each entry at most once per floor; without news (the
+/// controls) nothing renews before its lease.
+TEST(Keep, ARoutersNewsRenewsEachEntryAtMostOncePerFloor) {
+  struct Case {
+    bool epoch_back;  // every renewal's answer: the router lost every mapping
+    bool announced;   // an announcement wakes every wait, 100 ms apart
+    int least, most;  // renewals of the long-leased entry in 20 s
+  };
+  const int most = 20000 / kHoldRenewFloorMs + 1;
+  for (const Case& c :
+       {Case{true, false, 5, most}, Case{false, true, 5, most}, Case{false, false, 0, 0}}) {
+    auto short_lease = std::make_shared<ScriptedKind>();
+    auto long_lease = std::make_shared<ScriptedKind>();
+    short_lease->lost_all = long_lease->lost_all = c.epoch_back;
+    std::vector<HeldEntry> held;
+    held.push_back(scripted_entry(short_lease, c.epoch_back ? 4 : 3600));
+    held.push_back(scripted_entry(long_lease, 3600));
+    for (HeldEntry& entry : held) entry.router = kHoldRouterPortmap;
+    std::vector<HoldListener> listeners(1);
+    listeners[0].router = kHoldRouterPortmap;
+    listeners[0].sockets = [] { return std::vector<long long>{}; };
+    listeners[0].heard = [&c] { return c.announced ? 0 : -1; };
+    auto now = std::make_shared<long long>(0);
+    int waits = 0;
+    const KeepWaiter waiter(
+        [&](int milliseconds, const std::vector<long long>&) {
+          *now += c.announced ? std::min(milliseconds, 100) : milliseconds;
+          return *now >= 20000 || ++waits > 2000;
+        },
+        [now] { return *now; });
+    GatewayHandle gateway;
+    EXPECT_EQ(hold_run(&held, &gateway, {}, waiter, nullptr, listeners).status, Status::kSuccess);
+    EXPECT_LE(waits, 2000) << "the loop ran at line rate";
+    for (const auto& script : {short_lease, long_lease}) {
+      size_t renewals = 0;
+      for (size_t at = script->log.find("renewed"); at != std::string::npos;
+           at = script->log.find("renewed", at + 1)) {
+        ++renewals;
+      }
+      EXPECT_LE(renewals, static_cast<size_t>(c.most)) << script->log;
+      if (script == long_lease) {
+        EXPECT_GE(renewals, static_cast<size_t>(c.least)) << script->log;
+      }
+    }
+  }
 }
 
 }  // namespace

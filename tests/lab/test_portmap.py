@@ -684,6 +684,53 @@ class Fake(PortmapLab):
         self.assertEqual(document["entry"]["external_port"], 2222)
 
 
+    def test_a_plain_held_set_ends_refused_and_silent_with_lines_within_the_stop(self):
+        # Four lines granted, then a server silent to every delete; a fifth refused
+        # (NOT_AUTHORIZED). A stop ends the plain-text set with its event lines and a last
+        # line saying why, exit status 1, all within the stop's 15 s: never a signal.
+        natpmp = "0082 0000 00000064 0016 %04x 00001c20"
+        pcp = ("0281 00%02x 00001c20 00000010 000000000000000000000000" "NONCE"
+               "06000000 0016 %04x 00000000000000000000ffff50515202")
+        self.fake("\n".join([natpmp % 2222, natpmp % 2223, pcp % (0, 2224), pcp % (0, 2225),
+                              pcp % (2, 2226)]).replace(" ", "") + "\n" + "-\n" * 40,
+                  seconds=60)
+        folder = tempfile.mkdtemp(prefix="pw-set-")
+        self.addCleanup(subprocess.run, ["rm", "-rf", folder])
+        path = os.path.join(folder, "set.conf")
+        with open(path, "w") as f:
+            f.write("".join("--protocol %s -add TCP 22 %d\n" % (via, port) for via, port in
+                            (("natpmp", 2222), ("natpmp", 2223), ("pcp", 2224), ("pcp", 2225),
+                             ("pcp", 2226))))
+        holder = subprocess.Popen([LAB, "client", self.name, "env",
+                                   "PORTWRANGLER_STATE_DIR=" + self.state, PROGRAM, "--hold",
+                                   path], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                  stdin=subprocess.DEVNULL, text=True)
+        self.addCleanup(holder.stderr.close)
+        self.addCleanup(holder.stdout.close)
+        self.addCleanup(holder.kill)  # the run this test started, by its pid
+        lines = []
+        while len(lines) < 5:
+            line = holder.stderr.readline()
+            self.assertTrue(line, lines)
+            lines.append(line)
+        stopped = time.monotonic()
+        holder.terminate()
+        self.assertEqual(holder.wait(timeout=30), 1, lines)
+        seconds = time.monotonic() - stopped
+        lines += holder.stderr.read().splitlines(keepends=True)
+        events = [re.sub(r"^\d{4}-\S+ ", "", line).split(",")[0].rstrip("\n") for line in lines]
+        self.assertEqual(events, [
+            "added: NAT-PMP TCP 2222 -> 192.168.77.2:22", "added: NAT-PMP TCP 2223 -> 192.168.77.2:22",
+            "added: PCP TCP 2224 -> 192.168.77.2:22", "added: PCP TCP 2225 -> 192.168.77.2:22",
+            "refused: PCP TCP 2226 -> 192.168.77.2:22",
+            "not removed: NAT-PMP TCP 2222 -> 192.168.77.2:22",
+            "not removed: NAT-PMP TCP 2223 -> 192.168.77.2:22",
+            "not removed: PCP TCP 2224 -> 192.168.77.2:22",
+            "not removed: PCP TCP 2225 -> 192.168.77.2:22",
+            "portwrangler: NAT-PMP/PCP Failure -> Mapping Not Removed From The Gateway."], lines)
+        print("\n  a set of four silent lines stopped in %.2f s" % seconds, file=sys.stderr)
+        self.assertLess(seconds, 15 + 2)  # the stop's bound, and a loaded box's start
+
 
 class FakeBesideUpnp(PortmapLab):
     """The daemon with UPnP alone (its UPnP table is the evidence), and a fake NAT-PMP
