@@ -48,7 +48,8 @@ void describe(const Forwarding& forwarding, const char* name, const HoldAnswer& 
   if (forwarding.json) {
     const bool changed = std::string(name) == "changed";
     console_write(json_event_line(time, name, answer.text, m, lease, said,
-                                  changed ? answer.external_address : std::string()));
+                                  changed ? answer.external_address : std::string(),
+                                  answer.step == HoldStep::kHeld && answer.permanent));
     std::fflush(stdout);
     return;
   }
@@ -107,7 +108,9 @@ HoldAnswer answer_of_add(Forwarding* forwarding, const AddResult& result, const 
     answer.event = event;
     answer.text = text + lease_text(result);
     answer.lease_seconds = granted_lease(result);
-    if (answer.lease_seconds == 0) answer.lease_seconds = forwarding->request.lease_seconds;
+    // An entry the router holds with no lease is checked as often as the one asked.
+    answer.permanent = answer.lease_seconds == 0;
+    if (answer.permanent) answer.renew_lease_seconds = forwarding->request.lease_seconds;
   } else if (result.error == Error::kGatewayMappingRefused) {
     answer.step = HoldStep::kConflict;
     answer.text = "the router refused the add as a conflict";

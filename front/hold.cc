@@ -181,7 +181,9 @@ struct Facts {
   std::string via;
   std::string external_address;
   std::string state = "away";
-  long lease_seconds = 0;
+  int64_t lease_seconds = 0;        // as granted; 0 with `permanent`
+  int64_t renew_lease_seconds = 0;  // the lease it is renewed by
+  bool permanent = false;
   std::string last_renewal;
   std::string next_renewal;
   std::string last_error;
@@ -237,6 +239,7 @@ void write_status(const HoldSet& set) {
                        {"via", facts->via},
                        {"state", facts->state},
                        {"lease_seconds", facts->lease_seconds},
+                       {"permanent", facts->permanent},
                        {"last_renewal", nullable(facts->last_renewal)},
                        {"next_renewal", nullable(facts->next_renewal)},
                        {"external_address", nullable(facts->external_address)},
@@ -297,9 +300,14 @@ const char* note(HoldSet* set, const std::shared_ptr<Facts>& facts, const std::s
   if (answer.step == HoldStep::kHeld && event != "removed" && event != "stopped") {
     facts->state = "held";
     facts->removed = false;
-    if (answer.lease_seconds > 0) facts->lease_seconds = answer.lease_seconds;
+    if (answer.lease_seconds > 0 || answer.permanent) facts->lease_seconds = answer.lease_seconds;
+    facts->permanent = answer.permanent;
+    if (answer.renew_lease_seconds > 0 || answer.lease_seconds > 0) {
+      facts->renew_lease_seconds =
+          answer.renew_lease_seconds > 0 ? answer.renew_lease_seconds : answer.lease_seconds;
+    }
     facts->last_renewal = keep_utc_now();
-    facts->next_renewal = keep_utc_after(keep_renew_ms(facts->lease_seconds) / 1000);
+    facts->next_renewal = keep_utc_after(keep_renew_ms(facts->renew_lease_seconds) / 1000);
     facts->last_error.clear();
     if (!answer.external_address.empty()) facts->external_address = answer.external_address;
     if (event == "moved" || event == "changed") {
@@ -355,7 +363,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     facts->protocol = request.protocol;
     facts->external_port = facts->internal_port = request.pinhole_port;
     facts->client = set->portmap6->gateway.source;
-    facts->lease_seconds = static_cast<long>(request.pinhole_lease);
+    facts->lease_seconds = facts->renew_lease_seconds = request.pinhole_lease;
   } else if (line.via != "upnp") {
     RunOptions options;
     options.json = set->options.json;
@@ -368,7 +376,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     facts->client = request.ip_address.empty() ? set->portmap->gateway.source
                                                : address_meant(request.ip_address);
     facts->description = request.description;
-    facts->lease_seconds = static_cast<long>(request.lease_seconds);
+    facts->lease_seconds = facts->renew_lease_seconds = request.lease_seconds;
   } else if (line.code == kPinholeAdd) {
     request.local_address = set->firewall_local;
     entry = hold_pinhole(request, set->options.json, false);
@@ -376,7 +384,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     facts->protocol = request.protocol;
     facts->external_port = facts->internal_port = request.pinhole_port;
     facts->client = request.local_address;
-    facts->lease_seconds = static_cast<long>(request.pinhole_lease);
+    facts->lease_seconds = facts->renew_lease_seconds = request.pinhole_lease;
   } else {
     request.local_address = set->base.local_address;
     request.external_address = set->base.external_address;
@@ -388,7 +396,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
         request.ip_address.empty() ? request.local_address : address_meant(request.ip_address);
     facts->description = request.description;
     facts->external_address = request.external_address;
-    facts->lease_seconds = static_cast<long>(request.lease_seconds);
+    facts->lease_seconds = facts->renew_lease_seconds = request.lease_seconds;
   }
   for (char& c : facts->protocol)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

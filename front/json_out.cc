@@ -358,7 +358,7 @@ void json_write_failure(const Outcome& outcome, const std::string& detail) {
 std::string json_event_line(const std::string& time, const std::string& event,
                             const std::string& text, const MappingRequest& held,
                             int64_t lease_seconds, const std::string& error,
-                            const std::string& external_address) {
+                            const std::string& external_address, bool permanent) {
   try {
     json line = {{"time", time},
                  {"event", event},
@@ -371,6 +371,7 @@ std::string json_event_line(const std::string& time, const std::string& event,
     line["lease_seconds"] = lease_seconds >= 0 ? json(lease_seconds) : json(nullptr);
     if (!error.empty()) line["error"] = error;
     if (!external_address.empty()) line["external_address"] = external_address;
+    if (permanent) line["permanent"] = true;
     return text_of(line);
   } catch (const std::exception&) {
     return "{\"time\":\"" + time + "\",\"event\":\"" + event + "\"}\n";

@@ -44,11 +44,13 @@ std::string json_remove_document(const RequestRecord& request, const GatewayHand
 /// One event of the keep loop as a line of JSON: its UTC `time`, `event` and `text`, the
 /// entry held (with `lease_seconds` when it is known, -1 when not) and `error` (the
 /// router's answer) and `external_address` (the router's new one, of a `changed` event)
-/// when they are not empty.
+/// when they are not empty; `permanent` (true, with lease_seconds 0) where the router
+/// holds the entry with no lease.
 std::string json_event_line(const std::string& time, const std::string& event,
                             const std::string& text, const MappingRequest& held,
                             int64_t lease_seconds, const std::string& error,
-                            const std::string& external_address = std::string());
+                            const std::string& external_address = std::string(),
+                            bool permanent = false);
 
 /// The document of a pinhole command.
 std::string json_pinhole_document(const PinholeResult& result, const Outcome& outcome);

@@ -119,7 +119,11 @@ void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, l
       entry->taken = false;
       entry->failures = 0;
       entry->refusals = 0;
-      if (answer.lease_seconds != 0) entry->lease_seconds = answer.lease_seconds;
+      if (answer.renew_lease_seconds != 0) {
+        entry->lease_seconds = answer.renew_lease_seconds;
+      } else if (answer.lease_seconds != 0) {
+        entry->lease_seconds = answer.lease_seconds;
+      }
       entry->next_ms = now + keep_renew_ms(entry->lease_seconds);
       return;
     case HoldStep::kTaken:

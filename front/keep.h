@@ -102,8 +102,12 @@ struct HoldAnswer {
   std::string text;           // what the event line says of it
   Error error = Error::kOk;   // the router's answer, where it failed
   int fault = 0;              // its UPnP error, 0 when it named none
-  int64_t lease_seconds = 0;  // kHeld: the lease granted, 0 when none
-  int retry_ms = 0;           // kAway: the protocol's own wait before it asks again; 0: the loop's
+  int64_t lease_seconds = 0;  // kHeld: the lease the router granted, 0 when it holds none
+  bool permanent = false;     // kHeld: the router holds the entry with no lease
+  // kHeld: the lease the loop renews by where it is not the one granted (PCP's, drawn a
+  // little longer so that renewals spread; a permanent entry's, the one asked); 0: granted.
+  int64_t renew_lease_seconds = 0;
+  int retry_ms = 0;  // kAway: the protocol's own wait before it asks again; 0: the loop's
   // kHeld: the router's external address now, where the kind read it (empty: not read);
   // another than the entry had is a `changed` event.
   std::string external_address;
@@ -159,7 +163,7 @@ struct HeldEntry {
   HoldKind kind;
   std::string router = kHoldRouterUpnp;
   long long next_ms = 0;                      // when its next step is due, on the loop's clock
-  int64_t lease_seconds = 0;                  // as last granted
+  int64_t lease_seconds = 0;                  // the lease it is renewed by
   std::string external_address;               // the router's, as last read
   long long stepped_ms = -kHoldRenewFloorMs;  // when its last step began, on the loop's clock
   int failures = 0;    // steps in a row that failed (away or refused): the back-off

@@ -558,7 +558,8 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
   }
   held->heard = held->server->announcements;
   answer.text += (answer.text.empty() ? "" : "; ") + std::to_string(grant.lifetime) + " s granted";
-  answer.lease_seconds = portmap_renewal_lease(held->via, grant.lifetime, renewal_draw());
+  answer.lease_seconds = grant.lifetime;
+  answer.renew_lease_seconds = portmap_renewal_lease(held->via, grant.lifetime, renewal_draw());
   // PCP's answer names the external address (NAT-PMP's does not): a new one is `changed`.
   if (held->via == MapVia::kPcp && !held->pinhole) {
     answer.external_address = grant.external_address;

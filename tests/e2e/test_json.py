@@ -522,6 +522,19 @@ class JsonKeep(unittest.TestCase):
         self.assertEqual(result.code, 4)
         self.assertIn(DUPLICATE_ID % 1, result.out)
 
+    def test_keep_says_what_the_router_granted(self):
+        # A router that takes permanent entries alone: lease 0 and permanent in every
+        # held event, the renewals still every second (the lease asked). The control
+        # grants the 2 s asked.
+        for config, lease, permanent in (({"only_permanent": True}, 0, True), ({}, 2, None)):
+            with self.subTest(config=config):
+                events, code, _ = self.hold(config, ("renewed", 2))
+                self.assertEqual([(e["event"], e["lease_seconds"], e.get("permanent"))
+                                  for e in events],
+                                 [("added", lease, permanent), ("renewed", lease, permanent),
+                                  ("renewed", lease, permanent), ("removed", None, None)])
+                self.assertEqual(code, 0)
+
     def test_keep_any_port_holds_the_port_the_router_chose(self):
         # 2222 is another host's: the router chooses 2223, and every event names it,
         # whether the answer to the first add came (the control) or was lost.

@@ -307,6 +307,10 @@ class Beside(PortmapLab):
         self.assertEqual(sorted((e["external_port"], e["via"], e["state"], e["external_address"])
                                 for e in document["entries"]),
                          [(2222, "pcp", "held", EXTERNAL), (8022, "upnp", "held", EXTERNAL)])
+        # The lease the server granted, not the one the renewals are spread by.
+        self.assertEqual(sorted((e["external_port"], e["lease_seconds"], e["permanent"])
+                                for e in document["entries"]),
+                         [(2222, 3600, False), (8022, 3600, False)])
         subprocess.run([LAB, "stop", self.name], check=True)
         subprocess.run([LAB, "start", self.name], check=True)
         restarted = time.monotonic()
