@@ -53,6 +53,7 @@
   X(GatewayNoFirewall, -690, "the router offers no IPv6 firewall control")                   \
   X(GatewayNoPinholeId, -689, "an answer of 200 that names no pinhole ID")                   \
   X(GatewayNoAnyPort, -688, "the router cannot choose a port (no AddAnyPortMapping)")        \
+  X(GatewayChosenNotOurs, -687, "the port the router named holds no entry of ours")          \
   /* NAT-PMP and PCP. */                                                                     \
   X(RouteNoGateway, -599, "the system names no default gateway")                             \
   X(PortmapNoAnswer, -598, "no NAT-PMP or PCP answer from the gateway")                      \

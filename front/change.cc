@@ -244,8 +244,21 @@ Error add_once(const GatewayHandle& gateway, MappingRequest* mapping) {
   if (!mapping->any_port) return gateway_add_mapping(gateway, *mapping);
   uint16_t granted = 0;
   const Error error = gateway_add_any_mapping(gateway, *mapping, &granted);
-  if (error == Error::kOk) take_chosen_port(mapping, granted);
-  return error;
+  if (error != Error::kOk) return error;
+  // The answer's port is taken once the table holds it for us: a router that names
+  // another host's port (or none) made nothing of ours there. A table that cannot be
+  // read takes the answer's word.
+  MappingRequest chosen = *mapping;
+  chosen.external_port = granted;
+  chosen.any_port = false;
+  MappingEntry entry;
+  const ReadBack read = granted == 0 ? ReadBack::kAbsent : read_back(gateway, chosen, &entry);
+  if (read == ReadBack::kOther || read == ReadBack::kAbsent) {
+    trace("add: the router named port %u, where the table holds no entry of ours", granted);
+    return Error::kGatewayChosenNotOurs;
+  }
+  take_chosen_port(mapping, granted);
+  return Error::kOk;
 }
 
 }  // namespace

@@ -205,6 +205,10 @@ CASES = [
     # lost answer is read back as our entry on any port; the control's answer is not lost.
     ("any-port add answered: added on the port chosen", ["--any-port", "-add", "TCP", "80", "8080"],
      V2, outcome(ADDED, False) + entry_block("", "TCP", LOCAL, 80, 8081), *AT_ONCE, FOUND),
+    # A router that names a port another host's entry holds: what the table says wins.
+    ("any-port add answered with another host's port: not added",
+     ["--any-port", "-add", "TCP", "80", "8080"], dict(V2, any_port_answers=8080),
+     REFUSED_ADD + entry_block("", "TCP", LOCAL, 80, 8080), *AT_ONCE, FOUND),
     ("any-port add answer lost, the entry made: added on the port chosen",
      ["--any-port", "-add", "TCP", "80", "8080"], dict(V2, raw={"AddAnyPortMapping": LOST}),
      outcome(ADDED, False) + entry_block("", "TCP", LOCAL, 80, 8081), *AT_ONCE, FOUND),

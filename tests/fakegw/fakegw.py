@@ -51,6 +51,7 @@ DEFAULTS = {
                                       # (or with this UPnP error: 402, as some do)
     "zero_lease_as": 0,               # >0: an entry asked without a lease is held this long
     "unmade": [],                     # actions answered (as "raw" says) but not carried out
+    "any_port_answers": 0,            # >0: AddAnyPortMapping names this port, making nothing
     "log": None,
     "lifetime": 60,
 }
@@ -230,6 +231,9 @@ class Gateway:
                 entry["NewLeaseDuration"] = str(int(self.config["zero_lease_as"]))
             if lease and self.config["max_lease"]:
                 entry["NewLeaseDuration"] = str(min(lease, int(self.config["max_lease"])))
+            if name == "AddAnyPortMapping" and self.config["any_port_answers"]:
+                return 200, envelope(name, service, "<NewReservedPort>%d</NewReservedPort>"
+                                     % self.config["any_port_answers"])
             if name == "AddAnyPortMapping":
                 return self.add_any(entry)
             for i, old in enumerate(self.entries):
