@@ -275,7 +275,7 @@ int keep_backoff_ms(int failures) {
   return wait < kKeepBackoffMaxMs ? wait : kKeepBackoffMaxMs;
 }
 
-std::string keep_utc_after(long seconds) {
+std::string keep_utc_after(int64_t seconds) {
   const std::time_t now = std::time(nullptr) + seconds;
   std::tm parts{};
 #ifdef _WIN32

@@ -75,7 +75,7 @@ void keep_platform_done();
 std::string keep_utc_now();
 
 /// The time `seconds` from now, in the same form.
-std::string keep_utc_after(long seconds);
+std::string keep_utc_after(int64_t seconds);
 
 /// The waits after a failed exchange: from 1 s doubling to 60 s.
 int keep_backoff_ms(int failures);

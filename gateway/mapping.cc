@@ -66,13 +66,20 @@ Error add_refusal(Error error, const SoapAnswer& answer, const MappingRequest& r
 
 }  // namespace
 
+std::string protocol_on_wire(const std::string& protocol) {
+  // UPnP allows exactly these two words, and some routers compare them as sent.
+  if (text_equal_ignoring_case(protocol, "TCP")) return "TCP";
+  if (text_equal_ignoring_case(protocol, "UDP")) return "UDP";
+  return protocol;
+}
+
 std::string mapping_add_arguments(const MappingRequest& request, const std::string& client) {
   return "<NewRemoteHost></NewRemoteHost>\r\n"
          "<NewExternalPort>" +
          std::to_string(request.external_port) +
          "</NewExternalPort>\r\n"
          "<NewProtocol>" +
-         xml_escape(request.protocol) +
+         xml_escape(protocol_on_wire(request.protocol)) +
          "</NewProtocol>\r\n"
          "<NewInternalPort>" +
          std::to_string(request.internal_port) +
@@ -148,9 +155,10 @@ Error gateway_add_any_mapping(const GatewayHandle& gateway, const MappingRequest
 Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_port,
                              const std::string& protocol) {
   return guard_allocation([&] {
-    const std::string arguments =
-        "<NewRemoteHost></NewRemoteHost>\r\n<NewExternalPort>" + std::to_string(external_port) +
-        "</NewExternalPort>\r\n<NewProtocol>" + xml_escape(protocol) + "</NewProtocol>\r\n";
+    const std::string arguments = "<NewRemoteHost></NewRemoteHost>\r\n<NewExternalPort>" +
+                                  std::to_string(external_port) +
+                                  "</NewExternalPort>\r\n<NewProtocol>" +
+                                  xml_escape(protocol_on_wire(protocol)) + "</NewProtocol>\r\n";
     SoapAnswer answer;
     Error error =
         soap_action(gateway, "DeletePortMapping", arguments, true, Retry::kChange, &answer);
@@ -209,9 +217,10 @@ Error gateway_mapping_entry(const GatewayHandle& gateway, uint16_t index, Mappin
 Error gateway_specific_entry(const GatewayHandle& gateway, uint16_t external_port,
                              const std::string& protocol, MappingEntry* entry) {
   return guard_allocation([&] {
-    const std::string arguments =
-        "<NewRemoteHost></NewRemoteHost>\r\n<NewExternalPort>" + std::to_string(external_port) +
-        "</NewExternalPort>\r\n<NewProtocol>" + xml_escape(protocol) + "</NewProtocol>\r\n";
+    const std::string arguments = "<NewRemoteHost></NewRemoteHost>\r\n<NewExternalPort>" +
+                                  std::to_string(external_port) +
+                                  "</NewExternalPort>\r\n<NewProtocol>" +
+                                  xml_escape(protocol_on_wire(protocol)) + "</NewProtocol>\r\n";
     SoapAnswer answer;
     Error error =
         soap_action(gateway, "GetSpecificPortMappingEntry", arguments, true, Retry::kRead, &answer);

@@ -190,6 +190,15 @@ CASES = [
      entry_block("", "TCP", LOCAL, 80, 9090), *AT_ONCE, FOUND),
     ("router repeating its first entry: the walk of a removal", ["-remove", "TCP", "9999"],
      {"index_mode": "repeat"}, REFUSED_REMOVAL + port_box(9999), *AT_ONCE, FOUND),
+    # A router that takes UPnP's protocol words exactly as written: typed in small
+    # letters, sent in capitals, shown as typed.
+    ("router taking the protocol in capitals alone: an add typed small",
+     ["-add", "udp", "80", "9090", "game"], {"exact_protocol": True},
+     outcome(ADDED, False) + entry_block("game", "udp", LOCAL, 80, 9090), *AT_ONCE, FOUND),
+    ("router taking the protocol in capitals alone: a removal typed small",
+     ["-remove", "udp", "5000"], {"exact_protocol": True},
+     outcome(REMOVED_ID % 2, False) + entry_block("", "UDP", "192.168.1.21", 5000, 5000),
+     *AT_ONCE, FOUND),
     # An answer lost after the request went out: the entry is read back to tell.
     ("add answer lost, the entry made: added", ["-add", "TCP", "80", "9090"],
      {"raw": {"AddPortMapping": LOST}},

@@ -51,6 +51,7 @@ DEFAULTS = {
                                       # (or with this UPnP error: 402, as some do)
     "zero_lease_as": 0,               # >0: an entry asked without a lease is held this long
     "unmade": [],                     # actions answered (as "raw" says) but not carried out
+    "exact_protocol": False,          # NewProtocol other than "TCP" or "UDP" refused with 402
     "any_port_answers": 0,            # >0: AddAnyPortMapping names this port, making nothing
     "log": None,
     "lifetime": 60,
@@ -189,6 +190,9 @@ class Gateway:
             return 500, fault(int(refusal))
         if name in self.config["faults"]:
             return 500, fault(int(self.config["faults"][name]))
+        if (self.config["exact_protocol"] and "<NewProtocol>" in body and
+                argument(body, "NewProtocol") not in ("TCP", "UDP")):
+            return 500, fault(402)
         if name in self.config["status"]:
             return int(self.config["status"][name]), ""
         if name in self.config["unmade"]:

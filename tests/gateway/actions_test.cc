@@ -235,7 +235,7 @@ TEST(Mapping, AddSendsEscapedArguments) {
   std::string body = posted_body(server);
   EXPECT_NE(body.find("<NewRemoteHost></NewRemoteHost>\r\n"
                       "<NewExternalPort>40000</NewExternalPort>\r\n"
-                      "<NewProtocol>tcp</NewProtocol>\r\n"
+                      "<NewProtocol>TCP</NewProtocol>\r\n"  // as UPnP allows it, typed "tcp"
                       "<NewInternalPort>80</NewInternalPort>\r\n"
                       "<NewInternalClient>192.168.1.20</NewInternalClient>\r\n"
                       "<NewEnabled>1</NewEnabled>\r\n"
@@ -286,7 +286,7 @@ TEST(Mapping, RefusalsAreRecognisedFromTheFault) {
   std::vector<std::string> requests = server.requests();
   EXPECT_NE(requests[6].find("<NewRemoteHost></NewRemoteHost>\r\n"
                              "<NewExternalPort>443</NewExternalPort>\r\n"
-                             "<NewProtocol>udp</NewProtocol>\r\n</u:DeletePortMapping>"),
+                             "<NewProtocol>UDP</NewProtocol>\r\n</u:DeletePortMapping>"),
             std::string::npos);
 }
 
