@@ -69,7 +69,15 @@ bool ours_on_any_port(const MappingEntry& entry, const MappingRequest& mapping) 
 }
 
 bool entry_is_ours(const MappingEntry& entry, const MappingRequest& mapping) {
-  return entry.external_port == mapping.external_port && ours_on_any_port(entry, mapping);
+  if (entry.external_port != mapping.external_port) return false;
+  // A daemon known to report internal port 0 for its entries: our client on our port and
+  // protocol is ours all the same.
+  if (entry.internal_port == 0 && entry.external_port != 0 &&
+      text_equal_ignoring_case(entry.protocol, mapping.protocol) &&
+      text_equal_ignoring_case(entry.client, mapping.client)) {
+    return true;
+  }
+  return ours_on_any_port(entry, mapping);
 }
 
 ReadBack chosen_entry(const std::vector<MappingEntry>& ours, const MappingRequest& mapping,

@@ -121,8 +121,9 @@ Outcome remove_outcome(const RequestRecord& request, const RemoveResult& result)
 bool add_clashes(const RequestRecord& request, const MappingEntry& entry);
 
 /// Whether the router's `entry` is ours: the entry of `mapping`'s protocol and external
-/// port, naming its internal client and internal port (texts ignoring letter case). A
-/// holding renews such an entry as its own, whichever run made it.
+/// port, naming its internal client and internal port (texts ignoring letter case; an
+/// internal port of 0, as some daemons report theirs, stands for ours). A holding renews
+/// such an entry as its own, whichever run made it.
 bool entry_is_ours(const MappingEntry& entry, const MappingRequest& mapping);
 
 /// The same on whatever external port the entry stands (one that names a port): what

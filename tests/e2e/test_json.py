@@ -503,6 +503,9 @@ class JsonKeep(unittest.TestCase):
             ({"entries": [ours], "readd_conflict": True}, ("adopted", 1),
              ["adopted", "removed"], 0, []),
             ({"entries": [theirs]}, None, ["taken"], 4, [["TCP", "2222", "127.0.0.9"]]),
+            # A table that names internal port 0 for our entry: ours all the same.
+            ({"zero_internal_port": True}, ("renewed", 1), ["added", "renewed", "removed"], 0,
+             []),
         ]
         for config, until, expected, status, left in cases:
             with self.subTest(config=config):

@@ -51,6 +51,7 @@ DEFAULTS = {
                                       # (or with this UPnP error: 402, as some do)
     "zero_lease_as": 0,               # >0: an entry asked without a lease is held this long
     "unmade": [],                     # actions answered (as "raw" says) but not carried out
+    "zero_internal_port": False,      # entries read back name internal port 0 (a daemon's bug)
     "exact_protocol": False,          # NewProtocol other than "TCP" or "UDP" refused with 402
     "any_port_answers": 0,            # >0: AddAnyPortMapping names this port, making nothing
     "log": None,
@@ -221,8 +222,10 @@ class Gateway:
             for old in self.entries:
                 if (str(old.get("NewExternalPort")) == port and
                         str(old.get("NewProtocol")).upper() == str(protocol).upper()):
-                    inner = "".join("<%s>%s</%s>" % (f, escape(str(old[f])), f)
-                                    for f in ENTRY_FIELDS[3:] if f in old)
+                    shown = dict(old, NewInternalPort=0) if self.config["zero_internal_port"] \
+                        else old
+                    inner = "".join("<%s>%s</%s>" % (f, escape(str(shown[f])), f)
+                                    for f in ENTRY_FIELDS[3:] if f in shown)
                     return 200, envelope(name, service, inner)
             return 500, fault(714)
         if name in ("AddPortMapping", "AddAnyPortMapping"):

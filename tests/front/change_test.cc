@@ -157,6 +157,11 @@ TEST(Change, TheEntryTheRouterChoseIsFoundOnAnyPort) {
   EXPECT_FALSE(ours_on_any_port(entry_of("TCP", "10.0.0.2", 22, 0), mapping));
   EXPECT_FALSE(entry_is_ours(entry_of("TCP", "10.0.0.2", 22, 9), mapping));
   EXPECT_TRUE(entry_is_ours(entry_of("TCP", "10.0.0.2", 22, 2222), mapping));
+  // A table reporting internal port 0 for our client's entry on the port: ours still;
+  // another client's, or another protocol's, is not.
+  EXPECT_TRUE(entry_is_ours(entry_of("TCP", "10.0.0.2", 0, 2222), mapping));
+  EXPECT_FALSE(entry_is_ours(entry_of("TCP", "10.0.0.3", 0, 2222), mapping));
+  EXPECT_FALSE(entry_is_ours(entry_of("UDP", "10.0.0.2", 0, 2222), mapping));
 }
 
 TEST(Change, RemovalMatchesPortAndProtocol) {
