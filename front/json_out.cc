@@ -430,6 +430,13 @@ std::string json_pinhole_document(const PinholeResult& result, const Outcome& ou
           {"id", result.id},
           {"working", result.check.working_known ? json(result.check.working) : json(nullptr)},
           {"packets", result.check.packets_known ? json(result.check.packets) : json(nullptr)}};
+      // Unknown because the router would not tell: its error beside the null.
+      if (result.check.working_fault != 0) {
+        document["pinhole"]["working_error"] = result.check.working_fault;
+      }
+      if (result.check.packets_fault != 0) {
+        document["pinhole"]["packets_error"] = result.check.packets_fault;
+      }
       break;
   }
   if (!done) {

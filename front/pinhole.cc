@@ -51,7 +51,8 @@ std::string truth_shown(Truth truth, const char* yes, const char* no, const std:
 }
 
 /// A check's part the router did not tell, or told in words that are no answer.
-std::string untold(const std::string& text) {
+std::string untold(const std::string& text, int fault) {
+  if (fault != 0) return format_string("Unknown: the router will not tell (UPnP error %d)", fault);
   return text.empty() ? "Unknown: the router cannot tell"
                       : "Unknown: the router says \"" + text + "\"";
 }
@@ -221,12 +222,14 @@ Outcome pinhole_show(const PinholeResult& result) {
       if (failed) break;
       print_title(false, "Pinhole Check");
       print_firewall_row("Pinhole ID:", std::to_string(result.id));
-      print_firewall_row("Working:", result.check.working_known
-                                         ? yes_no(result.check.working)
-                                         : untold(result.check.working_text));
-      print_firewall_row("Packets Through:", result.check.packets_known
-                                                 ? std::to_string(result.check.packets)
-                                                 : untold(result.check.packets_text));
+      print_firewall_row("Working:",
+                         result.check.working_known
+                             ? yes_no(result.check.working)
+                             : untold(result.check.working_text, result.check.working_fault));
+      print_firewall_row("Packets Through:",
+                         result.check.packets_known
+                             ? std::to_string(result.check.packets)
+                             : untold(result.check.packets_text, result.check.packets_fault));
       print_rule_line();
       break;
   }

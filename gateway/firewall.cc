@@ -112,6 +112,24 @@ Error pinhole_delete(const GatewayHandle& gateway, uint16_t id, int* fault) {
   });
 }
 
+namespace {
+
+/// Whether a failed check's answer means the router cannot or will not tell: no traffic
+/// seen (709), or no such action or a refusal of the check itself (401, 602, and 403, as a
+/// FRITZ!Box answers) rather than of the pinhole.
+bool check_untold(Error error, int fault) {
+  return error == Error::kHttpNotOk &&
+         (fault == kUpnpNoTrafficReceived || fault == 401 || fault == 403 || fault == 602);
+}
+
+/// The router's error for a check it would not make; 0 for "no traffic seen", which tells
+/// nothing of the router.
+int refused_by(int fault) {
+  return fault == kUpnpNoTrafficReceived ? 0 : fault;
+}
+
+}  // namespace
+
 Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* check, int* fault) {
   return guard_allocation([&] {
     *check = PinholeCheck();
@@ -129,8 +147,9 @@ Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* che
       check->working = working == Truth::kTrue;
       if (!check->working_known)
         check->working_text = text_cut(xml_trim(watch.last), kAddressTextMax);
-    } else if (error != Error::kHttpNotOk ||
-               (*fault != kUpnpNoTrafficReceived && *fault != 401 && *fault != 602)) {
+    } else if (check_untold(error, *fault)) {
+      check->working_fault = refused_by(*fault);
+    } else {
       return error;
     }
     error = firewall_action(gateway, "GetPinholePackets", id_argument(id), Retry::kRead, &answer,
@@ -142,8 +161,9 @@ Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* che
       check->packets_known = number_read(watch.last, UINT64_MAX, &check->packets);
       if (!check->packets_known)
         check->packets_text = text_cut(xml_trim(watch.last), kAddressTextMax);
-    } else if (error != Error::kHttpNotOk ||
-               (*fault != kUpnpNoTrafficReceived && *fault != 401 && *fault != 602)) {
+    } else if (check_untold(error, *fault)) {
+      check->packets_fault = refused_by(*fault);
+    } else {
       return error;
     }
     *fault = 0;

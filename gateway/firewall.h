@@ -48,6 +48,10 @@ struct PinholeCheck {
   bool packets_known = false;
   uint64_t packets = 0;
   std::string packets_text;
+  // The router's UPnP error where it would not make the check (0: none, or it saw no
+  // traffic): the answer is unknown, not a failure.
+  int working_fault = 0;
+  int packets_fault = 0;
 };
 
 /// What a failed action says: kHttpNotOk with the router's UPnP error in `*fault` (0 when

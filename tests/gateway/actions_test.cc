@@ -431,6 +431,33 @@ TEST(Firewall, PinholeIdsAndCounts) {
   EXPECT_EQ(check.packets_text, "18446744073709551616");
 }
 
+/// A check the router will not make (403, as a FRITZ!Box answers; 401, 602) is an
+/// unknown answer with the router's error; "no traffic seen" (709) an unknown one alone;
+/// a refusal of the pinhole itself (704) a failure.
+TEST(Firewall, ACheckTheRouterWillNotMakeIsUnknownWithItsError) {
+  struct Case {
+    int fault;
+    Error result;
+    int kept;
+  };
+  for (const Case c :
+       {Case{403, Error::kOk, 403}, Case{401, Error::kOk, 401}, Case{602, Error::kOk, 602},
+        Case{709, Error::kOk, 0}, Case{704, Error::kHttpNotOk, 0}}) {
+    std::vector<ScriptedReply> answers{{fault_response(c.fault)}};
+    if (c.result == Error::kOk) answers.push_back({fault_response(c.fault)});  // the packets
+    LoopbackServer server(answers);
+    GatewayHandle gateway = gateway_at(server);
+    PinholeCheck check;
+    int fault = 0;
+    EXPECT_EQ(pinhole_check(gateway, 3, &check, &fault), c.result) << c.fault;
+    EXPECT_FALSE(check.working_known || check.packets_known) << c.fault;
+    EXPECT_EQ(check.working_fault, c.kept) << c.fault;
+    if (c.result == Error::kOk) {
+      EXPECT_EQ(check.packets_fault, c.kept) << c.fault;
+    }
+  }
+}
+
 TEST(DeviceInfo, IdentityTexts) {
   GatewayHandle gateway;
   gateway.device_description =
