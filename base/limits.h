@@ -37,6 +37,8 @@ constexpr size_t kDescriptionMax = 8192;
 // an address (the entry's client, the external address) fits 31, as dotted IPv4 text
 // does many times over; a protocol 4 ("TCP", "UDP"); an identity text 49.
 constexpr size_t kAddressTextMax = 31;
+// A router's errorDescription, as a refusal's cause shows it: its words, not a document.
+constexpr size_t kFaultDescriptionMax = 128;
 constexpr size_t kProtocolTextMax = 4;
 constexpr size_t kDeviceInfoTextMax = 49;
 

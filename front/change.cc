@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/format.h"
 #include "base/limits.h"
 #include "base/retry.h"
 #include "base/text.h"
@@ -46,6 +47,14 @@ void print_lease_row(const AddResult& result) {
   }
   console_printf("| Lease       |  %s  %1s\n", cell(text, 50).c_str(), "|");
   print_rule_line();
+}
+
+/// A line on standard error beside the screens, where there is more to tell.
+void tell_refusal(const std::string& note) {
+  if (note.empty()) return;
+  std::fflush(stdout);
+  std::fputs(text_printable("portwrangler: " + note).append("\n").c_str(), stderr);
+  std::fflush(stderr);
 }
 
 Outcome end_of(bool failed) {
@@ -246,12 +255,19 @@ ReadBack read_back_chosen(const GatewayHandle& gateway, const AddResult& result,
   }
 }
 
+/// Whether a router's refusal of an add may be for its description: Invalid Args (402) or
+/// Action Failed (501), as routers answer a text too long or holding characters they do
+/// not take, or an empty one.
+bool description_refused(int code) {
+  return code == kUpnpInvalidArgs || code == 501;
+}
+
 /// One add of `*mapping`: AddAnyPortMapping when the router chooses the port, whose
 /// answer's port is then the mapping's from here on.
-Error add_once(const GatewayHandle& gateway, MappingRequest* mapping) {
-  if (!mapping->any_port) return gateway_add_mapping(gateway, *mapping);
+Error add_once(const GatewayHandle& gateway, MappingRequest* mapping, RouterFault* fault) {
+  if (!mapping->any_port) return gateway_add_mapping(gateway, *mapping, fault);
   uint16_t granted = 0;
-  const Error error = gateway_add_any_mapping(gateway, *mapping, &granted);
+  const Error error = gateway_add_any_mapping(gateway, *mapping, &granted, fault);
   if (error != Error::kOk) return error;
   // The answer's port is taken once the table holds it for us: a router that names
   // another host's port (or none) made nothing of ours there. A table that cannot be
@@ -274,11 +290,21 @@ Error add_once(const GatewayHandle& gateway, MappingRequest* mapping) {
 void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always) {
   result->lease_read = false;
   result->asked_port = result->mapping.external_port;
-  result->error = add_once(gateway, &result->mapping);
+  result->error = add_once(gateway, &result->mapping, &result->fault);
   if (result->error == Error::kGatewayOnlyPermanent && result->mapping.lease_seconds != 0) {
     result->permanent = true;
     result->mapping.lease_seconds = 0;
-    result->error = add_once(gateway, &result->mapping);
+    result->error = add_once(gateway, &result->mapping, &result->fault);
+  }
+  if (result->error == Error::kHttpNotOk && result->mapping.description.empty() &&
+      result->fault.code == kUpnpInvalidArgs) {
+    // Some routers refuse an entry without a description as an invalid argument: once more
+    // under our name. (Action Failed, 501, says nothing of the arguments: no second try.)
+    trace("add: refused without a description (UPnP error %d): made again as \"%s\"",
+          result->fault.code, kNamedDescription);
+    result->mapping.description = kNamedDescription;
+    result->named = true;
+    result->error = add_once(gateway, &result->mapping, &result->fault);
   }
   if (request_may_have_arrived(result->error)) {
     // The router may have made the entry: the table tells, on any port when the port was
@@ -313,6 +339,20 @@ void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always)
   }
 }
 
+std::string change_refusal_note(Error error, const RouterFault& fault,
+                                const std::string& description, bool add) {
+  if (error != Error::kHttpNotOk || fault.code == 0) return std::string();
+  std::string note = format_string("the router refused the %s: UPnP error %d",
+                                   add ? "add" : "removal", fault.code);
+  if (!fault.description.empty()) note += " (" + fault.description + ")";
+  if (add && !description.empty() && description_refused(fault.code)) {
+    note +=
+        "; some routers refuse a long description or characters they do not take: try a "
+        "shorter one of letters and digits";
+  }
+  return note;
+}
+
 Outcome add_outcome(const AddResult& result) {
   if (result.clash) return {Status::kFailure, "", ExitStatus::kClash};
   if (result.error == Error::kGatewayNoAnyPort) {
@@ -341,7 +381,7 @@ Outcome add_show(const RequestRecord& request, const AddResult& result) {
   } else if (failed) {
     print_status_box(Status::kAddRefused, kMessageAddRefused);
   }
-  std::string description = request.description;
+  std::string description = result.named ? mapping.description : request.description;
   truncate_description(&description);  // the router has it whole already
   print_outcome(failed, result.unknown ? kUnconfirmedTitle : add_outcome_title(failed));
   // The port the router granted, which --any-port lets differ from the one asked.
@@ -361,6 +401,12 @@ Outcome add_show(const RequestRecord& request, const AddResult& result) {
                       port_text(clash.internal_port, clash.internal_port_text),
                       port_text(clash.external_port, clash.external_port_text));
   }
+  if (failed) {
+    tell_refusal(change_refusal_note(result.error, result.fault, mapping.description, true));
+  } else if (result.named) {
+    tell_refusal(std::string("the router refused the entry without a description: added as \"") +
+                 kNamedDescription + "\"");
+  }
   return add_outcome(result);
 }
 
@@ -377,7 +423,8 @@ RemoveResult remove_apply(const RequestRecord& request, const GatewayHandle& gat
     }
   }
   result.id = walk.count;
-  result.error = gateway_delete_mapping(gateway, request.external_port, request.protocol);
+  result.error =
+      gateway_delete_mapping(gateway, request.external_port, request.protocol, &result.fault);
   if (request_may_have_arrived(result.error)) {
     // The router may have removed it: the table tells.
     result.verified = true;
@@ -434,6 +481,7 @@ Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway) 
                    request.external_port);
     print_rule_line();
   }
+  if (failed) tell_refusal(change_refusal_note(result.error, result.fault, "", false));
   if (result.unknown) return {Status::kFailure, "", ExitStatus::kIncomplete};
   return end_of(failed);
 }

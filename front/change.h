@@ -45,6 +45,8 @@ struct AddResult {
   // tell (`error` is then kOk when it is there and ours), or could not be (`unknown`).
   bool verified = false;
   bool unknown = false;
+  RouterFault fault;   // the router's own words for its refusal, where it named one
+  bool named = false;  // the router refused an empty description: added under our name
   bool added() const { return !clash && !unchecked && !unknown && error == Error::kOk; }
 };
 
@@ -105,11 +107,24 @@ struct RemoveResult {
   // is then kOk when the entry is gone), or could not be (`unknown`).
   bool verified = false;
   bool unknown = false;
+  RouterFault fault;  // the router's own words for its refusal, where it named one
   bool removed() const { return !unknown && error == Error::kOk; }
 };
 
 /// The removal of `request`'s entry: the search unless "-q", then the removal.
 RemoveResult remove_apply(const RequestRecord& request, const GatewayHandle& gateway);
+
+/// What a refusal (`error`) of an add or removal tells beyond its status box, as one
+/// sentence: the router's UPnP error and words, and where an add's description may be the
+/// cause, what to try. "" where the router named nothing, or the box names its refusal
+/// already (a conflict, no such entry, no lease taken). The screens put it on standard
+/// error; JSON in its cause, beside `router_error`.
+std::string change_refusal_note(Error error, const RouterFault& fault,
+                                const std::string& description, bool add);
+
+/// The description an add is made again with once, when the router refused it without
+/// one (some routers refuse the empty text).
+constexpr char kNamedDescription[] = "portwrangler";
 
 /// How a removal ends a run.
 Outcome remove_outcome(const RequestRecord& request, const RemoveResult& result);

@@ -121,6 +121,7 @@ HoldAnswer answer_of_add(Forwarding* forwarding, const AddResult& result, const 
   } else {
     answer.step = HoldStep::kRefused;
     answer.text = "the router refused the add";
+    answer.fault = result.fault.code;
     answer.ending = {Status::kAddRefused, kMessageAddRefused, ExitStatus::kRefused};
   }
   return answer;

@@ -225,6 +225,21 @@ std::string json_listing_document(int code, const RequestRecord& request,
   return text_of(document);
 }
 
+namespace {
+
+/// The router's own words for a refusal beside the error's cause: its code and
+/// description, and the cause told as the screens tell it on standard error.
+void add_router_error(json* error, Error refusal, const RouterFault& fault,
+                      const std::string& description, bool add) {
+  const std::string note = change_refusal_note(refusal, fault, description, add);
+  if (note.empty()) return;
+  (*error)["router_error"] = {{"code", fault.code},
+                              {"description", text_printable(fault.description)}};
+  (*error)["cause"] = (*error)["cause"].get<std::string>() + ": " + text_printable(note);
+}
+
+}  // namespace
+
 std::string json_add_document(const RequestRecord& request, const GatewayHandle& gateway,
                               const AddResult& result, const Outcome& outcome) {
   const MappingRequest& mapping = result.mapping;
@@ -281,6 +296,7 @@ std::string json_add_document(const RequestRecord& request, const GatewayHandle&
     } else {
       error["cause"] = error_text(result.error);
     }
+    add_router_error(&error, result.error, result.fault, mapping.description, true);
     document["error"] = std::move(error);
   }
   return text_of(document);
@@ -311,6 +327,7 @@ std::string json_remove_document(const RequestRecord& request, const GatewayHand
       error["cause"] = std::string(error_text(result.error)) +
                        " after the request went out; read back, the entry is still there";
     }
+    add_router_error(&error, result.error, result.fault, "", false);
     document["error"] = std::move(error);
   }
   return text_of(document);

@@ -51,8 +51,10 @@ Error parse_entry(const std::string& body, bool keyed, MappingEntry* entry) {
 }
 
 /// What a refused add means: a conflict (718), a lease the router does not take, or the
-/// call's error as it is.
-Error add_refusal(Error error, const SoapAnswer& answer, const MappingRequest& request) {
+/// call's error as it is; the router's words in `*fault` where it is given.
+Error add_refusal(Error error, const SoapAnswer& answer, const MappingRequest& request,
+                  RouterFault* fault) {
+  if (fault != nullptr) *fault = soap_fault_of(answer);
   if (error == Error::kOk) return error;
   if (answer.fault_code == kUpnpConflictInMappingEntry) return Error::kGatewayMappingRefused;
   // Some routers answer any lease with 402 (Invalid Args) rather than 725: a lease
@@ -95,7 +97,8 @@ std::string mapping_add_arguments(const MappingRequest& request, const std::stri
          std::to_string(request.lease_seconds) + "</NewLeaseDuration>\r\n";
 }
 
-Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& request) {
+Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& request,
+                          RouterFault* fault) {
   return guard_allocation([&] {
     std::string client = request.client;
     if (client.empty()) {
@@ -106,7 +109,7 @@ Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& re
     const Error error =
         soap_action(gateway, "AddPortMapping", mapping_add_arguments(request, client), true,
                     Retry::kChange, &answer);
-    return add_refusal(error, answer, request);
+    return add_refusal(error, answer, request, fault);
   });
 }
 
@@ -124,7 +127,7 @@ bool gateway_offers_any_port(const GatewayHandle& gateway) {
 }
 
 Error gateway_add_any_mapping(const GatewayHandle& gateway, const MappingRequest& request,
-                              uint16_t* granted) {
+                              uint16_t* granted, RouterFault* fault) {
   return guard_allocation([&] {
     if (!gateway_offers_any_port(gateway)) return Error::kGatewayNoAnyPort;
     std::string client = request.client;
@@ -142,7 +145,7 @@ Error gateway_add_any_mapping(const GatewayHandle& gateway, const MappingRequest
                                 answer.fault_code == kUpnpActionNotImplemented)) {
       return Error::kGatewayNoAnyPort;
     }
-    error = add_refusal(error, answer, request);
+    error = add_refusal(error, answer, request, fault);
     if (error != Error::kOk) return error;
     XmlWatch watch{"NewReservedPort"};
     error = xml_capture(answer.body, &watch, 1);
@@ -153,7 +156,7 @@ Error gateway_add_any_mapping(const GatewayHandle& gateway, const MappingRequest
 }
 
 Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_port,
-                             const std::string& protocol) {
+                             const std::string& protocol, RouterFault* fault) {
   return guard_allocation([&] {
     const std::string arguments = "<NewRemoteHost></NewRemoteHost>\r\n<NewExternalPort>" +
                                   std::to_string(external_port) +
@@ -162,6 +165,7 @@ Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_por
     SoapAnswer answer;
     Error error =
         soap_action(gateway, "DeletePortMapping", arguments, true, Retry::kChange, &answer);
+    if (fault != nullptr) *fault = soap_fault_of(answer);
     if (error != Error::kOk && answer.fault_code == kUpnpNoSuchEntryInArray) {
       return Error::kGatewayMappingRefused;
     }

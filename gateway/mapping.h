@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "gateway/handle.h"
+#include "gateway/soap.h"
 
 constexpr int kUpnpInvalidAction = 401;
 constexpr int kUpnpInvalidArgs = 402;
@@ -68,8 +69,10 @@ std::string mapping_add_arguments(const MappingRequest& request, const std::stri
 
 /// kOk when the router accepted the entry (any 200 answer); kGatewayMappingRefused when
 /// it refused it as a conflict (UPnP error 718), kGatewayOnlyPermanent when it refused a
-/// lease (UPnP error 725, or 402 to an add with a lease), else the call's error.
-Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& request);
+/// lease (UPnP error 725, or 402 to an add with a lease), else the call's error. The
+/// router's own words for a refusal go to `*fault` where it is given.
+Error gateway_add_mapping(const GatewayHandle& gateway, const MappingRequest& request,
+                          RouterFault* fault = nullptr);
 
 /// Whether the router's description offers WANIPConnection version 2 or later, whose
 /// AddAnyPortMapping lets it choose the external port.
@@ -79,12 +82,12 @@ bool gateway_offers_any_port(const GatewayHandle& gateway);
 /// kGatewayNoAnyPort when the router offers no such action (a version 1 service, or
 /// UPnP error 401 or 602), else as gateway_add_mapping.
 Error gateway_add_any_mapping(const GatewayHandle& gateway, const MappingRequest& request,
-                              uint16_t* granted);
+                              uint16_t* granted, RouterFault* fault = nullptr);
 
 /// kOk when the router removed the entry; kGatewayMappingRefused when it has no such
 /// entry (UPnP error 714), else the call's error.
 Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_port,
-                             const std::string& protocol);
+                             const std::string& protocol, RouterFault* fault = nullptr);
 
 /// kOk with the entry at the 0-based `index`; kGatewayPastEnd when the router says the
 /// index is past the end of its table (mapping_past_end). Any other failure is made

@@ -4,8 +4,10 @@
 
 #include "base/clock.h"
 #include "base/guard.h"
+#include "base/limits.h"
 #include "base/number.h"
 #include "base/retry.h"
+#include "base/text.h"
 #include "base/trace.h"
 #include "gateway/xml.h"
 #include "gateway/xml_capture.h"
@@ -25,11 +27,29 @@ std::string soap_envelope(const std::string& service_type, const std::string& ac
   return envelope;
 }
 
-int soap_fault_code(const std::string& body) {
-  XmlWatch watch{"errorCode"};
-  if (xml_capture(body, &watch, 1) != Error::kOk || !watch.delivered) return 0;
+namespace {
+
+/// Reads the code and description of a SOAP fault body into `answer`.
+void take_fault(const std::string& body, SoapAnswer* answer) {
+  XmlWatch watches[] = {"errorCode", "errorDescription"};
+  if (xml_capture(body, watches, 2) != Error::kOk) return;
   uint64_t code = 0;
-  return number_read(watch.last_delivered, INT32_MAX, &code) ? static_cast<int>(code) : 0;
+  if (watches[0].delivered && number_read(watches[0].last_delivered, INT32_MAX, &code)) {
+    answer->fault_code = static_cast<int>(code);
+  }
+  answer->fault_description = text_cut(xml_trim(watches[1].last), kFaultDescriptionMax);
+}
+
+}  // namespace
+
+int soap_fault_code(const std::string& body) {
+  SoapAnswer answer;
+  take_fault(body, &answer);
+  return answer.fault_code;
+}
+
+RouterFault soap_fault_of(const SoapAnswer& answer) {
+  return {answer.fault_code, answer.fault_code != 0 ? answer.fault_description : std::string()};
 }
 
 Error soap_call(const GatewayHandle& gateway, const std::string& action,
@@ -51,8 +71,12 @@ Error soap_call(const GatewayHandle& gateway, const std::string& action,
     HttpResponse response;
     error = http_perform(request, read_fault, &response);
     answer->status = response.status;
-    if (error == Error::kHttpNotOk && read_fault) {
-      answer->fault_code = soap_fault_code(response.body);
+    if (error == Error::kHttpNotOk && read_fault) take_fault(response.body, answer);
+    // A refusal some routers send with status 200: its fault is a refusal all the same.
+    if (error == Error::kOk && read_fault &&
+        response.body.find("errorCode>") != std::string::npos) {
+      take_fault(response.body, answer);
+      if (answer->fault_code != 0) return Error::kHttpNotOk;
     }
     if (error != Error::kOk) return error;
     answer->body.swap(response.body);

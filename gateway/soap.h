@@ -8,12 +8,20 @@
 #include "base/retry.h"
 #include "gateway/handle.h"
 
+/// A router's own words for a refusal: its UPnP errorCode (0 when it named none) and
+/// errorDescription, as it sent them (cut to a bound; shown only once made printable).
+struct RouterFault {
+  int code = 0;
+  std::string description;
+};
+
 /// What one action brought back.
 struct SoapAnswer {
-  int status = 0;      // the HTTP status, 0 when no status line came
-  int fault_code = 0;  // the UPnP errorCode of a refusal, 0 when it names none
-  std::string body;    // the body of a 200
-  bool whole = true;   // false: the connection ended short of the announced body
+  int status = 0;                 // the HTTP status, 0 when no status line came
+  int fault_code = 0;             // the UPnP errorCode of a refusal, 0 when it names none
+  std::string fault_description;  // its errorDescription
+  std::string body;               // the body of a 200
+  bool whole = true;              // false: the connection ended short of the announced body
 };
 
 /// The SOAP 1.1 envelope of `action` for the service type around `arguments` (argument
@@ -22,8 +30,9 @@ std::string soap_envelope(const std::string& service_type, const std::string& ac
                           const std::string& arguments);
 
 /// kOk with the answer of `envelope` posted to the control URL; kHttpNotOk for a status
-/// other than 200 (with its status and, when `read_fault` asks for it, the fault code),
-/// or the failing step's error.
+/// other than 200, or a 200 that carries a SOAP fault (with its status and, when
+/// `read_fault` asks for it, the fault's code and description), or the failing step's
+/// error.
 Error soap_call(const GatewayHandle& gateway, const std::string& action,
                 const std::string& envelope, bool read_fault, SoapAnswer* answer);
 
@@ -35,5 +44,8 @@ Error soap_action(const GatewayHandle& gateway, const std::string& action,
 
 /// The UPnP errorCode of a SOAP fault body, or 0 when it carries none.
 int soap_fault_code(const std::string& body);
+
+/// The fault of a refused action, as a caller hands it up.
+RouterFault soap_fault_of(const SoapAnswer& answer);
 
 #endif  // PORTWRANGLER_GATEWAY_SOAP_H_

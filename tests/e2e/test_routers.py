@@ -11,10 +11,16 @@ import os
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-from harness import (BANNER, CLOSING, EXTERNAL, GAME, IDENTITY, LIST_HEAD, LOCAL, LONG, NO_ROUTER,
-                     SEARCH_WAIT, THREE, WEB, FakeGateway, Namespace, entry_lines, information, run)
+import jsonschema
+
+from harness import (ADD_REFUSED, ADDED, BANNER, CLOSING, EXTERNAL, GAME, IDENTITY, LIST_HEAD,
+                     LOCAL, LONG, NO_ROUTER, NOT_ADDED, SEARCH_WAIT, THREE, WEB, FakeGateway,
+                     Namespace, entry_block, entry_lines, information, outcome, run,
+                     run_isolated)
 
 ROUTERS = os.path.join(os.path.dirname(__file__), "routers")
+with open(os.path.join(os.path.dirname(__file__), "schema.json")) as schema_file:
+    SCHEMA = json.load(schema_file)
 LISTED = LIST_HEAD + entry_lines(1, WEB) + entry_lines(2, GAME) + entry_lines(3, LONG)
 COUNTS = (2, 1, 2, 0)  # THREE: TCP, UDP, TCP enabled, UDP enabled
 # A router is taken at once: from the first search the fake gateway hears to the first
@@ -96,6 +102,49 @@ class Routers(unittest.TestCase):
                 self.assertGreaterEqual(result.seconds, low)
                 self.assertLess(taken_after, high)
                 self.assertEqual(reads, 1)  # its one LOCATION, read once
+
+
+
+# What real routers have been reported to do, each as one case against the fake gateway:
+# the arguments, the fake's behaviour, what the screen's outcome and entry show, the
+# line on standard error, and what JSON's error says of the router's refusal (None: added).
+NOTE_501 = ("portwrangler: the router refused the add: UPnP error 501 (refused); some routers "
+            "refuse a long description or characters they do not take: try a shorter one of "
+            "letters and digits\n")
+BEHAVIOURS = [
+    # A description over 255 bytes refused with 501; the control: one within the rule.
+    ("a long description refused with 501", ["-add", "TCP", "80", "9090", "d" * 300],
+     {"description_rule": [0, 255, 501]}, ADD_REFUSED + outcome(NOT_ADDED, True),
+     "d" * 47 + "...", NOTE_501, {"code": 501, "description": "refused"}),
+    ("a short description under the same rule", ["-add", "TCP", "80", "9090", "game"],
+     {"description_rule": [0, 255, 501]}, outcome(ADDED, False), "game", "", None),
+    # No description refused with 402: made again once under the program's name.
+    ("an empty description refused with 402", ["-add", "TCP", "80", "9090"],
+     {"description_rule": [1, 255, 402]}, outcome(ADDED, False), "portwrangler",
+     "portwrangler: the router refused the entry without a description: added as "
+     "\"portwrangler\"\n", None),
+]
+
+
+class Behaviours(unittest.TestCase):
+    def test_each_behaviour(self):
+        def one(case):
+            _, args, config, _, _, _, _ = case
+            screen, _ = run_isolated(args, config)
+            document, _ = run_isolated(["--json"] + args, config)
+            return screen, document
+        with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+            outcomes = list(pool.map(one, BEHAVIOURS))
+        for case, (screen, document) in zip(BEHAVIOURS, outcomes):
+            name, args, _, head, shown, said, refusal = case
+            with self.subTest(name):
+                self.assertEqual(screen.out, BANNER + head +
+                                 entry_block(shown, "TCP", LOCAL, 80, 9090) + CLOSING)
+                self.assertEqual((screen.code, screen.err), (1, said))
+                answer = json.loads(document.out)
+                jsonschema.validate(answer, SCHEMA)
+                self.assertEqual(answer["added"], refusal is None)
+                self.assertEqual(answer.get("error", {}).get("router_error"), refusal)
 
 
 if __name__ == "__main__":

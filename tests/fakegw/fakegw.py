@@ -52,7 +52,9 @@ DEFAULTS = {
     "zero_lease_as": 0,               # >0: an entry asked without a lease is held this long
     "unmade": [],                     # actions answered (as "raw" says) but not carried out
     "zero_internal_port": False,      # entries read back name internal port 0 (a daemon's bug)
-    "exact_protocol": False,          # NewProtocol other than "TCP" or "UDP" refused with 402
+    "exact_protocol": False,
+    "description_rule": None,         # [shortest, longest, UPnP error]: an add whose
+                                      # description is outside that length is refused          # NewProtocol other than "TCP" or "UDP" refused with 402
     "any_port_answers": 0,            # >0: AddAnyPortMapping names this port, making nothing
     "log": None,
     "lifetime": 60,
@@ -238,6 +240,9 @@ class Gateway:
                 entry["NewLeaseDuration"] = str(int(self.config["zero_lease_as"]))
             if lease and self.config["max_lease"]:
                 entry["NewLeaseDuration"] = str(min(lease, int(self.config["max_lease"])))
+            rule = self.config["description_rule"]
+            if rule and not rule[0] <= len(entry["NewPortMappingDescription"] or "") <= rule[1]:
+                return 500, fault(rule[2])
             if name == "AddAnyPortMapping" and self.config["any_port_answers"]:
                 return 200, envelope(name, service, "<NewReservedPort>%d</NewReservedPort>"
                                      % self.config["any_port_answers"])

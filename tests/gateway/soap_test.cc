@@ -56,7 +56,10 @@ TEST(Soap, RefusalsAndUnusableUrls) {
   const std::string reply =
       "HTTP/1.1 500 Internal Server Error\r\nContent-Length: " + std::to_string(fault.size()) +
       "\r\n\r\n" + fault;
-  LoopbackServer server({{reply}, {reply}});
+  // Some routers send their refusal with status 200: a refusal all the same.
+  const std::string fault_200 =
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(fault.size()) + "\r\n\r\n" + fault;
+  LoopbackServer server({{reply}, {reply}, {fault_200}});
   GatewayHandle gateway;
   gateway.service_type = "WANIPConnection:1";
   gateway.control_url = "http://127.0.0.1:" + std::to_string(server.port()) + "/ctl";
@@ -68,7 +71,12 @@ TEST(Soap, RefusalsAndUnusableUrls) {
   SoapAnswer with_fault;
   EXPECT_EQ(soap_call(gateway, "A", "e", true, &with_fault), Error::kHttpNotOk);
   EXPECT_EQ(with_fault.fault_code, 718);
+  EXPECT_EQ(with_fault.fault_description, "ConflictInMappingEntry");
   EXPECT_EQ(with_fault.body, "");
+  SoapAnswer in_200;
+  EXPECT_EQ(soap_call(gateway, "A", "e", true, &in_200), Error::kHttpNotOk);
+  EXPECT_EQ(in_200.status, 200);
+  EXPECT_EQ(in_200.fault_code, 718);
 
   EXPECT_EQ(soap_fault_code("<errorCode> 714 </errorCode>"), 714);
   EXPECT_EQ(soap_fault_code("not xml"), 0);
