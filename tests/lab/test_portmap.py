@@ -683,6 +683,42 @@ class Fake(PortmapLab):
         self.assertEqual((code, document["protocol_used"]), (0, "natpmp"), document)
         self.assertEqual(document["entry"]["external_port"], 2222)
 
+    def test_an_add_whose_record_cannot_be_written_is_deleted_again(self):
+        # The state folder read-only (bound so in the run's own mount namespace): the
+        # mapping granted is deleted again (lifetime 0), and the add fails with the cause.
+        # The control: the folder writable, the add kept and its record on disk.
+        grant = "0082" "0000" "00000011" "0016" "08ae" "00001c20\n"
+        deleted = "0082" "0000" "00000011" "0016" "0000" "00000000\n"
+        run = 'exec env PORTWRANGLER_STATE_DIR="$1" "$2" --json --protocol natpmp -add TCP 22 2222'
+        for writable in (False, True):
+            with self.subTest(writable=writable):
+                server = self.fake(grant + deleted)
+                mount = "" if writable else 'mount -o bind,ro "$1" "$1" && '
+                done = self.on("client", "unshare", "--mount", "--propagation", "private", "sh",
+                               "-c", mount + run, "sh", self.state, PROGRAM)
+                server.kill()  # the server this test started, by its pid
+                server.wait()
+                heard = [line.split()[1] for line in server.stdout.read().decode().splitlines()
+                         if line.startswith("got ")]
+                document = json.loads(done.stdout)
+                jsonschema.validate(document, SCHEMA)
+                table = os.path.join(self.state, "mappings")
+                if writable:
+                    self.assertEqual((done.returncode, document["added"], heard),
+                                     (0, True, ["00020000001608ae00001c20"]), document)
+                    with open(table) as stored:
+                        self.assertEqual(stored.read(),
+                                         "natpmp 192.168.77.1 TCP 2222 22 192.168.77.2\n")
+                    continue
+                self.assertEqual((done.returncode, document["added"], document["error"]["name"]),
+                                 (1, False, "add_refused"), document)
+                self.assertIn("Read-only file system", document["error"]["cause"])
+                self.assertIn("deleted again", document["error"]["cause"])
+                # The delete names the internal port, lifetime 0 (and external port 0, as RFC 6886
+                # asks of a delete).
+                self.assertEqual(heard, ["00020000001608ae00001c20", "000200000016000000000000"])
+                self.assertFalse(os.path.exists(table))
+
 
 
 class FakeBesideUpnp(PortmapLab):
