@@ -6,15 +6,13 @@
 #include <vector>
 
 #include "base/file_platform.h"
+#include "base/limits.h"
 
 namespace {
 
 /// Names tried for the new file before giving up: a taken one is another writer's (or
 /// something planted), never opened.
 constexpr int kAsideTries = 16;
-/// A rename a reader holds up (Windows) is tried this often, this far apart: 2 s at most.
-constexpr int kRenameTries = 40;
-constexpr int kRenamePauseMs = 50;
 
 bool fail(std::string* problem, const std::string& text) {
   if (problem != nullptr) *problem = text;
@@ -41,8 +39,8 @@ bool rename_over(const std::string& from, const std::string& to) {
   for (int tries = 1;; ++tries) {
     const FsRename done = fs_rename(from, to);
     if (done == FsRename::kOk) return true;
-    if (done == FsRename::kFailed || tries >= kRenameTries) return false;
-    fs_pause_ms(kRenamePauseMs);
+    if (done == FsRename::kFailed || tries >= kReplaceTries) return false;
+    fs_pause_ms(kReplacePauseMs);
   }
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/limits.h"
 #include "portmap/wire.h"
 
 using StoreSecret = std::array<uint8_t, 16>;
@@ -47,9 +48,6 @@ struct StoredMapping {
   uint16_t internal_port = 0;
   std::string internal_address;
 };
-
-/// The table's longest file.
-constexpr size_t kStoreTableBytesMax = 1024 * 1024;
 
 /// Whether `a` and `b` are records of one mapping: the same way through the same gateway,
 /// the same protocol, and the same external port or the same client and internal port.
