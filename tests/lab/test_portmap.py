@@ -720,6 +720,73 @@ class Fake(PortmapLab):
                 self.assertFalse(os.path.exists(table))
 
 
+    def test_a_held_mapping_is_held_only_with_its_record(self):
+        # Held through NAT-PMP: its record is on disk while it is held and goes with its
+        # release (the control); where it cannot be written (a folder has the table's
+        # name), the mapping is deleted again and the run ends as the one-shot add does.
+        grant = "0082" "0000" "00000011" "0016" "08ae" "00001c20\n"
+        deleted = "0082" "0000" "00000011" "0016" "0000" "00000000\n"
+        table = os.path.join(self.state, "mappings")
+        for writable in (True, False):
+            with self.subTest(writable=writable):
+                if not writable:
+                    os.mkdir(table)
+                server = self.fake(grant + deleted)
+                keeper = self.keeper("--keep", "--protocol", "natpmp", "-add", "TCP", "22", "2222")
+                if writable:
+                    self.assertIsNotNone(self.wait_for(keeper, "added", 2222, 15), keeper.seen)
+                    with open(table) as stored:
+                        self.assertEqual(stored.read(),
+                                         "natpmp 192.168.77.1 TCP 2222 22 192.168.77.2\n")
+                    keeper.terminate()
+                    self.assertIsNotNone(self.wait_for(keeper, "removed", 2222, 15), keeper.seen)
+                    self.assertEqual(keeper.wait(timeout=15), 0)
+                    with open(table) as stored:
+                        self.assertEqual(stored.read(), "")
+                    os.remove(table)
+                    server.kill()  # the server this test started, by its pid
+                    server.wait()
+                    continue
+                refused = self.wait_for(keeper, "refused", 2222, 15)
+                self.assertIsNotNone(refused, keeper.seen)
+                self.assertIn("Is a directory", refused["text"])
+                self.assertEqual(keeper.wait(timeout=15), 1)
+                server.kill()  # the server this test started, by its pid
+                server.wait()
+                heard = [line.split()[1] for line in server.stdout.read().decode().splitlines()
+                         if line.startswith("got ")]
+                self.assertEqual(heard, ["00020000001608ae00001c20", "000200000016000000000000"])
+
+    def test_a_held_pcp_add_without_its_secret_is_refused_as_the_one_shot_is(self):
+        # A secret of another size: the one-shot add and the held one both refuse with the
+        # same status and words, and nothing is asked of the gateway (no nonce under a key
+        # of zeros). The control: the same runs with the secret moved away are answered.
+        secret = os.path.join(self.state, "secret")
+        with open(secret, "wb") as bad:
+            bad.write(b"short")
+        server = self.fake("\n")
+        code, document = self.document("--protocol", "pcp", "-add", "TCP", "22", "2222")
+        self.assertEqual((code, document["added"], document["error"]["message"]),
+                         (1, False, "Add Entry Failure -> This Host's PCP Secret Cannot Be Made."))
+        self.assertIn(secret, document["error"]["cause"])
+        keeper = self.keeper("--keep", "--protocol", "pcp", "-add", "TCP", "22", "2222")
+        refused = self.wait_for(keeper, "refused", 2222, 15)
+        self.assertIsNotNone(refused, keeper.seen)
+        self.assertIn(secret, refused["text"])
+        self.assertEqual(keeper.wait(timeout=15), 1)
+        with open(secret, "rb") as kept:
+            self.assertEqual(kept.read(), b"short")  # never replaced
+        os.remove(secret)
+        code, document = self.document("--protocol", "pcp", "-add", "TCP", "22", "2222")
+        self.assertNotIn("Secret", document.get("error", {}).get("message", ""), document)
+        server.kill()  # the server this test started, by its pid
+        server.wait()
+        heard = [line for line in server.stdout.read().decode().splitlines()
+                 if line.startswith("got ")]
+        self.assertTrue(heard)  # the control's, alone
+        self.assertTrue(all(line.split()[1].startswith("0201") for line in heard), heard)
+
+
 
 class FakeBesideUpnp(PortmapLab):
     """The daemon with UPnP alone (its UPnP table is the evidence), and a fake NAT-PMP
