@@ -566,18 +566,31 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
   return answer;
 }
 
-/// How a held add that cannot be kept ends: as the one-shot add does.
-HoldAnswer held_refusal(const std::string& why, const char* message) {
+/// The held entry's secret; where it cannot be had, why: its first add refuses then,
+/// never a nonce under a key of zeros.
+void take_secret(HeldMapping* held) {
+  if (store_secret(held->folder, &held->secret, &held->unusable) != Error::kOk &&
+      held->unusable.empty()) {
+    held->unusable = "the secret cannot be had";
+  }
+}
+
+/// How a held add that cannot be kept ends: as the one-shot add (or pinhole) does.
+HoldAnswer held_refusal(const std::string& why, Status status, const char* message) {
   HoldAnswer answer;
   answer.step = HoldStep::kRefused;
   answer.error = Error::kPortmapStore;
   answer.text = why;
-  answer.ending = {Status::kAddRefused, message, ExitStatus::kRefused};
+  answer.ending = {status, message, ExitStatus::kRefused};
   return answer;
 }
 
 HoldAnswer held_hold(HeldMapping* held, const GatewayHandle&) {
-  if (!held->unusable.empty()) return held_refusal(held->unusable, kMessageSecret);
+  if (!held->unusable.empty()) {
+    return held->pinhole ? held_refusal(held->unusable, Status::kPinholeFailed,
+                                        "Pinhole Failure -> This Host's PCP Secret Cannot Be Made.")
+                         : held_refusal(held->unusable, Status::kAddRefused, kMessageSecret);
+  }
   HoldAnswer answer = held_map(held, true);
   if (answer.step != HoldStep::kHeld || held->pinhole) return answer;
   // As a one-shot add's: held only with its record on disk, for a later run to remove it
@@ -589,7 +602,8 @@ HoldAnswer held_hold(HeldMapping* held, const GatewayHandle&) {
                  m.external_port, m.internal_port, m.internal_address},
                 &problem) != Error::kOk) {
     delete_granted(held->via, held->server->gateway, m, m.external_port, held->secret);
-    return held_refusal(problem + " (the mapping was deleted again)", kMessageState);
+    return held_refusal(problem + " (the mapping was deleted again)", Status::kAddRefused,
+                        kMessageState);
   }
   return answer;
 }
@@ -761,11 +775,7 @@ HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
   held->request.lifetime =
       options.lease_seconds > 0 ? options.lease_seconds : kPortmapLifetimeSeconds;
   held->folder = store_folder();
-  if (via == MapVia::kPcp &&
-      store_secret(held->folder, &held->secret, &held->unusable) != Error::kOk &&
-      held->unusable.empty()) {
-    held->unusable = "the secret cannot be had";
-  }
+  if (via == MapVia::kPcp) take_secret(held.get());
   held->heard = server->announcements;
   HeldEntry entry;
   entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_describe);
@@ -785,10 +795,7 @@ HeldEntry hold_pcp_pinhole(const RequestRecord& request,
   held->request.internal_port = held->request.external_port = request.pinhole_port;
   held->request.lifetime = request.pinhole_lease;
   held->folder = store_folder();
-  if (store_secret(held->folder, &held->secret, &held->unusable) != Error::kOk &&
-      held->unusable.empty()) {
-    held->unusable = "the secret cannot be had";
-  }
+  take_secret(held.get());
   held->heard = server->announcements;
   HeldEntry entry;
   entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_describe);
