@@ -208,6 +208,22 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
   return result;
 }
 
+/// The record of the mapping `*record` names by its way, gateway, protocol and external
+/// port, read into it (`*known`); kPortmapStore when the table cannot be read.
+Error find_record(const std::string& folder, StoredMapping* record, bool* known,
+                  std::string* problem) {
+  std::vector<StoredMapping> table;
+  const Error error = store_load(folder, &table, problem);
+  for (const StoredMapping& m : table) {
+    if (m.via == record->via && m.gateway == record->gateway && m.protocol == record->protocol &&
+        m.external_port == record->external_port) {
+      *record = m;
+      *known = true;
+    }
+  }
+  return error;
+}
+
 PortmapResult remove_apply(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
                            const RunOptions& options) {
   PortmapResult result;
@@ -218,34 +234,28 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
   result.asked_port = result.external_port = request.external_port;
   result.gateway = gateway.address;
   const std::string folder = store_folder();
-  std::vector<StoredMapping> table;
-  if (store_load(folder, &table, &result.cause) != Error::kOk) {
+  StoredMapping kept{
+      map_via_name(via), gateway.address, result.protocol, request.external_port, 0, ""};
+  bool known = false;
+  if (find_record(folder, &kept, &known, &result.cause) != Error::kOk) {
     return failed(result, Status::kRemoveRefused,
                   "Remove Entry Failure -> This Host's NAT-PMP/PCP State Cannot Be Read.",
                   ExitStatus::kRefused);
   }
-  const StoredMapping* record = nullptr;
-  for (const StoredMapping& m : table) {
-    if (m.protocol == result.protocol && m.external_port == request.external_port &&
-        m.via == map_via_name(via) && m.gateway == gateway.address) {
-      record = &m;
-    }
-  }
-  if (record == nullptr) {
+  if (!known) {
     result.cause = "no record in " + folder;
     return failed(result, Status::kRemoveRefused,
                   "Remove Entry Failure -> No Mapping Of This Host Known On That Port.",
                   ExitStatus::kRefused);
   }
-  result.client = record->internal_address;
-  result.internal_port = record->internal_port;
+  result.client = kept.internal_address;
+  result.internal_port = kept.internal_port;
   StoreSecret secret{};
   if (via == MapVia::kPcp && store_secret(folder, &secret, &result.cause) != Error::kOk) {
     return failed(result, Status::kRemoveRefused,
                   "Remove Entry Failure -> This Host's PCP Secret Cannot Be Read.",
                   ExitStatus::kRefused);
   }
-  const StoredMapping kept = *record;
   result.grant = exchange(
       via, gateway, {result.protocol, result.client, result.internal_port, result.asked_port, 0},
       secret);
