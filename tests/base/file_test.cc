@@ -57,6 +57,22 @@ TEST(File, ReplacedWholeInOneStepAndStampedByItsChange) {
   EXPECT_EQ(names_in(folder), "status.json\n");
 }
 
+// A path outside the ANSI code page (on Windows the system takes it as UTF-16): the folder
+// made, the file replaced, read and stamped under that very name.
+TEST(File, APathOfAnyCharactersIsUsedAsItIs) {
+  const std::string folder = ::testing::TempDir() + "pw-file-\xc3\xa9t\xc3\xa9-\xe6\x97\xa5";
+  std::filesystem::remove_all(std::filesystem::u8path(folder));
+  std::string problem, text;
+  ASSERT_TRUE(folder_make_private(folder, &problem)) << problem;
+  const std::string path = folder + "/\xce\xb1.json";
+  ASSERT_TRUE(file_replace(path, "text\n", &problem)) << problem;
+  EXPECT_EQ(file_read(path, 100, &text, &problem), FileRead::kOk) << problem;
+  EXPECT_EQ(text, "text\n");
+  EXPECT_NE(file_stamp(path), "");
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(path)));
+  std::filesystem::remove_all(std::filesystem::u8path(folder));
+}
+
 // The capped read: at the cap whole (the control), over it nothing, and no file told
 // apart from one that cannot be read.
 struct Capped {

@@ -245,6 +245,22 @@ TEST_P(SecretFolder, IsRefusedWhereOthersMayWrite) {
 INSTANTIATE_TEST_SUITE_P(Modes, SecretFolder, ::testing::Values(0700, 0770, 0707));
 #endif
 
+// A state folder outside the ANSI code page (Windows' %LOCALAPPDATA% of a user named so):
+// its secret made and its table changed under that very name.
+TEST(Store, AFolderOfAnyCharactersHoldsTheState) {
+  const std::string folder = ::testing::TempDir() + "pw-store-\xc3\xa9t\xc3\xa9-\xe6\x97\xa5";
+  std::filesystem::remove_all(std::filesystem::u8path(folder));
+  StoreSecret secret{};
+  std::string problem;
+  ASSERT_EQ(store_secret(folder, &secret, &problem), Error::kOk) << problem;
+  ASSERT_EQ(store_put(folder, mapping_on(7000), &problem), Error::kOk) << problem;
+  std::vector<StoredMapping> table;
+  ASSERT_EQ(store_load(folder, &table, &problem), Error::kOk) << problem;
+  EXPECT_EQ(table.size(), 1u);
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(folder + "/secret")));
+  std::filesystem::remove_all(std::filesystem::u8path(folder));
+}
+
 // No folder: no secret, never a key of zeros.
 TEST(Store, NoFolderNoSecret) {
   StoreSecret secret{};
