@@ -165,4 +165,13 @@ constexpr int kStopRemoveSeconds = 10;
 constexpr int kConfirmSearchMs = 2500;
 constexpr int kConfirmReadMs = 2000;
 
+// The table of this host's NAT-PMP/PCP mappings: a line is under 80 bytes, so 1 MiB is
+// over ten thousand mappings; a longer file is not this program's, and is refused whole.
+constexpr size_t kStoreTableBytesMax = 1 << 20;
+
+// A file replaced while a reader holds it open (Windows refuses the rename then) is tried
+// again this often, this far apart: 2 s at most, which a reader of a small file never takes.
+constexpr int kReplaceTries = 40;
+constexpr int kReplacePauseMs = 50;
+
 #endif  // PORTWRANGLER_BASE_LIMITS_H_

@@ -1,22 +1,19 @@
 #include "front/hold.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <utility>
 
 #include "base/clock.h"
+#include "base/file.h"
 #include "base/format.h"
 #include "base/limits.h"
 #include "base/text.h"
 #include "base/trace.h"
 #include "front/console.h"
-#include "front/file.h"
 #include "front/forwarding.h"
 #include "front/grammar.h"
 #include "front/hook.h"
@@ -149,19 +146,9 @@ std::string identity_of(const HoldLine& line) {
 }
 
 bool read_file(const std::string& path, std::string* text, std::string* problem) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *problem = path + ": cannot be read: " + std::strerror(errno);
-    return false;
-  }
-  text->assign(static_cast<size_t>(kHoldFileBytesMax) + 1, '\0');
-  in.read(&(*text)[0], static_cast<std::streamsize>(text->size()));
-  text->resize(static_cast<size_t>(in.gcount()));
-  if (text->size() > static_cast<size_t>(kHoldFileBytesMax)) {
-    *problem = path + ": longer than 1 MiB";
-    return false;
-  }
-  return true;
+  const FileRead read = file_read(path, static_cast<size_t>(kHoldFileBytesMax), text, problem);
+  if (read == FileRead::kTooLong) *problem = path + ": longer than 1 MiB";
+  return read == FileRead::kOk;
 }
 
 bool read_set(const std::string& path, std::vector<HoldLine>* lines, std::string* problem) {
@@ -247,8 +234,9 @@ void write_status(const HoldSet& set) {
   }
   const std::string text =
       json({{"entries", entries}}).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-  if (!file_replace(set.options.status_file, text)) {
-    set_event(set, "status-failed", set.options.status_file + ": cannot be written");
+  std::string problem;
+  if (!file_replace(set.options.status_file, text, &problem)) {
+    set_event(set, "status-failed", problem);
   }
 }
 

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "base/clock.h"
+#include "base/file.h"
 #include "base/limits.h"
-#include "front/file.h"
 #include "front/keep.h"
 #include "net/socket.h"
 

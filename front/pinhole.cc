@@ -418,8 +418,9 @@ PcpPinholeResult pcp_pinhole_apply(int code, const RequestRecord& request,
   }
   StoreSecret secret{};
   const std::string folder = store_folder();
-  if (store_secret(folder, &secret) != Error::kOk) {
-    result.cause = "the secret in " + folder + " can be neither read nor made";
+  std::string problem;
+  if (store_secret(folder, &secret, &problem) != Error::kOk) {
+    result.cause = problem;
     return pcp_failed(result, Status::kPinholeFailed,
                       "Pinhole Failure -> This Host's PCP Secret Cannot Be Made.",
                       ExitStatus::kRefused);

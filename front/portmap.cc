@@ -138,25 +138,31 @@ PortmapGrant exchange(MapVia via, const PortmapGateway& gateway, const PortmapRe
                  portmap_schedule_within(pcp_one_shot_schedule(), left_ms));
 }
 
-/// Keeps one record per internal port: `record` replaces any of the same client, port
-/// and protocol; with `drop`, it goes.
-void store_record(const std::string& folder, const StoredMapping& record, bool drop) {
-  std::vector<StoredMapping> table;
-  (void)store_load(folder, &table);
-  std::vector<StoredMapping> kept;
-  for (const StoredMapping& m : table) {
-    const bool same =
-        m.protocol == record.protocol && ((m.internal_port == record.internal_port &&
-                                           m.internal_address == record.internal_address) ||
-                                          m.external_port == record.external_port);
-    if (!same) kept.push_back(m);
-  }
-  if (!drop) kept.push_back(record);
-  if (store_save(folder, kept) != Error::kOk) {
-    std::fprintf(stderr, "portwrangler: this host's NAT-PMP/PCP state in %s cannot be written\n",
-                 folder.c_str());
+/// The lifetime-0 exchange that deletes what the gateway granted on `external_port`.
+void delete_granted(MapVia via, const PortmapGateway& gateway, const PortmapRequest& map,
+                    uint16_t external_port, const StoreSecret& secret) {
+  PortmapRequest undo = map;
+  undo.external_port = external_port;
+  undo.lifetime = 0;
+  const PortmapGrant deleted = exchange(via, gateway, undo, secret);
+  if (deleted.error != Error::kOk) {
+    trace("portmap: the mapping granted on port %u could not be deleted: %s", external_port,
+          portmap_cause(via, deleted).c_str());
   }
 }
+
+/// Takes the record of a mapping that is gone: one left behind only has a later -remove
+/// ask the gateway again.
+void forget(const std::string& folder, const StoredMapping& record) {
+  std::string problem;
+  if (store_drop(folder, record, &problem) != Error::kOk) {
+    std::fprintf(stderr, "portwrangler: the record of the mapping stays: %s\n", problem.c_str());
+  }
+}
+
+constexpr char kMessageSecret[] = "Add Entry Failure -> This Host's PCP Secret Cannot Be Made.";
+constexpr char kMessageState[] =
+    "Add Entry Failure -> This Host's NAT-PMP/PCP State Cannot Be Written.";
 
 PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
                         const RunOptions& options) {
@@ -176,11 +182,8 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
   }
   const std::string folder = store_folder();
   StoreSecret secret{};
-  if (via == MapVia::kPcp && store_secret(folder, &secret) != Error::kOk) {
-    result.cause = "the secret in " + folder + " can be neither read nor made";
-    return failed(result, Status::kAddRefused,
-                  "Add Entry Failure -> This Host's PCP Secret Cannot Be Made.",
-                  ExitStatus::kRefused);
+  if (via == MapVia::kPcp && store_secret(folder, &secret, &result.cause) != Error::kOk) {
+    return failed(result, Status::kAddRefused, kMessageSecret, ExitStatus::kRefused);
   }
   const PortmapRequest map{result.protocol, result.client, result.internal_port, result.asked_port,
                            result.lifetime_asked};
@@ -192,25 +195,38 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
   result.external_address = result.grant.external_address;
   if (result.external_port != result.asked_port && !options.any_port) {
     // The port asked is the port held: a mapping elsewhere goes at once.
-    PortmapRequest undo = map;
-    undo.external_port = result.external_port;
-    undo.lifetime = 0;
-    const PortmapGrant deleted = exchange(via, gateway, undo, secret);
-    if (deleted.error != Error::kOk) {
-      trace("portmap: the mapping granted on port %u could not be deleted: %s",
-            result.external_port, portmap_cause(via, deleted).c_str());
-    }
+    delete_granted(via, gateway, map, result.external_port, secret);
     result.cause = "the gateway offered port " + std::to_string(result.external_port);
     return failed(result, Status::kDuplicate,
                   "Add Entry Failure -> Port Taken: The Gateway Offered " +
                       std::to_string(result.external_port) + ".",
                   ExitStatus::kClash);
   }
-  store_record(folder,
-               {map_via_name(via), gateway.address, result.protocol, result.external_port,
-                result.internal_port, result.client},
-               false);
+  const StoredMapping record{map_via_name(via),    gateway.address,      result.protocol,
+                             result.external_port, result.internal_port, result.client};
+  if (store_put(folder, record, &result.cause) != Error::kOk) {
+    // Added is what a later run can renew and remove: without its record it goes at once.
+    delete_granted(via, gateway, map, result.external_port, secret);
+    result.cause += " (the mapping was deleted again)";
+    return failed(result, Status::kAddRefused, kMessageState, ExitStatus::kRefused);
+  }
   return result;
+}
+
+/// The record of the mapping `*record` names by its way, gateway, protocol and external
+/// port, read into it (`*known`); kPortmapStore when the table cannot be read.
+Error find_record(const std::string& folder, StoredMapping* record, bool* known,
+                  std::string* problem) {
+  std::vector<StoredMapping> table;
+  const Error error = store_load(folder, &table, problem);
+  for (const StoredMapping& m : table) {
+    if (m.via == record->via && m.gateway == record->gateway && m.protocol == record->protocol &&
+        m.external_port == record->external_port) {
+      *record = m;
+      *known = true;
+    }
+  }
+  return error;
 }
 
 PortmapResult remove_apply(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
@@ -223,31 +239,28 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
   result.asked_port = result.external_port = request.external_port;
   result.gateway = gateway.address;
   const std::string folder = store_folder();
-  std::vector<StoredMapping> table;
-  (void)store_load(folder, &table);
-  const StoredMapping* record = nullptr;
-  for (const StoredMapping& m : table) {
-    if (m.protocol == result.protocol && m.external_port == request.external_port &&
-        m.via == map_via_name(via) && m.gateway == gateway.address) {
-      record = &m;
-    }
+  StoredMapping kept{
+      map_via_name(via), gateway.address, result.protocol, request.external_port, 0, ""};
+  bool known = false;
+  if (find_record(folder, &kept, &known, &result.cause) != Error::kOk) {
+    return failed(result, Status::kRemoveRefused,
+                  "Remove Entry Failure -> This Host's NAT-PMP/PCP State Cannot Be Read.",
+                  ExitStatus::kRefused);
   }
-  if (record == nullptr) {
+  if (!known) {
     result.cause = "no record in " + folder;
     return failed(result, Status::kRemoveRefused,
                   "Remove Entry Failure -> No Mapping Of This Host Known On That Port.",
                   ExitStatus::kRefused);
   }
-  result.client = record->internal_address;
-  result.internal_port = record->internal_port;
+  result.client = kept.internal_address;
+  result.internal_port = kept.internal_port;
   StoreSecret secret{};
-  if (via == MapVia::kPcp && store_secret(folder, &secret) != Error::kOk) {
-    result.cause = "the secret in " + folder + " cannot be read";
+  if (via == MapVia::kPcp && store_secret(folder, &secret, &result.cause) != Error::kOk) {
     return failed(result, Status::kRemoveRefused,
                   "Remove Entry Failure -> This Host's PCP Secret Cannot Be Read.",
                   ExitStatus::kRefused);
   }
-  const StoredMapping kept = *record;
   result.grant = exchange(
       via, gateway, {result.protocol, result.client, result.internal_port, result.asked_port, 0},
       secret);
@@ -256,7 +269,7 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
   }
   // A NAT-PMP delete answers success whether or not it removed anything.
   if (via != MapVia::kNatpmp) {
-    store_record(folder, kept, true);
+    forget(folder, kept);
     return result;
   }
   MappingRequest mapping;
@@ -272,7 +285,7 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
                   "Remove Entry Failure -> Still In The Gateway's UPnP Table.",
                   ExitStatus::kRefused);  // its record stays, for a later -remove
   }
-  store_record(folder, kept, true);
+  forget(folder, kept);
   return result;
 }
 
@@ -433,6 +446,8 @@ struct HeldMapping {
   int wait_ms = 0;        // the retransmission wait after the last of them
   int heard = 0;          // the gateway's announcements this mapping has been renewed after
   uint32_t lifetime = 0;  // as last granted
+  std::string folder;     // the state's, where its record goes
+  std::string unusable;   // why its secret cannot be had: nothing is asked of the gateway
 };
 
 /// Whether the gateway lost its mappings since its last answer or announcement (the
@@ -567,8 +582,46 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
   return answer;
 }
 
+/// The held entry's secret; where it cannot be had, why: its first add refuses then,
+/// never a nonce under a key of zeros.
+void take_secret(HeldMapping* held) {
+  if (store_secret(held->folder, &held->secret, &held->unusable) != Error::kOk &&
+      held->unusable.empty()) {
+    held->unusable = "the secret cannot be had";
+  }
+}
+
+/// How a held add that cannot be kept ends: as the one-shot add (or pinhole) does.
+HoldAnswer held_refusal(const std::string& why, Status status, const char* message) {
+  HoldAnswer answer;
+  answer.step = HoldStep::kRefused;
+  answer.error = Error::kPortmapStore;
+  answer.text = why;
+  answer.ending = {status, message, ExitStatus::kRefused};
+  return answer;
+}
+
 HoldAnswer held_hold(HeldMapping* held, const GatewayHandle&) {
-  return held_map(held, true);
+  if (!held->unusable.empty()) {
+    return held->pinhole ? held_refusal(held->unusable, Status::kPinholeFailed,
+                                        "Pinhole Failure -> This Host's PCP Secret Cannot Be Made.")
+                         : held_refusal(held->unusable, Status::kAddRefused, kMessageSecret);
+  }
+  HoldAnswer answer = held_map(held, true);
+  if (answer.step != HoldStep::kHeld || held->pinhole) return answer;
+  // As a one-shot add's: held only with its record on disk, for a later run to remove it
+  // should this one end without its release.
+  const PortmapRequest& m = held->request;
+  std::string problem;
+  if (store_put(held->folder,
+                {map_via_name(held->via), held->server->gateway.address, m.protocol,
+                 m.external_port, m.internal_port, m.internal_address},
+                &problem) != Error::kOk) {
+    delete_granted(held->via, held->server->gateway, m, m.external_port, held->secret);
+    return held_refusal(problem + " (the mapping was deleted again)", Status::kAddRefused,
+                        kMessageState);
+  }
+  return answer;
 }
 
 HoldAnswer held_renew(HeldMapping* held, const GatewayHandle&) {
@@ -587,6 +640,10 @@ HoldAnswer held_release(HeldMapping* held, const GatewayHandle& bound) {
   if (grant.error == Error::kOk) {
     answer.step = HoldStep::kGone;
     answer.event = "removed";
+    if (!held->pinhole) {
+      forget(held->folder, {map_via_name(held->via), held->server->gateway.address, undo.protocol,
+                            undo.external_port, undo.internal_port, undo.internal_address});
+    }
     return answer;
   }
   answer.step = grant.error == Error::kPortmapNoAnswer ? HoldStep::kAway : HoldStep::kRefused;
@@ -733,7 +790,8 @@ HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
   held->request.external_port = request.external_port;
   held->request.lifetime =
       options.lease_seconds > 0 ? options.lease_seconds : kPortmapLifetimeSeconds;
-  if (via == MapVia::kPcp) (void)store_secret(store_folder(), &held->secret);
+  held->folder = store_folder();
+  if (via == MapVia::kPcp) take_secret(held.get());
   held->heard = server->announcements;
   HeldEntry entry;
   entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_describe);
@@ -752,7 +810,8 @@ HeldEntry hold_pcp_pinhole(const RequestRecord& request,
   held->request.internal_address = server->gateway.source;
   held->request.internal_port = held->request.external_port = request.pinhole_port;
   held->request.lifetime = request.pinhole_lease;
-  (void)store_secret(store_folder(), &held->secret);
+  held->folder = store_folder();
+  take_secret(held.get());
   held->heard = server->announcements;
   HeldEntry entry;
   entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_describe);

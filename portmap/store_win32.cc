@@ -1,36 +1,29 @@
 #include <windows.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
+#include <string>
 
+#include "base/wide.h"
 #include "portmap/store_platform.h"
 
+namespace {
+
+/// The variable `name` of the process's environment, UTF-8 ("" when unset).
+std::string environment(const wchar_t* name) {
+  const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) return std::string();
+  std::wstring value(size, L'\0');
+  const DWORD got = GetEnvironmentVariableW(name, &value[0], size);
+  if (got == 0 || got >= size) return std::string();
+  value.resize(got);
+  return utf8_of(value.c_str());
+}
+
+}  // namespace
+
 std::string sys_state_folder() {
-  const char* local = std::getenv("LOCALAPPDATA");
-  if (local == nullptr || local[0] == '\0') return std::string();
-  return std::string(local) + "\\portwrangler";
-}
-
-bool sys_make_folder(const std::string& folder) {
-  for (size_t at = 3; at <= folder.size(); ++at) {
-    if (at != folder.size() && folder[at] != '\\' && folder[at] != '/') continue;
-    const std::string part = folder.substr(0, at);
-    if (!CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// The folder under the user's profile is the user's alone already.
-bool sys_write_private(const std::string& path, const std::string& data) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << data;
-  file.flush();
-  return static_cast<bool>(file);
-}
-
-bool sys_replace(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  const std::string chosen = environment(L"PORTWRANGLER_STATE_DIR");
+  if (!chosen.empty()) return chosen;
+  const std::string local = environment(L"LOCALAPPDATA");
+  if (local.empty()) return std::string();
+  return local + "\\portwrangler";
 }

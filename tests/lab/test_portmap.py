@@ -687,6 +687,109 @@ class Fake(PortmapLab):
         self.assertEqual((code, document["protocol_used"]), (0, "natpmp"), document)
         self.assertEqual(document["entry"]["external_port"], 2222)
 
+    def test_an_add_whose_record_cannot_be_written_is_deleted_again(self):
+        # The state folder read-only (bound so in the run's own mount namespace): the
+        # mapping granted is deleted again (lifetime 0), and the add fails with the cause.
+        # The control: the folder writable, the add kept and its record on disk.
+        grant = "0082" "0000" "00000011" "0016" "08ae" "00001c20\n"
+        deleted = "0082" "0000" "00000011" "0016" "0000" "00000000\n"
+        run = 'exec env PORTWRANGLER_STATE_DIR="$1" "$2" --json --protocol natpmp -add TCP 22 2222'
+        for writable in (False, True):
+            with self.subTest(writable=writable):
+                server = self.fake(grant + deleted)
+                mount = "" if writable else 'mount -o bind,ro "$1" "$1" && '
+                done = self.on("client", "unshare", "--mount", "--propagation", "private", "sh",
+                               "-c", mount + run, "sh", self.state, PROGRAM)
+                server.kill()  # the server this test started, by its pid
+                server.wait()
+                heard = [line.split()[1] for line in server.stdout.read().decode().splitlines()
+                         if line.startswith("got ")]
+                document = json.loads(done.stdout)
+                jsonschema.validate(document, SCHEMA)
+                table = os.path.join(self.state, "mappings")
+                if writable:
+                    self.assertEqual((done.returncode, document["added"], heard),
+                                     (0, True, ["00020000001608ae00001c20"]), document)
+                    with open(table) as stored:
+                        self.assertEqual(stored.read(),
+                                         "natpmp 192.168.77.1 TCP 2222 22 192.168.77.2\n")
+                    continue
+                self.assertEqual((done.returncode, document["added"], document["error"]["name"]),
+                                 (1, False, "add_refused"), document)
+                self.assertIn("Read-only file system", document["error"]["cause"])
+                self.assertIn("deleted again", document["error"]["cause"])
+                # The delete names the internal port, lifetime 0 (and external port 0, as RFC 6886
+                # asks of a delete).
+                self.assertEqual(heard, ["00020000001608ae00001c20", "000200000016000000000000"])
+                self.assertFalse(os.path.exists(table))
+
+
+    def test_a_held_mapping_is_held_only_with_its_record(self):
+        # Held through NAT-PMP: its record is on disk while it is held and goes with its
+        # release (the control); where it cannot be written (a folder has the table's
+        # name), the mapping is deleted again and the run ends as the one-shot add does.
+        grant = "0082" "0000" "00000011" "0016" "08ae" "00001c20\n"
+        deleted = "0082" "0000" "00000011" "0016" "0000" "00000000\n"
+        table = os.path.join(self.state, "mappings")
+        for writable in (True, False):
+            with self.subTest(writable=writable):
+                if not writable:
+                    os.mkdir(table)
+                server = self.fake(grant + deleted)
+                keeper = self.keeper("--keep", "--protocol", "natpmp", "-add", "TCP", "22", "2222")
+                if writable:
+                    self.assertIsNotNone(self.wait_for(keeper, "added", 2222, 15), keeper.seen)
+                    with open(table) as stored:
+                        self.assertEqual(stored.read(),
+                                         "natpmp 192.168.77.1 TCP 2222 22 192.168.77.2\n")
+                    keeper.terminate()
+                    self.assertIsNotNone(self.wait_for(keeper, "removed", 2222, 15), keeper.seen)
+                    self.assertEqual(keeper.wait(timeout=15), 0)
+                    with open(table) as stored:
+                        self.assertEqual(stored.read(), "")
+                    os.remove(table)
+                    server.kill()  # the server this test started, by its pid
+                    server.wait()
+                    continue
+                refused = self.wait_for(keeper, "refused", 2222, 15)
+                self.assertIsNotNone(refused, keeper.seen)
+                self.assertIn("Is a directory", refused["text"])
+                self.assertEqual(keeper.wait(timeout=15), 1)
+                server.kill()  # the server this test started, by its pid
+                server.wait()
+                heard = [line.split()[1] for line in server.stdout.read().decode().splitlines()
+                         if line.startswith("got ")]
+                self.assertEqual(heard, ["00020000001608ae00001c20", "000200000016000000000000"])
+
+    def test_a_held_pcp_add_without_its_secret_is_refused_as_the_one_shot_is(self):
+        # A secret of another size: the one-shot add and the held one both refuse with the
+        # same status and words, and nothing is asked of the gateway (no nonce under a key
+        # of zeros). The control: the same runs with the secret moved away are answered.
+        secret = os.path.join(self.state, "secret")
+        with open(secret, "wb") as bad:
+            bad.write(b"short")
+        server = self.fake("\n")
+        code, document = self.document("--protocol", "pcp", "-add", "TCP", "22", "2222")
+        self.assertEqual((code, document["added"], document["error"]["message"]),
+                         (1, False, "Add Entry Failure -> This Host's PCP Secret Cannot Be Made."))
+        self.assertIn(secret, document["error"]["cause"])
+        keeper = self.keeper("--keep", "--protocol", "pcp", "-add", "TCP", "22", "2222")
+        refused = self.wait_for(keeper, "refused", 2222, 15)
+        self.assertIsNotNone(refused, keeper.seen)
+        self.assertIn(secret, refused["text"])
+        self.assertEqual(keeper.wait(timeout=15), 1)
+        with open(secret, "rb") as kept:
+            self.assertEqual(kept.read(), b"short")  # never replaced
+        os.remove(secret)
+        code, document = self.document("--protocol", "pcp", "-add", "TCP", "22", "2222")
+        self.assertNotIn("Secret", document.get("error", {}).get("message", ""), document)
+        server.kill()  # the server this test started, by its pid
+        server.wait()
+        heard = [line for line in server.stdout.read().decode().splitlines()
+                 if line.startswith("got ")]
+        self.assertTrue(heard)  # the control's, alone
+        self.assertTrue(all(line.split()[1].startswith("0201") for line in heard), heard)
+
 
     def test_a_plain_held_set_ends_refused_and_silent_with_lines_within_the_stop(self):
         # Four lines granted, then a server silent to every delete; a fifth refused
