@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "base/clock.h"
 #include "base/format.h"
 #include "base/limits.h"
 #include "base/text.h"
@@ -124,13 +125,15 @@ PortmapResult refused(PortmapResult result, const std::string& gateway, Status r
       ExitStatus::kRefused);
 }
 
-/// One exchange of `request` through `via`.
+/// One exchange of `request` through `via`, over by `deadline`.
 PortmapGrant exchange(MapVia via, const PortmapGateway& gateway, const PortmapRequest& request,
-                      const StoreSecret& secret) {
-  if (via == MapVia::kNatpmp) return natpmp_map(gateway, request, natpmp_one_shot_schedule());
+                      const StoreSecret& secret, Deadline deadline) {
+  if (via == MapVia::kNatpmp) {
+    return natpmp_map(gateway, request, portmap_schedule_by(natpmp_one_shot_schedule(), deadline));
+  }
   const PcpNonce nonce =
       store_nonce(secret, request.internal_address, request.internal_port, request.protocol);
-  return pcp_map(gateway, request, nonce, pcp_one_shot_schedule());
+  return pcp_map(gateway, request, nonce, portmap_schedule_by(pcp_one_shot_schedule(), deadline));
 }
 
 /// Keeps one record per internal port: `record` replaces any of the same client, port
@@ -179,7 +182,7 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
   }
   const PortmapRequest map{result.protocol, result.client, result.internal_port, result.asked_port,
                            result.lifetime_asked};
-  result.grant = exchange(via, gateway, map, secret);
+  result.grant = exchange(via, gateway, map, secret, gateway.deadline);
   if (result.grant.error != Error::kOk) {
     return refused(result, gateway.address, Status::kAddRefused, "Add Entry");
   }
@@ -190,7 +193,7 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
     PortmapRequest undo = map;
     undo.external_port = result.external_port;
     undo.lifetime = 0;
-    const PortmapGrant deleted = exchange(via, gateway, undo, secret);
+    const PortmapGrant deleted = exchange(via, gateway, undo, secret, gateway.deadline);
     if (deleted.error != Error::kOk) {
       trace("portmap: the mapping granted on port %u could not be deleted: %s",
             result.external_port, portmap_cause(via, deleted).c_str());
@@ -245,7 +248,7 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
   const StoredMapping kept = *record;
   result.grant = exchange(
       via, gateway, {result.protocol, result.client, result.internal_port, result.asked_port, 0},
-      secret);
+      secret, gateway.deadline);
   if (result.grant.error != Error::kOk) {
     return refused(result, gateway.address, Status::kRemoveRefused, "Remove Entry");
   }
@@ -276,7 +279,8 @@ PortmapResult stats_apply(MapVia via, const PortmapGateway& gateway) {
   result.command = "stats";
   result.via = via;
   // PCP has no request for the address alone; a server that speaks both answers NAT-PMP's.
-  result.grant = natpmp_external_address(gateway, natpmp_one_shot_schedule());
+  result.grant = natpmp_external_address(
+      gateway, portmap_schedule_by(natpmp_one_shot_schedule(), gateway.deadline));
   if (result.grant.error == Error::kOk) {
     result.external_address = result.grant.external_address;
   } else if (via == MapVia::kNatpmp) {
@@ -406,13 +410,6 @@ std::string document(const PortmapResult& result, const PortmapGateway& gateway)
 
 // The held mapping ---------------------------------------------------------------------
 
-/// A held mapping's renewal waits this long for its answer at most; the rest of a longer
-/// retransmission wait passes in the loop's own wait, beside the other entries.
-constexpr int kHeldAnswerWaitMs = 4000;
-/// After an announcement, mappings are renewed within this random wait, so that the hosts
-/// of a link do not all ask at once.
-constexpr int kAnnouncementWaitMaxMs = 5000;
-
 /// What the holder keeps of one mapping between its steps.
 struct HeldMapping {
   MapVia via = MapVia::kPcp;
@@ -478,17 +475,18 @@ void follow_address(HeldMapping* held) {
   gateway.bound = bound;
 }
 
-HoldAnswer held_map(HeldMapping* held, bool first) {
+HoldAnswer held_map(HeldMapping* held, bool first, Deadline deadline) {
   HoldAnswer answer;
   int retransmit_ms = 0;
   PortmapGrant grant;
   if (held->pinhole && !first) follow_address(held);
   const PortmapGateway& gateway = held->server->gateway;
   if (first) {
-    grant = exchange(held->via, gateway, held->request, held->secret);
+    grant = exchange(held->via, gateway, held->request, held->secret, deadline);
   } else {
     // While the gateway is away, the protocol's retransmission schedule, one try a step.
-    const PortmapSchedule schedule = renewal_schedule(held, &retransmit_ms);
+    const PortmapSchedule schedule =
+        portmap_schedule_by(renewal_schedule(held, &retransmit_ms), deadline);
     if (held->via == MapVia::kNatpmp) {
       grant = natpmp_map(gateway, held->request, schedule);
     } else {
@@ -523,7 +521,7 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
     PortmapRequest undo = held->request;
     undo.external_port = grant.external_port;
     undo.lifetime = 0;
-    (void)exchange(held->via, gateway, undo, held->secret);
+    (void)exchange(held->via, gateway, undo, held->secret, deadline);
     answer.step = HoldStep::kTaken;
     answer.text = "the port is taken: the gateway offered " + std::to_string(grant.external_port) +
                   " (deleted)";
@@ -561,18 +559,20 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
   return answer;
 }
 
-HoldAnswer held_hold(HeldMapping* held, const GatewayHandle&) {
-  return held_map(held, true);
+// The loop's step sets the time its exchanges have, as a UPnP router's handle carries it.
+HoldAnswer held_hold(HeldMapping* held, const GatewayHandle& loop) {
+  return held_map(held, true, loop.deadline);
 }
 
-HoldAnswer held_renew(HeldMapping* held, const GatewayHandle&) {
-  return held_map(held, false);
+HoldAnswer held_renew(HeldMapping* held, const GatewayHandle& loop) {
+  return held_map(held, false, loop.deadline);
 }
 
-HoldAnswer held_release(HeldMapping* held, const GatewayHandle&) {
+HoldAnswer held_release(HeldMapping* held, const GatewayHandle& loop) {
   PortmapRequest undo = held->request;
   undo.lifetime = 0;
-  const PortmapGrant grant = exchange(held->via, held->server->gateway, undo, held->secret);
+  const PortmapGrant grant =
+      exchange(held->via, held->server->gateway, undo, held->secret, loop.deadline);
   HoldAnswer answer;
   answer.error = grant.error;
   if (grant.error == Error::kOk) {
@@ -590,7 +590,8 @@ HoldAnswer held_release(HeldMapping* held, const GatewayHandle&) {
     // A server that lost the pinhole's nonce on a renewal (ours does) still renews it:
     // the shortest lifetime it grants ends it soonest.
     undo.lifetime = 1;
-    const PortmapGrant cut = exchange(held->via, held->server->gateway, undo, held->secret);
+    const PortmapGrant cut =
+        exchange(held->via, held->server->gateway, undo, held->secret, loop.deadline);
     if (cut.error == Error::kOk) {
       answer.text += format_string("; its lifetime cut to %u s", cut.lifetime);
     }

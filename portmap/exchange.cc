@@ -1,7 +1,7 @@
 #include "portmap/exchange.h"
 
 #include <algorithm>
-#include <random>
+#include <climits>
 
 #include "base/clock.h"
 #include "base/limits.h"
@@ -21,49 +21,10 @@ void end(PortmapExchange* exchange, Error result) {
   exchange->socket.reset();
 }
 
-std::minstd_rand& random_source() {
-  static std::minstd_rand random(std::random_device{}());
-  return random;
-}
-
-/// A wait of `ms` moved by up to a tenth either way, so that hosts started together
-/// do not send together.
-int jittered(int ms) {
-  std::uniform_int_distribution<int> spread(-ms / 10, ms / 10);
-  return ms + spread(random_source());
-}
-
-constexpr int kNatpmpFirstWaitMs = 250;
-constexpr int kNatpmpLastWaitMs = 64000;
-constexpr int kPcpFirstWaitMs = 3000;       // IRT
-constexpr int kPcpLongestWaitMs = 1024000;  // MRT
-
 }  // namespace
 
-int natpmp_retransmit_ms(int tries) {
-  int wait = kNatpmpFirstWaitMs;
-  for (int i = 1; i < tries && wait < kNatpmpLastWaitMs; ++i) wait *= 2;
-  return wait;
-}
-
-int pcp_retransmit_ms(int previous_ms, double rand) {
-  const double base =
-      previous_ms <= 0 ? kPcpFirstWaitMs : std::min(2.0 * previous_ms, double{kPcpLongestWaitMs});
-  return static_cast<int>((1 + rand) * base);
-}
-
-double pcp_retransmit_rand() {
-  std::uniform_real_distribution<double> spread(-0.1, 0.1);
-  return spread(random_source());
-}
-
-PortmapSchedule natpmp_one_shot_schedule() {
-  return {{0, 250, 750, 1750, 3750}, 7750};
-}
-
-PortmapSchedule pcp_one_shot_schedule() {
-  const int second = jittered(3000);
-  return {{0, second}, second + jittered(5000)};
+PortmapSchedule portmap_schedule_by(const PortmapSchedule& schedule, Deadline deadline) {
+  return portmap_schedule_within(schedule, deadline_left_ms(deadline, INT_MAX));
 }
 
 Error portmap_exchange_start(const std::string& gateway, const Bytes& request,

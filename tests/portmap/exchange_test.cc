@@ -118,4 +118,65 @@ TEST(Retransmit, RandStaysWithinATenth) {
   }
 }
 
+TEST(PortmapExchange, EndsByItsDeadline) {
+  const PortmapSchedule full = natpmp_one_shot_schedule();
+  EXPECT_EQ(portmap_schedule_by(full, Deadline()).give_up_at, full.give_up_at);  // the control
+  const long long start = clock_ms();
+  const PortmapSchedule cut = portmap_schedule_by(full, deadline_in(300));
+  EXPECT_EQ(portmap_exchange("127.0.0.1", kRequest, cut, take_nothing), Error::kPortmapNoAnswer);
+  EXPECT_LT(clock_ms() - start, 300 + 1000);  // a loaded machine, but not the 7.75 s
+  // A spent deadline sends nothing and waits for nothing.
+  PortmapExchange exchange;
+  ASSERT_EQ(portmap_exchange_start("127.0.0.1", kRequest,
+                                   portmap_schedule_by(full, Deadline{clock_ms() - 1}),
+                                   take_nothing, &exchange),
+            Error::kOk);
+  EXPECT_TRUE(exchange.done);
+  EXPECT_EQ(exchange.sent, 0u);
+  EXPECT_EQ(exchange.result, Error::kPortmapNoAnswer);
+}
+
+struct WithinCase {
+  int ms_left;
+  std::vector<int> send_at;
+  int give_up_at;
+};
+
+class WithinTest : public testing::TestWithParam<WithinCase> {};
+
+TEST_P(WithinTest, KeepsWhatFitsTheTimeLeft) {
+  const PortmapSchedule cut =
+      portmap_schedule_within({{0, 250, 750, 1750, 3750}, 7750}, GetParam().ms_left);
+  EXPECT_EQ(cut.send_at, GetParam().send_at);
+  EXPECT_EQ(cut.give_up_at, GetParam().give_up_at);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WithinTest,
+    testing::Values(WithinCase{10000, {0, 250, 750, 1750, 3750}, 7750},  // the control
+                    WithinCase{1000, {0, 250, 750}, 1000},
+                    WithinCase{750, {0, 250}, 750},  // no send at the very end
+                    WithinCase{0, {}, 0}, WithinCase{-5, {}, 0}));
+
+TEST(Backoff, OneShotNatpmpIsTheRetransmissionsFirstFive) {
+  const PortmapSchedule schedule = natpmp_one_shot_schedule();
+  EXPECT_EQ(schedule.send_at, (std::vector<int>{0, 250, 750, 1750, 3750}));
+  EXPECT_EQ(schedule.give_up_at, 7750);
+}
+
+struct KeepCase {
+  int failures;
+  int wait_ms;
+};
+
+class KeepBackoffTest : public testing::TestWithParam<KeepCase> {};
+
+TEST_P(KeepBackoffTest, DoublesToAMinute) {
+  EXPECT_EQ(keep_backoff_ms(GetParam().failures), GetParam().wait_ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KeepBackoffTest,
+                         testing::Values(KeepCase{1, 1000}, KeepCase{2, 2000}, KeepCase{6, 32000},
+                                         KeepCase{7, 60000}, KeepCase{40, 60000}));
+
 }  // namespace
