@@ -21,10 +21,21 @@ void end(PortmapExchange* exchange, Error result) {
   exchange->socket.reset();
 }
 
+/// The 16 bytes of an address text without its zone; false when it is no address.
+bool address_bytes(const std::string& text, WireAddress* bytes) {
+  return net_address_bytes(text.substr(0, text.find('%')), bytes->data());
+}
+
 }  // namespace
 
 PortmapSchedule portmap_schedule_by(const PortmapSchedule& schedule, Deadline deadline) {
   return portmap_schedule_within(schedule, deadline_left_ms(deadline, INT_MAX));
+}
+
+bool portmap_same_address(const std::string& sender, const std::string& gateway) {
+  WireAddress a{}, b{};
+  if (!address_bytes(sender, &a) || !address_bytes(gateway, &b)) return sender == gateway;
+  return a == b;
 }
 
 Error portmap_exchange_start(const std::string& gateway, const Bytes& request,
@@ -73,7 +84,7 @@ void portmap_exchange_step(PortmapExchange* exchange) {
       return;
     }
     if (received == 0) break;
-    if (sender != exchange->gateway || sender_port != kPortmapServerPort) {
+    if (!portmap_same_address(sender, exchange->gateway) || sender_port != kPortmapServerPort) {
       trace("portmap: a datagram from %s port %d passed over: not the gateway's", sender.c_str(),
             sender_port);
       continue;
@@ -170,7 +181,7 @@ Error portmap_take_announcement(SocketHandle* listener, const std::string& gatew
         udp_receive_from(listener, buffer, sizeof(buffer), &received, &sender, &sender_port, 0);
     if (error != Error::kOk) return error;
     if (received == 0) break;
-    if (sender != gateway || sender_port != kPortmapServerPort) {
+    if (!portmap_same_address(sender, gateway) || sender_port != kPortmapServerPort) {
       trace("portmap: an announcement from %s port %d passed over: not the gateway's",
             sender.c_str(), sender_port);
       continue;

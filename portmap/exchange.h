@@ -101,6 +101,11 @@ struct PortmapAsk {
   PortmapAsk& operator=(const PortmapAsk&) = delete;
 };
 
+/// Whether a datagram's source `sender` is the gateway at `gateway`: both read as
+/// addresses, so that another way of writing one (::1 as 0:0:0:0:0:0:0:1, an IPv4 one
+/// mapped into IPv6) is the same; a zone is not compared (the socket sent on its link).
+bool portmap_same_address(const std::string& sender, const std::string& gateway);
+
 /// The grant of an exchange that ended with `error`: that failure; kPortmapNatpmpOnly
 /// when a NAT-PMP server refused PCP's version; else kOk for result 0, kPortmapRefused
 /// for any other.

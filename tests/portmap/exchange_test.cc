@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "base/clock.h"
+#include "tests/support/loopback_server.h"
 
 namespace {
 
@@ -117,6 +118,51 @@ TEST(Retransmit, RandStaysWithinATenth) {
     ASSERT_LE(rand, 0.1);
   }
 }
+
+struct SameCase {
+  const char* sender;
+  const char* gateway;
+  bool same;
+};
+
+class SameAddressTest : public testing::TestWithParam<SameCase> {};
+
+TEST_P(SameAddressTest, ComparesAddressesNotTexts) {
+  EXPECT_EQ(portmap_same_address(GetParam().sender, GetParam().gateway), GetParam().same);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SameAddressTest,
+                         testing::Values(SameCase{"::1", "0:0:0:0:0:0:0:1", true},
+                                         SameCase{"::1", "::1", true},  // the control
+                                         SameCase{"::ffff:127.0.0.1", "127.0.0.1", true},
+                                         SameCase{"192.168.1.1", "::FFFF:192.168.1.1", true},
+                                         SameCase{"fe80::1%3", "FE80:0::1%3", true},
+                                         SameCase{"::1", "::2", false},
+                                         SameCase{"::ffff:127.0.0.1", "127.0.0.2", false},
+                                         SameCase{"192.168.1.1", "192.168.1.10", false}));
+
+WireCheck take_anything(const uint8_t*, size_t) {
+  return WireCheck::kOk;
+}
+
+struct SourceCase {
+  const char* gateway;  // as --gateway writes it
+  bool v6;              // the server's family: ::1, else 127.0.0.2
+};
+
+class SourceTest : public testing::TestWithParam<SourceCase> {};
+
+TEST_P(SourceTest, AnAnswerFromTheGatewayWrittenAnotherWayIsTaken) {
+  LoopbackPortmapServer server(GetParam().v6, [](const std::string& request) { return request; });
+  if (!server.bound()) GTEST_SKIP() << "no loopback for this family";
+  EXPECT_EQ(portmap_exchange(GetParam().gateway, kRequest, {{0}, 2000}, take_anything), Error::kOk);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SourceTest,
+                         testing::Values(SourceCase{"127.0.0.2", false},  // the controls
+                                         SourceCase{"::1", true},
+                                         SourceCase{"0:0:0:0:0:0:0:1", true},
+                                         SourceCase{"0000::0001", true}));
 
 TEST(PortmapExchange, EndsByItsDeadline) {
   const PortmapSchedule full = natpmp_one_shot_schedule();
