@@ -180,8 +180,9 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
                   "Add Entry Failure -> This Host's PCP Secret Cannot Be Made.",
                   ExitStatus::kRefused);
   }
-  const PortmapRequest map{result.protocol, result.client, result.internal_port, result.asked_port,
-                           result.lifetime_asked};
+  PortmapRequest map{result.protocol, result.client, result.internal_port, result.asked_port,
+                     result.lifetime_asked};
+  map.any_port = options.any_port;
   result.grant = exchange(via, gateway, map, secret, gateway.deadline);
   if (result.grant.error != Error::kOk) {
     return refused(result, gateway.address, Status::kAddRefused, "Add Entry");
@@ -481,6 +482,8 @@ HoldAnswer held_map(HeldMapping* held, bool first, Deadline deadline) {
   PortmapGrant grant;
   if (held->pinhole && !first) follow_address(held);
   const PortmapGateway& gateway = held->server->gateway;
+  // Another port will do only for the first grant: a renewal holds the port granted.
+  held->request.any_port = first && held->options.any_port;
   if (first) {
     grant = exchange(held->via, gateway, held->request, held->secret, deadline);
   } else {

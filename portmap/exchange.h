@@ -33,6 +33,9 @@ struct PortmapRequest {
   uint16_t internal_port = 0;
   uint16_t external_port = 0;  // suggested
   uint32_t lifetime = 0;
+  // Any port the gateway chooses will do: the suggested one need not be held (PCP then
+  // sends no PREFER_FAILURE).
+  bool any_port = false;
 };
 
 /// What the gateway answered: kOk with its grant, kPortmapRefused with its result code,
