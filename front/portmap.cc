@@ -500,8 +500,7 @@ HoldAnswer held_map(HeldMapping* held, bool first, Deadline deadline) {
     }
   }
   answer.error = grant.error;
-  if (grant.error != Error::kOk && grant.error != Error::kPortmapRefused &&
-      grant.error != Error::kPortmapNatpmpOnly) {
+  if (!portmap_answered(grant.error)) {
     answer.step = HoldStep::kAway;
     answer.ending = {Status::kFailure, nullptr, ExitStatus::kNoRouter};
     if (!first) {

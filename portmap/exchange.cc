@@ -38,6 +38,34 @@ bool portmap_same_address(const std::string& sender, const std::string& gateway)
   return a == b;
 }
 
+bool portmap_external_usable(const std::string& text) {
+  WireAddress bytes{};
+  if (!address_bytes(text, &bytes)) return false;
+  if (wire_address_is_v4(bytes)) {
+    const uint8_t first = bytes[12];
+    const bool broadcast = first == 255 && bytes[13] == 255 && bytes[14] == 255 && bytes[15] == 255;
+    // 0/8 is "this network", 127/8 loopback, 224/4 multicast.
+    return first != 0 && first != 127 && (first & 0xf0) != 0xe0 && !broadcast;
+  }
+  const WireAddress unspecified{};
+  WireAddress loopback{};
+  loopback[15] = 1;
+  return bytes != unspecified && bytes != loopback && bytes[0] != 0xff;
+}
+
+Error portmap_grant_verdict(const PortmapRequest& request, const PortmapGrant& grant) {
+  if (grant.error != Error::kOk || request.lifetime == 0) return grant.error;
+  // A lifetime of 0 says the mapping is gone; port 0 is no port, unless every port was
+  // asked for (internal port 0).
+  if (grant.lifetime == 0) return Error::kPortmapNoLifetime;
+  if (grant.external_port == 0 && request.internal_port != 0) return Error::kPortmapNoPort;
+  // NAT-PMP's map answer names no address: nothing to check.
+  if (!grant.external_address.empty() && !portmap_external_usable(grant.external_address)) {
+    return Error::kPortmapBadAddress;
+  }
+  return Error::kOk;
+}
+
 Error portmap_exchange_start(const std::string& gateway, const Bytes& request,
                              const PortmapSchedule& schedule, const PortmapTake& take,
                              PortmapExchange* exchange, const std::string& from) {
@@ -140,6 +168,20 @@ Error portmap_exchange(const std::string& gateway, const Bytes& request,
   if (error != Error::kOk) return error;
   (void)portmap_exchanges_finish({&exchange});
   return exchange.result;
+}
+
+bool portmap_answered(Error error) {
+  switch (error) {
+    case Error::kOk:
+    case Error::kPortmapRefused:
+    case Error::kPortmapNatpmpOnly:
+    case Error::kPortmapNoLifetime:
+    case Error::kPortmapNoPort:
+    case Error::kPortmapBadAddress:
+      return true;
+    default:
+      return false;
+  }
 }
 
 PortmapGrant portmap_grant_of(Error error, bool natpmp_only, PortmapGrant grant) {

@@ -109,6 +109,20 @@ struct PortmapAsk {
 /// mapped into IPv6) is the same; a zone is not compared (the socket sent on its link).
 bool portmap_same_address(const std::string& sender, const std::string& gateway);
 
+/// Whether an external address a gateway names (text) can be one: not unspecified,
+/// multicast, broadcast or loopback. A private or shared (CGNAT) one can.
+bool portmap_external_usable(const std::string& address);
+
+/// What a success answered to `request` grants: kOk, or for an add (lifetime above 0)
+/// kPortmapNoLifetime, kPortmapNoPort or kPortmapBadAddress when the answer holds no
+/// mapping a host can use; an answer that is no success is `grant.error` unchanged.
+Error portmap_grant_verdict(const PortmapRequest& request, const PortmapGrant& grant);
+
+/// Whether a grant that ended with `error` is the gateway's answer (a success, a
+/// refusal, a success that grants nothing usable, NAT-PMP's answer to PCP) rather than
+/// none.
+bool portmap_answered(Error error);
+
 /// The grant of an exchange that ended with `error`: that failure; kPortmapNatpmpOnly
 /// when a NAT-PMP server refused PCP's version; else kOk for result 0, kPortmapRefused
 /// for any other.

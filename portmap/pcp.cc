@@ -59,7 +59,9 @@ PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& reques
         return check;
       },
       portmap_from(gateway));
-  return portmap_grant_of(error, natpmp_only, grant);
+  grant = portmap_grant_of(error, natpmp_only, grant);
+  grant.error = portmap_grant_verdict(request, grant);
+  return grant;
 }
 
 Error pcp_announce_start(const PortmapGateway& gateway, const PortmapSchedule& schedule,

@@ -12,7 +12,8 @@
 PcpMapRequest pcp_map_request(const PortmapRequest& request, const std::string& source,
                               const PcpNonce& nonce);
 
-/// A MAP for the request under `nonce`, as pcp_map_request lays it out.
+/// A MAP for the request under `nonce`, as pcp_map_request lays it out; a success that
+/// grants no usable mapping to an add is portmap_grant_verdict's failure.
 PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& request,
                      const PcpNonce& nonce, const PortmapSchedule& schedule);
 
