@@ -47,10 +47,10 @@ bool portmap_external_usable(const std::string& text) {
     // 0/8 is "this network", 127/8 loopback, 224/4 multicast.
     return first != 0 && first != 127 && (first & 0xf0) != 0xe0 && !broadcast;
   }
-  const WireAddress unspecified{};
+  const WireAddress zero{};
   WireAddress loopback{};
   loopback[15] = 1;
-  return bytes != unspecified && bytes != loopback && bytes[0] != 0xff;
+  return bytes != zero && bytes != loopback && bytes[0] != 0xff;
 }
 
 Error portmap_grant_verdict(const PortmapRequest& request, const PortmapGrant& grant) {

@@ -109,7 +109,7 @@ struct PortmapAsk {
 /// mapped into IPv6) is the same; a zone is not compared (the socket sent on its link).
 bool portmap_same_address(const std::string& sender, const std::string& gateway);
 
-/// Whether an external address a gateway names (text) can be one: not unspecified,
+/// Whether an external address a gateway names (text) can be one: not all zero,
 /// multicast, broadcast or loopback. A private or shared (CGNAT) one can.
 bool portmap_external_usable(const std::string& address);
 

@@ -123,10 +123,9 @@ INSTANTIATE_TEST_SUITE_P(
         GrantCase{"pcp_lifetime_0", true, 7200, 0, 2222, kPublic, Error::kPortmapNoLifetime},
         GrantCase{"pcp_port_0", true, 7200, 7200, 0, kPublic, Error::kPortmapNoPort},
         GrantCase{"pcp_delete", true, 0, 0, 0, wire_address_v4(0, 0, 0, 0), Error::kOk},
-        GrantCase{"pcp_unspecified", true, 7200, 7200, 2222, wire_address_v4(0, 0, 0, 0),
+        GrantCase{"pcp_zero", true, 7200, 7200, 2222, wire_address_v4(0, 0, 0, 0),
                   Error::kPortmapBadAddress},
-        GrantCase{"pcp_unspecified_v6", true, 7200, 7200, 2222, WireAddress{},
-                  Error::kPortmapBadAddress},
+        GrantCase{"pcp_zero_v6", true, 7200, 7200, 2222, WireAddress{}, Error::kPortmapBadAddress},
         GrantCase{"pcp_multicast", true, 7200, 7200, 2222, wire_address_v4(224, 0, 0, 1),
                   Error::kPortmapBadAddress},
         GrantCase{"pcp_loopback", true, 7200, 7200, 2222, wire_address_v4(127, 0, 0, 1),
@@ -143,7 +142,7 @@ struct UsableCase {
 
 class ExternalUsableTest : public testing::TestWithParam<UsableCase> {};
 
-TEST_P(ExternalUsableTest, UnspecifiedMulticastBroadcastLoopbackAreNot) {
+TEST_P(ExternalUsableTest, ZeroMulticastBroadcastLoopbackAreNot) {
   EXPECT_EQ(portmap_external_usable(GetParam().address), GetParam().usable);
 }
 
@@ -188,7 +187,7 @@ TEST_P(ExternalAddressTest, AnUnusableOneIsNotTheRouters) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, ExternalAddressTest,
                          testing::Values(AddressCase{"control", 80, Error::kOk},
-                                         AddressCase{"unspecified", 0, Error::kPortmapBadAddress},
+                                         AddressCase{"zero", 0, Error::kPortmapBadAddress},
                                          AddressCase{"multicast", 224, Error::kPortmapBadAddress}),
                          [](const testing::TestParamInfo<AddressCase>& info) {
                            return std::string(info.param.name);
