@@ -60,7 +60,10 @@
   X(PortmapRefused, -597, "the gateway answered with a failure result")                      \
   X(PortmapNatpmpOnly, -596, "the gateway speaks NAT-PMP, not PCP")                          \
   X(PortmapOtherPort, -595, "the gateway granted another external port")                     \
-  X(PortmapStore, -594, "the host's NAT-PMP/PCP state cannot be read or written")
+  X(PortmapStore, -594, "the host's NAT-PMP/PCP state cannot be read or written")            \
+  X(PortmapNoLifetime, -593, "a success of lifetime 0: the gateway holds no mapping")        \
+  X(PortmapNoPort, -592, "a success on external port 0: no port to reach")                   \
+  X(PortmapBadAddress, -591, "a success on an unusable external address")
 
 enum class Error : int {
 #define PW_ERROR_VALUE(name, value, text) k##name = value,

@@ -124,9 +124,6 @@ constexpr unsigned long kPinholeLeaseDefault = 3600;
 // at half the lease in whole seconds and a check and an add must fit in between.
 constexpr int kKeepLeaseSeconds = 3600;
 constexpr int kKeepLeaseMinSeconds = 2;
-// The waits after a failed step: from the first, doubling, up to the last.
-constexpr int kKeepBackoffFirstMs = 1000;
-constexpr int kKeepBackoffMaxMs = 60000;
 // The longest wait before a renewal: half the longest lease a router grants in practice.
 constexpr int kKeepRenewMaxMs = 86400000;
 // Renewals refused in a row before the holding ends: a passing refusal (a router busy

@@ -1,5 +1,8 @@
 #include "base/retry.h"
 
+#include <algorithm>
+#include <random>
+
 #include "base/limits.h"
 
 namespace {
@@ -73,4 +76,109 @@ bool request_may_have_arrived(Error error) {
 
 Error short_body_error(bool whole, bool parses) {
   return whole || parses ? Error::kOk : Error::kHttpCutShort;
+}
+
+namespace {
+
+constexpr BackoffRule kBackoffs[] = {
+    {Backoff::kNatpmp, 250, 64000,
+     "RFC 6886: 250 ms doubling; a one-shot client stops after the ninth, a holder goes on "
+     "at 64 s"},
+    {Backoff::kPcp, 3000, 1024000,
+     "RFC 6887: IRT 3 s doubling to MRT 1024 s, each wait moved by RAND so that hosts "
+     "started together do not send together"},
+    {Backoff::kKeep, 1000, 60000,
+     "a router that went away is looked for again soon, and a lasting outage costs a try a "
+     "minute"},
+};
+
+constexpr bool backoffs_in_order() {
+  for (int i = 0; i < static_cast<int>(sizeof(kBackoffs) / sizeof(kBackoffs[0])); ++i) {
+    if (static_cast<int>(kBackoffs[i].kind) != i) return false;
+  }
+  return true;
+}
+static_assert(backoffs_in_order(), "a row stands at the index of its kind");
+
+/// A one-shot NAT-PMP exchange's sends: 250 + 500 + 1000 + 2000 + 4000 ms of waits end
+/// within 8 s.
+constexpr int kNatpmpOneShotSends = 5;
+/// A one-shot PCP exchange waits this long after its second send: RFC 6887's second wait
+/// would be 6 s, past the one-shot's 10 s.
+constexpr int kPcpOneShotLastWaitMs = 5000;
+
+int doubled(Backoff kind, int tries) {
+  const BackoffRule& rule = backoff_rule(kind);
+  int wait = rule.first_ms;
+  for (int i = 1; i < tries && wait < rule.last_ms; ++i) wait *= 2;
+  return std::min(wait, rule.last_ms);
+}
+
+std::minstd_rand& random_source() {
+  static std::minstd_rand random(std::random_device{}());
+  return random;
+}
+
+/// A wait of `ms` moved by up to a tenth either way.
+int jittered(int ms) {
+  std::uniform_int_distribution<int> spread(-ms / 10, ms / 10);
+  return ms + spread(random_source());
+}
+
+}  // namespace
+
+const BackoffRule& backoff_rule(Backoff kind) {
+  return kBackoffs[static_cast<int>(kind)];
+}
+
+PortmapSchedule natpmp_one_shot_schedule() {
+  PortmapSchedule schedule;
+  int at = 0;
+  for (int tries = 1; tries <= kNatpmpOneShotSends; ++tries) {
+    schedule.send_at.push_back(at);
+    at += natpmp_retransmit_ms(tries);
+  }
+  schedule.give_up_at = at;
+  return schedule;
+}
+
+PortmapSchedule pcp_one_shot_schedule() {
+  const int second = jittered(backoff_rule(Backoff::kPcp).first_ms);
+  return {{0, second}, second + jittered(kPcpOneShotLastWaitMs)};
+}
+
+PortmapSchedule portmap_probe_schedule() {
+  return {{0, 300, 1000}, 2500};
+}
+
+PortmapSchedule portmap_schedule_within(PortmapSchedule schedule, int ms_left) {
+  const int end = std::max(0, ms_left);
+  // A send at the very end would find no time for its answer; the first goes all the same
+  // (a delete at a stop whose time is spent is still sent, once, unanswered).
+  while (schedule.send_at.size() > 1 && schedule.send_at.back() >= end) {
+    schedule.send_at.pop_back();
+  }
+  schedule.give_up_at = std::min(schedule.give_up_at, end);
+  return schedule;
+}
+
+int natpmp_retransmit_ms(int tries) {
+  return doubled(Backoff::kNatpmp, tries);
+}
+
+int pcp_retransmit_ms(int previous_ms, double rand) {
+  const BackoffRule& rule = backoff_rule(Backoff::kPcp);
+  const double base = previous_ms <= 0
+                          ? rule.first_ms
+                          : std::min(2.0 * previous_ms, static_cast<double>(rule.last_ms));
+  return static_cast<int>((1 + rand) * base);
+}
+
+double pcp_retransmit_rand() {
+  std::uniform_real_distribution<double> spread(-0.1, 0.1);
+  return spread(random_source());
+}
+
+int keep_backoff_ms(int failures) {
+  return doubled(Backoff::kKeep, failures);
 }

@@ -152,15 +152,18 @@ Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& op
     for (const std::unique_ptr<GatewayProbes>& known : probes) {
       asked = asked || known->address == gateway;
     }
-    PortmapGateway target{gateway, ""};
+    PortmapGateway target;
+    target.address = gateway;
     if (asked || route_source_address(gateway, &target.source) != Error::kOk) continue;
     std::unique_ptr<GatewayProbes> probe(new GatewayProbes);
     probe->interface_name = interface.name;
     probe->address = gateway;
-    probe->pcp_asked =
-        pcp_announce_start(target, pcp_one_shot_schedule(), &probe->pcp) == Error::kOk;
-    probe->natpmp_asked = natpmp_external_address_start(target, natpmp_one_shot_schedule(),
-                                                        &probe->natpmp) == Error::kOk;
+    const PortmapSchedule pcp = portmap_schedule_by(pcp_one_shot_schedule(), options.deadline);
+    const PortmapSchedule natpmp =
+        portmap_schedule_by(natpmp_one_shot_schedule(), options.deadline);
+    probe->pcp_asked = pcp_announce_start(target, pcp, &probe->pcp) == Error::kOk;
+    probe->natpmp_asked =
+        natpmp_external_address_start(target, natpmp, &probe->natpmp) == Error::kOk;
     if (probe->pcp_asked) asks.push_back(&probe->pcp);
     if (probe->natpmp_asked) asks.push_back(&probe->natpmp);
     probes.push_back(std::move(probe));

@@ -269,12 +269,6 @@ bool heard(std::vector<HeldEntry>* entries, const std::vector<HoldListener>& lis
 
 }  // namespace
 
-int keep_backoff_ms(int failures) {
-  int wait = kKeepBackoffFirstMs;
-  for (int i = 1; i < failures && wait < kKeepBackoffMaxMs; ++i) wait *= 2;
-  return wait < kKeepBackoffMaxMs ? wait : kKeepBackoffMaxMs;
-}
-
 std::string keep_utc_after(int64_t seconds) {
   const std::time_t now = std::time(nullptr) + seconds;
   std::tm parts{};
@@ -295,7 +289,7 @@ std::string keep_utc_now() {
 int keep_renew_ms(int64_t lease_seconds) {
   // In 64 bits: a long is 32 on Windows, and a lease read back may be near 2^32 s.
   const int64_t half = lease_seconds * 500;
-  if (half < kKeepBackoffFirstMs) return kKeepBackoffFirstMs;
+  if (half < keep_backoff_ms(1)) return keep_backoff_ms(1);
   return static_cast<int>(half < kKeepRenewMaxMs ? half : kKeepRenewMaxMs);
 }
 

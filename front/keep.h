@@ -77,9 +77,6 @@ std::string keep_utc_now();
 /// The time `seconds` from now, in the same form.
 std::string keep_utc_after(int64_t seconds);
 
-/// The waits after a failed exchange: from 1 s doubling to 60 s.
-int keep_backoff_ms(int failures);
-
 /// The wait before a renewal: half the lease, at least a second.
 int keep_renew_ms(int64_t lease_seconds);
 

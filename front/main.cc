@@ -337,6 +337,7 @@ Ending run(int argc, char** argv) {
       outcome =
           hold_run(&held, &run.gateway, run.discovery, waiter, nullptr, {portmap_listener(server)});
     } else if (run.via != MapVia::kUpnp) {
+      run.portmap_gateway.deadline = run.discovery.deadline;
       outcome = portmap_flow(run.code, run.via, run.request, run.portmap_gateway, options);
     } else if (options.keep) {
       std::vector<HeldEntry> held;

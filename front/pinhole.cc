@@ -430,7 +430,7 @@ PcpPinholeResult pcp_pinhole_apply(int code, const RequestRecord& request,
                            result.request.port, result.request.port, result.request.lease_seconds};
   const PortmapGrant grant = pcp_map(
       gateway, map, store_nonce(secret, map.internal_address, map.internal_port, map.protocol),
-      pcp_one_shot_schedule());
+      portmap_schedule_by(pcp_one_shot_schedule(), gateway.deadline));
   if (grant.error == Error::kPortmapNoAnswer || grant.error == Error::kPortmapNatpmpOnly) {
     result.cause = error_text(grant.error);
     return pcp_failed(result, Status::kPortmapNoGateway,

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "base/clock.h"
 #include "base/format.h"
 #include "base/limits.h"
 #include "base/text.h"
@@ -124,18 +125,15 @@ PortmapResult refused(PortmapResult result, const std::string& gateway, Status r
       ExitStatus::kRefused);
 }
 
-/// One exchange of `request` through `via`, on the protocol's one-shot schedule cut to
-/// `left_ms`.
+/// One exchange of `request` through `via`, over by `deadline`.
 PortmapGrant exchange(MapVia via, const PortmapGateway& gateway, const PortmapRequest& request,
-                      const StoreSecret& secret, int left_ms = kRunSeconds * 1000) {
+                      const StoreSecret& secret, Deadline deadline) {
   if (via == MapVia::kNatpmp) {
-    return natpmp_map(gateway, request,
-                      portmap_schedule_within(natpmp_one_shot_schedule(), left_ms));
+    return natpmp_map(gateway, request, portmap_schedule_by(natpmp_one_shot_schedule(), deadline));
   }
   const PcpNonce nonce =
       store_nonce(secret, request.internal_address, request.internal_port, request.protocol);
-  return pcp_map(gateway, request, nonce,
-                 portmap_schedule_within(pcp_one_shot_schedule(), left_ms));
+  return pcp_map(gateway, request, nonce, portmap_schedule_by(pcp_one_shot_schedule(), deadline));
 }
 
 /// The lifetime-0 exchange that deletes what the gateway granted on `external_port`.
@@ -144,7 +142,7 @@ void delete_granted(MapVia via, const PortmapGateway& gateway, const PortmapRequ
   PortmapRequest undo = map;
   undo.external_port = external_port;
   undo.lifetime = 0;
-  const PortmapGrant deleted = exchange(via, gateway, undo, secret);
+  const PortmapGrant deleted = exchange(via, gateway, undo, secret, gateway.deadline);
   if (deleted.error != Error::kOk) {
     trace("portmap: the mapping granted on port %u could not be deleted: %s", external_port,
           portmap_cause(via, deleted).c_str());
@@ -185,9 +183,10 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
   if (via == MapVia::kPcp && store_secret(folder, &secret, &result.cause) != Error::kOk) {
     return failed(result, Status::kAddRefused, kMessageSecret, ExitStatus::kRefused);
   }
-  const PortmapRequest map{result.protocol, result.client, result.internal_port, result.asked_port,
-                           result.lifetime_asked};
-  result.grant = exchange(via, gateway, map, secret);
+  PortmapRequest map{result.protocol, result.client, result.internal_port, result.asked_port,
+                     result.lifetime_asked};
+  map.any_port = options.any_port;
+  result.grant = exchange(via, gateway, map, secret, gateway.deadline);
   if (result.grant.error != Error::kOk) {
     return refused(result, gateway.address, Status::kAddRefused, "Add Entry");
   }
@@ -263,7 +262,7 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
   }
   result.grant = exchange(
       via, gateway, {result.protocol, result.client, result.internal_port, result.asked_port, 0},
-      secret);
+      secret, gateway.deadline);
   if (result.grant.error != Error::kOk) {
     return refused(result, gateway.address, Status::kRemoveRefused, "Remove Entry");
   }
@@ -294,7 +293,8 @@ PortmapResult stats_apply(MapVia via, const PortmapGateway& gateway) {
   result.command = "stats";
   result.via = via;
   // PCP has no request for the address alone; a server that speaks both answers NAT-PMP's.
-  result.grant = natpmp_external_address(gateway, natpmp_one_shot_schedule());
+  result.grant = natpmp_external_address(
+      gateway, portmap_schedule_by(natpmp_one_shot_schedule(), gateway.deadline));
   if (result.grant.error == Error::kOk) {
     result.external_address = result.grant.external_address;
   } else if (via == MapVia::kNatpmp) {
@@ -424,13 +424,6 @@ std::string document(const PortmapResult& result, const PortmapGateway& gateway)
 
 // The held mapping ---------------------------------------------------------------------
 
-/// A held mapping's renewal waits this long for its answer at most; the rest of a longer
-/// retransmission wait passes in the loop's own wait, beside the other entries.
-constexpr int kHeldAnswerWaitMs = 4000;
-/// After an announcement, mappings are renewed within this random wait, so that the hosts
-/// of a link do not all ask at once.
-constexpr int kAnnouncementWaitMaxMs = 5000;
-
 /// What the holder keeps of one mapping between its steps.
 struct HeldMapping {
   MapVia via = MapVia::kPcp;
@@ -498,17 +491,20 @@ void follow_address(HeldMapping* held) {
   gateway.bound = bound;
 }
 
-HoldAnswer held_map(HeldMapping* held, bool first) {
+HoldAnswer held_map(HeldMapping* held, bool first, Deadline deadline) {
   HoldAnswer answer;
   int retransmit_ms = 0;
   PortmapGrant grant;
   if (held->pinhole && !first) follow_address(held);
   const PortmapGateway& gateway = held->server->gateway;
+  // Another port will do only for the first grant: a renewal holds the port granted.
+  held->request.any_port = first && held->options.any_port;
   if (first) {
-    grant = exchange(held->via, gateway, held->request, held->secret);
+    grant = exchange(held->via, gateway, held->request, held->secret, deadline);
   } else {
     // While the gateway is away, the protocol's retransmission schedule, one try a step.
-    const PortmapSchedule schedule = renewal_schedule(held, &retransmit_ms);
+    const PortmapSchedule schedule =
+        portmap_schedule_by(renewal_schedule(held, &retransmit_ms), deadline);
     if (held->via == MapVia::kNatpmp) {
       grant = natpmp_map(gateway, held->request, schedule);
     } else {
@@ -519,8 +515,7 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
     }
   }
   answer.error = grant.error;
-  if (grant.error != Error::kOk && grant.error != Error::kPortmapRefused &&
-      grant.error != Error::kPortmapNatpmpOnly) {
+  if (!portmap_answered(grant.error)) {
     answer.step = HoldStep::kAway;
     answer.ending = {Status::kFailure, kMessagePortmapNoAnswer, ExitStatus::kNoRouter};
     if (!first) {
@@ -543,7 +538,7 @@ HoldAnswer held_map(HeldMapping* held, bool first) {
     PortmapRequest undo = held->request;
     undo.external_port = grant.external_port;
     undo.lifetime = 0;
-    (void)exchange(held->via, gateway, undo, held->secret);
+    (void)exchange(held->via, gateway, undo, held->secret, deadline);
     answer.step = HoldStep::kTaken;
     answer.text = "the port is taken: the gateway offered " + std::to_string(grant.external_port) +
                   " (deleted)";
@@ -601,13 +596,14 @@ HoldAnswer held_refusal(const std::string& why, Status status, const char* messa
   return answer;
 }
 
-HoldAnswer held_hold(HeldMapping* held, const GatewayHandle&) {
+// The loop's step sets the time its exchanges have, as a UPnP router's handle carries it.
+HoldAnswer held_hold(HeldMapping* held, const GatewayHandle& loop) {
   if (!held->unusable.empty()) {
     return held->pinhole ? held_refusal(held->unusable, Status::kPinholeFailed,
                                         "Pinhole Failure -> This Host's PCP Secret Cannot Be Made.")
                          : held_refusal(held->unusable, Status::kAddRefused, kMessageSecret);
   }
-  HoldAnswer answer = held_map(held, true);
+  HoldAnswer answer = held_map(held, true, loop.deadline);
   if (answer.step != HoldStep::kHeld || held->pinhole) return answer;
   // As a one-shot add's: held only with its record on disk, for a later run to remove it
   // should this one end without its release.
@@ -624,17 +620,15 @@ HoldAnswer held_hold(HeldMapping* held, const GatewayHandle&) {
   return answer;
 }
 
-HoldAnswer held_renew(HeldMapping* held, const GatewayHandle&) {
-  return held_map(held, false);
+HoldAnswer held_renew(HeldMapping* held, const GatewayHandle& loop) {
+  return held_map(held, false, loop.deadline);
 }
 
-HoldAnswer held_release(HeldMapping* held, const GatewayHandle& bound) {
+HoldAnswer held_release(HeldMapping* held, const GatewayHandle& loop) {
   PortmapRequest undo = held->request;
   undo.lifetime = 0;
-  // The loop's time for this removal (a stop shares its time among the set's entries).
-  const int left_ms = deadline_left_ms(bound.deadline, kRunSeconds * 1000);
   const PortmapGrant grant =
-      exchange(held->via, held->server->gateway, undo, held->secret, left_ms);
+      exchange(held->via, held->server->gateway, undo, held->secret, loop.deadline);
   HoldAnswer answer;
   answer.error = grant.error;
   if (grant.error == Error::kOk) {
@@ -656,8 +650,8 @@ HoldAnswer held_release(HeldMapping* held, const GatewayHandle& bound) {
     // A server that lost the pinhole's nonce on a renewal (ours does) still renews it:
     // the shortest lifetime it grants ends it soonest.
     undo.lifetime = 1;
-    const PortmapGrant cut = exchange(held->via, held->server->gateway, undo, held->secret,
-                                      deadline_left_ms(bound.deadline, kRunSeconds * 1000));
+    const PortmapGrant cut =
+        exchange(held->via, held->server->gateway, undo, held->secret, loop.deadline);
     if (cut.error == Error::kOk) {
       answer.text += format_string("; its lifetime cut to %u s", cut.lifetime);
     }

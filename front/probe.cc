@@ -7,18 +7,9 @@
 #include "front/portmap.h"
 #include "portmap/pcp.h"
 
-namespace {
-
-/// The probe's schedule: the UPnP search's own send times, over before its wait is.
-PortmapSchedule probe_schedule() {
-  return {{0, 300, 1000}, 2500};
-}
-
-}  // namespace
-
 bool portmap_probe_start(const RunOptions& options, PortmapProbe* probe) {
   if (portmap_find_gateway(options, &probe->gateway) != Error::kOk) return false;
-  return pcp_announce_start(probe->gateway, probe_schedule(), &probe->ask) == Error::kOk;
+  return pcp_announce_start(probe->gateway, portmap_probe_schedule(), &probe->ask) == Error::kOk;
 }
 
 ProbeFound portmap_probe_found(const PortmapProbe& probe) {

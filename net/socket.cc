@@ -125,7 +125,7 @@ bool resolve(const std::string& host, bool v6, SysAddress* address) {
 }
 
 bool link_local(const std::string& address) {
-  return address.compare(0, 4, "fe80") == 0;
+  return net_address_link_local(address);
 }
 
 /// How far beyond its link an IPv6 address (canonical text) reaches: 0 link-local, 1
@@ -590,6 +590,14 @@ bool net_address_bytes(const std::string& text, uint8_t bytes[16]) {
     std::memcpy(bytes + 12, address.bytes, 4);
   }
   return true;
+}
+
+bool net_address_link_local(const std::string& text) {
+  uint8_t bytes[16];
+  if (!net_host_is_v6(text) || !net_address_bytes(text.substr(0, text.find('%')), bytes)) {
+    return false;
+  }
+  return bytes[0] == 0xfe && (bytes[1] & 0xc0) == 0x80;
 }
 
 std::string net_address_text(const uint8_t bytes[16]) {

@@ -124,6 +124,9 @@ Error udp_source_toward(const std::string& host, int port, std::string* source);
 /// `text` is not an address (a name is not looked up).
 bool net_address_bytes(const std::string& text, uint8_t bytes[16]);
 
+/// Whether an address text (a "%zone" allowed) is an IPv6 link-local one: fe80::/10.
+bool net_address_link_local(const std::string& text);
+
 /// The text of 16 bytes: dotted decimal for a mapped IPv4 address, else IPv6 text.
 std::string net_address_text(const uint8_t bytes[16]);
 

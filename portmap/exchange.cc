@@ -1,7 +1,7 @@
 #include "portmap/exchange.h"
 
 #include <algorithm>
-#include <random>
+#include <climits>
 
 #include "base/clock.h"
 #include "base/limits.h"
@@ -21,58 +21,49 @@ void end(PortmapExchange* exchange, Error result) {
   exchange->socket.reset();
 }
 
-std::minstd_rand& random_source() {
-  static std::minstd_rand random(std::random_device{}());
-  return random;
+/// The 16 bytes of an address text without its zone; false when it is no address.
+bool address_bytes(const std::string& text, WireAddress* bytes) {
+  return net_address_bytes(text.substr(0, text.find('%')), bytes->data());
 }
-
-/// A wait of `ms` moved by up to a tenth either way, so that hosts started together
-/// do not send together.
-int jittered(int ms) {
-  std::uniform_int_distribution<int> spread(-ms / 10, ms / 10);
-  return ms + spread(random_source());
-}
-
-constexpr int kNatpmpFirstWaitMs = 250;
-constexpr int kNatpmpLastWaitMs = 64000;
-constexpr int kPcpFirstWaitMs = 3000;       // IRT
-constexpr int kPcpLongestWaitMs = 1024000;  // MRT
 
 }  // namespace
 
-int natpmp_retransmit_ms(int tries) {
-  int wait = kNatpmpFirstWaitMs;
-  for (int i = 1; i < tries && wait < kNatpmpLastWaitMs; ++i) wait *= 2;
-  return wait;
+PortmapSchedule portmap_schedule_by(const PortmapSchedule& schedule, Deadline deadline) {
+  return portmap_schedule_within(schedule, deadline_left_ms(deadline, INT_MAX));
 }
 
-int pcp_retransmit_ms(int previous_ms, double rand) {
-  const double base =
-      previous_ms <= 0 ? kPcpFirstWaitMs : std::min(2.0 * previous_ms, double{kPcpLongestWaitMs});
-  return static_cast<int>((1 + rand) * base);
+bool portmap_same_address(const std::string& sender, const std::string& gateway) {
+  WireAddress a{}, b{};
+  if (!address_bytes(sender, &a) || !address_bytes(gateway, &b)) return sender == gateway;
+  return a == b;
 }
 
-double pcp_retransmit_rand() {
-  std::uniform_real_distribution<double> spread(-0.1, 0.1);
-  return spread(random_source());
-}
-
-PortmapSchedule natpmp_one_shot_schedule() {
-  return {{0, 250, 750, 1750, 3750}, 7750};
-}
-
-PortmapSchedule pcp_one_shot_schedule() {
-  const int second = jittered(3000);
-  return {{0, second}, second + jittered(5000)};
-}
-
-PortmapSchedule portmap_schedule_within(const PortmapSchedule& schedule, int left_ms) {
-  PortmapSchedule cut;
-  for (int at : schedule.send_at) {
-    if (cut.send_at.empty() || at < left_ms) cut.send_at.push_back(at);
+bool portmap_external_usable(const std::string& text) {
+  WireAddress bytes{};
+  if (!address_bytes(text, &bytes)) return false;
+  if (wire_address_is_v4(bytes)) {
+    const uint8_t first = bytes[12];
+    const bool broadcast = first == 255 && bytes[13] == 255 && bytes[14] == 255 && bytes[15] == 255;
+    // 0/8 is "this network", 127/8 loopback, 224/4 multicast.
+    return first != 0 && first != 127 && (first & 0xf0) != 0xe0 && !broadcast;
   }
-  cut.give_up_at = std::max(0, std::min(schedule.give_up_at, left_ms));
-  return cut;
+  const WireAddress zero{};
+  WireAddress loopback{};
+  loopback[15] = 1;
+  return bytes != zero && bytes != loopback && bytes[0] != 0xff;
+}
+
+Error portmap_grant_verdict(const PortmapRequest& request, const PortmapGrant& grant) {
+  if (grant.error != Error::kOk || request.lifetime == 0) return grant.error;
+  // A lifetime of 0 says the mapping is gone; port 0 is no port, unless every port was
+  // asked for (internal port 0).
+  if (grant.lifetime == 0) return Error::kPortmapNoLifetime;
+  if (grant.external_port == 0 && request.internal_port != 0) return Error::kPortmapNoPort;
+  // NAT-PMP's map answer names no address: nothing to check.
+  if (!grant.external_address.empty() && !portmap_external_usable(grant.external_address)) {
+    return Error::kPortmapBadAddress;
+  }
+  return Error::kOk;
 }
 
 Error portmap_exchange_start(const std::string& gateway, const Bytes& request,
@@ -121,7 +112,7 @@ void portmap_exchange_step(PortmapExchange* exchange) {
       return;
     }
     if (received == 0) break;
-    if (sender != exchange->gateway || sender_port != kPortmapServerPort) {
+    if (!portmap_same_address(sender, exchange->gateway) || sender_port != kPortmapServerPort) {
       trace("portmap: a datagram from %s port %d passed over: not the gateway's", sender.c_str(),
             sender_port);
       continue;
@@ -135,10 +126,8 @@ void portmap_exchange_step(PortmapExchange* exchange) {
   }
   const PortmapSchedule& schedule = exchange->schedule;
   const int now = elapsed_ms(exchange->start);
-  if (now >= schedule.give_up_at) {
-    end(exchange, Error::kPortmapNoAnswer);
-    return;
-  }
+  // The sends due go before the end is judged: a schedule cut to no time at all (a delete
+  // at a stop whose time is spent) still sends once.
   while (exchange->sent < schedule.send_at.size() && now >= schedule.send_at[exchange->sent]) {
     const Error error = udp_send_to(exchange->socket.get(), exchange->gateway, kPortmapServerPort,
                                     reinterpret_cast<const char*>(exchange->request.data()),
@@ -147,6 +136,7 @@ void portmap_exchange_step(PortmapExchange* exchange) {
     if (error != Error::kOk) trace("portmap: send to %s failed", exchange->gateway.c_str());
     ++exchange->sent;
   }
+  if (now >= schedule.give_up_at) end(exchange, Error::kPortmapNoAnswer);
 }
 
 Error portmap_exchanges_finish(const std::vector<PortmapExchange*>& exchanges) {
@@ -177,6 +167,20 @@ Error portmap_exchange(const std::string& gateway, const Bytes& request,
   if (error != Error::kOk) return error;
   (void)portmap_exchanges_finish({&exchange});
   return exchange.result;
+}
+
+bool portmap_answered(Error error) {
+  switch (error) {
+    case Error::kOk:
+    case Error::kPortmapRefused:
+    case Error::kPortmapNatpmpOnly:
+    case Error::kPortmapNoLifetime:
+    case Error::kPortmapNoPort:
+    case Error::kPortmapBadAddress:
+      return true;
+    default:
+      return false;
+  }
 }
 
 PortmapGrant portmap_grant_of(Error error, bool natpmp_only, PortmapGrant grant) {
@@ -218,7 +222,7 @@ Error portmap_take_announcement(SocketHandle* listener, const std::string& gatew
         udp_receive_from(listener, buffer, sizeof(buffer), &received, &sender, &sender_port, 0);
     if (error != Error::kOk) return error;
     if (received == 0) break;
-    if (sender != gateway || sender_port != kPortmapServerPort) {
+    if (!portmap_same_address(sender, gateway) || sender_port != kPortmapServerPort) {
       trace("portmap: an announcement from %s port %d passed over: not the gateway's",
             sender.c_str(), sender_port);
       continue;

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/error.h"
+#include "base/retry.h"
 #include "net/socket.h"
 #include "portmap/wire.h"
 
@@ -19,6 +21,9 @@ struct PortmapGateway {
   // `source` is not the one the system sends from toward the gateway (a global address
   // beside its link-local one): the requests are sent from it.
   bool bound = false;
+  // A one-shot command's end: its exchanges' schedules are cut to it. The holding loop
+  // passes each step's own instead.
+  Deadline deadline;
 };
 
 /// A mapping asked for: lifetime 0 deletes it.
@@ -28,6 +33,9 @@ struct PortmapRequest {
   uint16_t internal_port = 0;
   uint16_t external_port = 0;  // suggested
   uint32_t lifetime = 0;
+  // Any port the gateway chooses will do: the suggested one need not be held (PCP then
+  // sends no PREFER_FAILURE).
+  bool any_port = false;
 };
 
 /// What the gateway answered: kOk with its grant, kPortmapRefused with its result code,
@@ -41,32 +49,9 @@ struct PortmapGrant {
   uint32_t epoch = 0;
 };
 
-/// When the request goes out, in milliseconds from the start, and when the wait ends.
-struct PortmapSchedule {
-  std::vector<int> send_at;
-  int give_up_at = 0;
-};
-
-/// A one-shot command's schedules: both end well within the 10 s a one-shot command may
-/// wait for a gateway that does not answer. NAT-PMP's doubles from 250 ms as RFC 6886
-/// has it; PCP's starts at 3 s, RFC 6887's initial wait.
-PortmapSchedule natpmp_one_shot_schedule();
-PortmapSchedule pcp_one_shot_schedule();
-
-/// `schedule` cut to end within `left_ms`: the sends due by then, and the wait ended then;
-/// the first send always goes (a delete at a stop is sent even when no time is left).
-PortmapSchedule portmap_schedule_within(const PortmapSchedule& schedule, int left_ms);
-
-/// A held mapping's retransmission while its gateway does not answer: each try is one
-/// send, and this long passes before the next one. NAT-PMP: 250 ms after the first,
-/// doubling with each, 64 s after the ninth and every one after it (where a one-shot
-/// client would give up, a holder goes on at that pace).
-int natpmp_retransmit_ms(int tries);
-/// PCP: (1 + RAND) * 3 s after the first (IRT), then (1 + RAND) * min(2 * the previous
-/// wait, 1024 s (MRT)), with no end; `rand` is RAND, from -0.1 to 0.1, drawn anew each time.
-int pcp_retransmit_ms(int previous_ms, double rand);
-/// A RAND for pcp_retransmit_ms.
-double pcp_retransmit_rand();
+/// `schedule` cut to end by `deadline` (base/retry.h's portmap_schedule_within with the
+/// time left); unchanged without one.
+PortmapSchedule portmap_schedule_by(const PortmapSchedule& schedule, Deadline deadline);
 
 /// What `take` makes of one datagram from the gateway's port: kOk ends the exchange.
 using PortmapTake = std::function<WireCheck(const uint8_t* data, size_t length)>;
@@ -118,6 +103,25 @@ struct PortmapAsk {
   PortmapAsk(const PortmapAsk&) = delete;
   PortmapAsk& operator=(const PortmapAsk&) = delete;
 };
+
+/// Whether a datagram's source `sender` is the gateway at `gateway`: both read as
+/// addresses, so that another way of writing one (::1 as 0:0:0:0:0:0:0:1, an IPv4 one
+/// mapped into IPv6) is the same; a zone is not compared (the socket sent on its link).
+bool portmap_same_address(const std::string& sender, const std::string& gateway);
+
+/// Whether an external address a gateway names (text) can be one: not all zero,
+/// multicast, broadcast or loopback. A private or shared (CGNAT) one can.
+bool portmap_external_usable(const std::string& address);
+
+/// What a success answered to `request` grants: kOk, or for an add (lifetime above 0)
+/// kPortmapNoLifetime, kPortmapNoPort or kPortmapBadAddress when the answer holds no
+/// mapping a host can use; an answer that is no success is `grant.error` unchanged.
+Error portmap_grant_verdict(const PortmapRequest& request, const PortmapGrant& grant);
+
+/// Whether a grant that ended with `error` is the gateway's answer (a success, a
+/// refusal, a success that grants nothing usable, NAT-PMP's answer to PCP) rather than
+/// none.
+bool portmap_answered(Error error);
 
 /// The grant of an exchange that ended with `error`: that failure; kPortmapNatpmpOnly
 /// when a NAT-PMP server refused PCP's version; else kOk for result 0, kPortmapRefused

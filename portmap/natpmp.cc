@@ -32,6 +32,7 @@ PortmapGrant natpmp_map(const PortmapGateway& gateway, const PortmapRequest& req
         return check;
       });
   if (grant.error == Error::kOk && grant.result != 0) grant.error = Error::kPortmapRefused;
+  grant.error = portmap_grant_verdict(request, grant);
   return grant;
 }
 
@@ -59,5 +60,10 @@ PortmapGrant natpmp_external_address(const PortmapGateway& gateway,
   if (natpmp_external_address_start(gateway, schedule, &ask) == Error::kOk) {
     (void)portmap_exchanges_finish({&ask.exchange});
   }
-  return portmap_ask_grant(ask);
+  PortmapGrant grant = portmap_ask_grant(ask);
+  // 0.0.0.0 says the gateway has no external address yet.
+  if (grant.error == Error::kOk && !portmap_external_usable(grant.external_address)) {
+    grant.error = Error::kPortmapBadAddress;
+  }
+  return grant;
 }

@@ -13,20 +13,29 @@ WireAddress wire_of(const std::string& text) {
 
 }  // namespace
 
-PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& request,
-                     const PcpNonce& nonce, const PortmapSchedule& schedule) {
+PcpMapRequest pcp_map_request(const PortmapRequest& request, const std::string& source,
+                              const PcpNonce& nonce) {
   PcpMapRequest map;
   map.lifetime = request.lifetime;
-  map.client = wire_of(gateway.source);
+  map.client = wire_of(source);
   map.nonce = nonce;
   map.protocol = request.protocol;
   map.internal_port = request.internal_port;
   map.external_port = request.external_port;
   map.internal_address = wire_of(request.internal_address);
   map.third_party = map.internal_address != map.client;
-  // A delete cannot fail to get the port it asks for.
-  map.prefer_failure = request.lifetime != 0;
-  if (!wire_address_is_v4(map.client)) map.external_address.fill(0);
+  // A delete cannot fail to get the port it asks for; with any port, a server that cannot
+  // give the one suggested must choose another rather than refuse.
+  map.prefer_failure = request.lifetime != 0 && !request.any_port;
+  // No address wanted: the family's all-zero address, ::ffff:0.0.0.0 for IPv4 (RFC 6887).
+  map.external_address =
+      wire_address_is_v4(map.client) ? wire_address_v4(0, 0, 0, 0) : WireAddress{};
+  return map;
+}
+
+PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& request,
+                     const PcpNonce& nonce, const PortmapSchedule& schedule) {
+  const PcpMapRequest map = pcp_map_request(request, gateway.source, nonce);
   PortmapGrant grant;
   bool natpmp_only = false;
   const Error error = portmap_exchange(
@@ -50,7 +59,9 @@ PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& reques
         return check;
       },
       portmap_from(gateway));
-  return portmap_grant_of(error, natpmp_only, grant);
+  grant = portmap_grant_of(error, natpmp_only, grant);
+  grant.error = portmap_grant_verdict(request, grant);
+  return grant;
 }
 
 Error pcp_announce_start(const PortmapGateway& gateway, const PortmapSchedule& schedule,
@@ -71,12 +82,4 @@ Error pcp_announce_start(const PortmapGateway& gateway, const PortmapSchedule& s
         return check;
       },
       &ask->exchange, portmap_from(gateway));
-}
-
-PortmapGrant pcp_announce(const PortmapGateway& gateway, const PortmapSchedule& schedule) {
-  PortmapAsk ask;
-  if (pcp_announce_start(gateway, schedule, &ask) == Error::kOk) {
-    (void)portmap_exchanges_finish({&ask.exchange});
-  }
-  return portmap_ask_grant(ask);
 }

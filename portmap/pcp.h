@@ -5,8 +5,15 @@
 
 #include "portmap/exchange.h"
 
-/// A MAP for the request under `nonce`; PREFER_FAILURE goes with it unless it deletes,
-/// THIRD_PARTY when the internal address is not the source's.
+/// The MAP `request` is sent as from `source` under `nonce`: THIRD_PARTY when the internal
+/// address is not the source's; PREFER_FAILURE when the port asked is the one wanted (not
+/// for a delete, nor with `any_port`); no external address suggested, as the family's
+/// zeros (::ffff:0.0.0.0 for IPv4).
+PcpMapRequest pcp_map_request(const PortmapRequest& request, const std::string& source,
+                              const PcpNonce& nonce);
+
+/// A MAP for the request under `nonce`, as pcp_map_request lays it out; a success that
+/// grants no usable mapping to an add is portmap_grant_verdict's failure.
 PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& request,
                      const PcpNonce& nonce, const PortmapSchedule& schedule);
 
@@ -14,8 +21,5 @@ PortmapGrant pcp_map(const PortmapGateway& gateway, const PortmapRequest& reques
 /// failure (the ask is then done with it).
 Error pcp_announce_start(const PortmapGateway& gateway, const PortmapSchedule& schedule,
                          PortmapAsk* ask);
-
-/// An ANNOUNCE: kOk when a PCP server answers, kPortmapNatpmpOnly when a NAT-PMP one does.
-PortmapGrant pcp_announce(const PortmapGateway& gateway, const PortmapSchedule& schedule);
 
 #endif  // PORTWRANGLER_PORTMAP_PCP_H_

@@ -1,6 +1,7 @@
 #include "portmap/route.h"
 
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "base/trace.h"
@@ -15,7 +16,14 @@ constexpr unsigned kRouteGateway = 0x2;  // RTF_GATEWAY
 
 }  // namespace
 
-std::vector<DefaultRoute> route_parse_proc(const std::string& text) {
+bool route_host_little_endian() {
+  const uint16_t one = 1;
+  uint8_t first = 0;
+  std::memcpy(&first, &one, 1);
+  return first == 1;
+}
+
+std::vector<DefaultRoute> route_parse_proc(const std::string& text, bool little_endian) {
   std::vector<DefaultRoute> routes;
   std::istringstream lines(text);
   std::string line;
@@ -33,10 +41,15 @@ std::vector<DefaultRoute> route_parse_proc(const std::string& text) {
       if ((flag_bits & kRouteUp) == 0 || (flag_bits & kRouteGateway) == 0 || next_hop == 0) {
         continue;
       }
+      // The kernel prints the address's four bytes, in network order in memory, as one
+      // number of the machine's order: the first byte is the low one on a little-endian
+      // machine, the high one on a big-endian one.
+      unsigned long byte[4];
+      for (int i = 0; i < 4; ++i) {
+        byte[i] = (next_hop >> (little_endian ? 8 * i : 24 - 8 * i)) & 0xff;
+      }
       char dotted[16];
-      // The kernel prints the address as a host-order number of a little-endian machine.
-      std::snprintf(dotted, sizeof(dotted), "%lu.%lu.%lu.%lu", next_hop & 0xff,
-                    (next_hop >> 8) & 0xff, (next_hop >> 16) & 0xff, (next_hop >> 24) & 0xff);
+      std::snprintf(dotted, sizeof(dotted), "%lu.%lu.%lu.%lu", byte[0], byte[1], byte[2], byte[3]);
       routes.push_back({name, dotted, static_cast<unsigned>(std::stoul(metric))});
     } catch (const std::exception&) {
       continue;  // not numbers: not a line of the table

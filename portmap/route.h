@@ -17,9 +17,15 @@ struct DefaultRoute {
   unsigned metric = 0;
 };
 
-/// The default routes in the text of Linux's /proc/net/route (little-endian hexadecimal
-/// fields); lines that are not a default route through a gateway are passed over.
-std::vector<DefaultRoute> route_parse_proc(const std::string& text);
+/// Whether this machine keeps the low byte of a number first.
+bool route_host_little_endian();
+
+/// The default routes in the text of Linux's /proc/net/route, whose addresses are the
+/// hexadecimal of a 32-bit number in the writer's byte order (`little_endian`: the low
+/// byte first in memory); lines that are not a default route through a gateway are
+/// passed over.
+std::vector<DefaultRoute> route_parse_proc(const std::string& text,
+                                           bool little_endian = route_host_little_endian());
 
 /// The IPv6 default routes in the text of Linux's /proc/net/ipv6_route; a link-local next
 /// hop is given without its zone (the caller knows the interface's number).

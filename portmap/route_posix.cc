@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "net/socket.h"
 #include "portmap/route_platform.h"
 
 bool sys_default_routes(std::vector<DefaultRoute>* routes, bool ipv6) {
@@ -18,7 +19,7 @@ bool sys_default_routes(std::vector<DefaultRoute>* routes, bool ipv6) {
   // A link-local next hop means something on its own link alone.
   for (DefaultRoute& route : *routes) {
     const unsigned index = if_nametoindex(route.interface_name.c_str());
-    if (route.gateway.compare(0, 4, "fe80") == 0 && index != 0) {
+    if (net_address_link_local(route.gateway) && index != 0) {
       route.gateway += "%" + std::to_string(index);
     }
   }

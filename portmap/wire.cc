@@ -59,6 +59,8 @@ const char* wire_check_text(WireCheck check) {
       return "a failure result";
     case WireCheck::kBadOption:
       return "an option overruns the datagram";
+    case WireCheck::kNoPayload:
+      return "an error answer without the MAP payload";
   }
   return "unknown";
 }
@@ -208,9 +210,9 @@ WireCheck pcp_decode(const uint8_t* data, size_t length, PcpAnswer* answer) {
 
 WireCheck pcp_answers_map(const PcpMapRequest& request, const PcpAnswer& answer) {
   if (answer.opcode != kPcpOpMap) return WireCheck::kBadOpcode;
-  // An error answer without the payload cannot be told from another mapping's: only a
-  // refusal of the request as a whole comes that way.
-  if (!answer.has_map) return answer.result != kPcpSuccess ? WireCheck::kOk : WireCheck::kBadLength;
+  // A server copies the request into its error answer; one without it may answer another
+  // host's request, or another of ours.
+  if (!answer.has_map) return WireCheck::kNoPayload;
   if (answer.nonce != request.nonce) return WireCheck::kBadNonce;
   if (answer.protocol != request.protocol) return WireCheck::kBadProtocol;
   if (answer.internal_port != request.internal_port) return WireCheck::kBadPort;

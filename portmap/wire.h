@@ -33,6 +33,7 @@ enum class WireCheck {
   kBadProtocol,
   kBadPort,    // another internal port
   kBadOption,  // an option that does not fit the datagram
+  kNoPayload,  // an error answer without the MAP payload: whose it is cannot be told
   kFailed,     // an announcement with a failure result
 };
 
@@ -130,7 +131,8 @@ Bytes pcp_encode_announce(const WireAddress& client);
 /// server's refusal of the version. The fields go to `*answer`.
 WireCheck pcp_decode(const uint8_t* data, size_t length, PcpAnswer* answer);
 
-/// kOk when a decoded answer answers `request`: opcode, nonce, protocol and internal port.
+/// kOk when a decoded answer answers `request`: opcode, nonce, protocol and internal port,
+/// an error answer's too (one without them may be another mapping's).
 WireCheck pcp_answers_map(const PcpMapRequest& request, const PcpAnswer& answer);
 
 /// The name of a PCP result code ("ADDRESS_MISMATCH"), "UNKNOWN" past 13.

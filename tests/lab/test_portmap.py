@@ -641,6 +641,21 @@ class Fake(PortmapLab):
             self.assertEqual((code, document["error"]["name"], document["error"]["cause"], err),
                              (1, "add_refused", cause, said), result)
 
+    def test_a_success_of_lifetime_0_is_no_grant(self):
+        # Each protocol's success that grants the add 0 s: the mapping is gone, not added.
+        head = "0281 0000 00000000 00000010 000000000000000000000000".replace(" ", "")
+        body = "06000000 0016 08ae 00000000000000000000ffff50515202".replace(" ", "")
+        self.fake(head + "NONCE" + body + "\n" + "0082000000000011001608ae00000000\n")
+        for via in ("pcp", "natpmp"):
+            with self.subTest(via=via):
+                code, out, err, _ = self.pw("--json", "--protocol", via, "-add", "TCP", "22",
+                                            "2222")
+                document = json.loads(out)
+                jsonschema.validate(document, SCHEMA)
+                self.assertEqual((code, document["added"], document["error"]["cause"]),
+                                 (1, False, "a success of lifetime 0: the gateway holds no "
+                                            "mapping"), out)
+
     def test_one_shot_without_an_answer_ends_in_its_bound(self):
         # A server that hears and never answers: each protocol's schedule, counted, and
         # the run within the bound a one-shot command has.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "base/clock.h"
+#include "tests/support/loopback_server.h"
 
 namespace {
 
@@ -117,5 +118,114 @@ TEST(Retransmit, RandStaysWithinATenth) {
     ASSERT_LE(rand, 0.1);
   }
 }
+
+struct SameCase {
+  const char* sender;
+  const char* gateway;
+  bool same;
+};
+
+class SameAddressTest : public testing::TestWithParam<SameCase> {};
+
+TEST_P(SameAddressTest, ComparesAddressesNotTexts) {
+  EXPECT_EQ(portmap_same_address(GetParam().sender, GetParam().gateway), GetParam().same);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SameAddressTest,
+                         testing::Values(SameCase{"::1", "0:0:0:0:0:0:0:1", true},
+                                         SameCase{"::1", "::1", true},  // the control
+                                         SameCase{"::ffff:127.0.0.1", "127.0.0.1", true},
+                                         SameCase{"192.168.1.1", "::FFFF:192.168.1.1", true},
+                                         SameCase{"fe80::1%3", "FE80:0::1%3", true},
+                                         SameCase{"::1", "::2", false},
+                                         SameCase{"::ffff:127.0.0.1", "127.0.0.2", false},
+                                         SameCase{"192.168.1.1", "192.168.1.10", false}));
+
+WireCheck take_anything(const uint8_t*, size_t) {
+  return WireCheck::kOk;
+}
+
+struct SourceCase {
+  const char* gateway;  // as --gateway writes it
+  bool v6;              // the server's family: ::1, else 127.0.0.2
+};
+
+class SourceTest : public testing::TestWithParam<SourceCase> {};
+
+TEST_P(SourceTest, AnAnswerFromTheGatewayWrittenAnotherWayIsTaken) {
+  LoopbackPortmapServer server(GetParam().v6, [](const std::string& request) { return request; });
+  if (!server.bound()) {
+    GTEST_SKIP() << "port 5351 of this loopback cannot be bound (no IPv6, or in use)";
+  }
+  EXPECT_EQ(portmap_exchange(GetParam().gateway, kRequest, {{0}, 2000}, take_anything), Error::kOk);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SourceTest,
+                         testing::Values(SourceCase{"127.0.0.2", false},  // the controls
+                                         SourceCase{"::1", true},
+                                         SourceCase{"0:0:0:0:0:0:0:1", true},
+                                         SourceCase{"0000::0001", true}));
+
+TEST(PortmapExchange, EndsByItsDeadline) {
+  const PortmapSchedule full = natpmp_one_shot_schedule();
+  EXPECT_EQ(portmap_schedule_by(full, Deadline()).give_up_at, full.give_up_at);  // the control
+  const long long start = clock_ms();
+  const PortmapSchedule cut = portmap_schedule_by(full, deadline_in(300));
+  EXPECT_EQ(portmap_exchange("127.0.0.1", kRequest, cut, take_nothing), Error::kPortmapNoAnswer);
+  EXPECT_LT(clock_ms() - start, 300 + 1000);  // a loaded machine, but not the 7.75 s
+  // A spent deadline sends the request once and waits for nothing.
+  PortmapExchange exchange;
+  ASSERT_EQ(portmap_exchange_start("127.0.0.1", kRequest,
+                                   portmap_schedule_by(full, Deadline{clock_ms() - 1}),
+                                   take_nothing, &exchange),
+            Error::kOk);
+  EXPECT_TRUE(exchange.done);
+  EXPECT_EQ(exchange.sent, 1u);
+  EXPECT_EQ(exchange.result, Error::kPortmapNoAnswer);
+}
+
+struct WithinCase {
+  int ms_left;
+  std::vector<int> send_at;
+  int give_up_at;
+};
+
+class WithinTest : public testing::TestWithParam<WithinCase> {};
+
+TEST_P(WithinTest, KeepsWhatFitsTheTimeLeft) {
+  const PortmapSchedule cut =
+      portmap_schedule_within({{0, 250, 750, 1750, 3750}, 7750}, GetParam().ms_left);
+  EXPECT_EQ(cut.send_at, GetParam().send_at);
+  EXPECT_EQ(cut.give_up_at, GetParam().give_up_at);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WithinTest,
+    testing::Values(WithinCase{10000, {0, 250, 750, 1750, 3750}, 7750},  // the control
+                    WithinCase{1000, {0, 250, 750}, 1000},
+                    WithinCase{750, {0, 250}, 750},  // no send at the very end
+                    // No time left: the first send alone, unanswered.
+                    WithinCase{0, {0}, 0}, WithinCase{-5, {0}, 0}));
+
+TEST(Backoff, OneShotNatpmpIsTheRetransmissionsFirstFive) {
+  const PortmapSchedule schedule = natpmp_one_shot_schedule();
+  EXPECT_EQ(schedule.send_at, (std::vector<int>{0, 250, 750, 1750, 3750}));
+  EXPECT_EQ(schedule.give_up_at, 7750);
+}
+
+struct KeepCase {
+  int failures;
+  int wait_ms;
+};
+
+class KeepBackoffTest : public testing::TestWithParam<KeepCase> {};
+
+TEST_P(KeepBackoffTest, DoublesToAMinute) {
+  EXPECT_EQ(keep_backoff_ms(GetParam().failures), GetParam().wait_ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KeepBackoffTest,
+                         testing::Values(KeepCase{1, 1000}, KeepCase{2, 2000}, KeepCase{6, 32000},
+                                         KeepCase{7, 60000}, KeepCase{40, 60000}));
 
 }  // namespace

@@ -93,9 +93,10 @@ PcpMapRequest sample_map() {
 TEST(PcpWire, MapRequestIsLaidOutAsTheProtocolSays) {
   PcpMapRequest request = sample_map();
   request.prefer_failure = true;
+  request.external_address = wire_address_v4(0, 0, 0, 0);  // no IPv4 address suggested
   EXPECT_EQ(pcp_encode_map(request),
             hex("0201 0000 00001c20 00000000000000000000ffff c0a8010a"
-                "0102030405060708090a0b0c 06 000000 0016 08ae 00000000000000000000000000000000"
+                "0102030405060708090a0b0c 06 000000 0016 08ae 00000000000000000000ffff00000000"
                 "02 00 0000"));
 }
 
@@ -158,8 +159,17 @@ INSTANTIATE_TEST_SUITE_P(
                     PCP_HEAD "0102030405060708090a0b0c 06 000000 0016 08ae " PCP_ADDR "00",
                     WireCheck::kBadLength},
         BadDatagram{"success_without_map", PCP_HEAD, WireCheck::kBadLength},
+        // An error answer is taken only with the payload that says whose it is.
         BadDatagram{"refusal_without_map", "0281 0003 00000000 00000000 000000000000000000000000",
+                    WireCheck::kNoPayload},
+        BadDatagram{"refusal_with_map",
+                    "0281 0002 00000000 00000000 000000000000000000000000"
+                    "0102030405060708090a0b0c 06 000000 0016 08ae " PCP_ADDR,
                     WireCheck::kOk},
+        BadDatagram{"refusal_other_nonce",
+                    "0281 0002 00000000 00000000 000000000000000000000000"
+                    "ff02030405060708090a0b0c 06 000000 0016 08ae " PCP_ADDR,
+                    WireCheck::kBadNonce},
         BadDatagram{"version",
                     "0181 0000 00001c20 00000000 000000000000000000000000"
                     "0102030405060708090a0b0c 06 000000 0016 08ae " PCP_ADDR,

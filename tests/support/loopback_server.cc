@@ -5,6 +5,7 @@
 // winsock2.h must come before windows.h.
 // clang-format off
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 // clang-format on
 #else
@@ -144,6 +145,58 @@ LoopbackUdpEcho::LoopbackUdpEcho(int count) {
 LoopbackUdpEcho::~LoopbackUdpEcho() {
   thread_.join();
   close_socket(socket_);
+}
+
+namespace {
+
+/// A UDP socket on port 5351 of 127.0.0.2 or ::1; -1 when it cannot be bound.
+int bind_portmap(bool v6) {
+  int fd = static_cast<int>(socket(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0));
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  if (v6) {
+    auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
+    address->sin6_family = AF_INET6;
+    address->sin6_addr = in6addr_loopback;
+    address->sin6_port = htons(5351);
+    length = sizeof(*address);
+  } else {
+    auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+    address->sin_family = AF_INET;
+    address->sin_addr.s_addr = htonl(0x7f000002);
+    address->sin_port = htons(5351);
+    length = sizeof(*address);
+  }
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&storage), length) == 0) return fd;
+  if (fd >= 0) close_socket(fd);
+  return -1;
+}
+
+}  // namespace
+
+LoopbackPortmapServer::LoopbackPortmapServer(bool v6, Answer answer, int count) {
+  socket_ = bind_portmap(v6);
+  bound_ = socket_ >= 0;
+  if (!bound_) return;
+  thread_ = std::thread([this, answer, count] {
+    char buffer[2048];
+    for (int i = 0; i < count && readable_within(socket_, 5000); ++i) {
+      sockaddr_storage sender{};
+      socklen_t length = sizeof(sender);
+      const int got = static_cast<int>(recvfrom(socket_, buffer, sizeof(buffer), 0,
+                                                reinterpret_cast<sockaddr*>(&sender), &length));
+      if (got < 0) return;
+      const std::string reply = answer(std::string(buffer, static_cast<size_t>(got)));
+      if (reply.empty()) continue;
+      sendto(socket_, reply.data(), static_cast<int>(reply.size()), 0,
+             reinterpret_cast<sockaddr*>(&sender), length);
+    }
+  });
+}
+
+LoopbackPortmapServer::~LoopbackPortmapServer() {
+  if (thread_.joinable()) thread_.join();
+  if (socket_ >= 0) close_socket(socket_);
 }
 
 int closed_loopback_port() {
