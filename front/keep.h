@@ -106,6 +106,8 @@ struct HoldAnswer {
   // kHeld: the router's external address now, where the kind read it (empty: not read);
   // another than the entry had is a `changed` event.
   std::string external_address;
+  // "moved": this host's address the entry is held for now (empty: unchanged).
+  std::string internal_client;
   Outcome ending{Status::kSuccess, ""};  // how the run ends when this ends the holding
 };
 
