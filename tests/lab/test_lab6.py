@@ -574,6 +574,49 @@ class PcpPinholeLab(unittest.TestCase):
             while lab.pinholes() and time.monotonic() < end:
                 time.sleep(0.2)
 
+    def test_a_held_set_tells_a_moved_pcp_pinholes_new_address(self):
+        # The same move in a held set: the status file and the hook name the new address,
+        # where they named the old one before it (the control).
+        lab, port, new = self.lab, PORT + 47, "2001:db8:77::22"
+        self.addCleanup(lab.on, "client", "ip", "-6", "addr", "change", CLIENT6 + "/64", "dev",
+                        "lan0", "preferred_lft", "forever", "nodad")
+        self.addCleanup(lab.on, "client", "ip", "-6", "addr", "del", new + "/64", "dev", "lan0")
+        folder = tempfile.mkdtemp(prefix="pw-moved-", dir=self.state)
+        paths = {name: os.path.join(folder, name) for name in ("set", "hook.py", "calls", "status")}
+        with open(paths["set"], "w") as f:
+            f.write("--protocol pcp -pinhole -add TCP %d %d\n" % (port, MIN_LIFETIME))
+        with open(paths["hook.py"], "w") as f:
+            f.write("import json, os, sys\n"
+                    "said = [os.environ[n] for n in ('PORTWRANGLER_EVENT',\n"
+                    "                                'PORTWRANGLER_INTERNAL_CLIENT')]\n"
+                    "with open(sys.argv[1], 'a') as out:\n"
+                    "    out.write(json.dumps(said) + '\\n')\n")
+
+        def status():
+            with open(paths["status"]) as f:
+                return [e["internal_client"] for e in json.load(f)["entries"]]
+        with lab.listener(port):
+            keeper = self.keeper("--gateway", GATEWAY6, "--hold", paths["set"], "--status-file",
+                                 paths["status"], "--on-change",
+                                 "%s %s %s" % (PYTHON, paths["hook.py"], paths["calls"]),
+                                 keep=False)
+            self.assertIsNotNone(self.next_event(keeper, "added", 20), keeper.seen)
+            self.assertEqual(status(), [CLIENT6])
+            lab.on("client", "ip", "-6", "addr", "add", new + "/64", "dev", "lan0", "nodad")
+            lab.on("client", "ip", "-6", "addr", "change", CLIENT6 + "/64", "dev", "lan0",
+                   "preferred_lft", "0", "nodad")
+            self.assertIsNotNone(self.next_event(keeper, "moved", 2 * 3.75), keeper.seen)
+            self.assertEqual(status(), [new])
+            keeper.send_signal(signal.SIGTERM)
+            self.assertIsNotNone(self.next_event(keeper, "removed", 20), keeper.seen)
+            self.assertEqual(keeper.wait(timeout=20), 0)
+            end = time.monotonic() + 2 * MIN_LIFETIME
+            while lab.pinholes() and time.monotonic() < end:
+                time.sleep(0.2)
+        with open(paths["calls"]) as f:
+            calls = [json.loads(line) for line in f]
+        self.assertEqual(calls, [["added", CLIENT6], ["changed", new], ["removed", new]])
+
     def via_link_local(self):
         """The client's IPv6 default route via the router's link-local address, for the
         case (its link-local address)."""
