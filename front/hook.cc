@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "base/format.h"
 #include "base/limits.h"
 
 namespace {
@@ -51,8 +52,11 @@ HookResult hook_run(const std::vector<std::string>& argv, const HookEnvironment&
   return result;
 }
 
-HookQueue::HookQueue(int timeout_ms, Line line, Done done)
-    : timeout_ms_(timeout_ms), line_(std::move(line)), done_(std::move(done)) {}
+HookQueue::HookQueue(int timeout_ms, Line line, Done done, size_t most_waiting)
+    : timeout_ms_(timeout_ms),
+      most_waiting_(most_waiting),
+      line_(std::move(line)),
+      done_(std::move(done)) {}
 
 HookQueue::~HookQueue() {
   finish(0);
@@ -61,10 +65,12 @@ HookQueue::~HookQueue() {
 void HookQueue::add(HookJob job) noexcept {
   bool queued = false;
   bool closed = false;
+  bool full = false;
   try {
     std::lock_guard<std::mutex> lock(mutex_);
     closed = closing_;
-    if (!closed) {
+    full = jobs_.size() >= most_waiting_;
+    if (!closed && !full) {
       // The thread first: a job is queued only where a thread will take it.
       if (!thread_.joinable()) thread_ = std::thread([this] { work(); });
       jobs_.push_back(std::move(job));
@@ -78,7 +84,9 @@ void HookQueue::add(HookJob job) noexcept {
   }
   HookResult result;
   result.cancelled = closed;
-  result.problem = closed ? "the holding has ended" : "no memory or thread for it";
+  result.problem = closed ? "the holding has ended"
+                   : full ? format_string("%zu hooks wait already", most_waiting_)
+                          : "no memory or thread for it";
   tell(done_, job, result);
 }
 

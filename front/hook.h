@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/limits.h"
+
 using HookEnvironment = std::vector<std::pair<std::string, std::string>>;
 
 /// How a hook ended.
@@ -52,19 +54,20 @@ struct HookJob {
 };
 
 /// Runs hooks beside the caller, on a thread of its own: one at a time, in the order
-/// added, each by hook_run with its bound. `line` gets their output lines and `done` each
-/// one's end (also of one never run); both are called on that thread and must not throw.
+/// added, each by hook_run with its bound, at most `most_waiting` waiting. `line` gets
+/// their output lines and `done` each one's end (also of one never run); both are called
+/// on that thread (or on the caller's, for a job not queued) and must not throw.
 class HookQueue {
  public:
   using Line = std::function<void(const std::string&)>;
   using Done = std::function<void(const HookJob&, const HookResult&)>;
-  HookQueue(int timeout_ms, Line line, Done done);
+  HookQueue(int timeout_ms, Line line, Done done, size_t most_waiting = kHookWaitingMax);
   ~HookQueue();
   HookQueue(const HookQueue&) = delete;
   HookQueue& operator=(const HookQueue&) = delete;
 
-  /// Queues `job` and returns at once; a job that cannot be queued (no memory, no
-  /// thread) is told to `done` as not started.
+  /// Queues `job` and returns at once; a job that cannot be queued (too many waiting, no
+  /// memory, no thread) is told to `done` as not started.
   void add(HookJob job) noexcept;
 
   /// Waits up to `grace_ms` for the queued hooks, then ends the one running and tells the
@@ -75,6 +78,7 @@ class HookQueue {
   void work() noexcept;
 
   const int timeout_ms_;
+  const size_t most_waiting_;
   const Line line_;
   const Done done_;
   std::mutex mutex_;

@@ -217,4 +217,42 @@ TEST(HookQueue, ItsCloseEndsWhatIsLeftAfterTheGrace) {
   EXPECT_FALSE(told.ends[3].second.started);
 }
 
+TEST(HookQueue, TakesNoMoreThanItsMostWaiting) {
+  Told told;
+  HookQueue queue(
+      20000,
+      [&told](const std::string& line) {
+        std::lock_guard<std::mutex> lock(told.mutex);
+        told.lines.push_back(line);
+      },
+      [&told](const HookJob& job, const HookResult& result) {
+        std::lock_guard<std::mutex> lock(told.mutex);
+        told.ends.emplace_back(job.name, result);
+      },
+      1);
+  queue.add({{"sh", "-c", "echo running; exec sleep 20"}, {}, "running"});
+  for (int i = 0; i < 100; ++i) {  // taken off the queue once it writes
+    {
+      std::lock_guard<std::mutex> lock(told.mutex);
+      if (!told.lines.empty()) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  queue.add({{"sh", "-c", "exit 0"}, {}, "waiting"});  // the control: one may wait
+  queue.add({{"sh", "-c", "exit 0"}, {}, "refused"});
+  {
+    std::lock_guard<std::mutex> lock(told.mutex);
+    ASSERT_EQ(told.ends.size(), 1u);
+    EXPECT_EQ(told.ends[0].first, "refused");
+    EXPECT_FALSE(told.ends[0].second.started || told.ends[0].second.cancelled);
+    EXPECT_EQ(told.ends[0].second.problem, "1 hooks wait already");
+  }
+  queue.finish(0);
+  ASSERT_EQ(told.ends.size(), 3u);
+  EXPECT_EQ(told.ends[1].first, "running");
+  EXPECT_TRUE(told.ends[1].second.cancelled);
+  EXPECT_EQ(told.ends[2].first, "waiting");
+  EXPECT_TRUE(told.ends[2].second.cancelled);
+}
+
 }  // namespace
