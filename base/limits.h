@@ -147,6 +147,16 @@ constexpr long kHoldFileBytesMax = 1 << 20;
 // output lines.
 constexpr int kHookMs = 30000;
 constexpr size_t kHookLineMax = 4096;
+// What a hook's output is still read for once the hook itself has ended: a background
+// process it left may hold the pipe open for good.
+constexpr int kHookDrainMs = 200;
+// How long the end of a held set waits for the hooks still queued or running (those of
+// the removals, mostly) before it ends them.
+constexpr int kHookStopGraceMs = 2000;
+// The hooks that may wait for their turn: one for each event of a whole set at once, and
+// room besides; past that a hook is not run (a `hook-failed`), so a hook slower than the
+// events holds no more memory than this.
+constexpr size_t kHookWaitingMax = 4 * kHoldLinesMax;
 
 // What a holding run may still take once it is stopped, however the router answers: the
 // removal's check of the entry, then its DeletePortMapping (one exchange's whole 10 s),

@@ -185,6 +185,7 @@ struct HoldSet {
   std::shared_ptr<PortmapServer> portmap6;  // the IPv6 one, once a PCP pinhole needs it
   bool upnp_found = false;                  // the UPnP router (and IPv6 router) found
   std::vector<std::string> hook;
+  std::unique_ptr<HookQueue> hooks;           // runs the hook beside the loop
   std::vector<std::shared_ptr<Facts>> facts;  // in the order they were first told of
   RequestRecord base;                         // both addresses toward the IPv4 router
   std::shared_ptr<GatewayHandle> firewall;    // the IPv6 router of pinholes, beside IPv4
@@ -245,9 +246,10 @@ std::string entry_name(const Facts& facts) {
                        facts.client.c_str(), facts.internal_port);
 }
 
-/// Runs the hook for `event` of the entry; its output lines go to standard error.
-void run_hook(const HoldSet& set, const Facts& facts, const char* event) {
-  const HookEnvironment environment = {
+/// What the hook is told of the entry's event: every text as the screens and the status
+/// file show it (a router's or a file's text may hold line breaks and controls).
+HookEnvironment hook_environment(const Facts& facts, const char* event) {
+  HookEnvironment environment = {
       {"PORTWRANGLER_EVENT", event},
       {"PORTWRANGLER_PROTOCOL", facts.protocol},
       {"PORTWRANGLER_EXTERNAL_ADDRESS", facts.external_address},
@@ -257,22 +259,35 @@ void run_hook(const HoldSet& set, const Facts& facts, const char* event) {
       {"PORTWRANGLER_DESCRIPTION", facts.description},
       {"PORTWRANGLER_VIA", facts.via},
   };
-  const HookResult result = hook_run(set.hook, environment, kHookMs, [](const std::string& line) {
-    std::fputs(text_printable("hook: " + line).append("\n").c_str(), stderr);
-    std::fflush(stderr);
-  });
+  for (auto& name_value : environment) name_value.second = text_printable(name_value.second);
+  return environment;
+}
+
+/// Queues the hook for `event` of the entry: the loop goes on while it runs.
+void run_hook(HoldSet* set, const Facts& facts, const char* event) {
+  if (!set->hooks) return;
+  set->hooks->add({set->hook, hook_environment(facts, event), entry_name(facts) + ", " + event});
+}
+
+/// A hook's output line, on standard error.
+void hook_line(const std::string& line) {
+  std::fputs(text_printable("hook: " + line).append("\n").c_str(), stderr);
+  std::fflush(stderr);
+}
+
+/// A hook's end: a `hook-failed` event unless it ended well.
+void hook_ended(const HoldSet& set, const HookJob& job, const HookResult& result) {
   std::string failed;
-  if (!result.started) {
+  if (result.cancelled) {
+    failed = result.started ? "ended: the holding ended" : "not run: the holding ended";
+  } else if (!result.started) {
     failed = "cannot be run: " + result.problem;
   } else if (result.timed_out) {
     failed = format_string("ran past %d s: stopped", kHookMs / 1000);
   } else if (result.exit_code != 0) {
     failed = format_string("ended with exit status %d", result.exit_code);
   }
-  if (!failed.empty()) {
-    set_event(set, "hook-failed",
-              entry_name(facts) + ", " + event + ": " + set.hook[0] + " " + failed);
-  }
+  if (!failed.empty()) set_event(set, "hook-failed", job.name + ": " + set.hook[0] + " " + failed);
 }
 
 /// Follows an entry's event into its facts and the status file; the hook's event for it,
@@ -297,7 +312,11 @@ const char* note(HoldSet* set, const std::shared_ptr<Facts>& facts, const std::s
     facts->last_renewal = keep_utc_now();
     facts->next_renewal = keep_utc_after(keep_renew_ms(facts->renew_lease_seconds) / 1000);
     facts->last_error.clear();
-    if (!answer.external_address.empty()) facts->external_address = answer.external_address;
+    if (!answer.external_address.empty()) {
+      facts->external_address = hold_router_address(answer.external_address);
+    }
+    if (!answer.internal_client.empty())
+      facts->client = hold_router_address(answer.internal_client);
     if (event == "moved" || event == "changed") {
       hook_event = "changed";
     } else if (!was_held) {
@@ -383,7 +402,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     facts->client =
         request.ip_address.empty() ? request.local_address : address_meant(request.ip_address);
     facts->description = request.description;
-    facts->external_address = request.external_address;
+    facts->external_address = hold_router_address(request.external_address);
     facts->lease_seconds = facts->renew_lease_seconds = request.lease_seconds;
   }
   for (char& c : facts->protocol)
@@ -395,7 +414,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     // The status file first: a reader woken by the event line finds it told there too.
     const char* hook_event = note(set, facts, event, answer);
     inner(event, answer);
-    if (hook_event != nullptr && !set->hook.empty()) run_hook(*set, *facts, hook_event);
+    if (hook_event != nullptr) run_hook(set, *facts, hook_event);
   };
   return entry;
 }
@@ -501,7 +520,61 @@ HoldListener gateway_listener(const std::shared_ptr<PortmapServer>* server, cons
   return listener;
 }
 
+/// Whether `text` is a dotted quad: four decimal numbers to 255, none with a leading 0.
+bool is_ipv4(const std::string& text) {
+  size_t at = 0;
+  for (int parts = 1; parts <= 4; ++parts) {
+    size_t end = text.find('.', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string part = text.substr(at, end - at);
+    if (part.empty() || part.size() > 3 || !is_all_digits(part.c_str()) ||
+        (part.size() > 1 && part[0] == '0') || std::strtol(part.c_str(), nullptr, 10) > 255) {
+      return false;
+    }
+    if (end == text.size()) return parts == 4;
+    at = end + 1;
+  }
+  return false;
+}
+
+/// Whether `text` is an IPv6 address's text: eight groups of one to four hex digits, one
+/// run of them left out as "::", the last two may be a dotted quad.
+bool is_ipv6(const std::string& text) {
+  if (text.size() < 2 || text.size() > 45 || (text[0] == ':' && text[1] != ':')) return false;
+  int groups = 0;
+  bool elided = text.compare(0, 2, "::") == 0;
+  size_t at = elided ? 2 : 0;
+  while (at < text.size()) {
+    const size_t end = text.find(':', at);
+    const std::string group = text.substr(at, end == std::string::npos ? end : end - at);
+    if (end == std::string::npos && group.find('.') != std::string::npos) {
+      if (!is_ipv4(group)) return false;
+      groups += 2;
+      break;
+    }
+    if (group.empty() || group.size() > 4 ||
+        group.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      return false;
+    }
+    ++groups;
+    if (end == std::string::npos) break;
+    at = end + 1;
+    if (at < text.size() && text[at] == ':') {
+      if (elided) return false;
+      elided = true;
+      ++at;
+    } else if (at == text.size()) {
+      return false;  // a lone ':' at the end
+    }
+  }
+  return elided ? groups < 8 : groups == 8;
+}
+
 }  // namespace
+
+std::string hold_router_address(const std::string& text) {
+  return is_ipv4(text) || is_ipv6(text) ? text : std::string();
+}
 
 bool hold_split_words(const std::string& line, std::vector<std::string>* words,
                       std::string* problem) {
@@ -597,6 +670,11 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
       return {Status::kSyntaxError, kMessageSyntax};
     }
   }
+  if (!set.hook.empty()) {
+    set.hooks = std::make_unique<HookQueue>(
+        kHookMs, hook_line,
+        [&set](const HookJob& job, const HookResult& result) { hook_ended(set, job, result); });
+  }
   std::vector<HoldLine> lines;
   keep_platform_reload_file(options.file);
   if (!read_set(options.file, &lines, problem)) return {Status::kSyntaxError, kMessageSyntax};
@@ -680,5 +758,9 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
   // one's on 224.0.0.1, the IPv6 one's (PCP pinholes) on ff02::1.
   listeners[1] = gateway_listener(&set.portmap, kHoldRouterPortmap);
   listeners[2] = gateway_listener(&set.portmap6, kHoldRouterPortmap6);
-  return hold_run(&entries, &gateway, discovery, keep_platform_waiter(true), &calls, listeners);
+  const Outcome outcome =
+      hold_run(&entries, &gateway, discovery, keep_platform_waiter(true), &calls, listeners);
+  // The removals' hooks have a short while of their own; what still runs then is ended.
+  if (set.hooks) set.hooks->finish(kHookStopGraceMs);
+  return outcome;
 }

@@ -31,6 +31,11 @@ bool hold_split_words(const std::string& line, std::vector<std::string>* words,
 bool hold_parse(const std::string& text, const std::string& file, std::vector<HoldLine>* lines,
                 std::string* problem);
 
+/// A router's address as the status file and the hook take it: `text` when it is an IPv4
+/// address (four decimal numbers) or an IPv6 one alone, else empty (a router may answer
+/// anything).
+std::string hold_router_address(const std::string& text);
+
 /// What a held set's run was given on its command line.
 struct HoldSetOptions {
   std::string file;         // --hold

@@ -1,10 +1,14 @@
 // A hook's process on Windows: CreateProcessW with the words quoted as the C runtime
-// reads them, the environment block with the event added, its output through one pipe,
-// stopped after the bound (the process this run started, by its handle).
+// reads them, the environment block with the event added, and only its pipe and standard
+// input handed to it (a handle list); in a job that ends everything in it once closed, at
+// the bound or once the hook is done; its output through one pipe.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "base/limits.h"
 #include "base/wide.h"
 #include "front/hook.h"
 
@@ -54,11 +58,103 @@ std::wstring environment_block(const HookEnvironment& added) {
   return block;
 }
 
+/// A job whose processes end when it is closed; null when none can be made.
+HANDLE kill_on_close_job() {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (job == nullptr) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
+
+/// Starts the hook with `input` (may be invalid) and `output` the only handles it
+/// inherits, suspended until it is in `job` (when there is one).
+bool start(std::wstring* line, std::wstring* block, HANDLE input, HANDLE output, HANDLE job,
+           PROCESS_INFORMATION* process) {
+  HANDLE inherited[2] = {output, input};
+  const DWORD count = input != INVALID_HANDLE_VALUE ? 2 : 1;
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<char> storage(size);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+  if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return false;
+  bool started = false;
+  if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                count * sizeof(HANDLE), nullptr, nullptr)) {
+    STARTUPINFOEXW start{};
+    start.StartupInfo.cb = sizeof(start);
+    start.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    start.StartupInfo.hStdInput = input != INVALID_HANDLE_VALUE ? input : nullptr;
+    start.StartupInfo.hStdOutput = output;
+    start.StartupInfo.hStdError = output;
+    start.lpAttributeList = list;
+    started = CreateProcessW(nullptr, &(*line)[0], nullptr, nullptr, TRUE,
+                             CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW | CREATE_SUSPENDED |
+                                 EXTENDED_STARTUPINFO_PRESENT,
+                             &(*block)[0], nullptr, &start.StartupInfo, process) != 0;
+  }
+  DeleteProcThreadAttributeList(list);
+  if (!started) return false;
+  // Outside a job (one this program runs in may forbid another) it is ended alone.
+  if (job != nullptr) AssignProcessToJobObject(job, process->hProcess);
+  ResumeThread(process->hThread);
+  CloseHandle(process->hThread);
+  return true;
+}
+
+/// Hands the hook's output to `bytes` until the hook has exited (then kHookDrainMs more
+/// while something it left holds the pipe), or the bound, or a cancel. True once it
+/// exited, its exit status in `*result`.
+bool follow(HANDLE process, HANDLE read_end, int timeout_ms,
+            const std::function<void(const char*, size_t)>& bytes, const std::atomic<bool>* cancel,
+            HookResult* result) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
+  ULONGLONG drained = end;
+  bool open = true;
+  bool exited = false;
+  for (;;) {
+    const bool cancelled = cancel != nullptr && cancel->load();
+    if (exited && (!open || cancelled || GetTickCount64() >= drained)) break;
+    if (!exited && (cancelled || GetTickCount64() >= end)) {
+      (cancelled ? result->cancelled : result->timed_out) = true;
+      return false;
+    }
+    DWORD waiting = 0;
+    if (open && !PeekNamedPipe(read_end, nullptr, 0, nullptr, &waiting, nullptr)) open = false;
+    if (open && waiting > 0) {
+      char chunk[4096];
+      DWORD got = 0;
+      if (!ReadFile(read_end, chunk, sizeof(chunk), &got, nullptr) || got == 0) {
+        open = false;
+      } else {
+        bytes(chunk, got);
+      }
+      continue;
+    }
+    // Nothing to read yet: a short wait on the process keeps this from spinning.
+    if (exited) {
+      Sleep(20);
+    } else if (WaitForSingleObject(process, 20) == WAIT_OBJECT_0) {
+      exited = true;
+      drained = std::min(end, GetTickCount64() + kHookDrainMs);
+    }
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  result->exit_code = static_cast<int>(code);
+  return true;
+}
+
 }  // namespace
 
 HookResult hook_platform_run(const std::vector<std::string>& argv,
                              const HookEnvironment& environment, int timeout_ms,
-                             const std::function<void(const char*, size_t)>& bytes) {
+                             const std::function<void(const char*, size_t)>& bytes,
+                             const std::atomic<bool>* cancel) {
   HookResult result;
   std::wstring line;
   for (const std::string& word : argv) append_quoted(wide_of(word), &line);
@@ -71,56 +167,26 @@ HookResult hook_platform_run(const std::vector<std::string>& argv,
     return result;
   }
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW start{};
-  start.cb = sizeof(start);
-  start.dwFlags = STARTF_USESTDHANDLES;
-  start.hStdInput = INVALID_HANDLE_VALUE;
-  start.hStdOutput = write_end;
-  start.hStdError = write_end;
+  const HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inherit, OPEN_EXISTING, 0, nullptr);
+  const HANDLE job = kill_on_close_job();
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE,
-                                      CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, &block[0],
-                                      nullptr, &start, &process);
+  const bool started = start(&line, &block, input, write_end, job, &process);
   CloseHandle(write_end);
-  if (!started) {
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  if (started) {
+    result.started = true;
+    if (!follow(process.hProcess, read_end, timeout_ms, bytes, cancel, &result)) {
+      if (job != nullptr) TerminateJobObject(job, 1);
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, 5000);
+    }
+    CloseHandle(process.hProcess);
+  } else {
     result.problem = "cannot be started";
-    CloseHandle(read_end);
-    return result;
-  }
-  CloseHandle(process.hThread);
-  result.started = true;
-  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
-  for (;;) {
-    DWORD waiting = 0;
-    if (!PeekNamedPipe(read_end, nullptr, 0, nullptr, &waiting, nullptr)) break;  // closed
-    if (waiting > 0) {
-      char chunk[4096];
-      DWORD got = 0;
-      if (!ReadFile(read_end, chunk, sizeof(chunk), &got, nullptr) || got == 0) break;
-      bytes(chunk, got);
-      continue;
-    }
-    if (GetTickCount64() >= end) {
-      result.timed_out = true;
-      break;
-    }
-    // Nothing to read yet: a short wait on the process keeps this from spinning.
-    // Ended: what it wrote last is still read, until the pipe closes (a process it
-    // handed the pipe to is bounded too).
-    if (WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0) Sleep(20);
   }
   CloseHandle(read_end);
-  const ULONGLONG now = GetTickCount64();
-  const DWORD left = result.timed_out || now >= end ? 0 : static_cast<DWORD>(end - now);
-  if (WaitForSingleObject(process.hProcess, left) != WAIT_OBJECT_0) {
-    result.timed_out = true;
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, INFINITE);
-  } else {
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    result.exit_code = static_cast<int>(code);
-  }
-  CloseHandle(process.hProcess);
+  // Whatever the hook left running ends with it.
+  if (job != nullptr) CloseHandle(job);
   return result;
 }

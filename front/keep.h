@@ -111,6 +111,8 @@ struct HoldAnswer {
   // kHeld: the router lost every mapping it held (its epoch went back): the other entries
   // held there are renewed now, not at their own time.
   bool router_lost_all = false;
+  // "moved": this host's address the entry is held for now (empty: unchanged).
+  std::string internal_client;
   Outcome ending{Status::kSuccess, ""};  // how the run ends when this ends the holding
 };
 

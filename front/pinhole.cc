@@ -317,6 +317,7 @@ HoldAnswer move(HeldPinhole* pinhole, const GatewayHandle& gateway, const std::s
     pinhole->request.local_address = old.request.client;
     return answer;
   }
+  answer.internal_client = now;
   int fault = 0;
   const Error error = pinhole_delete(gateway, old.id, &fault);
   answer.text = format_string("this host's address was %s: opened for the new one, ",

@@ -552,6 +552,7 @@ HoldAnswer held_map(HeldMapping* held, bool first, Deadline deadline) {
     // The server takes a delete only from the address it maps: the old one's lifetime
     // ends it.
     answer.event = "moved";
+    answer.internal_client = held->request.internal_address;
     answer.text = "this host's address was " + held->moved_from +
                   ": opened for the new one; the old one ends with its lifetime";
     held->moved_from.clear();

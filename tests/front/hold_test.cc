@@ -1,5 +1,6 @@
 // A held set's file: each kind of bad line named with its number (its control a good
-// one), the shell-like words, and what makes two lines the same entry.
+// one), the shell-like words, and what makes two lines the same entry; a router's text
+// taken as an address only when it is one.
 #include "front/hold.h"
 
 #include <gtest/gtest.h>
@@ -116,5 +117,37 @@ TEST(HoldLines, SameWordsSameEntryOtherWordsAnother) {
   EXPECT_EQ(one[1].code, kAddClient);
   EXPECT_EQ(one[1].request.ip_address, "10.0.0.5");
 }
+
+struct RouterAddress {
+  const char* text;
+  bool address;  // taken as it is; else none
+};
+
+class HoldRouterAddress : public ::testing::TestWithParam<RouterAddress> {};
+
+TEST_P(HoldRouterAddress, IsAnAddressAloneOrNone) {
+  const std::string text = GetParam().text;
+  EXPECT_EQ(hold_router_address(text), GetParam().address ? text : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, HoldRouterAddress,
+    ::testing::Values(
+        RouterAddress{"203.0.113.9", true}, RouterAddress{"0.0.0.0", true},
+        RouterAddress{"255.255.255.255", true}, RouterAddress{"2001:db8::1", true},
+        RouterAddress{"::", true}, RouterAddress{"::1", true},
+        RouterAddress{"1:2:3:4:5:6:7:8", true}, RouterAddress{"1:2:3:4:5:6:7::", true},
+        RouterAddress{"::ffff:192.0.2.1", true}, RouterAddress{"1:2:3:4:5:6:192.0.2.1", true},
+        RouterAddress{"FE80::A", true},
+        // A LAN device's answer: a line break and shell words after an address.
+        RouterAddress{"1.2.3.4\n&calc|$(id)", false}, RouterAddress{"1.2.3.4 ", false},
+        RouterAddress{"", false}, RouterAddress{"1.2.3", false}, RouterAddress{"1.2.3.4.5", false},
+        RouterAddress{"256.1.1.1", false}, RouterAddress{"01.2.3.4", false},
+        RouterAddress{"1..3.4", false}, RouterAddress{"0x1.2.3.4", false},
+        RouterAddress{"cafe", false}, RouterAddress{"1:2:3:4:5:6:7:8:9", false},
+        RouterAddress{"1:2:3:4:5:6:7", false}, RouterAddress{"1::2::3", false},
+        RouterAddress{":::", false}, RouterAddress{":1::2", false}, RouterAddress{"1:2:", false},
+        RouterAddress{"12345::1", false}, RouterAddress{"fe80::1%eth0", false},
+        RouterAddress{"::ffff:1.2.3", false}, RouterAddress{"1:2:3:4:5:6:7:1.2.3.4", false}));
 
 }  // namespace

@@ -42,6 +42,17 @@ def held(event, protocol, external, internal, description, lease=""):
             hook(event, protocol, external, internal, description))
 
 
+def held_in_order(event, entries, lease=""):
+    """The held set's `event` lines of `entries`, in order, and their hooks' lines, in the
+    same order: the hooks run beside the holding, one at a time, so a hook's line may come
+    after a later event's."""
+    events = [r"^%s %s: %s %d -> 192\.168\.77\.2:%d%s\n" % (EVENT, event, protocol, external,
+                                                          internal, lease)
+              for protocol, external, internal, _ in entries]
+    hooks = [hook(event, *entry) for entry in entries]
+    return [r"(?:hook: [^\n]*\n)*".join(events), "^" + r"(?:[^\n]*\n)*?".join(hooks)]
+
+
 # What each step must show, as patterns (re.M) read in that step's part of the output.
 PROOFS = {
     "session": [r"\[Entry Added\]", r"Found \(001\) Matching Results\."],
@@ -74,12 +85,12 @@ PROOFS = {
                   r"^   %srefused\n*\Z" % PROBED],
     # The set added with its hook; the status file; after SIGHUP only the new line's
     # events; after SIGTERM every entry removed, and the table empty.
-    "hold": ["".join(held("added", *entry, lease=", lease %s s" % HOUR) for entry in HELD[:3]),
+    "hold": [*held_in_order("added", HELD[:3], lease=", lease %s s" % HOUR),
              "".join(r'^\{"protocol":"%s","external_port":%d,"state":"held",'
                      r'"lease_seconds":%s\}\n' % (entry[0], entry[1], HOUR) for entry in HELD[:3]),
              r"^%s reloaded: hold\.conf: 4 entries\n" % EVENT +
              held("added", *HELD[3], lease=r", lease \d+ s") + r"(?!%s )" % EVENT,
-             "".join(held("removed", *entry) for entry in HELD),
+             *held_in_order("removed", HELD),
              r"^   the holder ended with status 0$", r"^\[\]$"],
     "diagnose": [r"^\| --------------------  UPnP Router - Diagnosis  -------------------- \|$",
                  r"^\| TCP 2222 goes to 192\.168\.77\.2:22 \(this host\), enabled,",

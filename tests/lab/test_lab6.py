@@ -279,6 +279,9 @@ class PinholeLab(unittest.TestCase):
         # ends it.
         self.assertTrue(self.until(lambda: not lab.pinholes(), 10), lab.pinholes())
 
+    def test_a_held_set_tells_a_moved_pinholes_new_address(self):
+        held_set_follows_a_move(self, "-pinhole -add TCP %d 4" % (PORT + 48), "2001:db8:77::23")
+
     def until(self, condition, seconds):
         """Whether `condition()` holds within `seconds` (tried every 0.2 s)."""
         deadline = time.monotonic() + seconds
@@ -287,6 +290,63 @@ class PinholeLab(unittest.TestCase):
                 return True
             time.sleep(0.2)
         return bool(condition())
+
+
+def held_set_follows_a_move(test, line, new, *options):
+    """A held set of the pinhole `line`, with a status file and a hook, on the client of
+    `test.lab`: once this host's address moves to `new` (as temporary addresses rotate),
+    both name the new address where they named the old one before (the control)."""
+    lab = test.lab
+    test.addCleanup(lab.on, "client", "ip", "-6", "addr", "change", CLIENT6 + "/64", "dev",
+                    "lan0", "preferred_lft", "forever", "nodad")
+    test.addCleanup(lab.on, "client", "ip", "-6", "addr", "del", new + "/64", "dev", "lan0")
+    folder = tempfile.mkdtemp(prefix="pw-moved-")
+    test.addCleanup(shutil.rmtree, folder)
+    paths = {name: os.path.join(folder, name) for name in ("set", "hook.py", "calls", "status")}
+    with open(paths["set"], "w") as f:
+        f.write(line + "\n")
+    with open(paths["hook.py"], "w") as f:
+        f.write("import json, os, sys\n"
+                "said = [os.environ[n] for n in ('PORTWRANGLER_EVENT',\n"
+                "                                'PORTWRANGLER_INTERNAL_CLIENT')]\n"
+                "with open(sys.argv[1], 'a') as out:\n"
+                "    out.write(json.dumps(said) + '\\n')\n")
+
+    def told(seconds, address):
+        """Whether the status file names `address` alone within `seconds`."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            try:
+                with open(paths["status"]) as f:
+                    if [e["internal_client"] for e in json.load(f)["entries"]] == [address]:
+                        return True
+            except (OSError, ValueError):
+                pass
+            time.sleep(0.2)
+        return False
+    holder = subprocess.Popen([LAB, "client", lab.name, PROGRAM, "--hold", paths["set"],
+                               "--status-file", paths["status"], "--on-change",
+                               "%s %s %s" % (PYTHON, paths["hook.py"], paths["calls"])] +
+                              list(options), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              stdin=subprocess.DEVNULL, text=True)
+    test.addCleanup(holder.kill)  # the run this test started, by its pid
+    try:
+        test.assertTrue(told(20, CLIENT6))
+        lab.on("client", "ip", "-6", "addr", "add", new + "/64", "dev", "lan0", "nodad")
+        lab.on("client", "ip", "-6", "addr", "change", CLIENT6 + "/64", "dev", "lan0",
+               "preferred_lft", "0", "nodad")
+        test.assertTrue(told(10, new))
+    finally:
+        holder.send_signal(signal.SIGTERM)
+        _, err = holder.communicate(timeout=30)
+        # The old address's pinhole may outlive the run: its lease ends it.
+        end = time.monotonic() + 15
+        while lab.pinholes() and time.monotonic() < end:
+            time.sleep(0.2)
+    test.assertEqual(holder.returncode, 0, err)
+    with open(paths["calls"]) as f:
+        calls = [json.loads(line) for line in f]
+    test.assertEqual(calls, [["added", CLIENT6], ["changed", new], ["removed", new]], err)
 
 
 def lab_run(lab, host, *command):
@@ -573,6 +633,10 @@ class PcpPinholeLab(unittest.TestCase):
             end = time.monotonic() + 2 * MIN_LIFETIME
             while lab.pinholes() and time.monotonic() < end:
                 time.sleep(0.2)
+
+    def test_a_held_set_tells_a_moved_pcp_pinholes_new_address(self):
+        held_set_follows_a_move(self, "--protocol pcp -pinhole -add TCP %d %d" % (
+            PORT + 47, MIN_LIFETIME), "2001:db8:77::22", "--gateway", GATEWAY6)
 
     def via_link_local(self):
         """The client's IPv6 default route via the router's link-local address, for the

@@ -11,6 +11,7 @@ so that its server and sockets live in the namespace the test made."""
 import concurrent.futures
 import ctypes
 import glob
+import json
 import os
 import re
 import shlex
@@ -274,6 +275,50 @@ class WindowsConsole(unittest.TestCase):
         self.assertEqual(len(searches), 12)
         self.assertGreater(result.seconds, 4.5)
         self.assertLess(result.seconds, 18)
+
+    def test_a_hold_sets_hook_is_told_a_routers_text_mended(self):
+        # A .cmd hook that writes what it is told and leaves a process holding its output:
+        # a router's hostile external address reaches it as none (the control: a plain
+        # one as it is), its end is no failure, and Ctrl-C ends the run at once.
+        folder = tempfile.mkdtemp(prefix="pwhook")
+        self.addCleanup(shutil.rmtree, folder)
+        windows = {name: "Z:" + os.path.join(folder, name).replace("/", "\\")
+                   for name in ("set", "hook.cmd", "calls")}
+        with open(os.path.join(folder, "set"), "w") as f:
+            f.write("-add TCP 22 2222 ssh\n")
+        with open(os.path.join(folder, "hook.cmd"), "w") as f:
+            f.write("@echo off\r\n"
+                    "echo [%%PORTWRANGLER_EVENT%%] [%%PORTWRANGLER_EXTERNAL_ADDRESS%%]>>%s\r\n"
+                    "start /b cmd /c \"ping -n 20 127.0.0.1\"\r\n"
+                    "echo ran\r\n" % windows["calls"])
+        for name, answer, told in (("hostile", "1.2.3.4\n&amp;calc|$(id)", ""),
+                                   ("plain", "203.0.113.9", "203.0.113.9")):
+            with self.subTest(name), Prefix() as prefix, Namespace() as ns, \
+                    FakeGateway(ns, entries=[], external_ip=answer):
+                if os.path.exists(os.path.join(folder, "calls")):
+                    os.unlink(os.path.join(folder, "calls"))
+                holder = subprocess.Popen(
+                    ["ip", "netns", "exec", ns.name, WINE_RUN, prefix, EXE, "--json", "--hold",
+                     windows["set"], "--on-change", "cmd /c '%s'" % windows["hook.cmd"]],
+                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                try:
+                    first = holder.stdout.readline()
+                    time.sleep(3)  # the hook's run
+                    holder.send_signal(signal.SIGINT)  # the run this test started, by its pid
+                    stopped = time.monotonic()
+                    out, err = holder.communicate(timeout=40)
+                finally:
+                    holder.kill()
+                waited = time.monotonic() - stopped
+                events = [json.loads(line)["event"] for line in [first] + out.splitlines()
+                          if line.strip()]
+                self.assertEqual((events[0], events[-1]), ("added", "removed"), events)
+                self.assertNotIn("hook-failed", events)
+                self.assertIn("hook: ran", err)
+                self.assertLess(waited, 15)
+                with open(os.path.join(folder, "calls")) as f:
+                    calls = f.read().replace("\r\n", "\n")
+                self.assertEqual(calls, "[added] [%s]\n[removed] [%s]\n" % (told, told))
 
     def test_console_colours_on_a_terminal(self):
         # Under Wine in a pseudo-terminal the console attributes become colour sequences:
