@@ -70,7 +70,8 @@ except OSError:
 """
 
 # A fake NAT-PMP/PCP server on the gateway's 5351: for each request it sends the
-# datagrams its script names (hex, "port:" first for another source port), in order.
+# datagrams its script names (hex, "port:" first for another source port), in order;
+# NONCE and EXTPORT stand for a PCP MAP request's nonce and suggested external port.
 FAKE = r"""
 import socket, sys, time
 script = [line.split() for line in open(sys.argv[1]).read().splitlines() if line.strip()]
@@ -92,10 +93,12 @@ while time.monotonic() < end:
     if step >= len(script):
         continue
     for datagram in script[step]:
+        datagram = datagram.replace("NONCE", request[24:36].hex())
+        datagram = datagram.replace("EXTPORT", request[42:44].hex())
         if datagram.startswith("port:"):
-            other.sendto(bytes.fromhex(datagram[5:].replace("NONCE", request[24:36].hex())), sender)
+            other.sendto(bytes.fromhex(datagram[5:]), sender)
         elif datagram != "-":
-            s.sendto(bytes.fromhex(datagram.replace("NONCE", request[24:36].hex())), sender)
+            s.sendto(bytes.fromhex(datagram), sender)
     step += 1
 """
 
@@ -805,6 +808,36 @@ class Fake(PortmapLab):
         self.assertTrue(heard)  # the control's, alone
         self.assertTrue(all(line.split()[1].startswith("0201") for line in heard), heard)
 
+
+    def test_a_server_whose_epoch_goes_back_in_every_answer_gets_a_bounded_holder(self):
+        # Two held PCP mappings, the first granted 4 s (renewed within 2.5 s), the rest
+        # 7200 s; every answer's epoch is below the one before, which says the server lost
+        # its mappings each time. Each answer has the other renewed, each entry at most
+        # once per 2 s: not a request per answer at line rate.
+        pcp = ("0281 0000 %08x %08x 000000000000000000000000" "NONCE"
+               "06000000 0016 EXTPORT 00000000000000000000ffff50515202")
+        server = self.fake("\n".join((pcp % (4 if i == 0 else 7200, 100000 - 10 * i))
+                                      .replace(" ", "")
+                                     for i in range(400)) + "\n", seconds=30)
+        folder = tempfile.mkdtemp(prefix="pw-set-")
+        self.addCleanup(subprocess.run, ["rm", "-rf", folder])
+        path = os.path.join(folder, "set.conf")
+        with open(path, "w") as f:
+            f.write("--protocol pcp -add TCP 22 2224\n--protocol pcp -add TCP 22 2225\n")
+        holder = self.keeper("--hold", path)
+        self.assertIsNotNone(self.wait_for(holder, "added", 2225, 20), holder.seen)
+        held = time.monotonic()
+        time.sleep(10)
+        holder.terminate()
+        self.assertEqual(holder.wait(timeout=30), 0)
+        elapsed = time.monotonic() - held
+        server.kill()  # the server this test started, by its pid
+        server.wait()
+        requests = [line for line in server.stdout if line.startswith(b"got ")]
+        renewals = len(requests) - 4  # the two adds and the two deletes
+        print("\n  %d renewals in %.1f s" % (renewals, elapsed), file=sys.stderr)
+        self.assertGreaterEqual(renewals, 4)  # the news is acted on
+        self.assertLessEqual(renewals, 2 * (elapsed / 2 + 1))
 
     def test_a_plain_held_set_ends_refused_and_silent_with_lines_within_the_stop(self):
         # Four lines granted, then a server silent to every delete; a fifth refused

@@ -101,7 +101,7 @@ TEST_P(GrantTest, ASuccessThatHoldsNoUsableMappingIsNoGrant) {
                                [&c](const std::string& request) { return success(c, request); });
   ASSERT_TRUE(server.bound());
   PortmapGateway gateway;
-  gateway.address = "127.0.0.2";
+  gateway.address = server.address();
   gateway.source = "127.0.0.1";
   const PortmapRequest request{kIpProtocolTcp, "127.0.0.1", 22, 2222, c.asked, false};
   const PortmapSchedule schedule{{0}, 2000};
@@ -181,7 +181,7 @@ TEST_P(ExternalAddressTest, AnUnusableOneIsNotTheRouters) {
   });
   ASSERT_TRUE(server.bound());
   PortmapGateway gateway;
-  gateway.address = "127.0.0.2";
+  gateway.address = server.address();
   EXPECT_EQ(natpmp_external_address(gateway, {{0}, 2000}).error, GetParam().error);
 }
 

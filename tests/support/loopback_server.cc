@@ -149,8 +149,19 @@ LoopbackUdpEcho::~LoopbackUdpEcho() {
 
 namespace {
 
-/// A UDP socket on port 5351 of 127.0.0.2 or ::1; -1 when it cannot be bound.
-int bind_portmap(bool v6) {
+/// An address of loopback's 127/8 of this process's own (never 127.0.0.1, where the
+/// tests of silence send): test processes run side by side, each its own 5351.
+uint32_t own_loopback() {
+#ifdef _WIN32
+  const uint32_t pid = static_cast<uint32_t>(GetCurrentProcessId());
+#else
+  const uint32_t pid = static_cast<uint32_t>(getpid());
+#endif
+  return 0x7f000000u | (2 + pid % 0xfffffdu);
+}
+
+/// A UDP socket on port 5351 of own_loopback() or ::1; -1 when it cannot be bound.
+int bind_once(bool v6) {
   int fd = static_cast<int>(socket(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0));
   sockaddr_storage storage{};
   socklen_t length = 0;
@@ -163,7 +174,7 @@ int bind_portmap(bool v6) {
   } else {
     auto* address = reinterpret_cast<sockaddr_in*>(&storage);
     address->sin_family = AF_INET;
-    address->sin_addr.s_addr = htonl(0x7f000002);
+    address->sin_addr.s_addr = htonl(own_loopback());
     address->sin_port = htons(5351);
     length = sizeof(*address);
   }
@@ -172,9 +183,19 @@ int bind_portmap(bool v6) {
   return -1;
 }
 
+/// ::1 has one 5351 for every process: a test beside this one may hold it a moment.
+int bind_portmap(bool v6) {
+  int fd = bind_once(v6);
+  for (int tries = 0; fd < 0 && v6 && tries < 60; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    fd = bind_once(v6);
+  }
+  return fd;
+}
+
 }  // namespace
 
-LoopbackPortmapServer::LoopbackPortmapServer(bool v6, Answer answer, int count) {
+LoopbackPortmapServer::LoopbackPortmapServer(bool v6, Answer answer, int count) : v6_(v6) {
   socket_ = bind_portmap(v6);
   bound_ = socket_ >= 0;
   if (!bound_) return;
@@ -192,6 +213,13 @@ LoopbackPortmapServer::LoopbackPortmapServer(bool v6, Answer answer, int count) 
              reinterpret_cast<sockaddr*>(&sender), length);
     }
   });
+}
+
+std::string LoopbackPortmapServer::address() const {
+  if (v6_) return "::1";
+  const uint32_t host = own_loopback();
+  return "127." + std::to_string((host >> 16) & 0xff) + "." + std::to_string((host >> 8) & 0xff) +
+         "." + std::to_string(host & 0xff);
 }
 
 LoopbackPortmapServer::~LoopbackPortmapServer() {

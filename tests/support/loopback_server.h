@@ -48,17 +48,21 @@ class LoopbackUdpEcho {
   std::thread thread_;
 };
 
-/// A NAT-PMP/PCP server on port 5351 of 127.0.0.2 (apart from 127.0.0.1, where the tests
-/// of silence send), or of ::1 with `v6`: each of the first `count` datagrams gets what
-/// `answer` makes of it (nothing for an empty string). It gives up after 5 quiet seconds.
+/// A NAT-PMP/PCP server on port 5351 of a loopback address of this process's own (apart
+/// from 127.0.0.1, where the tests of silence send), or of ::1 with `v6`: each of the
+/// first `count` datagrams gets what `answer` makes of it (nothing for an empty string).
+/// It gives up after 5 quiet seconds.
 class LoopbackPortmapServer {
  public:
   using Answer = std::function<std::string(const std::string& request)>;
   LoopbackPortmapServer(bool v6, Answer answer, int count = 1);
   ~LoopbackPortmapServer();
   bool bound() const { return bound_; }
+  /// The address it listens on, as a gateway's text.
+  std::string address() const;
 
  private:
+  bool v6_ = false;
   int socket_ = -1;
   bool bound_ = false;
   std::thread thread_;
