@@ -236,9 +236,15 @@ class Scripts(LabClient, unittest.TestCase):
         self.assertEqual(held[8080]["lease_seconds"], 4)
         self.assertEqual((held[27015]["description"], held[27015]["via"],
                           held[27015]["external_address"]), (odd, "upnp", EXTERNAL))
-        # Another host takes one port: that one alone is dropped.
-        self.upnpc("-d", "8080", "TCP")
-        self.upnpc("-e", "theirs", "-a", "192.168.77.5", "8080", "8080", "TCP")
+        # Another host takes one port: that one alone is dropped. A renewal of 8080 that
+        # comes between upnpc's removal and its add finds the port free and adds ours
+        # again first (upnpc's add is then refused): the other host tries again.
+        theirs = mapping("theirs", "TCP", "192.168.77.5", 8080, 8080)
+        for tries in range(1, 4):
+            self.upnpc("-d", "8080", "TCP")
+            self.upnpc("-e", "theirs", "-a", "192.168.77.5", "8080", "8080", "TCP")
+            if theirs in self.upnpc_table():
+                break
         taken = holder.wait_for("taken", 10)
         self.assertEqual(taken["external_port"], 8080, holder.seen)
         with open(status) as f:
@@ -253,12 +259,17 @@ class Scripts(LabClient, unittest.TestCase):
                          ("refused", "refused"))
         with open(record) as f:
             calls = [json.loads(line) for line in f]
-        # A renewal of 8080 between upnpc's removal and its add sees the port free first.
+        # A renewal of 8080 between upnpc's removal and its add sees the port free first,
+        # at most once a try, and adds it again at most as often.
         seen = [(c["PORTWRANGLER_EVENT"], int(c["PORTWRANGLER_EXTERNAL_PORT"])) for c in calls]
-        self.assertLessEqual(seen.count(("lost", 8080)), 1)
-        self.assertEqual(sorted(call for call in seen if call != ("lost", 8080)),
+        lost = seen.count(("lost", 8080))
+        self.assertLessEqual(lost, tries)
+        self.assertLessEqual(seen.count(("added", 8080)), 1 + lost)
+        self.assertEqual(sorted(set(call for call in seen if call != ("lost", 8080))),
                          [("added", 2222), ("added", 8080), ("added", 27015), ("removed", 2222),
                           ("removed", 27015), ("taken", 8080)])
+        self.assertEqual(len([call for call in seen if call[1] != 8080]), 4)
+        self.assertEqual(seen.count(("taken", 8080)), 1)
         game = [c for c in calls if c["PORTWRANGLER_EXTERNAL_PORT"] == "27015"][0]
         self.assertEqual(game, {"PORTWRANGLER_EVENT": "added", "PORTWRANGLER_PROTOCOL": "UDP",
                                 "PORTWRANGLER_EXTERNAL_ADDRESS": EXTERNAL,
