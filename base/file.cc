@@ -46,7 +46,8 @@ bool rename_over(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool file_replace(const std::string& path, const std::string& text, std::string* problem) {
+bool file_replace(const std::string& path, const std::string& text, std::string* problem,
+                  FileSync sync) {
   std::string aside;
   long long handle = -1;
   for (int tries = 0; tries < kAsideTries && handle < 0; ++tries) {
@@ -62,7 +63,7 @@ bool file_replace(const std::string& path, const std::string& text, std::string*
     fs_remove(aside);
     return fail(problem, aside + ": cannot be written: " + why);
   }
-  if (!fs_sync_close(handle)) {
+  if (!fs_sync_close(handle, sync == FileSync::kToDisk)) {
     fs_remove(aside);
     return fail(problem, aside + ": cannot be written to disk: " + fs_error_text());
   }

@@ -10,11 +10,17 @@
 #include <cstddef>
 #include <string>
 
+/// Whether a replacement waits for the disk: what a later run needs (the state table, the
+/// secret) does; a snapshot rewritten at every event (the status file) need not, and must
+/// not hold the holding loop up for the disk's sake.
+enum class FileSync { kToDisk, kCached };
+
 /// Writes `text` to a new file of a name no other has, beside `path` (readable by its
-/// owner alone), flushes it to disk and renames it over `path`. False, with the reason
-/// in `*problem` and nothing left beside, when any step failed. On Windows a rename a
-/// reader holds up is tried again for a short while.
-bool file_replace(const std::string& path, const std::string& text, std::string* problem = nullptr);
+/// owner alone), flushes it to disk (with kToDisk) and renames it over `path`. False, with
+/// the reason in `*problem` and nothing left beside, when any step failed. On Windows a
+/// rename a reader holds up is tried again for a short while.
+bool file_replace(const std::string& path, const std::string& text, std::string* problem = nullptr,
+                  FileSync sync = FileSync::kToDisk);
 
 /// What a capped read came to.
 enum class FileRead {

@@ -22,8 +22,9 @@ long long fs_create_new(const std::string& path);
 /// Writes all of `data`; false when the system took less.
 bool fs_write_all(long long handle, const std::string& data);
 
-/// Flushes the file to disk and closes it; false when either failed (closed anyway).
-bool fs_sync_close(long long handle);
+/// Flushes the file to disk (with `to_disk`) and closes it; false when either failed
+/// (closed anyway).
+bool fs_sync_close(long long handle, bool to_disk);
 
 /// An existing file `path` opened for reading; -1 on failure.
 long long fs_open_read(const std::string& path);

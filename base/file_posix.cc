@@ -38,8 +38,8 @@ bool fs_write_all(long long handle, const std::string& data) {
   return true;
 }
 
-bool fs_sync_close(long long handle) {
-  const bool synced = fsync(static_cast<int>(handle)) == 0;
+bool fs_sync_close(long long handle, bool to_disk) {
+  const bool synced = !to_disk || fsync(static_cast<int>(handle)) == 0;
   const int saved = errno;
   const bool closed = close(static_cast<int>(handle)) == 0;
   if (!synced) errno = saved;

@@ -68,8 +68,8 @@ bool fs_write_all(long long handle, const std::string& data) {
   return true;
 }
 
-bool fs_sync_close(long long handle) {
-  const bool flushed = FlushFileBuffers(handle_of(handle)) != 0;
+bool fs_sync_close(long long handle, bool to_disk) {
+  const bool flushed = !to_disk || FlushFileBuffers(handle_of(handle)) != 0;
   const DWORD saved = GetLastError();
   const bool closed = CloseHandle(handle_of(handle)) != 0;
   if (!flushed) SetLastError(saved);

@@ -152,7 +152,7 @@ constexpr size_t kHookLineMax = 4096;
 constexpr int kHookDrainMs = 200;
 // How long the end of a held set waits for the hooks still queued or running (those of
 // the removals, mostly) before it ends them.
-constexpr int kHookStopGraceMs = 2000;
+constexpr int kHookStopGraceMs = 5000;
 // The hooks that may wait for their turn: one for each event of a whole set at once, and
 // room besides; past that a hook is not run (a `hook-failed`), so a hook slower than the
 // events holds no more memory than this.

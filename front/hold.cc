@@ -236,7 +236,7 @@ void write_status(const HoldSet& set) {
   const std::string text =
       json({{"entries", entries}}).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
   std::string problem;
-  if (!file_replace(set.options.status_file, text, &problem)) {
+  if (!file_replace(set.options.status_file, text, &problem, FileSync::kCached)) {
     set_event(set, "status-failed", problem);
   }
 }

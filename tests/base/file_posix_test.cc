@@ -88,7 +88,7 @@ TEST_P(NewFileName, IsNeverOneThatExists) {
   const long long handle = fs_create_new(name);
   EXPECT_EQ(handle >= 0, GetParam().made);
   if (handle >= 0) {
-    EXPECT_TRUE(fs_sync_close(handle));
+    EXPECT_TRUE(fs_sync_close(handle, true));
   }
   EXPECT_EQ(text_of(target), "precious\n");
 }
