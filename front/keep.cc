@@ -100,6 +100,11 @@ void release(HeldEntry* entry, const GatewayHandle& gateway, const Deadline* sto
   }
 }
 
+/// The lease a held answer is renewed by: its own where it names one, else the granted.
+int64_t renew_lease_of(const HoldAnswer& answer) {
+  return answer.renew_lease_seconds != 0 ? answer.renew_lease_seconds : answer.lease_seconds;
+}
+
 /// Sets the entry's next step by the answer of its last one, ending it where the answer
 /// says so.
 void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, long long now) {
@@ -119,11 +124,7 @@ void settle(HeldEntry* entry, const GatewayHandle& gateway, HoldAnswer answer, l
       entry->taken = false;
       entry->failures = 0;
       entry->refusals = 0;
-      if (answer.renew_lease_seconds != 0) {
-        entry->lease_seconds = answer.renew_lease_seconds;
-      } else if (answer.lease_seconds != 0) {
-        entry->lease_seconds = answer.lease_seconds;
-      }
+      if (renew_lease_of(answer) != 0) entry->lease_seconds = renew_lease_of(answer);
       entry->next_ms = now + keep_renew_ms(entry->lease_seconds);
       return;
     case HoldStep::kTaken:
