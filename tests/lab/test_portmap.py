@@ -374,6 +374,29 @@ class Beside(PortmapLab):
         self.assertEqual(code, 0)
         self.assertEqual(self.probe(document["entry"]["external_port"]), "client")
 
+    def test_same_port_on_a_home_router_frees_the_port_and_asks_it_inside_and_out(self):
+        # Another host holds 2222: the daemon grants another port P for 2222 inside, which
+        # is deleted and P asked for inside and out; a packet to P reaches P on the client.
+        # The control: --any-port alone forwards P to 2222 inside.
+        held = self.on("device", "natpmpc", "-g", GATEWAY, "-a", "2222", "22", "tcp", "600")
+        self.assertEqual(held.returncode, 0, held.stdout)
+        # 60 s asked: the daemon grants it through NAT-PMP, and its PCP floor of 120 s.
+        for via, granted in (("natpmp", 60), ("pcp", 120)):
+            code, document = self.document("--protocol", via, "--any-port", "--same-port",
+                                           "--lease", "60", "-add", "TCP", "2222", "2222")
+            entry = document["entry"]
+            self.assertEqual((code, entry["internal_port"], entry["lease_seconds"],
+                              document["lease_asked"]),
+                             (0, entry["external_port"], granted, 60), document)
+            self.assertNotEqual(entry["external_port"], 2222)
+            self.listen("client", entry["external_port"], "same-" + via, seconds=10)
+            self.assertEqual(self.probe(entry["external_port"]), "same-" + via)
+        code, document = self.document("--protocol", "natpmp", "--any-port", "-add", "TCP",
+                                       "2222", "2222")
+        self.assertEqual(code, 0)
+        self.assertNotEqual(document["entry"]["external_port"], 2222)
+        self.assertEqual(document["entry"]["internal_port"], 2222)
+
     def test_any_port_on_an_igd_v1_router_is_said(self):
         # Its description offers WANIPConnection:1 alone: no AddAnyPortMapping is sent.
         code, out, err, _ = self.pw("--exit-status", "--any-port", "-add", "TCP", "22", "2222",
