@@ -129,6 +129,14 @@ constexpr int kKeepRenewMaxMs = 86400000;
 // Renewals refused in a row before the holding ends: a passing refusal (a router busy
 // or restarting its service) is waited out; one that stays is not asked forever.
 constexpr int kKeepRefusalsMax = 3;
+// NAT-PMP and PCP: the least wait between two renewals, whatever lifetime the gateway
+// grants (it grants what it grants): one granting a second or two is not asked many times
+// a second. The loop renews at half the lease it is given, so that lease is at least twice.
+constexpr int kPortmapRenewFloorSeconds = 2;
+// --same-port: the asks of one step in all, the first included. A gateway that grants a
+// port, then another once the first is deleted and asked for inside and out, is not
+// chased: it grants no port the same inside.
+constexpr int kSamePortAsksMax = 3;
 // A held set: how often a port another host took is looked at again (it is never
 // overwritten; asking more often only loads the router).
 constexpr int kHoldTakenRecheckMs = 600000;

@@ -53,15 +53,32 @@ bool option_value(const std::vector<std::string>& words, size_t* at, const std::
   return true;
 }
 
-/// Takes the line's long options off the front of `words`: --lease and --protocol.
+/// What a line's flags ask for: --any-port and --same-port.
+struct LineFlags {
+  bool any_port = false;
+  bool same_port = false;
+};
+
+/// Takes the line's long options off the front of `words`: --lease, --protocol and the
+/// flags.
 bool take_line_options(const std::vector<std::string>& words, size_t* at, long* lease,
-                       HoldLine* line, std::string* problem) {
+                       LineFlags* flags, HoldLine* line, std::string* problem) {
   while (*at < words.size() && words[*at].compare(0, 2, "--") == 0) {
     const std::string& word = words[*at];
     const std::string name = word.substr(2, word.find('=') - 2);
     std::string value;
+    if (name == "any-port" || name == "same-port") {
+      if (word.find('=') != std::string::npos) {
+        *problem = "--" + name + " takes no value";
+        return false;
+      }
+      (name == "any-port" ? flags->any_port : flags->same_port) = true;
+      ++*at;
+      continue;
+    }
     if (name != "lease" && name != "protocol") {
-      *problem = "unknown option --" + name + " (a line takes --lease and --protocol)";
+      *problem = "unknown option --" + name +
+                 " (a line takes --lease, --protocol, --any-port and --same-port)";
       return false;
     }
     if (!option_value(words, at, name, &value, problem)) return false;
@@ -82,11 +99,31 @@ bool take_line_options(const std::vector<std::string>& words, size_t* at, long* 
   return true;
 }
 
+/// The flags of an add's line: --any-port where the gateway's choice can be held
+/// (NAT-PMP, PCP), --same-port as the command line takes it.
+bool line_flags_fit(const LineFlags& flags, HoldLine* line, std::string* problem) {
+  const MapVia via = line->via == "pcp"      ? MapVia::kPcp
+                     : line->via == "natpmp" ? MapVia::kNatpmp
+                                             : MapVia::kUpnp;
+  if (flags.same_port && !same_port_fits(via, flags.any_port, line->request.internal_port,
+                                         line->request.external_port, problem)) {
+    return false;
+  }
+  if (flags.any_port && via == MapVia::kUpnp) {
+    *problem = "--any-port in a held set goes with --protocol pcp or natpmp";
+    return false;
+  }
+  line->request.any_port = flags.any_port;
+  line->request.same_port = flags.same_port;
+  return true;
+}
+
 /// One line's words as an entry: the command grammar's add or pinhole add.
 bool line_entry(const std::vector<std::string>& words, HoldLine* line, std::string* problem) {
   size_t at = 0;
   long lease = -1;
-  if (!take_line_options(words, &at, &lease, line, problem)) return false;
+  LineFlags flags;
+  if (!take_line_options(words, &at, &lease, &flags, line, problem)) return false;
   std::vector<std::string> command(words.begin() + static_cast<long>(at), words.end());
   std::vector<char*> argv{const_cast<char*>("portwrangler")};
   for (std::string& word : command) argv.push_back(&word[0]);
@@ -103,6 +140,10 @@ bool line_entry(const std::vector<std::string>& words, HoldLine* line, std::stri
     return false;
   }
   if (line->code == kPinholeAdd) {
+    if (flags.any_port || flags.same_port) {
+      *problem = "--any-port and --same-port go with -add; a pinhole opens the port it names";
+      return false;
+    }
     if (lease != -1) {
       *problem = "--lease goes with -add; a pinhole's lease is its LEASE";
       return false;
@@ -121,12 +162,13 @@ bool line_entry(const std::vector<std::string>& words, HoldLine* line, std::stri
                    : "only -add and -pinhole -add are held";
     return false;
   }
-  if (line->via != "upnp" && lease != -1 &&
-      (lease < kPortmapLeaseMinSeconds || lease > kPortmapLeaseMaxSeconds)) {
+  if (line->via != "upnp" && lease != -1 && lease > kPortmapLeaseMaxSeconds) {
+    // The least is a held lease's, checked above.
     *problem = format_string("--lease takes seconds from %d to %d with --protocol %s",
-                             kPortmapLeaseMinSeconds, kPortmapLeaseMaxSeconds, line->via.c_str());
+                             kKeepLeaseMinSeconds, kPortmapLeaseMaxSeconds, line->via.c_str());
     return false;
   }
+  if (!line_flags_fit(flags, line, problem)) return false;
   if (line->via == "natpmp" && !request.ip_address.empty()) {
     *problem = "NAT-PMP maps for this host alone: no -ip";
     return false;
@@ -174,8 +216,9 @@ struct Facts {
   std::string last_renewal;
   std::string next_renewal;
   std::string last_error;
-  std::string key;      // its line's words
-  bool listed = false;  // told of once at least
+  std::string key;                      // its line's words
+  unsigned previous_external_port = 0;  // at a `changed` of the port granted: the one before
+  bool listed = false;                  // told of once at least
   bool removed = false;
 };
 
@@ -259,6 +302,11 @@ HookEnvironment hook_environment(const Facts& facts, const char* event) {
       {"PORTWRANGLER_DESCRIPTION", facts.description},
       {"PORTWRANGLER_VIA", facts.via},
   };
+  // Only where the port itself changed: a hook that closes the old one finds it here.
+  if (std::string(event) == "changed" && facts.previous_external_port != 0) {
+    environment.push_back(
+        {"PORTWRANGLER_PREVIOUS_EXTERNAL_PORT", std::to_string(facts.previous_external_port)});
+  }
   for (auto& name_value : environment) name_value.second = text_printable(name_value.second);
   return environment;
 }
@@ -290,6 +338,17 @@ void hook_ended(const HoldSet& set, const HookJob& job, const HookResult& result
   if (!failed.empty()) set_event(set, "hook-failed", job.name + ": " + set.hook[0] + " " + failed);
 }
 
+/// The ports a held answer names (a gateway's choice with --any-port): the one before
+/// kept for a `changed` hook.
+void follow_ports(Facts* facts, const HoldAnswer& answer) {
+  facts->previous_external_port = 0;
+  if (answer.external_port != 0 && answer.external_port != facts->external_port) {
+    facts->previous_external_port = facts->external_port;
+    facts->external_port = answer.external_port;
+  }
+  if (answer.internal_port != 0) facts->internal_port = answer.internal_port;
+}
+
 /// Follows an entry's event into its facts and the status file; the hook's event for it,
 /// or null.
 const char* note(HoldSet* set, const std::shared_ptr<Facts>& facts, const std::string& event,
@@ -317,6 +376,7 @@ const char* note(HoldSet* set, const std::shared_ptr<Facts>& facts, const std::s
     }
     if (!answer.internal_client.empty())
       facts->client = hold_router_address(answer.internal_client);
+    follow_ports(facts.get(), answer);
     if (event == "moved" || event == "changed") {
       hook_event = "changed";
     } else if (!was_held) {
@@ -375,6 +435,8 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     RunOptions options;
     options.json = set->options.json;
     options.lease_seconds = static_cast<long>(request.lease_seconds);
+    options.any_port = request.any_port;
+    options.same_port = request.same_port;
     entry = hold_portmap(line.via == "pcp" ? MapVia::kPcp : MapVia::kNatpmp, request, set->portmap,
                          options);
     facts->protocol = request.protocol;

@@ -113,6 +113,9 @@ struct HoldAnswer {
   bool router_lost_all = false;
   // "moved": this host's address the entry is held for now (empty: unchanged).
   std::string internal_client;
+  // kHeld: the ports held now where the kind tells them (a gateway's choice); 0: as asked.
+  uint16_t external_port = 0;
+  uint16_t internal_port = 0;
   Outcome ending{Status::kSuccess, ""};  // how the run ends when this ends the holding
 };
 

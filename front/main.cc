@@ -156,6 +156,7 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   if (run->code == kDiagnose) return {Status::kSuccess, ""};
   if (options.lease_seconds > 0) request.lease_seconds = options.lease_seconds;
   request.any_port = options.any_port;
+  request.same_port = options.same_port;
   if (options.keep && options.lease_seconds <= 0) request.lease_seconds = kKeepLeaseSeconds;
 
   // From here on the run waits for the network, and every wait ends by the run's end.

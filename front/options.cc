@@ -21,7 +21,8 @@ bool options_fit_protocol(const RunOptions& options, bool add, std::string* prob
   } else if (portmap && add && options.lease_seconds != -1 &&
              (options.lease_seconds < kPortmapLeaseMinSeconds ||
               options.lease_seconds > kPortmapLeaseMaxSeconds)) {
-    *problem = "--lease takes 120 to 86400 seconds with NAT-PMP and PCP";
+    *problem = "--lease takes " + std::to_string(kPortmapLeaseMinSeconds) + " to " +
+               std::to_string(kPortmapLeaseMaxSeconds) + " seconds with NAT-PMP and PCP";
   } else {
     return true;
   }
@@ -40,7 +41,7 @@ const LongOption kLongOptions[] = {
     {"help", Kind::kFlag},       {"version", Kind::kFlag},      {"lease", Kind::kValue},
     {"url", Kind::kValue},       {"interface", Kind::kValue},   {"protocol", Kind::kValue},
     {"gateway", Kind::kValue},   {"any-port", Kind::kFlag},     {"hold", Kind::kValue},
-    {"on-change", Kind::kValue}, {"status-file", Kind::kValue},
+    {"on-change", Kind::kValue}, {"status-file", Kind::kValue}, {"same-port", Kind::kFlag},
 };
 
 // An interface name: Linux allows 15 bytes (IFNAMSIZ less its NUL), Windows' friendly
@@ -58,6 +59,7 @@ void set_flag(const std::string& name, RunOptions* options) {
   if (name == "help") options->help = true;
   if (name == "version") options->version = true;
   if (name == "any-port") options->any_port = true;
+  if (name == "same-port") options->same_port = true;
 }
 
 /// Sets the option `name` to `value`, or says in `*problem` why it cannot.
@@ -190,10 +192,10 @@ bool options_fit_hold(const RunOptions& options, int argc, std::string* problem)
     *problem = "--hold holds every line of its file: not with --keep";
   } else if (options.lease_seconds != -1) {
     *problem = "--hold: each line takes its own --lease";
-  } else if (options.via != MapVia::kUpnp || options.any_port) {
+  } else if (options.via != MapVia::kUpnp || options.any_port || options.same_port) {
     *problem =
-        "--hold: --protocol and --any-port are not for a held set (a line takes its own "
-        "--protocol)";
+        "--hold: --protocol, --any-port and --same-port are not for a held set (a line takes "
+        "its own)";
   } else {
     return true;
   }
@@ -213,8 +215,13 @@ bool options_fit_command(const RunOptions& options, int code, const RequestRecor
     *problem = "--lease goes with -add alone";
     return false;
   }
-  if (options.any_port && !add) {
-    *problem = "--any-port goes with -add alone";
+  if ((options.any_port || options.same_port) && !add) {
+    *problem =
+        options.any_port ? "--any-port goes with -add alone" : "--same-port goes with -add alone";
+    return false;
+  }
+  if (options.same_port && !same_port_fits(options.via, options.any_port, request.internal_port,
+                                           request.external_port, problem)) {
     return false;
   }
   if (!options_fit_protocol(options, add, problem)) return false;
@@ -243,6 +250,21 @@ bool options_fit_command(const RunOptions& options, int code, const RequestRecor
     *problem = "--keep checks the table before every add: not with -q";
   } else if (options.lease_seconds != -1 && options.lease_seconds < kKeepLeaseMinSeconds) {
     *problem = "--keep needs a lease of at least 2 seconds";
+  } else {
+    return true;
+  }
+  return false;
+}
+
+bool same_port_fits(MapVia via, bool any_port, uint16_t internal_port, uint16_t external_port,
+                    std::string* problem) {
+  if (via != MapVia::kPcp && via != MapVia::kNatpmp) {
+    *problem = "--same-port goes with --protocol pcp or natpmp";
+  } else if (!any_port) {
+    // Without it the port asked is the port held, inside as it was asked.
+    *problem = "--same-port goes with --any-port: the internal port follows the port granted";
+  } else if (internal_port != external_port) {
+    *problem = "--same-port: IPORT and EPORT are one port, asked inside and out";
   } else {
     return true;
   }
@@ -288,7 +310,8 @@ const char* options_usage() {
          "                     Windows), or after 3 refused renewals in a row\n"
          "  --hold FILE        hold every forwarding and pinhole FILE names, one a line\n"
          "                     (-add ... or -pinhole -add ..., a line's own --lease and\n"
-         "                     --protocol upnp, pcp or natpmp; # for comments; quotes as\n"
+         "                     --protocol upnp, pcp or natpmp, with pcp and natpmp its own\n"
+         "                     --any-port and --same-port; # for comments; quotes as\n"
          "                     in a shell), as --keep holds one: taken ports looked at\n"
          "                     again every 10 minutes; SIGHUP reads FILE again (on\n"
          "                     Windows, an edit of FILE, seen within 2 s), SIGTERM or\n"
@@ -304,7 +327,7 @@ const char* options_usage() {
          "                     answers, else PCP, else NAT-PMP (taken once the search's\n"
          "                     first 2 s brought no router); with pcp and natpmp only\n"
          "                     -add, -remove and -stats (lifetime 7200 s unless --lease,\n"
-         "                     120 to 86400), and with pcp -pinhole -add and -remove (auto:\n"
+         "                     1 to 86400), and with pcp -pinhole -add and -remove (auto:\n"
          "                     the router's IPv6 firewall when it has one, else PCP); --keep\n"
          "                     holds a PCP pinhole too\n"
          "  --gateway ADDR     NAT-PMP/PCP: ask ADDR, not the default route's gateway (an\n"
@@ -312,7 +335,11 @@ const char* options_usage() {
          "                     natpmp lines of its address family)\n"
          "  --any-port         -add: take whatever external port the router assigns (UPnP:\n"
          "                     an IGD v2 router's AddAnyPortMapping; on v1, status 070;\n"
-         "                     an answer lost is read back from the table on any port)\n"
+         "                     an answer lost is read back from the table on any port;\n"
+         "                     NAT-PMP, PCP: held, a renewal's other port is `changed`)\n"
+         "  --same-port        with --any-port, pcp or natpmp: the internal port is the\n"
+         "                     port granted (asked again so; IPORT EPORT one port, the\n"
+         "                     first asked), as a VPN gateway forwards\n"
          "  --help             this usage\n"
          "  --version          the version\n"
          "\n"

@@ -4,6 +4,7 @@
 #ifndef PORTWRANGLER_FRONT_OPTIONS_H_
 #define PORTWRANGLER_FRONT_OPTIONS_H_
 
+#include <cstdint>
 #include <string>
 
 #include "front/records.h"
@@ -13,10 +14,11 @@
 enum class MapVia { kUpnp, kPcp, kNatpmp, kAuto };
 
 /// NAT-PMP and PCP: the lifetime asked without --lease (RFC 6886's recommendation), and
-/// the range --lease takes with them (what PCP servers grant; a NAT-PMP server grants
-/// anything, even a value that wraps).
+/// the range --lease takes with them: the gateway grants what it grants (a VPN gateway 60 s
+/// whatever is asked), so a short one is asked as given; past a day none is granted in
+/// practice, and a NAT-PMP server grants anything, even a value that wraps.
 constexpr int kPortmapLifetimeSeconds = 7200;
-constexpr int kPortmapLeaseMinSeconds = 120;
+constexpr int kPortmapLeaseMinSeconds = 1;
 constexpr int kPortmapLeaseMaxSeconds = 86400;
 
 struct RunOptions {
@@ -33,6 +35,7 @@ struct RunOptions {
   std::string status_file;     // --status-file: a held set's state, kept as JSON
   MapVia via = MapVia::kUpnp;  // --protocol
   bool any_port = false;       // --any-port: take the external port the router assigns
+  bool same_port = false;      // --same-port: the internal port is the external one granted
   std::string gateway;         // --gateway: the NAT-PMP/PCP gateway, not the default one
 };
 
@@ -55,10 +58,17 @@ bool exit_status_meaningful(const RunOptions& options);
 
 /// What may go with which command: --lease and --keep only with an add, --keep not with
 /// "-q" (it checks the table before every add), and a lease --keep can hold (--lease, or
-/// a pinhole's own). true when the command `code` (a CommandCode) of `request` fits;
+/// a pinhole's own); --same-port with --any-port through NAT-PMP or PCP, IPORT and EPORT
+/// one port. true when the command `code` (a CommandCode) of `request` fits;
 /// otherwise `*problem` says why.
 bool options_fit_command(const RunOptions& options, int code, const RequestRecord& request,
                          std::string* problem);
+
+/// What --same-port asks of an add through `via` with --any-port (`any_port`), ports
+/// `internal_port` and `external_port`: true when it fits, otherwise `*problem`. A held
+/// set's line is held to the same.
+bool same_port_fits(MapVia via, bool any_port, uint16_t internal_port, uint16_t external_port,
+                    std::string* problem);
 
 /// The usage that --help prints.
 const char* options_usage();

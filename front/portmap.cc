@@ -149,6 +149,29 @@ void delete_granted(MapVia via, const PortmapGateway& gateway, const PortmapRequ
   }
 }
 
+/// --same-port: while the port granted is not the internal one, that grant is deleted and
+/// the port granted asked for inside and out, kSamePortAsksMax asks in all (a gateway that
+/// keeps the ports apart frees the first; a VPN gateway grants its port again). `*map`
+/// names the ports last asked; the last grant is returned, whatever it was.
+PortmapGrant follow_same_port(MapVia via, const PortmapGateway& gateway, PortmapRequest* map,
+                              PortmapGrant grant, const StoreSecret& secret, Deadline deadline) {
+  for (int ask = 1; ask < kSamePortAsksMax && grant.error == Error::kOk &&
+                    grant.external_port != map->internal_port;
+       ++ask) {
+    PortmapRequest undo = *map;
+    undo.external_port = grant.external_port;
+    undo.lifetime = 0;
+    const PortmapGrant deleted = exchange(via, gateway, undo, secret, deadline);
+    if (deleted.error != Error::kOk) {
+      trace("portmap: the grant of port %u for port %u inside could not be deleted: %s",
+            grant.external_port, map->internal_port, portmap_cause(via, deleted).c_str());
+    }
+    map->internal_port = map->external_port = grant.external_port;
+    grant = exchange(via, gateway, *map, secret, deadline);
+  }
+  return grant;
+}
+
 /// Takes the record of a mapping that is gone: one left behind only has a later -remove
 /// ask the gateway again.
 void forget(const std::string& folder, const StoredMapping& record) {
@@ -187,12 +210,17 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
                      result.lifetime_asked};
   map.any_port = options.any_port;
   result.grant = exchange(via, gateway, map, secret, gateway.deadline);
+  if (options.same_port) {
+    result.grant = follow_same_port(via, gateway, &map, result.grant, secret, gateway.deadline);
+    result.internal_port = map.internal_port;
+  }
   if (result.grant.error != Error::kOk) {
     return refused(result, gateway.address, Status::kAddRefused, "Add Entry");
   }
   result.external_port = result.grant.external_port;
   result.external_address = result.grant.external_address;
-  if (result.external_port != result.asked_port && !options.any_port) {
+  if ((result.external_port != result.asked_port && !options.any_port) ||
+      (options.same_port && result.external_port != result.internal_port)) {
     // The port asked is the port held: a mapping elsewhere goes at once.
     delete_granted(via, gateway, map, result.external_port, secret);
     result.cause = "the gateway offered port " + std::to_string(result.external_port);
@@ -491,83 +519,119 @@ void follow_address(HeldMapping* held) {
   gateway.bound = bound;
 }
 
-HoldAnswer held_map(HeldMapping* held, bool first, Deadline deadline) {
-  HoldAnswer answer;
-  int retransmit_ms = 0;
-  PortmapGrant grant;
-  if (held->pinhole && !first) follow_address(held);
+/// The exchange of one step: the first add's one-shot schedule, or one renewal try.
+PortmapGrant held_ask(HeldMapping* held, bool first, Deadline deadline, int* retransmit_ms) {
   const PortmapGateway& gateway = held->server->gateway;
-  // Another port will do only for the first grant: a renewal holds the port granted.
-  held->request.any_port = first && held->options.any_port;
-  if (first) {
-    grant = exchange(held->via, gateway, held->request, held->secret, deadline);
-  } else {
-    // While the gateway is away, the protocol's retransmission schedule, one try a step.
-    const PortmapSchedule schedule =
-        portmap_schedule_by(renewal_schedule(held, &retransmit_ms), deadline);
-    if (held->via == MapVia::kNatpmp) {
-      grant = natpmp_map(gateway, held->request, schedule);
-    } else {
-      grant = pcp_map(gateway, held->request,
-                      store_nonce(held->secret, held->request.internal_address,
-                                  held->request.internal_port, held->request.protocol),
-                      schedule);
-    }
-  }
-  answer.error = grant.error;
+  // Held on any port, the gateway's choice is taken at every step: a PCP renewal sends no
+  // PREFER_FAILURE, and another port granted is the one held from then on.
+  held->request.any_port = held->options.any_port;
+  if (first) return exchange(held->via, gateway, held->request, held->secret, deadline);
+  // While the gateway is away, the protocol's retransmission schedule, one try a step.
+  const PortmapSchedule schedule =
+      portmap_schedule_by(renewal_schedule(held, retransmit_ms), deadline);
+  if (held->via == MapVia::kNatpmp) return natpmp_map(gateway, held->request, schedule);
+  return pcp_map(gateway, held->request,
+                 store_nonce(held->secret, held->request.internal_address,
+                             held->request.internal_port, held->request.protocol),
+                 schedule);
+}
+
+/// A step the gateway did not answer, or refused: true with `*answer` saying so.
+bool held_failed(HeldMapping* held, bool first, const PortmapGrant& grant, int retransmit_ms,
+                 HoldAnswer* answer) {
+  answer->error = grant.error;
   if (!portmap_answered(grant.error)) {
-    answer.step = HoldStep::kAway;
-    answer.ending = {Status::kFailure, kMessagePortmapNoAnswer, ExitStatus::kNoRouter};
+    answer->step = HoldStep::kAway;
+    answer->ending = {Status::kFailure, kMessagePortmapNoAnswer, ExitStatus::kNoRouter};
     if (!first) {
       ++held->tries;
       held->wait_ms = retransmit_ms;
-      answer.retry_ms = std::max(1, retransmit_ms - kHeldAnswerWaitMs);
+      answer->retry_ms = std::max(1, retransmit_ms - kHeldAnswerWaitMs);
     }
-    return answer;
+    return true;
   }
   held->tries = 0;
   held->wait_ms = 0;
-  if (grant.error != Error::kOk) {
-    answer.step = HoldStep::kRefused;
-    answer.text = "the gateway answered " + portmap_cause(held->via, grant);
-    answer.ending = {Status::kFailure, kMessagePortmapRefused, ExitStatus::kRefused};
-    return answer;
-  }
-  if (!held->pinhole && grant.external_port != held->request.external_port &&
-      (!first || !held->options.any_port)) {
-    PortmapRequest undo = held->request;
-    undo.external_port = grant.external_port;
-    undo.lifetime = 0;
-    (void)exchange(held->via, gateway, undo, held->secret, deadline);
-    answer.step = HoldStep::kTaken;
-    answer.text = "the port is taken: the gateway offered " + std::to_string(grant.external_port) +
-                  " (deleted)";
-    answer.ending = {Status::kFailure, kMessagePortmapTaken, ExitStatus::kClash};
-    return answer;
-  }
-  if (!held->pinhole) held->request.external_port = grant.external_port;
-  held->lifetime = grant.lifetime;
-  answer.event = first ? "added" : "";
+  if (grant.error == Error::kOk) return false;
+  answer->step = HoldStep::kRefused;
+  answer->text = "the gateway answered " + portmap_cause(held->via, grant);
+  answer->ending = {Status::kFailure, kMessagePortmapRefused, ExitStatus::kRefused};
+  return true;
+}
+
+/// Whether the port granted will not do: not the port held (`before`) where no other
+/// will, or not the internal one with --same-port. The grant is deleted then.
+bool held_taken(HeldMapping* held, uint16_t before, const PortmapGrant& grant, Deadline deadline,
+                HoldAnswer* answer) {
+  const bool elsewhere = grant.external_port != before && !held->options.any_port;
+  const bool not_same =
+      held->options.same_port && grant.external_port != held->request.internal_port;
+  if (held->pinhole || (!elsewhere && !not_same)) return false;
+  PortmapRequest undo = held->request;
+  undo.external_port = grant.external_port;
+  undo.lifetime = 0;
+  (void)exchange(held->via, held->server->gateway, undo, held->secret, deadline);
+  answer->step = HoldStep::kTaken;
+  answer->text = "the port is taken: the gateway offered " + std::to_string(grant.external_port) +
+                 (not_same ? " for port " + std::to_string(held->request.internal_port) + " inside"
+                           : std::string()) +
+                 " (deleted)";
+  answer->ending = {Status::kFailure, kMessagePortmapTaken, ExitStatus::kClash};
+  return true;
+}
+
+/// The events of a grant held: added, moved, added again, or `changed` where a renewal
+/// was granted another port than `before` (with --any-port).
+void held_events(HeldMapping* held, bool first, uint16_t before, const PortmapGrant& grant,
+                 HoldAnswer* answer) {
+  answer->event = first ? "added" : "";
   if (!held->moved_from.empty()) {
     // The server takes a delete only from the address it maps: the old one's lifetime
     // ends it.
-    answer.event = "moved";
-    answer.internal_client = held->request.internal_address;
-    answer.text = "this host's address was " + held->moved_from +
-                  ": opened for the new one; the old one ends with its lifetime";
+    answer->event = "moved";
+    answer->internal_client = held->request.internal_address;
+    answer->text = "this host's address was " + held->moved_from +
+                   ": opened for the new one; the old one ends with its lifetime";
     held->moved_from.clear();
   }
   const bool lost = epoch_reset(held->server.get(), held->via == MapVia::kPcp, grant.epoch);
   if (!first && lost) {
     // The gateway's other mappings went with this one: the loop renews them.
-    answer.router_lost_all = true;
-    answer.event = "added again";
-    answer.text = "the gateway lost its mappings (its epoch)";
+    answer->router_lost_all = true;
+    answer->event = "added again";
+    answer->text = "the gateway lost its mappings (its epoch)";
   } else if (!first && held->heard != held->server->announcements) {
-    answer.text +=
-        (answer.text.empty() ? "" : "; ") + std::string("after the gateway's announcement");
+    answer->text +=
+        (answer->text.empty() ? "" : "; ") + std::string("after the gateway's announcement");
   }
   held->heard = held->server->announcements;
+  if (!first && !held->pinhole && grant.external_port != before) {
+    // Whatever else it says, the port is news for the hook.
+    answer->event = "changed";
+    answer->text = "the gateway granted port " + std::to_string(grant.external_port) + ", not " +
+                   std::to_string(before) + (answer->text.empty() ? "" : "; ") + answer->text;
+  }
+}
+
+HoldAnswer held_map(HeldMapping* held, bool first, Deadline deadline) {
+  HoldAnswer answer;
+  int retransmit_ms = 0;
+  if (held->pinhole && !first) follow_address(held);
+  const uint16_t before = held->request.external_port;
+  PortmapGrant grant = held_ask(held, first, deadline, &retransmit_ms);
+  if (!held->pinhole && held->options.same_port) {
+    grant = follow_same_port(held->via, held->server->gateway, &held->request, grant, held->secret,
+                             deadline);
+  }
+  if (held_failed(held, first, grant, retransmit_ms, &answer)) return answer;
+  if (held_taken(held, before, grant, deadline, &answer)) return answer;
+  if (!held->pinhole) {
+    held->request.external_port = grant.external_port;
+    answer.external_port = grant.external_port;
+    answer.internal_port = held->request.internal_port;
+  }
+  held->lifetime = grant.lifetime;
+  held_events(held, first, before, grant, &answer);
   answer.text += (answer.text.empty() ? "" : "; ") + std::to_string(grant.lifetime) + " s granted";
   answer.lease_seconds = grant.lifetime;
   answer.renew_lease_seconds = portmap_renewal_lease(held->via, grant.lifetime, renewal_draw());
@@ -621,8 +685,32 @@ HoldAnswer held_hold(HeldMapping* held, const GatewayHandle& loop) {
   return answer;
 }
 
+/// The record of a mapping held on other ports now: the old one goes, the new one is
+/// put, for a later run to remove what is held.
+void rerecord(const HeldMapping& held, const PortmapRequest& before) {
+  const std::string& gateway = held.server->gateway.address;
+  const PortmapRequest& m = held.request;
+  forget(held.folder, {map_via_name(held.via), gateway, before.protocol, before.external_port,
+                       before.internal_port, before.internal_address});
+  std::string problem;
+  if (store_put(held.folder,
+                {map_via_name(held.via), gateway, m.protocol, m.external_port, m.internal_port,
+                 m.internal_address},
+                &problem) != Error::kOk) {
+    std::fprintf(stderr, "portwrangler: the record of the mapping cannot be written: %s\n",
+                 problem.c_str());
+  }
+}
+
 HoldAnswer held_renew(HeldMapping* held, const GatewayHandle& loop) {
-  return held_map(held, false, loop.deadline);
+  const PortmapRequest before = held->request;
+  HoldAnswer answer = held_map(held, false, loop.deadline);
+  if (answer.step == HoldStep::kHeld && !held->pinhole &&
+      (before.external_port != held->request.external_port ||
+       before.internal_port != held->request.internal_port)) {
+    rerecord(*held, before);
+  }
+  return answer;
 }
 
 HoldAnswer held_release(HeldMapping* held, const GatewayHandle& loop) {
@@ -740,9 +828,10 @@ int server_heard(PortmapServer* server) {
 }  // namespace
 
 int64_t portmap_renewal_lease(MapVia via, uint32_t lifetime, double draw) {
-  if (via != MapVia::kPcp) return lifetime;
   // The loop renews at half the lease: a lease of 1 to 1.25 lifetimes is 1/2 to 5/8.
-  return static_cast<int64_t>(lifetime * (1.0 + draw / 4));
+  const int64_t lease =
+      via != MapVia::kPcp ? lifetime : static_cast<int64_t>(lifetime * (1.0 + draw / 4));
+  return std::max<int64_t>(lease, 2 * kPortmapRenewFloorSeconds);
 }
 
 std::shared_ptr<PortmapServer> portmap_server(const PortmapGateway& gateway) {

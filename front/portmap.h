@@ -41,7 +41,7 @@ struct PortmapServer {
 
 /// The lease a granted `lifetime` is held as in the loop, which renews at half the lease:
 /// for PCP a point between 1/2 and 5/8 of the lifetime, as `draw` (0 to 1) falls; for
-/// NAT-PMP its half.
+/// NAT-PMP its half; never sooner than kPortmapRenewFloorSeconds.
 int64_t portmap_renewal_lease(MapVia via, uint32_t lifetime, double draw);
 
 /// The gateway's record for holding, its announcements' listener open (a trace line
@@ -57,8 +57,10 @@ HoldListener portmap_listener(const std::shared_ptr<PortmapServer>& server);
 /// The mapping an -add asks for through `via` as an entry of the holding loop: made
 /// (the port asked, or --any-port's), renewed with the port granted before (while the
 /// gateway does not answer, on the protocol's retransmission schedule), made again when
-/// its epoch or its announcement says it lost its mappings, deleted at the end. Its
-/// events are lines on standard error, or JSON lines with `options.json`.
+/// its epoch or its announcement says it lost its mappings, deleted at the end. With
+/// --any-port a renewal granted another port holds that one (`changed`, its record
+/// replaced); with --same-port the internal port follows the port granted. Its events
+/// are lines on standard error, or JSON lines with `options.json`.
 HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
                        const std::shared_ptr<PortmapServer>& server, const RunOptions& options);
 

@@ -14,6 +14,7 @@ struct RequestRecord {
   int32_t enabled = -1;          // status filter: -1 none, 1 Enabled, 0 Disabled
   bool quick = false;            // "-q": skip the walk before an add or a removal
   bool any_port = false;         // --any-port: the router chooses the external port
+  bool same_port = false;        // --same-port: the internal port follows the one granted
   uint32_t lease_seconds = 0;    // the lease an add asks for (--lease); 0: permanent
   uint16_t pinhole_port = 0;     // -pinhole -add: the port to open
   uint32_t pinhole_lease = 0;    // -pinhole -add: its lease in seconds

@@ -41,7 +41,7 @@ _portwrangler() {
     [ $held = yes ] && candidates=()  # a held set's entries are in its file
     if [ "${current:0:2}" = "--" ] && [ $ended = no ]; then
       candidates=(--json --exit-status --lease --keep --url --interface --protocol --gateway
-        --any-port --hold --on-change --status-file --help --version)
+        --any-port --same-port --hold --on-change --status-file --help --version)
     fi
   else
     local command=${typed[0],,}

@@ -48,12 +48,37 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"-add UDP 27015 27015 --lease\n", ""},  // a description, not an option
         BadLine{"--lease\n", "set.conf:1: --lease needs a value"},
         BadLine{"--keep -add TCP 22 2222\n",
-                "set.conf:1: unknown option --keep (a line takes --lease and --protocol)"},
+                "set.conf:1: unknown option --keep (a line takes --lease, --protocol, "
+                "--any-port and --same-port)"},
         BadLine{"--protocol upnp -add TCP 22 2222\n", ""},
         BadLine{"--protocol pcp -add TCP 22 2222\n", ""},
         BadLine{"--protocol natpmp --lease 120 -add TCP 22 2222\n", ""},
-        BadLine{"--protocol natpmp --lease 60 -add TCP 22 2222\n",
-                "set.conf:1: --lease takes seconds from 120 to 86400 with --protocol natpmp"},
+        // The gateway grants what it grants: a short lease is asked as given.
+        BadLine{"--protocol natpmp --lease 60 -add TCP 22 2222\n", ""},
+        BadLine{"--protocol pcp --lease 2 -add TCP 22 2222\n", ""},
+        BadLine{"--protocol natpmp --lease 86401 -add TCP 22 2222\n",
+                "set.conf:1: --lease takes seconds from 2 to 86400 with --protocol natpmp"},
+        BadLine{"--protocol natpmp --lease 1 -add TCP 22 2222\n",
+                "set.conf:1: --lease takes seconds from 2 to 604800, not \"1\""},
+        // A VPN gateway's port, the same inside, for both protocols: two lines.
+        BadLine{"--protocol natpmp --any-port --same-port --lease 60 -add UDP 1 1\n"
+                "--protocol natpmp --any-port --same-port --lease 60 -add TCP 1 1\n",
+                ""},
+        BadLine{"--protocol pcp --any-port -add TCP 22 2222\n", ""},
+        BadLine{"--any-port -add TCP 22 2222\n",
+                "set.conf:1: --any-port in a held set goes with --protocol pcp or natpmp"},
+        BadLine{"--protocol natpmp --same-port -add UDP 1 1\n",
+                "set.conf:1: --same-port goes with --any-port: the internal port follows the "
+                "port granted"},
+        BadLine{"--same-port --any-port -add UDP 1 1\n",
+                "set.conf:1: --same-port goes with --protocol pcp or natpmp"},
+        BadLine{"--protocol natpmp --any-port --same-port -add UDP 1 2\n",
+                "set.conf:1: --same-port: IPORT and EPORT are one port, asked inside and out"},
+        BadLine{"--protocol pcp --any-port -pinhole -add TCP 5000\n",
+                "set.conf:1: --any-port and --same-port go with -add; a pinhole opens the port "
+                "it names"},
+        BadLine{"--protocol pcp --any-port=yes -add TCP 22 2222\n",
+                "set.conf:1: --any-port takes no value"},
         BadLine{"--protocol pcp -add TCP -ip 192.168.1.9 22 2222\n", ""},
         BadLine{"--protocol natpmp -add TCP -ip 192.168.1.9 22 2222\n",
                 "set.conf:1: NAT-PMP maps for this host alone: no -ip"},
@@ -73,6 +98,22 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"-add TCP 22 2222\n# x\n-add tcp 23 2222\n",
                 "set.conf:3: TCP 2222 is held by line 1 already"},
         BadLine{"-add TCP 22 2222\n-add UDP 22 2222\n-pinhole -add TCP 2222\n", ""}));
+
+TEST(HoldLines, TheFlagsAreTheLinesOwn) {
+  std::vector<HoldLine> lines;
+  std::string problem;
+  ASSERT_TRUE(
+      hold_parse("--protocol natpmp --any-port --same-port --lease 60 -add UDP 1 1\n"
+                 "--protocol natpmp -add UDP 2 2\n",
+                 "vpn.conf", &lines, &problem))
+      << problem;
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(lines[0].request.any_port);
+  EXPECT_TRUE(lines[0].request.same_port);
+  EXPECT_EQ(lines[0].request.lease_seconds, 60u);
+  EXPECT_FALSE(lines[1].request.any_port);  // control
+  EXPECT_FALSE(lines[1].request.same_port);
+}
 
 struct Words {
   const char* line;

@@ -156,7 +156,10 @@ TEST(Options, WhatGoesWithWhichProtocol) {
       {MapVia::kPcp, -1, false, "", "", false, kAdd, true},  // control
       {MapVia::kPcp, 120, false, "", "", false, kAdd, true},
       {MapVia::kNatpmp, 86400, false, "", "", false, kAdd, true},
-      {MapVia::kPcp, 119, false, "", "", false, kAdd, false},
+      // The gateway grants what it grants: a short lifetime is asked as given.
+      {MapVia::kPcp, 119, false, "", "", false, kAdd, true},
+      {MapVia::kNatpmp, 60, false, "", "", false, kAdd, true},
+      {MapVia::kPcp, 1, false, "", "", false, kAdd, true},
       {MapVia::kNatpmp, 86401, false, "", "", false, kAdd, false},
       {MapVia::kUpnp, 60, false, "", "", false, kAdd, true},  // UPnP keeps its range
       {MapVia::kPcp, -1, false, "http://192.168.1.1/d.xml", "", false, kStats, false},
@@ -241,6 +244,72 @@ TEST(Options, WhatGoesWithWhichCommand) {
         << c.lease << " " << c.keep << " " << c.code << " " << c.quick;
     EXPECT_EQ(problem.empty(), c.fits);
   }
+}
+
+struct SamePortCase {
+  std::vector<std::string> words;  // the long options before "-add TCP IPORT EPORT"
+  uint16_t internal_port;
+  uint16_t external_port;
+  const char* problem;  // "" where it fits
+};
+
+class SamePort : public ::testing::TestWithParam<SamePortCase> {};
+
+TEST_P(SamePort, GoesWithAnyPortThroughNatpmpOrPcp) {
+  const SamePortCase& c = GetParam();
+  const Taken taken = take(c.words);
+  ASSERT_TRUE(taken.good) << taken.problem;
+  RequestRecord request;
+  request.internal_port = c.internal_port;
+  request.external_port = c.external_port;
+  std::string problem;
+  const bool fits = options_fit_command(taken.options, kAdd, request, &problem);
+  EXPECT_EQ(fits, problem.empty());
+  EXPECT_EQ(problem, c.problem);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, SamePort,
+    ::testing::Values(
+        SamePortCase{{"--protocol=natpmp", "--any-port", "--same-port"}, 1, 1, ""},
+        SamePortCase{{"--protocol=pcp", "--any-port", "--same-port", "--lease=60"}, 5, 5, ""},
+        SamePortCase{{"--protocol=natpmp", "--same-port"},
+                     1,
+                     1,
+                     "--same-port goes with --any-port: the internal port follows the port "
+                     "granted"},
+        SamePortCase{
+            {"--any-port", "--same-port"}, 1, 1, "--same-port goes with --protocol pcp or natpmp"},
+        SamePortCase{{"--protocol=auto", "--any-port", "--same-port"},
+                     1,
+                     1,
+                     "--same-port goes with --protocol pcp or natpmp"},
+        SamePortCase{{"--protocol=natpmp", "--any-port", "--same-port"},
+                     1,
+                     2,
+                     "--same-port: IPORT and EPORT are one port, asked inside and out"},
+        SamePortCase{{"--protocol=natpmp", "--any-port"}, 1, 2, ""}));  // control
+
+TEST(Options, SamePortIsAFlagAndNoHeldSetsOwn) {
+  EXPECT_TRUE(take({"--same-port", "-add"}).options.same_port);
+  EXPECT_FALSE(take({"-add"}).options.same_port);  // control
+  const Taken valued = take({"--same-port=1", "-add"});
+  EXPECT_FALSE(valued.good);
+  EXPECT_EQ(valued.problem, "--same-port takes no value");
+  RunOptions options;
+  options.hold_file = "vpn.conf";
+  std::string problem;
+  EXPECT_TRUE(options_fit_hold(options, 1, &problem)) << problem;  // control
+  options.same_port = true;
+  EXPECT_FALSE(options_fit_hold(options, 1, &problem));
+  EXPECT_EQ(problem,
+            "--hold: --protocol, --any-port and --same-port are not for a held set (a line "
+            "takes its own)");
+  RequestRecord request;
+  options = RunOptions();
+  options.same_port = true;
+  EXPECT_FALSE(options_fit_command(options, kRemove, request, &problem));
+  EXPECT_EQ(problem, "--same-port goes with -add alone");
 }
 
 TEST(Reach, TheRangesOfAnExternalAddress) {

@@ -377,6 +377,29 @@ class Beside(PortmapLab):
         self.assertEqual(code, 0)
         self.assertEqual(self.probe(document["entry"]["external_port"]), "client")
 
+    def test_same_port_on_a_home_router_frees_the_port_and_asks_it_inside_and_out(self):
+        # Another host holds 2222: the daemon grants another port P for 2222 inside, which
+        # is deleted and P asked for inside and out; a packet to P reaches P on the client.
+        # The control: --any-port alone forwards P to 2222 inside.
+        held = self.on("device", "natpmpc", "-g", GATEWAY, "-a", "2222", "22", "tcp", "600")
+        self.assertEqual(held.returncode, 0, held.stdout)
+        # 60 s asked: the daemon grants it through NAT-PMP, and its PCP floor of 120 s.
+        for via, granted in (("natpmp", 60), ("pcp", 120)):
+            code, document = self.document("--protocol", via, "--any-port", "--same-port",
+                                           "--lease", "60", "-add", "TCP", "2222", "2222")
+            entry = document["entry"]
+            self.assertEqual((code, entry["internal_port"], entry["lease_seconds"],
+                              document["lease_asked"]),
+                             (0, entry["external_port"], granted, 60), document)
+            self.assertNotEqual(entry["external_port"], 2222)
+            self.listen("client", entry["external_port"], "same-" + via, seconds=10)
+            self.assertEqual(self.probe(entry["external_port"]), "same-" + via)
+        code, document = self.document("--protocol", "natpmp", "--any-port", "-add", "TCP",
+                                       "2222", "2222")
+        self.assertEqual(code, 0)
+        self.assertNotEqual(document["entry"]["external_port"], 2222)
+        self.assertEqual(document["entry"]["internal_port"], 2222)
+
     def test_any_port_on_an_igd_v1_router_is_said(self):
         # Its description offers WANIPConnection:1 alone: no AddAnyPortMapping is sent.
         code, out, err, _ = self.pw("--exit-status", "--any-port", "-add", "TCP", "22", "2222",
@@ -885,6 +908,157 @@ class Fake(PortmapLab):
             "portwrangler: NAT-PMP/PCP Failure -> Mapping Not Removed From The Gateway."], lines)
         print("\n  a set of four silent lines stopped in %.2f s" % seconds, file=sys.stderr)
         self.assertLess(seconds, 15 + 2)  # the stop's bound, and a loaded box's start
+
+
+class VpnGateway(PortmapLab):
+    """A fake VPN gateway: NAT-PMP that grants a port of its own choosing (43210) and a
+    short lifetime whatever is asked."""
+    mode = "only"
+    fake = Fake.fake
+
+    def setUp(self):
+        super().setUp()
+        subprocess.run([LAB, "stop", self.name], check=True)
+
+    # NAT-PMP answers: (opcode, epoch, internal port, external port, lifetime).
+    @staticmethod
+    def answers(*rows):
+        return "".join("00%02x0000%08x%04x%04x%08x\n" % row for row in rows)
+
+    def heard(self, server):
+        server.kill()  # the server this test started, by its pid
+        server.wait()
+        return [line.split()[1] for line in server.stdout.read().decode().splitlines()
+                if line.startswith("got ")]
+
+    def set_files(self, lines):
+        folder = tempfile.mkdtemp(prefix="pw-vpn-")
+        self.addCleanup(subprocess.run, ["rm", "-rf", folder])
+        path, status = os.path.join(folder, "vpn.conf"), os.path.join(folder, "status.json")
+        record, script = os.path.join(folder, "hook.out"), os.path.join(folder, "hook.py")
+        with open(path, "w") as f:
+            f.write(lines)
+        with open(script, "w") as f:
+            f.write("import json, os, sys\nopen(sys.argv[1], 'a').write(json.dumps({k: v for k, v"
+                    " in os.environ.items() if k.startswith('PORTWRANGLER_')}) + '\\n')\n")
+        return path, status, record, "%s %s %s" % (PYTHON, script, record)
+
+    def hooked(self, record):
+        if not os.path.exists(record):
+            return []
+        with open(record) as f:
+            return [json.loads(line) for line in f]
+
+    def test_one_shot_same_port_shows_the_port_granted_inside_and_out(self):
+        # UDP 1 1 asked: 43210 granted, that grant deleted and 43210 asked inside and out.
+        # The control: --any-port alone keeps the internal port asked.
+        server = self.fake(self.answers((0x81, 100, 1, 43210, 60), (0x81, 100, 1, 0, 0),
+                                        (0x81, 100, 43210, 43210, 60),
+                                        (0x81, 100, 1, 43210, 60)))
+        code, document = self.document("--protocol", "natpmp", "--any-port", "--same-port",
+                                       "--lease", "60", "-add", "UDP", "1", "1")
+        self.assertEqual((code, document["entry"]["external_port"],
+                          document["entry"]["internal_port"], document["entry"]["lease_seconds"],
+                          document["lease_asked"]), (0, 43210, 43210, 60, 60), document)
+        with open(os.path.join(self.state, "mappings")) as stored:
+            self.assertEqual(stored.read(), "natpmp 192.168.77.1 UDP 43210 43210 192.168.77.2\n")
+        code, document = self.document("--protocol", "natpmp", "--any-port", "--lease", "60",
+                                       "-add", "UDP", "1", "1")
+        self.assertEqual((code, document["entry"]["external_port"],
+                          document["entry"]["internal_port"]), (0, 43210, 1), document)
+        self.assertEqual(self.heard(server), ["00010000000100010000003c", "000100000001000000000000",
+                                              "00010000a8caa8ca0000003c",
+                                              "00010000000100010000003c"])
+
+    def test_one_shot_same_port_screen_and_short_leases_by_protocol(self):
+        # The screen names the port granted, inside and out; --lease 60 is asked through
+        # PCP too. The control: past a day is still refused, before anything is sent.
+        body = "11000000 %04x %04x 00000000000000000000ffff50515202".replace(" ", "")
+        pcp = "0281 0000 0000003c 00000010 000000000000000000000000".replace(" ", "")
+        server = self.fake(self.answers((0x81, 100, 7, 43210, 60), (0x81, 100, 7, 0, 0),
+                                        (0x81, 100, 43210, 43210, 60))
+                           + pcp + "NONCE" + body % (5, 5) + "\n")
+        code, out, err, _ = self.pw("--exit-status", "--protocol", "natpmp", "--any-port",
+                                    "--same-port", "--lease", "60", "-add", "UDP", "7", "7")
+        self.assertEqual((code, err), (0, ""), out)
+        self.assertIn(entry_block("N/A: NAT-PMP carries no description", "UDP", "192.168.77.2",
+                                  43210, 43210), out)
+        code, document = self.document("--protocol", "pcp", "--any-port", "--same-port",
+                                       "--lease", "60", "-add", "UDP", "5", "5")
+        self.assertEqual((code, document["entry"]["lease_seconds"], document["lease_asked"]),
+                         (0, 60, 60), document)
+        code, document = self.document("--protocol", "natpmp", "--lease", "86401", "-add", "UDP",
+                                       "5", "5")
+        self.assertEqual((code, document["error"]["name"]), (2, "syntax_error"), document)
+        heard = self.heard(server)
+        self.assertEqual(len(heard), 4, heard)
+        self.assertEqual(heard[3][:4] + heard[3][8:16], "0201" + "0000003c", heard)
+
+    def test_a_held_line_hands_the_granted_port_to_the_hook_and_status_file(self):
+        # The VPN line: 43210 held inside and out, told to the hook and the status file.
+        # The control: a line without --any-port still deletes another port as taken.
+        server = self.fake(self.answers((0x81, 100, 1, 43210, 60), (0x81, 100, 1, 0, 0),
+                                        (0x81, 100, 43210, 43210, 60), (0x82, 100, 22, 43210, 60),
+                                        (0x82, 100, 22, 0, 0), (0x81, 100, 43210, 0, 0)),
+                           seconds=30)
+        path, status, record, hook = self.set_files(
+            "--protocol natpmp --any-port --same-port --lease 60 -add UDP 1 1\n"
+            "--protocol natpmp --lease 60 -add TCP 22 2222\n")
+        holder = self.keeper("--hold", path, "--status-file", status, "--on-change", hook)
+        self.assertIsNotNone(self.wait_for(holder, "added", 43210, 20), holder.seen)
+        self.assertIsNotNone(self.wait_for(holder, "taken", 2222, 20), holder.seen)
+        with open(status) as f:
+            document = json.load(f)
+        jsonschema.validate(document, SCHEMA)
+        self.assertEqual(sorted((e["protocol"], e["external_port"], e["internal_port"], e["state"],
+                                 e["lease_seconds"]) for e in document["entries"]),
+                         [("TCP", 2222, 22, "taken", 60), ("UDP", 43210, 43210, "held", 60)])
+        holder.send_signal(signal.SIGTERM)
+        self.assertIsNotNone(self.wait_for(holder, "removed", 43210, 20), holder.seen)
+        self.assertEqual(holder.wait(timeout=30), 0)
+        calls = sorted((c["PORTWRANGLER_EVENT"], c["PORTWRANGLER_PROTOCOL"],
+                        c["PORTWRANGLER_EXTERNAL_PORT"], c["PORTWRANGLER_INTERNAL_PORT"])
+                       for c in self.hooked(record))
+        self.assertEqual(calls, [("added", "UDP", "43210", "43210"),
+                                 ("removed", "UDP", "43210", "43210"),
+                                 ("taken", "TCP", "2222", "22")])
+        self.assertEqual(self.heard(server)[3:5], ["00020000001608ae0000003c",
+                                                   "000200000016000000000000"])
+
+    def test_a_renewal_granted_another_port_is_a_change_the_hook_is_told(self):
+        # Granted 4 s (renewed at 2 s); the renewal gets 43211: that grant is deleted and
+        # 43211 asked inside and out, a `changed` event with both ports.
+        server = self.fake(self.answers((0x81, 100, 1, 43210, 4), (0x81, 100, 1, 0, 0),
+                                        (0x81, 100, 43210, 43210, 4), (0x81, 102, 43210, 43211, 4),
+                                        (0x81, 102, 43210, 0, 0), (0x81, 102, 43211, 43211, 4))
+                           + "-\n" * 10, seconds=40)
+        path, status, record, hook = self.set_files(
+            "--protocol natpmp --any-port --same-port --lease 60 -add UDP 1 1\n")
+        holder = self.keeper("--hold", path, "--status-file", status, "--on-change", hook)
+        self.assertIsNotNone(self.wait_for(holder, "added", 43210, 20), holder.seen)
+        changed = self.wait_for(holder, "changed", 43211, 20)
+        self.assertIsNotNone(changed, holder.seen)
+        self.assertEqual(changed["internal_port"], 43211)
+        self.assertIn("the gateway granted port 43211, not 43210", changed["text"])
+        with open(status) as f:
+            document = json.load(f)
+        self.assertEqual([(e["external_port"], e["internal_port"], e["state"])
+                          for e in document["entries"]], [(43211, 43211, "held")])
+        with open(os.path.join(self.state, "mappings")) as stored:
+            self.assertEqual(stored.read(), "natpmp 192.168.77.1 UDP 43211 43211 192.168.77.2\n")
+        end = time.monotonic() + 10  # the hook runs beside the loop
+        while time.monotonic() < end and len(self.hooked(record)) < 2:
+            time.sleep(0.1)
+        holder.kill()  # the run this test started, by its pid: its release is not the point
+        holder.wait(timeout=15)
+        calls = [(c["PORTWRANGLER_EVENT"], c["PORTWRANGLER_EXTERNAL_PORT"],
+                  c["PORTWRANGLER_INTERNAL_PORT"], c.get("PORTWRANGLER_PREVIOUS_EXTERNAL_PORT"))
+                 for c in self.hooked(record)]
+        self.assertEqual(calls, [("added", "43210", "43210", None),
+                                 ("changed", "43211", "43211", "43210")])
+        self.assertEqual(self.heard(server)[3:6], ["00010000a8caa8ca0000003c",
+                                                   "00010000a8ca000000000000",
+                                                   "00010000a8cba8cb0000003c"])
 
 
 class FakeBesideUpnp(PortmapLab):

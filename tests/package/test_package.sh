@@ -150,7 +150,7 @@ expected="complete -F _portwrangler portwrangler
 [Enabled]
 
 
-[--json][--exit-status][--lease][--keep][--url][--interface][--protocol][--gateway][--any-port][--hold][--on-change][--status-file][--help][--version]
+[--json][--exit-status][--lease][--keep][--url][--interface][--protocol][--gateway][--any-port][--same-port][--hold][--on-change][--status-file][--help][--version]
 
 [-add][-remove][-list][-stats][-pinhole][-diagnose][-help][/?]
 [-q][TCP][UDP]
