@@ -136,8 +136,15 @@ PortmapResult failed(PortmapResult result, Status status, const std::string& mes
 PortmapResult refused(PortmapResult result, const std::string& gateway, Status refusal,
                       const std::string& what) {
   result.cause = portmap_cause(result.via, result.grant);
-  if (result.grant.error == Error::kPortmapNoAnswer ||
-      result.grant.error == Error::kPortmapNatpmpOnly) {
+  if (result.grant.error == Error::kPortmapNatpmpOnly) {
+    // It answered, in the other protocol: what would work is said, not "no answer".
+    result.cause = "the gateway speaks NAT-PMP, not PCP: use --protocol natpmp";
+    std::fprintf(stderr, "portwrangler: %s\n", result.cause.c_str());
+    return failed(result, refusal,
+                  what + " Failure -> The Gateway Speaks NAT-PMP, Not PCP: Use --protocol natpmp.",
+                  ExitStatus::kRefused);
+  }
+  if (result.grant.error == Error::kPortmapNoAnswer) {
     return failed(
         result, Status::kPortmapNoGateway,
         std::string(via_title(result.via)) + " Failure -> No Answer From " + gateway + ".",

@@ -761,6 +761,55 @@ class Fake(PortmapLab):
                                   document["router"]["unreachable_reason"]),
                                  (1, None if reason is None else False, reason))
 
+    def test_pcp_answered_in_natpmp_says_to_use_natpmp(self):
+        # A NAT-PMP-only gateway (as a recorded one does) answers a PCP MAP with version 0,
+        # result 1, opcode 128: the run names the protocol that answered, never "no answer".
+        # The control: a PCP grant.
+        speaks = "the gateway speaks NAT-PMP, not PCP: use --protocol natpmp"
+        self.fake("0080000100000011\n" * 2 + (pcp_grant(EXTERNAL) + "\n") * 2)
+        code, out, err, _ = self.pw("--exit-status", "--protocol", "pcp", "-add", "TCP", "22",
+                                    "2222")
+        self.assertEqual((out, err, code), (
+            BANNER + portmap_failure("PCP", 51, "Add Entry Failure -> The Gateway Speaks NAT-PMP, "
+                                     "Not PCP: Use --protocol natpmp.") +
+            outcome(portmap_title("Entry Not Added", "PCP"), True) +
+            entry_block("N/A: PCP carries no description", "TCP", CLIENT, 22, 2222) + CLOSING,
+            "portwrangler: %s\n" % speaks, 1))
+        code, document = self.document("--protocol", "pcp", "-add", "TCP", "22", "2222")
+        self.assertEqual((code, document["added"], document["error"]["name"],
+                          document["error"]["cause"]), (1, False, "add_refused", speaks))
+        code, out, err, _ = self.pw("--exit-status", "--protocol", "pcp", "-add", "TCP", "22",
+                                    "2222")
+        self.assertEqual((out, err, code), (portmap_added("PCP", EXTERNAL), "", 0))
+
+    def test_diagnose_never_advises_a_protocol_that_refused(self):
+        # Every request gets a PCP ANNOUNCE answer and a NAT-PMP address answer (each
+        # protocol passes the other's over): the next step where no UPnP router answered.
+        refused_pcp = "0280000200000011" + "00" * 16
+        good_pcp = "0280000000000011" + "00" * 16
+        refused_natpmp = "0080000200000011"
+        good_natpmp = natpmp_address(EXTERNAL)
+        cases = [
+            ("PCP answers (the control)", good_pcp, good_natpmp,
+             "Use --protocol auto: 192.168.77.1 answers PCP."),
+            ("PCP refuses, NAT-PMP answers", refused_pcp, good_natpmp,
+             "Use --protocol natpmp: 192.168.77.1 answers NAT-PMP; PCP at 192.168.77.1 refuses "
+             "(NOT_AUTHORIZED)."),
+            ("both refuse", refused_pcp, refused_natpmp,
+             "Nothing here will map a port as it stands: PCP at 192.168.77.1 refuses "
+             "(NOT_AUTHORIZED); NAT-PMP at 192.168.77.1 refuses (NOT_AUTHORIZED). Turn UPnP "
+             "IGD on in the router's settings, or name its description with --url."),
+        ]
+        for name, pcp, natpmp, step in cases:
+            with self.subTest(name):
+                server = self.fake((pcp + " " + natpmp + "\n") * 4, seconds=20)
+                code, document = self.document("-diagnose")
+                server.kill()  # the server this test started, by its pid
+                server.wait()
+                said = [a["next_step"] for a in document["advice"]
+                        if a["finding"] == "No UPnP router answered the search."]
+                self.assertEqual((code, said), (0, [step]), document["advice"])
+
     def test_an_add_whose_record_cannot_be_written_is_deleted_again(self):
         # The state folder read-only (bound so in the run's own mount namespace): the
         # mapping granted is deleted again (lifetime 0), and the add fails with the cause.
