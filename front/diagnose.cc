@@ -128,6 +128,41 @@ std::string joined(const std::vector<std::string>& parts, const char* between) {
   return text;
 }
 
+/// A NAT-PMP/PCP server's refusal: "PCP at 192.168.1.1 refuses (NOT_AUTHORIZED)".
+std::string refusal_text(const DiagnosedGateway& gateway) {
+  const bool pcp = gateway.version == 2;
+  return std::string(pcp ? "PCP" : "NAT-PMP") + " at " + gateway.address + " refuses (" +
+         (pcp ? pcp_result_name(gateway.refusal) : natpmp_result_name(gateway.refusal)) + ")";
+}
+
+/// The --protocol that takes `server`, one that answered without refusing: auto takes
+/// PCP wherever a PCP server answered at all, so past a refusing one NAT-PMP is named.
+std::string protocol_to(const DiagnosedGateway& server, const Diagnosis& diagnosis) {
+  if (server.version == 2) return "auto";
+  for (const DiagnosedGateway& gateway : diagnosis.gateways) {
+    if (gateway.version == 2 && gateway.address == server.address) return "natpmp";
+  }
+  return "auto";
+}
+
+/// The next step where no UPnP router can be used: a NAT-PMP/PCP server that answered
+/// without refusing, never one that refused; or that none will map.
+std::string without_upnp(const DiagnosedGateway* portmap, const std::vector<std::string>& refusing,
+                         const Diagnosis& diagnosis) {
+  const std::string refused = joined(refusing, "; ");
+  if (portmap != nullptr) {
+    const std::string protocol = protocol_to(*portmap, diagnosis);
+    return "Use --protocol " + protocol + ": " + portmap->address + " answers " +
+           (portmap->version == 2 ? "PCP" : "NAT-PMP") +
+           (protocol == "natpmp" ? "; " + refused + "." : ".");
+  }
+  const std::string upnp =
+      "Turn UPnP IGD on in the router's settings, or name its description "
+      "with --url.";
+  if (refused.empty()) return upnp;
+  return "Nothing here will map a port as it stands: " + refused + ". " + upnp;
+}
+
 const DiagnosedGateway* chosen_of(const Diagnosis& diagnosis) {
   for (const DiagnosedGateway& gateway : diagnosis.gateways) {
     if (gateway.chosen) return &gateway;
@@ -269,20 +304,23 @@ std::vector<Advice> diagnose_advice(const Diagnosis& diagnosis) {
                    ", or let UDP replies from port 1900 through this host's "
                    "firewall."});
   }
+  // A server that refused is never advised: the commands would meet the same refusal.
   const DiagnosedGateway* portmap = nullptr;
+  std::vector<std::string> refusing;
   bool upnp_heard = false;
   for (const DiagnosedGateway& gateway : diagnosis.gateways) {
-    if (gateway.version >= 0 && portmap == nullptr) portmap = &gateway;
     upnp_heard = upnp_heard || gateway.version < 0;
+    if (gateway.version < 0) continue;
+    if (gateway.refusal != 0) {
+      refusing.push_back(refusal_text(gateway));
+    } else if (portmap == nullptr) {
+      portmap = &gateway;
+    }
   }
   if (chosen == nullptr) {
     advice.push_back({!upnp_heard ? "No UPnP router answered the search."
                                   : "No device that answered offers a WAN connection service.",
-                      portmap != nullptr
-                          ? "Use --protocol auto: " + portmap->address + " answers " +
-                                (portmap->version == 2 ? "PCP." : "NAT-PMP.")
-                          : "Turn UPnP IGD on in the router's settings, or name its "
-                            "description with --url."});
+                      without_upnp(portmap, refusing, diagnosis)});
   } else {
     const DiagnosedGateway* at_default = nullptr;
     std::string default_address;

@@ -23,6 +23,7 @@
 #include "gateway/discovery.h"
 #include "gateway/external_address.h"
 #include "gateway/local_address.h"
+#include "gateway/reach.h"
 #include "net/socket.h"
 #include "net/ssdp.h"
 
@@ -520,6 +521,8 @@ Outcome find_upnp(bool forwardings, bool pinholes, HoldSet* set, DiscoveryOption
     return failed_step("external address", error, Status::kNoExternalAddress,
                        kMessageNoExternalAddress);
   }
+  const std::string note = reach_note(reach_of(set->base.external_address));
+  std::fputs(note.c_str(), stderr);  // as a one-shot command says it
   if (!pinholes) return {Status::kSuccess, ""};
   set->firewall = std::make_shared<GatewayHandle>();
   error =

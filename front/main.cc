@@ -67,11 +67,9 @@ Outcome failed_gateway(Error error) {
 /// One line on standard error when the router's forwardings cannot be reached from the
 /// internet; standard output stays as it is.
 void note_reach(const std::string& external_address) {
-  const Reach reach = reach_of(external_address);
-  if (!reach_blocked(reach)) return;
-  std::fprintf(stderr,
-               "portwrangler: entries on this router cannot be reached from the internet: %s\n",
-               reach_reason(reach));
+  const std::string note = reach_note(reach_of(external_address));
+  if (note.empty()) return;
+  std::fputs(note.c_str(), stderr);
   std::fflush(stderr);
 }
 

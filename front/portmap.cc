@@ -19,6 +19,7 @@
 #include "front/pinhole.h"
 #include "gateway/discovery.h"
 #include "gateway/mapping.h"
+#include "gateway/reach.h"
 #include "net/socket.h"
 #include "net/url.h"
 #include "portmap/natpmp.h"
@@ -61,7 +62,36 @@ struct PortmapResult {
   std::string gateway;  // the address asked
   Confirmation confirmed = Confirmation::kByAnswer;
   std::string external_address;
+  Reach reach = Reach::kUnknown;  // what the address told says of reaching the mappings
+  std::string address_row;        // the External IP row where no address was told
 };
+
+// NAT-PMP's NETWORK_FAILURE: the gateway has no external address yet (RFC 6886).
+constexpr int kNatpmpNoAddressYet = 3;
+
+/// What an answer told of the external address, into `result`: the address and its
+/// reach, or why none is shown. NAT-PMP's "none yet" is an address the internet cannot
+/// reach, as a UPnP router's empty one is.
+void take_address(const PortmapGrant& told, PortmapResult* result) {
+  if (told.error == Error::kOk) {
+    result->external_address = told.external_address;
+    result->reach = reach_of(told.external_address);
+    return;
+  }
+  if (told.error == Error::kPortmapRefused && told.result == kNatpmpNoAddressYet) {
+    result->reach = Reach::kEmpty;
+    result->address_row = "not told: no external address yet (NAT-PMP result 3)";
+  } else if (told.error == Error::kPortmapBadAddress) {
+    result->reach = reach_of(told.external_address);
+    result->address_row = result->reach == Reach::kUnspecified
+                              ? "not told: no external address yet (0.0.0.0)"
+                              : "not usable: the gateway named " + told.external_address;
+  } else if (told.error == Error::kPortmapRefused) {
+    result->address_row = "not told: " + portmap_cause(MapVia::kNatpmp, told);
+  } else {
+    result->address_row = "not told: the gateway does not answer NAT-PMP";
+  }
+}
 
 /// Reads the UPnP table of a router at `gateway`, if one answers the search there, for
 /// the mapping a NAT-PMP delete named: another host's entry on the port is not ours.
@@ -106,8 +136,15 @@ PortmapResult failed(PortmapResult result, Status status, const std::string& mes
 PortmapResult refused(PortmapResult result, const std::string& gateway, Status refusal,
                       const std::string& what) {
   result.cause = portmap_cause(result.via, result.grant);
-  if (result.grant.error == Error::kPortmapNoAnswer ||
-      result.grant.error == Error::kPortmapNatpmpOnly) {
+  if (result.grant.error == Error::kPortmapNatpmpOnly) {
+    // It answered, in the other protocol: what would work is said, not "no answer".
+    result.cause = "the gateway speaks NAT-PMP, not PCP: use --protocol natpmp";
+    std::fprintf(stderr, "portwrangler: %s\n", result.cause.c_str());
+    return failed(result, refusal,
+                  what + " Failure -> The Gateway Speaks NAT-PMP, Not PCP: Use --protocol natpmp.",
+                  ExitStatus::kRefused);
+  }
+  if (result.grant.error == Error::kPortmapNoAnswer) {
     return failed(
         result, Status::kPortmapNoGateway,
         std::string(via_title(result.via)) + " Failure -> No Answer From " + gateway + ".",
@@ -218,7 +255,7 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
     return refused(result, gateway.address, Status::kAddRefused, "Add Entry");
   }
   result.external_port = result.grant.external_port;
-  result.external_address = result.grant.external_address;
+  if (via == MapVia::kPcp) take_address(result.grant, &result);
   if ((result.external_port != result.asked_port && !options.any_port) ||
       (options.same_port && result.external_port != result.internal_port)) {
     // The port asked is the port held: a mapping elsewhere goes at once.
@@ -236,6 +273,12 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
     delete_granted(via, gateway, map, result.external_port, secret);
     result.cause += " (the mapping was deleted again)";
     return failed(result, Status::kAddRefused, kMessageState, ExitStatus::kRefused);
+  }
+  if (via == MapVia::kNatpmp) {
+    // NAT-PMP's map answer names no external address: its own request does.
+    take_address(natpmp_external_address(
+                     gateway, portmap_schedule_by(natpmp_one_shot_schedule(), gateway.deadline)),
+                 &result);
   }
   return result;
 }
@@ -323,9 +366,8 @@ PortmapResult stats_apply(MapVia via, const PortmapGateway& gateway) {
   // PCP has no request for the address alone; a server that speaks both answers NAT-PMP's.
   result.grant = natpmp_external_address(
       gateway, portmap_schedule_by(natpmp_one_shot_schedule(), gateway.deadline));
-  if (result.grant.error == Error::kOk) {
-    result.external_address = result.grant.external_address;
-  } else if (via == MapVia::kNatpmp) {
+  take_address(result.grant, &result);
+  if (result.grant.error != Error::kOk && via == MapVia::kNatpmp) {
     return refused(result, gateway.address, Status::kNoExternalAddress, "External Address");
   }
   return result;
@@ -347,6 +389,10 @@ void print_failure_box(const PortmapResult& result) {
   print_rule_line();
   print_message_rows(result.message);
   print_rule_line();
+}
+
+std::string address_text(const PortmapResult& result) {
+  return result.external_address.empty() ? result.address_row : result.external_address;
 }
 
 std::string lifetime_text(const PortmapResult& result) {
@@ -371,9 +417,7 @@ void show(const PortmapResult& result) {
   if (std::string(result.command) == "stats") {
     print_mapping_row("Protocol", via_title(result.via));
     print_mapping_row("Local IP", result.client);
-    print_mapping_row("External IP", result.external_address.empty()
-                                         ? "not told: the gateway does not answer NAT-PMP"
-                                         : result.external_address);
+    print_mapping_row("External IP", address_text(result));
     print_mapping_row("Epoch",
                       result.grant.error == Error::kOk
                           ? std::to_string(result.grant.epoch) + " s since the gateway's start"
@@ -392,6 +436,7 @@ void show(const PortmapResult& result) {
                     std::to_string(result.internal_port), std::to_string(result.external_port));
   if (failure) return;
   if (std::string(result.command) == "add") {
+    print_mapping_row("External IP", address_text(result));
     print_mapping_row("Lifetime", lifetime_text(result));
     print_mapping_row(
         "Ends", "in " + std::to_string(result.grant.lifetime) + " s unless renewed (-add again)");
@@ -418,6 +463,11 @@ std::string document(const PortmapResult& result, const PortmapGateway& gateway)
   json router = {{"gateway", gateway.address}, {"local_address", gateway.source}};
   router["external_address"] =
       result.external_address.empty() ? json(nullptr) : json(result.external_address);
+  // As a UPnP router's: null where nothing was told.
+  router["reachable_from_internet"] =
+      result.reach == Reach::kUnknown ? json(nullptr) : json(!reach_blocked(result.reach));
+  router["unreachable_reason"] =
+      reach_blocked(result.reach) ? json(reach_reason(result.reach)) : json(nullptr);
   json doc = {
       {"command", result.command}, {"protocol_used", map_via_name(result.via)}, {"router", router}};
   const bool done = result.outcome.status == Status::kSuccess;
@@ -769,11 +819,22 @@ void pinhole_describe(const HeldMapping& held, const char* name, const HoldAnswe
   std::fflush(stderr);
 }
 
+/// The reachability note, once for each external address the gateway's answers tell.
+void note_held_reach(const HeldMapping& held, const std::string& address) {
+  if (address.empty() || held.server->reach_noted == address) return;
+  held.server->reach_noted = address;
+  const std::string note = reach_note(reach_of(address));
+  if (note.empty()) return;
+  std::fputs(note.c_str(), stderr);
+  std::fflush(stderr);
+}
+
 void held_describe(const HeldMapping& held, const char* name, const HoldAnswer& answer) {
   if (held.pinhole) {
     pinhole_describe(held, name, answer);
     return;
   }
+  note_held_reach(held, answer.external_address);
   const std::string time = keep_utc_now();
   const PortmapRequest& m = held.request;
   if (held.options.json) {
@@ -788,6 +849,12 @@ void held_describe(const HeldMapping& held, const char* name, const HoldAnswer& 
     const bool held_now = answer.step == HoldStep::kHeld && std::string(name) != "removed";
     line["lease_seconds"] = held_now ? json(held.lifetime) : json(nullptr);
     if (answer.error != Error::kOk) line["error"] = trace_error(answer.error);
+    if (!answer.external_address.empty()) {
+      const Reach reach = reach_of(answer.external_address);
+      line["reachable_from_internet"] =
+          reach == Reach::kUnknown ? json(nullptr) : json(!reach_blocked(reach));
+      line["unreachable_reason"] = reach_blocked(reach) ? json(reach_reason(reach)) : json(nullptr);
+    }
     console_write(line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
     std::fflush(stdout);
     return;
@@ -959,6 +1026,11 @@ Outcome portmap_flow(int code, MapVia via, const RequestRecord& request,
   }
   const bool done = result.outcome.status == Status::kSuccess;
   const ExitStatus exit = done ? ExitStatus::kDone : result.outcome.exit;
+  const std::string note = reach_note(result.reach);
+  if (!note.empty()) {
+    std::fputs(note.c_str(), stderr);
+    std::fflush(stderr);
+  }
   if (options.json) {
     std::string text;
     try {

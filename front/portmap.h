@@ -36,7 +36,8 @@ struct PortmapServer {
   bool epoch_known = false;
   uint32_t epoch = 0;
   std::chrono::steady_clock::time_point epoch_at;
-  int announcements = 0;  // heard so far
+  int announcements = 0;    // heard so far
+  std::string reach_noted;  // the external address the reachability note was said for
 };
 
 /// The lease a granted `lifetime` is held as in the loop, which renews at half the lease:

@@ -69,3 +69,9 @@ const char* reach_reason(Reach reach) {
       return "";
   }
 }
+
+std::string reach_note(Reach reach) {
+  if (!reach_blocked(reach)) return "";
+  return std::string("portwrangler: entries on this router cannot be reached from the internet: ") +
+         reach_reason(reach) + "\n";
+}

@@ -26,4 +26,8 @@ bool reach_blocked(Reach reach);
 /// Why, in a few words (empty for kPublic and kUnknown).
 const char* reach_reason(Reach reach);
 
+/// The note for standard error, whichever protocol told the address: one whole line, or
+/// empty where nothing is blocked.
+std::string reach_note(Reach reach);
+
 #endif  // PORTWRANGLER_GATEWAY_REACH_H_

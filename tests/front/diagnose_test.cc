@@ -145,4 +145,46 @@ TEST(Diagnose, EachFindingWithItsNextStep) {
   }
 }
 
+/// The default gateway's NAT-PMP/PCP server (version 2: PCP), refusing with `refusal`.
+DiagnosedGateway server(int version, int refusal) {
+  DiagnosedGateway gateway;
+  gateway.protocol = version == 2 ? "pcp" : "natpmp";
+  gateway.address = "192.168.1.1";
+  gateway.default_gateway = true;
+  gateway.version = version;
+  gateway.refusal = refusal;
+  return gateway;
+}
+
+TEST(Diagnose, NeverAdvisesAServerThatRefused) {
+  const std::string finding = "No UPnP router answered the search.";
+  const std::string upnp =
+      "Turn UPnP IGD on in the router's settings, or name its description with --url.";
+  const AdviceCase cases[] = {
+      {"the control: PCP answers",
+       lan({server(2, 0), server(0, 0)}),
+       {{finding, "Use --protocol auto: 192.168.1.1 answers PCP."}}},
+      {"PCP refuses, NAT-PMP answers",
+       lan({server(2, 2), server(0, 0)}),
+       {{finding,
+         "Use --protocol natpmp: 192.168.1.1 answers NAT-PMP; PCP at 192.168.1.1 "
+         "refuses (NOT_AUTHORIZED)."}}},
+      {"the control: NAT-PMP alone answers",
+       lan({server(0, 0)}),
+       {{finding, "Use --protocol auto: 192.168.1.1 answers NAT-PMP."}}},
+      {"both refuse",
+       lan({server(2, 2), server(0, 3)}),
+       {{finding,
+         "Nothing here will map a port as it stands: PCP at 192.168.1.1 refuses "
+         "(NOT_AUTHORIZED); NAT-PMP at 192.168.1.1 refuses (NETWORK_FAILURE). " +
+             upnp}}},
+  };
+  for (const AdviceCase& c : cases) {
+    const std::vector<Advice> advice = diagnose_advice(c.diagnosis);
+    ASSERT_EQ(advice.size(), c.advice.size()) << c.name;
+    EXPECT_EQ(advice[0].finding, c.advice[0].finding) << c.name;
+    EXPECT_EQ(advice[0].next_step, c.advice[0].next_step) << c.name;
+  }
+}
+
 }  // namespace

@@ -331,6 +331,13 @@ TEST(Reach, TheRangesOfAnExternalAddress) {
     const bool blocked = c.second != Reach::kPublic && c.second != Reach::kUnknown;
     EXPECT_EQ(reach_blocked(c.second), blocked) << c.first;
     EXPECT_EQ(std::string(reach_reason(c.second)).empty(), !blocked) << c.first;
+    // One line, the same whichever protocol told the address; none where nothing is blocked.
+    EXPECT_EQ(reach_note(c.second),
+              blocked ? "portwrangler: entries on this router cannot be reached from the "
+                        "internet: " +
+                            std::string(reach_reason(c.second)) + "\n"
+                      : "")
+        << c.first;
   }
 }
 

@@ -12,6 +12,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import textwrap
 import threading
 import time
 import unittest
@@ -218,7 +219,7 @@ class Beside(PortmapLab):
                          "| Protocol |   Private IP     | Internal  Port |  External  Port     |\n"
                          + RULE +
                          "|   TCP         192.168.77.2           22               2222         |\n"
-                         + RULE +
+                         + RULE + "| External IP |  %-50s  |\n" % EXTERNAL + RULE +
                          "| Lifetime    |  7200 s granted of 7200 s asked                      |\n"
                          + RULE +
                          "| Ends        |  in 7200 s unless renewed (-add again)               |\n"
@@ -719,7 +720,8 @@ class Fake(PortmapLab):
         # A PCP request gets version 0, result 1 (opcode 128); the NAT-PMP map its grant.
         # First the default run: its probe finds NAT-PMP, which the hint names.
         self.fake("0080" "0001" "00000010\n" * 2 +
-                  "0082" "0000" "00000011" "0016" "08ae" "00001c20\n")
+                  "0082" "0000" "00000011" "0016" "08ae" "00001c20\n"
+                  "0080" "0000" "00000011" "50515202\n")  # the add's address request
         code, out, err, _ = self.pw("--exit-status", "-add", "TCP", "22", "2222")
         self.assertEqual((code, err), (3, "portwrangler: no UPnP router answered, but "
                                           "192.168.77.1 answers NAT-PMP: try --protocol auto\n"))
@@ -728,16 +730,123 @@ class Fake(PortmapLab):
         self.assertEqual((code, document["protocol_used"]), (0, "natpmp"), document)
         self.assertEqual(document["entry"]["external_port"], 2222)
 
+    def test_what_the_gateway_tells_of_its_external_address_is_said(self):
+        # Each case its script (one line a request), the screen's External IP row, the note
+        # on standard error, and the JSON router's reach; the screen run, then the --json run.
+        stats = ("natpmp", "-stats")
+        natpmp_add = ("natpmp", "-add", "TCP", "22", "2222")
+        pcp_add = ("pcp", "-add", "TCP", "22", "2222")
+        cases = [
+            ("natpmp add, private (the control below)", natpmp_add,
+             [NATPMP_GRANT, natpmp_address("10.20.30.40")], "10.20.30.40", PRIVATE),
+            ("natpmp add, public", natpmp_add, [NATPMP_GRANT, natpmp_address(EXTERNAL)],
+             EXTERNAL, None),
+            ("pcp add, shared (the control below)", pcp_add, [pcp_grant("100.64.1.2")],
+             "100.64.1.2", SHARED),
+            ("pcp add, public", pcp_add, [pcp_grant(EXTERNAL)], EXTERNAL, None),
+            ("stats, private (the control below)", stats, [natpmp_address("10.20.30.40")],
+             "10.20.30.40", PRIVATE),
+            ("stats, public", stats, [natpmp_address(EXTERNAL)], EXTERNAL, None),
+        ]
+        for name, (via, *command), script, shown, reason in cases:
+            with self.subTest(name):
+                server = self.fake("\n".join(script * 2) + "\n")
+                code, out, err, _ = self.pw("--exit-status", "--protocol", via, *command)
+                json_code, document = self.document("--protocol", via, *command)
+                server.kill()  # the server this test started, by its pid
+                server.wait()
+                screen = (portmap_stats(shown) if command == ["-stats"]
+                          else portmap_added("PCP" if via == "pcp" else "NAT-PMP", shown))
+                note = "" if reason is None else REACH_NOTE % reason
+                self.assertEqual((out, err, code), (screen, note, 0))
+                self.assertEqual((json_code, document["router"]), (0, {
+                    "gateway": GATEWAY, "local_address": CLIENT, "external_address": shown,
+                    "reachable_from_internet": reason is None, "unreachable_reason": reason}))
+
+    def test_natpmps_network_failure_is_no_external_address_yet(self):
+        # -stats through NAT-PMP answered result 3: the row says so and the note tells why
+        # nothing can be reached; the control, result 2, is a refusal with no note.
+        empty = ("it gives no external address: it has no public one (carrier-grade NAT, or "
+                 "another router in front of it) or is not connected")
+        for result, row_text, reason in (
+                (3, "not told: no external address yet (NAT-PMP result 3)", empty),
+                (2, "not told: NOT_AUTHORIZED (2)", None)):
+            with self.subTest(result=result):
+                server = self.fake(("0080%04x00000011\n" % result) * 2)
+                code, out, err, _ = self.pw("--exit-status", "--protocol", "natpmp", "-stats")
+                json_code, document = self.document("--protocol", "natpmp", "-stats")
+                server.kill()  # the server this test started, by its pid
+                server.wait()
+                cause = ["NETWORK_FAILURE (3)", "NOT_AUTHORIZED (2)"][result == 2]
+                self.assertEqual((out, err, code), (
+                    BANNER + portmap_failure("NAT-PMP", 49, "External Address Failure -> %s From "
+                                             "The NAT-PMP Gateway." % cause) +
+                    portmap_stats(row_text, failed=True),
+                    "" if reason is None else REACH_NOTE % reason, 1))
+                self.assertEqual((json_code, document["router"]["reachable_from_internet"],
+                                  document["router"]["unreachable_reason"]),
+                                 (1, None if reason is None else False, reason))
+
+    def test_pcp_answered_in_natpmp_says_to_use_natpmp(self):
+        # A NAT-PMP-only gateway (as a recorded one does) answers a PCP MAP with version 0,
+        # result 1, opcode 128: the run names the protocol that answered, never "no answer".
+        # The control: a PCP grant.
+        speaks = "the gateway speaks NAT-PMP, not PCP: use --protocol natpmp"
+        self.fake("0080000100000011\n" * 2 + (pcp_grant(EXTERNAL) + "\n") * 2)
+        code, out, err, _ = self.pw("--exit-status", "--protocol", "pcp", "-add", "TCP", "22",
+                                    "2222")
+        self.assertEqual((out, err, code), (
+            BANNER + portmap_failure("PCP", 51, "Add Entry Failure -> The Gateway Speaks NAT-PMP, "
+                                     "Not PCP: Use --protocol natpmp.") +
+            outcome(portmap_title("Entry Not Added", "PCP"), True) +
+            entry_block("N/A: PCP carries no description", "TCP", CLIENT, 22, 2222) + CLOSING,
+            "portwrangler: %s\n" % speaks, 1))
+        code, document = self.document("--protocol", "pcp", "-add", "TCP", "22", "2222")
+        self.assertEqual((code, document["added"], document["error"]["name"],
+                          document["error"]["cause"]), (1, False, "add_refused", speaks))
+        code, out, err, _ = self.pw("--exit-status", "--protocol", "pcp", "-add", "TCP", "22",
+                                    "2222")
+        self.assertEqual((out, err, code), (portmap_added("PCP", EXTERNAL), "", 0))
+
+    def test_diagnose_never_advises_a_protocol_that_refused(self):
+        # Every request gets a PCP ANNOUNCE answer and a NAT-PMP address answer (each
+        # protocol passes the other's over): the next step where no UPnP router answered.
+        refused_pcp = "0280000200000011" + "00" * 16
+        good_pcp = "0280000000000011" + "00" * 16
+        refused_natpmp = "0080000200000011"
+        good_natpmp = natpmp_address(EXTERNAL)
+        cases = [
+            ("PCP answers (the control)", good_pcp, good_natpmp,
+             "Use --protocol auto: 192.168.77.1 answers PCP."),
+            ("PCP refuses, NAT-PMP answers", refused_pcp, good_natpmp,
+             "Use --protocol natpmp: 192.168.77.1 answers NAT-PMP; PCP at 192.168.77.1 refuses "
+             "(NOT_AUTHORIZED)."),
+            ("both refuse", refused_pcp, refused_natpmp,
+             "Nothing here will map a port as it stands: PCP at 192.168.77.1 refuses "
+             "(NOT_AUTHORIZED); NAT-PMP at 192.168.77.1 refuses (NOT_AUTHORIZED). Turn UPnP "
+             "IGD on in the router's settings, or name its description with --url."),
+        ]
+        for name, pcp, natpmp, step in cases:
+            with self.subTest(name):
+                server = self.fake((pcp + " " + natpmp + "\n") * 4, seconds=20)
+                code, document = self.document("-diagnose")
+                server.kill()  # the server this test started, by its pid
+                server.wait()
+                said = [a["next_step"] for a in document["advice"]
+                        if a["finding"] == "No UPnP router answered the search."]
+                self.assertEqual((code, said), (0, [step]), document["advice"])
+
     def test_an_add_whose_record_cannot_be_written_is_deleted_again(self):
         # The state folder read-only (bound so in the run's own mount namespace): the
         # mapping granted is deleted again (lifetime 0), and the add fails with the cause.
         # The control: the folder writable, the add kept and its record on disk.
         grant = "0082" "0000" "00000011" "0016" "08ae" "00001c20\n"
         deleted = "0082" "0000" "00000011" "0016" "0000" "00000000\n"
+        address = "0080" "0000" "00000011" "50515202\n"
         run = 'exec env PORTWRANGLER_STATE_DIR="$1" "$2" --json --protocol natpmp -add TCP 22 2222'
         for writable in (False, True):
             with self.subTest(writable=writable):
-                server = self.fake(grant + deleted)
+                server = self.fake(grant + (address if writable else deleted))
                 mount = "" if writable else 'mount -o bind,ro "$1" "$1" && '
                 done = self.on("client", "unshare", "--mount", "--propagation", "private", "sh",
                                "-c", mount + run, "sh", self.state, PROGRAM)
@@ -749,8 +858,9 @@ class Fake(PortmapLab):
                 jsonschema.validate(document, SCHEMA)
                 table = os.path.join(self.state, "mappings")
                 if writable:
+                    # The grant, then the address request that a kept add makes.
                     self.assertEqual((done.returncode, document["added"], heard),
-                                     (0, True, ["00020000001608ae00001c20"]), document)
+                                     (0, True, ["00020000001608ae00001c20", "0000"]), document)
                     with open(table) as stored:
                         self.assertEqual(stored.read(),
                                          "natpmp 192.168.77.1 TCP 2222 22 192.168.77.2\n")
@@ -1168,3 +1278,58 @@ class Diagnosis(PortmapLab):
 
 def row(text):
     return "| %-66s |\n" % text
+
+
+NATPMP_GRANT = "0082" "0000" "00000011" "0016" "08ae" "00001c20"
+REACH_NOTE = "portwrangler: entries on this router cannot be reached from the internet: %s\n"
+PRIVATE = "its external address is private (RFC 1918): another router stands in front of it"
+SHARED = ("its external address is shared (RFC 6598): the provider's carrier-grade NAT stands "
+          "in front of it")
+
+
+def address_hex(address):
+    return "".join("%02x" % int(part) for part in address.split("."))
+
+
+def natpmp_address(address):
+    """NAT-PMP's answer to the external-address request, naming `address`."""
+    return "0080" "0000" "00000011" + address_hex(address)
+
+
+def pcp_grant(address):
+    """A PCP MAP success for TCP 22 -> 2222, 7200 s, from `address`."""
+    return ("0281" "0000" "00001c20" "00000011" + "00" * 12 + "NONCE" + "06000000" "0016" "08ae"
+            + "00" * 10 + "ffff" + address_hex(address))
+
+
+def portmap_title(heading, via):
+    return ("| [%s]   -   %s Gateway - Port Mapping" % (heading, via)).ljust(69) + "|\n"
+
+
+def mapping_row(label, text):
+    return "| %-11s |  %-50s  |\n" % (label, text)
+
+
+def portmap_added(via, address):
+    """The whole screen of an add of TCP 22 -> 2222 granted 7200 s, its address shown."""
+    return (BANNER + outcome(portmap_title("Entry Added", via), False) +
+            entry_block("N/A: %s carries no description" % via, "TCP", CLIENT, 22, 2222) +
+            mapping_row("External IP", address) + RULE +
+            mapping_row("Lifetime", "7200 s granted of 7200 s asked") + RULE +
+            mapping_row("Ends", "in 7200 s unless renewed (-add again)") + RULE + CLOSING)
+
+
+def portmap_failure(via, status, message):
+    rows = textwrap.wrap(message, 66, break_on_hyphens=False)
+    return (RULE + ("| Status: [%.3d] - (%s Gateway Error)" % (status, via)).ljust(69) + "|\n" +
+            RULE + "".join("| %-66s |\n" % r for r in rows) + RULE)
+
+
+def portmap_stats(address, failed=False):
+    """The NAT-PMP -stats block (after a failure box, when `failed`) to the closing."""
+    return ((BANNER if not failed else "") + outcome(portmap_title("Statistics", "NAT-PMP"), failed) +
+            mapping_row("Protocol", "NAT-PMP") + RULE + mapping_row("Local IP", CLIENT) + RULE +
+            mapping_row("External IP", address) + RULE +
+            mapping_row("Epoch", "not told" if failed else "17 s since the gateway's start") +
+            RULE + mapping_row("Table", "not told: NAT-PMP and PCP cannot list mappings") + RULE +
+            CLOSING)

@@ -734,6 +734,7 @@ class WindowsPortmap(unittest.TestCase):
                 self.assertEqual(self.pw("--protocol", via, "--lease", "600", "-add", "TCP", "22",
                                          str(port)),
                                  (0, "", BANNER + outcome(box("Entry Added"), False) + block +
+                                  "| External IP |  %-50s  |\n" % portmap_lab.EXTERNAL + RULE +
                                   "| Lifetime    |  %-50s  |\n" % "600 s granted of 600 s asked"
                                   + RULE + "| Ends        |  %-50s  |\n"
                                   % "in 600 s unless renewed (-add again)" + RULE + CLOSING))
