@@ -78,6 +78,14 @@ constexpr size_t kCandidatesMax = 64;
 constexpr size_t kSendersMax = 256;
 constexpr int kDescriptionReadsMax = 128;
 constexpr int kDescriptionSeconds = 4;
+// A read that has had nothing for this long, or less than this many bytes a second over
+// its life once it is that old, gives its place to the next waiting: a router's
+// description comes whole in milliseconds, and a crowd of devices that hang or trickle
+// must not hold every place while the router's reply waits. It goes on beside, within
+// its own time, up to this many reads open at once (its socket is all it costs).
+constexpr int kDescriptionStallMilliseconds = 1000;
+constexpr int kDescriptionBytesPerSecondMin = 1024;
+constexpr int kDescriptionReadsOpen = 32;
 constexpr int kDiscoverySeconds = 10;
 
 // Waits, in whole seconds.

@@ -170,6 +170,21 @@ const DiagnosedGateway* chosen_of(const Diagnosis& diagnosis) {
   return nullptr;
 }
 
+/// The router a plain command takes: one at its link's default gateway, else any; the
+/// first WAN IP connection of them, else the first WAN PPP one. Null when none is usable.
+DiagnosedGateway* command_choice(std::vector<DiagnosedGateway>* gateways) {
+  for (const bool at_default : {true, false}) {
+    DiagnosedGateway* chosen = nullptr;
+    for (DiagnosedGateway& gateway : *gateways) {
+      if (!gateway.usable || (at_default && !gateway.default_gateway)) continue;
+      if (gateway.handle.service_type.compare(0, 15, "WANIPConnection") == 0) return &gateway;
+      if (chosen == nullptr) chosen = &gateway;
+    }
+    if (chosen != nullptr) return chosen;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& options) {
@@ -222,17 +237,7 @@ Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& op
     }
     diagnosis.gateways.push_back(std::move(gateway));
   }
-  // A plain command takes the first WAN IP connection, else the first WAN PPP one.
-  DiagnosedGateway* chosen = nullptr;
-  for (DiagnosedGateway& gateway : diagnosis.gateways) {
-    if (!gateway.usable) continue;
-    const bool ip = gateway.handle.service_type.compare(0, 15, "WANIPConnection") == 0;
-    if (chosen == nullptr ||
-        (ip && chosen->handle.service_type.compare(0, 15, "WANIPConnection"))) {
-      if (chosen == nullptr || ip) chosen = &gateway;
-      if (ip) break;
-    }
-  }
+  DiagnosedGateway* chosen = command_choice(&diagnosis.gateways);
   if (chosen != nullptr) chosen->chosen = true;
   // A silent gateway's probes end by their schedules, which the reads above overlapped.
   probe_finish(asks);

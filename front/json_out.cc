@@ -8,6 +8,7 @@
 #include "front/grammar.h"
 #include "front/options.h"
 #include "gateway/device_info.h"
+#include "gateway/discovery.h"
 #include "gateway/reach.h"
 
 namespace {
@@ -87,6 +88,7 @@ json router_json(const RequestRecord& request, const GatewayHandle& gateway) {
   router["reachable_from_internet"] =
       reach == Reach::kUnknown ? json(nullptr) : json(!reach_blocked(reach));
   router["unreachable_reason"] = reach_blocked(reach) ? json(reach_reason(reach)) : json(nullptr);
+  router["chosen_because"] = gateway_choice_name(gateway_choice(gateway));
   return router;
 }
 

@@ -33,6 +33,7 @@
 #include "gateway/external_address.h"
 #include "gateway/local_address.h"
 #include "gateway/reach.h"
+#include "portmap/route.h"
 
 namespace {
 
@@ -70,6 +71,22 @@ void note_reach(const std::string& external_address) {
   const std::string note = reach_note(reach_of(external_address));
   if (note.empty()) return;
   std::fputs(note.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+/// The system's default gateway of an interface, which the search prefers a router at.
+bool read_default_gateway(const std::string& interface_name, std::string* gateway) {
+  return route_default_gateway(interface_name, gateway) == Error::kOk;
+}
+
+/// One line on standard error when the router taken is not its link's default gateway;
+/// standard output stays as it is.
+void note_choice(const GatewayHandle& gateway) {
+  if (gateway_choice(gateway) != GatewayChoice::kBesideDefault) return;
+  std::fprintf(stderr,
+               "portwrangler: using the router at %s; the default gateway %s gave no usable "
+               "UPnP answer\n",
+               gateway.answered_from.c_str(), gateway.default_gateway.c_str());
   std::fflush(stderr);
 }
 
@@ -144,6 +161,7 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   // A pinhole is asked for over IPv6, for the address the request comes from.
   const bool pinhole = is_pinhole_command(run->code);
   run->discovery = {options.url, options.interface_name, pinhole};
+  run->discovery.default_gateway = read_default_gateway;
   // A mistyped interface is the command line's fault, told before any search.
   if (discovery_interface_check(run->discovery) != Error::kOk) {
     run->problem =
@@ -206,6 +224,7 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   if (error != Error::kOk) {
     return failed_step("discovery", error, Status::kNoRouter, kMessageNoRouter);
   }
+  note_choice(run->gateway);
   // A pinhole is this host's IPv6 address; a forwarding's client is an IPv4 one, even
   // when the router was reached over IPv6.
   error = pinhole ? gateway_pinhole_address(run->gateway, &request.local_address)

@@ -38,6 +38,10 @@ const char* const kGatewayDeviceUrns[] = {"urn:schemas-upnp-org:device:InternetG
                                           "urn:schemas-upnp-org:device:WANDevice:1",
                                           "urn:schemas-upnp-org:device:WANConnectionDevice:1"};
 
+/// Where a reply's sender stands toward the default gateway of the link it came over,
+/// best first.
+enum Standing { kAtDefault, kNoDefault, kBesideDefault, kStandings };
+
 /// A LOCATION a reply named, read once.
 struct Candidate {
   enum class State { kQueued, kReading, kDone };
@@ -49,13 +53,24 @@ struct Candidate {
   int tries = 0;
   int arrived_ms = 0;
   State state = State::kQueued;
+  Standing standing = kNoDefault;
+  std::string default_gateway;  // of its link; empty: none known
 };
 
 /// A description being read.
 struct Reading {
   size_t candidate;
   HttpExchange exchange;
-  long long start;  // clock_ms()
+  long long start;       // clock_ms()
+  long long progress;    // clock_ms() when bytes last came (its start before any)
+  size_t bytes = 0;      // the exchange's count when last looked
+  bool yielded = false;  // its place given up: it goes on beside the others
+};
+
+/// A usable description of one standing and service, the first that came.
+struct Held {
+  bool found = false;
+  GatewayHandle handle;
 };
 
 /// One search in progress.
@@ -70,13 +85,12 @@ struct Search {
   unsigned long arrivals = 0;
   int started = 0;  // reads begun, tries again included
   Error last_skip = Error::kSsdpNoReply;
-  bool v6 = false;       // the search for the IPv6 firewall, over IPv6
-  bool saw_wan = false;  // a description offered a WAN connection, not the firewall
-  bool ppp_found = false;
-  GatewayHandle ppp;
-  bool ip_found = false;  // the service wanted first: taken at once
-  GatewayHandle ip;
-  bool collect = false;  // every description read and kept; the window listened out
+  std::vector<std::string> gateways;  // each interface's default gateway ("": none)
+  bool gateway_known = false;
+  bool v6 = false;           // the search for the IPv6 firewall, over IPv6
+  bool saw_wan = false;      // a description offered a WAN connection, not the firewall
+  Held held[kStandings][2];  // [standing][WAN IP (or the firewall), WAN PPP]
+  bool collect = false;      // every description read and kept; the window listened out
   std::vector<FoundDevice> found;
   const SearchCompanion* companion = nullptr;  // stepped in the search's wait
 };
@@ -126,11 +140,49 @@ void send_round(Search* search, size_t round) {
   for (const NetInterface& interface : search->interfaces) send_on(search, &interface, round);
 }
 
+/// Keeps a usable description by its standing and service (0: WAN IP or the firewall,
+/// 1: WAN PPP), unless one came first; `from` is null for a description named outright.
+void hold(Search* search, const Candidate* from, int service, GatewayHandle found) {
+  Held& held = search->held[from != nullptr ? from->standing : kNoDefault][service];
+  if (held.found) return;
+  if (from != nullptr) {
+    found.answered_from = from->sender.substr(0, from->sender.find('%'));
+    found.default_gateway = from->default_gateway;
+  }
+  held.found = true;
+  held.handle = std::move(found);
+}
+
+/// Whether a router is at hand that ends the search at once: WAN IP at its link's default
+/// gateway, or on a link with none known.
+bool taken_now(const Search& search) {
+  return search.held[kAtDefault][0].found || search.held[kNoDefault][0].found;
+}
+
+/// The router to take: by standing, then WAN IP before WAN PPP; null when none.
+Held* best_held(Search* search) {
+  for (auto& standing : search->held) {
+    for (Held& held : standing) {
+      if (held.found) return &held;
+    }
+  }
+  return nullptr;
+}
+
+bool any_held(const Search& search) {
+  for (const auto& standing : search.held) {
+    for (const Held& held : standing) {
+      if (held.found) return true;
+    }
+  }
+  return false;
+}
+
 /// Takes the description if it offers a WAN connection service with a control URL: WAN
 /// IP first, whatever the reply said (a reply to the WAN PPP search so stands in for a
 /// lost WAN IP one); otherwise why not.
 Error judge_description(Search* search, const std::string& location, const std::string& document,
-                        GatewayHandle* taken = nullptr) {
+                        const Candidate* from, GatewayHandle* taken = nullptr) {
   Error error = Error::kGatewayNoControlUrl;
   if (search->v6) {
     GatewayHandle found;
@@ -139,8 +191,7 @@ Error judge_description(Search* search, const std::string& location, const std::
     if (error == Error::kOk) {
       found.device_description = document;
       trace("description %s offers %s", location.c_str(), kFirewallType);
-      search->ip_found = true;
-      search->ip = std::move(found);
+      hold(search, from, 0, std::move(found));
       return Error::kOk;
     }
     // A router without the firewall service is told apart from a device that is none.
@@ -168,13 +219,7 @@ Error judge_description(Search* search, const std::string& location, const std::
       *taken = std::move(found);
       return Error::kOk;
     }
-    if (candidate == kWanIp) {
-      search->ip_found = true;
-      search->ip = std::move(found);
-    } else if (!search->ppp_found) {
-      search->ppp_found = true;
-      search->ppp = std::move(found);
-    }
+    hold(search, from, candidate == kWanIp ? 0 : 1, std::move(found));
     return Error::kOk;
   }
   return error;
@@ -219,6 +264,39 @@ size_t room_for(const Search& search, int rank) {
   return found;
 }
 
+/// Whether two address texts name the same address, zones aside.
+bool same_address(const std::string& a, const std::string& b) {
+  const std::string bare_a = a.substr(0, a.find('%'));
+  const std::string bare_b = b.substr(0, b.find('%'));
+  uint8_t bytes_a[16], bytes_b[16];
+  if (!net_address_bytes(bare_a, bytes_a) || !net_address_bytes(bare_b, bytes_b)) {
+    return bare_a == bare_b;
+  }
+  return std::equal(std::begin(bytes_a), std::end(bytes_a), std::begin(bytes_b));
+}
+
+/// The link a reply came over: the interface this host sends from toward its sender; -1
+/// when none of the search's fits.
+int link_of(const Search& search, const std::string& sender) {
+  if (search.interfaces.empty()) return 0;  // the platform's default interface alone
+  std::string source;
+  if (udp_source_toward(sender, kSsdpPort, &source) != Error::kOk) return -1;
+  for (size_t i = 0; i < search.interfaces.size(); ++i) {
+    if (same_address(search.interfaces[i].address, source)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+/// Where the reply's sender stands toward its link's default gateway.
+void place_on_link(const Search& search, Candidate* candidate) {
+  if (!search.gateway_known) return;
+  const int link = link_of(search, candidate->sender);
+  if (link < 0 || search.gateways[static_cast<size_t>(link)].empty()) return;
+  candidate->default_gateway = search.gateways[static_cast<size_t>(link)];
+  candidate->standing =
+      same_address(candidate->sender, candidate->default_gateway) ? kAtDefault : kBesideDefault;
+}
+
 /// A reply that came: judged by its ST, its LOCATION queued for reading once.
 void take_reply(Search* search, const SsdpReply& reply) {
   trace("reply from %s: ST %s, LOCATION %s", reply.sender.c_str(),
@@ -261,6 +339,7 @@ void take_reply(Search* search, const SsdpReply& reply) {
   candidate.rank = rank;
   candidate.order = search->arrivals++;
   candidate.arrived_ms = elapsed_ms(*search);
+  place_on_link(*search, &candidate);
   size_t at = search->candidates.size();
   if (at >= kCandidatesMax) {
     at = room_for(*search, rank);
@@ -279,18 +358,27 @@ void take_reply(Search* search, const SsdpReply& reply) {
   trace("reply from %s taken: %s", reply.sender.c_str(), reply_rule_text(rule));
 }
 
-/// Whether `a` is read before `b`: a sender's first LOCATION before any sender's
-/// second, then by the reply's rule, then in the order they came.
+/// Whether `a` is read before `b`: the link's default gateway's first, then a sender's
+/// first LOCATION before any sender's second, then by the reply's rule, then in the order
+/// they came.
 bool read_before(const Candidate& a, const Candidate& b) {
+  if ((a.standing == kAtDefault) != (b.standing == kAtDefault)) return a.standing == kAtDefault;
   if (a.rank != b.rank) return a.rank < b.rank;
   if (a.rule != b.rule) return a.rule < b.rule;
   return a.order < b.order;
 }
 
+size_t active_readings(const Search& search) {
+  size_t active = 0;
+  for (const std::unique_ptr<Reading>& reading : search.readings) active += !reading->yielded;
+  return active;
+}
+
 /// Begins reading the best queued descriptions while a read's place is free; the others
-/// wait their turn.
+/// wait their turn. The default gateway's need no free place: they are few (a sender's
+/// LOCATIONs are bounded) and the one wanted.
 void start_readings(Search* search) {
-  while (search->readings.size() < static_cast<size_t>(kDescriptionReadsAtOnce)) {
+  for (;;) {
     Candidate* best = nullptr;
     size_t best_index = 0;
     for (size_t i = 0; i < search->candidates.size(); ++i) {
@@ -302,6 +390,11 @@ void start_readings(Search* search) {
       }
     }
     if (best == nullptr) return;
+    if (best->standing != kAtDefault &&
+        (active_readings(*search) >= static_cast<size_t>(kDescriptionReadsAtOnce) ||
+         search->readings.size() >= static_cast<size_t>(kDescriptionReadsOpen))) {
+      return;
+    }
     best->state = Candidate::State::kDone;
     const int left_ms = kDiscoverySeconds * 1000 - elapsed_ms(*search);
     if (left_ms <= 0) continue;
@@ -315,7 +408,8 @@ void start_readings(Search* search) {
     std::string host, path;
     int port = 80;
     Error error = url_split(best->location, &host, &path, &port);
-    std::unique_ptr<Reading> reading(new Reading{best_index, HttpExchange(), clock_ms()});
+    const long long now = clock_ms();
+    std::unique_ptr<Reading> reading(new Reading{best_index, HttpExchange(), now, now});
     if (error == Error::kOk) {
       const int allowed = std::min(kDescriptionSeconds * 1000, left_ms);
       HttpRequest request = http_get_request(host, path, port);
@@ -347,7 +441,7 @@ void end_reading(Search* search, const Reading& reading) {
         error != Error::kOk ? ": " : "", error != Error::kOk ? error_name(error) : "");
   FoundDevice device;
   if (error == Error::kOk) {
-    error = judge_description(search, candidate.location, exchange.response.body,
+    error = judge_description(search, candidate.location, exchange.response.body, &candidate,
                               search->collect ? &device.gateway : nullptr);
   }
   const RetryRule& rule = retry_rule(Retry::kSearchRead);
@@ -378,6 +472,10 @@ void step_readings(Search* search, const std::vector<SocketWait>& waits, size_t 
     if (waits[first + i].ready || http_exchange_left_ms(reading.exchange) == 0) {
       http_exchange_step(&reading.exchange);
     }
+    if (reading.exchange.bytes_received != reading.bytes) {
+      reading.bytes = reading.exchange.bytes_received;
+      reading.progress = clock_ms();
+    }
   }
   for (size_t i = 0; i < search->readings.size();) {
     if (!http_exchange_done(search->readings[i]->exchange)) {
@@ -406,6 +504,72 @@ bool any_queued(const Search& search) {
   return false;
 }
 
+/// Whether a read may have to give its place up: not the default gateway's, and not given
+/// up already.
+bool may_yield(const Search& search, const Reading& reading) {
+  return !reading.yielded && search.candidates[reading.candidate].standing != kAtDefault;
+}
+
+/// When the read gives its place up unless bytes come first (clock_ms()): its stall time
+/// after its start, then after its last bytes.
+long long yield_at(const Reading& reading, long long now) {
+  const long long first = reading.start + kDescriptionStallMilliseconds;
+  return now < first ? first : reading.progress + kDescriptionStallMilliseconds;
+}
+
+/// Whether the read stalls (nothing for its stall time) or trickles (under the least rate
+/// over its life) once it is past its stall time.
+bool read_too_slow(const Reading& reading, long long now) {
+  const long long age = now - reading.start;
+  if (age < kDescriptionStallMilliseconds) return false;
+  if (now - reading.progress >= kDescriptionStallMilliseconds) return true;
+  return static_cast<long long>(reading.exchange.bytes_received) * 1000 <
+         static_cast<long long>(kDescriptionBytesPerSecondMin) * age;
+}
+
+/// Reads that stall or trickle give their places to the descriptions waiting their turn.
+void yield_slow_readings(Search* search) {
+  if (!any_queued(*search)) return;
+  const long long now = clock_ms();
+  for (const std::unique_ptr<Reading>& reading : search->readings) {
+    if (!may_yield(*search, *reading) || !read_too_slow(*reading, now)) continue;
+    reading->yielded = true;
+    trace("description %s gives its place up: %zu bytes in %d ms",
+          search->candidates[reading->candidate].location.c_str(), reading->exchange.bytes_received,
+          ms_since(reading->start));
+  }
+}
+
+/// Whether a description of the link's default gateway is still to be read.
+bool default_pending(const Search& search) {
+  for (const Candidate& candidate : search.candidates) {
+    if (candidate.standing == kAtDefault && candidate.state != Candidate::State::kDone) return true;
+  }
+  return false;
+}
+
+/// Whether the router at hand is taken now: the answer window has passed, and no
+/// description of a default gateway is still to be read.
+bool window_over(const Search& search, int now) {
+  return !search.collect && any_held(search) && now >= kSsdpPreferIpMilliseconds &&
+         !default_pending(search);
+}
+
+/// The reads' sockets to wait on; `*until` (the search's milliseconds) brought forward to
+/// the soonest a read's time is up, or it gives its place up while others wait.
+void arm_readings(Search* search, int now, std::vector<SocketWait>* waits, int* until) {
+  const bool queued = any_queued(*search);
+  const long long clock = clock_ms();
+  for (const std::unique_ptr<Reading>& reading : search->readings) {
+    waits->push_back(http_exchange_wait(&reading->exchange));
+    *until = std::min(*until, now + http_exchange_left_ms(reading->exchange));
+    if (queued && may_yield(*search, *reading)) {
+      const long long left = std::max(0LL, yield_at(*reading, clock) - clock);
+      *until = std::min(*until, now + static_cast<int>(left));
+    }
+  }
+}
+
 /// When the earliest reply whose description is still to be read came (-1: none).
 int pending_reply_ms(const Search& search) {
   int earliest = -1;
@@ -419,7 +583,7 @@ int pending_reply_ms(const Search& search) {
 /// Whether the companion ends the search now: never once a router is at hand.
 bool companion_has_enough(const Search& search, int now) {
   const SearchCompanion* companion = search.companion;
-  if (companion == nullptr || !companion->enough || search.ppp_found) return false;
+  if (companion == nullptr || !companion->enough || any_held(search)) return false;
   if (!companion->enough(now, pending_reply_ms(search))) return false;
   trace("search ended at %d ms: no router at hand, and no more is waited for", now);
   return true;
@@ -432,14 +596,14 @@ void run_search(Search* search) {
   constexpr size_t kSsdpSends = sizeof(kSsdpSendAtMilliseconds) / sizeof(int);
   size_t round = 0;
   bool drained = false;
-  while (!search->ip_found) {
+  while (!taken_now(*search)) {
     if (deadline_passed(search->deadline)) {
       search->last_skip = Error::kSocketTimedOut;
       break;
     }
     int now = elapsed_ms(*search);
     while (round < kSsdpSends && now >= kSsdpSendAtMilliseconds[round]) send_round(search, round++);
-    if (search->ppp_found && now >= kSsdpPreferIpMilliseconds && !search->collect) break;
+    if (window_over(*search, now)) break;
     const bool listening = now < listen_end;
     if (!listening && !drained) {
       // Replies already waiting when the wait is over are still read.
@@ -447,7 +611,7 @@ void run_search(Search* search) {
       drained = true;
     }
     start_readings(search);
-    if (search->ip_found || now >= search_end) break;
+    if (taken_now(*search) || now >= search_end) break;
     if (!listening && search->readings.empty() && !any_queued(*search)) break;
     if (companion_has_enough(*search, now)) break;
 
@@ -457,13 +621,12 @@ void run_search(Search* search) {
       waits.push_back({search->socket.get(), false, false});
       until = std::min(until, listen_end);
       if (round < kSsdpSends) until = std::min(until, kSsdpSendAtMilliseconds[round]);
-      if (search->ppp_found && !search->collect) until = std::min(until, kSsdpPreferIpMilliseconds);
+    }
+    if (any_held(*search) && !search->collect && now < kSsdpPreferIpMilliseconds) {
+      until = std::min(until, kSsdpPreferIpMilliseconds);
     }
     const size_t first_reading = waits.size();
-    for (const std::unique_ptr<Reading>& reading : search->readings) {
-      waits.push_back(http_exchange_wait(&reading->exchange));
-      until = std::min(until, now + http_exchange_left_ms(reading->exchange));
-    }
+    arm_readings(search, now, &waits, &until);
     const SearchCompanion* companion = search->companion;
     const size_t first_companion = waits.size();
     if (companion != nullptr && companion->arm) {
@@ -479,6 +642,7 @@ void run_search(Search* search) {
     waits.resize(first_companion);
     if (listening && waits[0].ready) take_replies(search);
     step_readings(search, waits, first_reading);
+    yield_slow_readings(search);
   }
 }
 
@@ -489,10 +653,10 @@ Error discover_at(const std::string& url, bool firewall, Deadline deadline,
   search.v6 = firewall;
   std::string document;
   Error error = fetch_description(url, &document, deadline);
-  if (error == Error::kOk) error = judge_description(&search, url, document);
+  if (error == Error::kOk) error = judge_description(&search, url, document, nullptr);
   if (error != Error::kOk && search.saw_wan) return Error::kGatewayNoFirewall;
   if (error != Error::kOk) return error;
-  *gateway = std::move(search.ip_found ? search.ip : search.ppp);
+  *gateway = std::move(best_held(&search)->handle);
   return Error::kOk;
 }
 
@@ -594,6 +758,26 @@ Error fetch_description(const std::string& location, std::string* description, D
 
 namespace {
 
+/// Each interface's default gateway, as the caller reads them (the platform's default
+/// interface: the host's own). Not for the IPv6 firewall: routers answer over IPv6 from a
+/// link-local address the default route need not name, and its search keeps the first
+/// usable reply.
+void learn_gateways(const DiscoveryOptions& options, Search* search) {
+  const size_t links = std::max<size_t>(1, search->interfaces.size());
+  search->gateways.assign(links, std::string());
+  if (!options.default_gateway || search->v6) return;
+  for (size_t i = 0; i < links; ++i) {
+    const std::string& name =
+        search->interfaces.empty() ? options.interface_name : search->interfaces[i].name;
+    std::string gateway;
+    if (!options.default_gateway(name, &gateway) || gateway.empty()) continue;
+    trace("search: %s's default gateway is %s", name.empty() ? "the host" : name.c_str(),
+          gateway.c_str());
+    search->gateways[i] = gateway;
+    search->gateway_known = true;
+  }
+}
+
 /// Opens the search's socket on its interfaces and runs it to its end.
 Error search_through(const DiscoveryOptions& options, Search* search,
                      const SearchCompanion* companion) {
@@ -602,6 +786,7 @@ Error search_through(const DiscoveryOptions& options, Search* search,
   if (error != Error::kOk) return error;
   error = search_interfaces(options, &search->interfaces);
   if (error != Error::kOk) return error;
+  learn_gateways(options, search);
   search->start = clock_ms();
   search->deadline = options.deadline;
   run_search(search);
@@ -642,14 +827,39 @@ Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway,
     search.v6 = options.firewall;
     const Error error = search_through(options, &search, companion);
     if (error != Error::kOk) return error;
-    if (!search.ip_found && !search.ppp_found) {
-      return search.saw_wan ? Error::kGatewayNoFirewall : search.last_skip;
-    }
-    *gateway = std::move(search.ip_found ? search.ip : search.ppp);
+    Held* best = best_held(&search);
+    if (best == nullptr) return search.saw_wan ? Error::kGatewayNoFirewall : search.last_skip;
+    *gateway = std::move(best->handle);
     gateway->deadline = options.deadline;
+    if (gateway_choice(*gateway) == GatewayChoice::kBesideDefault) {
+      trace("router at %s taken: the default gateway %s offered no usable answer",
+            gateway->answered_from.c_str(), gateway->default_gateway.c_str());
+    }
     trace("control URL %s (%s)", gateway->control_url.c_str(), gateway->service_type.c_str());
     return Error::kOk;
   });
+}
+
+GatewayChoice gateway_choice(const GatewayHandle& gateway) {
+  if (gateway.answered_from.empty()) return GatewayChoice::kNamed;
+  if (gateway.default_gateway.empty()) return GatewayChoice::kFirstAnswer;
+  return same_address(gateway.answered_from, gateway.default_gateway)
+             ? GatewayChoice::kDefaultGateway
+             : GatewayChoice::kBesideDefault;
+}
+
+const char* gateway_choice_name(GatewayChoice choice) {
+  switch (choice) {
+    case GatewayChoice::kNamed:
+      return "named";
+    case GatewayChoice::kFirstAnswer:
+      return "first_answer";
+    case GatewayChoice::kDefaultGateway:
+      return "default_gateway";
+    case GatewayChoice::kBesideDefault:
+      return "default_gateway_not_upnp";
+  }
+  return "";
 }
 
 Announcement gateway_announcement(const std::string& datagram, const std::string& sender,

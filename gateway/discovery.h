@@ -29,7 +29,26 @@ struct DiscoveryOptions {
   std::string interface_name;
   bool firewall = false;
   Deadline deadline = Deadline();  // the run's end: the search and its reads end by it
+  /// The IPv4 default gateway of an interface (named; empty: the host's own): false when
+  /// there is none. The routing table is the caller's to read; unset, none is known.
+  std::function<bool(const std::string& interface_name, std::string* gateway)> default_gateway =
+      nullptr;
 };
+
+/// Why discovery took the router it did.
+enum class GatewayChoice {
+  kNamed,           // its description named outright
+  kFirstAnswer,     // no default gateway known on its link: the first usable reply
+  kDefaultGateway,  // at its link's default gateway
+  kBesideDefault,   // the default gateway offered no usable answer within the window
+};
+
+/// The choice `gateway` came of, read from where it answered from.
+GatewayChoice gateway_choice(const GatewayHandle& gateway);
+
+/// Its name in a JSON document: "named", "first_answer", "default_gateway",
+/// "default_gateway_not_upnp".
+const char* gateway_choice_name(GatewayChoice choice);
 
 /// Work that goes on inside the search's one wait, beside it (a probe of the gateway in
 /// another protocol): its sockets are watched with the search's, it is stepped after every

@@ -19,6 +19,10 @@ struct GatewayHandle {
   // time). A read of the table moves it on by a second, through a handle the flows hand
   // down as const: the time is the run's, not the router's.
   mutable Deadline deadline;
+  // Where the search heard it, and the default gateway of the link its reply came over
+  // (empty: none known, or the description was named outright).
+  std::string answered_from;
+  std::string default_gateway;
 };
 
 /// The full URN of a short service type ("urn:schemas-upnp-org:service:" + type).

@@ -102,6 +102,7 @@ void receive_step(HttpExchange* exchange) {
   const Error error =
       tcp_receive_some(exchange->socket.get(), buffer, sizeof(buffer), &got, &closed);
   if (error != Error::kOk) return finish(exchange, error);
+  exchange->bytes_received += got;
   if (exchange->stage == HttpExchange::Stage::kHead) {
     exchange->received.append(buffer, got);
     return take_head(exchange, closed);

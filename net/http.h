@@ -90,8 +90,9 @@ struct HttpExchange {
   bool keep_refusal_body = false;
   Deadline connect_end;
   Deadline end;
-  Deadline run_end;      // the request's deadline
-  std::string received;  // the head, until it is whole
+  Deadline run_end;           // the request's deadline
+  std::string received;       // the head, until it is whole
+  size_t bytes_received = 0;  // all the peer sent, head and body: how fast it comes
   bool chunked = false;
   bool announced = false;  // a Content-Length came
   size_t length = 0;       // the body's length, or the cap

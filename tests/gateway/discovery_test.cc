@@ -99,6 +99,33 @@ TEST(Discovery, DescriptionFetchTriesAgainOnlyAfterTransportFailures) {
   EXPECT_EQ(silent.requests().size(), 3u);
 }
 
+// Each rule of the choice beside its control: the default gateway's address against
+// another's, zones and spellings of one address alike.
+TEST(Discovery, TheChoiceIsReadFromWhereTheRouterAnswered) {
+  const struct {
+    const char* from;
+    const char* default_gateway;
+    GatewayChoice choice;
+    const char* name;
+  } cases[] = {
+      {"", "", GatewayChoice::kNamed, "named"},
+      {"", "192.168.1.1", GatewayChoice::kNamed, "named"},
+      {"192.168.1.7", "", GatewayChoice::kFirstAnswer, "first_answer"},
+      {"192.168.1.1", "192.168.1.1", GatewayChoice::kDefaultGateway, "default_gateway"},
+      {"192.168.1.7", "192.168.1.1", GatewayChoice::kBesideDefault, "default_gateway_not_upnp"},
+      {"fe80::1", "fe80::1%2", GatewayChoice::kDefaultGateway, "default_gateway"},
+      {"fe80::1", "fe80::2%2", GatewayChoice::kBesideDefault, "default_gateway_not_upnp"},
+      {"fe80:0::1", "FE80::1", GatewayChoice::kDefaultGateway, "default_gateway"},
+  };
+  for (const auto& c : cases) {
+    GatewayHandle gateway;
+    gateway.answered_from = c.from;
+    gateway.default_gateway = c.default_gateway;
+    EXPECT_EQ(gateway_choice(gateway), c.choice) << c.from << " " << c.default_gateway;
+    EXPECT_STREQ(gateway_choice_name(gateway_choice(gateway)), c.name) << c.from;
+  }
+}
+
 TEST(LocalAddress, FromTheControlUrl) {
   LoopbackServer server({{"", 0, false}});
   GatewayHandle gateway;

@@ -10,10 +10,13 @@ import concurrent.futures
 import math
 import os
 import sys
+import types
 import unittest
 
 import lan
 from lan import CHATTY_MODES, add_outcome, clash_add, listing_outcome, whole_listing
+from harness import BANNER, CLOSING, LIST_HEAD, FakeGateway, entry_lines, mapping  # noqa: E402
+from test_lab import CLIENT  # noqa: E402
 
 sys.path.insert(0, os.path.join(lan.HERE, "..", "windows"))
 import test_windows  # noqa: E402
@@ -25,6 +28,15 @@ RUNS = 3           # runs per loss case, all at once: each holds one connection 
 RUN_LIMIT = 150    # seconds one run may take: three tries of an exchange, each with its waits
 FAILURES = ("048", "049", "054", "055")  # how a listing may end instead of whole
 ADD_ENDS = ("050", "051", "048", "049", "055")  # how a clashing add may end
+
+# An old router, now an access point on the third host, that still answers every search:
+# its own table, one entry.
+GATEWAY, OLD_ROUTER = "192.168.77.1", "192.168.77.3"
+OLD_ENTRY = mapping("old router", "UDP", CLIENT, 5000, 5000)
+# The daemon's answers to searches, dropped where the client takes them in.
+NO_SEARCH_ANSWERS = ("table inet pwchoice\ndelete table inet pwchoice\ntable inet pwchoice {\n"
+                     "  chain input {\n    type filter hook input priority 0;\n"
+                     "    ip saddr %s udp sport 1900 drop\n  }\n}\n" % GATEWAY)
 
 SITE = lan.Lan()
 SITE.name = "pwlan%d" % os.getpid()
@@ -105,6 +117,26 @@ class Lan(unittest.TestCase):
                 answered = [row for row in logged() if row["kind"] == "ssdp"]
                 self.assertTrue(answered, "the device heard no search")
                 self.assertEqual(listing_outcome(out, table), "whole", out)
+
+    @unittest.skipIf(test_windows.EXE, "the routing table Wine hands the program is its own")
+    def test_the_default_gateway_is_used_beside_another_router(self):
+        """Whichever answers first, the daemon at the default gateway is the router used;
+        with its answers lost, the old router is, named on standard error."""
+        table = SITE.upnpc_table()
+        old = FakeGateway(types.SimpleNamespace(name=SITE.name + "-dev"), address=OLD_ROUTER,
+                          http_port=5000, entries=[OLD_ENTRY])
+        self.addCleanup(old.close)
+        out, _ = self.run_ok("-list")
+        self.assertEqual(out, whole_listing(table))
+        self.assertEqual(old.actions(), [])
+        SITE.lab("client", SITE.name, "nft", "-f", "-", input=NO_SEARCH_ANSWERS, text=True)
+        self.addCleanup(SITE.lab, "client", SITE.name, "nft", "delete", "table", "inet",
+                        "pwchoice")
+        code, out, err, _ = SITE.run_program("-list", timeout=RUN_LIMIT)
+        self.assertEqual((code, err.decode()), (1, "portwrangler: using the router at %s; the "
+                                                   "default gateway %s gave no usable UPnP "
+                                                   "answer\n" % (OLD_ROUTER, GATEWAY)))
+        self.assertEqual(out, BANNER + LIST_HEAD + entry_lines(1, OLD_ENTRY) + CLOSING)
 
     def test_vpn_holding_the_default_route_does_not_hide_the_lan(self):
         table = SITE.upnpc_table()
