@@ -26,6 +26,7 @@
 #include "gateway/reach.h"
 #include "net/socket.h"
 #include "net/ssdp.h"
+#include "portmap/route.h"
 
 using nlohmann::json;
 
@@ -502,6 +503,8 @@ Outcome find_upnp(bool forwardings, bool pinholes, HoldSet* set, DiscoveryOption
   // From here on the run waits for the network, and never longer than its bound.
   *discovery = {set->options.url, set->options.interface_name, !forwardings,
                 deadline_in(kRunSeconds * 1000LL)};
+  // As a plain command's search: the router at the link's default gateway first.
+  if (forwardings) discovery->default_gateway = route_default_gateway_found;
   Error error = discover_gateway(*discovery, gateway);
   if (error == Error::kGatewayNoFirewall) {
     return failed_step("discovery", error, Status::kNoFirewall, kMessageNoFirewall);

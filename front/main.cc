@@ -74,11 +74,6 @@ void note_reach(const std::string& external_address) {
   std::fflush(stderr);
 }
 
-/// The system's default gateway of an interface, which the search prefers a router at.
-bool read_default_gateway(const std::string& interface_name, std::string* gateway) {
-  return route_default_gateway(interface_name, gateway) == Error::kOk;
-}
-
 /// One line on standard error when the router taken is not its link's default gateway;
 /// standard output stays as it is.
 void note_choice(const GatewayHandle& gateway) {
@@ -161,7 +156,8 @@ Outcome prepare(int argc, char** argv, const RunOptions& options, Prepared* run)
   // A pinhole is asked for over IPv6, for the address the request comes from.
   const bool pinhole = is_pinhole_command(run->code);
   run->discovery = {options.url, options.interface_name, pinhole};
-  run->discovery.default_gateway = read_default_gateway;
+  // The search prefers the router at the link's default gateway.
+  run->discovery.default_gateway = route_default_gateway_found;
   // A mistyped interface is the command line's fault, told before any search.
   if (discovery_interface_check(run->discovery) != Error::kOk) {
     run->problem =

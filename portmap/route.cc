@@ -100,6 +100,10 @@ const DefaultRoute* route_choose(const std::vector<DefaultRoute>& routes,
   return best;
 }
 
+bool route_default_gateway_found(const std::string& interface_name, std::string* gateway) {
+  return route_default_gateway(interface_name, gateway) == Error::kOk;
+}
+
 Error route_default_gateway(const std::string& interface_name, std::string* gateway, bool ipv6) {
   std::vector<DefaultRoute> routes;
   if (!sys_default_routes(&routes, ipv6)) return Error::kRouteNoGateway;

@@ -41,6 +41,10 @@ const DefaultRoute* route_choose(const std::vector<DefaultRoute>& routes,
 Error route_default_gateway(const std::string& interface_name, std::string* gateway,
                             bool ipv6 = false);
 
+/// route_default_gateway's IPv4 answer as the UPnP search asks it (DiscoveryOptions'
+/// default_gateway): true with the address.
+bool route_default_gateway_found(const std::string& interface_name, std::string* gateway);
+
 /// kOk with the address this host sends from toward `gateway`.
 Error route_source_address(const std::string& gateway, std::string* source);
 
