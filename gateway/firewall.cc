@@ -84,7 +84,8 @@ Error pinhole_parse_packets(const std::string& body, PinholeCheck* check) {
     XmlWatch watch{"PinholePackets"};
     const Error error = xml_capture(body, &watch, 1);
     if (error != Error::kOk) return error;
-    check->packets_known = number_read(watch.last, UINT64_MAX, &check->packets);
+    // The texts of elements inside the count run together would be another number.
+    check->packets_known = !watch.nested && number_read(watch.last, UINT64_MAX, &check->packets);
     if (!check->packets_known)
       check->packets_text = text_cut(xml_trim(watch.last), kAddressTextMax);
     return Error::kOk;

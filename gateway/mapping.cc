@@ -156,7 +156,8 @@ Error gateway_parse_reserved_port(const std::string& body, uint16_t* granted) {
     XmlWatch watch{"NewReservedPort"};
     const Error error = xml_capture(body, &watch, 1);
     if (error != Error::kOk) return error;
-    *granted = mapping_port(watch.last);
+    // A port written alone: the texts of elements inside it run together are no port.
+    *granted = watch.nested ? 0 : mapping_port(watch.last);
     return *granted != 0 ? Error::kOk : Error::kGatewayNoEntry;
   });
 }
