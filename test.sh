@@ -77,7 +77,8 @@ sanitized_chain() {
   renice -n 0 -p $BASHPID >/dev/null
   step "the whole suite, sanitized" \
     bash -c 'cd build-fuzz && ctest --output-on-failure -j 4 --timeout 300 -E "^lab_"'
-  step "every fuzz target for ${FUZZ_SECONDS:-5} s" tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
+  step "every fuzz target for ${FUZZ_SECONDS:-5} s, the seven newest ${FUZZ_NEWEST_SECONDS:-3} s" \
+    env FUZZ_NEWEST_SECONDS="${FUZZ_NEWEST_SECONDS:-3}" tests/fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-5}"
 }
 windows_chain() {
   step "the Windows build" windows_build

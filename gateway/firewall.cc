@@ -65,6 +65,33 @@ Error pinhole_parse_id(const std::string& body, uint16_t* id, std::string* id_te
   });
 }
 
+Error pinhole_parse_working(const std::string& body, PinholeCheck* check) {
+  return guard_allocation([&] {
+    XmlWatch watch{"IsWorking"};
+    const Error error = xml_capture(body, &watch, 1);
+    if (error != Error::kOk) return error;
+    const Truth working = truth_read(watch.last);
+    check->working_known = working != Truth::kUnknown;
+    check->working = working == Truth::kTrue;
+    if (!check->working_known)
+      check->working_text = text_cut(xml_trim(watch.last), kAddressTextMax);
+    return Error::kOk;
+  });
+}
+
+Error pinhole_parse_packets(const std::string& body, PinholeCheck* check) {
+  return guard_allocation([&] {
+    XmlWatch watch{"PinholePackets"};
+    const Error error = xml_capture(body, &watch, 1);
+    if (error != Error::kOk) return error;
+    // The texts of elements inside the count run together would be another number.
+    check->packets_known = !watch.nested && number_read(watch.last, UINT64_MAX, &check->packets);
+    if (!check->packets_known)
+      check->packets_text = text_cut(xml_trim(watch.last), kAddressTextMax);
+    return Error::kOk;
+  });
+}
+
 Error firewall_status(const GatewayHandle& gateway, FirewallStatus* status, int* fault) {
   return guard_allocation([&] {
     SoapAnswer answer;
@@ -139,14 +166,8 @@ Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* che
     // No traffic seen, or no such action (401): the router cannot tell; anything else is a
     // refusal of the pinhole itself.
     if (error == Error::kOk) {
-      XmlWatch watch{"IsWorking"};
-      error = xml_capture(answer.body, &watch, 1);
+      error = pinhole_parse_working(answer.body, check);
       if (error != Error::kOk) return error;
-      const Truth working = truth_read(watch.last);
-      check->working_known = working != Truth::kUnknown;
-      check->working = working == Truth::kTrue;
-      if (!check->working_known)
-        check->working_text = text_cut(xml_trim(watch.last), kAddressTextMax);
     } else if (check_untold(error, *fault)) {
       check->working_fault = refused_by(*fault);
     } else {
@@ -155,12 +176,8 @@ Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* che
     error = firewall_action(gateway, "GetPinholePackets", id_argument(id), Retry::kRead, &answer,
                             fault);
     if (error == Error::kOk) {
-      XmlWatch watch{"PinholePackets"};
-      error = xml_capture(answer.body, &watch, 1);
+      error = pinhole_parse_packets(answer.body, check);
       if (error != Error::kOk) return error;
-      check->packets_known = number_read(watch.last, UINT64_MAX, &check->packets);
-      if (!check->packets_known)
-        check->packets_text = text_cut(xml_trim(watch.last), kAddressTextMax);
     } else if (check_untold(error, *fault)) {
       check->packets_fault = refused_by(*fault);
     } else {

@@ -73,5 +73,8 @@ int pinhole_protocol_number(const std::string& protocol);
 /// The answers' parts, for the body of a response.
 Error firewall_parse_status(const std::string& body, FirewallStatus* status);
 Error pinhole_parse_id(const std::string& body, uint16_t* id, std::string* id_text);
+/// CheckPinholeWorking's IsWorking and GetPinholePackets' PinholePackets, into `*check`.
+Error pinhole_parse_working(const std::string& body, PinholeCheck* check);
+Error pinhole_parse_packets(const std::string& body, PinholeCheck* check);
 
 #endif  // PORTWRANGLER_GATEWAY_FIREWALL_H_

@@ -147,10 +147,17 @@ Error gateway_add_any_mapping(const GatewayHandle& gateway, const MappingRequest
     }
     error = add_refusal(error, answer, request, fault);
     if (error != Error::kOk) return error;
+    return gateway_parse_reserved_port(answer.body, granted);
+  });
+}
+
+Error gateway_parse_reserved_port(const std::string& body, uint16_t* granted) {
+  return guard_allocation([&] {
     XmlWatch watch{"NewReservedPort"};
-    error = xml_capture(answer.body, &watch, 1);
+    const Error error = xml_capture(body, &watch, 1);
     if (error != Error::kOk) return error;
-    *granted = mapping_port(watch.last);
+    // A port written alone: the texts of elements inside it run together are no port.
+    *granted = watch.nested ? 0 : mapping_port(watch.last);
     return *granted != 0 ? Error::kOk : Error::kGatewayNoEntry;
   });
 }

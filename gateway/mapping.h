@@ -84,6 +84,10 @@ bool gateway_offers_any_port(const GatewayHandle& gateway);
 Error gateway_add_any_mapping(const GatewayHandle& gateway, const MappingRequest& request,
                               uint16_t* granted, RouterFault* fault = nullptr);
 
+/// The port an AddAnyPortMapping answer's body reserved (NewReservedPort): kOk with it in
+/// `*granted`, kGatewayNoEntry when it names none (0 or no port), kGatewayUnparsable.
+Error gateway_parse_reserved_port(const std::string& body, uint16_t* granted);
+
 /// kOk when the router removed the entry; kGatewayMappingRefused when it has no such
 /// entry (UPnP error 714), else the call's error.
 Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_port,

@@ -101,7 +101,8 @@ int portmap_exchange_left_ms(const PortmapExchange& exchange) {
 void portmap_exchange_step(PortmapExchange* exchange) {
   if (exchange->done) return;
   char buffer[kPcpMessageMax + 4];
-  for (int taken = 0; taken < kPortmapDatagramsAtOnce; ++taken) {
+  // Nothing that came before the request went out answers it.
+  for (int taken = 0; exchange->sent > 0 && taken < kPortmapDatagramsAtOnce; ++taken) {
     size_t received = 0;
     std::string sender;
     int sender_port = 0;
