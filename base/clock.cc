@@ -1,12 +1,6 @@
+// Deadlines on the program's clock. The clock itself is clock_now.cc, alone in its file so
+// that a test's scripted clock can stand in for it at link time.
 #include "base/clock.h"
-
-#include <chrono>
-
-long long clock_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 Deadline deadline_in(long long milliseconds) {
   return {clock_ms() + (milliseconds > 0 ? milliseconds : 0)};

@@ -264,17 +264,6 @@ size_t room_for(const Search& search, int rank) {
   return found;
 }
 
-/// Whether two address texts name the same address, zones aside.
-bool same_address(const std::string& a, const std::string& b) {
-  const std::string bare_a = a.substr(0, a.find('%'));
-  const std::string bare_b = b.substr(0, b.find('%'));
-  uint8_t bytes_a[16], bytes_b[16];
-  if (!net_address_bytes(bare_a, bytes_a) || !net_address_bytes(bare_b, bytes_b)) {
-    return bare_a == bare_b;
-  }
-  return std::equal(std::begin(bytes_a), std::end(bytes_a), std::begin(bytes_b));
-}
-
 /// The link a reply came over: the interface this host sends from toward its sender; -1
 /// when none of the search's fits.
 int link_of(const Search& search, const std::string& sender) {
@@ -282,7 +271,7 @@ int link_of(const Search& search, const std::string& sender) {
   std::string source;
   if (udp_source_toward(sender, kSsdpPort, &source) != Error::kOk) return -1;
   for (size_t i = 0; i < search.interfaces.size(); ++i) {
-    if (same_address(search.interfaces[i].address, source)) return static_cast<int>(i);
+    if (net_same_address(search.interfaces[i].address, source)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -294,7 +283,7 @@ void place_on_link(const Search& search, Candidate* candidate) {
   if (link < 0 || search.gateways[static_cast<size_t>(link)].empty()) return;
   candidate->default_gateway = search.gateways[static_cast<size_t>(link)];
   candidate->standing =
-      same_address(candidate->sender, candidate->default_gateway) ? kAtDefault : kBesideDefault;
+      net_same_address(candidate->sender, candidate->default_gateway) ? kAtDefault : kBesideDefault;
 }
 
 /// A reply that came: judged by its ST, its LOCATION queued for reading once.
@@ -843,7 +832,7 @@ Error discover_gateway(const DiscoveryOptions& options, GatewayHandle* gateway,
 GatewayChoice gateway_choice(const GatewayHandle& gateway) {
   if (gateway.answered_from.empty()) return GatewayChoice::kNamed;
   if (gateway.default_gateway.empty()) return GatewayChoice::kFirstAnswer;
-  return same_address(gateway.answered_from, gateway.default_gateway)
+  return net_same_address(gateway.answered_from, gateway.default_gateway)
              ? GatewayChoice::kDefaultGateway
              : GatewayChoice::kBesideDefault;
 }

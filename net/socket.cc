@@ -594,6 +594,16 @@ bool net_address_bytes(const std::string& text, uint8_t bytes[16]) {
   return true;
 }
 
+bool net_same_address(const std::string& a, const std::string& b) {
+  const std::string bare_a = a.substr(0, a.find('%'));
+  const std::string bare_b = b.substr(0, b.find('%'));
+  uint8_t bytes_a[16], bytes_b[16];
+  if (!net_address_bytes(bare_a, bytes_a) || !net_address_bytes(bare_b, bytes_b)) {
+    return bare_a == bare_b;
+  }
+  return std::memcmp(bytes_a, bytes_b, 16) == 0;
+}
+
 bool net_address_link_local(const std::string& text) {
   // Read from the text alone (no call of the platform, which a test's stand-in lacks): the
   // first group of an IPv6 address, in any letter case, within fe80::/10.

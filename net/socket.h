@@ -124,6 +124,10 @@ Error udp_source_toward(const std::string& host, int port, std::string* source);
 /// `text` is not an address (a name is not looked up).
 bool net_address_bytes(const std::string& text, uint8_t bytes[16]);
 
+/// Whether two address texts name one address: compared as bytes (IPv4 and its
+/// IPv4-mapped form alike, a "%zone" set aside), as text where either is no address.
+bool net_same_address(const std::string& a, const std::string& b);
+
 /// Whether an address text (a "%zone" allowed) is an IPv6 link-local one: fe80::/10.
 bool net_address_link_local(const std::string& text);
 

@@ -32,12 +32,6 @@ PortmapSchedule portmap_schedule_by(const PortmapSchedule& schedule, Deadline de
   return portmap_schedule_within(schedule, deadline_left_ms(deadline, INT_MAX));
 }
 
-bool portmap_same_address(const std::string& sender, const std::string& gateway) {
-  WireAddress a{}, b{};
-  if (!address_bytes(sender, &a) || !address_bytes(gateway, &b)) return sender == gateway;
-  return a == b;
-}
-
 bool portmap_external_usable(const std::string& text) {
   WireAddress bytes{};
   if (!address_bytes(text, &bytes)) return false;
@@ -113,7 +107,7 @@ void portmap_exchange_step(PortmapExchange* exchange) {
       return;
     }
     if (received == 0) break;
-    if (!portmap_same_address(sender, exchange->gateway) || sender_port != kPortmapServerPort) {
+    if (!net_same_address(sender, exchange->gateway) || sender_port != kPortmapServerPort) {
       trace("portmap: a datagram from %s port %d passed over: not the gateway's", sender.c_str(),
             sender_port);
       continue;
@@ -223,7 +217,7 @@ Error portmap_take_announcement(SocketHandle* listener, const std::string& gatew
         udp_receive_from(listener, buffer, sizeof(buffer), &received, &sender, &sender_port, 0);
     if (error != Error::kOk) return error;
     if (received == 0) break;
-    if (!portmap_same_address(sender, gateway) || sender_port != kPortmapServerPort) {
+    if (!net_same_address(sender, gateway) || sender_port != kPortmapServerPort) {
       trace("portmap: an announcement from %s port %d passed over: not the gateway's",
             sender.c_str(), sender_port);
       continue;

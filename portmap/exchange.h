@@ -104,11 +104,6 @@ struct PortmapAsk {
   PortmapAsk& operator=(const PortmapAsk&) = delete;
 };
 
-/// Whether a datagram's source `sender` is the gateway at `gateway`: both read as
-/// addresses, so that another way of writing one (::1 as 0:0:0:0:0:0:0:1, an IPv4 one
-/// mapped into IPv6) is the same; a zone is not compared (the socket sent on its link).
-bool portmap_same_address(const std::string& sender, const std::string& gateway);
-
 /// Whether an external address a gateway names (text) can be one: not all zero,
 /// multicast, broadcast or loopback. A private or shared (CGNAT) one can.
 bool portmap_external_usable(const std::string& address);

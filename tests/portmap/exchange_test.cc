@@ -128,7 +128,7 @@ struct SameCase {
 class SameAddressTest : public testing::TestWithParam<SameCase> {};
 
 TEST_P(SameAddressTest, ComparesAddressesNotTexts) {
-  EXPECT_EQ(portmap_same_address(GetParam().sender, GetParam().gateway), GetParam().same);
+  EXPECT_EQ(net_same_address(GetParam().sender, GetParam().gateway), GetParam().same);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SameAddressTest,

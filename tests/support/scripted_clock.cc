@@ -1,36 +1,9 @@
-// base/clock.h on the scripted socket's clock, linked in place of base/clock.cc: a wait
-// on a scripted datagram socket moves time on instead of passing it, so an exchange's
-// whole schedule runs in no time at all. Every function of clock.cc is here, so that the
-// linker takes none of them from the library.
+// The program's clock on the scripted socket's, linked in place of base/clock_now.cc: a
+// wait on a scripted datagram socket moves time on instead of passing it, so an
+// exchange's whole schedule runs in no time at all; the deadlines of base/clock.cc read it.
 #include "base/clock.h"
 #include "tests/support/scripted_socket.h"
 
 long long clock_ms() {
   return scripted_now_ms();
-}
-
-Deadline deadline_in(long long milliseconds) {
-  return {clock_ms() + (milliseconds > 0 ? milliseconds : 0)};
-}
-
-Deadline deadline_sooner(Deadline a, Deadline b) {
-  if (a.at == kNoDeadline) return b;
-  if (b.at == kNoDeadline) return a;
-  return a.at < b.at ? a : b;
-}
-
-Deadline deadline_later(Deadline deadline, long long milliseconds) {
-  if (deadline.at == kNoDeadline || deadline_passed(deadline)) return deadline;
-  return {deadline.at + milliseconds};
-}
-
-bool deadline_passed(Deadline deadline) {
-  return deadline.at != kNoDeadline && clock_ms() >= deadline.at;
-}
-
-int deadline_left_ms(Deadline deadline, int cap) {
-  if (deadline.at == kNoDeadline) return cap;
-  const long long left = deadline.at - clock_ms();
-  if (left <= 0) return 0;
-  return left < cap ? static_cast<int>(left) : cap;
 }
