@@ -5,8 +5,8 @@
 
 #include "base/limits.h"
 #include "base/text.h"
-#include "front/grammar.h"
-#include "front/options.h"
+#include "cli/grammar.h"
+#include "cli/options.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

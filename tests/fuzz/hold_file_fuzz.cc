@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "base/limits.h"
-#include "front/grammar.h"
-#include "front/hold.h"
-#include "front/options.h"
+#include "cli/grammar.h"
+#include "hold/set.h"
+#include "cli/options.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "front/grammar.h"
-#include "front/json_out.h"
+#include "cli/grammar.h"
+#include "render/json.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/limits.h"
-#include "front/options.h"
+#include "cli/options.h"
 #include "net/socket.h"
 #include "tests/fuzz/fuzz_check.h"
 

@@ -1,0 +1,16 @@
+// A port forwarding as an entry of the holding loop (--keep -add): the add and its clash
+// check, the check of the router's entry before each renewal, the add again, and the
+// removal at the end, each as one HoldKind operation.
+#ifndef PORTWRANGLER_HOLD_FORWARDING_H_
+#define PORTWRANGLER_HOLD_FORWARDING_H_
+
+#include "hold/loop.h"
+#include "cli/records.h"
+
+/// The forwarding `request` asks for (its lease in lease_seconds) as a held entry. Its
+/// first add is shown as -add shows it, unless `json` or `in_set` (an entry of a held set,
+/// whose clash check asks for the entry on its port alone); its events are lines on
+/// standard error, or JSON lines on standard output with `json`.
+HeldEntry hold_forwarding(const RequestRecord& request, bool json, bool in_set = false);
+
+#endif  // PORTWRANGLER_HOLD_FORWARDING_H_

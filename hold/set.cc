@@ -1,0 +1,834 @@
+#include "hold/set.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+#include "base/clock.h"
+#include "base/file.h"
+#include "base/format.h"
+#include "base/limits.h"
+#include "base/text.h"
+#include "base/trace.h"
+#include "render/console.h"
+#include "hold/forwarding.h"
+#include "cli/grammar.h"
+#include "hold/hook.h"
+#include "hold/loop.h"
+#include "flows/pinhole.h"
+#include "flows/portmap.h"
+#include "gateway/discovery.h"
+#include "gateway/external_address.h"
+#include "gateway/local_address.h"
+#include "gateway/reach.h"
+#include "net/socket.h"
+#include "net/ssdp.h"
+#include "portmap/route.h"
+
+using nlohmann::json;
+
+namespace {
+
+// ---- The file ----
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+/// The value of a line's long option: "--name=value" or "--name value".
+bool option_value(const std::vector<std::string>& words, size_t* at, const std::string& name,
+                  std::string* value, std::string* problem) {
+  const std::string& word = words[*at];
+  const size_t equals = word.find('=');
+  if (equals != std::string::npos) {
+    *value = word.substr(equals + 1);
+  } else if (*at + 1 < words.size()) {
+    *value = words[++*at];
+  } else {
+    *problem = "--" + name + " needs a value";
+    return false;
+  }
+  ++*at;
+  return true;
+}
+
+/// What a line's flags ask for: --any-port and --same-port.
+struct LineFlags {
+  bool any_port = false;
+  bool same_port = false;
+};
+
+/// Takes the line's long options off the front of `words`: --lease, --protocol and the
+/// flags.
+bool take_line_options(const std::vector<std::string>& words, size_t* at, long* lease,
+                       LineFlags* flags, HoldLine* line, std::string* problem) {
+  while (*at < words.size() && words[*at].compare(0, 2, "--") == 0) {
+    const std::string& word = words[*at];
+    const std::string name = word.substr(2, word.find('=') - 2);
+    std::string value;
+    if (name == "any-port" || name == "same-port") {
+      if (word.find('=') != std::string::npos) {
+        *problem = "--" + name + " takes no value";
+        return false;
+      }
+      (name == "any-port" ? flags->any_port : flags->same_port) = true;
+      ++*at;
+      continue;
+    }
+    if (name != "lease" && name != "protocol") {
+      *problem = "unknown option --" + name +
+                 " (a line takes --lease, --protocol, --any-port and --same-port)";
+      return false;
+    }
+    if (!option_value(words, at, name, &value, problem)) return false;
+    if (name == "lease") {
+      const bool digits = !value.empty() && value.size() <= 9 && is_all_digits(value.c_str());
+      *lease = digits ? std::strtol(value.c_str(), nullptr, 10) : 0;
+      if (*lease < kKeepLeaseMinSeconds || *lease > kLeaseMaxSeconds) {
+        *problem = "--lease takes seconds from 2 to 604800, not \"" + value + "\"";
+        return false;
+      }
+    } else if (value == "upnp" || value == "pcp" || value == "natpmp") {
+      line->via = value;
+    } else {
+      *problem = "--protocol takes upnp, pcp or natpmp, not \"" + value + "\"";
+      return false;
+    }
+  }
+  return true;
+}
+
+/// The flags of an add's line: --any-port where the gateway's choice can be held
+/// (NAT-PMP, PCP), --same-port as the command line takes it.
+bool line_flags_fit(const LineFlags& flags, HoldLine* line, std::string* problem) {
+  const MapVia via = line->via == "pcp"      ? MapVia::kPcp
+                     : line->via == "natpmp" ? MapVia::kNatpmp
+                                             : MapVia::kUpnp;
+  if (flags.same_port && !same_port_fits(via, flags.any_port, line->request.internal_port,
+                                         line->request.external_port, problem)) {
+    return false;
+  }
+  if (flags.any_port && via == MapVia::kUpnp) {
+    *problem = "--any-port in a held set goes with --protocol pcp or natpmp";
+    return false;
+  }
+  line->request.any_port = flags.any_port;
+  line->request.same_port = flags.same_port;
+  return true;
+}
+
+/// One line's words as an entry: the command grammar's add or pinhole add.
+bool line_entry(const std::vector<std::string>& words, HoldLine* line, std::string* problem) {
+  size_t at = 0;
+  long lease = -1;
+  LineFlags flags;
+  if (!take_line_options(words, &at, &lease, &flags, line, problem)) return false;
+  std::vector<std::string> command(words.begin() + static_cast<long>(at), words.end());
+  std::vector<char*> argv{const_cast<char*>("portwrangler")};
+  for (std::string& word : command) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(argv.size()) - 1;
+  if (take_quick_option(argc, argv.data())) {
+    *problem = "-q skips the check of the table that every held add makes";
+    return false;
+  }
+  line->code = parse_command(argc - 1, argv.data(), &line->request);
+  RequestRecord& request = line->request;
+  if (line->code == kPinholeAdd && line->via == "natpmp") {
+    *problem = "a pinhole is held through UPnP or PCP: NAT-PMP maps IPv4 alone";
+    return false;
+  }
+  if (line->code == kPinholeAdd) {
+    if (flags.any_port || flags.same_port) {
+      *problem = "--any-port and --same-port go with -add; a pinhole opens the port it names";
+      return false;
+    }
+    if (lease != -1) {
+      *problem = "--lease goes with -add; a pinhole's lease is its LEASE";
+      return false;
+    }
+    if (request.pinhole_lease < static_cast<unsigned long>(kKeepLeaseMinSeconds)) {
+      *problem = "a held lease is at least 2 seconds";
+      return false;
+    }
+    return true;
+  }
+  if (line->code != kAdd && line->code != kAddWithDescription && line->code != kAddClient &&
+      line->code != kAddClientWithDescription) {
+    *problem = line->code == kSyntaxError
+                   ? "not a forwarding or a pinhole: -add PROTO [-ip ADDR] IPORT EPORT [DESC] "
+                     "or -pinhole -add PROTO PORT [LEASE]"
+                   : "only -add and -pinhole -add are held";
+    return false;
+  }
+  if (line->via != "upnp" && lease != -1 && lease > kPortmapLeaseMaxSeconds) {
+    // The least is a held lease's, checked above.
+    *problem = format_string("--lease takes seconds from %d to %d with --protocol %s",
+                             kKeepLeaseMinSeconds, kPortmapLeaseMaxSeconds, line->via.c_str());
+    return false;
+  }
+  if (!line_flags_fit(flags, line, problem)) return false;
+  if (line->via == "natpmp" && !request.ip_address.empty()) {
+    *problem = "NAT-PMP maps for this host alone: no -ip";
+    return false;
+  }
+  request.lease_seconds = static_cast<uint32_t>(lease != -1 ? lease : kKeepLeaseSeconds);
+  return true;
+}
+
+/// What no two lines may hold alike: the protocol and the (external) port.
+std::string identity_of(const HoldLine& line) {
+  std::string protocol = line.request.protocol;
+  for (char& c : protocol) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (line.code == kPinholeAdd) {
+    return format_string("pinhole %s %u", protocol.c_str(), line.request.pinhole_port);
+  }
+  return format_string("%s %u", protocol.c_str(), line.request.external_port);
+}
+
+bool read_file(const std::string& path, std::string* text, std::string* problem) {
+  const FileRead read = file_read(path, static_cast<size_t>(kHoldFileBytesMax), text, problem);
+  if (read == FileRead::kTooLong) *problem = path + ": longer than 1 MiB";
+  return read == FileRead::kOk;
+}
+
+bool read_set(const std::string& path, std::vector<HoldLine>* lines, std::string* problem) {
+  std::string text;
+  return read_file(path, &text, problem) && hold_parse(text, path, lines, problem);
+}
+
+// ---- The set while it is held ----
+
+/// What the status file and the hook say of one entry.
+struct Facts {
+  std::string protocol;
+  unsigned external_port = 0;
+  std::string client;
+  unsigned internal_port = 0;
+  std::string description;
+  std::string via;
+  std::string external_address;
+  std::string state = "away";
+  int64_t lease_seconds = 0;        // as granted; 0 with `permanent`
+  int64_t renew_lease_seconds = 0;  // the lease it is renewed by
+  bool permanent = false;
+  std::string last_renewal;
+  std::string next_renewal;
+  std::string last_error;
+  std::string key;                      // its line's words
+  unsigned previous_external_port = 0;  // at a `changed` of the port granted: the one before
+  bool listed = false;                  // told of once at least
+  bool removed = false;
+};
+
+struct HoldSet {
+  HoldSetOptions options;
+  std::shared_ptr<PortmapServer> portmap;   // the NAT-PMP/PCP gateway, once a line needs it
+  std::shared_ptr<PortmapServer> portmap6;  // the IPv6 one, once a PCP pinhole needs it
+  bool upnp_found = false;                  // the UPnP router (and IPv6 router) found
+  std::vector<std::string> hook;
+  std::unique_ptr<HookQueue> hooks;           // runs the hook beside the loop
+  std::vector<std::shared_ptr<Facts>> facts;  // in the order they were first told of
+  RequestRecord base;                         // both addresses toward the IPv4 router
+  std::shared_ptr<GatewayHandle> firewall;    // the IPv6 router of pinholes, beside IPv4
+  std::string firewall_local;
+};
+
+/// An event of the set as a whole (or of its hook): a line on standard error, or a JSON
+/// line with --json.
+void set_event(const HoldSet& set, const char* name, const std::string& text) {
+  const std::string time = keep_utc_now();
+  if (set.options.json) {
+    console_write(json({{"time", time}, {"event", name}, {"text", text_printable(text)}})
+                      .dump(-1, ' ', false, json::error_handler_t::replace) +
+                  "\n");
+    std::fflush(stdout);
+    return;
+  }
+  std::fputs(text_printable(time + " " + name + ": " + text).append("\n").c_str(), stderr);
+  std::fflush(stderr);
+}
+
+/// A text for the status file: mended as on screen (a router's or a hook's text may hold
+/// line breaks), null when there is none.
+json nullable(const std::string& text) {
+  return text.empty() ? json(nullptr) : json(text_printable(text));
+}
+
+/// Writes the status file whole beside itself, then puts it in place.
+void write_status(const HoldSet& set) {
+  if (set.options.status_file.empty()) return;
+  json entries = json::array();
+  for (const auto& facts : set.facts) {
+    if (facts->removed || !facts->listed) continue;
+    entries.push_back({{"protocol", facts->protocol},
+                       {"external_port", facts->external_port},
+                       {"internal_client", text_printable(facts->client)},
+                       {"internal_port", facts->internal_port},
+                       {"description", text_printable(facts->description)},
+                       {"via", facts->via},
+                       {"state", facts->state},
+                       {"lease_seconds", facts->lease_seconds},
+                       {"permanent", facts->permanent},
+                       {"last_renewal", nullable(facts->last_renewal)},
+                       {"next_renewal", nullable(facts->next_renewal)},
+                       {"external_address", nullable(facts->external_address)},
+                       {"last_error", nullable(facts->last_error)}});
+  }
+  const std::string text =
+      json({{"entries", entries}}).dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  std::string problem;
+  if (!file_replace(set.options.status_file, text, &problem, FileSync::kCached)) {
+    set_event(set, "status-failed", problem);
+  }
+}
+
+std::string entry_name(const Facts& facts) {
+  return format_string("%s %u -> %s:%u", facts.protocol.c_str(), facts.external_port,
+                       facts.client.c_str(), facts.internal_port);
+}
+
+/// What the hook is told of the entry's event: every text as the screens and the status
+/// file show it (a router's or a file's text may hold line breaks and controls).
+HookEnvironment hook_environment(const Facts& facts, const char* event) {
+  HookEnvironment environment = {
+      {"PORTWRANGLER_EVENT", event},
+      {"PORTWRANGLER_PROTOCOL", facts.protocol},
+      {"PORTWRANGLER_EXTERNAL_ADDRESS", facts.external_address},
+      {"PORTWRANGLER_EXTERNAL_PORT", std::to_string(facts.external_port)},
+      {"PORTWRANGLER_INTERNAL_CLIENT", facts.client},
+      {"PORTWRANGLER_INTERNAL_PORT", std::to_string(facts.internal_port)},
+      {"PORTWRANGLER_DESCRIPTION", facts.description},
+      {"PORTWRANGLER_VIA", facts.via},
+  };
+  // Only where the port itself changed: a hook that closes the old one finds it here.
+  if (std::string(event) == "changed" && facts.previous_external_port != 0) {
+    environment.push_back(
+        {"PORTWRANGLER_PREVIOUS_EXTERNAL_PORT", std::to_string(facts.previous_external_port)});
+  }
+  for (auto& name_value : environment) name_value.second = text_printable(name_value.second);
+  return environment;
+}
+
+/// Queues the hook for `event` of the entry: the loop goes on while it runs.
+void run_hook(HoldSet* set, const Facts& facts, const char* event) {
+  if (!set->hooks) return;
+  set->hooks->add({set->hook, hook_environment(facts, event), entry_name(facts) + ", " + event});
+}
+
+/// A hook's output line, on standard error.
+void hook_line(const std::string& line) {
+  std::fputs(text_printable("hook: " + line).append("\n").c_str(), stderr);
+  std::fflush(stderr);
+}
+
+/// A hook's end: a `hook-failed` event unless it ended well.
+void hook_ended(const HoldSet& set, const HookJob& job, const HookResult& result) {
+  std::string failed;
+  if (result.cancelled) {
+    failed = result.started ? "ended: the holding ended" : "not run: the holding ended";
+  } else if (!result.started) {
+    failed = "cannot be run: " + result.problem;
+  } else if (result.timed_out) {
+    failed = format_string("ran past %d s: stopped", kHookMs / 1000);
+  } else if (result.exit_code != 0) {
+    failed = format_string("ended with exit status %d", result.exit_code);
+  }
+  if (!failed.empty()) set_event(set, "hook-failed", job.name + ": " + set.hook[0] + " " + failed);
+}
+
+/// The ports a held answer names (a gateway's choice with --any-port): the one before
+/// kept for a `changed` hook.
+void follow_ports(Facts* facts, const HoldAnswer& answer) {
+  facts->previous_external_port = 0;
+  if (answer.external_port != 0 && answer.external_port != facts->external_port) {
+    facts->previous_external_port = facts->external_port;
+    facts->external_port = answer.external_port;
+  }
+  if (answer.internal_port != 0) facts->internal_port = answer.internal_port;
+}
+
+/// Follows an entry's event into its facts and the status file; the hook's event for it,
+/// or null.
+const char* note(HoldSet* set, const std::shared_ptr<Facts>& facts, const std::string& event,
+                 const HoldAnswer& answer) {
+  if (!facts->listed) {
+    facts->listed = true;
+    set->facts.push_back(facts);
+  }
+  const bool was_held = facts->state == "held" && !facts->removed;
+  const char* hook_event = nullptr;
+  if (answer.step == HoldStep::kHeld && event != "removed" && event != "stopped") {
+    facts->state = "held";
+    facts->removed = false;
+    if (answer.lease_seconds > 0 || answer.permanent) facts->lease_seconds = answer.lease_seconds;
+    facts->permanent = answer.permanent;
+    if (answer.renew_lease_seconds > 0 || answer.lease_seconds > 0) {
+      facts->renew_lease_seconds =
+          answer.renew_lease_seconds > 0 ? answer.renew_lease_seconds : answer.lease_seconds;
+    }
+    facts->last_renewal = keep_utc_now();
+    facts->next_renewal = keep_utc_after(keep_renew_ms(facts->renew_lease_seconds) / 1000);
+    facts->last_error.clear();
+    if (!answer.external_address.empty()) {
+      facts->external_address = hold_router_address(answer.external_address);
+    }
+    if (!answer.internal_client.empty())
+      facts->client = hold_router_address(answer.internal_client);
+    follow_ports(facts.get(), answer);
+    if (event == "moved" || event == "changed") {
+      hook_event = "changed";
+    } else if (!was_held) {
+      hook_event = "added";
+    }
+  } else if (event == "lost") {
+    facts->state = "away";
+    facts->next_renewal.clear();
+    hook_event = "lost";
+  } else if (event == "taken") {
+    facts->state = "taken";
+    facts->next_renewal = keep_utc_after(kHoldTakenRecheckMs / 1000);
+    hook_event = "taken";
+  } else if (event == "removed" || event == "stopped" || event == "not removed" ||
+             event == "remove failed") {
+    facts->removed = true;
+    if (was_held) hook_event = "removed";
+  } else if (answer.step == HoldStep::kAway) {
+    facts->state = "away";
+  }
+  if (answer.error != Error::kOk) {
+    facts->last_error = trace_error(answer.error);
+    if (answer.fault != 0) facts->last_error += format_string(" (UPnP error %d)", answer.fault);
+  } else if (answer.step == HoldStep::kRefused || answer.step == HoldStep::kConflict) {
+    facts->last_error = answer.text;
+  }
+  write_status(*set);
+  return hook_event;
+}
+
+/// Every operation of `kind` against `gateway` rather than the loop's router.
+void bind_to(HoldKind* kind, std::shared_ptr<GatewayHandle> gateway) {
+  for (auto* op : {&kind->hold, &kind->renew, &kind->readd, &kind->release}) {
+    auto inner = *op;
+    // The loop's step sets the time its exchanges have: this router's take the same.
+    *op = [inner, gateway](const GatewayHandle& loop) {
+      gateway->deadline = loop.deadline;
+      return inner(*gateway);
+    };
+  }
+}
+
+HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
+  RequestRecord request = line.request;
+  auto facts = std::make_shared<Facts>();
+  facts->via = line.via;
+  facts->key = line.key;
+  HeldEntry entry;
+  if (line.via != "upnp" && line.code == kPinholeAdd) {
+    entry = hold_pcp_pinhole(request, set->portmap6, set->options.json);
+    facts->protocol = request.protocol;
+    facts->external_port = facts->internal_port = request.pinhole_port;
+    facts->client = set->portmap6->gateway.source;
+    facts->lease_seconds = facts->renew_lease_seconds = request.pinhole_lease;
+  } else if (line.via != "upnp") {
+    RunOptions options;
+    options.json = set->options.json;
+    options.lease_seconds = static_cast<long>(request.lease_seconds);
+    options.any_port = request.any_port;
+    options.same_port = request.same_port;
+    entry = hold_portmap(line.via == "pcp" ? MapVia::kPcp : MapVia::kNatpmp, request, set->portmap,
+                         options);
+    facts->protocol = request.protocol;
+    facts->external_port = request.external_port;
+    facts->internal_port = request.internal_port;
+    facts->client = request.ip_address.empty() ? set->portmap->gateway.source
+                                               : address_meant(request.ip_address);
+    facts->description = request.description;
+    facts->lease_seconds = facts->renew_lease_seconds = request.lease_seconds;
+  } else if (line.code == kPinholeAdd) {
+    request.local_address = set->firewall_local;
+    entry = hold_pinhole(request, set->options.json, false);
+    if (set->firewall) bind_to(&entry.kind, set->firewall);
+    facts->protocol = request.protocol;
+    facts->external_port = facts->internal_port = request.pinhole_port;
+    facts->client = request.local_address;
+    facts->lease_seconds = facts->renew_lease_seconds = request.pinhole_lease;
+  } else {
+    request.local_address = set->base.local_address;
+    request.external_address = set->base.external_address;
+    entry = hold_forwarding(request, set->options.json, true);
+    facts->protocol = request.protocol;
+    facts->external_port = request.external_port;
+    facts->internal_port = request.internal_port;
+    facts->client =
+        request.ip_address.empty() ? request.local_address : address_meant(request.ip_address);
+    facts->description = request.description;
+    facts->external_address = hold_router_address(request.external_address);
+    facts->lease_seconds = facts->renew_lease_seconds = request.lease_seconds;
+  }
+  for (char& c : facts->protocol)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  entry.key = line.key;
+  entry.retry_taken = true;
+  auto inner = entry.kind.describe;
+  entry.kind.describe = [set, facts, inner](const char* event, const HoldAnswer& answer) {
+    // The status file first: a reader woken by the event line finds it told there too.
+    const char* hook_event = note(set, facts, event, answer);
+    inner(event, answer);
+    if (hook_event != nullptr) run_hook(set, *facts, hook_event);
+  };
+  return entry;
+}
+
+Outcome failed_step(const char* step, Error error, Status status, const char* message) {
+  trace("%s failed: %s", step, trace_error(error));
+  return {status, message};
+}
+
+/// The failure to learn the address a pinhole names.
+Outcome failed_local(Error error) {
+  if (error == Error::kSocketNoGlobalIpv6) {
+    return failed_step("local address", error, Status::kNoGlobalIpv6, kMessageNoGlobalIpv6);
+  }
+  return failed_step("local address", error, Status::kNoLocalAddress, kMessageNoLocalAddress);
+}
+
+/// The router of the set's forwardings (or, with pinholes alone, of its pinholes) and
+/// this host's addresses toward it; the IPv6 router beside it where both are held.
+Outcome find_upnp(bool forwardings, bool pinholes, HoldSet* set, DiscoveryOptions* discovery,
+                  GatewayHandle* gateway) {
+  // From here on the run waits for the network, and never longer than its bound.
+  *discovery = {set->options.url, set->options.interface_name, !forwardings,
+                deadline_in(kRunSeconds * 1000LL)};
+  // As a plain command's search: the router at the link's default gateway first.
+  if (forwardings) discovery->default_gateway = route_default_gateway_found;
+  Error error = discover_gateway(*discovery, gateway);
+  if (error == Error::kGatewayNoFirewall) {
+    return failed_step("discovery", error, Status::kNoFirewall, kMessageNoFirewall);
+  }
+  if (error != Error::kOk)
+    return failed_step("discovery", error, Status::kNoRouter, kMessageNoRouter);
+  error = gateway_local_address(*gateway, &set->base.local_address);
+  if (error != Error::kOk) {
+    return failed_step("local address", error, Status::kNoLocalAddress, kMessageNoLocalAddress);
+  }
+  if (!forwardings) {
+    error = gateway_pinhole_address(*gateway, &set->firewall_local);
+    return error == Error::kOk ? Outcome{Status::kSuccess, ""} : failed_local(error);
+  }
+  error = gateway_external_address(*gateway, &set->base.external_address);
+  if (error != Error::kOk) {
+    return failed_step("external address", error, Status::kNoExternalAddress,
+                       kMessageNoExternalAddress);
+  }
+  const std::string note = reach_note(reach_of(set->base.external_address));
+  std::fputs(note.c_str(), stderr);  // as a one-shot command says it
+  if (!pinholes) return {Status::kSuccess, ""};
+  set->firewall = std::make_shared<GatewayHandle>();
+  error =
+      discover_gateway({set->options.url, set->options.interface_name, true, discovery->deadline},
+                       set->firewall.get());
+  if (error != Error::kOk) {
+    return failed_step("discovery", error, Status::kNoFirewall, kMessageNoFirewall);
+  }
+  error = gateway_pinhole_address(*set->firewall, &set->firewall_local);
+  if (error != Error::kOk) return failed_local(error);
+  return {Status::kSuccess, ""};
+}
+
+/// The routers the lines need and the set has not found yet: the UPnP ones (see
+/// find_upnp), and one gateway for every NAT-PMP/PCP line (--gateway, or the default
+/// route's).
+Outcome find_routers(const std::vector<HoldLine>& lines, HoldSet* set, DiscoveryOptions* discovery,
+                     GatewayHandle* gateway) {
+  bool forwardings = false;
+  bool pinholes = false;
+  bool mappings[2] = {false, false};  // IPv4 mappings, PCP pinholes
+  for (const HoldLine& line : lines) {
+    if (line.via != "upnp") {
+      mappings[line.code == kPinholeAdd ? 1 : 0] = true;
+    } else {
+      (line.code == kPinholeAdd ? pinholes : forwardings) = true;
+    }
+  }
+  for (const bool ipv6 : {false, true}) {
+    std::shared_ptr<PortmapServer>& server = ipv6 ? set->portmap6 : set->portmap;
+    if (!mappings[ipv6 ? 1 : 0] || server) continue;
+    RunOptions options;
+    // --gateway names the gateway of its own address family; the other is the default
+    // route's.
+    if (net_host_is_v6(set->options.gateway) == ipv6) options.gateway = set->options.gateway;
+    options.interface_name = set->options.interface_name;
+    PortmapGateway found;
+    const Error error = portmap_find_gateway(options, &found, ipv6);
+    if (error == Error::kSocketNoGlobalIpv6) return failed_local(error);
+    if (error != Error::kOk) {
+      return failed_step("gateway", error, Status::kPortmapNoGateway, kMessageNoPortmapGateway);
+    }
+    server = portmap_server(found);
+  }
+  if ((!forwardings && !pinholes) || set->upnp_found) return {Status::kSuccess, ""};
+  const Outcome found = find_upnp(forwardings, pinholes, set, discovery, gateway);
+  set->upnp_found = found.status == Status::kSuccess;
+  return found;
+}
+
+/// The listener of the NAT-PMP/PCP gateway `*server`, which the set finds once a line
+/// needs it: none until then.
+HoldListener gateway_listener(const std::shared_ptr<PortmapServer>* server, const char* router) {
+  HoldListener listener;
+  listener.router = router;
+  listener.sockets = [server]() {
+    return *server ? portmap_listener(*server).sockets() : std::vector<long long>{};
+  };
+  listener.heard = [server]() { return *server ? portmap_listener(*server).heard() : -1; };
+  return listener;
+}
+
+/// Whether `text` is a dotted quad: four decimal numbers to 255, none with a leading 0.
+bool is_ipv4(const std::string& text) {
+  size_t at = 0;
+  for (int parts = 1; parts <= 4; ++parts) {
+    size_t end = text.find('.', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string part = text.substr(at, end - at);
+    if (part.empty() || part.size() > 3 || !is_all_digits(part.c_str()) ||
+        (part.size() > 1 && part[0] == '0') || std::strtol(part.c_str(), nullptr, 10) > 255) {
+      return false;
+    }
+    if (end == text.size()) return parts == 4;
+    at = end + 1;
+  }
+  return false;
+}
+
+/// Whether `text` is an IPv6 address's text: eight groups of one to four hex digits, one
+/// run of them left out as "::", the last two may be a dotted quad.
+bool is_ipv6(const std::string& text) {
+  if (text.size() < 2 || text.size() > 45 || (text[0] == ':' && text[1] != ':')) return false;
+  int groups = 0;
+  bool elided = text.compare(0, 2, "::") == 0;
+  size_t at = elided ? 2 : 0;
+  while (at < text.size()) {
+    const size_t end = text.find(':', at);
+    const std::string group = text.substr(at, end == std::string::npos ? end : end - at);
+    if (end == std::string::npos && group.find('.') != std::string::npos) {
+      if (!is_ipv4(group)) return false;
+      groups += 2;
+      break;
+    }
+    if (group.empty() || group.size() > 4 ||
+        group.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      return false;
+    }
+    ++groups;
+    if (end == std::string::npos) break;
+    at = end + 1;
+    if (at < text.size() && text[at] == ':') {
+      if (elided) return false;
+      elided = true;
+      ++at;
+    } else if (at == text.size()) {
+      return false;  // a lone ':' at the end
+    }
+  }
+  return elided ? groups < 8 : groups == 8;
+}
+
+}  // namespace
+
+std::string hold_router_address(const std::string& text) {
+  return is_ipv4(text) || is_ipv6(text) ? text : std::string();
+}
+
+bool hold_split_words(const std::string& line, std::vector<std::string>* words,
+                      std::string* problem) {
+  words->clear();
+  size_t at = 0;
+  while (at < line.size()) {
+    while (at < line.size() && is_blank(line[at])) ++at;
+    if (at >= line.size() || line[at] == '#') break;
+    std::string word;
+    while (at < line.size() && !is_blank(line[at])) {
+      const char c = line[at++];
+      if (c == '\\') {
+        if (at < line.size()) word += line[at++];
+      } else if (c == '\'') {
+        const size_t end = line.find('\'', at);
+        if (end == std::string::npos) {
+          *problem = "a quote (') is not closed";
+          return false;
+        }
+        word += line.substr(at, end - at);
+        at = end + 1;
+      } else if (c == '"') {
+        for (;;) {
+          if (at >= line.size()) {
+            *problem = "a quote (\") is not closed";
+            return false;
+          }
+          const char inner = line[at++];
+          if (inner == '"') break;
+          if (inner == '\\' && at < line.size() && std::strchr("\"\\$`", line[at]) != nullptr) {
+            word += line[at++];
+          } else {
+            word += inner;
+          }
+        }
+      } else {
+        word += c;
+      }
+    }
+    words->push_back(word);
+  }
+  return true;
+}
+
+bool hold_parse(const std::string& text, const std::string& file, std::vector<HoldLine>* lines,
+                std::string* problem) {
+  lines->clear();
+  size_t start = 0;
+  int number = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string raw = text.substr(start, end - start);
+    start = end + 1;
+    ++number;
+    std::vector<std::string> words;
+    std::string wrong;
+    HoldLine line;
+    line.number = number;
+    if (raw.find('\0') != std::string::npos) {
+      wrong = "a NUL byte";
+    } else if (hold_split_words(raw, &words, &wrong) && !words.empty()) {
+      if (lines->size() >= static_cast<size_t>(kHoldLinesMax)) {
+        wrong = format_string("more than %d entries", kHoldLinesMax);
+      } else if (line_entry(words, &line, &wrong)) {
+        for (const HoldLine& earlier : *lines) {
+          if (identity_of(earlier) == identity_of(line)) {
+            wrong = format_string("%s is held by line %d already", identity_of(line).c_str(),
+                                  earlier.number);
+          }
+        }
+      }
+      for (const std::string& word : words) line.key += word + '\n';
+    } else if (wrong.empty()) {
+      continue;  // blank, or a comment
+    }
+    if (!wrong.empty()) {
+      *problem = format_string("%s:%d: %s", file.c_str(), number, wrong.c_str());
+      return false;
+    }
+    lines->push_back(std::move(line));
+  }
+  return true;
+}
+
+Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
+  HoldSet set;
+  set.options = options;
+  if (!options.on_change.empty()) {
+    std::string wrong;
+    if (!hold_split_words(options.on_change, &set.hook, &wrong) || set.hook.empty()) {
+      *problem = "--on-change: " + (wrong.empty() ? std::string("no command") : wrong);
+      return {Status::kSyntaxError, kMessageSyntax};
+    }
+  }
+  if (!set.hook.empty()) {
+    set.hooks = std::make_unique<HookQueue>(
+        kHookMs, hook_line,
+        [&set](const HookJob& job, const HookResult& result) { hook_ended(set, job, result); });
+  }
+  std::vector<HoldLine> lines;
+  keep_platform_reload_file(options.file);
+  if (!read_set(options.file, &lines, problem)) return {Status::kSyntaxError, kMessageSyntax};
+  if (lines.empty()) {
+    // Nothing to find a router for (a reload may empty a set that runs, though).
+    *problem = options.file + ": holds no entry";
+    return {Status::kSyntaxError, kMessageSyntax};
+  }
+
+  DiscoveryOptions discovery;
+  GatewayHandle gateway;
+  const Outcome found = find_routers(lines, &set, &discovery, &gateway);
+  if (found.status != Status::kSuccess && net_stop_asked()) {
+    // Stopped before anything was held: nothing to remove, and no failure.
+    set_event(set, "stopped", "before anything was added");
+    return {Status::kSuccess, ""};
+  }
+  if (found.status != Status::kSuccess) return found;
+
+  std::vector<HeldEntry> entries;
+  for (const HoldLine& line : lines) entries.push_back(entry_of(&set, line));
+  write_status(set);
+  HoldSetCalls calls;
+  calls.reread = [&set, &discovery, &gateway](std::vector<HeldEntry>* wanted) {
+    std::vector<HoldLine> again;
+    std::string wrong;
+    if (!read_set(set.options.file, &again, &wrong)) {
+      set_event(set, "reload-failed", wrong + "; the set is held as it was");
+      return false;
+    }
+    // A line of a protocol the set did not speak yet needs its router found first.
+    const Outcome found = find_routers(again, &set, &discovery, &gateway);
+    if (found.status != Status::kSuccess) {
+      set_event(set, "reload-failed",
+                set.options.file + ": " + found.message + "; the set is held as it was");
+      return false;
+    }
+    std::vector<std::shared_ptr<Facts>> kept;
+    for (auto& facts : set.facts) {
+      // A port another host holds has nothing of ours to remove: its line gone, it goes.
+      bool wanted = false;
+      for (const HoldLine& line : again) wanted = wanted || line.key == facts->key;
+      if (!wanted && facts->state == "taken") facts->removed = true;
+      if (!facts->removed) kept.push_back(std::move(facts));
+    }
+    set.facts = std::move(kept);
+    for (const HoldLine& line : again) wanted->push_back(entry_of(&set, line));
+    set_event(set, "reloaded",
+              format_string("%s: %zu entries", set.options.file.c_str(), again.size()));
+    return true;
+  };
+  // The router's announcements: a daemon that restarts says so (ssdp:byebye, then
+  // ssdp:alive with a new boot ID), and its table is likely empty.
+  Socket listener;
+  if (ssdp_listen(&listener) != Error::kOk) trace("hold: the router's announcements are not heard");
+  std::string boot_id;
+  bool leaving = false;
+  std::vector<HoldListener> listeners(3);
+  listeners[0].router = kHoldRouterUpnp;
+  listeners[0].sockets = [&listener]() {
+    return listener ? std::vector<long long>{listener->descriptor} : std::vector<long long>{};
+  };
+  listeners[0].heard = [&listener, &gateway, &boot_id, &leaving]() {
+    bool restarted = false;
+    SsdpReply datagram;
+    for (int i = 0; listener && i < kSsdpRepliesAtOnce &&
+                    ssdp_receive_reply(listener.get(), 0, &datagram) == Error::kOk;
+         ++i) {
+      std::string id;
+      const Announcement said = gateway_announcement(datagram.text, datagram.sender, gateway, &id);
+      if (said == Announcement::kLeaving) leaving = true;
+      if (said != Announcement::kAlive) continue;
+      restarted = restarted || leaving || (!boot_id.empty() && id != boot_id);
+      leaving = false;
+      if (!id.empty()) boot_id = id;
+    }
+    if (restarted) trace("hold: the router started again: every entry is looked at");
+    return restarted ? 0 : -1;
+  };
+  // The NAT-PMP/PCP gateways' announcements, once a line is held through them: the IPv4
+  // one's on 224.0.0.1, the IPv6 one's (PCP pinholes) on ff02::1.
+  listeners[1] = gateway_listener(&set.portmap, kHoldRouterPortmap);
+  listeners[2] = gateway_listener(&set.portmap6, kHoldRouterPortmap6);
+  const Outcome outcome =
+      hold_run(&entries, &gateway, discovery, keep_platform_waiter(true), &calls, listeners);
+  // The removals' hooks have a short while of their own; what still runs then is ended.
+  if (set.hooks) set.hooks->finish(kHookStopGraceMs);
+  return outcome;
+}
