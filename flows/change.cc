@@ -7,9 +7,9 @@
 #include "base/retry.h"
 #include "base/text.h"
 #include "base/trace.h"
-#include "render/console.h"
 #include "cli/grammar.h"
 #include "flows/walk.h"
+#include "render/console.h"
 
 void print_entry_block(const std::string& description, const std::string& protocol,
                        const std::string& client, const std::string& internal_port,

@@ -8,8 +8,6 @@
 #include "base/limits.h"
 #include "base/number.h"
 #include "base/text.h"
-#include "render/console.h"
-#include "render/json.h"
 #include "flows/probe.h"
 #include "gateway/description.h"
 #include "gateway/external_address.h"
@@ -19,6 +17,8 @@
 #include "portmap/natpmp.h"
 #include "portmap/pcp.h"
 #include "portmap/route.h"
+#include "render/console.h"
+#include "render/json.h"
 
 namespace {
 

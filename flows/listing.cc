@@ -4,10 +4,10 @@
 
 #include "base/limits.h"
 #include "base/text.h"
-#include "render/console.h"
 #include "cli/grammar.h"
 #include "flows/walk.h"
 #include "gateway/device_info.h"
+#include "render/console.h"
 
 namespace {
 

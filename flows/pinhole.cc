@@ -8,14 +8,14 @@
 #include "base/retry.h"
 #include "base/text.h"
 #include "base/trace.h"
-#include "render/console.h"
 #include "cli/grammar.h"
-#include "render/json.h"
 #include "flows/portmap.h"
 #include "gateway/local_address.h"
 #include "net/socket.h"
 #include "portmap/pcp.h"
 #include "portmap/store.h"
+#include "render/console.h"
+#include "render/json.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "base/error.h"
-#include "hold/loop.h"
 #include "cli/records.h"
 #include "cli/status.h"
 #include "gateway/discovery.h"
 #include "gateway/firewall.h"
 #include "gateway/handle.h"
+#include "hold/loop.h"
 #include "portmap/exchange.h"
 
 /// What a pinhole command did.

@@ -12,10 +12,8 @@
 #include "base/limits.h"
 #include "base/text.h"
 #include "base/trace.h"
-#include "flows/change.h"
-#include "render/console.h"
 #include "cli/grammar.h"
-#include "render/json.h"
+#include "flows/change.h"
 #include "flows/pinhole.h"
 #include "gateway/discovery.h"
 #include "gateway/mapping.h"
@@ -27,6 +25,8 @@
 #include "portmap/route.h"
 #include "portmap/store.h"
 #include "portmap/wire.h"
+#include "render/console.h"
+#include "render/json.h"
 
 namespace {
 

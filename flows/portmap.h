@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "hold/loop.h"
 #include "cli/options.h"
 #include "cli/records.h"
 #include "cli/status.h"
+#include "hold/loop.h"
 #include "portmap/exchange.h"
 
 /// The gateway to ask (--gateway, or the default route's of --interface, the IPv6 one with

@@ -10,13 +10,13 @@
 #include "base/retry.h"
 #include "base/text.h"
 #include "base/trace.h"
-#include "flows/change.h"
-#include "render/console.h"
 #include "cli/grammar.h"
-#include "render/json.h"
+#include "flows/change.h"
 #include "flows/walk.h"
 #include "gateway/external_address.h"
 #include "gateway/mapping.h"
+#include "render/console.h"
+#include "render/json.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #ifndef PORTWRANGLER_HOLD_FORWARDING_H_
 #define PORTWRANGLER_HOLD_FORWARDING_H_
 
-#include "hold/loop.h"
 #include "cli/records.h"
+#include "hold/loop.h"
 
 /// The forwarding `request` asks for (its lease in lease_seconds) as a held entry. Its
 /// first add is shown as -add shows it, unless `json` or `in_set` (an entry of a held set,

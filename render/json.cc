@@ -4,12 +4,12 @@
 
 #include "base/error.h"
 #include "base/text.h"
-#include "render/console.h"
 #include "cli/grammar.h"
 #include "cli/options.h"
 #include "gateway/device_info.h"
 #include "gateway/discovery.h"
 #include "gateway/reach.h"
+#include "render/console.h"
 
 namespace {
 

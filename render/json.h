@@ -6,13 +6,13 @@
 
 #include <string>
 
+#include "cli/options.h"
+#include "cli/records.h"
+#include "cli/status.h"
 #include "flows/change.h"
 #include "flows/diagnose.h"
 #include "flows/listing.h"
-#include "cli/options.h"
 #include "flows/pinhole.h"
-#include "cli/records.h"
-#include "cli/status.h"
 #include "gateway/handle.h"
 
 /// Runs the command `code` (not help or a syntax error) and writes its document.

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "hold/loop.h"
 #include "cli/status.h"
+#include "hold/loop.h"
 
 namespace {
 

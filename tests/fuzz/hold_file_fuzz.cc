@@ -7,8 +7,8 @@
 
 #include "base/limits.h"
 #include "cli/grammar.h"
-#include "hold/set.h"
 #include "cli/options.h"
+#include "hold/set.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -7,8 +7,8 @@
 // the gateway lost every mapping, then datagrams to the announcement listener as
 // fuzz_datagrams reads them. A minute passes on the scripted clock.
 #include "base/limits.h"
-#include "hold/loop.h"
 #include "flows/portmap.h"
+#include "hold/loop.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_datagrams.h"
 

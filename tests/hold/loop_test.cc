@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "hold/forwarding.h"
 #include "flows/pinhole.h"
+#include "hold/forwarding.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/router_replies.h"
 
