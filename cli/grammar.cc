@@ -7,13 +7,14 @@
 #include <cstring>
 
 #include "base/limits.h"
+#include "base/protocol.h"
 #include "base/text.h"
 #include "net/socket.h"
 
 namespace {
 
 bool is_protocol(const char* text) {
-  return text_equal_ignoring_case(text, "TCP") || text_equal_ignoring_case(text, "UDP");
+  return protocol_number(text) != 0;
 }
 
 /// True with `*port` set when `text` is all digits (leading zeros allowed) and lies in

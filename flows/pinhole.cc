@@ -5,6 +5,7 @@
 
 #include "base/format.h"
 #include "base/limits.h"
+#include "base/protocol.h"
 #include "base/retry.h"
 #include "base/text.h"
 #include "base/trace.h"
@@ -33,10 +34,6 @@ void print_firewall_row(const char* label, const std::string& value) {
 void print_title(bool failed, const std::string& title, const char* device = "UPnP Router") {
   if (failed) print_highlight_bar();
   print_boxed_title(framed_row("| [" + title + "]   -   " + device + " - IPv6 Firewall").c_str());
-}
-
-std::string protocol_name(int number) {
-  return number == 17 ? "UDP" : "TCP";
 }
 
 const char* yes_no(bool value) {
@@ -103,8 +100,8 @@ void event(bool json, const PinholeResult& held, const char* name, const std::st
   const PinholeRequest& r = held.request;
   const std::string line = format_string(
       "%s %s: pinhole %u, %s [%s]:%u%s%s%s%s", time.c_str(), name, held.id,
-      protocol_name(r.protocol).c_str(), r.client.c_str(), r.port, text.empty() ? "" : ", ",
-      text.c_str(), answer.empty() ? "" : "; router: ", answer.c_str());
+      protocol_name(static_cast<uint8_t>(r.protocol)), r.client.c_str(), r.port,
+      text.empty() ? "" : ", ", text.c_str(), answer.empty() ? "" : "; router: ", answer.c_str());
   std::fputs((text_printable(line) + "\n").c_str(), stderr);
   std::fflush(stderr);
 }
@@ -127,7 +124,7 @@ PinholeResult pinhole_apply(int code, const RequestRecord& request, const Gatewa
     case kPinholeAdd:
       result.request.client = request.local_address;
       result.request.port = request.pinhole_port;
-      result.request.protocol = pinhole_protocol_number(request.protocol);
+      result.request.protocol = protocol_number(request.protocol);
       result.request.lease_seconds = request.pinhole_lease;
       result.error =
           pinhole_add(gateway, result.request, &result.id, &result.id_text, &result.fault);
@@ -383,7 +380,7 @@ HeldEntry hold_pinhole(const RequestRecord& request, bool json, bool show_first)
   pinhole->held.code = kPinholeAdd;
   pinhole->held.request.client = request.local_address;
   pinhole->held.request.port = request.pinhole_port;
-  pinhole->held.request.protocol = pinhole_protocol_number(request.protocol);
+  pinhole->held.request.protocol = protocol_number(request.protocol);
   pinhole->held.request.lease_seconds = request.pinhole_lease;
   pinhole->show_first = show_first;
   HeldEntry entry;
@@ -409,7 +406,7 @@ PcpPinholeResult pcp_pinhole_apply(int code, const RequestRecord& request,
   result.code = code;
   result.request.client = gateway.source;
   result.request.port = request.pinhole_port;
-  result.request.protocol = pinhole_protocol_number(request.protocol);
+  result.request.protocol = protocol_number(request.protocol);
   result.request.lease_seconds = code == kPinholeAdd ? request.pinhole_lease : 0;
   const char* verb = code == kPinholeAdd ? "Pinhole" : "Pinhole Removal";
   if (!net_host_is_v6(gateway.source)) {

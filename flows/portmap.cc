@@ -10,6 +10,7 @@
 #include "base/clock.h"
 #include "base/format.h"
 #include "base/limits.h"
+#include "base/protocol.h"
 #include "base/text.h"
 #include "base/trace.h"
 #include "cli/grammar.h"
@@ -121,10 +122,6 @@ Confirmation confirm_gone(const RunOptions& options, const PortmapGateway& gatew
   return Confirmation::kCannot;
 }
 
-const char* protocol_text(uint8_t protocol) {
-  return protocol == kIpProtocolUdp ? "UDP" : "TCP";
-}
-
 PortmapResult failed(PortmapResult result, Status status, const std::string& message,
                      ExitStatus exit) {
   result.outcome = {status, "", exit};
@@ -226,8 +223,7 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
                         const RunOptions& options) {
   PortmapResult result;
   result.via = via;
-  result.protocol =
-      text_equal_ignoring_case(request.protocol, "UDP") ? kIpProtocolUdp : kIpProtocolTcp;
+  result.protocol = protocol_number(request.protocol);
   result.client = request.ip_address.empty() ? gateway.source : address_meant(request.ip_address);
   result.internal_port = request.internal_port;
   result.asked_port = result.external_port = request.external_port;
@@ -304,8 +300,7 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
   PortmapResult result;
   result.command = "remove";
   result.via = via;
-  result.protocol =
-      text_equal_ignoring_case(request.protocol, "UDP") ? kIpProtocolUdp : kIpProtocolTcp;
+  result.protocol = protocol_number(request.protocol);
   result.asked_port = result.external_port = request.external_port;
   result.gateway = gateway.address;
   const std::string folder = store_folder();
@@ -346,7 +341,7 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
   mapping.client = result.client;
   mapping.external_port = result.external_port;
   mapping.internal_port = result.internal_port;
-  mapping.protocol = protocol_text(result.protocol);
+  mapping.protocol = protocol_name(result.protocol);
   result.confirmed = confirm_gone(options, gateway, mapping);
   if (result.confirmed == Confirmation::kStillThere) {
     result.cause = "NAT-PMP answered success, but the UPnP table of " + gateway.address +
@@ -432,7 +427,7 @@ void show(const PortmapResult& result) {
     return;
   }
   print_entry_block(std::string("N/A: ") + via_title(result.via) + " carries no description",
-                    protocol_text(result.protocol), result.client,
+                    protocol_name(result.protocol), result.client,
                     std::to_string(result.internal_port), std::to_string(result.external_port));
   if (failure) return;
   if (std::string(result.command) == "add") {
@@ -476,7 +471,7 @@ std::string document(const PortmapResult& result, const PortmapGateway& gateway)
         result.grant.error == Error::kOk ? json(result.grant.epoch) : json(nullptr);
   } else {
     doc[std::string(result.command) == "add" ? "added" : "removed"] = done;
-    json entry = {{"protocol", protocol_text(result.protocol)},
+    json entry = {{"protocol", protocol_name(result.protocol)},
                   {"external_port", result.external_port},
                   {"internal_client", result.client},
                   {"internal_port", result.internal_port},
@@ -812,7 +807,7 @@ void pinhole_describe(const HeldMapping& held, const char* name, const HoldAnswe
     return;
   }
   const std::string line = format_string(
-      "%s %s: PCP pinhole, %s [%s]:%u%s%s%s%s", time.c_str(), name, protocol_text(m.protocol),
+      "%s %s: PCP pinhole, %s [%s]:%u%s%s%s%s", time.c_str(), name, protocol_name(m.protocol),
       m.internal_address.c_str(), m.internal_port, answer.text.empty() ? "" : ", ",
       answer.text.c_str(), error.empty() ? "" : "; gateway: ", error.c_str());
   std::fputs((text_printable(line) + "\n").c_str(), stderr);
@@ -842,7 +837,7 @@ void held_describe(const HeldMapping& held, const char* name, const HoldAnswer& 
                  {"event", name},
                  {"text", answer.text},
                  {"protocol_used", map_via_name(held.via)},
-                 {"protocol", protocol_text(m.protocol)},
+                 {"protocol", protocol_name(m.protocol)},
                  {"external_port", m.external_port},
                  {"internal_client", m.internal_address},
                  {"internal_port", m.internal_port}};
@@ -860,7 +855,7 @@ void held_describe(const HeldMapping& held, const char* name, const HoldAnswer& 
     return;
   }
   std::fprintf(stderr, "%s %s: %s %s %u -> %s:%u%s%s\n", time.c_str(), name, via_title(held.via),
-               protocol_text(m.protocol), m.external_port, m.internal_address.c_str(),
+               protocol_name(m.protocol), m.external_port, m.internal_address.c_str(),
                m.internal_port, answer.text.empty() ? "" : ", ", answer.text.c_str());
   std::fflush(stderr);
 }
@@ -933,8 +928,7 @@ HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
   held->via = via;
   held->server = server;
   held->options = options;
-  held->request.protocol =
-      text_equal_ignoring_case(request.protocol, "UDP") ? kIpProtocolUdp : kIpProtocolTcp;
+  held->request.protocol = protocol_number(request.protocol);
   held->request.internal_address =
       request.ip_address.empty() ? server->gateway.source : address_meant(request.ip_address);
   held->request.internal_port = request.internal_port;
@@ -957,7 +951,7 @@ HeldEntry hold_pcp_pinhole(const RequestRecord& request,
   held->pinhole = true;
   held->server = server;
   held->options.json = json;
-  held->request.protocol = static_cast<uint8_t>(pinhole_protocol_number(request.protocol));
+  held->request.protocol = protocol_number(request.protocol);
   held->request.internal_address = server->gateway.source;
   held->request.internal_port = held->request.external_port = request.pinhole_port;
   held->request.lifetime = request.pinhole_lease;

@@ -25,13 +25,6 @@ std::string id_argument(uint16_t id) {
 
 }  // namespace
 
-int pinhole_protocol_number(const std::string& protocol) {
-  const std::string upper = text_upper_ascii(protocol);
-  if (upper == "TCP") return 6;
-  if (upper == "UDP") return 17;
-  return -1;
-}
-
 Error firewall_parse_status(const std::string& body, FirewallStatus* status) {
   return guard_allocation([&] {
     XmlWatch watches[] = {{"FirewallEnabled"}, {"InboundPinholeAllowed"}};

@@ -67,8 +67,6 @@ Error pinhole_delete(const GatewayHandle& gateway, uint16_t id, int* fault);
 /// that cannot tell (709, or no such action) leaves that part unknown, not failed.
 Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* check, int* fault);
 
-/// The protocol number of a protocol text (TCP 6, UDP 17, in any letter case), or -1.
-int pinhole_protocol_number(const std::string& protocol);
 
 /// The answers' parts, for the body of a response.
 Error firewall_parse_status(const std::string& body, FirewallStatus* status);

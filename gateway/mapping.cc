@@ -3,6 +3,7 @@
 #include "base/guard.h"
 #include "base/limits.h"
 #include "base/number.h"
+#include "base/protocol.h"
 #include "base/text.h"
 #include "gateway/description.h"
 #include "gateway/local_address.h"
@@ -67,13 +68,6 @@ Error add_refusal(Error error, const SoapAnswer& answer, const MappingRequest& r
 }
 
 }  // namespace
-
-std::string protocol_on_wire(const std::string& protocol) {
-  // UPnP allows exactly these two words, and some routers compare them as sent.
-  if (text_equal_ignoring_case(protocol, "TCP")) return "TCP";
-  if (text_equal_ignoring_case(protocol, "UDP")) return "UDP";
-  return protocol;
-}
 
 std::string mapping_add_arguments(const MappingRequest& request, const std::string& client) {
   return "<NewRemoteHost></NewRemoteHost>\r\n"

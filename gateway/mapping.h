@@ -100,9 +100,6 @@ Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_por
 /// malformed one (kGatewayUnparsable), or the call's error.
 Error gateway_mapping_entry(const GatewayHandle& gateway, uint16_t index, MappingEntry* entry);
 
-/// The protocol as a request carries it: "TCP" or "UDP" in capitals however it was
-/// typed (the screens keep the user's spelling).
-std::string protocol_on_wire(const std::string& protocol);
 
 /// kOk with the entry of `protocol` and `external_port` (GetSpecificPortMappingEntry);
 /// kGatewayMappingRefused when the router has none (UPnP error 714), else as

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "base/file.h"
+#include "base/protocol.h"
 #include "portmap/store_platform.h"
 
 namespace {
@@ -164,7 +165,7 @@ std::string store_text(const std::vector<StoredMapping>& mappings,
                        const std::vector<std::string>& unread) {
   std::string text;
   for (const StoredMapping& m : mappings) {
-    text += m.via + " " + m.gateway + " " + (m.protocol == kIpProtocolUdp ? "UDP" : "TCP") + " " +
+    text += m.via + " " + m.gateway + " " + protocol_name(m.protocol) + " " +
             std::to_string(m.external_port) + " " + std::to_string(m.internal_port) + " " +
             m.internal_address + "\n";
   }
@@ -191,7 +192,7 @@ std::vector<StoredMapping> store_parse(const std::string& text, std::vector<std:
       }
       continue;
     }
-    m.protocol = protocol == "UDP" ? kIpProtocolUdp : kIpProtocolTcp;
+    m.protocol = protocol_number(protocol);
     m.external_port = static_cast<uint16_t>(external);
     m.internal_port = static_cast<uint16_t>(internal);
     mappings.push_back(m);

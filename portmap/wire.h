@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/protocol.h"
+
 using Bytes = std::vector<uint8_t>;
 /// An address as PCP carries it: IPv6, or IPv4 mapped (::ffff:a.b.c.d).
 using WireAddress = std::array<uint8_t, 16>;
@@ -18,8 +20,6 @@ constexpr int kPortmapServerPort = 5351;                    // where both protoc
 constexpr int kPortmapClientPort = 5350;                    // where their announcements go
 constexpr const char* kPortmapAnnounceGroup = "224.0.0.1";  // to every host of the link
 constexpr const char* kPortmapAnnounceGroup6 = "ff02::1";   // the same over IPv6
-constexpr uint8_t kIpProtocolTcp = 6;
-constexpr uint8_t kIpProtocolUdp = 17;
 
 /// What a datagram that came in is, when it is not the answer looked for.
 enum class WireCheck {
