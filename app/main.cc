@@ -30,6 +30,8 @@
 #include "gateway/reach.h"
 #include "hold/forwarding.h"
 #include "hold/loop.h"
+#include "hold/pinhole.h"
+#include "hold/portmap.h"
 #include "hold/set.h"
 #include "portmap/route.h"
 #include "render/console.h"

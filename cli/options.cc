@@ -164,6 +164,10 @@ bool take_long_options(int* argc, char** argv, RunOptions* options, std::string*
   return good;
 }
 
+const char* map_via_title(MapVia via) {
+  return via == MapVia::kNatpmp ? "NAT-PMP" : "PCP";
+}
+
 const char* map_via_name(MapVia via) {
   switch (via) {
     case MapVia::kPcp:

@@ -42,6 +42,9 @@ struct RunOptions {
 /// The protocol's name as --protocol and JSON spell it ("pcp").
 const char* map_via_name(MapVia via);
 
+/// NAT-PMP's or PCP's name as the screens and event lines write it: "NAT-PMP", "PCP".
+const char* map_via_title(MapVia via);
+
 /// Takes the long options that stand right after the program name out of `argv`
 /// (`*argc` shrinks by as many). "--" ends them. true when all were known and well
 /// formed; otherwise `*problem` says which was not, and the options read so far stay

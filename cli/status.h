@@ -70,6 +70,10 @@ constexpr char kMessageNoLocalAddress[] =
     "Internal IP Address Failure -> Invalid Response From UPnP Router.";
 constexpr char kMessageNoExternalAddress[] =
     "External IP Address Failure -> Invalid Response From UPnP Router.";
+constexpr char kMessagePortmapSecret[] =
+    "Add Entry Failure -> This Host's PCP Secret Cannot Be Made.";
+constexpr char kMessagePortmapState[] =
+    "Add Entry Failure -> This Host's NAT-PMP/PCP State Cannot Be Written.";
 constexpr char kMessageDuplicate[] = "Add Entry Failure -> Duplicate Entry Found On UPnP Router.";
 constexpr char kMessageAddRefused[] = "Add Entry Failure -> Invalid Response From UPnP Router.";
 constexpr char kMessageRemoveDenied[] =

@@ -12,7 +12,6 @@
 #include "gateway/discovery.h"
 #include "gateway/firewall.h"
 #include "gateway/handle.h"
-#include "hold/loop.h"
 #include "portmap/exchange.h"
 
 /// What a pinhole command did.
@@ -50,14 +49,6 @@ std::string json_pinhole_document(const PinholeResult& result, const Outcome& ou
 
 /// The whole command with its JSON document.
 Outcome json_pinhole_flow(int code, const RequestRecord& request, const GatewayHandle& gateway);
-
-/// The pinhole of `request` (-pinhole -add) as an entry of the holding loop: renewed at
-/// half its lease for the address this host reaches the router from at that time (opened
-/// for a new address and deleted for the old one when it changed), opened again when the
-/// router lost it, deleted at the end. Its first add is shown as -pinhole -add shows it,
-/// unless `json` or not `show_first`; events go to standard error, or as JSON lines with
-/// `json`.
-HeldEntry hold_pinhole(const RequestRecord& request, bool json, bool show_first = true);
 
 /// What a pinhole command through PCP did: a MAP for this host's IPv6 address opens the
 /// gateway's firewall for the port (lifetime 0 closes it). PCP names no pinhole ID.

@@ -9,11 +9,12 @@
 #include <memory>
 #include <string>
 
+#include "base/clock.h"
 #include "cli/options.h"
 #include "cli/records.h"
 #include "cli/status.h"
-#include "hold/loop.h"
 #include "portmap/exchange.h"
+#include "portmap/store.h"
 
 /// The gateway to ask (--gateway, or the default route's of --interface, the IPv6 one with
 /// `ipv6`) and this host's address toward it: kOk, or kRouteNoGateway / a socket failure.
@@ -28,52 +29,24 @@ std::string portmap_cause(MapVia via, const PortmapGrant& grant);
 Outcome portmap_flow(int code, MapVia via, const RequestRecord& request,
                      const PortmapGateway& gateway, const RunOptions& options);
 
-/// What the holder knows of the gateway its mappings go through: its announcements'
-/// listener, the epoch of what it said last, and whether its mappings may be gone.
-struct PortmapServer {
-  PortmapGateway gateway;
-  Socket listener;  // UDP 5350; none where it cannot be opened
-  bool epoch_known = false;
-  uint32_t epoch = 0;
-  std::chrono::steady_clock::time_point epoch_at;
-  int announcements = 0;    // heard so far
-  std::string reach_noted;  // the external address the reachability note was said for
-};
+/// One exchange of `request` through `via`, over by `deadline`.
+PortmapGrant portmap_exchange(MapVia via, const PortmapGateway& gateway,
+                              const PortmapRequest& request, const StoreSecret& secret,
+                              Deadline deadline);
 
-/// The lease a granted `lifetime` is held as in the loop, which renews at half the lease:
-/// for PCP a point between 1/2 and 5/8 of the lifetime, as `draw` (0 to 1) falls; for
-/// NAT-PMP its half; never sooner than kPortmapRenewFloorSeconds.
-int64_t portmap_renewal_lease(MapVia via, uint32_t lifetime, double draw);
+/// The lifetime-0 exchange that deletes what the gateway granted on `external_port`.
+void portmap_delete_granted(MapVia via, const PortmapGateway& gateway, const PortmapRequest& map,
+                            uint16_t external_port, const StoreSecret& secret);
 
-/// The gateway's record for holding, its announcements' listener open (a trace line
-/// says when it cannot be).
-std::shared_ptr<PortmapServer> portmap_server(const PortmapGateway& gateway);
+/// --same-port: while the port granted is not the internal one, that grant is deleted and
+/// the port granted asked for inside and out (at most kSamePortAsksMax asks); `*map` names
+/// the ports last asked; the last grant is returned, whatever it was.
+PortmapGrant portmap_follow_same_port(MapVia via, const PortmapGateway& gateway,
+                                      PortmapRequest* map, PortmapGrant grant,
+                                      const StoreSecret& secret, Deadline deadline);
 
-/// The listener for the holding loop: an announcement of the gateway (a PCP ANNOUNCE, a
-/// NAT-PMP external address, sent from its port 5351) has every mapping renewed within a
-/// random wait of up to 5 s (a NAT-PMP epoch gone back: at once), each no sooner than
-/// the loop's renewal floor allows.
-HoldListener portmap_listener(const std::shared_ptr<PortmapServer>& server);
-
-/// The mapping an -add asks for through `via` as an entry of the holding loop: made
-/// (the port asked, or --any-port's), renewed with the port granted before (while the
-/// gateway does not answer, on the protocol's retransmission schedule), made again when
-/// its epoch or its announcement says it lost its mappings, deleted at the end. With
-/// --any-port a renewal granted another port holds that one (`changed`, its record
-/// replaced); with --same-port the internal port follows the port granted. Its events
-/// are lines on standard error, or JSON lines with `options.json`.
-HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
-                       const std::shared_ptr<PortmapServer>& server, const RunOptions& options);
-
-/// The pinhole a -pinhole -add asks for through PCP (this host's IPv6 address toward the
-/// IPv6 gateway of `server`) as an entry of the holding loop, held as a mapping is: the
-/// port asked is the port held, whatever the answer names; when this host's address
-/// changed, the next renewal opens it for the new one (`moved`). Its events read as a
-/// UPnP pinhole's, PCP named, or JSON lines with `json`.
-HeldEntry hold_pcp_pinhole(const RequestRecord& request,
-                           const std::shared_ptr<PortmapServer>& server, bool json);
-
-/// Whose entries the listener of `server` speaks for: the IPv4 or the IPv6 gateway's.
-const char* portmap_router(const PortmapServer& server);
+/// Takes the record of a mapping that is gone: one left behind only has a later -remove
+/// ask the gateway again.
+void portmap_forget(const std::string& folder, const StoredMapping& record);
 
 #endif  // PORTWRANGLER_FLOWS_PORTMAP_H_

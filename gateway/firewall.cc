@@ -180,3 +180,7 @@ Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* che
     return Error::kOk;
   });
 }
+
+bool pinhole_gone(Error error, int fault) {
+  return error == Error::kHttpNotOk && (fault == kUpnpNoSuchPinhole || fault == kUpnpInvalidArgs);
+}

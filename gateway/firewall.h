@@ -75,4 +75,8 @@ Error pinhole_parse_id(const std::string& body, uint16_t* id, std::string* id_te
 Error pinhole_parse_working(const std::string& body, PinholeCheck* check);
 Error pinhole_parse_packets(const std::string& body, PinholeCheck* check);
 
+/// Whether a refusal says the router holds no such pinhole (lost in a reboot, or its
+/// lease ran out).
+bool pinhole_gone(Error error, int fault);
+
 #endif  // PORTWRANGLER_GATEWAY_FIREWALL_H_

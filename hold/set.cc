@@ -23,6 +23,8 @@
 #include "hold/forwarding.h"
 #include "hold/hook.h"
 #include "hold/loop.h"
+#include "hold/pinhole.h"
+#include "hold/portmap.h"
 #include "net/socket.h"
 #include "net/ssdp.h"
 #include "portmap/route.h"

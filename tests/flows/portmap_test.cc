@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "hold/pinhole.h"
+#include "hold/portmap.h"
+
 namespace {
 
 struct RenewalCase {

@@ -9,6 +9,8 @@
 #include "base/limits.h"
 #include "flows/portmap.h"
 #include "hold/loop.h"
+#include "hold/pinhole.h"
+#include "hold/portmap.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_datagrams.h"
 
