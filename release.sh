@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release files into dist/ (as root on Debian: it installs what it needs):
 #   portwrangler_<version>-<revision>_<arch>.deb        the program, man page, completion
-#   portwrangler-<version>-windows-x86_64.zip           portwrangler.exe, README, licences
+#   portwrangler-<version>-windows-x86_64.zip           portwrangler.exe, README and its
+#                                                       docs/ pages, licences
 # The version is the CMake project's, the revision the Debian changelog's.
 #
 # The files are reproducible: built from the same commit in any folder at any time, they
@@ -44,12 +45,16 @@ cp "$expat_copying" "$staging/LICENSE.expat"
 zip="dist/portwrangler-$version-windows-x86_64.zip"
 rm -f "$zip"
 # The entries in a fixed order, dated SOURCE_DATE_EPOCH (in UTC), with fixed modes.
-python3 - "$zip" "$staging/portwrangler.exe" README.md LICENSE "$staging/LICENSE.expat" <<'PY'
+# The pages in C order, whatever the locale sorts a glob by.
+mapfile -t pages < <(printf '%s\n' docs/*.md | LC_ALL=C sort)
+python3 - "$zip" "$staging/portwrangler.exe" README.md "${pages[@]}" LICENSE "$staging/LICENSE.expat" <<'PY'
 import os, sys, time, zipfile
 stamp = time.gmtime(max(int(os.environ["SOURCE_DATE_EPOCH"]), 315532800))[:6]  # >= 1980
 with zipfile.ZipFile(sys.argv[1], "w") as archive:
     for path in sys.argv[2:]:
-        entry = zipfile.ZipInfo(os.path.basename(path), stamp)
+        # The README's pages keep their folder, so that its links lead to them.
+        name = path if path.startswith("docs/") else os.path.basename(path)
+        entry = zipfile.ZipInfo(name, stamp)
         entry.create_system = 3
         entry.external_attr = (0o100755 if path.endswith(".exe") else 0o100644) << 16
         entry.compress_type = zipfile.ZIP_DEFLATED

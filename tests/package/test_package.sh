@@ -86,6 +86,10 @@ check "the unit allows IPv6, and gives a stop (20 s at most) 30 s" \
   bash -c "grep -q '^RestrictAddressFamilies=.*AF_INET6' '$unit' && grep -qx 'TimeoutStopSec=30' '$unit'"
 check "the unit's example configuration" \
   grep -q '^FORWARD=' /usr/share/doc/portwrangler/examples/keep.conf
+check "the README's user pages beside it, the developers' left out" \
+  bash -c "test -f /usr/share/doc/portwrangler/README.md \
+    && test -f /usr/share/doc/portwrangler/docs/holding.md \
+    && test ! -e /usr/share/doc/portwrangler/docs/development"
 # The held set's unit: verified and rated as the template is, its example file one the
 # program reads.
 hold_unit=/lib/systemd/system/portwrangler-hold.service
