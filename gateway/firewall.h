@@ -67,7 +67,6 @@ Error pinhole_delete(const GatewayHandle& gateway, uint16_t id, int* fault);
 /// that cannot tell (709, or no such action) leaves that part unknown, not failed.
 Error pinhole_check(const GatewayHandle& gateway, uint16_t id, PinholeCheck* check, int* fault);
 
-
 /// The answers' parts, for the body of a response.
 Error firewall_parse_status(const std::string& body, FirewallStatus* status);
 Error pinhole_parse_id(const std::string& body, uint16_t* id, std::string* id_text);

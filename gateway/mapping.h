@@ -100,7 +100,6 @@ Error gateway_delete_mapping(const GatewayHandle& gateway, uint16_t external_por
 /// malformed one (kGatewayUnparsable), or the call's error.
 Error gateway_mapping_entry(const GatewayHandle& gateway, uint16_t index, MappingEntry* entry);
 
-
 /// kOk with the entry of `protocol` and `external_port` (GetSpecificPortMappingEntry);
 /// kGatewayMappingRefused when the router has none (UPnP error 714), else as
 /// gateway_mapping_entry.
