@@ -1,11 +1,10 @@
 """Every script's needs are in tools/packages, in the groups it installs. A script that runs
 tools/need-packages.sh is read with what it runs (the scripts and Python modules it names,
 every test when it runs ctest, the CMake files when it runs cmake), stopping at a script that
-installs for itself; each word there that is a program on this machine, each absolute path,
-each Python module imported, and what the project's CMake find_* calls found in the build
-(PORTWRANGLER_BUILD) must come from a package of those groups, or from one they depend on,
-or from Debian's required set. A word that names a program but is not run as one is listed
-in NOT_RUN with its reason."""
+installs for itself; each program they run (programs_run.py reads their commands) that is on
+this machine's search path, each absolute path, each Python module imported, and what the
+project's CMake find_* calls found in the build (PORTWRANGLER_BUILD) must come from a
+package of those groups, or from one they depend on, or from Debian's required set."""
 
 import fnmatch
 import functools
@@ -15,8 +14,11 @@ import re
 import shutil
 import subprocess
 import sys
-import tokenize
+import tempfile
 import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))  # also when run from the top
+import programs_run  # noqa: E402
 
 ROOT = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))
 PACKAGES = os.path.join(ROOT, "tools", "packages")
@@ -29,24 +31,8 @@ for name in sys.argv[1:]:
     print(origin if origin and os.path.isabs(origin) else "built-in" if found else "")
 """
 SEARCH_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
-# Words that name a program on some machines but are data here.
-NOT_RUN = {
-    "ssh": "a forwarding's description in the tests",
-    "portwrangler": "the program under test, installed by the package test itself",
-    "time": "a JSON key and the shell's keyword",
-    "test": "the shell's builtin",
-    "kill": "the shell's builtin",
-    "as": "an English word",
-    "file": "an English word",
-    "w": "a mode of Python's open()",
-    "GET": "an HTTP method",
-    "POST": "an HTTP method",
-    "column": "an awk variable in lab.sh",
-    "route": "an English word (and ip's route command)",
-    "zip": "the Windows release file, which Python's zipfile writes",
-}
-# A word, not an option (-ip), a variable ($lab) or a piece of a path or a name.
-WORD = re.compile(r"(?<![\w./${-])[A-Za-z](?:[A-Za-z0-9+._-]*[A-Za-z0-9+])?(?![\w/-])")
+# Programs run that no package of tools/packages brings, with the reason.
+NOT_RUN = {"portwrangler": "the program under test, from the package the package test made"}
 ABSOLUTE = re.compile(r"(?<![\w./$-])/(?:usr|lib|bin|sbin|etc)/[\w./+@-]*[\w+]")
 CMAKE_FIND = re.compile(r"find_(program|path|library|package)\(\s*(\w+)\s*([^\s)]*)([^)]*)\)")
 
@@ -138,15 +124,6 @@ def without_comments(path, text):
     return "\n".join(re.sub(r"(^|\s)#.*", "", line) for line in text.splitlines())
 
 
-def python_strings(path):
-    """The short strings of a Python file: not its docstrings, nor the programs it hands
-    to Python itself in triple quotes."""
-    with open(path, "rb") as f:
-        return "\n".join(token.string for token in tokenize.tokenize(f.readline)
-                         if token.type == tokenize.STRING
-                         and not token.string.lstrip("rbfRBF").startswith(('"""', "'''")))
-
-
 def python_imports(text):
     return {a or b for a, b in re.findall(r"^\s*(?:from\s+(\w+)[\w.]*\s+import\s|import\s+(\w+))",
                                           text, re.M)}
@@ -211,6 +188,7 @@ def test_files():
         cmake_files()
 
 
+@functools.lru_cache(maxsize=None)
 def reached(script):
     """The files `script` runs, itself included, and the Python modules they import."""
     files, modules, todo = [], set(), [script]
@@ -222,7 +200,7 @@ def reached(script):
         if path != script and groups_installed(text):
             continue  # a script that installs its own needs is checked on its own
         files.append(path)
-        if os.path.basename(path) == "CMakeLists.txt" or path.endswith(".cmake"):
+        if is_cmake(path):
             continue  # read for what they find; the scripts they name, ctest runs
         if path.endswith(".py"):
             for name in python_imports(text):
@@ -241,30 +219,61 @@ def reached(script):
             todo.extend(test_files())
         if re.search(r"\bcmake\b", text):
             todo.extend(program_cmake_files())
-    return files, modules
+    return tuple(files), frozenset(modules)
 
 
-def needs_of(files, modules):
+def is_cmake(path):
+    return os.path.basename(path) == "CMakeLists.txt" or path.endswith(".cmake")
+
+
+@functools.lru_cache(maxsize=None)
+def programs_of(path):
+    """The programs `path` runs by name (not by a path), as its kind of file says."""
+    text = read(path)
+    if path.endswith(".py"):
+        found = programs_run.python_programs(text)
+    elif is_cmake(path):
+        found = programs_run.cmake_programs(without_comments(path, text), cmake_targets())
+    else:
+        sourced = [os.path.join(os.path.dirname(path), name) for name in
+                   re.findall(r"^\s*(?:source|\.)\s+[^\n#]*?([\w.-]+\.sh)\b", text, re.M)]
+        found = programs_run.shell_programs(text, tuple(read(p) for p in sourced
+                                                    if os.path.exists(p)))
+    return frozenset(p for p in found if "/" not in p)
+
+
+@functools.lru_cache(maxsize=None)
+def cmake_targets():
+    return set().union(*(programs_run.cmake_targets(without_comments(p, read(p)))
+                         for p in cmake_files()))
+
+
+def needs_of(files, modules, search_path=SEARCH_PATH):
     """{what: path on this machine} for the programs, paths and modules the files use."""
     needs = {}
     for path in files:
         text = without_comments(path, read(path))
-        words = python_strings(path) if path.endswith(".py") else text
-        for word in set(WORD.findall(words)) - set(NOT_RUN):
-            program = shutil.which(word, path=SEARCH_PATH)
+        for name in programs_of(path) - set(NOT_RUN):
+            program = shutil.which(name, path=search_path)
             if program:
-                needs["%s (in %s)" % (word, os.path.relpath(path, ROOT))] = program
+                needs["%s (in %s)" % (name, os.path.relpath(path, ROOT))] = program
         for absolute in set(ABSOLUTE.findall(text)):
             # A folder many packages share says nothing.
             if os.path.isfile(absolute) or os.path.isdir(absolute) and owner(absolute):
                 needs["%s (in %s)" % (absolute, os.path.relpath(path, ROOT))] = absolute
     # Where Debian's Python finds each module (the tests run under it).
-    origins = subprocess.run([PYTHON, "-c", FIND_MODULES] + sorted(modules),
-                             stdout=subprocess.PIPE, text=True, check=True).stdout.split("\n")
-    for name, origin in zip(sorted(modules), origins):
+    for name, origin in module_origins(frozenset(modules)):
         if origin != "built-in":
             needs["Python module %s" % name] = origin or "/nonexistent/" + name
     return needs
+
+
+@functools.lru_cache(maxsize=None)
+def module_origins(modules):
+    """(module, where Debian's Python finds it) for each of `modules` (a frozenset)."""
+    origins = subprocess.run([PYTHON, "-c", FIND_MODULES] + sorted(modules),
+                             stdout=subprocess.PIPE, text=True, check=True).stdout.split("\n")
+    return tuple(zip(sorted(modules), origins))
 
 
 def cmake_found(build):
@@ -292,6 +301,20 @@ def cmake_found(build):
     return found
 
 
+def installing_scripts():
+    """The scripts that install their needs with need-packages.sh."""
+    return [p for p in repo_files("*.sh") + repo_files("tests/**/*.sh") + repo_files("tools/*.sh")
+            if groups_installed(without_comments(p, read(p)))
+            and not p.endswith("need-packages.sh")]
+
+
+def plant(folder, *names):
+    for name in names:
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("#!/bin/sh\n")
+        os.chmod(os.path.join(folder, name), 0o755)
+
+
 class Packages(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -308,22 +331,45 @@ class Packages(unittest.TestCase):
         return sorted("%s: %s" % (what, owner(path) or "no package")
                       for what, path in needs.items() if owner(path) not in have)
 
-    def test_every_script_installs_what_it_uses(self):
-        scripts = [p for p in repo_files("*.sh") + repo_files("tests/**/*.sh")
-                   + repo_files("tools/*.sh")
-                   if groups_installed(without_comments(p, read(p)))
-                   and not p.endswith("need-packages.sh")]
-        self.assertGreaterEqual(len(scripts), 6, scripts)
+    def check_scripts(self, scripts, search_path=SEARCH_PATH):
+        """Each of `scripts` installs what it and what it runs use."""
         for script in sorted(scripts):
             name = os.path.relpath(script, ROOT)
-            with self.subTest(name):
+            with self.subTest(name, search_path=search_path):
                 groups = groups_installed(without_comments(script, read(script)))
                 unknown = groups - set().union(*self.groups.values())
                 self.assertEqual(unknown, set(), "groups tools/packages does not have")
                 files, modules = reached(script)
-                self.assertEqual(self.unmet(needs_of(files, modules), groups), [],
+                self.assertEqual(self.unmet(needs_of(files, modules, search_path), groups), [],
                                  "used by %s (groups %s) but not installed by them"
                                  % (name, " ".join(sorted(groups))))
+
+    def test_every_script_installs_what_it_uses(self):
+        self.assertGreaterEqual(len(installing_scripts()), 6, installing_scripts())
+        self.check_scripts(installing_scripts())
+
+    def test_a_program_named_as_a_word_is_not_run(self):
+        # The control: programs named like words of the scripts (CMake's project(), an awk
+        # variable, JSON keys, English) first on the search path change nothing.
+        with tempfile.TemporaryDirectory() as folder:
+            plant(folder, "project", "column", "GET", "file", "zip", "ssh", "link", "service")
+            self.check_scripts(installing_scripts(), folder + ":" + SEARCH_PATH)
+
+    def test_a_command_of_no_package_is_found(self):
+        # The control: a program no package holds, run in each kind of file, is found;
+        # the same name as data is not.
+        with tempfile.TemporaryDirectory() as folder:
+            plant(folder, "frobnicate-xyz", "project")
+            files = {"run.sh": "X=1 timeout 5 frobnicate-xyz --x\n"
+                               "echo 'project' <<END\nproject\nEND\n",
+                     "run.py": "import subprocess\nsubprocess.run(['frobnicate-xyz', '--x'])\n",
+                     "CMakeLists.txt": "project(p)\nadd_test(NAME t COMMAND frobnicate-xyz)\n"}
+            for name, text in files.items():
+                with open(os.path.join(folder, name), "w") as f:
+                    f.write(text)
+                needs = needs_of([os.path.join(folder, name)], set(), folder + ":" + SEARCH_PATH)
+                self.assertEqual([w.split(" ")[0] for w in self.unmet(needs, {"build"})],
+                                 ["frobnicate-xyz"], name)
 
     def test_what_cmake_finds_is_listed(self):
         build = os.environ.get("PORTWRANGLER_BUILD")
@@ -339,6 +385,30 @@ class Packages(unittest.TestCase):
             groups = everything if not required else {"build", "test"} if tested else {"build"}
             with self.subTest(what):
                 self.assertEqual(self.unmet({what: path}, groups), [])
+
+    def test_commands_are_read_where_they_run(self):
+        shell, python, cmake = programs_run.shell_programs, programs_run.python_programs, \
+            lambda text: programs_run.cmake_programs(text, programs_run.cmake_targets(text))
+        for read_with, text, expected in [
+                (shell, "X=1 env -C / A=b nice -n 5 timeout 3 ip netns exec ns sudo -u u a -x",
+                 "env nice timeout ip sudo a"),
+                (shell, "if a; then b | c; else ! d; fi && e || f &\n(g)", "a b c d e f g"),
+                (shell, "x=$(a) y=`b` c \"$(d)\" 'no' \"no\" >no 2>&1 <no", "a b c d"),
+                (shell, "f() { shift; a && \"$@\"; }\nf no b\ng() { echo; }\ng no", "a b"),
+                (shell, "cat <<E\nno\n$(a)\nE\ncat <<'Q'\n$(no)\nQ", "cat a cat"),
+                (shell, "bash -c 'a; b' && sh -c \"c\" && trap 'd' EXIT", "bash a b sh c d"),
+                (shell, "for no in no; do a; done; [[ no ]]; ((no))\ncase $x in\n no) b ;;\nesac",
+                 "a b"),
+                (shell, "exec time command awk '{ print column }' no", "awk"),
+                (shell, "CC=a CXX=b tools/configure.sh", "a b tools/configure.sh"),
+                (python, "subprocess.run(['a', 'no']); subprocess.Popen(['ip', 'netns', 'exec',"
+                 " n, 'b'])\nsubprocess.run('c | d', shell=True)\nshutil.which('e')\n"
+                 "F = ['f']\nsubprocess.call(F + ['no'])\nprint(['no'])", "a ip b c d e f"),
+                (cmake, "find_program(X NAMES a b PATHS /no)\nadd_test(NAME no COMMAND t)\n"
+                 "add_executable(t t.cc)\nexecute_process(COMMAND c -x)\n"
+                 "add_custom_command(OUTPUT no COMMAND ${V} no)\nproject(no)", "a b c")]:
+            with self.subTest(text):
+                self.assertEqual(sorted(read_with(text)), sorted(expected.split()))
 
     def test_globs_read_as_glob_reads_them(self):
         # "**" is any number of folders, none included; "*" stays within one name.
