@@ -35,6 +35,7 @@
 #include "hold/set.h"
 #include "portmap/route.h"
 #include "render/console.h"
+#include "render/hold_lines.h"
 #include "render/json.h"
 
 namespace {
@@ -288,8 +289,9 @@ Ending run_hold(int argc, const RunOptions& options) {
     problem =
         "--interface: no interface named \"" + options.interface_name + "\" can carry the search";
   } else if (fits) {
+    const std::unique_ptr<HoldSink> lines = hold_lines(options.json);
     outcome = hold_set_run({options.hold_file, options.on_change, options.status_file, options.json,
-                            options.url, options.interface_name, options.gateway},
+                            options.url, options.interface_name, options.gateway, lines.get()},
                            &problem);
   }
   if (outcome.status != Status::kSuccess) {
@@ -347,18 +349,21 @@ Ending run(int argc, char** argv) {
                     : is_add_command(run.code) &&
                           (run.via == MapVia::kPcp || run.request.ip_address.empty()))) {
       const std::shared_ptr<PortmapServer> server = portmap_server(run.portmap_gateway);
+      const std::unique_ptr<HoldSink> lines = hold_lines(options.json);
       std::vector<HeldEntry> held;
-      held.push_back(run.code == kPinholeAdd ? hold_pcp_pinhole(run.request, server, options.json)
-                                             : hold_portmap(run.via, run.request, server, options));
+      held.push_back(run.code == kPinholeAdd
+                         ? hold_pcp_pinhole(run.request, server, lines.get())
+                         : hold_portmap(run.via, run.request, server, options, lines.get()));
       outcome =
           hold_run(&held, &run.gateway, run.discovery, waiter, nullptr, {portmap_listener(server)});
     } else if (run.via != MapVia::kUpnp) {
       run.portmap_gateway.deadline = run.discovery.deadline;
       outcome = portmap_flow(run.code, run.via, run.request, run.portmap_gateway, options);
     } else if (options.keep) {
+      const std::unique_ptr<HoldSink> lines = hold_lines(options.json);
       std::vector<HeldEntry> held;
-      held.push_back(run.code == kPinholeAdd ? hold_pinhole(run.request, options.json)
-                                             : hold_forwarding(run.request, options.json));
+      held.push_back(run.code == kPinholeAdd ? hold_pinhole(run.request, lines.get())
+                                             : hold_forwarding(run.request, lines.get()));
       outcome = hold_run(&held, &run.gateway, run.discovery, waiter);
     } else if (options.json && is_pinhole_command(run.code)) {
       outcome = json_pinhole_flow(run.code, run.request, run.gateway);

@@ -15,15 +15,13 @@
 #include "flows/walk.h"
 #include "gateway/external_address.h"
 #include "gateway/mapping.h"
-#include "render/console.h"
-#include "render/json.h"
 
 namespace {
 
 /// What the loop holds of a forwarding.
 struct Forwarding {
   RequestRecord request;
-  bool json = false;
+  HoldSink* sink = nullptr;
   bool in_set = false;  // of a held set: no first screen; the check asks for the one entry
   AddResult held;       // the entry as last added, with its lease
 };
@@ -38,28 +36,11 @@ std::string lease_text(const AddResult& result) {
   return "lease " + std::to_string(granted_lease(result)) + " s";
 }
 
-/// One line per event: standard error with the screens, a JSON line with --json.
-void describe(const Forwarding& forwarding, const char* name, const HoldAnswer& answer) {
-  const std::string time = keep_utc_now();
-  std::string said = answer.error != Error::kOk ? trace_error(answer.error) : "";
-  if (answer.fault != 0) said += format_string(" (UPnP error %d)", answer.fault);
-  const int64_t lease = answer.step == HoldStep::kHeld ? answer.lease_seconds : -1;
-  const MappingRequest& m = forwarding.held.mapping;
-  if (forwarding.json) {
-    const bool changed = std::string(name) == "changed";
-    console_write(json_event_line(time, name, answer.text, m, lease, said,
-                                  changed ? answer.external_address : std::string(),
-                                  answer.step == HoldStep::kHeld && answer.permanent));
-    std::fflush(stdout);
-    return;
-  }
-  // Texts from the router go in: the line is made printable, as on screen.
-  const std::string line = format_string(
-      "%s %s: %s %u -> %s:%u%s%s%s%s", time.c_str(), name, m.protocol.c_str(), m.external_port,
-      m.client.c_str(), m.internal_port, answer.text.empty() ? "" : ", ", answer.text.c_str(),
-      said.empty() ? "" : "; router: ", said.c_str());
-  std::fputs((text_printable(line) + "\n").c_str(), stderr);
-  std::fflush(stderr);
+HeldSubject subject(Forwarding* forwarding, const HoldAnswer&) {
+  HeldSubject subject;
+  subject.what = HeldSubject::What::kForwarding;
+  subject.forwarding = &forwarding->held.mapping;
+  return subject;
 }
 
 /// Where the router's entry for the held port stands: kHeld when it is ours, kTaken when
@@ -202,7 +183,7 @@ HoldAnswer hold(Forwarding* forwarding, const GatewayHandle& gateway) {
       add_send(gateway, &result);
     }
   }
-  if (!forwarding->json && !forwarding->in_set) add_show(forwarding->request, result);
+  if (!forwarding->in_set) forwarding->sink->forwarding_added(forwarding->request, result);
   forwarding->held = result;
   if (result.added()) {
     HoldAnswer answer =
@@ -274,15 +255,16 @@ HoldAnswer release(Forwarding* forwarding, const GatewayHandle& gateway) {
 
 }  // namespace
 
-HeldEntry hold_forwarding(const RequestRecord& request, bool json, bool in_set) {
+HeldEntry hold_forwarding(const RequestRecord& request, HoldSink* sink, bool in_set) {
   auto forwarding = std::make_shared<Forwarding>();
   forwarding->request = request;
-  forwarding->json = json;
+  forwarding->sink = sink;
   // What the events name until the first add fills it in: a stop may come first.
   forwarding->held.mapping = mapping_asked(request);
   forwarding->in_set = in_set;
   HeldEntry entry;
   entry.lease_seconds = request.lease_seconds;
-  entry.kind = hold_kind(forwarding, hold, renew, readd, release, describe);
+  entry.kind = hold_kind(forwarding, hold, renew, readd, release, subject);
+  entry.sink = sink;
   return entry;
 }

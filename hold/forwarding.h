@@ -8,9 +8,8 @@
 #include "hold/loop.h"
 
 /// The forwarding `request` asks for (its lease in lease_seconds) as a held entry. Its
-/// first add is shown as -add shows it, unless `json` or `in_set` (an entry of a held set,
-/// whose clash check asks for the entry on its port alone); its events are lines on
-/// standard error, or JSON lines on standard output with `json`.
-HeldEntry hold_forwarding(const RequestRecord& request, bool json, bool in_set = false);
+/// first add goes to `sink` as -add shows it, unless `in_set` (an entry of a held set,
+/// whose clash check asks for the entry on its port alone); so do its events.
+HeldEntry hold_forwarding(const RequestRecord& request, HoldSink* sink, bool in_set = false);
 
 #endif  // PORTWRANGLER_HOLD_FORWARDING_H_

@@ -42,7 +42,9 @@ const char* event_of(HoldStep step) {
 }
 
 void report(const HeldEntry& entry, const HoldAnswer& answer) {
-  entry.kind.describe(answer.event[0] != '\0' ? answer.event : event_of(answer.step), answer);
+  if (entry.sink == nullptr) return;
+  const char* name = answer.event[0] != '\0' ? answer.event : event_of(answer.step);
+  entry.sink->entry_event({keep_utc_now(), name, answer, entry.kind.subject(answer), entry.key});
 }
 
 /// Finds the router again after it went away (another port, another address).

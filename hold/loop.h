@@ -18,6 +18,7 @@
 #include "cli/status.h"
 #include "gateway/discovery.h"
 #include "gateway/handle.h"
+#include "hold/events.h"
 
 /// How the loop waits between its steps, and learns of a stop.
 struct KeepWaiter {
@@ -80,47 +81,8 @@ std::string keep_utc_after(int64_t seconds);
 /// The wait before a renewal: half the lease, at least a second.
 int keep_renew_ms(int64_t lease_seconds);
 
-/// What one operation on a held entry came to, as the loop acts on it.
-enum class HoldStep {
-  kHeld,      // the router holds it for us now
-  kGone,      // the router holds it no more (a reboot, a lease run out); after a release:
-              // removed
-  kConflict,  // the router refused to renew our own entry as a conflict (UPnP error 718)
-  kTaken,     // another host holds the port: never overwritten
-  kAway,      // the router did not answer
-  kRefused,   // the router refused, for another reason
-};
-
-/// One operation's answer.
-struct HoldAnswer {
-  HoldStep step = HoldStep::kHeld;
-  const char* event = "";     // the event the kind reports it as ("added", "adopted" ...);
-                              // empty: the loop names it by the step
-  std::string text;           // what the event line says of it
-  Error error = Error::kOk;   // the router's answer, where it failed
-  int fault = 0;              // its UPnP error, 0 when it named none
-  int64_t lease_seconds = 0;  // kHeld: the lease the router granted, 0 when it holds none
-  bool permanent = false;     // kHeld: the router holds the entry with no lease
-  // kHeld: the lease the loop renews by where it is not the one granted (PCP's, drawn a
-  // little longer so that renewals spread; a permanent entry's, the one asked); 0: granted.
-  int64_t renew_lease_seconds = 0;
-  int retry_ms = 0;  // kAway: the protocol's own wait before it asks again; 0: the loop's
-  // kHeld: the router's external address now, where the kind read it (empty: not read);
-  // another than the entry had is a `changed` event.
-  std::string external_address;
-  // kHeld: the router lost every mapping it held (its epoch went back): the other entries
-  // held there are renewed now, not at their own time.
-  bool router_lost_all = false;
-  // "moved": this host's address the entry is held for now (empty: unchanged).
-  std::string internal_client;
-  // kHeld: the ports held now where the kind tells them (a gateway's choice); 0: as asked.
-  uint16_t external_port = 0;
-  uint16_t internal_port = 0;
-  Outcome ending{Status::kSuccess, ""};  // how the run ends when this ends the holding
-};
-
 /// One kind of held entry: its operations, each a closure over the entry's own state,
-/// each against the router the loop hands it. None prints but `describe`.
+/// each against the router the loop hands it. None prints: the loop reports.
 struct HoldKind {
   /// The first add, with the clash check; an entry of ours left from an earlier run is
   /// adopted. The kind shows its first report here.
@@ -132,8 +94,8 @@ struct HoldKind {
   /// The removal of what is held: kGone once it is gone (or the router had it no more),
   /// kTaken when another host holds the port by then (left alone), else the failure.
   std::function<HoldAnswer(const GatewayHandle&)> release;
-  /// Writes one event line of the entry: `event` and the answer's text, error and lease.
-  std::function<void(const char* event, const HoldAnswer& answer)> describe;
+  /// What the entry is at an event, for its report (the answer is the event's).
+  std::function<HeldSubject(const HoldAnswer& answer)> subject;
 };
 
 /// A kind whose operations are plain functions over one state, which the entry owns.
@@ -142,14 +104,14 @@ HoldKind hold_kind(std::shared_ptr<State> state, HoldAnswer (*hold)(State*, cons
                    HoldAnswer (*renew)(State*, const GatewayHandle&),
                    HoldAnswer (*readd)(State*, const GatewayHandle&),
                    HoldAnswer (*release)(State*, const GatewayHandle&),
-                   void (*describe)(const State&, const char*, const HoldAnswer&)) {
+                   HeldSubject (*subject)(State*, const HoldAnswer&)) {
   HoldKind kind;
   kind.hold = [state, hold](const GatewayHandle& g) { return hold(state.get(), g); };
   kind.renew = [state, renew](const GatewayHandle& g) { return renew(state.get(), g); };
   kind.readd = [state, readd](const GatewayHandle& g) { return readd(state.get(), g); };
   kind.release = [state, release](const GatewayHandle& g) { return release(state.get(), g); };
-  kind.describe = [state, describe](const char* event, const HoldAnswer& answer) {
-    describe(*state, event, answer);
+  kind.subject = [state, subject](const HoldAnswer& answer) {
+    return subject(state.get(), answer);
   };
   return kind;
 }
@@ -163,6 +125,7 @@ constexpr const char* kHoldRouterPortmap6 = "portmap6";
 /// One held entry: its kind, and its place in the loop's schedule.
 struct HeldEntry {
   HoldKind kind;
+  HoldSink* sink = nullptr;  // where its events go; none: untold
   std::string router = kHoldRouterUpnp;
   long long next_ms = 0;                      // when its next step is due, on the loop's clock
   int64_t lease_seconds = 0;                  // the lease it is renewed by

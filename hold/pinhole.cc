@@ -10,42 +10,22 @@
 #include "cli/grammar.h"
 #include "flows/pinhole.h"
 #include "gateway/local_address.h"
-#include "render/console.h"
-#include "render/json.h"
 
 namespace {
-
-/// One line per event of a held pinhole: standard error, or a JSON line with `json`.
-void event(bool json, const PinholeResult& held, const char* name, const std::string& text,
-           Error error, int fault) {
-  const std::string time = keep_utc_now();
-  std::string answer = error != Error::kOk ? trace_error(error) : "";
-  if (fault != 0) answer += format_string(" (UPnP error %d)", fault);
-  if (json) {
-    console_write(json_pinhole_event_line(time, name, text, held.id, held.request, answer));
-    std::fflush(stdout);
-    return;
-  }
-  const PinholeRequest& r = held.request;
-  const std::string line = format_string(
-      "%s %s: pinhole %u, %s [%s]:%u%s%s%s%s", time.c_str(), name, held.id,
-      protocol_name(static_cast<uint8_t>(r.protocol)), r.client.c_str(), r.port,
-      text.empty() ? "" : ", ", text.c_str(), answer.empty() ? "" : "; router: ", answer.c_str());
-  std::fputs((text_printable(line) + "\n").c_str(), stderr);
-  std::fflush(stderr);
-}
 
 /// What the loop holds of a pinhole.
 struct HeldPinhole {
   RequestRecord request;  // local_address: the address the pinhole is for
-  bool json = false;
+  HoldSink* sink = nullptr;
   bool show_first = true;  // the first add shown as the one-shot add shows it
   PinholeResult held;
 };
 
-/// One line per event of a held pinhole: standard error, or a JSON line with `json`.
-void describe(const HeldPinhole& pinhole, const char* name, const HoldAnswer& answer) {
-  event(pinhole.json, pinhole.held, name, answer.text, answer.error, answer.fault);
+HeldSubject subject(HeldPinhole* pinhole, const HoldAnswer&) {
+  HeldSubject subject;
+  subject.what = HeldSubject::What::kPinhole;
+  subject.pinhole = &pinhole->held;
+  return subject;
 }
 
 /// The answer of a failed action: away when the router did not answer, else refused.
@@ -81,7 +61,7 @@ HoldAnswer open(HeldPinhole* pinhole, const GatewayHandle& gateway, const char* 
 
 HoldAnswer hold(HeldPinhole* pinhole, const GatewayHandle& gateway) {
   pinhole->held = pinhole_apply(kPinholeAdd, pinhole->request, gateway);
-  if (!pinhole->json && pinhole->show_first) pinhole_show(pinhole->held);
+  if (pinhole->show_first) pinhole->sink->pinhole_added(pinhole->held);
   if (pinhole->held.error != Error::kOk) {
     HoldAnswer answer = failed(pinhole->held);
     answer.event = "refused";
@@ -160,10 +140,10 @@ HoldAnswer release(HeldPinhole* pinhole, const GatewayHandle& gateway) {
 
 }  // namespace
 
-HeldEntry hold_pinhole(const RequestRecord& request, bool json, bool show_first) {
+HeldEntry hold_pinhole(const RequestRecord& request, HoldSink* sink, bool show_first) {
   auto pinhole = std::make_shared<HeldPinhole>();
   pinhole->request = request;
-  pinhole->json = json;
+  pinhole->sink = sink;
   // What the events name until the first add fills it in: a stop may come first.
   pinhole->held.code = kPinholeAdd;
   pinhole->held.request.client = request.local_address;
@@ -173,6 +153,7 @@ HeldEntry hold_pinhole(const RequestRecord& request, bool json, bool show_first)
   pinhole->show_first = show_first;
   HeldEntry entry;
   entry.lease_seconds = request.pinhole_lease;
-  entry.kind = hold_kind(pinhole, hold, renew, readd, release, describe);
+  entry.kind = hold_kind(pinhole, hold, renew, readd, release, subject);
+  entry.sink = sink;
   return entry;
 }

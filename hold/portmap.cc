@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <random>
 
 #include "base/clock.h"
@@ -21,12 +20,8 @@
 #include "portmap/route.h"
 #include "portmap/store.h"
 #include "portmap/wire.h"
-#include "render/console.h"
-#include "render/json.h"
 
 namespace {
-
-using nlohmann::json;
 
 // The held mapping ---------------------------------------------------------------------
 
@@ -35,7 +30,8 @@ struct HeldMapping {
   MapVia via = MapVia::kPcp;
   std::shared_ptr<PortmapServer> server;
   RunOptions options;
-  PortmapRequest request;  // external_port: as asked, then as granted
+  HoldSink* sink = nullptr;  // where its events and notes go
+  PortmapRequest request;    // external_port: as asked, then as granted
   // A pinhole: this host's IPv6 address opened on the port; the answer's port is not
   // looked at (servers repeat the one suggested), and the address is followed.
   bool pinhole = false;
@@ -276,8 +272,7 @@ void rerecord(const HeldMapping& held, const PortmapRequest& before) {
                 {map_via_name(held.via), gateway, m.protocol, m.external_port, m.internal_port,
                  m.internal_address},
                 &problem) != Error::kOk) {
-    std::fprintf(stderr, "portwrangler: the record of the mapping cannot be written: %s\n",
-                 problem.c_str());
+    held.sink->note("portwrangler: the record of the mapping cannot be written: " + problem);
   }
 }
 
@@ -328,72 +323,21 @@ HoldAnswer held_release(HeldMapping* held, const GatewayHandle& loop) {
   return answer;
 }
 
-/// One event line of a held pinhole, as a UPnP pinhole's reads, with PCP named.
-void pinhole_describe(const HeldMapping& held, const char* name, const HoldAnswer& answer) {
-  const std::string time = keep_utc_now();
-  const PortmapRequest& m = held.request;
-  const std::string error = answer.error != Error::kOk ? trace_error(answer.error) : "";
-  if (held.options.json) {
-    const bool held_now = answer.step == HoldStep::kHeld && std::string(name) != "removed";
-    const PinholeRequest shown{m.internal_address, m.internal_port, m.protocol,
-                               held_now ? held.lifetime : m.lifetime};
-    console_write(json_pinhole_event_line(time, name, answer.text, 0, shown, error, held.via));
-    std::fflush(stdout);
-    return;
-  }
-  const std::string line = format_string(
-      "%s %s: PCP pinhole, %s [%s]:%u%s%s%s%s", time.c_str(), name, protocol_name(m.protocol),
-      m.internal_address.c_str(), m.internal_port, answer.text.empty() ? "" : ", ",
-      answer.text.c_str(), error.empty() ? "" : "; gateway: ", error.c_str());
-  std::fputs((text_printable(line) + "\n").c_str(), stderr);
-  std::fflush(stderr);
-}
-
 /// The reachability note, once for each external address the gateway's answers tell.
-void note_held_reach(const HeldMapping& held, const std::string& address) {
-  if (address.empty() || held.server->reach_noted == address) return;
+std::string held_reach_note(const HeldMapping& held, const std::string& address) {
+  if (address.empty() || held.server->reach_noted == address) return "";
   held.server->reach_noted = address;
-  const std::string note = reach_note(reach_of(address));
-  if (note.empty()) return;
-  std::fputs(note.c_str(), stderr);
-  std::fflush(stderr);
+  return reach_note(reach_of(address));
 }
 
-void held_describe(const HeldMapping& held, const char* name, const HoldAnswer& answer) {
-  if (held.pinhole) {
-    pinhole_describe(held, name, answer);
-    return;
-  }
-  note_held_reach(held, answer.external_address);
-  const std::string time = keep_utc_now();
-  const PortmapRequest& m = held.request;
-  if (held.options.json) {
-    json line = {{"time", time},
-                 {"event", name},
-                 {"text", answer.text},
-                 {"protocol_used", map_via_name(held.via)},
-                 {"protocol", protocol_name(m.protocol)},
-                 {"external_port", m.external_port},
-                 {"internal_client", m.internal_address},
-                 {"internal_port", m.internal_port}};
-    const bool held_now = answer.step == HoldStep::kHeld && std::string(name) != "removed";
-    line["lease_seconds"] = held_now ? json(held.lifetime) : json(nullptr);
-    if (answer.error != Error::kOk) line["error"] = trace_error(answer.error);
-    if (!answer.external_address.empty()) {
-      const Reach reach = reach_of(answer.external_address);
-      line["reachable_from_internet"] =
-          reach == Reach::kUnknown ? json(nullptr) : json(!reach_blocked(reach));
-      line["unreachable_reason"] = reach_blocked(reach) ? json(reach_reason(reach)) : json(nullptr);
-    }
-    console_write(line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
-    std::fflush(stdout);
-    return;
-  }
-  std::fprintf(stderr, "%s %s: %s %s %u -> %s:%u%s%s\n", time.c_str(), name,
-               map_via_title(held.via), protocol_name(m.protocol), m.external_port,
-               m.internal_address.c_str(), m.internal_port, answer.text.empty() ? "" : ", ",
-               answer.text.c_str());
-  std::fflush(stderr);
+HeldSubject held_subject(HeldMapping* held, const HoldAnswer& answer) {
+  HeldSubject subject;
+  subject.what = held->pinhole ? HeldSubject::What::kPcpPinhole : HeldSubject::What::kMapping;
+  subject.via = held->via;
+  subject.mapping = &held->request;
+  subject.lifetime = held->lifetime;
+  if (!held->pinhole) subject.reach_note = held_reach_note(*held, answer.external_address);
+  return subject;
 }
 
 /// A random wait before the renewals an announcement calls for.
@@ -459,11 +403,13 @@ HoldListener portmap_listener(const std::shared_ptr<PortmapServer>& server) {
 }
 
 HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
-                       const std::shared_ptr<PortmapServer>& server, const RunOptions& options) {
+                       const std::shared_ptr<PortmapServer>& server, const RunOptions& options,
+                       HoldSink* sink) {
   auto held = std::make_shared<HeldMapping>();
   held->via = via;
   held->server = server;
   held->options = options;
+  held->sink = sink;
   held->request.protocol = protocol_number(request.protocol);
   held->request.internal_address =
       request.ip_address.empty() ? server->gateway.source : address_meant(request.ip_address);
@@ -475,18 +421,19 @@ HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
   if (via == MapVia::kPcp) take_secret(held.get());
   held->heard = server->announcements;
   HeldEntry entry;
-  entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_describe);
+  entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_subject);
+  entry.sink = sink;
   entry.router = portmap_router(*server);
   return entry;
 }
 
 HeldEntry hold_pcp_pinhole(const RequestRecord& request,
-                           const std::shared_ptr<PortmapServer>& server, bool json) {
+                           const std::shared_ptr<PortmapServer>& server, HoldSink* sink) {
   auto held = std::make_shared<HeldMapping>();
   held->via = MapVia::kPcp;
   held->pinhole = true;
   held->server = server;
-  held->options.json = json;
+  held->sink = sink;
   held->request.protocol = protocol_number(request.protocol);
   held->request.internal_address = server->gateway.source;
   held->request.internal_port = held->request.external_port = request.pinhole_port;
@@ -495,7 +442,8 @@ HeldEntry hold_pcp_pinhole(const RequestRecord& request,
   take_secret(held.get());
   held->heard = server->announcements;
   HeldEntry entry;
-  entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_describe);
+  entry.kind = hold_kind(held, held_hold, held_renew, held_hold, held_release, held_subject);
+  entry.sink = sink;
   entry.router = portmap_router(*server);
   entry.lease_seconds = request.pinhole_lease;
   return entry;

@@ -46,17 +46,18 @@ HoldListener portmap_listener(const std::shared_ptr<PortmapServer>& server);
 /// its epoch or its announcement says it lost its mappings, deleted at the end. With
 /// --any-port a renewal granted another port holds that one (`changed`, its record
 /// replaced); with --same-port the internal port follows the port granted. Its events
-/// are lines on standard error, or JSON lines with `options.json`.
+/// go to `sink`.
 HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
-                       const std::shared_ptr<PortmapServer>& server, const RunOptions& options);
+                       const std::shared_ptr<PortmapServer>& server, const RunOptions& options,
+                       HoldSink* sink);
 
 /// The pinhole a -pinhole -add asks for through PCP (this host's IPv6 address toward the
 /// IPv6 gateway of `server`) as an entry of the holding loop, held as a mapping is: the
 /// port asked is the port held, whatever the answer names; when this host's address
 /// changed, the next renewal opens it for the new one (`moved`). Its events read as a
-/// UPnP pinhole's, PCP named, or JSON lines with `json`.
+/// UPnP pinhole's, PCP named; they go to `sink`.
 HeldEntry hold_pcp_pinhole(const RequestRecord& request,
-                           const std::shared_ptr<PortmapServer>& server, bool json);
+                           const std::shared_ptr<PortmapServer>& server, HoldSink* sink);
 
 /// Whose entries the listener of `server` speaks for: the IPv4 or the IPv6 gateway's.
 const char* portmap_router(const PortmapServer& server);

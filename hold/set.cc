@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <utility>
@@ -28,7 +29,6 @@
 #include "net/socket.h"
 #include "net/ssdp.h"
 #include "portmap/route.h"
-#include "render/console.h"
 
 using nlohmann::json;
 
@@ -237,25 +237,16 @@ struct HoldSet {
   RequestRecord base;                         // both addresses toward the IPv4 router
   std::shared_ptr<GatewayHandle> firewall;    // the IPv6 router of pinholes, beside IPv4
   std::string firewall_local;
+  HoldSink* lines = nullptr;         // the run's event lines
+  std::unique_ptr<HoldSink> report;  // the entries' sink: facts, then lines, then hook
+  std::map<std::string, std::shared_ptr<Facts>> facts_of;  // by the entries' keys
 };
 
-/// An event of the set as a whole (or of its hook): a line on standard error, or a JSON
-/// line with --json.
+/// An event of the set as a whole (or of its hook).
 void set_event(const HoldSet& set, const char* name, const std::string& text) {
-  const std::string time = keep_utc_now();
-  if (set.options.json) {
-    console_write(json({{"time", time}, {"event", name}, {"text", text_printable(text)}})
-                      .dump(-1, ' ', false, json::error_handler_t::replace) +
-                  "\n");
-    std::fflush(stdout);
-    return;
-  }
-  std::fputs(text_printable(time + " " + name + ": " + text).append("\n").c_str(), stderr);
-  std::fflush(stderr);
+  set.lines->set_event(keep_utc_now(), name, text);
 }
 
-/// A text for the status file: mended as on screen (a router's or a hook's text may hold
-/// line breaks), null when there is none.
 json nullable(const std::string& text) {
   return text.empty() ? json(nullptr) : json(text_printable(text));
 }
@@ -321,12 +312,6 @@ void run_hook(HoldSet* set, const Facts& facts, const char* event) {
   set->hooks->add({set->hook, hook_environment(facts, event), entry_name(facts) + ", " + event});
 }
 
-/// A hook's output line, on standard error.
-void hook_line(const std::string& line) {
-  std::fputs(text_printable("hook: " + line).append("\n").c_str(), stderr);
-  std::fflush(stderr);
-}
-
 /// A hook's end: a `hook-failed` event unless it ended well.
 void hook_ended(const HoldSet& set, const HookJob& job, const HookResult& result) {
   std::string failed;
@@ -355,8 +340,8 @@ void follow_ports(Facts* facts, const HoldAnswer& answer) {
 
 /// Follows an entry's event into its facts and the status file; the hook's event for it,
 /// or null.
-const char* note(HoldSet* set, const std::shared_ptr<Facts>& facts, const std::string& event,
-                 const HoldAnswer& answer) {
+const char* follow_event(HoldSet* set, const std::shared_ptr<Facts>& facts,
+                         const std::string& event, const HoldAnswer& answer) {
   if (!facts->listed) {
     facts->listed = true;
     set->facts.push_back(facts);
@@ -423,6 +408,35 @@ void bind_to(HoldKind* kind, std::shared_ptr<GatewayHandle> gateway) {
   }
 }
 
+/// The entries' sink: each event is followed into the entry's facts and the status file
+/// first (a reader woken by the event line finds it told there too), then told on the
+/// run's lines, then handed to the hook.
+class SetReport : public HoldSink {
+ public:
+  explicit SetReport(HoldSet* set) : set_(set) {}
+
+  void entry_event(const HoldEvent& event) override {
+    const auto found = set_->facts_of.find(event.key);
+    if (found == set_->facts_of.end()) return set_->lines->entry_event(event);
+    const std::shared_ptr<Facts> facts = found->second;
+    const char* hook_event = follow_event(set_, facts, event.name, event.answer);
+    set_->lines->entry_event(event);
+    if (hook_event != nullptr) run_hook(set_, *facts, hook_event);
+  }
+  void forwarding_added(const RequestRecord& request, const AddResult& result) override {
+    set_->lines->forwarding_added(request, result);
+  }
+  void pinhole_added(const PinholeResult& result) override { set_->lines->pinhole_added(result); }
+  void set_event(const std::string& time, const char* name, const std::string& text) override {
+    set_->lines->set_event(time, name, text);
+  }
+  void note(const std::string& line) override { set_->lines->note(line); }
+  void reach_note(const std::string& text) override { set_->lines->reach_note(text); }
+
+ private:
+  HoldSet* set_;
+};
+
 HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
   RequestRecord request = line.request;
   auto facts = std::make_shared<Facts>();
@@ -430,7 +444,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
   facts->key = line.key;
   HeldEntry entry;
   if (line.via != "upnp" && line.code == kPinholeAdd) {
-    entry = hold_pcp_pinhole(request, set->portmap6, set->options.json);
+    entry = hold_pcp_pinhole(request, set->portmap6, set->report.get());
     facts->protocol = request.protocol;
     facts->external_port = facts->internal_port = request.pinhole_port;
     facts->client = set->portmap6->gateway.source;
@@ -442,7 +456,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     options.any_port = request.any_port;
     options.same_port = request.same_port;
     entry = hold_portmap(line.via == "pcp" ? MapVia::kPcp : MapVia::kNatpmp, request, set->portmap,
-                         options);
+                         options, set->report.get());
     facts->protocol = request.protocol;
     facts->external_port = request.external_port;
     facts->internal_port = request.internal_port;
@@ -452,7 +466,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     facts->lease_seconds = facts->renew_lease_seconds = request.lease_seconds;
   } else if (line.code == kPinholeAdd) {
     request.local_address = set->firewall_local;
-    entry = hold_pinhole(request, set->options.json, false);
+    entry = hold_pinhole(request, set->report.get(), false);
     if (set->firewall) bind_to(&entry.kind, set->firewall);
     facts->protocol = request.protocol;
     facts->external_port = facts->internal_port = request.pinhole_port;
@@ -461,7 +475,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
   } else {
     request.local_address = set->base.local_address;
     request.external_address = set->base.external_address;
-    entry = hold_forwarding(request, set->options.json, true);
+    entry = hold_forwarding(request, set->report.get(), true);
     facts->protocol = request.protocol;
     facts->external_port = request.external_port;
     facts->internal_port = request.internal_port;
@@ -475,13 +489,8 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   entry.key = line.key;
   entry.retry_taken = true;
-  auto inner = entry.kind.describe;
-  entry.kind.describe = [set, facts, inner](const char* event, const HoldAnswer& answer) {
-    // The status file first: a reader woken by the event line finds it told there too.
-    const char* hook_event = note(set, facts, event, answer);
-    inner(event, answer);
-    if (hook_event != nullptr) run_hook(set, *facts, hook_event);
-  };
+  set->facts_of[line.key] = facts;
+  entry.sink = set->report.get();
   return entry;
 }
 
@@ -526,8 +535,8 @@ Outcome find_upnp(bool forwardings, bool pinholes, HoldSet* set, DiscoveryOption
     return failed_step("external address", error, Status::kNoExternalAddress,
                        kMessageNoExternalAddress);
   }
-  const std::string note = reach_note(reach_of(set->base.external_address));
-  std::fputs(note.c_str(), stderr);  // as a one-shot command says it
+  // As a one-shot command says it.
+  set->lines->reach_note(reach_note(reach_of(set->base.external_address)));
   if (!pinholes) return {Status::kSuccess, ""};
   set->firewall = std::make_shared<GatewayHandle>();
   error =
@@ -733,6 +742,8 @@ bool hold_parse(const std::string& text, const std::string& file, std::vector<Ho
 Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
   HoldSet set;
   set.options = options;
+  set.lines = options.lines;
+  set.report = std::make_unique<SetReport>(&set);
   if (!options.on_change.empty()) {
     std::string wrong;
     if (!hold_split_words(options.on_change, &set.hook, &wrong) || set.hook.empty()) {
@@ -742,7 +753,7 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
   }
   if (!set.hook.empty()) {
     set.hooks = std::make_unique<HookQueue>(
-        kHookMs, hook_line,
+        kHookMs, [&set](const std::string& line) { set.lines->note("hook: " + line); },
         [&set](const HookJob& job, const HookResult& result) { hook_ended(set, job, result); });
   }
   std::vector<HoldLine> lines;

@@ -9,6 +9,7 @@
 
 #include "cli/records.h"
 #include "cli/status.h"
+#include "hold/events.h"
 
 /// One line of a held set's file, as parsed.
 struct HoldLine {
@@ -45,6 +46,7 @@ struct HoldSetOptions {
   std::string url;             // --url
   std::string interface_name;  // --interface
   std::string gateway;         // --gateway: the NAT-PMP/PCP lines' gateway
+  HoldSink* lines = nullptr;   // where its events are told
 };
 
 /// The whole run of a held set: reads the file (a bad line: the outcome kSyntaxError,

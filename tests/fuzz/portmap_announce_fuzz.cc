@@ -45,7 +45,7 @@ HeldEntry entry_of(const std::shared_ptr<Script>& script) {
     answer.event = "removed";
     return answer;
   };
-  entry.kind.describe = [](const char*, const HoldAnswer&) {};
+  entry.kind.subject = [](const HoldAnswer&) { return HeldSubject(); };
   return entry;
 }
 

@@ -23,6 +23,7 @@
 #include "base/clock.h"
 #include "flows/pinhole.h"
 #include "hold/forwarding.h"
+#include "render/hold_lines.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/router_replies.h"
 
@@ -159,7 +160,8 @@ KeepWaiter waits_in_turn(std::function<bool(int)> wait) {
 Outcome keep_forwarding(const RequestRecord& request, GatewayHandle* gateway,
                         const DiscoveryOptions& discovery, const KeepWaiter& waiter) {
   std::vector<HeldEntry> held;
-  held.push_back(hold_forwarding(request, true));
+  static const std::unique_ptr<HoldSink> lines = hold_lines(true);
+  held.push_back(hold_forwarding(request, lines.get()));
   return hold_run(&held, gateway, discovery, waiter);
 }
 
@@ -238,10 +240,28 @@ TEST(Keep, ARouterAwayIsWaitedForWithGrowingWaits) {
 
 /// A kind of entry that answers its renewals from a script (held once the script is
 /// over) and writes down each event and the wait after it: the loop's decisions alone.
+/// Writes the name of each event the loop tells into a log, one word each.
+class EventNames : public HoldSink {
+ public:
+  explicit EventNames(std::string* log) : log_(log) {}
+  void entry_event(const HoldEvent& event) override {
+    *log_ += std::string(log_->empty() ? "" : " ") + event.name;
+  }
+  void forwarding_added(const RequestRecord&, const AddResult&) override {}
+  void pinhole_added(const PinholeResult&) override {}
+  void set_event(const std::string&, const char*, const std::string&) override {}
+  void note(const std::string&) override {}
+  void reach_note(const std::string&) override {}
+
+ private:
+  std::string* log_;
+};
+
 struct ScriptedKind {
   std::vector<HoldStep> renewals;
   size_t next = 0;
   std::string log;
+  EventNames names{&log};
   int retry_ms = 0;           // what an away answer says of the protocol's own wait
   std::string address;        // the router's external address each held answer names, if any
   long long released_by = 0;  // the end its removal was given
@@ -281,9 +301,8 @@ HeldEntry scripted_entry(const std::shared_ptr<ScriptedKind>& script, long lease
   entry.kind.readd = [script, held](const GatewayHandle& g) { return held(script.get(), g); };
   entry.kind.renew = [script, renew](const GatewayHandle& g) { return renew(script.get(), g); };
   entry.kind.release = [script, gone](const GatewayHandle& g) { return gone(script.get(), g); };
-  entry.kind.describe = [script](const char* event, const HoldAnswer&) {
-    script->log += std::string(script->log.empty() ? "" : " ") + event;
-  };
+  entry.kind.subject = [](const HoldAnswer&) { return HeldSubject(); };
+  entry.sink = &script->names;
   return entry;
 }
 

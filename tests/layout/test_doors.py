@@ -1,5 +1,5 @@
 """The program's folders and the doors between them: each folder includes only the folders
-below it, no folder's files include each other in a loop, flows/ (and everything under it)
+below it (render/ besides the holding service's sink, which it implements), no folder's files include each other in a loop, flows/ (and everything under it)
 never sees the JSON library, and no folder holds more than 30 % of the program."""
 
 import collections
@@ -22,6 +22,8 @@ BELOW = {
     "app": {"base", "net", "gateway", "portmap", "cli", "flows", "render", "hold"},
 }
 JSON_ALLOWED = {"render", "hold"}
+# The holding service's event sink, which render/ implements: its one door upward.
+SINK = "hold/events.h"
 LARGEST_SHARE = 0.30
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 
@@ -81,7 +83,8 @@ def violations(root):
             target = name.split("/")[0]
             if target not in BELOW:
                 continue
-            if target != folder and target not in BELOW[folder]:
+            sink = folder == "render" and name == SINK
+            if target != folder and target not in BELOW[folder] and not sink:
                 found.append(f"{path}: includes {name}, against the doors")
             if module(name) != module(path):
                 edges[module(path)].add(module(name))
