@@ -7,6 +7,7 @@
 
 #include "base/file_platform.h"
 #include "base/limits.h"
+#include "base/random.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ bool fail(std::string* problem, const std::string& text) {
 /// A name beside `path` no other writer picks: random, else the clock and a count.
 std::string aside_name(const std::string& path) {
   unsigned char bytes[8];
-  if (!file_random(bytes, sizeof bytes)) {
+  if (!random_bytes(bytes, sizeof bytes)) {
     static std::atomic<unsigned long long> count{0};
     const unsigned long long now = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
@@ -139,8 +140,4 @@ bool FileLock::take(const std::string& path, std::string* problem) {
   handle_ = fs_lock(path);
   if (handle_ < 0) return fail(problem, path + ": cannot be locked: " + fs_error_text());
   return true;
-}
-
-bool file_random(unsigned char* bytes, size_t size) {
-  return fs_random(bytes, size);
 }

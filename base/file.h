@@ -60,7 +60,4 @@ class FileLock {
   long long handle_ = -1;
 };
 
-/// `size` bytes from the system's random source; false when it gives none.
-bool file_random(unsigned char* bytes, size_t size);
-
 #endif  // PORTWRANGLER_BASE_FILE_H_

@@ -1,9 +1,9 @@
 #include "base/retry.h"
 
 #include <algorithm>
-#include <random>
 
 #include "base/limits.h"
+#include "base/random.h"
 
 namespace {
 
@@ -114,15 +114,9 @@ int doubled(Backoff kind, int tries) {
   return std::min(wait, rule.last_ms);
 }
 
-std::minstd_rand& random_source() {
-  static std::minstd_rand random(std::random_device{}());
-  return random;
-}
-
 /// A wait of `ms` moved by up to a tenth either way.
 int jittered(int ms) {
-  std::uniform_int_distribution<int> spread(-ms / 10, ms / 10);
-  return ms + spread(random_source());
+  return ms + random_between(-ms / 10, ms / 10);
 }
 
 }  // namespace
@@ -175,8 +169,7 @@ int pcp_retransmit_ms(int previous_ms, double rand) {
 }
 
 double pcp_retransmit_rand() {
-  std::uniform_real_distribution<double> spread(-0.1, 0.1);
-  return spread(random_source());
+  return -0.1 + 0.2 * random_unit();
 }
 
 int keep_backoff_ms(int failures) {

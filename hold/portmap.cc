@@ -3,12 +3,12 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <random>
 
 #include "base/clock.h"
 #include "base/format.h"
 #include "base/limits.h"
 #include "base/protocol.h"
+#include "base/random.h"
 #include "base/retry.h"
 #include "base/text.h"
 #include "base/trace.h"
@@ -61,9 +61,7 @@ bool epoch_reset(PortmapServer* server, bool pcp, uint32_t epoch) {
 
 /// A draw for portmap_renewal_lease.
 double renewal_draw() {
-  static std::minstd_rand random(std::random_device{}());
-  std::uniform_real_distribution<double> draw(0.0, 1.0);
-  return draw(random);
+  return random_unit();
 }
 
 /// The schedule of one renewal try: one send, and the wait for its answer.
@@ -342,9 +340,7 @@ HeldSubject held_subject(HeldMapping* held, const HoldAnswer& answer) {
 
 /// A random wait before the renewals an announcement calls for.
 int announcement_wait_ms() {
-  static std::minstd_rand random(std::random_device{}());
-  std::uniform_int_distribution<int> spread(0, kAnnouncementWaitMaxMs);
-  return spread(random);
+  return random_between(0, kAnnouncementWaitMaxMs);
 }
 
 /// What the gateway said since the last look: -1 when nothing calls for renewals; else

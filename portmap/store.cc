@@ -6,6 +6,7 @@
 
 #include "base/file.h"
 #include "base/protocol.h"
+#include "base/random.h"
 #include "portmap/store_platform.h"
 
 namespace {
@@ -130,7 +131,7 @@ bool make_secret(const std::string& folder, StoreSecret* secret, std::string* pr
   if (!lock.take(folder + kLockName, problem)) return false;
   found = read_secret(path, secret, problem);
   if (found != 0) return found > 0;
-  if (!file_random(secret->data(), secret->size())) {
+  if (!random_bytes(secret->data(), secret->size())) {
     return fail(problem, "the system's random source gives nothing for " + path);
   }
   return file_replace(path, std::string(secret->begin(), secret->end()), problem);
