@@ -63,6 +63,28 @@ def probe(url, runs):
     return times
 
 
+def search_answer(runs):
+    """Seconds from one M-SEARCH for WAN IP to the daemon's reply: its own wait before it
+    answers, which a client that searches pays and one pointed at the description does not.
+    None for a search left unanswered for 3 s."""
+    text = ("M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\n"
+            "MAN: \"ssdp:discover\"\r\nMX: 2\r\n"
+            "ST: urn:schemas-upnp-org:service:WANIPConnection:1\r\n\r\n").encode()
+    times = []
+    for _ in range(runs):
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.settimeout(3)
+            start = time.perf_counter()
+            s.sendto(text, ("239.255.255.250", 1900))
+            try:
+                s.recvfrom(2048)
+                times.append(time.perf_counter() - start)
+            except socket.timeout:
+                times.append(None)
+        time.sleep(0.1)  # the daemon's answer to one search kept apart from the next
+    return times
+
+
 def inner(namespace, request):
     """Runs a request of this script's own inside `namespace`."""
     done = subprocess.run(["ip", "netns", "exec", namespace, sys.executable, __file__, "inner",
@@ -125,14 +147,18 @@ def real_daemon(sizes, runs_of, report, targets):
             runs = runs_of(count)
             tools = [[PROGRAM, "-list"], ["upnpc", "-l"], ["upnpc", "-u", LOCATION, "-l"]]
             answer = inner(name + "-client", {"measure": tools, "runs": runs,
-                                              "probe": LOCATION, "probes": 7})
+                                              "probe": LOCATION, "probes": 7,
+                                              "searches": 7})
             pw, discovering, pointed = ([r[0] for r in tool] for tool in answer["measure"])
             require_listed("portwrangler", PW_ROW, answer["measure"][0], count)
             require_listed("upnpc", UPNPC_ROW, answer["measure"][1], count)
             bare = statistics.median(answer["probe"])
+            answered = [t for t in answer["search"] if t is not None]
+            search = summary(answered) if answered else "none"
             rows.append((count, runs, summary(pw), summary(discovering), summary(pointed),
                          statistics.median(discovering) / statistics.median(pw),
-                         statistics.median(pointed) / statistics.median(pw), ms(bare)))
+                         statistics.median(pointed) / statistics.median(pw), ms(bare),
+                         search))
             if count == 10:
                 targets.append(("real daemon, 10 entries: portwrangler at least 5 times faster "
                                 "than `upnpc -l`", rows[-1][5] >= 5, "%.1f×" % rows[-1][5]))
@@ -146,12 +172,16 @@ def real_daemon(sizes, runs_of, report, targets):
                   "taking turns. `upnpc -l` searches (it waits about 2 s after the last "
                   "reply); `upnpc -u` is pointed at the description and does not. The bare "
                   "exchange is one HTTP GET of the description at that table size: the "
-                  "daemon's own latency, which every request of every client pays.\n")
+                  "daemon's own latency, which every request of every client pays. The "
+                  "search answer is the time from one M-SEARCH for WAN IP to the daemon's "
+                  "reply (median, lowest–highest of 7): the daemon's own wait before it "
+                  "answers, which portwrangler's search pays and `upnpc -u` does not.\n")
     report.append("| entries | runs | portwrangler -list | upnpc -l | upnpc -u … -l | "
-                  "upnpc -l ÷ portwrangler | upnpc -u ÷ portwrangler | bare exchange |")
-    report.append("|---|---|---|---|---|---|---|---|")
+                  "upnpc -l ÷ portwrangler | upnpc -u ÷ portwrangler | bare exchange | "
+                  "search answer |")
+    report.append("|---|---|---|---|---|---|---|---|---|")
     for row in rows:
-        report.append("| %d | %d | %s | %s | %s | %.1f× | %.2f× | %s |" % row)
+        report.append("| %d | %d | %s | %s | %s | %.1f× | %.2f× | %s | %s |" % row)
     report.append("")
 
 
@@ -227,6 +257,8 @@ def main(argv):
         request = json.loads(argv[1])
         answer = {"measure": measure(request["runs"], request["measure"]),
                   "probe": probe(request["probe"], request["probes"])}
+        if "searches" in request:
+            answer["search"] = search_answer(request["searches"])
         if "once" in request:
             subprocess.run(request["once"], stdout=subprocess.DEVNULL, check=False)
         print(json.dumps(answer))
