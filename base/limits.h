@@ -192,6 +192,11 @@ constexpr int kConfirmReadMs = 2000;
 // over ten thousand mappings; a longer file is not this program's, and is refused whole.
 constexpr size_t kStoreTableBytesMax = 1 << 20;
 
+// The system's routing table, read for the default gateway: a line is about 128 bytes, so
+// 16 MiB is over a hundred thousand routes; a longer table is left unread (no default
+// gateway is then known, as on a host without one).
+constexpr size_t kRouteTableBytesMax = 16 << 20;
+
 // A file replaced while a reader holds it open (Windows refuses the rename then) is tried
 // again this often, this far apart: 2 s at most, which a reader of a small file never takes.
 constexpr int kReplaceTries = 40;
