@@ -121,8 +121,10 @@ constexpr int kAutoUpnpWaitMilliseconds = 2000;
 constexpr int kDiagnoseSeconds = 14;
 constexpr int kDiagnoseConnectSeconds = 1;
 
-// Leases, in seconds. UPnP IGD caps a forwarding's lease at a week; a pinhole's at a day
+// Leases, in seconds: every bound a lease is checked against, and what the messages that
+// tell them say. UPnP IGD caps a forwarding's lease at a week; a pinhole's at a day
 // (WANIPv6FirewallControl), 3600 unless the command gives one.
+constexpr int kLeaseMinSeconds = 1;
 constexpr int kLeaseMaxSeconds = 604800;
 constexpr unsigned long kPinholeLeaseMin = 1;
 constexpr unsigned long kPinholeLeaseMax = 86400;
@@ -132,6 +134,13 @@ constexpr unsigned long kPinholeLeaseDefault = 3600;
 // at half the lease in whole seconds and a check and an add must fit in between.
 constexpr int kKeepLeaseSeconds = 3600;
 constexpr int kKeepLeaseMinSeconds = 2;
+// NAT-PMP and PCP: the lifetime asked without --lease (RFC 6886's recommendation), and
+// the range --lease takes with them: the gateway grants what it grants (a VPN gateway 60 s
+// whatever is asked), so a short one is asked as given; past a day none is granted in
+// practice, and a NAT-PMP server grants anything, even a value that wraps.
+constexpr int kPortmapLifetimeSeconds = 7200;
+constexpr int kPortmapLeaseMinSeconds = 1;
+constexpr int kPortmapLeaseMaxSeconds = 86400;
 // The longest wait before a renewal: half the longest lease a router grants in practice.
 constexpr int kKeepRenewMaxMs = 86400000;
 // Renewals refused in a row before the holding ends: a passing refusal (a router busy

@@ -69,8 +69,9 @@ void set_value(const std::string& name, const std::string& value, RunOptions* op
     long seconds = 0;
     const bool digits = !value.empty() && value.size() <= 9 && is_all_digits(value.c_str());
     if (digits) seconds = std::strtol(value.c_str(), nullptr, 10);
-    if (!digits || seconds < 1 || seconds > kLeaseMaxSeconds) {
-      *problem = "--lease takes seconds from 1 to 604800, not \"" + value + "\"";
+    if (!digits || seconds < kLeaseMinSeconds || seconds > kLeaseMaxSeconds) {
+      *problem = "--lease takes seconds from " + std::to_string(kLeaseMinSeconds) + " to " +
+                 std::to_string(kLeaseMaxSeconds) + ", not \"" + value + "\"";
       return;
     }
     options->lease_seconds = static_cast<int>(seconds);
@@ -276,80 +277,102 @@ bool same_port_fits(MapVia via, bool any_port, uint16_t internal_port, uint16_t 
 }
 
 const char* options_usage() {
-  return "Usage: portwrangler [OPTION...] COMMAND\n"
-         "Manages the port forwarding of a home router through UPnP IGD, PCP or NAT-PMP.\n"
-         "\n"
-         "Commands:\n"
-         "  -add [-q] PROTO IPORT EPORT [DESC]          forward EPORT to IPORT of this host\n"
-         "  -add [-q] PROTO -ip ADDR IPORT EPORT [DESC] the same for the client ADDR\n"
-         "  -remove [-q] PROTO EPORT                    remove an entry\n"
-         "  -list                                       list every entry\n"
-         "  -list -stats                                the list, then -stats\n"
-         "  -list -id ID                                the entry with this ID (1 to 999)\n"
-         "  -list [-p PROTO] [-ip ADDR] [-iport PORT] [-eport PORT] [-s STATUS]\n"
-         "                                              search: criteria in this order\n"
-         "  -stats                                      router, addresses, statistics\n"
-         "  -help, /?                                   the help screen\n"
-         "  -pinhole -status                            the router's IPv6 firewall\n"
-         "  -pinhole -add PROTO PORT [LEASE]            open PORT of this host's IPv6 address\n"
-         "                                              (LEASE 1 to 86400 s, 3600 unless given)\n"
-         "  -pinhole -remove ID                         close the pinhole ID\n"
-         "  -pinhole -remove PROTO PORT                 close it through PCP (--protocol pcp)\n"
-         "  -pinhole -check ID                          whether it works, packets through\n"
-         "  -diagnose [PROTO EPORT]                     every router found, double NAT, the\n"
-         "                                              entry EPORT; changes nothing (14 s)\n"
-         "PROTO is TCP or UDP, ports 1 to 65535, STATUS Enabled or Disabled; -q skips the\n"
-         "look at the table before an add or a removal.\n"
-         "\n"
-         "Options (before the command; --name=value or --name value):\n"
-         "  --json             one JSON document on standard output, nothing else there\n"
-         "  --exit-status      exit statuses that tell the outcome (below) with the screens\n"
-         "  --lease SECONDS    -add: the forwarding expires after 1 to 604800 seconds\n"
-         "                     (without it, it is permanent)\n"
-         "  --keep             -add, -pinhole -add: hold it while the run lasts: renew it\n"
-         "                     at half its lease (3600 s unless --lease, at least 2), take\n"
-         "                     back our own entry a killed run left, add it again when the\n"
-         "                     router lost it, remove it when the holding ends: on SIGTERM,\n"
-         "                     SIGINT or SIGHUP (Ctrl-C, closing the console, logoff on\n"
-         "                     Windows), or after 3 refused renewals in a row\n"
-         "  --hold FILE        hold every forwarding and pinhole FILE names, one a line\n"
-         "                     (-add ... or -pinhole -add ..., a line's own --lease and\n"
-         "                     --protocol upnp, pcp or natpmp, with pcp and natpmp its own\n"
-         "                     --any-port and --same-port; # for comments; quotes as\n"
-         "                     in a shell), as --keep holds one: taken ports looked at\n"
-         "                     again every 10 minutes; SIGHUP reads FILE again (on\n"
-         "                     Windows, an edit of FILE, seen within 2 s), SIGTERM or\n"
-         "                     SIGINT end it\n"
-         "  --on-change CMD    --hold: run CMD (no shell) after each change, the event in\n"
-         "                     PORTWRANGLER_* variables, for at most 30 s\n"
-         "  --status-file PATH --hold: keep the set's state in PATH as one JSON document\n"
-         "  --url URL          use the device description at URL instead of a search\n"
-         "  --interface NAME   search on this network interface alone (an interface that\n"
-         "                     is not there is a bad command line, as a bad URL is; NAT-PMP,\n"
-         "                     PCP: ask this interface's default gateway)\n"
-         "  --protocol P       upnp (the default), pcp, natpmp, or auto: UPnP when a router\n"
-         "                     answers, else PCP, else NAT-PMP (taken once the search's\n"
-         "                     first 2 s brought no router); with pcp and natpmp only\n"
-         "                     -add, -remove and -stats (lifetime 7200 s unless --lease,\n"
-         "                     1 to 86400), and with pcp -pinhole -add and -remove (auto:\n"
-         "                     the router's IPv6 firewall when it has one, else PCP); --keep\n"
-         "                     holds a PCP pinhole too\n"
-         "  --gateway ADDR     NAT-PMP/PCP: ask ADDR, not the default route's gateway (an\n"
-         "                     IPv6 one for a pinhole; with --hold: for the pcp and\n"
-         "                     natpmp lines of its address family)\n"
-         "  --any-port         -add: take whatever external port the router assigns (UPnP:\n"
-         "                     an IGD v2 router's AddAnyPortMapping; on v1, status 070;\n"
-         "                     an answer lost is read back from the table on any port;\n"
-         "                     NAT-PMP, PCP: held, a renewal's other port is `changed`)\n"
-         "  --same-port        with --any-port, pcp or natpmp: the internal port is the\n"
-         "                     port granted (asked again so; IPORT EPORT one port, the\n"
-         "                     first asked), as a VPN gateway forwards\n"
-         "  --help             this usage\n"
-         "  --version          the version\n"
-         "\n"
-         "Exit status with --json, --keep, --hold or --exit-status (otherwise always 1):\n"
-         "  0 done (an empty table included)   1 the router refused the change\n"
-         "  2 bad command line                 3 no usable router, or the network failed\n"
-         "  4 a forwarding holds the port      5 the table could not be read whole, or a\n"
-         "                                       change whose answer was lost is unknown\n";
+  // The leases' bounds as the checks hold them.
+  const std::string pinhole_lease = std::to_string(kPinholeLeaseMin) + " to " +
+                                    std::to_string(kPinholeLeaseMax) + " s, " +
+                                    std::to_string(kPinholeLeaseDefault) + " unless given";
+  const std::string lease =
+      std::to_string(kLeaseMinSeconds) + " to " + std::to_string(kLeaseMaxSeconds);
+  const std::string keep_lease = std::to_string(kKeepLeaseSeconds) +
+                                 " s unless --lease, at least " +
+                                 std::to_string(kKeepLeaseMinSeconds);
+  const std::string portmap_lease = "lifetime " + std::to_string(kPortmapLifetimeSeconds) +
+                                    " s unless --lease,\n                     " +
+                                    std::to_string(kPortmapLeaseMinSeconds) + " to " +
+                                    std::to_string(kPortmapLeaseMaxSeconds);
+  static const std::string text = std::string(
+      "Usage: portwrangler [OPTION...] COMMAND\n"
+      "Manages the port forwarding of a home router through UPnP IGD, PCP or NAT-PMP.\n"
+      "\n"
+      "Commands:\n"
+      "  -add [-q] PROTO IPORT EPORT [DESC]          forward EPORT to IPORT of this host\n"
+      "  -add [-q] PROTO -ip ADDR IPORT EPORT [DESC] the same for the client ADDR\n"
+      "  -remove [-q] PROTO EPORT                    remove an entry\n"
+      "  -list                                       list every entry\n"
+      "  -list -stats                                the list, then -stats\n"
+      "  -list -id ID                                the entry with this ID (1 to 999)\n"
+      "  -list [-p PROTO] [-ip ADDR] [-iport PORT] [-eport PORT] [-s STATUS]\n"
+      "                                              search: criteria in this order\n"
+      "  -stats                                      router, addresses, statistics\n"
+      "  -help, /?                                   the help screen\n"
+      "  -pinhole -status                            the router's IPv6 firewall\n"
+      "  -pinhole -add PROTO PORT [LEASE]            open PORT of this host's IPv6 address\n"
+      "                                              (LEASE " +
+      pinhole_lease +
+      ")\n"
+      "  -pinhole -remove ID                         close the pinhole ID\n"
+      "  -pinhole -remove PROTO PORT                 close it through PCP (--protocol pcp)\n"
+      "  -pinhole -check ID                          whether it works, packets through\n"
+      "  -diagnose [PROTO EPORT]                     every router found, double NAT, the\n"
+      "                                              entry EPORT; changes nothing (14 s)\n"
+      "PROTO is TCP or UDP, ports 1 to 65535, STATUS Enabled or Disabled; -q skips the\n"
+      "look at the table before an add or a removal.\n"
+      "\n"
+      "Options (before the command; --name=value or --name value):\n"
+      "  --json             one JSON document on standard output, nothing else there\n"
+      "  --exit-status      exit statuses that tell the outcome (below) with the screens\n"
+      "  --lease SECONDS    -add: the forwarding expires after " +
+      lease +
+      " seconds\n"
+      "                     (without it, it is permanent)\n"
+      "  --keep             -add, -pinhole -add: hold it while the run lasts: renew it\n"
+      "                     at half its lease (" +
+      keep_lease +
+      "), take\n"
+      "                     back our own entry a killed run left, add it again when the\n"
+      "                     router lost it, remove it when the holding ends: on SIGTERM,\n"
+      "                     SIGINT or SIGHUP (Ctrl-C, closing the console, logoff on\n"
+      "                     Windows), or after 3 refused renewals in a row\n"
+      "  --hold FILE        hold every forwarding and pinhole FILE names, one a line\n"
+      "                     (-add ... or -pinhole -add ..., a line's own --lease and\n"
+      "                     --protocol upnp, pcp or natpmp, with pcp and natpmp its own\n"
+      "                     --any-port and --same-port; # for comments; quotes as\n"
+      "                     in a shell), as --keep holds one: taken ports looked at\n"
+      "                     again every 10 minutes; SIGHUP reads FILE again (on\n"
+      "                     Windows, an edit of FILE, seen within 2 s), SIGTERM or\n"
+      "                     SIGINT end it\n"
+      "  --on-change CMD    --hold: run CMD (no shell) after each change, the event in\n"
+      "                     PORTWRANGLER_* variables, for at most 30 s\n"
+      "  --status-file PATH --hold: keep the set's state in PATH as one JSON document\n"
+      "  --url URL          use the device description at URL instead of a search\n"
+      "  --interface NAME   search on this network interface alone (an interface that\n"
+      "                     is not there is a bad command line, as a bad URL is; NAT-PMP,\n"
+      "                     PCP: ask this interface's default gateway)\n"
+      "  --protocol P       upnp (the default), pcp, natpmp, or auto: UPnP when a router\n"
+      "                     answers, else PCP, else NAT-PMP (taken once the search's\n"
+      "                     first 2 s brought no router); with pcp and natpmp only\n"
+      "                     -add, -remove and -stats (" +
+      portmap_lease +
+      "), and with pcp -pinhole -add and -remove (auto:\n"
+      "                     the router's IPv6 firewall when it has one, else PCP); --keep\n"
+      "                     holds a PCP pinhole too\n"
+      "  --gateway ADDR     NAT-PMP/PCP: ask ADDR, not the default route's gateway (an\n"
+      "                     IPv6 one for a pinhole; with --hold: for the pcp and\n"
+      "                     natpmp lines of its address family)\n"
+      "  --any-port         -add: take whatever external port the router assigns (UPnP:\n"
+      "                     an IGD v2 router's AddAnyPortMapping; on v1, status 070;\n"
+      "                     an answer lost is read back from the table on any port;\n"
+      "                     NAT-PMP, PCP: held, a renewal's other port is `changed`)\n"
+      "  --same-port        with --any-port, pcp or natpmp: the internal port is the\n"
+      "                     port granted (asked again so; IPORT EPORT one port, the\n"
+      "                     first asked), as a VPN gateway forwards\n"
+      "  --help             this usage\n"
+      "  --version          the version\n"
+      "\n"
+      "Exit status with --json, --keep, --hold or --exit-status (otherwise always 1):\n"
+      "  0 done (an empty table included)   1 the router refused the change\n"
+      "  2 bad command line                 3 no usable router, or the network failed\n"
+      "  4 a forwarding holds the port      5 the table could not be read whole, or a\n"
+      "                                       change whose answer was lost is unknown\n");
+  return text.c_str();
 }

@@ -13,14 +13,6 @@
 /// Which protocol a run speaks to the router (--protocol).
 enum class MapVia { kUpnp, kPcp, kNatpmp, kAuto };
 
-/// NAT-PMP and PCP: the lifetime asked without --lease (RFC 6886's recommendation), and
-/// the range --lease takes with them: the gateway grants what it grants (a VPN gateway 60 s
-/// whatever is asked), so a short one is asked as given; past a day none is granted in
-/// practice, and a NAT-PMP server grants anything, even a value that wraps.
-constexpr int kPortmapLifetimeSeconds = 7200;
-constexpr int kPortmapLeaseMinSeconds = 1;
-constexpr int kPortmapLeaseMaxSeconds = 86400;
-
 struct RunOptions {
   bool json = false;           // --json: one JSON document on standard output
   bool keep = false;           // --keep: hold the added forwarding while the run lasts

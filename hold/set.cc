@@ -90,7 +90,9 @@ bool take_line_options(const std::vector<std::string>& words, size_t* at, long* 
       const bool digits = !value.empty() && value.size() <= 9 && is_all_digits(value.c_str());
       *lease = digits ? std::strtol(value.c_str(), nullptr, 10) : 0;
       if (*lease < kKeepLeaseMinSeconds || *lease > kLeaseMaxSeconds) {
-        *problem = "--lease takes seconds from 2 to 604800, not \"" + value + "\"";
+        *problem = format_string("--lease takes seconds from %d to %d, not \"",
+                                 kKeepLeaseMinSeconds, kLeaseMaxSeconds) +
+                   value + "\"";
         return false;
       }
     } else if (value == "upnp" || value == "pcp" || value == "natpmp") {
@@ -153,7 +155,7 @@ bool line_entry(const std::vector<std::string>& words, HoldLine* line, std::stri
       return false;
     }
     if (request.pinhole_lease < static_cast<unsigned long>(kKeepLeaseMinSeconds)) {
-      *problem = "a held lease is at least 2 seconds";
+      *problem = format_string("a held lease is at least %d seconds", kKeepLeaseMinSeconds);
       return false;
     }
     return true;
