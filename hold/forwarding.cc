@@ -132,13 +132,12 @@ AddResult checked_add(const Forwarding& forwarding, const GatewayHandle& gateway
   // A set asks for the one entry on the port: a walk of the table before each of its adds
   // would read the set's own entries again and again.
   AddResult result;
-  result.mapping = {
-      address_meant(request.ip_address.empty() ? request.local_address : request.ip_address),
-      request.external_port,
-      request.internal_port,
-      request.protocol,
-      request.description,
-      request.lease_seconds};
+  result.mapping = {request_client(request, request.local_address),
+                    request.external_port,
+                    request.internal_port,
+                    request.protocol,
+                    request.description,
+                    request.lease_seconds};
   Error error = Error::kOk;
   switch (look_up(gateway, result.mapping, &result.clash_entry, &error)) {
     case HoldStep::kTaken:
