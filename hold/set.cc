@@ -496,31 +496,115 @@ std::string hold_router_address(const std::string& text) {
   return is_ipv4(text) || is_ipv6(text) ? text : std::string();
 }
 
+namespace {
+
+/// The set's hook and its file, before any router is looked for: kSuccess with its lines,
+/// else a bad command line or file, `*problem` saying why.
+Outcome set_start(HoldSet* set, std::vector<HoldLine>* lines, std::string* problem) {
+  const HoldSetOptions& options = set->options;
+  if (!options.on_change.empty()) {
+    std::string wrong;
+    if (!hold_split_words(options.on_change, &set->hook, &wrong) || set->hook.empty()) {
+      *problem = "--on-change: " + (wrong.empty() ? std::string("no command") : wrong);
+      return {Status::kSyntaxError, kMessageSyntax};
+    }
+  }
+  if (!set->hook.empty()) {
+    set->hooks = std::make_unique<HookQueue>(
+        kHookMs, [set](const std::string& line) { set->lines->note("hook: " + line); },
+        [set](const HookJob& job, const HookResult& result) { hook_ended(*set, job, result); });
+  }
+  keep_platform_reload_file(options.file);
+  if (!read_set(options.file, lines, problem)) return {Status::kSyntaxError, kMessageSyntax};
+  if (lines->empty()) {
+    // Nothing to find a router for (a reload may empty a set that runs, though).
+    *problem = options.file + ": holds no entry";
+    return {Status::kSyntaxError, kMessageSyntax};
+  }
+  return {Status::kSuccess, ""};
+}
+
+/// Reads the set again for a reload: true with the entries wanted now; false, told, when
+/// the file or a router it needs now cannot be had (the set is held as it was).
+bool set_reread(HoldSet* set, DiscoveryOptions* discovery, GatewayHandle* gateway,
+                std::vector<HeldEntry>* wanted) {
+  std::vector<HoldLine> again;
+  std::string wrong;
+  if (!read_set(set->options.file, &again, &wrong)) {
+    set_event(*set, "reload-failed", wrong + "; the set is held as it was");
+    return false;
+  }
+  // A line of a protocol the set did not speak yet needs its router found first.
+  const Outcome found = find_routers(again, set, discovery, gateway);
+  if (found.status != Status::kSuccess) {
+    set_event(*set, "reload-failed",
+              set->options.file + ": " + found.message + "; the set is held as it was");
+    return false;
+  }
+  std::vector<std::shared_ptr<Facts>> kept;
+  for (auto& facts : set->facts) {
+    // A port another host holds has nothing of ours to remove: its line gone, it goes.
+    bool still = false;
+    for (const HoldLine& line : again) still = still || line.key == facts->key;
+    if (!still && facts->state == "taken") facts->removed = true;
+    if (!facts->removed) kept.push_back(std::move(facts));
+  }
+  set->facts = std::move(kept);
+  for (const HoldLine& line : again) wanted->push_back(entry_of(set, line));
+  set_event(*set, "reloaded",
+            format_string("%s: %zu entries", set->options.file.c_str(), again.size()));
+  return true;
+}
+
+/// What the UPnP router's announcements told so far.
+struct UpnpAnnouncements {
+  Socket listener;
+  std::string boot_id;
+  bool leaving = false;
+};
+
+/// The router's announcements: a daemon that restarts says so (ssdp:byebye, then
+/// ssdp:alive with a new boot ID), and its table is likely empty.
+HoldListener upnp_listener(UpnpAnnouncements* heard, const GatewayHandle* gateway) {
+  if (ssdp_listen(&heard->listener) != Error::kOk) {
+    trace("hold: the router's announcements are not heard");
+  }
+  HoldListener listener;
+  listener.router = kHoldRouterUpnp;
+  listener.sockets = [heard]() {
+    return heard->listener ? std::vector<long long>{heard->listener->descriptor}
+                           : std::vector<long long>{};
+  };
+  listener.heard = [heard, gateway]() {
+    bool restarted = false;
+    SsdpReply datagram;
+    for (int i = 0; heard->listener && i < kSsdpRepliesAtOnce &&
+                    ssdp_receive_reply(heard->listener.get(), 0, &datagram) == Error::kOk;
+         ++i) {
+      std::string id;
+      const Announcement said = gateway_announcement(datagram.text, datagram.sender, *gateway, &id);
+      if (said == Announcement::kLeaving) heard->leaving = true;
+      if (said != Announcement::kAlive) continue;
+      restarted = restarted || heard->leaving || (!heard->boot_id.empty() && id != heard->boot_id);
+      heard->leaving = false;
+      if (!id.empty()) heard->boot_id = id;
+    }
+    if (restarted) trace("hold: the router started again: every entry is looked at");
+    return restarted ? 0 : -1;
+  };
+  return listener;
+}
+
+}  // namespace
+
 Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
   HoldSet set;
   set.options = options;
   set.lines = options.lines;
   set.report = std::make_unique<SetReport>(&set);
-  if (!options.on_change.empty()) {
-    std::string wrong;
-    if (!hold_split_words(options.on_change, &set.hook, &wrong) || set.hook.empty()) {
-      *problem = "--on-change: " + (wrong.empty() ? std::string("no command") : wrong);
-      return {Status::kSyntaxError, kMessageSyntax};
-    }
-  }
-  if (!set.hook.empty()) {
-    set.hooks = std::make_unique<HookQueue>(
-        kHookMs, [&set](const std::string& line) { set.lines->note("hook: " + line); },
-        [&set](const HookJob& job, const HookResult& result) { hook_ended(set, job, result); });
-  }
   std::vector<HoldLine> lines;
-  keep_platform_reload_file(options.file);
-  if (!read_set(options.file, &lines, problem)) return {Status::kSyntaxError, kMessageSyntax};
-  if (lines.empty()) {
-    // Nothing to find a router for (a reload may empty a set that runs, though).
-    *problem = options.file + ": holds no entry";
-    return {Status::kSyntaxError, kMessageSyntax};
-  }
+  const Outcome started = set_start(&set, &lines, problem);
+  if (started.status != Status::kSuccess) return started;
 
   DiscoveryOptions discovery;
   GatewayHandle gateway;
@@ -537,65 +621,14 @@ Outcome hold_set_run(const HoldSetOptions& options, std::string* problem) {
   write_status(set);
   HoldSetCalls calls;
   calls.reread = [&set, &discovery, &gateway](std::vector<HeldEntry>* wanted) {
-    std::vector<HoldLine> again;
-    std::string wrong;
-    if (!read_set(set.options.file, &again, &wrong)) {
-      set_event(set, "reload-failed", wrong + "; the set is held as it was");
-      return false;
-    }
-    // A line of a protocol the set did not speak yet needs its router found first.
-    const Outcome found = find_routers(again, &set, &discovery, &gateway);
-    if (found.status != Status::kSuccess) {
-      set_event(set, "reload-failed",
-                set.options.file + ": " + found.message + "; the set is held as it was");
-      return false;
-    }
-    std::vector<std::shared_ptr<Facts>> kept;
-    for (auto& facts : set.facts) {
-      // A port another host holds has nothing of ours to remove: its line gone, it goes.
-      bool wanted = false;
-      for (const HoldLine& line : again) wanted = wanted || line.key == facts->key;
-      if (!wanted && facts->state == "taken") facts->removed = true;
-      if (!facts->removed) kept.push_back(std::move(facts));
-    }
-    set.facts = std::move(kept);
-    for (const HoldLine& line : again) wanted->push_back(entry_of(&set, line));
-    set_event(set, "reloaded",
-              format_string("%s: %zu entries", set.options.file.c_str(), again.size()));
-    return true;
+    return set_reread(&set, &discovery, &gateway, wanted);
   };
-  // The router's announcements: a daemon that restarts says so (ssdp:byebye, then
-  // ssdp:alive with a new boot ID), and its table is likely empty.
-  Socket listener;
-  if (ssdp_listen(&listener) != Error::kOk) trace("hold: the router's announcements are not heard");
-  std::string boot_id;
-  bool leaving = false;
-  std::vector<HoldListener> listeners(3);
-  listeners[0].router = kHoldRouterUpnp;
-  listeners[0].sockets = [&listener]() {
-    return listener ? std::vector<long long>{listener->descriptor} : std::vector<long long>{};
-  };
-  listeners[0].heard = [&listener, &gateway, &boot_id, &leaving]() {
-    bool restarted = false;
-    SsdpReply datagram;
-    for (int i = 0; listener && i < kSsdpRepliesAtOnce &&
-                    ssdp_receive_reply(listener.get(), 0, &datagram) == Error::kOk;
-         ++i) {
-      std::string id;
-      const Announcement said = gateway_announcement(datagram.text, datagram.sender, gateway, &id);
-      if (said == Announcement::kLeaving) leaving = true;
-      if (said != Announcement::kAlive) continue;
-      restarted = restarted || leaving || (!boot_id.empty() && id != boot_id);
-      leaving = false;
-      if (!id.empty()) boot_id = id;
-    }
-    if (restarted) trace("hold: the router started again: every entry is looked at");
-    return restarted ? 0 : -1;
-  };
+  UpnpAnnouncements heard;
   // The NAT-PMP/PCP gateways' announcements, once a line is held through them: the IPv4
   // one's on 224.0.0.1, the IPv6 one's (PCP pinholes) on ff02::1.
-  listeners[1] = gateway_listener(&set.portmap, kHoldRouterPortmap);
-  listeners[2] = gateway_listener(&set.portmap6, kHoldRouterPortmap6);
+  const std::vector<HoldListener> listeners = {
+      upnp_listener(&heard, &gateway), gateway_listener(&set.portmap, kHoldRouterPortmap),
+      gateway_listener(&set.portmap6, kHoldRouterPortmap6)};
   const Outcome outcome =
       hold_run(&entries, &gateway, discovery, keep_platform_waiter(true), &calls, listeners);
   // The removals' hooks have a short while of their own; what still runs then is ended.
