@@ -1,7 +1,8 @@
 // Entry point and run driver: takes the long options, prepares the console, parses the
 // command, finds the router and both addresses, and hands over to a flow (its screens,
 // its JSON document, or the keep loop). Everything a run holds lives in
-// run() and is gone when it returns its outcome; status_exit then ends the process.
+// run() and is gone when it returns its outcome; main then shows the end and ends the
+// process, the one place that does.
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -387,10 +388,11 @@ int main(int argc, char** argv) {
   trace_enable(tracing != nullptr && std::strcmp(tracing, "1") == 0);
   console_start(&argc, &argv);
   const Ending ending = run(argc, argv);
-  if (ending.plain != nullptr || ending.json) {
-    if (ending.plain != nullptr) console_write(ending.plain);
-    std::fflush(stdout);
-    std::exit(ending.exit_code);
+  if (ending.plain != nullptr) {
+    console_write(ending.plain);
+  } else if (!ending.json) {
+    status_show(ending.outcome);
   }
-  status_exit(ending.outcome, ending.exit_code);
+  std::fflush(stdout);
+  std::exit(ending.exit_code);
 }
