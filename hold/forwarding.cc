@@ -17,6 +17,7 @@
 #include "gateway/mapping.h"
 #include "render/console.h"
 #include "render/json.h"
+#include "render/screens_change.h"
 
 namespace {
 
