@@ -269,6 +269,10 @@ std::string address_meant(const std::string& typed) {
   return address_dotted(typed.c_str(), &dotted) ? dotted : typed;
 }
 
+std::string client_asked(const RequestRecord& request, const std::string& this_host) {
+  return request.ip_address.empty() ? this_host : address_meant(request.ip_address);
+}
+
 bool is_all_digits(const char* text) {
   for (; *text; ++text) {
     if (*text < '0' || *text > '9') return false;

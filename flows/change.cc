@@ -72,7 +72,7 @@ Outcome remove_refusal(bool quick, bool found) {
 
 MappingRequest mapping_asked(const RequestRecord& request) {
   // An address typed in a short, octal or hexadecimal form is sent as the one it means.
-  return {!request.ip_address.empty() ? address_meant(request.ip_address) : request.local_address,
+  return {client_asked(request, request.local_address),
           request.external_port,
           request.internal_port,
           request.protocol,

@@ -230,14 +230,14 @@ std::string json_listing_document(int code, const RequestRecord& request,
 namespace {
 
 /// The router's own words for a refusal beside the error's cause: its code and
-/// description, and the cause told as the screens tell it on standard error.
+/// description, and the cause told as the screens tell it on standard error. Mended with
+/// every other text of the document (text_of).
 void add_router_error(json* error, Error refusal, const RouterFault& fault,
                       const std::string& description, bool add) {
   const std::string note = change_refusal_note(refusal, fault, description, add);
   if (note.empty()) return;
-  (*error)["router_error"] = {{"code", fault.code},
-                              {"description", text_printable(fault.description)}};
-  (*error)["cause"] = (*error)["cause"].get<std::string>() + ": " + text_printable(note);
+  (*error)["router_error"] = {{"code", fault.code}, {"description", fault.description}};
+  (*error)["cause"] = (*error)["cause"].get<std::string>() + ": " + note;
 }
 
 }  // namespace
