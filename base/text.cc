@@ -237,3 +237,9 @@ bool text_equal_ignoring_case(const std::string& a, const std::string& b) {
   }
   return true;
 }
+
+std::string text_joined(const std::vector<std::string>& parts, const char* between) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : between) + part;
+  return text;
+}

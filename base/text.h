@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 /// Whether every byte of `text` belongs to a well-formed UTF-8 sequence.
 bool text_is_utf8(const std::string& text);
@@ -54,6 +55,9 @@ size_t text_fit_bytes(const std::string& text, size_t bytes);
 /// `text` cut to at most `bytes` bytes where a character ends: half a UTF-8 sequence
 /// would print as a stray byte.
 std::string text_cut(const std::string& text, size_t bytes);
+
+/// `parts` one after another, `between` between each two.
+std::string text_joined(const std::vector<std::string>& parts, const char* between);
 
 /// `text` with a..z upper-cased and every other byte unchanged.
 std::string text_upper_ascii(std::string text);

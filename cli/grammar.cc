@@ -270,7 +270,7 @@ std::string address_meant(const std::string& typed) {
   return address_dotted(typed.c_str(), &dotted) ? dotted : typed;
 }
 
-std::string request_client(const RequestRecord& request, const std::string& this_host) {
+std::string client_asked(const RequestRecord& request, const std::string& this_host) {
   return request.ip_address.empty() ? this_host : address_meant(request.ip_address);
 }
 

@@ -49,9 +49,9 @@ bool address_dotted(const char* text, std::string* dotted);
 /// compared for an address typed as "-ip" takes it. `typed` itself when it names none.
 std::string address_meant(const std::string& typed);
 
-/// The client a request's entry is for: the address its -ip names (address_meant), else
-/// `this_host`, this host's address toward the router or gateway.
-std::string request_client(const RequestRecord& request, const std::string& this_host);
+/// The internal client `request` asks for: the address its "-ip" names (address_meant),
+/// else `this_host`, the host's own address toward the router or gateway.
+std::string client_asked(const RequestRecord& request, const std::string& this_host);
 
 /// Whether `code` is one of the pinhole commands.
 inline bool is_pinhole_command(int code) {

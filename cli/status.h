@@ -53,7 +53,7 @@ enum class ExitStatus : int {
 /// How a run ends: its status and the message of its status box (none for the two
 /// silent ones), and the exit status it means where the status alone does not tell
 /// (kUnset: the one exit_status_of gives the status). Each flow returns one; the driver
-/// hands it to status_exit.
+/// hands it to the status screen (status_show) and ends the process with its exit status.
 struct Outcome {
   Status status;
   const char* message = "";  // never null: a held set prints it on its own line

@@ -9,59 +9,6 @@
 #include "base/trace.h"
 #include "cli/grammar.h"
 #include "flows/walk.h"
-#include "render/console.h"
-
-void print_entry_block(const std::string& description, const std::string& protocol,
-                       const std::string& client, const std::string& internal_port,
-                       const std::string& external_port) {
-  console_printf("| Description |  %s  %1s\n",
-                 cell(description.empty() ? "N/A" : description, 50).c_str(), "|");
-  print_rule_line();
-  console_printf("| Protocol |   Private IP %5s Internal  Port |  External  Port     |\n", "|");
-  print_rule_line();
-  console_printf("|   %s %s %s   %s  %8s\n", fixed_cell(protocol, 3).c_str(),
-                 fixed_cell_right(client, 20).c_str(), fixed_cell_right(internal_port, 12).c_str(),
-                 fixed_cell_right(external_port, 16).c_str(), "|");
-  print_rule_line();
-}
-
-namespace {
-
-/// The outcome title between rule lines, under the highlight bar when it tells a failure.
-void print_outcome(bool failed, const std::string& title_line) {
-  if (failed) print_highlight_bar();
-  print_boxed_title(title_line.c_str());
-}
-
-/// The lease of an add made with one: what the router granted, or that it took the
-/// entry for good.
-void print_lease_row(const AddResult& result) {
-  std::string text;
-  if (result.permanent) {
-    text = "permanent: the router takes no lease";
-  } else if (result.lease_read) {
-    text = std::to_string(result.granted.lease_seconds) + " s granted of " +
-           std::to_string(result.mapping.lease_seconds) + " s asked";
-  } else {
-    text = std::to_string(result.mapping.lease_seconds) + " s asked; not read back";
-  }
-  console_printf("| Lease       |  %s  %1s\n", cell(text, 50).c_str(), "|");
-  print_rule_line();
-}
-
-/// A line on standard error beside the screens, where there is more to tell.
-void tell_refusal(const std::string& note) {
-  if (note.empty()) return;
-  std::fflush(stdout);
-  std::fputs(text_printable("portwrangler: " + note).append("\n").c_str(), stderr);
-  std::fflush(stderr);
-}
-
-Outcome end_of(bool failed) {
-  return failed ? Outcome{Status::kFailure, ""} : Outcome{Status::kSuccess, ""};
-}
-
-}  // namespace
 
 bool add_clashes(const RequestRecord& request, const MappingEntry& entry) {
   if (!text_equal_ignoring_case(entry.protocol, request.protocol)) return false;
@@ -113,11 +60,6 @@ ReadBack chosen_entry(const std::vector<MappingEntry>& ours, const MappingReques
   return ReadBack::kOurs;
 }
 
-const char* add_outcome_title(bool failed) {
-  return failed ? "| [Entry Not Added]   -   UPnP Router - Port Forwarding              |\n"
-                : "| [Entry Added]   -   UPnP Router - Port Forwarding                  |\n";
-}
-
 bool remove_matches(const RequestRecord& request, const MappingEntry& entry) {
   return entry.external_port == request.external_port &&
          text_equal_ignoring_case(entry.protocol, request.protocol);
@@ -128,19 +70,9 @@ Outcome remove_refusal(bool quick, bool found) {
           found ? kMessageRemoveDenied : kMessageRemoveRefused};
 }
 
-std::string remove_outcome_title(bool found, bool failed, int id) {
-  if (!found) {
-    return failed ? "| [Entry Not Removed]   -   UPnP Router - Port Forwarding            |\n"
-                  : "| [Entry Removed]   -   UPnP Router - Port Forwarding                |\n";
-  }
-  return framed_row("| [Entry (" + three_digits(id) +
-                    (failed ? ") Not Removed]   -   UPnP Router - Port Forwarding      "
-                            : ") Removed]   -   UPnP Router - Port Forwarding          "));
-}
-
 MappingRequest mapping_asked(const RequestRecord& request) {
   // An address typed in a short, octal or hexadecimal form is sent as the one it means.
-  return {!request.ip_address.empty() ? address_meant(request.ip_address) : request.local_address,
+  return {client_asked(request, request.local_address),
           request.external_port,
           request.internal_port,
           request.protocol,
@@ -365,51 +297,6 @@ Outcome add_outcome(const AddResult& result) {
   return {Status::kSuccess, ""};
 }
 
-Outcome add_flow(const RequestRecord& request, const GatewayHandle& gateway) {
-  return add_show(request, add_apply(request, gateway));
-}
-
-Outcome add_show(const RequestRecord& request, const AddResult& result) {
-  const MappingRequest& mapping = result.mapping;
-  const bool failed = !result.added();
-  if (result.clash) {
-    print_status_box(Status::kDuplicate, kMessageDuplicate);
-  } else if (result.unknown) {
-    print_status_box(Status::kAddUnknown, kMessageAddUnknown);
-  } else if (result.error == Error::kGatewayNoAnyPort) {
-    print_status_box(Status::kNoAnyPort, kMessageNoAnyPort);
-  } else if (failed) {
-    print_status_box(Status::kAddRefused, kMessageAddRefused);
-  }
-  std::string description = result.named ? mapping.description : request.description;
-  truncate_description(&description);  // the router has it whole already
-  print_outcome(failed, result.unknown ? kUnconfirmedTitle : add_outcome_title(failed));
-  // The port the router granted, which --any-port lets differ from the one asked.
-  print_entry_block(description, request.protocol, mapping.client,
-                    std::to_string(request.internal_port), std::to_string(mapping.external_port));
-  if (request.lease_seconds != 0 && !failed) print_lease_row(result);
-  if (result.clash) {
-    print_outcome(true,
-                  framed_row("| [Duplicate Entry]  -> [ID]: " + three_digits(result.clash_id) +
-                             "                                    "));
-    // Shortened like every shown description: a router's text of any length must not
-    // flood the terminal.
-    const MappingEntry& clash = result.clash_entry;
-    std::string shown = clash.description;
-    truncate_description(&shown);
-    print_entry_block(shown, clash.protocol, clash.client,
-                      port_text(clash.internal_port, clash.internal_port_text),
-                      port_text(clash.external_port, clash.external_port_text));
-  }
-  if (failed) {
-    tell_refusal(change_refusal_note(result.error, result.fault, mapping.description, true));
-  } else if (result.named) {
-    tell_refusal(std::string("the router refused the entry without a description: added as \"") +
-                 kNamedDescription + "\"");
-  }
-  return add_outcome(result);
-}
-
 RemoveResult remove_apply(const RequestRecord& request, const GatewayHandle& gateway) {
   RemoveResult result;
   TableWalk walk = walk_from(0, kWalkMax);
@@ -457,31 +344,4 @@ Outcome remove_outcome(const RequestRecord& request, const RemoveResult& result)
     return {Status::kRemoveUnknown, kMessageRemoveUnknown, ExitStatus::kIncomplete};
   const Outcome refusal = remove_refusal(request.quick, result.found);
   return {refusal.status, refusal.message, ExitStatus::kRefused};
-}
-
-Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway) {
-  const RemoveResult result = remove_apply(request, gateway);
-  const bool failed = !result.removed();
-  if (failed) {
-    const Outcome refusal = remove_outcome(request, result);
-    print_status_box(refusal.status, refusal.message);
-  }
-  print_outcome(failed, result.unknown ? kUnconfirmedTitle
-                                       : remove_outcome_title(result.found, failed, result.id));
-  if (result.found) {
-    const MappingEntry& target = result.entry;
-    std::string description = target.description;
-    truncate_description(&description);
-    print_entry_block(description, target.protocol,
-                      !target.client.empty() ? target.client : "0.0.0.0",
-                      port_text(target.internal_port, target.internal_port_text),
-                      port_text(target.external_port, target.external_port_text));
-  } else {
-    console_printf("| External Port |  %5d                                             |\n",
-                   request.external_port);
-    print_rule_line();
-  }
-  if (failed) tell_refusal(change_refusal_note(result.error, result.fault, "", false));
-  if (result.unknown) return {Status::kFailure, "", ExitStatus::kIncomplete};
-  return end_of(failed);
 }

@@ -1,6 +1,7 @@
 // The add and remove flows: each walks the table first (unless "-q" was given), then
-// changes it with one action, prints the outcome box and returns how the run ends. Their
-// rules are plain functions of the request and an entry, below the flows themselves.
+// changes it with one action, and returns what it came to (AddResult, RemoveResult),
+// which the screens and the JSON document show, and how the run ends. Their rules are
+// plain functions of the request and an entry, below the flows themselves.
 #ifndef PORTWRANGLER_FLOWS_CHANGE_H_
 #define PORTWRANGLER_FLOWS_CHANGE_H_
 
@@ -11,18 +12,6 @@
 #include "cli/status.h"
 #include "gateway/handle.h"
 #include "gateway/mapping.h"
-
-/// The block an added or removed entry shows: its description, then its protocol,
-/// client and both ports in one row.
-void print_entry_block(const std::string& description, const std::string& protocol,
-                       const std::string& client, const std::string& internal_port,
-                       const std::string& external_port);
-
-/// Adds the requested entry unless it clashes with one the router has.
-Outcome add_flow(const RequestRecord& request, const GatewayHandle& gateway);
-
-/// Removes the entry with the requested protocol and external port.
-Outcome remove_flow(const RequestRecord& request, const GatewayHandle& gateway);
 
 /// What an add came to: the plain result that the screens and the JSON document show.
 struct AddResult {
@@ -93,10 +82,6 @@ void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always 
 /// How an add ends a run.
 Outcome add_outcome(const AddResult& result);
 
-/// The add's screens for `result`: the status box of a failure, the outcome box, the
-/// lease asked when --lease was given, the clashing entry. Returns add_outcome.
-Outcome add_show(const RequestRecord& request, const AddResult& result);
-
 /// What a removal came to.
 struct RemoveResult {
   bool found = false;  // the search found `entry`, of ID `id`
@@ -145,14 +130,6 @@ bool entry_is_ours(const MappingEntry& entry, const MappingRequest& mapping);
 /// the router may have made when it was to choose the port.
 bool ours_on_any_port(const MappingEntry& entry, const MappingRequest& mapping);
 
-/// The title line of the add's outcome box.
-const char* add_outcome_title(bool failed);
-
-/// The title line of a change's outcome box when its answer was lost and the table could
-/// not tell what became of it.
-constexpr char kUnconfirmedTitle[] =
-    "| [Change Not Confirmed]   -   UPnP Router - Port Forwarding         |\n";
-
 /// Whether `entry` is the one the removal asks for: the same external port and the same
 /// protocol, ignoring letter case.
 bool remove_matches(const RequestRecord& request, const MappingEntry& entry);
@@ -160,9 +137,5 @@ bool remove_matches(const RequestRecord& request, const MappingEntry& entry);
 /// The status box of a refused removal: its status (52 after "-q", else 53) and its
 /// message (access denied when the search had found the entry).
 Outcome remove_refusal(bool quick, bool found);
-
-/// The title line of the removal's outcome box: with the entry's ID (`id`, 1-based)
-/// when the search found it.
-std::string remove_outcome_title(bool found, bool failed, int id);
 
 #endif  // PORTWRANGLER_FLOWS_CHANGE_H_

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <sstream>
 
 #include "base/clock.h"
 #include "base/limits.h"
@@ -17,8 +16,7 @@
 #include "portmap/natpmp.h"
 #include "portmap/pcp.h"
 #include "portmap/route.h"
-#include "render/console.h"
-#include "render/json.h"
+#include "portmap/wire.h"
 
 namespace {
 
@@ -42,15 +40,16 @@ bool portmap_found(const GatewayProbes& probes, bool pcp, DiagnosedGateway* gate
   const PortmapAsk& ask = pcp ? probes.pcp : probes.natpmp;
   const PortmapGrant grant = portmap_ask_grant(ask);
   if (grant.error != Error::kOk && grant.error != Error::kPortmapRefused) return false;
-  gateway->protocol = pcp ? "pcp" : "natpmp";
+  gateway->version = pcp ? kPcpVersion : kNatpmpVersion;
+  gateway->protocol = map_via_name(diagnosed_via(*gateway));
   gateway->address = probes.address;
   gateway->interface_name = probes.interface_name;
   gateway->default_gateway = true;
-  gateway->version = pcp ? 2 : 0;
   gateway->epoch = grant.epoch;
   gateway->answer_ms = ask.exchange.answer_ms;
   gateway->refusal = grant.error == Error::kPortmapRefused ? grant.result : 0;
-  gateway->services.push_back(pcp ? "PCP 2" : "NAT-PMP 0");
+  gateway->services.push_back(std::string(portmap_protocol_title(gateway->version)) + " " +
+                              std::to_string(gateway->version));
   // PCP's ANNOUNCE tells no external address; NAT-PMP's request is for it.
   gateway->external_read = !pcp && grant.error == Error::kOk;
   gateway->external_address = gateway->external_read ? grant.external_address : "";
@@ -122,39 +121,34 @@ void look_up_forwarding(const DiagnosedGateway& chosen, DiagnosedForwarding* for
                               : 0;
 }
 
-std::string joined(const std::vector<std::string>& parts, const char* between) {
-  std::string text;
-  for (const std::string& part : parts) text += (text.empty() ? "" : between) + part;
-  return text;
-}
-
 /// A NAT-PMP/PCP server's refusal: "PCP at 192.168.1.1 refuses (NOT_AUTHORIZED)".
 std::string refusal_text(const DiagnosedGateway& gateway) {
-  const bool pcp = gateway.version == 2;
-  return std::string(pcp ? "PCP" : "NAT-PMP") + " at " + gateway.address + " refuses (" +
-         (pcp ? pcp_result_name(gateway.refusal) : natpmp_result_name(gateway.refusal)) + ")";
+  return std::string(portmap_protocol_title(gateway.version)) + " at " + gateway.address +
+         " refuses (" + portmap_result_name(gateway.version, gateway.refusal) + ")";
 }
 
 /// The --protocol that takes `server`, one that answered without refusing: auto takes
 /// PCP wherever a PCP server answered at all, so past a refusing one NAT-PMP is named.
-std::string protocol_to(const DiagnosedGateway& server, const Diagnosis& diagnosis) {
-  if (server.version == 2) return "auto";
+MapVia protocol_to(const DiagnosedGateway& server, const Diagnosis& diagnosis) {
+  if (server.version == kPcpVersion) return MapVia::kAuto;
   for (const DiagnosedGateway& gateway : diagnosis.gateways) {
-    if (gateway.version == 2 && gateway.address == server.address) return "natpmp";
+    if (gateway.version == kPcpVersion && gateway.address == server.address) {
+      return MapVia::kNatpmp;
+    }
   }
-  return "auto";
+  return MapVia::kAuto;
 }
 
 /// The next step where no UPnP router can be used: a NAT-PMP/PCP server that answered
 /// without refusing, never one that refused; or that none will map.
 std::string without_upnp(const DiagnosedGateway* portmap, const std::vector<std::string>& refusing,
                          const Diagnosis& diagnosis) {
-  const std::string refused = joined(refusing, "; ");
+  const std::string refused = text_joined(refusing, "; ");
   if (portmap != nullptr) {
-    const std::string protocol = protocol_to(*portmap, diagnosis);
-    return "Use --protocol " + protocol + ": " + portmap->address + " answers " +
-           (portmap->version == 2 ? "PCP" : "NAT-PMP") +
-           (protocol == "natpmp" ? "; " + refused + "." : ".");
+    const MapVia protocol = protocol_to(*portmap, diagnosis);
+    return "Use --protocol " + std::string(map_via_name(protocol)) + ": " + portmap->address +
+           " answers " + diagnosed_protocol_title(*portmap) +
+           (protocol == MapVia::kNatpmp ? "; " + refused + "." : ".");
   }
   const std::string upnp =
       "Turn UPnP IGD on in the router's settings, or name its description "
@@ -185,21 +179,20 @@ DiagnosedGateway* command_choice(std::vector<DiagnosedGateway>* gateways) {
   return nullptr;
 }
 
-}  // namespace
+/// The probes of the default gateways, each asked once, while the search is under way.
+using Probes = std::vector<std::unique_ptr<GatewayProbes>>;
 
-Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& options) {
-  Diagnosis diagnosis;
-  std::vector<NetInterface> interfaces;
-  (void)discovery_interfaces(options, &interfaces);
-  // The default gateways are asked beside the search, each once, in its wait.
-  std::vector<std::unique_ptr<GatewayProbes>> probes;
-  std::vector<PortmapAsk*> asks;
+/// The interfaces the search goes out on, each with its default gateway, into
+/// `diagnosis`; a PCP and a NAT-PMP probe started at each default gateway, their asks in
+/// `*asks` for the search's wait.
+void start_probes(const DiscoveryOptions& options, const std::vector<NetInterface>& interfaces,
+                  Diagnosis* diagnosis, Probes* probes, std::vector<PortmapAsk*>* asks) {
   for (const NetInterface& interface : interfaces) {
     std::string gateway;
     if (route_default_gateway(interface.name, &gateway) != Error::kOk) gateway.clear();
-    diagnosis.interfaces.push_back({interface.name, interface.address, gateway, false});
+    diagnosis->interfaces.push_back({interface.name, interface.address, gateway, false});
     bool asked = gateway.empty();
-    for (const std::unique_ptr<GatewayProbes>& known : probes) {
+    for (const std::unique_ptr<GatewayProbes>& known : *probes) {
       asked = asked || known->address == gateway;
     }
     PortmapGateway target;
@@ -214,19 +207,22 @@ Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& op
     probe->pcp_asked = pcp_announce_start(target, pcp, &probe->pcp) == Error::kOk;
     probe->natpmp_asked =
         natpmp_external_address_start(target, natpmp, &probe->natpmp) == Error::kOk;
-    if (probe->pcp_asked) asks.push_back(&probe->pcp);
-    if (probe->natpmp_asked) asks.push_back(&probe->natpmp);
-    probes.push_back(std::move(probe));
+    if (probe->pcp_asked) asks->push_back(&probe->pcp);
+    if (probe->natpmp_asked) asks->push_back(&probe->natpmp);
+    probes->push_back(std::move(probe));
   }
-  std::vector<FoundDevice> found;
-  const SearchCompanion companion = probe_companion(asks);
-  (void)discover_all(options, &found, &interfaces, &companion);
+}
+
+/// Each UPnP device the search found, described, with the interface it answered on and
+/// its external address, into `diagnosis`; the one a plain command takes marked chosen.
+void add_upnp_gateways(const std::vector<FoundDevice>& found, const DiscoveryOptions& options,
+                       Diagnosis* diagnosis) {
   for (const FoundDevice& device : found) {
     DiagnosedGateway gateway;
     describe(device, &gateway);
     gateway.interface_name =
-        interface_toward(device.location, options.deadline, diagnosis.interfaces);
-    for (DiagnosedInterface& interface : diagnosis.interfaces) {
+        interface_toward(device.location, options.deadline, diagnosis->interfaces);
+    for (DiagnosedInterface& interface : diagnosis->interfaces) {
       if (interface.name != gateway.interface_name) continue;
       interface.answered = true;
       gateway.default_gateway = interface.default_gateway == gateway.address;
@@ -235,33 +231,73 @@ Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& op
       gateway.external_read =
           gateway_external_address(gateway.handle, &gateway.external_address) == Error::kOk;
     }
-    diagnosis.gateways.push_back(std::move(gateway));
+    diagnosis->gateways.push_back(std::move(gateway));
   }
-  DiagnosedGateway* chosen = command_choice(&diagnosis.gateways);
+  DiagnosedGateway* chosen = command_choice(&diagnosis->gateways);
   if (chosen != nullptr) chosen->chosen = true;
-  // A silent gateway's probes end by their schedules, which the reads above overlapped.
-  probe_finish(asks);
+}
+
+/// The NAT-PMP/PCP servers that answered the probes, after the UPnP devices.
+void add_portmap_gateways(const Probes& probes, Diagnosis* diagnosis) {
   for (const std::unique_ptr<GatewayProbes>& probe : probes) {
     for (const bool pcp : {true, false}) {
       DiagnosedGateway gateway;
-      if (portmap_found(*probe, pcp, &gateway)) diagnosis.gateways.push_back(std::move(gateway));
+      if (portmap_found(*probe, pcp, &gateway)) diagnosis->gateways.push_back(std::move(gateway));
     }
   }
-  // The pointer into the list may have moved with it.
-  chosen = nullptr;
-  for (DiagnosedGateway& gateway : diagnosis.gateways) {
-    if (gateway.chosen) chosen = &gateway;
-  }
+}
+
+/// The forwarding the request names, looked up in the chosen router's table.
+void look_up_asked(const RequestRecord& request, Diagnosis* diagnosis) {
+  diagnosis->forwarding_asked = request.external_port != 0;
+  if (!diagnosis->forwarding_asked) return;
+  diagnosis->forwarding.protocol = text_upper_ascii(request.protocol);
+  diagnosis->forwarding.external_port = request.external_port;
+  const DiagnosedGateway* chosen = chosen_of(*diagnosis);
+  if (chosen != nullptr) look_up_forwarding(*chosen, &diagnosis->forwarding);
+}
+
+}  // namespace
+
+MapVia diagnosed_via(const DiagnosedGateway& gateway) {
+  if (gateway.version < 0) return MapVia::kUpnp;
+  return gateway.version == kPcpVersion ? MapVia::kPcp : MapVia::kNatpmp;
+}
+
+const char* diagnosed_protocol_title(const DiagnosedGateway& gateway) {
+  return gateway.version < 0 ? "UPnP" : portmap_protocol_title(gateway.version);
+}
+
+Diagnosis diagnose_read(const RequestRecord& request, const DiscoveryOptions& options) {
+  Diagnosis diagnosis;
+  std::vector<NetInterface> interfaces;
+  (void)discovery_interfaces(options, &interfaces);
+  // The default gateways are asked beside the search, each once, in its wait.
+  Probes probes;
+  std::vector<PortmapAsk*> asks;
+  start_probes(options, interfaces, &diagnosis, &probes, &asks);
+  std::vector<FoundDevice> found;
+  const SearchCompanion companion = probe_companion(asks);
+  (void)discover_all(options, &found, &interfaces, &companion);
+  add_upnp_gateways(found, options, &diagnosis);
+  // A silent gateway's probes end by their schedules, which the reads above overlapped.
+  probe_finish(asks);
+  add_portmap_gateways(probes, &diagnosis);
   diagnosis.evidence = diagnose_evidence(diagnosis.gateways);
   diagnosis.double_nat = !diagnosis.evidence.empty();
-  diagnosis.forwarding_asked = request.external_port != 0;
-  if (diagnosis.forwarding_asked) {
-    diagnosis.forwarding.protocol = text_upper_ascii(request.protocol);
-    diagnosis.forwarding.external_port = request.external_port;
-    if (chosen != nullptr) look_up_forwarding(*chosen, &diagnosis.forwarding);
-  }
+  look_up_asked(request, &diagnosis);
   diagnosis.advice = diagnose_advice(diagnosis);
   return diagnosis;
+}
+
+Diagnosis diagnose_run(const RequestRecord& request, const DiscoveryOptions& options) {
+  DiscoveryOptions bounded = options;
+  bounded.deadline = deadline_in(kDiagnoseSeconds * 1000LL);
+  return diagnose_read(request, bounded);
+}
+
+Outcome diagnose_outcome() {
+  return {Status::kSuccess, "", ExitStatus::kDone};
 }
 
 std::vector<std::string> diagnose_evidence(const std::vector<DiagnosedGateway>& gateways) {
@@ -269,16 +305,17 @@ std::vector<std::string> diagnose_evidence(const std::vector<DiagnosedGateway>& 
   std::string first_external;  // the first public external address told, and by whom
   std::string first_by;
   for (const DiagnosedGateway& gateway : gateways) {
-    const std::string who = gateway.protocol == "upnp"  ? "router " + gateway.address
-                            : gateway.protocol == "pcp" ? "PCP at " + gateway.address
-                                                        : "NAT-PMP at " + gateway.address;
-    if (gateway.protocol == "natpmp" && gateway.refusal == 3) {
+    const MapVia via = diagnosed_via(gateway);
+    const std::string who = via == MapVia::kUpnp ? "router " + gateway.address
+                                                 : std::string(diagnosed_protocol_title(gateway)) +
+                                                       " at " + gateway.address;
+    if (via == MapVia::kNatpmp && gateway.refusal == 3) {
       evidence.push_back(who + ": result 3, network failure (no external address)");
     }
-    if (gateway.protocol == "pcp" && gateway.refusal == kPcpAddressMismatch) {
+    if (via == MapVia::kPcp && gateway.refusal == kPcpAddressMismatch) {
       evidence.push_back(who + ": ADDRESS_MISMATCH (another NAT between this host and it)");
     }
-    if ((gateway.protocol == "upnp" && !gateway.usable) || !gateway.external_read) continue;
+    if ((via == MapVia::kUpnp && !gateway.usable) || !gateway.external_read) continue;
     const Reach reach = reach_of(gateway.external_address);
     if (reach_blocked(reach)) {
       evidence.push_back(
@@ -296,12 +333,13 @@ std::vector<std::string> diagnose_evidence(const std::vector<DiagnosedGateway>& 
   return evidence;
 }
 
-std::vector<Advice> diagnose_advice(const Diagnosis& diagnosis) {
-  std::vector<Advice> advice;
-  const DiagnosedGateway* chosen = chosen_of(diagnosis);
+namespace {
+
+/// Each interface where nothing answered, and what may be in the way.
+void advise_silent_interfaces(const Diagnosis& diagnosis, std::vector<Advice>* advice) {
   for (const DiagnosedInterface& interface : diagnosis.interfaces) {
     if (interface.answered) continue;
-    advice.push_back(
+    advice->push_back(
         {"No UPnP device answered on " + interface.name + " (" + interface.address + ").",
          interface.default_gateway.empty()
              ? "Nothing to do unless your router is on that link."
@@ -309,7 +347,40 @@ std::vector<Advice> diagnose_advice(const Diagnosis& diagnosis) {
                    ", or let UDP replies from port 1900 through this host's "
                    "firewall."});
   }
-  // A server that refused is never advised: the commands would meet the same refusal.
+}
+
+/// The router commands take, where one answered the search: whether it is the default
+/// gateway, and how to reach that one where it is not.
+Advice chosen_router_advice(const Diagnosis& diagnosis, const DiagnosedGateway& chosen,
+                            const DiagnosedGateway* portmap) {
+  const DiagnosedGateway* at_default = nullptr;
+  std::string default_address;
+  for (const DiagnosedInterface& interface : diagnosis.interfaces) {
+    if (interface.name == chosen.interface_name) default_address = interface.default_gateway;
+  }
+  for (const DiagnosedGateway& gateway : diagnosis.gateways) {
+    if (gateway.default_gateway && gateway.usable && at_default == nullptr) at_default = &gateway;
+  }
+  if (chosen.default_gateway || default_address.empty()) {
+    return {"Commands use the router at " + chosen.address +
+                (chosen.default_gateway ? ", your default gateway." : "."),
+            "Nothing to change."};
+  }
+  return {"The device at " + chosen.address + " answered first; your default gateway is " +
+              default_address + ".",
+          at_default != nullptr ? "Use --url " + at_default->location +
+                                      " to reach it, or turn UPnP off on " + chosen.address + "."
+          : portmap != nullptr && portmap->address == default_address
+              ? "Use --protocol " + std::string(map_via_name(diagnosed_via(*portmap))) +
+                    " to reach it, or turn UPnP off on " + chosen.address + "."
+              : "Turn UPnP IGD on in the settings of " + default_address + ", or turn it off on " +
+                    chosen.address + "."};
+}
+
+/// Which router or server takes the commands: the chosen UPnP router, else a NAT-PMP/PCP
+/// server that did not refuse. A server that refused is never advised: the commands would
+/// meet the same refusal.
+void advise_router(const Diagnosis& diagnosis, std::vector<Advice>* advice) {
   const DiagnosedGateway* portmap = nullptr;
   std::vector<std::string> refusing;
   bool upnp_heard = false;
@@ -322,195 +393,87 @@ std::vector<Advice> diagnose_advice(const Diagnosis& diagnosis) {
       portmap = &gateway;
     }
   }
-  if (chosen == nullptr) {
-    advice.push_back({!upnp_heard ? "No UPnP router answered the search."
-                                  : "No device that answered offers a WAN connection service.",
-                      without_upnp(portmap, refusing, diagnosis)});
-  } else {
-    const DiagnosedGateway* at_default = nullptr;
-    std::string default_address;
-    for (const DiagnosedInterface& interface : diagnosis.interfaces) {
-      if (interface.name == chosen->interface_name) default_address = interface.default_gateway;
-    }
-    for (const DiagnosedGateway& gateway : diagnosis.gateways) {
-      if (gateway.default_gateway && gateway.usable && at_default == nullptr) at_default = &gateway;
-    }
-    if (chosen->default_gateway || default_address.empty()) {
-      advice.push_back({"Commands use the router at " + chosen->address +
-                            (chosen->default_gateway ? ", your default gateway." : "."),
-                        "Nothing to change."});
-    } else {
-      advice.push_back(
-          {"The device at " + chosen->address + " answered first; your default gateway is " +
-               default_address + ".",
-           at_default != nullptr ? "Use --url " + at_default->location +
-                                       " to reach it, or turn UPnP off on " + chosen->address + "."
-           : portmap != nullptr && portmap->address == default_address
-               ? "Use --protocol " + std::string(portmap->version == 2 ? "pcp" : "natpmp") +
-                     " to reach it, or turn UPnP off on " + chosen->address + "."
-               : "Turn UPnP IGD on in the settings of " + default_address + ", or turn it off on " +
-                     chosen->address + "."});
-    }
+  const DiagnosedGateway* chosen = chosen_of(diagnosis);
+  if (chosen != nullptr) {
+    advice->push_back(chosen_router_advice(diagnosis, *chosen, portmap));
+    return;
   }
+  advice->push_back({!upnp_heard ? "No UPnP router answered the search."
+                                 : "No device that answered offers a WAN connection service.",
+                     without_upnp(portmap, refusing, diagnosis)});
+}
+
+/// A second NAT between the router and the internet, or none seen.
+void advise_double_nat(const Diagnosis& diagnosis, std::vector<Advice>* advice) {
+  const DiagnosedGateway* chosen = chosen_of(diagnosis);
   if (diagnosis.double_nat) {
-    advice.push_back({"Double NAT: " + joined(diagnosis.evidence, "; ") + ".",
-                      "Forward the port on the outer router too, or ask your provider for a "
-                      "public address."});
+    advice->push_back({"Double NAT: " + text_joined(diagnosis.evidence, "; ") + ".",
+                       "Forward the port on the outer router too, or ask your provider for a "
+                       "public address."});
   } else if (chosen != nullptr && chosen->external_read &&
              reach_of(chosen->external_address) == Reach::kPublic) {
-    advice.push_back(
+    advice->push_back(
         {"No second NAT seen: the external address " + chosen->external_address + " is public.",
          "Nothing to change."});
   }
-  if (!diagnosis.forwarding_asked) return advice;
+}
+
+/// Whether the service behind a forwarding to this host listens.
+void advise_listener(const DiagnosedForwarding& forwarding, std::vector<Advice>* advice) {
+  const std::string port = std::to_string(forwarding.entry.internal_port);
+  if (forwarding.protocol != "TCP") {
+    advice->push_back(
+        {"Whether anything listens on UDP port " + port + " cannot be told from here.",
+         "Check that the service runs; a datagram from outside proves the path."});
+  } else if (forwarding.listening == 1) {
+    advice->push_back({"A service listens on TCP port " + port + " of this host.",
+                       "Nothing to change here; test from outside the LAN."});
+  } else {
+    advice->push_back({"Nothing listens on TCP port " + port + " of this host.",
+                       "Start the service, or forward to the port it listens on."});
+  }
+}
+
+/// The forwarding asked about: whether the table holds it, where it goes, and whether
+/// anything listens there.
+void advise_forwarding(const Diagnosis& diagnosis, std::vector<Advice>* advice) {
   const DiagnosedForwarding& forwarding = diagnosis.forwarding;
   const std::string name = forwarding.protocol + " " + std::to_string(forwarding.external_port);
   if (!forwarding.looked_up) {
-    advice.push_back({"Whether " + name +
-                          " is forwarded cannot be told: no router's table could "
-                          "be read.",
-                      "Make a router answer first (see above)."});
-    return advice;
+    advice->push_back({"Whether " + name +
+                           " is forwarded cannot be told: no router's table could "
+                           "be read.",
+                       "Make a router answer first (see above)."});
+    return;
   }
   if (!forwarding.in_table) {
-    advice.push_back({name + " is not in the table of the router at " + chosen->address + ".",
-                      "Add it: portwrangler -add " + forwarding.protocol + " IPORT " +
-                          std::to_string(forwarding.external_port) + "."});
-    return advice;
+    advice->push_back(
+        {name + " is not in the table of the router at " + chosen_of(diagnosis)->address + ".",
+         "Add it: portwrangler -add " + forwarding.protocol + " IPORT " +
+             std::to_string(forwarding.external_port) + "."});
+    return;
   }
   const MappingEntry& entry = forwarding.entry;
   const std::string lease = entry.lease_seconds == 0
                                 ? "permanent"
                                 : std::to_string(entry.lease_seconds) + " s of its lease left";
-  advice.push_back({name + " goes to " + entry.client + ":" + std::to_string(entry.internal_port) +
-                        " (" + (forwarding.this_host ? "this host" : "another host") + "), " +
-                        (entry.enabled ? "enabled" : "disabled") + ", " + lease + ".",
-                    !entry.enabled ? "Enable it on the router, or remove it and add it again."
-                    : forwarding.this_host
-                        ? "Nothing to change in the table."
-                        : "Remove it from " + entry.client + ", or use another external port."});
-  if (!forwarding.this_host) return advice;
-  const std::string port = std::to_string(entry.internal_port);
-  if (forwarding.protocol != "TCP") {
-    advice.push_back({"Whether anything listens on UDP port " + port + " cannot be told from here.",
-                      "Check that the service runs; a datagram from outside proves the path."});
-  } else if (forwarding.listening == 1) {
-    advice.push_back({"A service listens on TCP port " + port + " of this host.",
-                      "Nothing to change here; test from outside the LAN."});
-  } else {
-    advice.push_back({"Nothing listens on TCP port " + port + " of this host.",
-                      "Start the service, or forward to the port it listens on."});
-  }
-  return advice;
-}
-
-namespace {
-
-constexpr char kTitle[] =
-    "| --------------------  UPnP Router - Diagnosis  -------------------- |\n";
-constexpr char kFindingsTitle[] =
-    "| --------------------  Findings And Next Steps  -------------------- |\n";
-constexpr size_t kWide = 66;
-
-/// `text` in rows of at most `width` columns, broken between words (a longer word alone).
-std::vector<std::string> wrapped(const std::string& text, size_t width) {
-  std::vector<std::string> rows;
-  std::istringstream words(text_printable(text));
-  std::string word, row;
-  while (words >> word) {
-    if (!row.empty() && text_columns(row) + 1 + text_columns(word) > width) {
-      rows.push_back(row);
-      row.clear();
-    }
-    row += (row.empty() ? "" : " ") + word;
-  }
-  if (!row.empty()) rows.push_back(row);
-  return rows;
-}
-
-/// `text` after `first`, its further rows after `rest`, which is as wide.
-void print_wrapped(const std::string& text, const std::string& first, const std::string& rest) {
-  bool start = true;
-  for (const std::string& row : wrapped(text, kWide - first.size())) {
-    console_printf("| %s%s |\n", (start ? first : rest).c_str(),
-                   cell(row, kWide - first.size()).c_str());
-    start = false;
-  }
-}
-
-void print_row(const std::string& label, const std::string& value) {
-  print_wrapped(value.empty() ? "N/A" : value, label, std::string(label.size(), ' '));
-}
-
-void print_gateway(const DiagnosedGateway& gateway) {
-  const bool upnp = gateway.version < 0;
-  print_row("Device:        ",
-            std::string(upnp                   ? "UPnP"
-                        : gateway.version == 2 ? "PCP"
-                                               : "NAT-PMP") +
-                " at " + gateway.address +
-                (gateway.interface_name.empty() ? "" : " on " + gateway.interface_name));
-  if (!upnp) {
-    print_row("Version:       ",
-              std::to_string(gateway.version) + ", epoch " + std::to_string(gateway.epoch) + " s" +
-                  (gateway.refusal != 0 ? ", refused with result " + std::to_string(gateway.refusal)
-                                        : ""));
-    print_row("External IP:   ",
-              gateway.external_read
-                  ? (gateway.external_address.empty() ? "(none given)" : gateway.external_address)
-                  : "N/A");
-    print_row("Answered in:   ", std::to_string(gateway.answer_ms) + " ms");
-    print_row("Marks:         ", gateway.default_gateway ? "default gateway" : "-");
-    print_rule_line();
-    return;
-  }
-  print_row("Name:          ", gateway.friendly_name);
-  print_row("Services:      ", joined(gateway.services, ", "));
-  print_row("Kind:          ",
-            (gateway.igd_version > 0 ? "IGD v" + std::to_string(gateway.igd_version)
-                                     : std::string("not an IGD")) +
-                ", IPv6 firewall: " + (gateway.firewall ? "Yes" : "No"));
-  print_row("External IP:   ",
-            gateway.external_read
-                ? (gateway.external_address.empty() ? "(none given)" : gateway.external_address)
-                : "N/A");
-  print_row("Answered in:   ", std::to_string(gateway.answer_ms) + " ms");
-  std::vector<std::string> marks;
-  if (gateway.default_gateway) marks.push_back("default gateway");
-  if (gateway.chosen) marks.push_back("used by commands");
-  if (!gateway.usable) marks.push_back("no WAN connection service");
-  print_row("Marks:         ", marks.empty() ? "-" : joined(marks, ", "));
-  print_rule_line();
-}
-
-void print_diagnosis(const Diagnosis& diagnosis) {
-  print_boxed_title(kTitle);
-  for (const DiagnosedInterface& interface : diagnosis.interfaces) {
-    print_row("Interface:     ",
-              interface.name + " (" + interface.address + "), default gateway " +
-                  (interface.default_gateway.empty() ? "none" : interface.default_gateway));
-  }
-  if (!diagnosis.interfaces.empty()) print_rule_line();
-  for (const DiagnosedGateway& gateway : diagnosis.gateways) print_gateway(gateway);
-  print_boxed_title(kFindingsTitle);
-  for (const Advice& advice : diagnosis.advice) {
-    print_wrapped(advice.finding, "", "");
-    print_wrapped(advice.next_step, "-> ", "   ");
-    print_rule_line();
-  }
+  advice->push_back({name + " goes to " + entry.client + ":" + std::to_string(entry.internal_port) +
+                         " (" + (forwarding.this_host ? "this host" : "another host") + "), " +
+                         (entry.enabled ? "enabled" : "disabled") + ", " + lease + ".",
+                     !entry.enabled ? "Enable it on the router, or remove it and add it again."
+                     : forwarding.this_host
+                         ? "Nothing to change in the table."
+                         : "Remove it from " + entry.client + ", or use another external port."});
+  if (forwarding.this_host) advise_listener(forwarding, advice);
 }
 
 }  // namespace
 
-Outcome diagnose_flow(const RequestRecord& request, const DiscoveryOptions& options, bool json) {
-  DiscoveryOptions bounded = options;
-  bounded.deadline = deadline_in(kDiagnoseSeconds * 1000LL);
-  const Diagnosis diagnosis = diagnose_read(request, bounded);
-  const Outcome outcome{Status::kSuccess, "", ExitStatus::kDone};
-  if (json) {
-    json_write_diagnosis(diagnosis, outcome);
-  } else {
-    print_diagnosis(diagnosis);
-  }
-  return outcome;
+std::vector<Advice> diagnose_advice(const Diagnosis& diagnosis) {
+  std::vector<Advice> advice;
+  advise_silent_interfaces(diagnosis, &advice);
+  advise_router(diagnosis, &advice);
+  advise_double_nat(diagnosis, &advice);
+  if (diagnosis.forwarding_asked) advise_forwarding(diagnosis, &advice);
+  return advice;
 }

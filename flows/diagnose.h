@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "cli/records.h"
 #include "cli/status.h"
 #include "gateway/discovery.h"
@@ -14,7 +15,7 @@
 
 /// One gateway that answered.
 struct DiagnosedGateway {
-  std::string protocol = "upnp";
+  std::string protocol = "upnp";  // map_via_name(diagnosed_via)
   std::string address;
   std::string interface_name;  // empty: not told
   std::string friendly_name;
@@ -80,7 +81,16 @@ std::vector<std::string> diagnose_evidence(const std::vector<DiagnosedGateway>& 
 /// The findings and next steps of a diagnosis whose facts are read (pure: no network).
 std::vector<Advice> diagnose_advice(const Diagnosis& diagnosis);
 
-/// The report's screen, or with `json` its document; the outcome is success (exit 0).
-Outcome diagnose_flow(const RequestRecord& request, const DiscoveryOptions& options, bool json);
+/// The diagnosis within the report's own bound (kDiagnoseSeconds), whatever the run's.
+Diagnosis diagnose_run(const RequestRecord& request, const DiscoveryOptions& options);
+
+/// How the report ends a run: success (exit 0), whatever it found.
+Outcome diagnose_outcome();
+
+/// The protocol `gateway` answered in: UPnP, PCP or NAT-PMP (by its version).
+MapVia diagnosed_via(const DiagnosedGateway& gateway);
+
+/// That protocol as texts name it: "UPnP", "PCP", "NAT-PMP".
+const char* diagnosed_protocol_title(const DiagnosedGateway& gateway);
 
 #endif  // PORTWRANGLER_FLOWS_DIAGNOSE_H_

@@ -1,5 +1,6 @@
 // The listing flow: the plain list, the search, the entry-ID lookup, and the router
-// information and statistics report. It walks the router's table and returns how the run
+// information and statistics report. It walks the router's table and returns what it
+// read (ListingResult), which the screens and the JSON document show, and how the run
 // ends (success, or status 54 when no entry could be read). Its rules are plain
 // functions of the request and an entry, below the flow itself.
 #ifndef PORTWRANGLER_FLOWS_LISTING_H_
@@ -11,11 +12,19 @@
 #include "cli/records.h"
 #include "cli/status.h"
 #include "flows/walk.h"
+#include "gateway/device_info.h"
 #include "gateway/handle.h"
 #include "gateway/mapping.h"
 
-/// Runs the listing command `code` (9, 16, 84, 440 or a search sum).
-Outcome listing_flow(int code, const RequestRecord& request, const GatewayHandle& gateway);
+/// Whether a protocol or address of a search counts as given: longer than one character.
+bool listing_given(const std::string& text);
+
+/// Whether the listing command `code` (9, 16, 84, 440 or a search sum) filters what it
+/// lists: a search, or the lookup of one ID.
+bool listing_filtered(int code, const RequestRecord& request);
+
+/// Whether the listing command `code` shows the router's information and statistics.
+bool listing_shows_information(int code);
 
 /// Whether the request sets a filter field (an ID, a protocol of more than one character,
 /// an address, a port, a status): the search box is shown then.
@@ -52,23 +61,18 @@ struct ListingResult {
   int count = 0;                   // entries read
   int match_count = 0;             // entries that passed an applied filter
   WalkStep end = WalkStep::kEnd;   // kBroken: the table goes on past what was read
+  DeviceInfo info;                 // read by listing_read_information
 };
 
 /// The walk of the listing command `code` for `request`.
 ListingResult listing_read(int code, const RequestRecord& request, const GatewayHandle& gateway);
 
+/// Reads the router's identity into `result->info`, for the information the screens of
+/// -stats show; texts it cannot read stay empty.
+void listing_read_information(const GatewayHandle& gateway, ListingResult* result);
+
 /// How a listing ends a run: status 54 when the table could not be read whole or no
 /// entry could be read (an empty table: the run is then done all the same).
 Outcome listing_outcome(const RequestRecord& request, const ListingResult& result);
-
-/// One row of the search box: its label and the value as shown.
-struct SearchRow {
-  const char* label;
-  std::string value;
-};
-
-/// The rows of the search box for the request's filter fields, in their order; none
-/// without a filter. The ID shows with three digits, the status as Enabled or Disabled.
-std::vector<SearchRow> listing_search_rows(const RequestRecord& request);
 
 #endif  // PORTWRANGLER_FLOWS_LISTING_H_

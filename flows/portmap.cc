@@ -28,6 +28,7 @@
 #include "portmap/wire.h"
 #include "render/console.h"
 #include "render/json.h"
+#include "render/screens_change.h"
 
 namespace {
 

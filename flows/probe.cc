@@ -1,11 +1,11 @@
 #include "flows/probe.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "base/limits.h"
 #include "flows/portmap.h"
 #include "portmap/pcp.h"
+#include "portmap/wire.h"
 
 bool portmap_probe_start(const RunOptions& options, PortmapProbe* probe) {
   if (portmap_find_gateway(options, &probe->gateway) != Error::kOk) return false;
@@ -50,10 +50,6 @@ bool probe_has_enough(ProbeFound found, int elapsed_ms, int pending_reply_ms) {
   return !read_pending || elapsed_ms >= kSsdpWaitSeconds * 1000;
 }
 
-void portmap_hint(ProbeFound found, const PortmapGateway& gateway) {
-  if (found == ProbeFound::kNothing) return;
-  std::fprintf(stderr,
-               "portwrangler: no UPnP router answered, but %s answers %s: try --protocol auto\n",
-               gateway.address.c_str(), found == ProbeFound::kPcp ? "PCP" : "NAT-PMP");
-  std::fflush(stderr);
+const char* probe_found_title(ProbeFound found) {
+  return portmap_protocol_title(found == ProbeFound::kPcp ? kPcpVersion : kNatpmpVersion);
 }

@@ -41,8 +41,7 @@ void probe_finish(const std::vector<PortmapAsk*>& asks);
 /// them given until the search's wait ends.
 bool probe_has_enough(ProbeFound found, int elapsed_ms, int pending_reply_ms);
 
-/// The one line on standard error that names a NAT-PMP/PCP server where no UPnP
-/// router answered.
-void portmap_hint(ProbeFound found, const PortmapGateway& gateway);
+/// The protocol the probe found as texts name it: "PCP" or "NAT-PMP".
+const char* probe_found_title(ProbeFound found);
 
 #endif  // PORTWRANGLER_FLOWS_PROBE_H_

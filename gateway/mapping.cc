@@ -197,6 +197,10 @@ int32_t mapping_enabled(const std::string& text) {
   }
 }
 
+std::string mapping_client_shown(const MappingEntry& entry) {
+  return entry.client.empty() ? "0.0.0.0" : entry.client;
+}
+
 bool mapping_past_end(int fault_code) {
   return fault_code == kUpnpSpecifiedArrayIndexInvalid || fault_code == kUpnpNoSuchEntryInArray ||
          fault_code == kUpnpInvalidArgs || fault_code == kUpnpArgumentValueOutOfRange;

@@ -58,6 +58,10 @@ uint16_t mapping_port(const std::string& text);
 /// -1 for any other text (unknown); 0 for none at all.
 int32_t mapping_enabled(const std::string& text);
 
+/// The internal client an entry is listed, searched and shown with: 0.0.0.0 where the
+/// router named none.
+std::string mapping_client_shown(const MappingEntry& entry);
+
 /// Whether a refusal of GetGenericPortMappingEntry with the UPnP error `fault_code` says
 /// the index is past the end of the table: 713 (SpecifiedArrayIndexInvalid), 714
 /// (NoSuchEntryInArray), and 402 (Invalid Args) and 601 (Argument Value Out of Range),

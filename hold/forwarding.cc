@@ -132,7 +132,7 @@ AddResult checked_add(const Forwarding& forwarding, const GatewayHandle& gateway
   // A set asks for the one entry on the port: a walk of the table before each of its adds
   // would read the set's own entries again and again.
   AddResult result;
-  result.mapping = {request_client(request, request.local_address),
+  result.mapping = {client_asked(request, request.local_address),
                     request.external_port,
                     request.internal_port,
                     request.protocol,

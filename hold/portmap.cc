@@ -407,7 +407,7 @@ HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
   held->options = options;
   held->sink = sink;
   held->request.protocol = protocol_number(request.protocol);
-  held->request.internal_address = request_client(request, server->gateway.source);
+  held->request.internal_address = client_asked(request, server->gateway.source);
   held->request.internal_port = request.internal_port;
   held->request.external_port = request.external_port;
   held->request.lifetime =

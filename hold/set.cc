@@ -303,7 +303,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     facts->protocol = request.protocol;
     facts->external_port = request.external_port;
     facts->internal_port = request.internal_port;
-    facts->client = request_client(request, set->portmap->gateway.source);
+    facts->client = client_asked(request, set->portmap->gateway.source);
     facts->description = request.description;
     facts->lease_seconds = facts->renew_lease_seconds = request.lease_seconds;
   } else if (line.code == kPinholeAdd) {
@@ -321,7 +321,7 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     facts->protocol = request.protocol;
     facts->external_port = request.external_port;
     facts->internal_port = request.internal_port;
-    facts->client = request_client(request, request.local_address);
+    facts->client = client_asked(request, request.local_address);
     facts->description = request.description;
     facts->external_address = hold_router_address(request.external_address);
     facts->lease_seconds = facts->renew_lease_seconds = request.lease_seconds;

@@ -228,6 +228,14 @@ const char* pcp_result_name(int result) {
   return result >= 0 && result <= 13 ? kNames[result] : "UNKNOWN";
 }
 
+const char* portmap_protocol_title(int version) {
+  return version == kPcpVersion ? "PCP" : "NAT-PMP";
+}
+
+const char* portmap_result_name(int version, int result) {
+  return version == kPcpVersion ? pcp_result_name(result) : natpmp_result_name(result);
+}
+
 bool pcp_epoch_lost(uint32_t previous_epoch, uint32_t epoch, uint64_t client_delta) {
   if (epoch + 1ULL < previous_epoch) return true;  // back by more than a second
   const uint64_t server_delta = epoch >= previous_epoch ? epoch - previous_epoch : 0;

@@ -140,6 +140,15 @@ const char* pcp_result_name(int result);
 
 // Both ----------------------------------------------------------------------------------
 
+constexpr uint8_t kNatpmpVersion = 0;
+
+/// The protocol of `version` (kPcpVersion or kNatpmpVersion) as texts name it: "PCP",
+/// "NAT-PMP".
+const char* portmap_protocol_title(int version);
+
+/// The name of the result code `result` of `version`'s protocol.
+const char* portmap_result_name(int version, int result);
+
 /// Whether the server lost its mappings since the last answer, by its epoch (seconds since
 /// its mappings began) and the client's own seconds between the two answers,
 /// `client_delta`. PCP's test: the epoch went back by more than a second, or it moved on

@@ -1,10 +1,9 @@
 // The screens every run shares: rule lines and titles, the status box, the syntax and
-// help screens, the closing frame, and the status routine that ends every run.
+// help screens, the closing frame, and the status screen that ends every run's screens.
 #include "render/console.h"
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "base/format.h"
@@ -145,14 +144,13 @@ void print_extended_description() {
   }
 }
 
-[[noreturn]] void closing_sequence(int exit_code) {
+void closing_sequence() {
   set_text_attribute(kColourBannerFirst);
   print_rule_line();
   console_printf("%s%s", kBlankRow, kBlankRow);
   print_rule_line();
   set_text_attribute(kColourDefault);
   std::fflush(stdout);
-  std::exit(exit_code);
 }
 
 }  // namespace
@@ -345,7 +343,7 @@ ExitStatus exit_status_of(const Outcome& outcome) {
   }
 }
 
-void status_exit(const Outcome& outcome, int exit_code) {
+void status_show(const Outcome& outcome) {
   const Status status = outcome.status;
   if (status != Status::kFailure && status != Status::kSuccess) {
     print_status_box(status, outcome.message);
@@ -360,5 +358,5 @@ void status_exit(const Outcome& outcome, int exit_code) {
     print_rule_line();
     print_extended_description();
   }
-  closing_sequence(exit_code);
+  closing_sequence();
 }

@@ -123,10 +123,10 @@ void print_status_box(Status status, const char* message);
 std::vector<std::string> message_rows(const std::string& message);
 void print_message_rows(const std::string& message);
 
-/// Ends the run as `outcome` says: the status box (not for the silent Failure and
-/// Success), the syntax and help screens for SyntaxError and Help, the closing frame,
-/// and exit status `exit_code`: 1, success included, unless the command line asked for
-/// statuses that tell the outcome. The only place a run with screens ends.
-[[noreturn]] void status_exit(const Outcome& outcome, int exit_code = 1);
+/// The end of a run's screens as `outcome` says: the status box (not for the silent
+/// Failure and Success), the syntax and help screens for SyntaxError and Help, and the
+/// closing frame, with the console's own colour back. The process ends after it
+/// (app/main.cc), with the exit status the run gives.
+void status_show(const Outcome& outcome);
 
 #endif  // PORTWRANGLER_RENDER_CONSOLE_H_

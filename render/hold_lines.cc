@@ -11,6 +11,7 @@
 #include "gateway/reach.h"
 #include "render/console.h"
 #include "render/json.h"
+#include "render/screens_change.h"
 
 namespace {
 

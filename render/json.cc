@@ -201,8 +201,8 @@ std::string json_listing_document(int code, const RequestRecord& request,
     // The criteria as given; the ID as typed.
     json search = json::object();
     if (request.entry_id != -1) search["id"] = request.entry_id;
-    if (request.protocol.size() > 1) search["protocol"] = request.protocol;
-    if (request.ip_address.size() > 1) search["internal_client"] = request.ip_address;
+    if (listing_given(request.protocol)) search["protocol"] = request.protocol;
+    if (listing_given(request.ip_address)) search["internal_client"] = request.ip_address;
     if (request.internal_port != 0) search["internal_port"] = request.internal_port;
     if (request.external_port != 0) search["external_port"] = request.external_port;
     if (request.enabled != -1) search["enabled"] = request.enabled == 1;
@@ -230,14 +230,14 @@ std::string json_listing_document(int code, const RequestRecord& request,
 namespace {
 
 /// The router's own words for a refusal beside the error's cause: its code and
-/// description, and the cause told as the screens tell it on standard error.
+/// description, and the cause told as the screens tell it on standard error. Mended with
+/// every other text of the document (text_of).
 void add_router_error(json* error, Error refusal, const RouterFault& fault,
                       const std::string& description, bool add) {
   const std::string note = change_refusal_note(refusal, fault, description, add);
   if (note.empty()) return;
-  (*error)["router_error"] = {{"code", fault.code},
-                              {"description", text_printable(fault.description)}};
-  (*error)["cause"] = (*error)["cause"].get<std::string>() + ": " + text_printable(note);
+  (*error)["router_error"] = {{"code", fault.code}, {"description", fault.description}};
+  (*error)["cause"] = (*error)["cause"].get<std::string>() + ": " + note;
 }
 
 }  // namespace
@@ -335,27 +335,20 @@ std::string json_remove_document(const RequestRecord& request, const GatewayHand
   return text_of(document);
 }
 
-Outcome json_flow(int code, const RequestRecord& request, const GatewayHandle& gateway) {
-  if (code == kAdd || code == kAddWithDescription || code == kAddClient ||
-      code == kAddClientWithDescription) {
-    // The entry is read back whatever its lease: the document says what the router holds.
-    const AddResult result = add_apply(request, gateway, false, true);
-    const Outcome outcome = add_outcome(result);
-    write_document([&] { return json_add_document(request, gateway, result, outcome); }, outcome);
-    return outcome;
-  }
-  if (code == kRemove) {
-    const RemoveResult result = remove_apply(request, gateway);
-    const Outcome outcome = remove_outcome(request, result);
-    write_document([&] { return json_remove_document(request, gateway, result, outcome); },
-                   outcome);
-    return outcome;
-  }
-  const ListingResult result = listing_read(code, request, gateway);
-  const Outcome outcome = listing_outcome(request, result);
+void json_write_add(const RequestRecord& request, const GatewayHandle& gateway,
+                    const AddResult& result, const Outcome& outcome) {
+  write_document([&] { return json_add_document(request, gateway, result, outcome); }, outcome);
+}
+
+void json_write_remove(const RequestRecord& request, const GatewayHandle& gateway,
+                       const RemoveResult& result, const Outcome& outcome) {
+  write_document([&] { return json_remove_document(request, gateway, result, outcome); }, outcome);
+}
+
+void json_write_listing(int code, const RequestRecord& request, const GatewayHandle& gateway,
+                        const ListingResult& result, const Outcome& outcome) {
   write_document([&] { return json_listing_document(code, request, gateway, result, outcome); },
                  outcome);
-  return outcome;
 }
 
 void json_write_failure(const Outcome& outcome, const std::string& detail) {

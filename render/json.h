@@ -15,8 +15,15 @@
 #include "flows/pinhole.h"
 #include "gateway/handle.h"
 
-/// Runs the command `code` (not help or a syntax error) and writes its document.
-Outcome json_flow(int code, const RequestRecord& request, const GatewayHandle& gateway);
+/// Writes the document of an add (json_add_document), of a removal, of the listing
+/// command `code`. A failure to build one (memory) leaves a short one that still tells
+/// the run's end.
+void json_write_add(const RequestRecord& request, const GatewayHandle& gateway,
+                    const AddResult& result, const Outcome& outcome);
+void json_write_remove(const RequestRecord& request, const GatewayHandle& gateway,
+                       const RemoveResult& result, const Outcome& outcome);
+void json_write_listing(int code, const RequestRecord& request, const GatewayHandle& gateway,
+                        const ListingResult& result, const Outcome& outcome);
 
 /// Writes the document of a run that ended before any flow ran (or of -help), with
 /// `detail` (what was wrong with the command line) when it is not empty.

@@ -1,4 +1,4 @@
-// The listing's rules on records alone: the filter, the statistics, the search box.
+// The listing's rules on records alone: the filter, the statistics.
 #include "flows/listing.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +19,6 @@ MappingEntry entry_of(const char* protocol, const char* client, uint16_t interna
 TEST(Listing, FreshRequestSetsNoFilter) {
   RequestRecord fresh;
   EXPECT_FALSE(listing_filter_set(fresh));
-  EXPECT_TRUE(listing_search_rows(fresh).empty());
   EXPECT_TRUE(listing_passes_filter(fresh, entry_of("GRE", "", 1, 1, 0)));
 }
 
@@ -87,30 +86,6 @@ TEST(Listing, StatisticsCountAnythingButTcpAsUdp) {
   EXPECT_EQ(stats.udp, 2);
   EXPECT_EQ(stats.udp_enabled, 1);
   EXPECT_EQ(stats.enabled, 3);
-}
-
-TEST(Listing, SearchRowsInTheirOrder) {
-  RequestRecord request;
-  request.entry_id = 7;
-  request.protocol = "tcp";
-  request.ip_address = "10.0.0.5";
-  request.internal_port = 80;
-  request.external_port = 8080;
-  request.enabled = 0;
-  std::vector<SearchRow> rows = listing_search_rows(request);
-  const char* labels[] = {"ID #",          "Protocol",      "IP Address",
-                          "Internal Port", "External Port", "Status"};
-  const char* values[] = {"007", "tcp", "10.0.0.5", "80", "8080", "Disabled"};
-  ASSERT_EQ(rows.size(), 6u);
-  for (size_t i = 0; i < rows.size(); ++i) {
-    EXPECT_STREQ(rows[i].label, labels[i]);
-    EXPECT_EQ(rows[i].value, values[i]);
-  }
-  RequestRecord status;
-  status.enabled = 1;
-  rows = listing_search_rows(status);
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].value, "Enabled");
 }
 
 }  // namespace
