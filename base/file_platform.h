@@ -64,7 +64,4 @@ FsFolder fs_folder(const std::string& folder);
 long long fs_lock(const std::string& path);
 void fs_unlock(long long handle);
 
-/// `size` bytes from the system's random source.
-bool fs_random(unsigned char* bytes, size_t size);
-
 #endif  // PORTWRANGLER_BASE_FILE_PLATFORM_H_

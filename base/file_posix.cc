@@ -1,7 +1,6 @@
 // base/file.h's system calls on POSIX.
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,13 +124,3 @@ void fs_unlock(long long handle) {
   close(static_cast<int>(handle));  // the lock goes with the descriptor
 }
 
-bool fs_random(unsigned char* bytes, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t got = getrandom(bytes + done, size - done, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    done += static_cast<size_t>(got);
-  }
-  return true;
-}

@@ -1,7 +1,5 @@
 // base/file.h's system calls on Windows: UTF-16 paths from the program's UTF-8 ones.
 #include <windows.h>
-// Below windows.h, which it needs.
-#include <bcrypt.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -164,7 +162,3 @@ void fs_unlock(long long handle) {
   CloseHandle(handle_of(handle));  // the lock goes with the handle
 }
 
-bool fs_random(unsigned char* bytes, size_t size) {
-  return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(size),
-                         BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
-}

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <random>
 
-#include "base/file_platform.h"
+#include "base/random_platform.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ std::minstd_rand& generator(std::unique_lock<std::mutex>* lock) {
   static std::mutex mutex;
   static std::minstd_rand random([] {
     uint32_t seed = 0;
-    if (!fs_random(reinterpret_cast<unsigned char*>(&seed), sizeof seed)) {
+    if (!sys_random(reinterpret_cast<unsigned char*>(&seed), sizeof seed)) {
       seed = static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     }
     return seed;
@@ -27,7 +27,7 @@ std::minstd_rand& generator(std::unique_lock<std::mutex>* lock) {
 }  // namespace
 
 bool random_bytes(unsigned char* bytes, size_t size) {
-  return fs_random(bytes, size);
+  return sys_random(bytes, size);
 }
 
 double random_unit() {
