@@ -15,6 +15,7 @@
 #include "base/text.h"
 #include "base/trace.h"
 #include "cli/grammar.h"
+#include "flows/failure.h"
 #include "flows/pinhole.h"
 #include "flows/portmap.h"
 #include "gateway/discovery.h"
@@ -335,19 +336,6 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
   return entry;
 }
 
-Outcome failed_step(const char* step, Error error, Status status, const char* message) {
-  trace("%s failed: %s", step, trace_error(error));
-  return {status, message};
-}
-
-/// The failure to learn the address a pinhole names.
-Outcome failed_local(Error error) {
-  if (error == Error::kSocketNoGlobalIpv6) {
-    return failed_step("local address", error, Status::kNoGlobalIpv6, kMessageNoGlobalIpv6);
-  }
-  return failed_step("local address", error, Status::kNoLocalAddress, kMessageNoLocalAddress);
-}
-
 /// The router of the set's forwardings (or, with pinholes alone, of its pinholes) and
 /// this host's addresses toward it; the IPv6 router beside it where both are held.
 Outcome find_upnp(bool forwardings, bool pinholes, HoldSet* set, DiscoveryOptions* discovery,
@@ -369,7 +357,7 @@ Outcome find_upnp(bool forwardings, bool pinholes, HoldSet* set, DiscoveryOption
   }
   if (!forwardings) {
     error = gateway_pinhole_address(*gateway, &set->firewall_local);
-    return error == Error::kOk ? Outcome{Status::kSuccess, ""} : failed_local(error);
+    return error == Error::kOk ? Outcome{Status::kSuccess, ""} : failed_local_address(error);
   }
   error = gateway_external_address(*gateway, &set->base.external_address);
   if (error != Error::kOk) {
@@ -387,7 +375,7 @@ Outcome find_upnp(bool forwardings, bool pinholes, HoldSet* set, DiscoveryOption
     return failed_step("discovery", error, Status::kNoFirewall, kMessageNoFirewall);
   }
   error = gateway_pinhole_address(*set->firewall, &set->firewall_local);
-  if (error != Error::kOk) return failed_local(error);
+  if (error != Error::kOk) return failed_local_address(error);
   return {Status::kSuccess, ""};
 }
 
@@ -416,7 +404,7 @@ Outcome find_routers(const std::vector<HoldLine>& lines, HoldSet* set, Discovery
     options.interface_name = set->options.interface_name;
     PortmapGateway found;
     const Error error = portmap_find_gateway(options, &found, ipv6);
-    if (error == Error::kSocketNoGlobalIpv6) return failed_local(error);
+    if (error == Error::kSocketNoGlobalIpv6) return failed_local_address(error);
     if (error != Error::kOk) {
       return failed_step("gateway", error, Status::kPortmapNoGateway, kMessageNoPortmapGateway);
     }
