@@ -276,21 +276,14 @@ bool same_port_fits(MapVia via, bool any_port, uint16_t internal_port, uint16_t 
   return false;
 }
 
-const char* options_usage() {
-  // The leases' bounds as the checks hold them.
+namespace {
+
+/// The help screen's commands, with a pinhole's lease bounds as the grammar holds them.
+std::string usage_commands() {
   const std::string pinhole_lease = std::to_string(kPinholeLeaseMin) + " to " +
                                     std::to_string(kPinholeLeaseMax) + " s, " +
                                     std::to_string(kPinholeLeaseDefault) + " unless given";
-  const std::string lease =
-      std::to_string(kLeaseMinSeconds) + " to " + std::to_string(kLeaseMaxSeconds);
-  const std::string keep_lease = std::to_string(kKeepLeaseSeconds) +
-                                 " s unless --lease, at least " +
-                                 std::to_string(kKeepLeaseMinSeconds);
-  const std::string portmap_lease = "lifetime " + std::to_string(kPortmapLifetimeSeconds) +
-                                    " s unless --lease,\n                     " +
-                                    std::to_string(kPortmapLeaseMinSeconds) + " to " +
-                                    std::to_string(kPortmapLeaseMaxSeconds);
-  static const std::string text = std::string(
+  return std::string(
       "Usage: portwrangler [OPTION...] COMMAND\n"
       "Manages the port forwarding of a home router through UPnP IGD, PCP or NAT-PMP.\n"
       "\n"
@@ -317,7 +310,22 @@ const char* options_usage() {
       "                                              entry EPORT; changes nothing (14 s)\n"
       "PROTO is TCP or UDP, ports 1 to 65535, STATUS Enabled or Disabled; -q skips the\n"
       "look at the table before an add or a removal.\n"
-      "\n"
+      "\n");
+}
+
+/// The help screen's options and exit statuses, with the leases' bounds as the checks
+/// hold them.
+std::string usage_options() {
+  const std::string lease =
+      std::to_string(kLeaseMinSeconds) + " to " + std::to_string(kLeaseMaxSeconds);
+  const std::string keep_lease = std::to_string(kKeepLeaseSeconds) +
+                                 " s unless --lease, at least " +
+                                 std::to_string(kKeepLeaseMinSeconds);
+  const std::string portmap_lease = "lifetime " + std::to_string(kPortmapLifetimeSeconds) +
+                                    " s unless --lease,\n                     " +
+                                    std::to_string(kPortmapLeaseMinSeconds) + " to " +
+                                    std::to_string(kPortmapLeaseMaxSeconds);
+  return std::string(
       "Options (before the command; --name=value or --name value):\n"
       "  --json             one JSON document on standard output, nothing else there\n"
       "  --exit-status      exit statuses that tell the outcome (below) with the screens\n"
@@ -374,5 +382,11 @@ const char* options_usage() {
       "  2 bad command line                 3 no usable router, or the network failed\n"
       "  4 a forwarding holds the port      5 the table could not be read whole, or a\n"
       "                                       change whose answer was lost is unknown\n");
+}
+
+}  // namespace
+
+const char* options_usage() {
+  static const std::string text = usage_commands() + usage_options();
   return text.c_str();
 }
