@@ -270,6 +270,17 @@ bool heard(std::vector<HeldEntry>* entries, const std::vector<HoldListener>& lis
   return moved;
 }
 
+/// The router's address is the same for every entry: each that still names another one
+/// is looked at now, not at its own next renewal.
+void address_moved(std::vector<HeldEntry>* entries, const std::string& address, long long now) {
+  for (HeldEntry& entry : *entries) {
+    if (!entry.ended && !entry.taken && !entry.external_address.empty() &&
+        entry.external_address != address) {
+      entry.next_ms = std::min(entry.next_ms, now);
+    }
+  }
+}
+
 }  // namespace
 
 std::string keep_utc_after(int64_t seconds) {
@@ -335,15 +346,7 @@ Outcome hold_run(std::vector<HeldEntry>* entries, GatewayHandle* gateway,
         }
       }
       if (!address.empty() && due->external_address != address) {
-        // The router's address is the same for every entry: each is told now, not at
-        // its own next renewal.
-        const long long now = clock_ms(waiter);
-        for (HeldEntry& entry : *entries) {
-          if (!entry.ended && !entry.taken && !entry.external_address.empty() &&
-              entry.external_address != due->external_address) {
-            entry.next_ms = std::min(entry.next_ms, now);
-          }
-        }
+        address_moved(entries, due->external_address, clock_ms(waiter));
       }
     }
   }
