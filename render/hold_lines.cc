@@ -11,6 +11,7 @@
 #include "gateway/reach.h"
 #include "render/console.h"
 #include "render/json.h"
+#include "render/json_text.h"
 #include "render/screens_change.h"
 
 namespace {
@@ -111,7 +112,7 @@ std::string mapping_json(const HoldEvent& event) {
         reach == Reach::kUnknown ? json(nullptr) : json(!reach_blocked(reach));
     line["unreachable_reason"] = reach_blocked(reach) ? json(reach_reason(reach)) : json(nullptr);
   }
-  return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+  return json_text(line);
 }
 
 void mapping_line(const HoldEvent& event, bool as_json) {
@@ -158,9 +159,7 @@ class HoldLines : public HoldSink {
 
   void set_event(const std::string& time, const char* name, const std::string& text) override {
     if (json_) {
-      json_line(json({{"time", time}, {"event", name}, {"text", text_printable(text)}})
-                    .dump(-1, ' ', false, json::error_handler_t::replace) +
-                "\n");
+      json_line(json_text({{"time", time}, {"event", name}, {"text", text}}));
       return;
     }
     text_line(time + " " + name + ": " + text);

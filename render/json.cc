@@ -10,6 +10,7 @@
 #include "gateway/discovery.h"
 #include "gateway/reach.h"
 #include "render/console.h"
+#include "render/json_text.h"
 
 namespace {
 
@@ -24,13 +25,6 @@ void mend_texts(json* value) {
   } else if (value->is_structured()) {
     for (json& inner : *value) mend_texts(&inner);
   }
-}
-
-/// The text of a document: compact, one line, its texts mended (`mend`: all but the
-/// usage, whose lines are ours).
-std::string text_of(json document, bool mend = true) {
-  if (mend) mend_texts(&document);
-  return document.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 /// Writes `build`'s document; a failure to build it (memory) leaves a short one that
@@ -121,6 +115,11 @@ const char* command_name(int code) {
 }
 
 }  // namespace
+
+std::string json_text(json document, bool mend) {
+  if (mend) mend_texts(&document);
+  return document.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
 
 const char* json_status_name(Status status) {
   switch (status) {
@@ -224,14 +223,14 @@ std::string json_listing_document(int code, const RequestRecord& request,
   const bool complete = result.end != WalkStep::kBroken;
   document["complete"] = complete;
   if (!complete) document["error"] = error_json(outcome);
-  return text_of(document);
+  return json_text(document);
 }
 
 namespace {
 
 /// The router's own words for a refusal beside the error's cause: its code and
 /// description, and the cause told as the screens tell it on standard error. Mended with
-/// every other text of the document (text_of).
+/// every other text of the document (json_text).
 void add_router_error(json* error, Error refusal, const RouterFault& fault,
                       const std::string& description, bool add) {
   const std::string note = change_refusal_note(refusal, fault, description, add);
@@ -301,7 +300,7 @@ std::string json_add_document(const RequestRecord& request, const GatewayHandle&
     add_router_error(&error, result.error, result.fault, mapping.description, true);
     document["error"] = std::move(error);
   }
-  return text_of(document);
+  return json_text(document);
 }
 
 std::string json_remove_document(const RequestRecord& request, const GatewayHandle& gateway,
@@ -332,7 +331,7 @@ std::string json_remove_document(const RequestRecord& request, const GatewayHand
     add_router_error(&error, result.error, result.fault, "", false);
     document["error"] = std::move(error);
   }
-  return text_of(document);
+  return json_text(document);
 }
 
 void json_write_add(const RequestRecord& request, const GatewayHandle& gateway,
@@ -356,13 +355,13 @@ void json_write_failure(const Outcome& outcome, const std::string& detail) {
       [&] {
         json document;
         if (outcome.status == Status::kHelp) {
-          return text_of({{"command", "help"}, {"usage", options_usage()}}, false);
+          return json_text({{"command", "help"}, {"usage", options_usage()}}, false);
         } else {
           json error = error_json(outcome);
           if (!detail.empty()) error["cause"] = detail;
           document = {{"error", std::move(error)}};
         }
-        return text_of(document);
+        return json_text(document);
       },
       outcome);
 }
@@ -384,7 +383,7 @@ std::string json_event_line(const std::string& time, const std::string& event,
     if (!error.empty()) line["error"] = error;
     if (!external_address.empty()) line["external_address"] = external_address;
     if (permanent) line["permanent"] = true;
-    return text_of(line);
+    return json_text(line);
   } catch (const std::exception&) {
     return "{\"time\":\"" + time + "\",\"event\":\"" + event + "\"}\n";
   }
@@ -468,7 +467,7 @@ std::string json_pinhole_document(const PinholeResult& result, const Outcome& ou
     if (result.fault != 0) error["upnp_error"] = result.fault;
     document["error"] = std::move(error);
   }
-  return text_of(document);
+  return json_text(document);
 }
 
 std::string json_pcp_pinhole_document(const PcpPinholeResult& result) {
@@ -489,7 +488,7 @@ std::string json_pcp_pinhole_document(const PcpPinholeResult& result) {
     error["cause"] = result.cause;
     document["error"] = std::move(error);
   }
-  return text_of(document);
+  return json_text(document);
 }
 
 std::string json_pinhole_event_line(const std::string& time, const std::string& event,
@@ -503,7 +502,7 @@ std::string json_pinhole_event_line(const std::string& time, const std::string& 
                {"pinhole", pinhole_json(id, held)}};
   if (via != MapVia::kUpnp) line["pinhole"]["id"] = nullptr;  // PCP names no pinhole
   if (!error.empty()) line["error"] = error;
-  return text_of(line);
+  return json_text(line);
 }
 
 void json_write_diagnosis(const Diagnosis& diagnosis, const Outcome& outcome) {
@@ -555,7 +554,7 @@ void json_write_diagnosis(const Diagnosis& diagnosis, const Outcome& outcome) {
             {"double_nat", {{"detected", diagnosis.double_nat}, {"evidence", diagnosis.evidence}}},
             {"forwarding", forwarding},
             {"advice", advice}};
-        return text_of(document);
+        return json_text(document);
       },
       outcome);
 }
