@@ -6,6 +6,7 @@
 #include "base/clock.h"
 #include "base/limits.h"
 #include "base/number.h"
+#include "base/protocol.h"
 #include "base/text.h"
 #include "flows/probe.h"
 #include "gateway/description.h"
@@ -113,7 +114,7 @@ void look_up_forwarding(const DiagnosedGateway& chosen, DiagnosedForwarding* for
   std::string local;
   if (gateway_local_address(chosen.handle, &local) != Error::kOk) return;
   forwarding->this_host = forwarding->entry.client == local;
-  if (!forwarding->this_host || forwarding->protocol != "TCP") return;
+  if (!forwarding->this_host || protocol_number(forwarding->protocol) != kIpProtocolTcp) return;
   Socket socket;
   forwarding->listening = tcp_connect(&socket, local, forwarding->entry.internal_port,
                                       kDiagnoseConnectSeconds * 1000) == Error::kOk
@@ -421,7 +422,7 @@ void advise_double_nat(const Diagnosis& diagnosis, std::vector<Advice>* advice) 
 /// Whether the service behind a forwarding to this host listens.
 void advise_listener(const DiagnosedForwarding& forwarding, std::vector<Advice>* advice) {
   const std::string port = std::to_string(forwarding.entry.internal_port);
-  if (forwarding.protocol != "TCP") {
+  if (protocol_number(forwarding.protocol) != kIpProtocolTcp) {
     advice->push_back(
         {"Whether anything listens on UDP port " + port + " cannot be told from here.",
          "Check that the service runs; a datagram from outside proves the path."});

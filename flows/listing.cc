@@ -1,6 +1,7 @@
 #include "flows/listing.h"
 
 #include "base/limits.h"
+#include "base/protocol.h"
 #include "base/text.h"
 #include "cli/grammar.h"
 #include "flows/walk.h"
@@ -39,7 +40,7 @@ bool listing_passes_filter(const RequestRecord& request, const MappingEntry& ent
 
 void listing_count(const MappingEntry& entry, ListingStatistics* stats) {
   const bool on = entry.enabled == 1;  // an unknown status counts as not enabled
-  if (text_equal_ignoring_case(entry.protocol, "TCP")) {
+  if (protocol_number(entry.protocol) == kIpProtocolTcp) {
     ++stats->tcp;
     if (on) ++stats->tcp_enabled;
   } else {

@@ -185,8 +185,8 @@ std::vector<StoredMapping> store_parse(const std::string& text, std::vector<std:
     unsigned external = 0, internal = 0;
     if (!(fields >> m.via >> m.gateway >> protocol >> external >> internal >> m.internal_address) ||
         (fields >> more) || (m.via != "pcp" && m.via != "natpmp") ||
-        (protocol != "TCP" && protocol != "UDP") || external == 0 || external > 65535 ||
-        internal == 0 || internal > 65535) {
+        protocol_number(protocol) == 0 || external == 0 || external > 65535 || internal == 0 ||
+        internal > 65535) {
       // Not taken half, and not lost: a later version's line, or a mended one, stays.
       if (unread != nullptr && line.find_first_not_of(" \t\r") != std::string::npos) {
         unread->push_back(line);
