@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "app/run_portmap.h"
 #include "base/clock.h"
 #include "base/limits.h"
 #include "base/trace.h"
