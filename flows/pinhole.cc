@@ -49,6 +49,25 @@ Outcome refusal_of(const PinholeResult& result) {
   return {Status::kPinholeFailed, kMessagePinholeFailed};
 }
 
+/// -remove of `result->id`; where the answer was lost after the request went out, a
+/// check of the ID tells whether the router closed it.
+void remove_pinhole(const GatewayHandle& gateway, PinholeResult* result) {
+  result->error = pinhole_delete(gateway, result->id, &result->fault);
+  if (!request_may_have_arrived(result->error)) return;
+  PinholeCheck check;
+  int fault = 0;
+  const Error read = pinhole_check(gateway, result->id, &check, &fault);
+  if (pinhole_gone(read, fault)) {
+    trace("pinhole: the answer was lost after the request went out; it is gone");
+    result->error = Error::kOk;
+  } else if (read != Error::kOk) {
+    trace(
+        "pinhole: the answer was lost after the request went out, and a check "
+        "cannot tell whether it is gone");
+    result->unknown = true;
+  }
+}
+
 }  // namespace
 
 PinholeResult pinhole_apply(int code, const RequestRecord& request, const GatewayHandle& gateway) {
@@ -74,22 +93,7 @@ PinholeResult pinhole_apply(int code, const RequestRecord& request, const Gatewa
       break;
     case kPinholeRemove:
       result.id = static_cast<uint16_t>(request.pinhole_id);
-      result.error = pinhole_delete(gateway, result.id, &result.fault);
-      if (request_may_have_arrived(result.error)) {
-        // The router may have closed it: a check of the ID tells.
-        PinholeCheck check;
-        int fault = 0;
-        const Error read = pinhole_check(gateway, result.id, &check, &fault);
-        if (pinhole_gone(read, fault)) {
-          trace("pinhole: the answer was lost after the request went out; it is gone");
-          result.error = Error::kOk;
-        } else if (read != Error::kOk) {
-          trace(
-              "pinhole: the answer was lost after the request went out, and a check "
-              "cannot tell whether it is gone");
-          result.unknown = true;
-        }
-      }
+      remove_pinhole(gateway, &result);
       break;
     default:
       result.id = static_cast<uint16_t>(request.pinhole_id);

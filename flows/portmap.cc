@@ -285,6 +285,23 @@ Error find_record(const std::string& folder, StoredMapping* record, bool* known,
   return error;
 }
 
+/// What the UPnP table at the gateway, where one answers, says of the mapping a NAT-PMP
+/// delete named: a failure when it still holds it.
+PortmapResult confirm_delete(const RunOptions& options, const PortmapGateway& gateway,
+                             PortmapResult result) {
+  MappingRequest mapping;
+  mapping.client = result.client;
+  mapping.external_port = result.external_port;
+  mapping.internal_port = result.internal_port;
+  mapping.protocol = protocol_name(result.protocol);
+  result.confirmed = confirm_gone(options, gateway, mapping);
+  if (result.confirmed != Confirmation::kStillThere) return result;
+  result.cause = "NAT-PMP answered success, but the UPnP table of " + gateway.address +
+                 " still holds the port";
+  return failed(result, Status::kRemoveRefused,
+                "Remove Entry Failure -> Still In The Gateway's UPnP Table.", ExitStatus::kRefused);
+}
+
 PortmapResult remove_apply(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
                            const RunOptions& options) {
   PortmapResult result;
@@ -323,24 +340,9 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
     return refused(result, gateway.address, Status::kRemoveRefused, "Remove Entry");
   }
   // A NAT-PMP delete answers success whether or not it removed anything.
-  if (via != MapVia::kNatpmp) {
-    forget(folder, kept, &result);
-    return result;
-  }
-  MappingRequest mapping;
-  mapping.client = result.client;
-  mapping.external_port = result.external_port;
-  mapping.internal_port = result.internal_port;
-  mapping.protocol = protocol_name(result.protocol);
-  result.confirmed = confirm_gone(options, gateway, mapping);
-  if (result.confirmed == Confirmation::kStillThere) {
-    result.cause = "NAT-PMP answered success, but the UPnP table of " + gateway.address +
-                   " still holds the port";
-    return failed(result, Status::kRemoveRefused,
-                  "Remove Entry Failure -> Still In The Gateway's UPnP Table.",
-                  ExitStatus::kRefused);  // its record stays, for a later -remove
-  }
-  forget(folder, kept, &result);
+  if (via == MapVia::kNatpmp) result = confirm_delete(options, gateway, result);
+  // A mapping still there keeps its record, for a later -remove.
+  if (result.outcome.status == Status::kSuccess) forget(folder, kept, &result);
   return result;
 }
 
