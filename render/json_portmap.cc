@@ -24,7 +24,7 @@ std::string needs_upnp_document(const PortmapResult& result) {
          "\n";
 }
 
-json router_json(const PortmapResult& result, const PortmapGateway& gateway) {
+json portmap_router_json(const PortmapResult& result, const PortmapGateway& gateway) {
   json router = {{"gateway", gateway.address}, {"local_address", gateway.source}};
   router["external_address"] =
       result.external_address.empty() ? json(nullptr) : json(result.external_address);
@@ -61,7 +61,7 @@ std::string json_portmap_document(const PortmapResult& result, const PortmapGate
   if (std::string(result.command) == "none") return needs_upnp_document(result);
   json doc = {{"command", result.command},
               {"protocol_used", map_via_name(result.via)},
-              {"router", router_json(result, gateway)}};
+              {"router", portmap_router_json(result, gateway)}};
   const bool done = result.outcome.status == Status::kSuccess;
   if (std::string(result.command) == "stats") {
     doc["epoch_seconds"] =

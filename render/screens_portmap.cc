@@ -59,7 +59,7 @@ void show_done(const PortmapResult& result) {
   }
 }
 
-void show(const PortmapResult& result) {
+void show_portmap(const PortmapResult& result) {
   const bool failure = result.outcome.status != Status::kSuccess;
   if (failure) print_gateway_failure_box(result.outcome.status, result.via, result.message);
   const std::string title = std::string(map_via_title(result.via)) + " Gateway - Port Mapping";
@@ -109,6 +109,6 @@ void portmap_show(const PortmapResult& result) {
   if (std::string(result.command) == "none") {
     print_gateway_failure_box(result.outcome.status, result.via, result.message);
   } else {
-    show(result);
+    show_portmap(result);
   }
 }
