@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run_portmap.h"
 #include "cli/grammar.h"
 #include "flows/change.h"
 #include "flows/diagnose.h"

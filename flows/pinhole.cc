@@ -1,6 +1,5 @@
 #include "flows/pinhole.h"
 
-#include <cstdio>
 #include <memory>
 
 #include "base/format.h"
@@ -15,44 +14,8 @@
 #include "net/socket.h"
 #include "portmap/pcp.h"
 #include "portmap/store.h"
-#include "render/console.h"
-#include "render/json.h"
 
 namespace {
-
-constexpr char kFirewallTitle[] =
-    "| -----------------  UPnP Router - IPv6 Firewall  ------------------ |\n";
-
-/// A row of a label and a value: the label in 18 columns, the value (texts from the
-/// router made printable) in 48.
-void print_firewall_row(const char* label, const std::string& value) {
-  console_printf("| %-18s%s |\n", label, cell(value, 48).c_str());
-}
-
-/// "[title]   -   UPnP Router - IPv6 Firewall" (or the PCP gateway's) between rule lines,
-/// under the highlight bar when it tells a failure.
-void print_title(bool failed, const std::string& title, const char* device = "UPnP Router") {
-  if (failed) print_highlight_bar();
-  print_boxed_title(framed_row("| [" + title + "]   -   " + device + " - IPv6 Firewall").c_str());
-}
-
-const char* yes_no(bool value) {
-  return value ? "Yes" : "No";
-}
-
-/// A boolean of the firewall's status on screen; one that is no UPnP boolean as the
-/// router wrote it.
-std::string truth_shown(Truth truth, const char* yes, const char* no, const std::string& text) {
-  if (truth == Truth::kUnknown) return "Unknown: the router says \"" + text + "\"";
-  return truth == Truth::kTrue ? yes : no;
-}
-
-/// A check's part the router did not tell, or told in words that are no answer.
-std::string untold(const std::string& text, int fault) {
-  if (fault != 0) return format_string("Unknown: the router will not tell (UPnP error %d)", fault);
-  return text.empty() ? "Unknown: the router cannot tell"
-                      : "Unknown: the router says \"" + text + "\"";
-}
 
 /// The status box of a refusal, by the router's UPnP error and the command.
 Outcome refusal_of(const PinholeResult& result) {
@@ -86,6 +49,25 @@ Outcome refusal_of(const PinholeResult& result) {
   return {Status::kPinholeFailed, kMessagePinholeFailed};
 }
 
+/// -remove of `result->id`; where the answer was lost after the request went out, a
+/// check of the ID tells whether the router closed it.
+void remove_pinhole(const GatewayHandle& gateway, PinholeResult* result) {
+  result->error = pinhole_delete(gateway, result->id, &result->fault);
+  if (!request_may_have_arrived(result->error)) return;
+  PinholeCheck check;
+  int fault = 0;
+  const Error read = pinhole_check(gateway, result->id, &check, &fault);
+  if (pinhole_gone(read, fault)) {
+    trace("pinhole: the answer was lost after the request went out; it is gone");
+    result->error = Error::kOk;
+  } else if (read != Error::kOk) {
+    trace(
+        "pinhole: the answer was lost after the request went out, and a check "
+        "cannot tell whether it is gone");
+    result->unknown = true;
+  }
+}
+
 }  // namespace
 
 PinholeResult pinhole_apply(int code, const RequestRecord& request, const GatewayHandle& gateway) {
@@ -111,22 +93,7 @@ PinholeResult pinhole_apply(int code, const RequestRecord& request, const Gatewa
       break;
     case kPinholeRemove:
       result.id = static_cast<uint16_t>(request.pinhole_id);
-      result.error = pinhole_delete(gateway, result.id, &result.fault);
-      if (request_may_have_arrived(result.error)) {
-        // The router may have closed it: a check of the ID tells.
-        PinholeCheck check;
-        int fault = 0;
-        const Error read = pinhole_check(gateway, result.id, &check, &fault);
-        if (pinhole_gone(read, fault)) {
-          trace("pinhole: the answer was lost after the request went out; it is gone");
-          result.error = Error::kOk;
-        } else if (read != Error::kOk) {
-          trace(
-              "pinhole: the answer was lost after the request went out, and a check "
-              "cannot tell whether it is gone");
-          result.unknown = true;
-        }
-      }
+      remove_pinhole(gateway, &result);
       break;
     default:
       result.id = static_cast<uint16_t>(request.pinhole_id);
@@ -150,75 +117,6 @@ Outcome pinhole_outcome(const PinholeResult& result) {
   return refusal_of(result);
 }
 
-Outcome pinhole_show(const PinholeResult& result) {
-  const Outcome outcome = pinhole_outcome(result);
-  const bool failed = outcome.status != Status::kSuccess;
-  if (failed) print_status_box(outcome.status, outcome.message);
-  switch (result.code) {
-    case kPinholeStatus:
-      if (failed) break;
-      print_boxed_title(kFirewallTitle);
-      print_firewall_row("Firewall:", truth_shown(result.status.enabled, "Enabled", "Disabled",
-                                                  result.status.enabled_text));
-      print_firewall_row("Inbound Pinholes:",
-                         truth_shown(result.status.inbound_allowed, "Allowed", "Not Allowed",
-                                     result.status.inbound_text));
-      print_rule_line();
-      break;
-    case kPinholeAdd:
-      if (pinhole_maybe_added(result)) {
-        print_title(true, "Pinhole Not Confirmed");
-        print_firewall_row("Pinhole ID:",
-                           result.error == Error::kGatewayNoPinholeId
-                               ? "Unknown: the router says \"" + result.id_text + "\""
-                               : "Unknown: the answer was lost");
-      } else {
-        print_title(failed, failed ? "Pinhole Not Added" : "Pinhole Added");
-        if (!failed) print_firewall_row("Pinhole ID:", std::to_string(result.id));
-      }
-      print_firewall_row("Protocol:", protocol_name(result.request.protocol));
-      print_firewall_row("Internal Client:", result.request.client);
-      print_firewall_row("Port:", std::to_string(result.request.port));
-      print_firewall_row("Lease:", std::to_string(result.request.lease_seconds) + " s");
-      print_rule_line();
-      break;
-    case kPinholeRemove:
-      print_title(failed, result.unknown ? "Pinhole Not Confirmed"
-                          : failed       ? "Pinhole Not Removed"
-                                         : "Pinhole Removed");
-      print_firewall_row("Pinhole ID:", std::to_string(result.id));
-      print_rule_line();
-      break;
-    default:
-      if (failed) break;
-      print_title(false, "Pinhole Check");
-      print_firewall_row("Pinhole ID:", std::to_string(result.id));
-      print_firewall_row("Working:",
-                         result.check.working_known
-                             ? yes_no(result.check.working)
-                             : untold(result.check.working_text, result.check.working_fault));
-      print_firewall_row("Packets Through:",
-                         result.check.packets_known
-                             ? std::to_string(result.check.packets)
-                             : untold(result.check.packets_text, result.check.packets_fault));
-      print_rule_line();
-      break;
-  }
-  // The status box has said it all: the run ends without another.
-  return failed ? Outcome{Status::kFailure, "", exit_status_of(outcome)} : outcome;
-}
-
-Outcome pinhole_flow(int code, const RequestRecord& request, const GatewayHandle& gateway) {
-  return pinhole_show(pinhole_apply(code, request, gateway));
-}
-
-Outcome json_pinhole_flow(int code, const RequestRecord& request, const GatewayHandle& gateway) {
-  const PinholeResult result = pinhole_apply(code, request, gateway);
-  const Outcome outcome = pinhole_outcome(result);
-  console_write(json_pinhole_document(result, outcome));
-  return outcome;
-}
-
 namespace {
 
 /// A failure of a pinhole command through PCP.
@@ -229,6 +127,8 @@ PcpPinholeResult pcp_failed(PcpPinholeResult result, Status status, const std::s
   result.exit = exit;
   return result;
 }
+
+}  // namespace
 
 PcpPinholeResult pcp_pinhole_apply(int code, const RequestRecord& request,
                                    const PortmapGateway& gateway) {
@@ -280,44 +180,7 @@ PcpPinholeResult pcp_pinhole_apply(int code, const RequestRecord& request,
   return result;
 }
 
-void pcp_pinhole_show(const PcpPinholeResult& result) {
-  const bool failed = result.status != Status::kSuccess;
-  if (failed) {
-    print_rule_line();
-    console_printf("%s", framed_row("| Status: [" + three_digits(static_cast<int>(result.status)) +
-                                    "] - (PCP Gateway Error)")
-                             .c_str());
-    print_rule_line();
-    print_message_rows(result.message);
-    print_rule_line();
-  }
-  const bool add = result.code == kPinholeAdd;
-  print_title(failed,
-              add ? (failed ? "Pinhole Not Added" : "Pinhole Added")
-                  : (failed ? "Pinhole Not Removed" : "Pinhole Removed"),
-              "PCP Gateway");
-  print_firewall_row("Protocol:", protocol_name(result.request.protocol));
-  print_firewall_row("Internal Client:", result.request.client);
-  print_firewall_row("Port:", std::to_string(result.request.port));
-  if (add) {
-    print_firewall_row("Lease:", failed ? std::to_string(result.request.lease_seconds) + " s asked"
-                                        : std::to_string(result.lease_granted) + " s granted of " +
-                                              std::to_string(result.request.lease_seconds) +
-                                              " s asked");
-  }
-  print_rule_line();
-}
-
-}  // namespace
-
-Outcome pcp_pinhole_flow(int code, const RequestRecord& request, const PortmapGateway& gateway,
-                         bool json) {
-  const PcpPinholeResult result = pcp_pinhole_apply(code, request, gateway);
-  if (json) {
-    console_write(json_pcp_pinhole_document(result));
-  } else {
-    pcp_pinhole_show(result);
-  }
+Outcome pcp_pinhole_outcome(const PcpPinholeResult& result) {
   if (result.status == Status::kSuccess) return {Status::kSuccess, ""};
   return {Status::kFailure, "", result.exit};
 }

@@ -1,6 +1,6 @@
-// The IPv6 firewall's pinhole commands: -pinhole -status, -add, -remove and -check. Each
-// computes a plain result (pinhole_apply) that the screens and the JSON document show;
-// --keep holds an added pinhole, renewing it with UpdatePinhole, and deletes it at the end.
+// The IPv6 firewall's pinhole commands: -pinhole -status, -add, -remove and -check, through
+// UPnP or (-add, -remove) PCP. Each computes a plain result that the screens and the JSON
+// document show (render/); hold/ keeps an added pinhole with pinhole_apply.
 #ifndef PORTWRANGLER_FLOWS_PINHOLE_H_
 #define PORTWRANGLER_FLOWS_PINHOLE_H_
 
@@ -38,18 +38,6 @@ bool pinhole_maybe_added(const PinholeResult& result);
 /// How a pinhole command ends a run: success, or the status of the router's refusal.
 Outcome pinhole_outcome(const PinholeResult& result);
 
-/// The screens of a pinhole command, and how it ends the run.
-Outcome pinhole_show(const PinholeResult& result);
-
-/// The whole command with screens.
-Outcome pinhole_flow(int code, const RequestRecord& request, const GatewayHandle& gateway);
-
-/// The JSON document of a pinhole command.
-std::string json_pinhole_document(const PinholeResult& result, const Outcome& outcome);
-
-/// The whole command with its JSON document.
-Outcome json_pinhole_flow(int code, const RequestRecord& request, const GatewayHandle& gateway);
-
 /// What a pinhole command through PCP did: a MAP for this host's IPv6 address opens the
 /// gateway's firewall for the port (lifetime 0 closes it). PCP names no pinhole ID.
 struct PcpPinholeResult {
@@ -62,12 +50,12 @@ struct PcpPinholeResult {
   ExitStatus exit = ExitStatus::kDone;
 };
 
-/// -pinhole -add or -remove (PROTO PORT) through PCP at `gateway`, for `gateway.source`:
-/// its screens, or its JSON document with `json`.
-Outcome pcp_pinhole_flow(int code, const RequestRecord& request, const PortmapGateway& gateway,
-                         bool json);
+/// -pinhole -add or -remove (PROTO PORT) through PCP at `gateway`, for `gateway.source`.
+PcpPinholeResult pcp_pinhole_apply(int code, const RequestRecord& request,
+                                   const PortmapGateway& gateway);
 
-/// The JSON document of a pinhole command through PCP.
-std::string json_pcp_pinhole_document(const PcpPinholeResult& result);
+/// How a pinhole command through PCP ends the run: success, or a failure whose box has
+/// been shown.
+Outcome pcp_pinhole_outcome(const PcpPinholeResult& result);
 
 #endif  // PORTWRANGLER_FLOWS_PINHOLE_H_

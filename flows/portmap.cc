@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <random>
 
 #include "base/clock.h"
@@ -15,7 +13,6 @@
 #include "base/trace.h"
 #include "cli/grammar.h"
 #include "flows/change.h"
-#include "flows/pinhole.h"
 #include "gateway/discovery.h"
 #include "gateway/mapping.h"
 #include "gateway/reach.h"
@@ -26,43 +23,8 @@
 #include "portmap/route.h"
 #include "portmap/store.h"
 #include "portmap/wire.h"
-#include "render/console.h"
-#include "render/json.h"
-#include "render/screens_change.h"
 
 namespace {
-
-using nlohmann::json;
-
-/// What a delete's answer says of the mapping, or what the UPnP table says where the answer
-/// cannot (NAT-PMP answers success whether or not anything was removed).
-enum class Confirmation {
-  kByAnswer,    // the answer itself tells (PCP)
-  kGone,        // the UPnP table at the gateway holds the port no more
-  kStillThere,  // it still holds it
-  kCannot,      // no UPnP router at the gateway to ask, or it could not be read
-};
-
-/// What a command through NAT-PMP or PCP came to: the plain result both faces show.
-struct PortmapResult {
-  const char* command = "add";
-  MapVia via = MapVia::kPcp;
-  Outcome outcome{Status::kSuccess, ""};
-  std::string message;  // the status box's text, when it tells a failure
-  std::string cause;    // the gateway's words for it
-  uint8_t protocol = kIpProtocolTcp;
-  std::string client;
-  uint16_t internal_port = 0;
-  uint16_t external_port = 0;  // granted (asked, where nothing was granted)
-  uint16_t asked_port = 0;
-  uint32_t lifetime_asked = 0;
-  PortmapGrant grant;
-  std::string gateway;  // the address asked
-  Confirmation confirmed = Confirmation::kByAnswer;
-  std::string external_address;
-  Reach reach = Reach::kUnknown;  // what the address told says of reaching the mappings
-  std::string address_row;        // the External IP row where no address was told
-};
 
 // NAT-PMP's NETWORK_FAILURE: the gateway has no external address yet (RFC 6886).
 constexpr int kNatpmpNoAddressYet = 3;
@@ -133,7 +95,7 @@ PortmapResult refused(PortmapResult result, const std::string& gateway, Status r
   if (result.grant.error == Error::kPortmapNatpmpOnly) {
     // It answered, in the other protocol: what would work is said, not "no answer".
     result.cause = "the gateway speaks NAT-PMP, not PCP: use --protocol natpmp";
-    std::fprintf(stderr, "portwrangler: %s\n", result.cause.c_str());
+    result.notes.push_back(result.cause);
     return failed(result, refusal,
                   what + " Failure -> The Gateway Speaks NAT-PMP, Not PCP: Use --protocol natpmp.",
                   ExitStatus::kRefused);
@@ -146,14 +108,20 @@ PortmapResult refused(PortmapResult result, const std::string& gateway, Status r
   }
   if (result.via == MapVia::kPcp && result.grant.result == kPcpAddressMismatch) {
     // The reachability note, as a UPnP router's private external address gives it.
-    std::fprintf(stderr,
-                 "portwrangler: entries on this router cannot be reached from the internet: "
-                 "another NAT stands between this host and the PCP server (ADDRESS_MISMATCH)\n");
+    result.notes.push_back(
+        "entries on this router cannot be reached from the internet: "
+        "another NAT stands between this host and the PCP server (ADDRESS_MISMATCH)");
   }
   return failed(
       result, refusal,
       what + " Failure -> " + result.cause + " From The " + map_via_title(result.via) + " Gateway.",
       ExitStatus::kRefused);
+}
+
+/// portmap_forget, its problem kept as a note of `result`.
+void forget(const std::string& folder, const StoredMapping& record, PortmapResult* result) {
+  const std::string problem = portmap_forget(folder, record);
+  if (!problem.empty()) result->notes.push_back("the record of the mapping stays: " + problem);
 }
 
 }  // namespace
@@ -209,49 +177,40 @@ PortmapGrant portmap_follow_same_port(MapVia via, const PortmapGateway& gateway,
 
 /// Takes the record of a mapping that is gone: one left behind only has a later -remove
 /// ask the gateway again.
-void portmap_forget(const std::string& folder, const StoredMapping& record) {
+std::string portmap_forget(const std::string& folder, const StoredMapping& record) {
   std::string problem;
-  if (store_drop(folder, record, &problem) != Error::kOk) {
-    std::fprintf(stderr, "portwrangler: the record of the mapping stays: %s\n", problem.c_str());
-  }
+  if (store_drop(folder, record, &problem) != Error::kOk) return problem;
+  return std::string();
+}
+
+std::string portmap_client(const RequestRecord& request, const PortmapGateway& gateway) {
+  return request.ip_address.empty() ? gateway.source : address_meant(request.ip_address);
+}
+
+uint32_t portmap_lifetime_asked(const RunOptions& options) {
+  return options.lease_seconds > 0 ? options.lease_seconds : kPortmapLifetimeSeconds;
 }
 
 namespace {
 
-PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
-                        const RunOptions& options) {
-  PortmapResult result;
-  result.via = via;
-  result.protocol = protocol_number(request.protocol);
-  result.client = request.ip_address.empty() ? gateway.source : address_meant(request.ip_address);
-  result.internal_port = request.internal_port;
-  result.asked_port = result.external_port = request.external_port;
-  result.lifetime_asked =
-      options.lease_seconds > 0 ? options.lease_seconds : kPortmapLifetimeSeconds;
-  if (via == MapVia::kNatpmp && result.client != gateway.source) {
-    return failed(result, Status::kPortmapThirdParty,
-                  "Add Entry Failure -> NAT-PMP Maps For This Host Alone: No -ip.",
-                  ExitStatus::kBadCommand);
-  }
-  const std::string folder = store_folder();
-  StoreSecret secret{};
-  if (via == MapVia::kPcp && store_secret(folder, &secret, &result.cause) != Error::kOk) {
-    return failed(result, Status::kAddRefused, kMessagePortmapSecret, ExitStatus::kRefused);
-  }
-  PortmapRequest map{result.protocol, result.client, result.internal_port, result.asked_port,
-                     result.lifetime_asked};
-  map.any_port = options.any_port;
-  result.grant = portmap_exchange(via, gateway, map, secret, gateway.deadline);
+/// An add's exchange, followed for --same-port: the grant into `result`, the ports last
+/// asked into `*map`.
+void add_exchange(MapVia via, const PortmapGateway& gateway, const RunOptions& options,
+                  const StoreSecret& secret, PortmapRequest* map, PortmapResult* result) {
+  map->any_port = options.any_port;
+  result->grant = portmap_exchange(via, gateway, *map, secret, gateway.deadline);
   if (options.same_port) {
-    result.grant =
-        portmap_follow_same_port(via, gateway, &map, result.grant, secret, gateway.deadline);
-    result.internal_port = map.internal_port;
+    result->grant =
+        portmap_follow_same_port(via, gateway, map, result->grant, secret, gateway.deadline);
+    result->internal_port = map->internal_port;
   }
-  if (result.grant.error != Error::kOk) {
-    return refused(result, gateway.address, Status::kAddRefused, "Add Entry");
-  }
-  result.external_port = result.grant.external_port;
-  if (via == MapVia::kPcp) take_address(result.grant, &result);
+}
+
+/// What an add granted, kept: the port asked (or, with --same-port, the internal one) and
+/// a record of it, or the grant deleted at once and the failure said.
+PortmapResult add_keep(MapVia via, const PortmapGateway& gateway, const RunOptions& options,
+                       const std::string& folder, const StoreSecret& secret,
+                       const PortmapRequest& map, PortmapResult result) {
   if ((result.external_port != result.asked_port && !options.any_port) ||
       (options.same_port && result.external_port != result.internal_port)) {
     // The port asked is the port held: a mapping elsewhere goes at once.
@@ -270,7 +229,38 @@ PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapG
     result.cause += " (the mapping was deleted again)";
     return failed(result, Status::kAddRefused, kMessagePortmapState, ExitStatus::kRefused);
   }
-  if (via == MapVia::kNatpmp) {
+  return result;
+}
+
+PortmapResult add_apply(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
+                        const RunOptions& options) {
+  PortmapResult result;
+  result.via = via;
+  result.protocol = protocol_number(request.protocol);
+  result.client = portmap_client(request, gateway);
+  result.internal_port = request.internal_port;
+  result.asked_port = result.external_port = request.external_port;
+  result.lifetime_asked = portmap_lifetime_asked(options);
+  if (via == MapVia::kNatpmp && result.client != gateway.source) {
+    return failed(result, Status::kPortmapThirdParty,
+                  "Add Entry Failure -> NAT-PMP Maps For This Host Alone: No -ip.",
+                  ExitStatus::kBadCommand);
+  }
+  const std::string folder = store_folder();
+  StoreSecret secret{};
+  if (via == MapVia::kPcp && store_secret(folder, &secret, &result.cause) != Error::kOk) {
+    return failed(result, Status::kAddRefused, kMessagePortmapSecret, ExitStatus::kRefused);
+  }
+  PortmapRequest map{result.protocol, result.client, result.internal_port, result.asked_port,
+                     result.lifetime_asked};
+  add_exchange(via, gateway, options, secret, &map, &result);
+  if (result.grant.error != Error::kOk) {
+    return refused(result, gateway.address, Status::kAddRefused, "Add Entry");
+  }
+  result.external_port = result.grant.external_port;
+  if (via == MapVia::kPcp) take_address(result.grant, &result);
+  result = add_keep(via, gateway, options, folder, secret, map, result);
+  if (result.outcome.status == Status::kSuccess && via == MapVia::kNatpmp) {
     // NAT-PMP's map answer names no external address: its own request does.
     take_address(natpmp_external_address(
                      gateway, portmap_schedule_by(natpmp_one_shot_schedule(), gateway.deadline)),
@@ -293,6 +283,23 @@ Error find_record(const std::string& folder, StoredMapping* record, bool* known,
     }
   }
   return error;
+}
+
+/// What the UPnP table at the gateway, where one answers, says of the mapping a NAT-PMP
+/// delete named: a failure when it still holds it.
+PortmapResult confirm_delete(const RunOptions& options, const PortmapGateway& gateway,
+                             PortmapResult result) {
+  MappingRequest mapping;
+  mapping.client = result.client;
+  mapping.external_port = result.external_port;
+  mapping.internal_port = result.internal_port;
+  mapping.protocol = protocol_name(result.protocol);
+  result.confirmed = confirm_gone(options, gateway, mapping);
+  if (result.confirmed != Confirmation::kStillThere) return result;
+  result.cause = "NAT-PMP answered success, but the UPnP table of " + gateway.address +
+                 " still holds the port";
+  return failed(result, Status::kRemoveRefused,
+                "Remove Entry Failure -> Still In The Gateway's UPnP Table.", ExitStatus::kRefused);
 }
 
 PortmapResult remove_apply(MapVia via, const RequestRecord& request, const PortmapGateway& gateway,
@@ -333,24 +340,9 @@ PortmapResult remove_apply(MapVia via, const RequestRecord& request, const Portm
     return refused(result, gateway.address, Status::kRemoveRefused, "Remove Entry");
   }
   // A NAT-PMP delete answers success whether or not it removed anything.
-  if (via != MapVia::kNatpmp) {
-    portmap_forget(folder, kept);
-    return result;
-  }
-  MappingRequest mapping;
-  mapping.client = result.client;
-  mapping.external_port = result.external_port;
-  mapping.internal_port = result.internal_port;
-  mapping.protocol = protocol_name(result.protocol);
-  result.confirmed = confirm_gone(options, gateway, mapping);
-  if (result.confirmed == Confirmation::kStillThere) {
-    result.cause = "NAT-PMP answered success, but the UPnP table of " + gateway.address +
-                   " still holds the port";
-    return failed(result, Status::kRemoveRefused,
-                  "Remove Entry Failure -> Still In The Gateway's UPnP Table.",
-                  ExitStatus::kRefused);  // its record stays, for a later -remove
-  }
-  portmap_forget(folder, kept);
+  if (via == MapVia::kNatpmp) result = confirm_delete(options, gateway, result);
+  // A mapping still there keeps its record, for a later -remove.
+  if (result.outcome.status == Status::kSuccess) forget(folder, kept, &result);
   return result;
 }
 
@@ -366,133 +358,6 @@ PortmapResult stats_apply(MapVia via, const PortmapGateway& gateway) {
     return refused(result, gateway.address, Status::kNoExternalAddress, "External Address");
   }
   return result;
-}
-
-// The screens ----------------------------------------------------------------------------
-
-void print_mapping_row(const char* label, const std::string& text) {
-  console_printf("| %-11s |  %s  %1s\n", label, cell(text, 50).c_str(), "|");
-  print_rule_line();
-}
-
-void print_failure_box(const PortmapResult& result) {
-  print_rule_line();
-  console_printf("%s",
-                 framed_row("| Status: [" + three_digits(static_cast<int>(result.outcome.status)) +
-                            "] - (" + map_via_title(result.via) + " Gateway Error)")
-                     .c_str());
-  print_rule_line();
-  print_message_rows(result.message);
-  print_rule_line();
-}
-
-std::string address_text(const PortmapResult& result) {
-  return result.external_address.empty() ? result.address_row : result.external_address;
-}
-
-std::string lifetime_text(const PortmapResult& result) {
-  return std::to_string(result.grant.lifetime) + " s granted of " +
-         std::to_string(result.lifetime_asked) + " s asked";
-}
-
-void show(const PortmapResult& result) {
-  const bool failure = result.outcome.status != Status::kSuccess;
-  if (failure) print_failure_box(result);
-  const std::string title = std::string(map_via_title(result.via)) + " Gateway - Port Mapping";
-  std::string heading;
-  if (std::string(result.command) == "add") {
-    heading = failure ? "| [Entry Not Added]   -   " : "| [Entry Added]   -   ";
-  } else if (std::string(result.command) == "remove") {
-    heading = failure ? "| [Entry Not Removed]   -   " : "| [Entry Removed]   -   ";
-  } else {
-    heading = "| [Statistics]   -   ";
-  }
-  if (failure) print_highlight_bar();
-  print_boxed_title(framed_row(heading + title).c_str());
-  if (std::string(result.command) == "stats") {
-    print_mapping_row("Protocol", map_via_title(result.via));
-    print_mapping_row("Local IP", result.client);
-    print_mapping_row("External IP", address_text(result));
-    print_mapping_row("Epoch",
-                      result.grant.error == Error::kOk
-                          ? std::to_string(result.grant.epoch) + " s since the gateway's start"
-                          : "not told");
-    print_mapping_row("Table", "not told: NAT-PMP and PCP cannot list mappings");
-    return;
-  }
-  if (result.client.empty()) {
-    console_printf("| External Port |  %5d                                             |\n",
-                   result.asked_port);
-    print_rule_line();
-    return;
-  }
-  print_entry_block(std::string("N/A: ") + map_via_title(result.via) + " carries no description",
-                    protocol_name(result.protocol), result.client,
-                    std::to_string(result.internal_port), std::to_string(result.external_port));
-  if (failure) return;
-  if (std::string(result.command) == "add") {
-    print_mapping_row("External IP", address_text(result));
-    print_mapping_row("Lifetime", lifetime_text(result));
-    print_mapping_row(
-        "Ends", "in " + std::to_string(result.grant.lifetime) + " s unless renewed (-add again)");
-  } else if (result.confirmed == Confirmation::kGone) {
-    print_mapping_row("Confirmed", "yes: gone from the UPnP table of " + result.gateway);
-  } else if (result.confirmed == Confirmation::kCannot) {
-    print_mapping_row("Confirmed", "cannot be: NAT-PMP answers success either way,");
-    print_mapping_row("", "and no UPnP table at " + result.gateway + " tells");
-  }
-}
-
-// The JSON document ------------------------------------------------------------------------
-
-std::string document(const PortmapResult& result, const PortmapGateway& gateway) {
-  if (std::string(result.command) == "none") {
-    return json({{"protocol_used", map_via_name(result.via)},
-                 {"error",
-                  {{"status", static_cast<int>(result.outcome.status)},
-                   {"name", json_status_name(result.outcome.status)},
-                   {"message", result.message}}}})
-               .dump() +
-           "\n";
-  }
-  json router = {{"gateway", gateway.address}, {"local_address", gateway.source}};
-  router["external_address"] =
-      result.external_address.empty() ? json(nullptr) : json(result.external_address);
-  // As a UPnP router's: null where nothing was told.
-  router["reachable_from_internet"] =
-      result.reach == Reach::kUnknown ? json(nullptr) : json(!reach_blocked(result.reach));
-  router["unreachable_reason"] =
-      reach_blocked(result.reach) ? json(reach_reason(result.reach)) : json(nullptr);
-  json doc = {
-      {"command", result.command}, {"protocol_used", map_via_name(result.via)}, {"router", router}};
-  const bool done = result.outcome.status == Status::kSuccess;
-  if (std::string(result.command) == "stats") {
-    doc["epoch_seconds"] =
-        result.grant.error == Error::kOk ? json(result.grant.epoch) : json(nullptr);
-  } else {
-    doc[std::string(result.command) == "add" ? "added" : "removed"] = done;
-    json entry = {{"protocol", protocol_name(result.protocol)},
-                  {"external_port", result.external_port},
-                  {"internal_client", result.client},
-                  {"internal_port", result.internal_port},
-                  {"description", nullptr}};
-    entry["lease_seconds"] =
-        done && std::string(result.command) == "add" ? json(result.grant.lifetime) : json(nullptr);
-    doc["entry"] = result.client.empty() ? json(nullptr) : entry;
-    doc["external_port_asked"] = result.asked_port;
-    if (std::string(result.command) == "add") doc["lease_asked"] = result.lifetime_asked;
-    if (std::string(result.command) == "remove") {
-      doc["confirmed"] = done && (result.confirmed == Confirmation::kByAnswer ||
-                                  result.confirmed == Confirmation::kGone);
-    }
-  }
-  if (!done) {
-    doc["error"] = {{"status", static_cast<int>(result.outcome.status)},
-                    {"name", json_status_name(result.outcome.status)},
-                    {"message", result.message},
-                    {"cause", result.cause}};
-  }
-  return doc.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace
@@ -517,9 +382,8 @@ Error portmap_find_gateway(const RunOptions& options, PortmapGateway* gateway, b
   }
   return route_host_address(gateway->address, &gateway->source, &gateway->bound);
 }
-
-Outcome portmap_flow(int code, MapVia via, const RequestRecord& request,
-                     const PortmapGateway& gateway, const RunOptions& options) {
+PortmapResult portmap_apply(int code, MapVia via, const RequestRecord& request,
+                            const PortmapGateway& gateway, const RunOptions& options) {
   PortmapResult result;
   result.via = via;
   switch (code) {
@@ -527,48 +391,24 @@ Outcome portmap_flow(int code, MapVia via, const RequestRecord& request,
     case kAddWithDescription:
     case kAddClient:
     case kAddClientWithDescription:
-      result = add_apply(via, request, gateway, options);
-      break;
+      return add_apply(via, request, gateway, options);
     case kRemove:
-      result = remove_apply(via, request, gateway, options);
-      break;
+      return remove_apply(via, request, gateway, options);
     case kStats:
       result = stats_apply(via, gateway);
-      break;
-    case kPinholeAdd:
-    case kPinholeRemove:
-      if (via == MapVia::kPcp) return pcp_pinhole_flow(code, request, gateway, options.json);
-      [[fallthrough]];  // NAT-PMP maps IPv4 alone
+      result.client = gateway.source;
+      return result;
     default:
+      // Pinholes through PCP are flows/pinhole's; NAT-PMP maps IPv4 alone.
       result.command = "none";
-      result = failed(
+      return failed(
           result, Status::kNeedsUpnp,
           std::string("This Command Needs UPnP: ") + map_via_title(via) + " Cannot Carry It.",
           ExitStatus::kBadCommand);
-      break;
   }
-  if (result.client.empty() && std::string(result.command) == "stats") {
-    result.client = gateway.source;
-  }
-  const bool done = result.outcome.status == Status::kSuccess;
-  const ExitStatus exit = done ? ExitStatus::kDone : result.outcome.exit;
-  const std::string note = reach_note(result.reach);
-  if (!note.empty()) {
-    std::fputs(note.c_str(), stderr);
-    std::fflush(stderr);
-  }
-  if (options.json) {
-    std::string text;
-    try {
-      text = document(result, gateway);
-    } catch (const std::exception&) {
-      text = "{\"error\":{\"name\":\"no_memory\",\"message\":\"out of memory\"}}\n";
-    }
-    console_write(text);
-  } else if (std::string(result.command) == "none") {
-    print_failure_box(result);
-  } else {
-    show(result);
-  }
-  return done ? Outcome{Status::kSuccess, ""} : Outcome{Status::kFailure, "", exit};
+}
+
+Outcome portmap_outcome(const PortmapResult& result) {
+  if (result.outcome.status == Status::kSuccess) return {Status::kSuccess, ""};
+  return {Status::kFailure, "", result.outcome.exit};
 }

@@ -13,6 +13,7 @@
 #include "render/json.h"
 #include "render/json_text.h"
 #include "render/screens_change.h"
+#include "render/screens_pinhole.h"
 
 namespace {
 
