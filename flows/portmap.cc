@@ -184,7 +184,7 @@ std::string portmap_forget(const std::string& folder, const StoredMapping& recor
 }
 
 std::string portmap_client(const RequestRecord& request, const PortmapGateway& gateway) {
-  return request.ip_address.empty() ? gateway.source : address_meant(request.ip_address);
+  return client_asked(request, gateway.source);
 }
 
 uint32_t portmap_lifetime_asked(const RunOptions& options) {

@@ -262,9 +262,10 @@ HoldAnswer held_hold(HeldMapping* held, const GatewayHandle& loop) {
 void rerecord(const HeldMapping& held, const PortmapRequest& before) {
   const std::string& gateway = held.server->gateway.address;
   const PortmapRequest& m = held.request;
-  portmap_forget(held.folder,
-                 {map_via_name(held.via), gateway, before.protocol, before.external_port,
-                  before.internal_port, before.internal_address});
+  const std::string stays = portmap_forget(
+      held.folder, {map_via_name(held.via), gateway, before.protocol, before.external_port,
+                    before.internal_port, before.internal_address});
+  if (!stays.empty()) held.sink->note("portwrangler: the record of the mapping stays: " + stays);
   std::string problem;
   if (store_put(held.folder,
                 {map_via_name(held.via), gateway, m.protocol, m.external_port, m.internal_port,
@@ -296,9 +297,12 @@ HoldAnswer held_release(HeldMapping* held, const GatewayHandle& loop) {
     answer.step = HoldStep::kGone;
     answer.event = "removed";
     if (!held->pinhole) {
-      portmap_forget(held->folder,
-                     {map_via_name(held->via), held->server->gateway.address, undo.protocol,
-                      undo.external_port, undo.internal_port, undo.internal_address});
+      const std::string stays = portmap_forget(
+          held->folder, {map_via_name(held->via), held->server->gateway.address, undo.protocol,
+                         undo.external_port, undo.internal_port, undo.internal_address});
+      if (!stays.empty()) {
+        held->sink->note("portwrangler: the record of the mapping stays: " + stays);
+      }
     }
     return answer;
   }
@@ -407,11 +411,10 @@ HeldEntry hold_portmap(MapVia via, const RequestRecord& request,
   held->options = options;
   held->sink = sink;
   held->request.protocol = protocol_number(request.protocol);
-  held->request.internal_address = client_asked(request, server->gateway.source);
+  held->request.internal_address = portmap_client(request, server->gateway);
   held->request.internal_port = request.internal_port;
   held->request.external_port = request.external_port;
-  held->request.lifetime =
-      options.lease_seconds > 0 ? options.lease_seconds : kPortmapLifetimeSeconds;
+  held->request.lifetime = portmap_lifetime_asked(options);
   held->folder = store_folder();
   if (via == MapVia::kPcp) take_secret(held.get());
   held->heard = server->announcements;
