@@ -1036,6 +1036,9 @@ class VpnGateway(PortmapLab):
     def answers(*rows):
         return "".join("00%02x0000%08x%04x%04x%08x\n" % row for row in rows)
 
+    # The answer to the external address request a one-shot add makes after its grant.
+    ADDRESS = "008000000000006450515202\n"
+
     def heard(self, server):
         server.kill()  # the server this test started, by its pid
         server.wait()
@@ -1064,8 +1067,8 @@ class VpnGateway(PortmapLab):
         # UDP 1 1 asked: 43210 granted, that grant deleted and 43210 asked inside and out.
         # The control: --any-port alone keeps the internal port asked.
         server = self.fake(self.answers((0x81, 100, 1, 43210, 60), (0x81, 100, 1, 0, 0),
-                                        (0x81, 100, 43210, 43210, 60),
-                                        (0x81, 100, 1, 43210, 60)))
+                                        (0x81, 100, 43210, 43210, 60)) + self.ADDRESS
+                           + self.answers((0x81, 100, 1, 43210, 60)) + self.ADDRESS)
         code, document = self.document("--protocol", "natpmp", "--any-port", "--same-port",
                                        "--lease", "60", "-add", "UDP", "1", "1")
         self.assertEqual((code, document["entry"]["external_port"],
@@ -1078,8 +1081,8 @@ class VpnGateway(PortmapLab):
         self.assertEqual((code, document["entry"]["external_port"],
                           document["entry"]["internal_port"]), (0, 43210, 1), document)
         self.assertEqual(self.heard(server), ["00010000000100010000003c", "000100000001000000000000",
-                                              "00010000a8caa8ca0000003c",
-                                              "00010000000100010000003c"])
+                                              "00010000a8caa8ca0000003c", "0000",
+                                              "00010000000100010000003c", "0000"])
 
     def test_one_shot_same_port_screen_and_short_leases_by_protocol(self):
         # The screen names the port granted, inside and out; --lease 60 is asked through
@@ -1087,7 +1090,7 @@ class VpnGateway(PortmapLab):
         body = "11000000 %04x %04x 00000000000000000000ffff50515202".replace(" ", "")
         pcp = "0281 0000 0000003c 00000010 000000000000000000000000".replace(" ", "")
         server = self.fake(self.answers((0x81, 100, 7, 43210, 60), (0x81, 100, 7, 0, 0),
-                                        (0x81, 100, 43210, 43210, 60))
+                                        (0x81, 100, 43210, 43210, 60)) + self.ADDRESS
                            + pcp + "NONCE" + body % (5, 5) + "\n")
         code, out, err, _ = self.pw("--exit-status", "--protocol", "natpmp", "--any-port",
                                     "--same-port", "--lease", "60", "-add", "UDP", "7", "7")
@@ -1102,8 +1105,8 @@ class VpnGateway(PortmapLab):
                                        "5", "5")
         self.assertEqual((code, document["error"]["name"]), (2, "syntax_error"), document)
         heard = self.heard(server)
-        self.assertEqual(len(heard), 4, heard)
-        self.assertEqual(heard[3][:4] + heard[3][8:16], "0201" + "0000003c", heard)
+        self.assertEqual(len(heard), 5, heard)
+        self.assertEqual(heard[4][:4] + heard[4][8:16], "0201" + "0000003c", heard)
 
     def test_a_held_line_hands_the_granted_port_to_the_hook_and_status_file(self):
         # The VPN line: 43210 held inside and out, told to the hook and the status file.
