@@ -123,4 +123,3 @@ long long fs_lock(const std::string& path) {
 void fs_unlock(long long handle) {
   close(static_cast<int>(handle));  // the lock goes with the descriptor
 }
-

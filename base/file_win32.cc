@@ -161,4 +161,3 @@ long long fs_lock(const std::string& path) {
 void fs_unlock(long long handle) {
   CloseHandle(handle_of(handle));  // the lock goes with the handle
 }
-
