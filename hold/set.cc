@@ -331,7 +331,10 @@ HeldEntry entry_of(HoldSet* set, const HoldLine& line) {
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   entry.key = line.key;
   entry.retry_taken = true;
-  set->facts_of[line.key] = facts;
+  // A reload makes every line's entry anew, and the loop keeps those of the keys it holds:
+  // their facts stay the ones their events have followed.
+  const auto known = set->facts_of.find(line.key);
+  if (known == set->facts_of.end() || known->second->removed) set->facts_of[line.key] = facts;
   entry.sink = set->report.get();
   return entry;
 }
