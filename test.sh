@@ -29,9 +29,10 @@ busy=$(machine_busy)
 echo "== every C++ file as the project's .clang-format writes it"
 time tools/check-format.sh
 
-# Three builds, begun together, each at the usual priority, and each goes straight on to its
-# own tests: the machine is busy throughout, and the sanitized chain, whose tests and fuzz
-# targets come last, ends soonest when its build takes an equal share from the start:
+# Three builds, begun together, and each goes straight on to its own tests. The plain and
+# Windows builds at the usual priority: their tests are the longest to wait through (the
+# labs on a real daemon and on lost packets, Wine on itself and the network) and leave
+# processors free, which the sanitized build, at a low priority until it is built, takes:
 # - the program as shipped (`build/`), with its tests: its unit tests, the real-daemon
 #   labs, valgrind on the program, the grammar's neighbourhood, the package lists, and
 #   then the Debian package; the whole runs against the fake gateway are run once,
@@ -74,8 +75,11 @@ step() {
   echo "== $title"
   time "$@"
 }
+# The build at a low priority, then its tests at the usual one.
 sanitized_chain() {
+  renice -n 10 -p $BASHPID >/dev/null
   step "the sanitized build, with the fuzz targets" sanitized_build
+  renice -n 0 -p $BASHPID >/dev/null
   step "the whole suite, sanitized" \
     bash -c 'cd build-fuzz && ctest --output-on-failure -j 4 --timeout 300 -E "^lab_"'
   step "every fuzz target for ${FUZZ_SECONDS:-5} s, the seven newest ${FUZZ_NEWEST_SECONDS:-3} s" \

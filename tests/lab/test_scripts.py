@@ -582,10 +582,11 @@ def process_cost(pid):
 
 
 def settled_cost(pid):
-    """process_cost with the fewest descriptors and least memory of ten looks over a
-    second: a renewal may be under way at any one look, a leak shows at all."""
+    """process_cost with the fewest descriptors and least memory of thirty looks over three
+    seconds: a renewal may be under way at any one look (on a loaded machine at many), a
+    leak shows at all."""
     looks = []
-    for _ in range(10):
+    for _ in range(30):
         looks.append(process_cost(pid))
         time.sleep(0.1)
     return {name: min(look[name] for look in looks) for name in looks[0]}
