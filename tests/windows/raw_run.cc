@@ -6,9 +6,12 @@
 //
 // On a console, two more settings: PW_RAW_CODE_PAGE, the output code page the console
 // has before the program starts (as a user's console might); PW_RAW_TERMINATE, when set,
-// ends the program from outside after two seconds (TerminateProcess) and then prints the
-// console's output code page and colour before the start and after the end, and the
+// names a file (a Windows path): once it exists (looked for every 50 ms, for at most
+// 30 s) the program is ended from outside (TerminateProcess), and then the console's
+// output code page and colour before the start and after the end are printed, and the
 // program's exit status: "console: code page 437 -> 437, colour 0x07 -> 0x4F; exit 0x9".
+// The test makes the file when the program is seen at a point of its run, which a fixed
+// time cannot tell on a loaded machine.
 #include <windows.h>
 
 #include <cstdio>
@@ -36,7 +39,8 @@ int main() {
   std::vector<wchar_t> line = variable(L"PW_RAW_COMMAND_LINE");
   const unsigned code_page =
       static_cast<unsigned>(std::wcstoul(variable(L"PW_RAW_CODE_PAGE").data(), nullptr, 10));
-  const bool terminate = variable(L"PW_RAW_TERMINATE")[0] != L'\0';
+  std::vector<wchar_t> terminate_when = variable(L"PW_RAW_TERMINATE");
+  const bool terminate = terminate_when[0] != L'\0';
   if (code_page != 0) SetConsoleOutputCP(code_page);
   const UINT code_page_before = GetConsoleOutputCP();
   const WORD colour_before = colour();
@@ -48,8 +52,12 @@ int main() {
                       &startup, &process)) {
     return 127;
   }
-  if (terminate && WaitForSingleObject(process.hProcess, 2000) == WAIT_TIMEOUT) {
-    TerminateProcess(process.hProcess, 9);
+  if (terminate) {
+    for (int look = 0; look < 600; ++look) {  // bounded: 30 s
+      if (GetFileAttributesW(terminate_when.data()) != INVALID_FILE_ATTRIBUTES) break;
+      if (WaitForSingleObject(process.hProcess, 50) != WAIT_TIMEOUT) break;
+    }
+    TerminateProcess(process.hProcess, 9);  // does nothing to a process already ended
   }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 127;
