@@ -88,13 +88,14 @@ class Keeper:
 
     def read(self):
         for line in self.process.stdout:
-            self.events.put(line)
-        self.events.put(None)
+            self.events.put((time.monotonic(), line))
+        self.events.put((time.monotonic(), None))
 
     def next(self, timeout):
-        """The next event (schema-checked), or None when the run ended or `timeout` passed."""
+        """The next event (schema-checked), or None when the run ended or `timeout` passed;
+        `arrived` is when its line was read."""
         try:
-            line = self.events.get(timeout=timeout)
+            self.arrived, line = self.events.get(timeout=timeout)
         except queue.Empty:
             return None
         if line is None:
