@@ -4,7 +4,7 @@
 # counted; prints the tables and writes them to bench/results.md. As root, on Linux.
 #
 #   bench/run.sh            0, 10 and 100 entries on the daemon, up to 1000 on the fake
-#                           gateway: about 8 minutes, most of it the daemon's at 100
+#                           gateway: about two minutes
 #   bench/run.sh --quick    fewer sizes and runs: about a minute
 #
 # Exits 1 when a target in the last table is missed. The Google Benchmark of the
