@@ -68,12 +68,14 @@ windows_build() {
   ./build-windows.sh build-windows -DPORTWRANGLER_COMPARE_WITH="$PWD/build/portwrangler" \
     -DCMAKE_UNITY_BUILD=ON
 }
-# step TITLE COMMAND...: runs one phase, its title before it and its time after it.
+# step TITLE COMMAND...: runs one phase, its title before it and its time after it. Timed
+# in a subshell of its own: the main shell reaps a chain begun in the background when it
+# ends, and that chain's processor time would count in the phase it was timing then.
 step() {
   local title=$1
   shift
   echo "== $title"
-  time "$@"
+  (time "$@")
 }
 # The build at a low priority, then its tests at the usual one.
 sanitized_chain() {
