@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/clock.h"
 #include "base/format.h"
 #include "base/limits.h"
 #include "base/retry.h"
@@ -219,13 +220,37 @@ Error add_once(const GatewayHandle& gateway, MappingRequest* mapping, RouterFaul
 
 }  // namespace
 
+int64_t lease_given(int64_t asked, int64_t left, long long elapsed_ms) {
+  if (asked <= 0 || left <= 0 || left >= asked) return left;
+  const int64_t may_have_passed = elapsed_ms / 1000 + 1;
+  return asked - left <= may_have_passed ? asked : left;
+}
+
+namespace {
+
+void take_lease_given(AddResult* result, long long sent_ms) {
+  const long long elapsed_ms = clock_ms() - sent_ms;
+  const int64_t left = result->granted.lease_seconds;
+  result->granted.lease_seconds =
+      static_cast<uint32_t>(lease_given(result->mapping.lease_seconds, left, elapsed_ms));
+  if (result->granted.lease_seconds != left) {
+    trace("add: %lld s of the lease read back %lld ms after the add: the %lld s asked, given",
+          static_cast<long long>(left), elapsed_ms,
+          static_cast<long long>(result->granted.lease_seconds));
+  }
+}
+
+}  // namespace
+
 void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always) {
   result->lease_read = false;
   result->asked_port = result->mapping.external_port;
+  long long sent_ms = clock_ms();  // of the last add sent: the router's lease counts from it
   result->error = add_once(gateway, &result->mapping, &result->fault);
   if (result->error == Error::kGatewayOnlyPermanent && result->mapping.lease_seconds != 0) {
     result->permanent = true;
     result->mapping.lease_seconds = 0;
+    sent_ms = clock_ms();
     result->error = add_once(gateway, &result->mapping, &result->fault);
   }
   if (result->error == Error::kHttpNotOk && result->mapping.description.empty() &&
@@ -236,6 +261,7 @@ void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always)
           result->fault.code, kNamedDescription);
     result->mapping.description = kNamedDescription;
     result->named = true;
+    sent_ms = clock_ms();
     result->error = add_once(gateway, &result->mapping, &result->fault);
   }
   if (request_may_have_arrived(result->error)) {
@@ -250,6 +276,7 @@ void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always)
         if (chosen) take_chosen_port(&result->mapping, result->granted.external_port);
         result->error = Error::kOk;
         result->lease_read = true;
+        take_lease_given(result, sent_ms);
         return;
       case ReadBack::kUnknown:
         trace(
@@ -268,6 +295,7 @@ void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always)
     result->lease_read =
         gateway_specific_entry(gateway, result->mapping.external_port, result->mapping.protocol,
                                &result->granted) == Error::kOk;
+    if (result->lease_read) take_lease_given(result, sent_ms);
   }
 }
 

@@ -79,6 +79,13 @@ AddResult add_apply(const RequestRecord& request, const GatewayHandle& gateway, 
 /// on any port when the router was to choose it: chosen_entry).
 void add_send(const GatewayHandle& gateway, AddResult* result, bool read_always = false);
 
+/// The lease a router gave an add, from what it reads back `elapsed_ms` after the add was
+/// sent: a router counts what is left of a lease down in whole seconds, so a shortfall
+/// within the seconds that may have passed (those elapsed and one of rounding) is the
+/// lease `asked`, given whole. A larger one is the router's own shorter lease, and no
+/// lease (0) or a longer one is read as it stands.
+int64_t lease_given(int64_t asked, int64_t left, long long elapsed_ms);
+
 /// How an add ends a run.
 Outcome add_outcome(const AddResult& result);
 

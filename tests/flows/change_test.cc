@@ -199,4 +199,33 @@ TEST(Change, TheRenewalWaitOfAnyLeaseIn64Bits) {
   EXPECT_EQ(keep_renew_ms(4294967295), 86400000);
 }
 
+struct LeaseCase {
+  const char* name;
+  int64_t asked, left;
+  long long elapsed_ms;
+  int64_t given;
+};
+
+class LeaseRead : public ::testing::TestWithParam<LeaseCase> {};
+
+TEST_P(LeaseRead, IsTheLeaseAskedWhenTheRouterHasOnlyCountedItDown) {
+  // miniupnpd reads back what is left of a lease, in whole seconds: an add of 4 s read back
+  // across a second's turn says 3.
+  const LeaseCase& c = GetParam();
+  EXPECT_EQ(lease_given(c.asked, c.left, c.elapsed_ms), c.given);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LeaseRead,
+    ::testing::Values(LeaseCase{"WholeAtOnce", 4, 4, 20, 4},
+                      LeaseCase{"ASecondsTurnWithinASecond", 4, 3, 300, 4},
+                      LeaseCase{"SecondsThatPassedOnASlowLink", 3600, 3597, 2500, 3600},
+                      // Controls: a shortfall beyond the seconds that passed is the
+                      // router's own lease; no lease and a longer one stand as read.
+                      LeaseCase{"ShorterThanThoseThatPassed", 4, 2, 300, 2},
+                      LeaseCase{"TheRoutersOwnShorterLease", 86400, 3600, 80, 3600},
+                      LeaseCase{"Permanent", 3600, 0, 80, 0}, LeaseCase{"Longer", 60, 120, 80, 120},
+                      LeaseCase{"NoneAsked", 0, 600, 80, 600}),
+    [](const ::testing::TestParamInfo<LeaseCase>& info) { return info.param.name; });
+
 }  // namespace
