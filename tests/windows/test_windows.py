@@ -293,7 +293,7 @@ class WindowsConsole(unittest.TestCase):
         # one as it is), its end is no failure, and Ctrl-C ends the run at once.
         folder = tempfile.mkdtemp(prefix="pwhook")
         self.addCleanup(shutil.rmtree, folder)
-        windows = {name: "Z:" + os.path.join(folder, name).replace("/", "\\")
+        windows = {name: windows_path(os.path.join(folder, name))
                    for name in ("set", "hook.cmd", "calls")}
         with open(os.path.join(folder, "set"), "w") as f:
             f.write("-add TCP 22 2222 ssh\n")
@@ -489,7 +489,7 @@ class WindowsLab(unittest.TestCase):
         path = os.path.join(folder, "hold.conf")
         with open(path, "w") as f:
             f.write("-add TCP 22 2222 ssh\n-add UDP 27015 27015 game\n")
-        holder = Keeper(self, [], mode=("--hold", "Z:" + path.replace("/", "\\")))
+        holder = Keeper(self, [], mode=("--hold", windows_path(path)))
         self.addCleanup(holder.close)
         self.assertIsNotNone(holder.wait_for_all("added", {2222, 27015}, 30), holder.seen)
         # The daemon restarts with an empty table: its announcements bring the entries
@@ -593,7 +593,7 @@ class WindowsPinholes(unittest.TestCase):
         port = 5071  # the Windows program's; the Linux one's is the next
         keepers, programs = {}, {}
         for via, program, folder in (
-                ("windows", windows, "Z:" + os.path.join(state, "w").replace("/", "\\")),
+                ("windows", windows, windows_path(os.path.join(state, "w"))),
                 ("linux", [PROGRAM], os.path.join(state, "l"))):
             programs[via] = ["env", "PORTWRANGLER_STATE_DIR=" + folder] + program
             held = types.SimpleNamespace(name=lab.name, program=programs[via][:2] + [
@@ -734,7 +734,7 @@ class WindowsPortmap(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.state, True)
 
     def pw(self, *args):
-        where = "Z:" + self.state.replace("/", "\\")
+        where = windows_path(self.state)
         for _ in range(2):
             done = subprocess.run([LAB, "client", self.name, "env",
                                    "PORTWRANGLER_STATE_DIR=" + where] + self.program +
@@ -802,7 +802,7 @@ class WindowsPortmap(unittest.TestCase):
             self.listen(internal, via)
             state = tempfile.mkdtemp(prefix="pw-state-win-", dir=self.state)
             lab = types.SimpleNamespace(name=self.name, program=[
-                "env", "PORTWRANGLER_STATE_DIR=Z:" + state.replace("/", "\\")] + self.program)
+                "env", "PORTWRANGLER_STATE_DIR=" + windows_path(state)] + self.program)
             keepers[via] = Keeper(lab, ["--protocol", via, "--lease", "3600", "-add", "TCP",
                                         str(internal), str(port)])
             self.addCleanup(keepers[via].close)
